@@ -1,0 +1,41 @@
+#include "app/MenuForm.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QUrl>
+
+#include "ui/MessageBox.h"
+#include "ui/Texts.h"
+
+// A placeholder under a reserved domain until the program has a home page of its own.
+const QString TForm1::kHomePage = QStringLiteral("https://quorvel.example/");
+
+TForm1::TForm1(QWidget* parent) : QWidget(parent) {
+    setupUi(this);
+    setFixedSize(size());
+    qv::ui::SetFormFont(this, 12);
+    for (QPushButton* b : {btnRule, btnJudge, Button1, btGoHP, btExit}) qv::ui::SetFormFont(b, 16);
+
+    connect(btnRule, &QPushButton::clicked, this, &TForm1::btnRuleClick);
+    connect(btnJudge, &QPushButton::clicked, this, &TForm1::btnJudgeClick);
+    connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+    connect(btGoHP, &QPushButton::clicked, this, &TForm1::btGoHPClick);
+    connect(btExit, &QPushButton::clicked, this, &TForm1::btExitClick);
+
+    ruleBook_.SetFileName("test.dat");
+    loaded_ = ruleBook_.LoadFile();
+    if (!loaded_) qv::ui::MessageBox::Show(QStringLiteral("データファイルが見つかりませんでした。"));
+    info_.SetRuleBook(&ruleBook_);
+    info_.SetLogPath("test.log");
+    info_.SetBalancePath("user.dat");
+}
+
+void TForm1::btnRuleClick() {}
+
+void TForm1::btnJudgeClick() {}
+
+void TForm1::Button1Click() {}
+
+void TForm1::btGoHPClick() { QDesktopServices::openUrl(QUrl(kHomePage)); }
+
+void TForm1::btExitClick() { close(); }

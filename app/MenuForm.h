@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QWidget>
+
+#include "rulebook/Info.h"
+#include "rulebook/RuleBook.h"
+#include "ui_MenuForm.h"
+
+// The main menu: owns the rule book and the context every window is handed.
+class TForm1 : public QWidget, private Ui::TForm1 {
+    Q_OBJECT
+
+public:
+    static const QString kHomePage;
+
+    // Loads "test.dat" from the working folder; when that fails the user is told and
+    // IsLoaded() is false: the caller must then end the program without showing the menu.
+    explicit TForm1(QWidget* parent = nullptr);
+    bool IsLoaded() const { return loaded_; }
+    CInfo* Info() { return &info_; }
+
+private:
+    void btnRuleClick();
+    void btnJudgeClick();
+    void Button1Click();
+    void btGoHPClick();
+    void btExitClick();
+
+    CRuleBook ruleBook_;
+    CInfo info_;
+    bool loaded_ = false;
+};

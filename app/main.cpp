@@ -1,0 +1,31 @@
+#include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/MenuForm.h"
+
+namespace {
+// Without a display Qt would abort with a toolkit trace; say what to do instead.
+bool HasDisplay() {
+    for (const char* var : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(var);
+        if (value != nullptr && *value != '\0') return true;
+    }
+    return false;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (!HasDisplay()) {
+        std::fprintf(stderr,
+                     "quorvel: no display found (DISPLAY is not set).\n"
+                     "Start it on a desktop, or without one under a virtual display:\n"
+                     "  xvfb-run -a quorvel\n");
+        return 2;
+    }
+    QApplication app(argc, argv);
+    TForm1 menu;
+    if (!menu.IsLoaded()) return 1;
+    menu.show();
+    return app.exec();
+}

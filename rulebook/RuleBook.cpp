@@ -1,0 +1,144 @@
+#include "rulebook/RuleBook.h"
+
+#include <cmath>
+#include <ctime>
+#include <limits>
+#include <vector>
+
+#include "text/KxString1.h"
+#include "text/LineWalk.h"
+#include "text/Numbers.h"
+
+namespace qv {
+Seconds SystemNow() { return static_cast<Seconds>(std::time(nullptr)); }
+}  // namespace qv
+
+namespace {
+constexpr std::string_view kToken = "qvrule";
+constexpr std::string_view kVersion = "1";
+
+bool ValidImplement(int index) { return index >= 0 && index < CRuleBook::kImplementCount; }
+
+std::string_view UpToNul(const std::string& s) {
+    return std::string_view(s.data(), std::min(s.find('\0'), s.size()));
+}
+}  // namespace
+
+CRuleBook::CRuleBook() : clock_(qv::SystemNow) {}
+
+bool CRuleBook::SetFileName(std::string fileName) {
+    fileName_ = std::move(fileName);
+    return true;
+}
+
+void CRuleBook::SetClock(qv::Clock clock) { clock_ = clock ? std::move(clock) : qv::SystemNow; }
+
+bool CRuleBook::AddRule(CRule rule) {
+    const int number = rule.GetNumber();
+    if (number < kMinNumber || number > kMaxNumber) return false;
+    auto it = rules_.find(number);
+    if (it == rules_.end()) {
+        rule.SetCreated(clock_());
+        rules_.emplace(number, std::move(rule));
+    } else {
+        it->second = std::move(rule);
+    }
+    return true;
+}
+
+bool CRuleBook::RemoveRule(int number) {
+    rules_.erase(number);
+    return true;
+}
+
+CRule* CRuleBook::FindRule(int number) {
+    auto it = rules_.find(number);
+    return it == rules_.end() ? nullptr : &it->second;
+}
+
+const CRule* CRuleBook::FindRule(int number) const {
+    auto it = rules_.find(number);
+    return it == rules_.end() ? nullptr : &it->second;
+}
+
+int CRuleBook::NextNumber() const { return rules_.empty() ? 1 : rules_.rbegin()->first + 1; }
+
+std::string CRuleBook::GetImpName(int index) const {
+    return ValidImplement(index) ? impName_[static_cast<size_t>(index)] : std::string();
+}
+
+int CRuleBook::GetImpWeight(int index) const {
+    return ValidImplement(index) ? impWeight_[static_cast<size_t>(index)] : 0;
+}
+
+bool CRuleBook::SetImpName(int index, std::string name) {
+    if (!ValidImplement(index)) return false;
+    impName_[static_cast<size_t>(index)] = std::move(name);
+    return true;
+}
+
+bool CRuleBook::SetImpWeight(int index, double weight) {
+    if (!ValidImplement(index) || std::isnan(weight)) return false;
+    // Truncation toward zero, kept inside the integer range.
+    constexpr double kMax = std::numeric_limits<int>::max();
+    constexpr double kMin = std::numeric_limits<int>::min();
+    impWeight_[static_cast<size_t>(index)] =
+        weight >= kMax ? std::numeric_limits<int>::max()
+        : weight <= kMin ? std::numeric_limits<int>::min()
+                         : static_cast<int>(weight);
+    return true;
+}
+
+bool CRuleBook::LoadFile() {
+    // The whole file, whatever its size: a book beyond the old ceilings must not lose rules.
+    KxString1 content(KxLimits::Lifted());
+    if (!content.Load(fileName_.c_str())) return false;
+
+    std::vector<std::string_view> header;
+    std::vector<CRule> loaded;
+    bool headerSeen = false;
+    bool accepted = false;
+    qv::ForEachLine(content.View(), [&](const qv::Line& line) {
+        if (!headerSeen) {
+            headerSeen = true;
+            // Like the split of the whole file: with no line end there is no header.
+            if (!line.terminated) return;
+            qv::SplitFields(line.text, header);
+            accepted = header.size() >= 2 && header[0] == kToken && header[1] == kVersion;
+            return;
+        }
+        if (!accepted) return;
+        CRule rule;
+        if (rule.FromLine(line.text)) loaded.push_back(std::move(rule));
+    });
+    if (!accepted) return false;
+
+    // A short header reads its missing implements as empty names and zero weights.
+    for (int i = 0; i < kImplementCount; ++i) {
+        size_t nameField = 4 + 2 * static_cast<size_t>(i);
+        impName_[static_cast<size_t>(i)] =
+            nameField < header.size() ? std::string(header[nameField]) : std::string();
+        impWeight_[static_cast<size_t>(i)] =
+            nameField + 1 < header.size() ? qv::ReadInt32(header[nameField + 1]) : 0;
+    }
+    for (CRule& rule : loaded) AddRule(std::move(rule));  // skips numbers outside 1..9999
+    return true;
+}
+
+bool CRuleBook::SaveFile() const {
+    std::string out = "qvrule\t1\tid1\t" + qv::Decimal(clock_());
+    for (int i = 0; i < kImplementCount; ++i) {
+        out += '\t';
+        out += UpToNul(impName_[static_cast<size_t>(i)]);
+        out += '\t';
+        out += qv::Decimal(impWeight_[static_cast<size_t>(i)]);
+    }
+    out += "\r\n";
+    for (const auto& [number, rule] : rules_) {
+        out += rule.ToLine();
+        out += "\r\n";
+    }
+    KxString1 text(KxLimits::Lifted());
+    if (!text.Set(out.data(), static_cast<int>(out.size()))) return false;
+    return text.Save(fileName_.c_str());
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <array>
+#include <map>
+#include <string>
+
+#include "rulebook/Clock.h"
+#include "rulebook/Rule.h"
+
+// All articles of the run, ordered by number, with the four implements.
+class CRuleBook {
+public:
+    static constexpr int kImplementCount = 4;
+    static constexpr int kMinNumber = 1;
+    static constexpr int kMaxNumber = 9999;
+
+    CRuleBook();
+    CRuleBook(const CRuleBook&) = delete;
+    CRuleBook& operator=(const CRuleBook&) = delete;
+
+    bool SetFileName(std::string fileName);
+    const std::string& GetFileName() const { return fileName_; }
+    // The clock stamps `created` in AddRule and the header of SaveFile.
+    void SetClock(qv::Clock clock);
+
+    // Fills the book from the file; false (book untouched) when it cannot be used.
+    bool LoadFile();
+    // Writes the whole book atomically; false (old file kept) on any failure.
+    bool SaveFile() const;
+
+    bool AddRule(CRule rule);
+    bool RemoveRule(int number);
+    CRule* FindRule(int number);
+    const CRule* FindRule(int number) const;
+    int RuleCount() const { return static_cast<int>(rules_.size()); }
+    int NextNumber() const;
+    const std::map<int, CRule>& Rules() const { return rules_; }
+    auto begin() const { return rules_.begin(); }
+    auto end() const { return rules_.end(); }
+
+    std::string GetImpName(int index) const;
+    int GetImpWeight(int index) const;
+    bool SetImpName(int index, std::string name);
+    bool SetImpWeight(int index, double weight);
+
+private:
+    std::map<int, CRule> rules_;
+    std::string fileName_;
+    std::array<std::string, kImplementCount> impName_;
+    std::array<int, kImplementCount> impWeight_{};
+    qv::Clock clock_;
+};

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QApplication>
+#include <QWidget>
+#include <functional>
+
+#include "tests/support/TestFiles.h"
+#include "ui/MessageBox.h"
+
+namespace qv::test {
+
+// A GUI test: its own working folder, message boxes recorded instead of shown.
+class GuiTest : public InTempDir {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // The texts of the message boxes shown since the last call.
+    QStringList ShownTexts();
+};
+
+// Runs act on the modal window that the next step opens (a window opened from a click
+// handler), once the event loop reaches it.
+void WhenModalOpens(std::function<void(QWidget*)> act);
+
+// The child with that objectName; fails the test when there is none.
+template <typename T>
+T* Child(QWidget* parent, const char* name) {
+    T* child = parent ? parent->findChild<T*>(QString::fromLatin1(name)) : nullptr;
+    EXPECT_NE(child, nullptr) << "no control named " << name;
+    return child;
+}
+
+}  // namespace qv::test

@@ -1,0 +1,76 @@
+#include <QPushButton>
+
+#include "app/MenuForm.h"
+#include "tests/gui/GuiTest.h"
+
+namespace {
+
+using qv::test::Child;
+using qv::test::GuiTest;
+using qv::test::WriteBytes;
+
+const std::string kHeaderOnly = "qvrule\t1\tid1\t0\tA\t10\tB\t5\tC\t7\tD\t10\r\n";
+
+class MenuTest : public GuiTest {};
+
+TEST_F(MenuTest, ShowsItsCaptionAndButtons) {
+    WriteBytes("test.dat", kHeaderOnly);
+    TForm1 menu;
+    ASSERT_TRUE(menu.IsLoaded());
+    EXPECT_TRUE(ShownTexts().isEmpty());
+    EXPECT_EQ(menu.windowTitle(), QStringLiteral("Quorvel裁判所 Ver.0.91"));
+    EXPECT_EQ(menu.size(), QSize(237, 369));
+
+    struct Button {
+        const char* name;
+        const char* caption;
+        int top;
+    } buttons[] = {
+        {"btnRule", "ル ー ル 編 集", 48}, {"btnJudge", "裁 判", 104}, {"Button1", "執行報告", 168},
+        {"btGoHP", "Quorvel館へ", 232},    {"btExit", "終了", 296},
+    };
+    QWidget* previous = nullptr;
+    for (const auto& b : buttons) {
+        auto* button = Child<QPushButton>(&menu, b.name);
+        ASSERT_NE(button, nullptr);
+        EXPECT_EQ(button->text(), QString::fromUtf8(b.caption));
+        EXPECT_EQ(button->geometry(), QRect(48, b.top, 145, 33)) << b.name;
+        EXPECT_EQ(button->font().pixelSize(), 16);
+        EXPECT_EQ(button->font().families().value(0), QStringLiteral("ＭＳ Ｐゴシック"));
+        if (previous) {
+            EXPECT_EQ(previous->nextInFocusChain(), button) << b.name;
+        }
+        previous = button;
+    }
+    EXPECT_EQ(menu.Info()->GetLogPath(), "test.log");
+    EXPECT_EQ(menu.Info()->GetBalancePath(), "user.dat");
+    EXPECT_EQ(menu.Info()->GetRuleBook()->RuleCount(), 0);
+}
+
+TEST_F(MenuTest, MissingOrBadRuleBookEndsWithTheMessage) {
+    struct Case {
+        const char* what;
+        const char* bytes;  // nullptr: no file at all
+    } cases[] = {{"missing", nullptr}, {"empty", ""}, {"wrong token", "qvrul\t1\r\n"}};
+    for (const auto& c : cases) {
+        std::filesystem::remove("test.dat");
+        if (c.bytes) WriteBytes("test.dat", c.bytes);
+        const std::string before = qv::test::ListDir();
+        TForm1 menu;
+        EXPECT_FALSE(menu.IsLoaded()) << c.what;
+        EXPECT_EQ(ShownTexts(), QStringList{QStringLiteral("データファイルが見つかりませんでした。")})
+            << c.what;
+        EXPECT_EQ(qv::test::ListDir(), before) << c.what << ": no file is created";
+    }
+}
+
+TEST_F(MenuTest, ExitClosesTheMenu) {
+    WriteBytes("test.dat", kHeaderOnly);
+    TForm1 menu;
+    menu.show();
+    Child<QPushButton>(&menu, "btExit")->click();
+    EXPECT_FALSE(menu.isVisible());
+    EXPECT_EQ(qv::test::ReadBytes("test.dat"), kHeaderOnly);
+}
+
+}  // namespace

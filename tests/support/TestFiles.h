@@ -1,0 +1,32 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace qv::test {
+
+// Each test runs in a fresh empty working folder: the program's files are relative to it.
+class InTempDir : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    const std::filesystem::path& Dir() const { return dir_; }
+
+private:
+    std::filesystem::path dir_;
+    std::filesystem::path previous_;
+};
+
+void WriteBytes(const std::string& path, std::string_view bytes);
+// The file's bytes; "<missing>" when it does not exist.
+std::string ReadBytes(const std::string& path);
+bool Exists(const std::string& path);
+// CP932 bytes of a UTF-8 literal, so tests can be written in readable Japanese.
+std::string Sjis(std::string_view utf8);
+// Files in the working folder, sorted, for "nothing else was created" checks.
+std::string ListDir();
+
+}  // namespace qv::test

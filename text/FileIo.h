@@ -1,0 +1,42 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace qv::io {
+
+// Every file call of the core goes through this table, so tests can make any one of
+// them fail (full disk, I/O error, permission) and check that nothing is lost.
+struct SysCalls {
+    int (*open)(const char* path, int flags, mode_t mode);
+    ssize_t (*read)(int fd, void* buf, size_t n);
+    ssize_t (*write)(int fd, const void* buf, size_t n);
+    int (*fsync)(int fd);
+    int (*rename)(const char* from, const char* to);
+    int (*close)(int fd);
+};
+
+const SysCalls& Sys();
+const SysCalls& RealSysCalls();
+// Installs a replacement table (nullptr restores the real calls).
+void SetSysCalls(const SysCalls* calls);
+
+enum class ReadStatus { Ok, Missing, Empty, Unreadable };
+
+// Reads at most maxBytes bytes of a regular file into out (untouched on failure).
+ReadStatus ReadFile(const std::string& path, std::string& out, std::int64_t maxBytes);
+
+// Replaces the file with bytes: a temporary file in the same folder, fsync, rename.
+// A target that exists but is read-only, or is not a regular file, is refused. On any
+// failure the old file is left as it was, no temporary file remains, and false returns.
+bool WriteFileAtomic(const std::string& path, std::string_view bytes);
+
+// Appends bytes in append mode, creating the file when missing. When the file does not
+// end with "\n", "\r\n" goes first so an unterminated last line is never glued to the
+// new one. A failed write is rolled back to the old length; false on any failure.
+bool AppendLine(const std::string& path, std::string_view bytes);
+
+}  // namespace qv::io

@@ -1,0 +1,71 @@
+#include "ui/Texts.h"
+
+#include <QFont>
+#include <QStringList>
+#include <QWidget>
+
+#include "text/Cp932.h"
+#include "ui/MessageBox.h"
+
+namespace qv::ui {
+
+QString FromCp932(std::string_view bytes) {
+    return QString::fromStdString(qv::Cp932ToUtf8(bytes));
+}
+
+std::optional<std::string> ToCp932(const QString& text) {
+    return qv::Utf8ToCp932(text.toStdString());
+}
+
+namespace {
+// The first character of text that CP932 cannot hold.
+QString FirstUnencodable(const QString& text) {
+    for (qsizetype i = 0; i < text.size();) {
+        qsizetype len = (text.at(i).isHighSurrogate() && i + 1 < text.size()) ? 2 : 1;
+        QString ch = text.mid(i, len);
+        if (!ToCp932(ch)) return ch;
+        i += len;
+    }
+    return {};
+}
+}  // namespace
+
+std::optional<std::string> FieldToCp932(const QString& text, const QString& fieldName,
+                                        QWidget* parent) {
+    if (text.contains(QLatin1Char('\t')) || text.contains(QLatin1Char('\r')) ||
+        text.contains(QLatin1Char('\n'))) {
+        MessageBox::Show(QStringLiteral("「%1」にタブや改行は使えません。").arg(fieldName), parent);
+        return std::nullopt;
+    }
+    auto bytes = ToCp932(text);
+    if (!bytes) {
+        MessageBox::Show(QStringLiteral("「%1」の「%2」はShift-JISで表せない文字のため使えません。")
+                             .arg(fieldName, FirstUnencodable(text)),
+                         parent);
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+std::optional<int> ToInt(const QString& text, QWidget* parent) {
+    bool ok = false;
+    int value = text.trimmed().toInt(&ok);
+    if (!ok) {
+        MessageBox::Show(QStringLiteral("'%1' は整数ではありません").arg(text), parent);
+        return std::nullopt;
+    }
+    return value;
+}
+
+QString TenthsText(int tenths) {
+    return QStringLiteral("%1.%2").arg(tenths / 10).arg(tenths % 10);
+}
+
+void SetFormFont(QWidget* widget, int pixelSize) {
+    QFont font = widget->font();
+    font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("Noto Sans CJK JP")});
+    font.setPixelSize(pixelSize);
+    widget->setFont(font);
+}
+
+}  // namespace qv::ui

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+#include <string>
+#include <string_view>
+
+class QWidget;
+
+namespace qv::ui {
+
+inline const QString kAppTitle = QStringLiteral("Quorvel裁判所 Ver.0.91");
+
+// CP932 bytes from the core, ready to show (bytes that are not CP932 show as U+FFFD).
+QString FromCp932(std::string_view bytes);
+
+// CP932 bytes of a text; nothing when CP932 cannot hold one of its characters.
+std::optional<std::string> ToCp932(const QString& text);
+
+// A text the user typed, as CP932 bytes fit for the files: refuses (with a message
+// naming the field) a TAB, CR or LF, or a character CP932 cannot hold.
+std::optional<std::string> FieldToCp932(const QString& text, const QString& fieldName,
+                                        QWidget* parent = nullptr);
+
+// The toolkit's integer conversion: shows "'%s' は整数ではありません" on failure.
+std::optional<int> ToInt(const QString& text, QWidget* parent = nullptr);
+
+// A tenths setting as shown to the user: 15 -> "1.5".
+QString TenthsText(int tenths);
+
+// The forms' face: "ＭＳ Ｐゴシック" where installed, else Noto Sans CJK JP.
+void SetFormFont(QWidget* widget, int pixelSize);
+
+}  // namespace qv::ui

@@ -223,7 +223,8 @@ bool KxString1::Load(const char* path) {
     if (path == nullptr) return false;
     std::string content;
     if (qv::io::ReadFile(path, content, limits_.maxSize) != qv::io::ReadStatus::Ok) return false;
-    return Set(content.data(), static_cast<int>(content.size()));
+    bytes_.swap(content);  // at most maxSize bytes, never empty: the same as Set, without a copy
+    return true;
 }
 
 bool KxString1::Save(const char* path) const {

@@ -1,0 +1,78 @@
+#include "execution/PointBalance.h"
+
+#include <limits>
+
+#include "text/FileIo.h"
+#include "text/KxString1.h"
+#include "text/Numbers.h"
+
+namespace {
+using Status = PointBalance::Status;
+
+// The file cut at TABs into its fields, or why it could not be.
+Status Load(const std::string& path, std::vector<std::string>& fields, size_t needed) {
+    std::string bytes;
+    switch (qv::io::ReadFile(path, bytes, KxLimits::Lifted().maxSize)) {
+        case qv::io::ReadStatus::Ok: break;
+        case qv::io::ReadStatus::Missing: return Status::Missing;
+        case qv::io::ReadStatus::Empty: return Status::Short;
+        case qv::io::ReadStatus::Unreadable: return Status::Unreadable;
+    }
+    fields.clear();
+    size_t start = 0;
+    for (size_t tab = bytes.find('\t'); tab != std::string::npos; tab = bytes.find('\t', start)) {
+        fields.emplace_back(bytes, start, tab - start);
+        start = tab + 1;
+    }
+    if (!fields.empty()) fields.emplace_back(bytes, start);
+    return fields.size() >= needed ? Status::Ok : Status::Short;
+}
+
+std::int64_t SaturatingAdd(std::int64_t a, std::int64_t b) {
+    std::int64_t sum;
+    if (__builtin_add_overflow(a, b, &sum))
+        return b > 0 ? std::numeric_limits<std::int64_t>::max()
+                     : std::numeric_limits<std::int64_t>::min();
+    return sum;
+}
+
+bool Save(const std::string& path, const std::vector<std::string>& fields) {
+    std::string out;
+    for (size_t i = 0; i < fields.size(); ++i) {
+        if (i > 0) out += '\t';
+        out += fields[i];
+    }
+    return qv::io::WriteFileAtomic(path, out);
+}
+}  // namespace
+
+Status PointBalance::Read(std::vector<std::string>& fields) const {
+    return Load(path_, fields, kBalanceField + 1);
+}
+
+Status PointBalance::Rewrite(std::int64_t delta, bool floorAtZero, bool addLineEnd) const {
+    std::vector<std::string> fields;
+    Status status = Load(path_, fields, kFieldCount);
+    if (status == Status::Missing && delta > 0) {
+        // Nothing to keep: a fresh balance record rather than a lost credit.
+        fields = {"quorvel", "1", "user", "0", "0", "0\r\n"};
+    } else if (status != Status::Ok) {
+        return status;
+    }
+    std::int64_t balance = SaturatingAdd(qv::ReadInt64(fields[kBalanceField]), delta);
+    if (floorAtZero && balance < 0) balance = 0;
+    fields[kBalanceField] = qv::Decimal(balance);
+    // Further fields of a hand-edited file are kept; the line end goes at the very end.
+    if (addLineEnd) fields.back() += "\r\n";
+    return Save(path_, fields) ? Status::Ok : Status::WriteFailed;
+}
+
+Status PointBalance::Credit(std::int64_t points) const { return Rewrite(points, false, false); }
+
+Status PointBalance::DebitReport(std::int64_t points) const {
+    return Rewrite(-points, true, false);
+}
+
+Status PointBalance::DebitDelete(std::int64_t points) const {
+    return Rewrite(-points, true, true);
+}

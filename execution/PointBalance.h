@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The point balance file "user.dat": one record of at least six TAB-separated fields,
+// cut at TABs only (field 5 runs to the end of the file, line end included). Field 3 is
+// the balance; every other field is kept byte for byte.
+class PointBalance {
+public:
+    enum class Status {
+        Ok,
+        Missing,     // no file
+        Short,       // fewer than six fields (or empty): not written
+        Unreadable,  // exists but cannot be read
+        WriteFailed  // the old file is kept
+    };
+    static constexpr size_t kBalanceField = 3;
+    static constexpr size_t kFieldCount = 6;
+
+    explicit PointBalance(std::string path) : path_(std::move(path)) {}
+
+    // The fields as stored (field 3 unconverted, as the execution report shows it).
+    // Ok needs at least four fields; Short otherwise.
+    Status Read(std::vector<std::string>& fields) const;
+    // Adds points (> 0) to the balance, nothing after field 5. A missing file is created
+    // with six fields and the credited balance, so no credit is lost.
+    Status Credit(std::int64_t points) const;
+    // Takes the points of a point execution report off the balance, never below 0.
+    Status DebitReport(std::int64_t points) const;
+    // Takes a deleted sentence's points off the balance, never below 0; one more "\r\n"
+    // follows field 5.
+    Status DebitDelete(std::int64_t points) const;
+
+private:
+    Status Rewrite(std::int64_t delta, bool floorAtZero, bool addLineEnd) const;
+
+    std::string path_;
+};

@@ -1,0 +1,37 @@
+#include "bench/BenchData.h"
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+namespace qv::bench {
+
+ScratchDir::ScratchDir() {
+    std::string pattern = "/tmp/quorvel-bench-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    dir_ = pattern;
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+}
+
+std::string MakeRuleBookBytes(int rules) {
+    std::string out = "qvrule\t1\tid1\t1700000000\tA\t10\tB\t5\tC\t7\tD\t10\r\n";
+    for (int n = 1; n <= rules; ++n) {
+        out += std::to_string(n) +
+               "\t1700000000\t1700000000\tname\tthe text of the article\tremark\t30\t15\t12"
+               "\t4\t3\t0\t0\t3\r\n";
+    }
+    return out;
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace qv::bench

@@ -13,6 +13,7 @@ const QString TForm1::kHomePage = QStringLiteral("https://quorvel.example/");
 TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     setupUi(this);
     setFixedSize(size());
+    move(257, 123);  // uic only sizes a top-level window
     qv::ui::SetFormFont(this, 12);
     for (QPushButton* b : {btnRule, btnJudge, Button1, btGoHP, btExit}) qv::ui::SetFormFont(b, 16);
 

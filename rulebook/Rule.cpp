@@ -10,11 +10,6 @@ namespace {
 constexpr int kRuleFields = 14;
 
 bool InTenthsRange(int v) { return v >= 0 && v <= 20; }
-
-// Texts are written up to their first zero byte, as the line format prints them.
-std::string_view UpToNul(const std::string& s) {
-    return std::string_view(s.data(), std::min(s.find('\0'), s.size()));
-}
 }  // namespace
 
 bool CRule::SetNumber(int v) {
@@ -77,18 +72,16 @@ std::string CRule::ToLine() const {
     std::string line;
     line.reserve(64 + name_.size() + text_.size() + remark_.size());
     auto field = [&line](std::string_view v) {
-        if (!line.empty()) line += '\t';
+        line += '\t';
         line += v;
     };
-    field(qv::Decimal(number_));
+    line += qv::Decimal(number_);
     field(qv::Decimal(created_));
     field(qv::Decimal(updated_));
-    line += '\t';
-    line += UpToNul(name_);
-    line += '\t';
-    line += UpToNul(text_);
-    line += '\t';
-    line += UpToNul(remark_);
+    // Texts go out whole, a stray zero byte included, so a save never shortens them.
+    field(name_);
+    field(text_);
+    field(remark_);
     field(qv::Decimal(base_));
     field(qv::Decimal(cumulative_));
     field(qv::Decimal(extenuation_));

@@ -18,10 +18,6 @@ constexpr std::string_view kToken = "qvrule";
 constexpr std::string_view kVersion = "1";
 
 bool ValidImplement(int index) { return index >= 0 && index < CRuleBook::kImplementCount; }
-
-std::string_view UpToNul(const std::string& s) {
-    return std::string_view(s.data(), std::min(s.find('\0'), s.size()));
-}
 }  // namespace
 
 CRuleBook::CRuleBook() : clock_(qv::SystemNow) {}
@@ -129,7 +125,7 @@ bool CRuleBook::SaveFile() const {
     std::string out = "qvrule\t1\tid1\t" + qv::Decimal(clock_());
     for (int i = 0; i < kImplementCount; ++i) {
         out += '\t';
-        out += UpToNul(impName_[static_cast<size_t>(i)]);
+        out += impName_[static_cast<size_t>(i)];
         out += '\t';
         out += qv::Decimal(impWeight_[static_cast<size_t>(i)]);
     }

@@ -166,7 +166,8 @@ TEST_F(RuleBookFile, WorkedExampleBytes) {
 TEST_F(RuleBookFile, SavesInOrderAndLoadsTheSame) {
     book.SetImpName(0, Sjis("腕立て伏せ"));
     book.SetImpWeight(0, 10);
-    for (int n : {12, 3, 7}) book.AddRule(MakeRule(n, Sjis("遅刻") + "\x81"));  // odd byte kept
+    // A stray byte that is not CP932 and a zero byte must both survive the round trip.
+    for (int n : {12, 3, 7}) book.AddRule(MakeRule(n, Sjis("遅刻") + "\x81" + std::string(1, '\0') + "z"));
     ASSERT_TRUE(book.SaveFile());
     std::string bytes = ReadBytes("test.dat");
     EXPECT_LT(bytes.find("\r\n3\t"), bytes.find("\r\n7\t"));

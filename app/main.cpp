@@ -3,6 +3,8 @@
 #include <cstdlib>
 
 #include "app/MenuForm.h"
+#include "text/FileIo.h"
+#include "ui/MessageBox.h"
 
 namespace {
 // Without a display Qt would abort with a toolkit trace; say what to do instead.
@@ -24,6 +26,13 @@ int main(int argc, char** argv) {
         return 2;
     }
     QApplication app(argc, argv);
+    // Two instances in one folder would interleave their rewrites of the same files.
+    qv::io::FolderLock lock;
+    if (!lock.Acquire(".")) {
+        qv::ui::MessageBox::Show(QStringLiteral(
+            "このフォルダでは既にQuorvel裁判所が起動しています。\n同じデータを二つの画面で同時に扱うことはできません。"));
+        return 1;
+    }
     TForm1 menu;
     if (!menu.IsLoaded()) return 1;
     menu.show();

@@ -1,6 +1,7 @@
 #include "text/FileIo.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -89,7 +90,7 @@ ReadStatus ReadFile(const std::string& path, std::string& out, std::int64_t maxB
         if (n == 0) break;  // shrank while reading: keep what is there
         got += static_cast<size_t>(n);
     }
-    Sys().close(fd);
+    if (Sys().close(fd) != 0) return ReadStatus::Unreadable;
     if (got == 0) return ReadStatus::Empty;
     buf.resize(got);
     out.swap(buf);
@@ -127,7 +128,7 @@ bool AppendLine(const std::string& path, std::string_view bytes) {
     const bool existed = ::stat(path.c_str(), &st) == 0;
     if (existed && !MayReplace(path, st)) return false;
 
-    int fd = Sys().open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    int fd = Sys().open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) return false;
     if (::fstat(fd, &st) != 0) {
         Sys().close(fd);
@@ -149,9 +150,29 @@ bool AppendLine(const std::string& path, std::string_view bytes) {
         // Never leave half a record behind.
         if (::ftruncate(fd, oldSize) == 0) ::fsync(fd);
     }
-    ok = (Sys().close(fd) == 0) && ok;
+    if (Sys().close(fd) != 0 && ok) {
+        // The record may be on disk, but a failure was reported: take it back off.
+        ok = false;
+        if (existed) ::truncate(path.c_str(), oldSize);
+    }
     if (!ok && !existed) ::unlink(path.c_str());
     return ok;
+}
+
+FolderLock::~FolderLock() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool FolderLock::Acquire(const std::string& folder) {
+    if (fd_ >= 0) return true;
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    fd_ = fd;
+    return true;
 }
 
 }  // namespace qv::io

@@ -39,4 +39,20 @@ bool WriteFileAtomic(const std::string& path, std::string_view bytes);
 // new one. A failed write is rolled back to the old length; false on any failure.
 bool AppendLine(const std::string& path, std::string_view bytes);
 
+// An exclusive lock on a folder, held until the object is destroyed (or the process
+// ends). Locking the folder itself, not a file in it, creates nothing and survives the
+// renames of the atomic writes.
+class FolderLock {
+public:
+    FolderLock() = default;
+    ~FolderLock();
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    // False when another holder has the folder (or it cannot be opened).
+    bool Acquire(const std::string& folder);
+
+private:
+    int fd_ = -1;
+};
+
 }  // namespace qv::io

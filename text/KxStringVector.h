@@ -8,7 +8,7 @@
 
 // The list a split returns. It keeps at most its limits' maxPieces pieces; further
 // pieces are dropped without notice and Add refuses them.
-class KxStringVector : public KxStrings {
+class KxStringVector final : public KxStrings {
 public:
     KxStringVector() = default;
     explicit KxStringVector(KxLimits limits) : limits_(limits) {}

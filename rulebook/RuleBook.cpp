@@ -5,6 +5,7 @@
 #include <limits>
 #include <vector>
 
+#include "text/FileIo.h"
 #include "text/KxString1.h"
 #include "text/LineWalk.h"
 #include "text/Numbers.h"
@@ -87,14 +88,20 @@ bool CRuleBook::SetImpWeight(int index, double weight) {
 
 bool CRuleBook::LoadFile() {
     // The whole file, whatever its size: a book beyond the old ceilings must not lose rules.
-    KxString1 content(KxLimits::Lifted());
-    if (!content.Load(fileName_.c_str())) return false;
+    std::string content;
+    switch (qv::io::ReadFile(fileName_, content, KxLimits::Lifted().maxSize)) {
+        case qv::io::ReadStatus::Ok: break;
+        case qv::io::ReadStatus::Missing: loadStatus_ = LoadStatus::Missing; return false;
+        case qv::io::ReadStatus::Empty: loadStatus_ = LoadStatus::Empty; return false;
+        case qv::io::ReadStatus::Unreadable: loadStatus_ = LoadStatus::Unreadable; return false;
+    }
 
     std::vector<std::string_view> header;
-    std::vector<CRule> loaded;
+    std::vector<std::pair<CRule, std::string_view>> loaded;
+    std::vector<std::string> unread;
     bool headerSeen = false;
     bool accepted = false;
-    qv::ForEachLine(content.View(), [&](const qv::Line& line) {
+    qv::ForEachLine(content, [&](const qv::Line& line) {
         if (!headerSeen) {
             headerSeen = true;
             // Like the split of the whole file: with no line end there is no header.
@@ -105,9 +112,15 @@ bool CRuleBook::LoadFile() {
         }
         if (!accepted) return;
         CRule rule;
-        if (rule.FromLine(line.text)) loaded.push_back(std::move(rule));
+        if (rule.FromLine(line.text))
+            loaded.emplace_back(std::move(rule), line.text);
+        else if (!line.text.empty())
+            unread.emplace_back(line.text);
     });
-    if (!accepted) return false;
+    if (!accepted) {
+        loadStatus_ = LoadStatus::NotARuleBook;
+        return false;
+    }
 
     // A short header reads its missing implements as empty names and zero weights.
     for (int i = 0; i < kImplementCount; ++i) {
@@ -117,7 +130,11 @@ bool CRuleBook::LoadFile() {
         impWeight_[static_cast<size_t>(i)] =
             nameField + 1 < header.size() ? qv::ReadInt32(header[nameField + 1]) : 0;
     }
-    for (CRule& rule : loaded) AddRule(std::move(rule));  // skips numbers outside 1..9999
+    for (auto& [rule, text] : loaded) {
+        if (!AddRule(std::move(rule))) unread.emplace_back(text);  // number outside 1..9999
+    }
+    unreadLines_ = std::move(unread);
+    loadStatus_ = LoadStatus::Ok;
     return true;
 }
 
@@ -132,6 +149,11 @@ bool CRuleBook::SaveFile() const {
     out += "\r\n";
     for (const auto& [number, rule] : rules_) {
         out += rule.ToLine();
+        out += "\r\n";
+    }
+    // Lines the load could not read go back as they were: a save never drops them.
+    for (const std::string& line : unreadLines_) {
+        out += line;
         out += "\r\n";
     }
     KxString1 text(KxLimits::Lifted());

@@ -3,6 +3,7 @@
 #include <array>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "rulebook/Clock.h"
 #include "rulebook/Rule.h"
@@ -23,8 +24,13 @@ public:
     // The clock stamps `created` in AddRule and the header of SaveFile.
     void SetClock(qv::Clock clock);
 
+    enum class LoadStatus { NotLoaded, Ok, Missing, Empty, Unreadable, NotARuleBook };
+
     // Fills the book from the file; false (book untouched) when it cannot be used.
+    // Lines that are not rules are skipped, kept, and written back by SaveFile.
     bool LoadFile();
+    LoadStatus GetLoadStatus() const { return loadStatus_; }
+    const std::vector<std::string>& UnreadLines() const { return unreadLines_; }
     // Writes the whole book atomically; false (old file kept) on any failure.
     bool SaveFile() const;
 
@@ -49,4 +55,6 @@ private:
     std::array<std::string, kImplementCount> impName_;
     std::array<int, kImplementCount> impWeight_{};
     qv::Clock clock_;
+    LoadStatus loadStatus_ = LoadStatus::NotLoaded;
+    std::vector<std::string> unreadLines_;
 };

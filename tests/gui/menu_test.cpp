@@ -48,20 +48,54 @@ TEST_F(MenuTest, ShowsItsCaptionAndButtons) {
 }
 
 TEST_F(MenuTest, MissingOrBadRuleBookEndsWithTheMessage) {
+    const QString message = QStringLiteral("データファイルが見つかりませんでした。");
     struct Case {
         const char* what;
         const char* bytes;  // nullptr: no file at all
-    } cases[] = {{"missing", nullptr}, {"empty", ""}, {"wrong token", "qvrul\t1\r\n"}};
+        const char* reason;  // what the message adds after a blank line, "" for nothing
+    } cases[] = {
+        {"missing", nullptr, ""},
+        {"empty", "", "test.dat が空です。"},
+        {"wrong token", "qvrul\t1\r\n", "見出し"},
+        {"UTF-8 mark", "\xEF\xBB\xBFqvrule\t1\tid1\t0\tA\t1\tB\t1\tC\t1\tD\t1\r\n", "見出し"},
+        {"CR line ends", "qvrule\t1\tid1\t0\tA\t1\tB\t1\tC\t1\tD\t1\r1\t1\t2\tX\r", "見出し"},
+        {"a folder", nullptr, "フォルダ"},
+    };
     for (const auto& c : cases) {
-        std::filesystem::remove("test.dat");
+        std::filesystem::remove_all("test.dat");
         if (c.bytes) WriteBytes("test.dat", c.bytes);
+        if (std::string(c.what) == "a folder") std::filesystem::create_directory("test.dat");
         const std::string before = qv::test::ListDir();
         TForm1 menu;
         EXPECT_FALSE(menu.IsLoaded()) << c.what;
-        EXPECT_EQ(ShownTexts(), QStringList{QStringLiteral("データファイルが見つかりませんでした。")})
-            << c.what;
+        QStringList shown = ShownTexts();
+        ASSERT_EQ(shown.size(), 1) << c.what;
+        EXPECT_TRUE(shown[0].startsWith(message)) << c.what;
+        if (*c.reason) {
+            EXPECT_TRUE(shown[0].contains(QString::fromUtf8(c.reason))) << c.what;
+        } else {
+            EXPECT_EQ(shown[0], message) << c.what;
+        }
         EXPECT_EQ(qv::test::ListDir(), before) << c.what << ": no file is created";
     }
+}
+
+TEST_F(MenuTest, DamagedRuleLinesAreReportedAndKept) {
+    const std::string damaged = kHeaderOnly + "1\t1\t2\tX\tY\tZ\t30\t15\t12\t4\t3\t0\t0\t3\r\n" +
+                                "broken\tline\r\n" + "0\t1\t2\tX\tY\tZ\t30\t15\t12\t4\t3\t0\t0\t3\r\n" +
+                                "\r\n" + "2\t1\t2\tcut";
+    WriteBytes("test.dat", damaged);
+    TForm1 menu;
+    ASSERT_TRUE(menu.IsLoaded());
+    QStringList shown = ShownTexts();
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_TRUE(shown[0].contains(QStringLiteral("3 行"))) << shown[0].toStdString();
+    EXPECT_EQ(menu.Info()->GetRuleBook()->RuleCount(), 1);
+
+    ASSERT_TRUE(menu.Info()->GetRuleBook()->SaveFile());
+    const std::string saved = qv::test::ReadBytes("test.dat");
+    for (const char* kept : {"broken\tline\r\n", "0\t1\t2\tX", "2\t1\t2\tcut\r\n"})
+        EXPECT_NE(saved.find(kept), std::string::npos) << kept;
 }
 
 TEST_F(MenuTest, ExitClosesTheMenu) {

@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QUrl>
 
+#include "ui/Accessibility.h"
 #include "ui/MessageBox.h"
 #include "ui/Texts.h"
 
@@ -33,6 +34,8 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     move(257, 123);  // uic only sizes a top-level window
     qv::ui::SetFormFont(this, 12);
     for (QPushButton* b : {btnRule, btnJudge, Button1, btGoHP, btExit}) qv::ui::SetFormFont(b, 16);
+
+    qv::ui::NameControls(this);
 
     connect(btnRule, &QPushButton::clicked, this, &TForm1::btnRuleClick);
     connect(btnJudge, &QPushButton::clicked, this, &TForm1::btnJudgeClick);

@@ -1,0 +1,61 @@
+#include "ui/Accessibility.h"
+
+#include <QAbstractButton>
+#include <QGroupBox>
+#include <QLabel>
+#include <QWidget>
+#include <limits>
+
+namespace qv::ui {
+namespace {
+
+QString Plain(QString text) {
+    text.remove(QLatin1Char('&'));
+    return text.simplified();
+}
+
+QRect InWindow(QWidget* window, QWidget* w) {
+    return QRect(w->mapTo(window, QPoint(0, 0)), w->size());
+}
+
+// The label that stands beside (left, same row) or just above the control.
+QLabel* NearestLabel(QWidget* window, QWidget* control) {
+    const QRect c = InWindow(window, control);
+    QLabel* best = nullptr;
+    long bestDistance = std::numeric_limits<long>::max();
+    for (QLabel* label : window->findChildren<QLabel*>()) {
+        if (Plain(label->text()).isEmpty()) continue;
+        const QRect l = InWindow(window, label);
+        const bool sameRow = l.bottom() >= c.top() && l.top() <= c.bottom() && l.right() <= c.left();
+        const bool above = l.bottom() <= c.top() && l.right() >= c.left() && l.left() <= c.right();
+        if (!sameRow && !above) continue;
+        long distance = sameRow ? c.left() - l.right() : 2L * (c.top() - l.bottom());
+        if (distance < bestDistance) {
+            bestDistance = distance;
+            best = label;
+        }
+    }
+    return best;
+}
+
+}  // namespace
+
+void NameControls(QWidget* window) {
+    for (QLabel* label : window->findChildren<QLabel*>()) {
+        if (label->accessibleName().isEmpty()) label->setAccessibleName(Plain(label->text()));
+        if (QWidget* buddy = label->buddy(); buddy && buddy->accessibleName().isEmpty())
+            buddy->setAccessibleName(Plain(label->text()));
+    }
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        if (!w->accessibleName().isEmpty() || w->focusPolicy() == Qt::NoFocus) continue;
+        if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+            button->setAccessibleName(Plain(button->text()));
+        } else if (QLabel* label = NearestLabel(window, w)) {
+            w->setAccessibleName(Plain(label->text()));
+        } else if (auto* group = qobject_cast<QGroupBox*>(w->parentWidget())) {
+            w->setAccessibleName(Plain(group->title()));
+        }
+    }
+}
+
+}  // namespace qv::ui

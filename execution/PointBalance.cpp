@@ -10,7 +10,8 @@ namespace {
 using Status = PointBalance::Status;
 
 // The file cut at TABs into its fields, or why it could not be.
-Status Load(const std::string& path, std::vector<std::string>& fields, size_t needed) {
+Status Load(const std::string& path, std::vector<std::string>& fields, size_t needed,
+            std::string* raw = nullptr) {
     std::string bytes;
     switch (qv::io::ReadFile(path, bytes, KxLimits::Lifted().maxSize)) {
         case qv::io::ReadStatus::Ok: break;
@@ -25,6 +26,7 @@ Status Load(const std::string& path, std::vector<std::string>& fields, size_t ne
         start = tab + 1;
     }
     if (!fields.empty()) fields.emplace_back(bytes, start);
+    if (raw) raw->swap(bytes);
     return fields.size() >= needed ? Status::Ok : Status::Short;
 }
 
@@ -50,29 +52,50 @@ Status PointBalance::Read(std::vector<std::string>& fields) const {
     return Load(path_, fields, kBalanceField + 1);
 }
 
-Status PointBalance::Rewrite(std::int64_t delta, bool floorAtZero, bool addLineEnd) const {
+Status PointBalance::Rewrite(std::span<const Change> changes, std::string* before) const {
     std::vector<std::string> fields;
-    Status status = Load(path_, fields, kFieldCount);
-    if (status == Status::Missing && delta > 0) {
+    std::string old;
+    Status status = Load(path_, fields, kFieldCount, &old);
+    if (status == Status::Missing && !changes.empty() && changes.front().delta > 0) {
         // Nothing to keep: a fresh balance record rather than a lost credit.
         fields = {"quorvel", "1", "user", "0", "0", "0\r\n"};
     } else if (status != Status::Ok) {
         return status;
     }
-    std::int64_t balance = SaturatingAdd(qv::ReadInt64(fields[kBalanceField]), delta);
-    if (floorAtZero && balance < 0) balance = 0;
-    fields[kBalanceField] = qv::Decimal(balance);
-    // Further fields of a hand-edited file are kept; the line end goes at the very end.
-    if (addLineEnd) fields.back() += "\r\n";
-    return Save(path_, fields) ? Status::Ok : Status::WriteFailed;
+    for (const Change& change : changes) {
+        std::int64_t balance = SaturatingAdd(qv::ReadInt64(fields[kBalanceField]), change.delta);
+        if (change.floorAtZero && balance < 0) balance = 0;
+        fields[kBalanceField] = qv::Decimal(balance);
+        // Further fields of a hand-edited file are kept; the line end goes at the very end.
+        if (change.addLineEnd) fields.back() += "\r\n";
+    }
+    if (!Save(path_, fields)) return Status::WriteFailed;
+    if (before) before->swap(old);
+    return Status::Ok;
 }
 
-Status PointBalance::Credit(std::int64_t points) const { return Rewrite(points, false, false); }
+Status PointBalance::Credit(std::int64_t points) const {
+    const Change change{points, false, false};
+    return Rewrite({&change, 1}, nullptr);
+}
 
 Status PointBalance::DebitReport(std::int64_t points) const {
-    return Rewrite(-points, true, false);
+    const Change change{-points, true, false};
+    return Rewrite({&change, 1}, nullptr);
 }
 
 Status PointBalance::DebitDelete(std::int64_t points) const {
-    return Rewrite(-points, true, true);
+    return DebitDeleteEach({&points, 1});
+}
+
+Status PointBalance::DebitDeleteEach(std::span<const std::int64_t> points,
+                                     std::string* before) const {
+    std::vector<Change> changes;
+    changes.reserve(points.size());
+    for (std::int64_t p : points) changes.push_back({-p, true, true});
+    return Rewrite(changes, before);
+}
+
+bool PointBalance::PutBack(std::string_view before) const {
+    return qv::io::WriteFileAtomic(path_, before);
 }

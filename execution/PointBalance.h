@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The point balance file "user.dat": one record of at least six TAB-separated fields,
@@ -32,9 +34,21 @@ public:
     // Takes a deleted sentence's points off the balance, never below 0; one more "\r\n"
     // follows field 5.
     Status DebitDelete(std::int64_t points) const;
+    // The debits of deleting several sentences at once: the file ends up exactly as after
+    // one DebitDelete per entry, in order, but is written once, so either all of them are
+    // booked or none. When before is given it receives the replaced bytes (see PutBack).
+    Status DebitDeleteEach(std::span<const std::int64_t> points,
+                           std::string* before = nullptr) const;
+    // Puts back the bytes a debit replaced, when the step that followed it failed.
+    bool PutBack(std::string_view before) const;
 
 private:
-    Status Rewrite(std::int64_t delta, bool floorAtZero, bool addLineEnd) const;
+    struct Change {
+        std::int64_t delta;
+        bool floorAtZero;
+        bool addLineEnd;
+    };
+    Status Rewrite(std::span<const Change> changes, std::string* before) const;
 
     std::string path_;
 };

@@ -1,5 +1,27 @@
 #include "trial/SentenceLog.h"
 
+#include <algorithm>
+
+#include "text/Numbers.h"
+
+namespace {
+
+constexpr std::int64_t kReadCap = KxLimits::Lifted().maxSize;
+
+// Offsets of field f of line: [begin, end). begin == npos when the line has fewer fields.
+std::pair<size_t, size_t> FieldBounds(std::string_view line, size_t f) {
+    size_t begin = 0;
+    for (size_t i = 0; i < f; ++i) {
+        size_t tab = line.find('\t', begin);
+        if (tab == std::string_view::npos) return {std::string_view::npos, 0};
+        begin = tab + 1;
+    }
+    size_t end = line.find('\t', begin);
+    return {begin, end == std::string_view::npos ? line.size() : end};
+}
+
+}  // namespace
+
 std::string SentenceRecord::ToLine() const {
     std::string line;
     for (size_t i = 0; i < fields.size(); ++i) {
@@ -10,6 +32,99 @@ std::string SentenceRecord::ToLine() const {
     return line;
 }
 
+std::string_view SentenceLog::Contents::FieldOf(std::string_view line, size_t f) {
+    // A line without any TAB has no fields at all, as a split of it gives none.
+    if (line.find('\t') == std::string_view::npos) return {};
+    auto [begin, end] = FieldBounds(line, f);
+    if (begin == std::string_view::npos) return {};
+    return line.substr(begin, end - begin);
+}
+
+bool SentenceLog::IsRecord(const qv::Line& line) {
+    return line.terminated &&
+           std::count(line.text.begin(), line.text.end(), '\t') >=
+               static_cast<std::ptrdiff_t>(SentenceRecord::kFieldCount - 1);
+}
+
+qv::io::ReadStatus SentenceLog::Read(Contents& out) const {
+    out.bytes_.clear();
+    out.records_.clear();
+    out.others_.clear();
+    qv::io::ReadStatus status = qv::io::ReadFile(path_, out.bytes_, kReadCap);
+    if (status != qv::io::ReadStatus::Ok) return status;
+    const char* base = out.bytes_.data();
+    out.records_.reserve(out.bytes_.size() / 64);
+    qv::ForEachLine(out.bytes_, [&](const qv::Line& line) {
+        if (IsRecord(line))
+            out.records_.push_back({static_cast<size_t>(line.text.data() - base), line.text.size()});
+        else
+            out.others_.push_back({static_cast<size_t>(line.raw.data() - base), line.raw.size()});
+    });
+    out.records_.shrink_to_fit();
+    return status;
+}
+
 bool SentenceLog::Append(const SentenceRecord& record) const {
     return qv::io::AppendLine(path_, record.ToLine());
+}
+
+SentenceLog::Rewrite SentenceLog::RewriteBytes(std::string_view content, std::string_view id,
+                                               Change change) {
+    Rewrite r;
+    r.read = qv::io::ReadStatus::Ok;
+    // Room for a CR on every line that had a bare LF, so the output rarely moves.
+    r.bytes.reserve(content.size() + content.size() / 32 + 16);
+    const std::string_view flag = change == Change::MarkExecuted ? "1" : "0";
+    qv::ForEachLine(content, [&](const qv::Line& line) {
+        if (!IsRecord(line)) {
+            r.bytes.append(line.raw);
+            return;
+        }
+        std::string_view text = line.text;
+        if (text.substr(0, text.find('\t')) != id) {
+            r.bytes.append(text);
+            r.bytes.append("\r\n");
+            return;
+        }
+        ++r.matched;
+        if (change == Change::Drop) {
+            r.droppedPoints.push_back(
+                qv::ReadInt64(Contents::FieldOf(text, SentenceRecord::kPoints)));
+            return;
+        }
+        auto [begin, end] = FieldBounds(text, SentenceRecord::kExecuted);
+        r.bytes.append(text.substr(0, begin));
+        r.bytes.append(flag);
+        r.bytes.append(text.substr(end));
+        r.bytes.append("\r\n");
+    });
+    return r;
+}
+
+SentenceLog::Rewrite SentenceLog::Plan(std::string_view id, Change change) const {
+    std::string bytes;
+    qv::io::ReadStatus status = qv::io::ReadFile(path_, bytes, kReadCap);
+    if (status == qv::io::ReadStatus::Ok && static_cast<std::int64_t>(bytes.size()) >= kReadCap) {
+        // Only the beginning could be read: writing it back would cut the rest off.
+        status = qv::io::ReadStatus::Unreadable;
+    }
+    if (status != qv::io::ReadStatus::Ok) {
+        Rewrite r;
+        r.read = status;
+        return r;
+    }
+    return RewriteBytes(bytes, id, change);
+}
+
+SentenceLog::Rewrite SentenceLog::PlanMark(std::string_view id, bool executed) const {
+    return Plan(id, executed ? Change::MarkExecuted : Change::MarkNotExecuted);
+}
+
+SentenceLog::Rewrite SentenceLog::PlanDelete(std::string_view id) const {
+    return Plan(id, Change::Drop);
+}
+
+bool SentenceLog::Write(const Rewrite& rewrite) const {
+    if (rewrite.read != qv::io::ReadStatus::Ok) return false;
+    return qv::io::WriteFileAtomic(path_, rewrite.bytes);
 }

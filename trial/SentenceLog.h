@@ -31,21 +31,81 @@ struct SentenceRecord {
 // The one place that reads, appends to and rewrites the sentence log.
 class SentenceLog {
 public:
+    // The log as read at one moment: every record in file order and, kept aside, the
+    // lines that are not records (too few fields, or the last line without its line
+    // end). One buffer holds the file; lines are offsets into it, so a log of any size
+    // costs one allocation plus a few bytes per line.
+    class Contents {
+    public:
+        size_t RecordCount() const { return records_.size(); }
+        // Record i's line without its line end.
+        std::string_view Record(size_t i) const { return View(records_[i]); }
+        // Field f of record i as stored.
+        std::string_view Field(size_t i, size_t f) const { return FieldOf(Record(i), f); }
+        size_t OtherLineCount() const { return others_.size(); }
+        // Non-record line i as stored, line end included.
+        std::string_view OtherLine(size_t i) const { return View(others_[i]); }
+
+        // Field f of a line cut at TABs; empty when the line has fewer fields.
+        static std::string_view FieldOf(std::string_view line, size_t f);
+
+    private:
+        friend class SentenceLog;
+        struct Span {
+            size_t begin;
+            size_t size;
+        };
+        std::string_view View(Span s) const { return {bytes_.data() + s.begin, s.size}; }
+
+        std::string bytes_;
+        std::vector<Span> records_;
+        std::vector<Span> others_;
+    };
+
+    // A rewrite worked out from the file as it stands; nothing is written until Write.
+    struct Rewrite {
+        qv::io::ReadStatus read = qv::io::ReadStatus::Missing;
+        size_t matched = 0;  // records carrying the identifier
+        // Field 10 (points, read like atol) of every dropped record, in file order.
+        std::vector<std::int64_t> droppedPoints;
+        std::string bytes;  // the whole new file
+    };
+
     explicit SentenceLog(std::string path) : path_(std::move(path)) {}
     const std::string& Path() const { return path_; }
 
+    // A line is a record when it is ended by a line end and has at least 11 fields.
+    static bool IsRecord(const qv::Line& line);
+
     // Calls visit(const std::vector<std::string_view>& fields) for every record in file
-    // order: a line ended by a line end with at least 11 fields. The views live only
-    // during the call. A missing log reads as empty (Missing); Unreadable when it exists
-    // but cannot be read.
+    // order. The views live only during the call. A missing log reads as empty
+    // (Missing); Unreadable when it exists but cannot be read.
     template <typename Visit>
     qv::io::ReadStatus ForEachRecord(Visit&& visit) const;
+
+    // The whole log for the list; out is emptied first. Missing and Empty give no lines.
+    qv::io::ReadStatus Read(Contents& out) const;
 
     // Appends one record line (see SentenceRecord::ToLine), creating the file when
     // missing; false, file unchanged, on any failure.
     bool Append(const SentenceRecord& record) const;
 
+    // Marks every record whose identifier is id executed ("1") or not executed ("0").
+    Rewrite PlanMark(std::string_view id, bool executed) const;
+    // Leaves out every record whose identifier is id, handing back their points.
+    Rewrite PlanDelete(std::string_view id) const;
+    // Replaces the log with the rewrite atomically; false, old file kept, on failure.
+    bool Write(const Rewrite& rewrite) const;
+
+    // The rewrite itself, on bytes: records are written back as their fields joined by
+    // TAB and ended by "\r\n" (so a bare LF becomes CR LF); every other line is copied
+    // byte for byte. A record keeps all its fields, even past the eleventh.
+    enum class Change { MarkExecuted, MarkNotExecuted, Drop };
+    static Rewrite RewriteBytes(std::string_view content, std::string_view id, Change change);
+
 private:
+    Rewrite Plan(std::string_view id, Change change) const;
+
     std::string path_;
 };
 

@@ -1,0 +1,231 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/TestFiles.h"
+#include "text/FileIo.h"
+#include "trial/SentenceLog.h"
+
+namespace {
+
+using qv::io::ReadStatus;
+using qv::test::ReadBytes;
+using qv::test::Sjis;
+using qv::test::WriteBytes;
+
+class SentenceLogTest : public qv::test::InTempDir {};
+
+// The worked example's record: article 12, total 29, A:12 B:18, 9 points.
+SentenceRecord Example(const std::string& time) {
+    return {{time, "12", Sjis("窃盗"), "29", "A:12 B:18 ", "0", "12", "18", "0", "0", "9"}};
+}
+
+std::string ExampleLine(const std::string& time) {
+    return time + "\t12\t" + Sjis("窃盗") + "\t29\tA:12 B:18 \t0\t12\t18\t0\t0\t9\r\n";
+}
+
+TEST_F(SentenceLogTest, AppendWritesOneWholeLine) {
+    struct Case {
+        const char* what;
+        const char* before;  // nullptr: no file
+        std::string after;
+    } cases[] = {
+        {"missing file is created", nullptr, ExampleLine("1041433200")},
+        {"after a complete line", "x\r\n", "x\r\n" + ExampleLine("1041433200")},
+        {"after a bare LF", "x\n", "x\n" + ExampleLine("1041433200")},
+        {"never glued to a damaged last line", "1\t2\t3", "1\t2\t3\r\n" + ExampleLine("1041433200")},
+        {"last byte a lone CR", "x\r", "x\r\r\n" + ExampleLine("1041433200")},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove("test.log");
+        if (c.before) WriteBytes("test.log", c.before);
+        EXPECT_TRUE(SentenceLog("test.log").Append(Example("1041433200"))) << c.what;
+        EXPECT_EQ(ReadBytes("test.log"), c.after) << c.what;
+    }
+
+    SentenceRecord noImplements{{"7", "1", "n", "4", "", "0", "0", "0", "0", "0", "4"}};
+    EXPECT_EQ(noImplements.ToLine(), "7\t1\tn\t4\t\t0\t0\t0\t0\t0\t4\r\n")
+        << "an empty distribution gives two adjacent TABs";
+}
+
+TEST_F(SentenceLogTest, AppendToAReadOnlyLogFailsAndChangesNothing) {
+    WriteBytes("test.log", "x\r\n");
+    chmod("test.log", 0444);
+    EXPECT_FALSE(SentenceLog("test.log").Append(Example("1")));
+    EXPECT_EQ(ReadBytes("test.log"), "x\r\n");
+}
+
+// A log with every kind of line a rewrite must cope with.
+const std::string kMixed =
+    "100\t12\tname\t29\tA:12 B:18 \t0\t12\t18\t0\t0\t9\r\n"  // record, id 100
+    "damaged\tline\r\n"                                     // too few fields
+    "200\t3\tx\t5\t\t0\t0\t0\t0\t0\t0\n"                    // record ended by a bare LF
+    "\r\n"                                                  // empty line
+    "100\t4\ty\t8\tC:2 \t1\t0\t0\t2\t0\t3\textra\r\n"       // same id, one field too many
+    "300\t1\tz\t1\t\t0\t0\t0\t0\t0\t0";                     // record text without line end
+
+TEST_F(SentenceLogTest, ReadGivesRecordsInFileOrderAndKeepsOtherLinesAside) {
+    WriteBytes("test.log", kMixed);
+    SentenceLog::Contents log;
+    ASSERT_EQ(SentenceLog("test.log").Read(log), ReadStatus::Ok);
+    ASSERT_EQ(log.RecordCount(), 3u);
+    EXPECT_EQ(log.Record(0), "100\t12\tname\t29\tA:12 B:18 \t0\t12\t18\t0\t0\t9");
+    EXPECT_EQ(log.Record(1), "200\t3\tx\t5\t\t0\t0\t0\t0\t0\t0");
+    EXPECT_EQ(log.Field(0, SentenceRecord::kDistribution), "A:12 B:18 ");
+    EXPECT_EQ(log.Field(1, SentenceRecord::kDistribution), "");
+    EXPECT_EQ(log.Field(2, SentenceRecord::kPoints), "3");
+    EXPECT_EQ(log.Field(2, 11), "extra");
+    EXPECT_EQ(log.Field(2, 12), "");
+    ASSERT_EQ(log.OtherLineCount(), 3u);
+    EXPECT_EQ(log.OtherLine(0), "damaged\tline\r\n");
+    EXPECT_EQ(log.OtherLine(1), "\r\n");
+    EXPECT_EQ(log.OtherLine(2), "300\t1\tz\t1\t\t0\t0\t0\t0\t0\t0");
+
+    // The history reader sees exactly the same records.
+    std::vector<std::string> ids;
+    SentenceLog("test.log").ForEachRecord(
+        [&](const std::vector<std::string_view>& f) { ids.emplace_back(f[0]); });
+    EXPECT_EQ(ids, (std::vector<std::string>{"100", "200", "100"}));
+}
+
+TEST_F(SentenceLogTest, ReadOfAMissingOrEmptyLogGivesNoLines) {
+    SentenceLog::Contents log;
+    WriteBytes("test.log", "1\t2\t3\t4\t5\t6\t7\t8\t9\t10\t11\r\n");
+    ASSERT_EQ(SentenceLog("test.log").Read(log), ReadStatus::Ok);
+    ASSERT_EQ(log.RecordCount(), 1u);
+    EXPECT_EQ(SentenceLog("none.log").Read(log), ReadStatus::Missing);
+    EXPECT_EQ(log.RecordCount() + log.OtherLineCount(), 0u) << "emptied first";
+    WriteBytes("test.log", "");
+    EXPECT_EQ(SentenceLog("test.log").Read(log), ReadStatus::Empty);
+    EXPECT_EQ(log.RecordCount(), 0u);
+    EXPECT_FALSE(qv::test::Exists("none.log")) << "readers never create the log";
+}
+
+TEST_F(SentenceLogTest, NoReadLimit) {
+    // Far beyond 65536 bytes and 255 records: the newest record is seen too.
+    std::string bytes;
+    for (int i = 0; i < 3000; ++i) bytes += ExampleLine(std::to_string(1000000 + i));
+    ASSERT_GT(bytes.size(), 65536u * 2);
+    WriteBytes("test.log", bytes);
+    SentenceLog::Contents log;
+    ASSERT_EQ(SentenceLog("test.log").Read(log), ReadStatus::Ok);
+    ASSERT_EQ(log.RecordCount(), 3000u);
+    EXPECT_EQ(log.Field(2999, 0), "1002999");
+    int seen = 0;
+    SentenceLog("test.log").ForEachRecord([&](const auto&) { ++seen; });
+    EXPECT_EQ(seen, 3000);
+
+    SentenceLog::Rewrite r = SentenceLog("test.log").PlanMark("1002999", true);
+    ASSERT_TRUE(SentenceLog("test.log").Write(r));
+    const std::string last = ExampleLine("1002999");
+    std::string expected = bytes.substr(0, bytes.size() - last.size()) + "1002999\t12\t" +
+                           Sjis("窃盗") + "\t29\tA:12 B:18 \t1\t12\t18\t0\t0\t9\r\n";
+    EXPECT_TRUE(ReadBytes("test.log") == expected) << "only the newest record changed";
+}
+
+TEST_F(SentenceLogTest, RewritesChangeOnlyTheChosenRecordsAndLoseNoLine) {
+    using Change = SentenceLog::Change;
+    struct Case {
+        const char* what;
+        const char* id;
+        Change change;
+        size_t matched;
+        std::vector<std::int64_t> dropped;
+        std::string after;
+    } cases[] = {
+        {"execute marks both records of id 100", "100", Change::MarkExecuted, 2, {},
+         "100\t12\tname\t29\tA:12 B:18 \t1\t12\t18\t0\t0\t9\r\n"
+         "damaged\tline\r\n"
+         "200\t3\tx\t5\t\t0\t0\t0\t0\t0\t0\r\n"
+         "\r\n"
+         "100\t4\ty\t8\tC:2 \t1\t0\t0\t2\t0\t3\textra\r\n"
+         "300\t1\tz\t1\t\t0\t0\t0\t0\t0\t0"},
+        {"un-execute", "100", Change::MarkNotExecuted, 2, {},
+         "100\t12\tname\t29\tA:12 B:18 \t0\t12\t18\t0\t0\t9\r\n"
+         "damaged\tline\r\n"
+         "200\t3\tx\t5\t\t0\t0\t0\t0\t0\t0\r\n"
+         "\r\n"
+         "100\t4\ty\t8\tC:2 \t0\t0\t0\t2\t0\t3\textra\r\n"
+         "300\t1\tz\t1\t\t0\t0\t0\t0\t0\t0"},
+        {"execute a record ended by a bare LF", "200", Change::MarkExecuted, 1, {},
+         "100\t12\tname\t29\tA:12 B:18 \t0\t12\t18\t0\t0\t9\r\n"
+         "damaged\tline\r\n"
+         "200\t3\tx\t5\t\t1\t0\t0\t0\t0\t0\r\n"
+         "\r\n"
+         "100\t4\ty\t8\tC:2 \t1\t0\t0\t2\t0\t3\textra\r\n"
+         "300\t1\tz\t1\t\t0\t0\t0\t0\t0\t0"},
+        {"delete drops both records of id 100 and hands back their points", "100",
+         Change::Drop, 2, {9, 3},
+         "damaged\tline\r\n"
+         "200\t3\tx\t5\t\t0\t0\t0\t0\t0\t0\r\n"
+         "\r\n"
+         "300\t1\tz\t1\t\t0\t0\t0\t0\t0\t0"},
+        {"the unterminated last line is no record", "300", Change::Drop, 0, {},
+         "100\t12\tname\t29\tA:12 B:18 \t0\t12\t18\t0\t0\t9\r\n"
+         "damaged\tline\r\n"
+         "200\t3\tx\t5\t\t0\t0\t0\t0\t0\t0\r\n"
+         "\r\n"
+         "100\t4\ty\t8\tC:2 \t1\t0\t0\t2\t0\t3\textra\r\n"
+         "300\t1\tz\t1\t\t0\t0\t0\t0\t0\t0"},
+        {"an identifier is compared as text", "0100", Change::MarkExecuted, 0, {},
+         "100\t12\tname\t29\tA:12 B:18 \t0\t12\t18\t0\t0\t9\r\n"
+         "damaged\tline\r\n"
+         "200\t3\tx\t5\t\t0\t0\t0\t0\t0\t0\r\n"
+         "\r\n"
+         "100\t4\ty\t8\tC:2 \t1\t0\t0\t2\t0\t3\textra\r\n"
+         "300\t1\tz\t1\t\t0\t0\t0\t0\t0\t0"},
+    };
+    for (const auto& c : cases) {
+        WriteBytes("test.log", kMixed);
+        SentenceLog log("test.log");
+        SentenceLog::Rewrite r = c.change == Change::Drop
+                                     ? log.PlanDelete(c.id)
+                                     : log.PlanMark(c.id, c.change == Change::MarkExecuted);
+        EXPECT_EQ(ReadBytes("test.log"), kMixed) << c.what << ": planning writes nothing";
+        EXPECT_EQ(r.matched, c.matched) << c.what;
+        EXPECT_EQ(r.droppedPoints, c.dropped) << c.what;
+        ASSERT_TRUE(log.Write(r)) << c.what;
+        EXPECT_EQ(ReadBytes("test.log"), c.after) << c.what;
+    }
+}
+
+TEST_F(SentenceLogTest, DeletingEveryRecordLeavesAnEmptyFile) {
+    WriteBytes("test.log", ExampleLine("5") + ExampleLine("5"));
+    SentenceLog log("test.log");
+    SentenceLog::Rewrite r = log.PlanDelete("5");
+    EXPECT_EQ(r.droppedPoints, (std::vector<std::int64_t>{9, 9}));
+    ASSERT_TRUE(log.Write(r));
+    EXPECT_EQ(ReadBytes("test.log"), "");
+}
+
+TEST_F(SentenceLogTest, AFailedRewriteKeepsTheOldLog) {
+    const std::string before = ExampleLine("5");
+    SentenceLog log("test.log");
+
+    WriteBytes("test.log", before);
+    SentenceLog::Rewrite r = log.PlanMark("5", true);
+    chmod("test.log", 0444);
+    EXPECT_FALSE(log.Write(r)) << "read-only log";
+    EXPECT_EQ(ReadBytes("test.log"), before);
+    chmod("test.log", 0644);
+
+    static qv::io::SysCalls failingRename = qv::io::RealSysCalls();
+    failingRename.rename = [](const char*, const char*) {
+        errno = EIO;
+        return -1;
+    };
+    qv::io::SetSysCalls(&failingRename);
+    EXPECT_FALSE(log.Write(r)) << "rename fails";
+    qv::io::SetSysCalls(nullptr);
+    EXPECT_EQ(ReadBytes("test.log"), before);
+    EXPECT_EQ(qv::test::ListDir(), "test.log\n") << "no temporary file is left";
+
+    SentenceLog::Rewrite missing = SentenceLog("none.log").PlanMark("5", true);
+    EXPECT_EQ(missing.read, ReadStatus::Missing);
+    EXPECT_FALSE(SentenceLog("none.log").Write(missing)) << "nothing to rewrite";
+    EXPECT_FALSE(qv::test::Exists("none.log"));
+}
+
+}  // namespace

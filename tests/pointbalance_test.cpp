@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "execution/DeleteSentence.h"
 #include "execution/PointBalance.h"
+#include "tests/support/FaultInjection.h"
 #include "tests/support/TestFiles.h"
 #include "text/FileIo.h"
 
@@ -190,6 +193,38 @@ TEST_F(DeleteSentenceTest, ALogThatCannotBeWrittenGetsTheBalancePutBack) {
     EXPECT_TRUE(outcome.restored);
     EXPECT_EQ(ReadBytes("test.log"), log);
     EXPECT_EQ(ReadBytes("user.dat"), "a\tb\tc\t20\te\tf");
+}
+
+TEST_F(DeleteSentenceTest, AFailingFileCallNeverLeavesHalfADelete) {
+    // Whatever call fails, the two files are either both as before or both as after.
+    const std::string log = kRecA + kRecB + kRecC;
+    const std::string balance = "a\tb\tc\t20\te\tf";
+    const std::string logAfter = kRecB;
+    const std::string balanceAfter = "a\tb\tc\t6\te\tf\r\n\r\n";
+    auto reset = [&] {
+        WriteBytes("test.log", log);
+        WriteBytes("user.dat", balance);
+    };
+    reset();
+    const int calls = qv::test::FaultInjection::CountCalls(
+        [&] { return Delete("1").result == DeleteOutcome::Result::Deleted; });
+    ASSERT_GT(calls, 0);
+    for (int failing = 1; failing <= calls; ++failing) {
+        reset();
+        qv::test::FaultInjection inject(failing, EIO);
+        DeleteOutcome outcome = Delete("1");
+        const std::string failed = inject.FailedCall();
+        inject.Stop();
+        SCOPED_TRACE("call " + std::to_string(failing) + " (" + failed + ") fails");
+        EXPECT_NE(outcome.result, DeleteOutcome::Result::Deleted);
+        EXPECT_EQ(ReadBytes("test.log"), log);
+        EXPECT_EQ(ReadBytes("user.dat"), balance);
+        EXPECT_EQ(qv::test::ListDir(), "test.log\nuser.dat\n");
+    }
+    reset();
+    EXPECT_EQ(Delete("1").result, DeleteOutcome::Result::Deleted);
+    EXPECT_EQ(ReadBytes("test.log"), logAfter);
+    EXPECT_EQ(ReadBytes("user.dat"), balanceAfter);
 }
 
 }  // namespace

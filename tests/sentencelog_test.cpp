@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #include <string>
 #include <vector>
 
+#include "tests/support/FaultInjection.h"
 #include "tests/support/TestFiles.h"
 #include "text/FileIo.h"
 #include "trial/SentenceLog.h"
@@ -211,16 +214,15 @@ TEST_F(SentenceLogTest, AFailedRewriteKeepsTheOldLog) {
     EXPECT_EQ(ReadBytes("test.log"), before);
     chmod("test.log", 0644);
 
-    static qv::io::SysCalls failingRename = qv::io::RealSysCalls();
-    failingRename.rename = [](const char*, const char*) {
-        errno = EIO;
-        return -1;
-    };
-    qv::io::SetSysCalls(&failingRename);
-    EXPECT_FALSE(log.Write(r)) << "rename fails";
-    qv::io::SetSysCalls(nullptr);
-    EXPECT_EQ(ReadBytes("test.log"), before);
-    EXPECT_EQ(qv::test::ListDir(), "test.log\n") << "no temporary file is left";
+    const int calls = qv::test::FaultInjection::CountCalls([&] { return log.Write(r); });
+    for (int failing = 1; failing <= calls; ++failing) {
+        WriteBytes("test.log", before);
+        qv::test::FaultInjection inject(failing, ENOSPC);
+        EXPECT_FALSE(log.Write(r)) << "call " << failing << " fails";
+        inject.Stop();
+        EXPECT_EQ(ReadBytes("test.log"), before) << "call " << failing << " fails";
+        EXPECT_EQ(qv::test::ListDir(), "test.log\n") << "no temporary file is left";
+    }
 
     SentenceLog::Rewrite missing = SentenceLog("none.log").PlanMark("5", true);
     EXPECT_EQ(missing.read, ReadStatus::Missing);

@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QUrl>
 
+#include "rules/RuleEditForm.h"
 #include "ui/Accessibility.h"
 #include "ui/MessageBox.h"
 #include "ui/Texts.h"
@@ -58,7 +59,11 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     info_.SetBalancePath("user.dat");
 }
 
-void TForm1::btnRuleClick() {}
+void TForm1::btnRuleClick() {
+    TRuleEdit window(this);
+    window.Init(&info_);
+    window.exec();
+}
 
 void TForm1::btnJudgeClick() {}
 

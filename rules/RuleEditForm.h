@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QDialog>
+#include <optional>
+
+#include "rulebook/Info.h"
+#include "ui_RuleEditForm.h"
+
+class CRuleBook;
+
+// The rule list: every article of the rule book, with add, change, delete, the
+// implement editor and save. Changes go straight into the shared rule book in memory;
+// only "保存" writes "test.dat".
+class TRuleEdit : public QDialog, private Ui::TRuleEdit {
+    Q_OBJECT
+
+public:
+    explicit TRuleEdit(QWidget* parent = nullptr);
+
+    // Remembers the context and lists its rule book.
+    void Init(CInfo* info);
+    // Rebuilds the grid from the rule book, one row per article in number order.
+    void LoadList();
+
+private:
+    void btAddClick();
+    void btEditClick();
+    void Button1Click();
+    void btnImpClick();
+    void btSaveClick();
+    void btExitClick();
+
+    // The number in column 0 of the current row; nothing, after the conversion
+    // message, when that cell holds no integer (an empty list).
+    std::optional<int> SelectedNumber();
+
+    CInfo* info_ = nullptr;
+    CRuleBook* ruleBook_ = nullptr;
+};

@@ -1,0 +1,125 @@
+#include "rules/RuleItemForm.h"
+
+#include "rulebook/RuleBook.h"
+#include "ui/MessageBox.h"
+#include "ui/Texts.h"
+
+namespace {
+// Puts the caret on the field the user has to correct.
+void FocusField(QLineEdit* field) {
+    field->setFocus();
+    field->selectAll();
+}
+}  // namespace
+
+TRuleItem::TRuleItem(QWidget* parent) : QDialog(parent), clock_(qv::SystemNow) {
+    setupUi(this);
+    setFixedSize(size());
+    qv::ui::SetFormFont(this, 12);
+
+    connect(tbImp1, &QSlider::valueChanged, this, &TRuleItem::tbImp1Change);
+    connect(tbImp2, &QSlider::valueChanged, this, &TRuleItem::tbImp2Change);
+    connect(tbImp3, &QSlider::valueChanged, this, &TRuleItem::tbImp3Change);
+    connect(tbImp4, &QSlider::valueChanged, this, &TRuleItem::tbImp4Change);
+    connect(tbPt, &QSlider::valueChanged, this, &TRuleItem::tbPtChange);
+    connect(tbRuiseki, &QSlider::valueChanged, this, &TRuleItem::tbRuisekiChange);
+    connect(tbJoujou, &QSlider::valueChanged, this, &TRuleItem::tbJoujouChange);
+    connect(btReg, &QPushButton::clicked, this, &TRuleItem::btRegClick);
+    connect(btCancel, &QPushButton::clicked, this, &TRuleItem::btCancelClick);
+}
+
+void TRuleItem::SetClock(qv::Clock clock) { clock_ = clock ? std::move(clock) : qv::SystemNow; }
+
+void TRuleItem::SetRule(CRule* rule) {
+    if (rule == nullptr) return;
+    rule_ = rule;
+    tfNo->setText(QString::number(rule->GetNumber()));
+    name_.Fill(tfName, rule->GetName());
+    text_.Fill(tfState, rule->GetText());
+    remark_.Fill(tfComment, rule->GetRemark());
+    tfPoint->setText(QString::number(rule->GetBase()));
+
+    // Out-of-range values land at the nearer end of a slider. The labels are refreshed
+    // by hand: a slider that does not move reports no change.
+    tbRuiseki->setValue(rule->GetCumulative());
+    tbJoujou->setValue(rule->GetExtenuation());
+    tbRuisekiChange();
+    tbJoujouChange();
+    tbImp1->setValue(rule->GetShare(0));
+    tbImp2->setValue(rule->GetShare(1));
+    tbImp3->setValue(rule->GetShare(2));
+    tbImp4->setValue(rule->GetShare(3));
+    tbPt->setValue(rule->GetShare(4));
+    tbImp1Change();
+    tbImp2Change();
+    tbImp3Change();
+    tbImp4Change();
+    tbPtChange();
+}
+
+void TRuleItem::Init(CInfo* info) {
+    if (info == nullptr) return;
+    info_ = info;
+    ruleBook_ = info->GetRuleBook();
+    if (ruleBook_ == nullptr) return;
+    QLabel* names[] = {pnImp1, pnImp2, pnImp3, pnImp4};
+    for (int i = 0; i < CRuleBook::kImplementCount; ++i)
+        names[i]->setText(qv::ui::FromCp932(ruleBook_->GetImpName(i)));
+}
+
+void TRuleItem::tbImp1Change() { pnImp1P->setText(QString::number(tbImp1->value())); }
+void TRuleItem::tbImp2Change() { pnImp2P->setText(QString::number(tbImp2->value())); }
+void TRuleItem::tbImp3Change() { pnImp3P->setText(QString::number(tbImp3->value())); }
+void TRuleItem::tbImp4Change() { pnImp4P->setText(QString::number(tbImp4->value())); }
+void TRuleItem::tbPtChange() { pnPtP->setText(QString::number(tbPt->value())); }
+void TRuleItem::tbRuisekiChange() { pnRuiseki->setText(qv::ui::TenthsText(tbRuiseki->value())); }
+void TRuleItem::tbJoujouChange() { pnJoujou->setText(qv::ui::TenthsText(tbJoujou->value())); }
+
+void TRuleItem::btRegClick() {
+    // Every field is checked before the working copy is touched: a refusal leaves the
+    // window open with nothing written.
+    CRule r;
+    const qv::Seconds now = clock_();
+
+    const auto number = qv::ui::ToInt(tfNo->text(), this);
+    if (!number) return FocusField(tfNo);
+    // The rule book keeps only 1..9999; anything else would vanish without a word once
+    // this window had closed, with everything typed in it.
+    if (*number < CRuleBook::kMinNumber || *number > CRuleBook::kMaxNumber) {
+        qv::ui::MessageBox::Show(QStringLiteral("条の番号には%1から%2までの整数を入れてください。")
+                                     .arg(CRuleBook::kMinNumber)
+                                     .arg(CRuleBook::kMaxNumber),
+                                 this);
+        return FocusField(tfNo);
+    }
+    r.SetNumber(*number);
+    r.SetCreated(rule_ ? rule_->GetCreated() : 0);
+    r.SetUpdated(now);
+
+    const auto name = name_.Read(tfName, QStringLiteral("条文名"), this);
+    if (!name) return FocusField(tfName);
+    const auto text = text_.Read(tfState, QStringLiteral("条文"), this);
+    if (!text) return FocusField(tfState);
+    const auto remark = remark_.Read(tfComment, QStringLiteral("備考"), this);
+    if (!remark) return FocusField(tfComment);
+    r.SetName(*name);
+    r.SetText(*text);
+    r.SetRemark(*remark);
+
+    const auto base = qv::ui::ToInt(tfPoint->text(), this);
+    if (!base) return FocusField(tfPoint);
+    r.SetBase(*base);
+
+    r.SetCumulative(tbRuiseki->value());
+    r.SetExtenuation(tbJoujou->value());
+    r.SetShare(0, tbImp1->value());
+    r.SetShare(1, tbImp2->value());
+    r.SetShare(2, tbImp3->value());
+    r.SetShare(3, tbImp4->value());
+    r.SetShare(4, tbPt->value());
+
+    if (rule_) rule_->CopyFrom(&r);
+    accept();
+}
+
+void TRuleItem::btCancelClick() { reject(); }

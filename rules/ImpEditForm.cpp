@@ -4,12 +4,22 @@
 #include <string>
 
 #include "rulebook/RuleBook.h"
+#include "ui/Accessibility.h"
 #include "ui/Texts.h"
 
 TImpEdit::TImpEdit(QWidget* parent) : QDialog(parent) {
     setupUi(this);
     setFixedSize(size());
     qv::ui::SetFormFont(this, 12);
+    QLineEdit* fields[] = {tfImp1, tfImp2, tfImp3, tfImp4};
+    QSlider* sliders[] = {tbImp1, tbImp2, tbImp3, tbImp4};
+    for (int i = 0; i < CRuleBook::kImplementCount; ++i) {
+        fields[i]->setAccessibleName(QStringLiteral("道具%1の名前").arg(i + 1));
+        sliders[i]->setAccessibleName(QStringLiteral("道具%1の重さ").arg(i + 1));
+    }
+    qv::ui::NameControls(this);
+    // Weight labels are read out with the text they show at the time.
+    for (QLabel* weight : {pnImp1, pnImp2, pnImp3, pnImp4}) weight->setAccessibleName(QString());
 
     connect(tbImp1, &QSlider::valueChanged, this, &TImpEdit::tbImp1Change);
     connect(tbImp2, &QSlider::valueChanged, this, &TImpEdit::tbImp2Change);

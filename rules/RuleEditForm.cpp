@@ -6,6 +6,7 @@
 #include "rulebook/RuleBook.h"
 #include "rules/ImpEditForm.h"
 #include "rules/RuleItemForm.h"
+#include "ui/Accessibility.h"
 #include "ui/MessageBox.h"
 #include "ui/Texts.h"
 
@@ -19,6 +20,8 @@ TRuleEdit::TRuleEdit(QWidget* parent) : QDialog(parent) {
     qv::ui::SetFormFont(this, 12);
     for (int column = 0; column < 4; ++column) sgRules->setColumnWidth(column, kColumnWidths[column]);
     sgRules->verticalHeader()->setDefaultSectionSize(22);
+    sgRules->setAccessibleName(windowTitle());
+    qv::ui::NameControls(this);
 
     connect(btAdd, &QPushButton::clicked, this, &TRuleEdit::btAddClick);
     connect(btEdit, &QPushButton::clicked, this, &TRuleEdit::btEditClick);

@@ -1,6 +1,7 @@
 #include "rules/RuleItemForm.h"
 
 #include "rulebook/RuleBook.h"
+#include "ui/Accessibility.h"
 #include "ui/MessageBox.h"
 #include "ui/Texts.h"
 
@@ -16,6 +17,12 @@ TRuleItem::TRuleItem(QWidget* parent) : QDialog(parent), clock_(qv::SystemNow) {
     setupUi(this);
     setFixedSize(size());
     qv::ui::SetFormFont(this, 12);
+    tfNo->setAccessibleName(QStringLiteral("条の番号"));
+    tbPt->setAccessibleName(QStringLiteral("ポイントの配分"));
+    qv::ui::NameControls(this);
+    // Value labels are read out with the text they show at the time.
+    for (QLabel* value : {pnRuiseki, pnJoujou, pnImp1P, pnImp2P, pnImp3P, pnImp4P, pnPtP})
+        value->setAccessibleName(QString());
 
     connect(tbImp1, &QSlider::valueChanged, this, &TRuleItem::tbImp1Change);
     connect(tbImp2, &QSlider::valueChanged, this, &TRuleItem::tbImp2Change);
@@ -63,8 +70,14 @@ void TRuleItem::Init(CInfo* info) {
     ruleBook_ = info->GetRuleBook();
     if (ruleBook_ == nullptr) return;
     QLabel* names[] = {pnImp1, pnImp2, pnImp3, pnImp4};
-    for (int i = 0; i < CRuleBook::kImplementCount; ++i)
-        names[i]->setText(qv::ui::FromCp932(ruleBook_->GetImpName(i)));
+    QSlider* shares[] = {tbImp1, tbImp2, tbImp3, tbImp4};
+    for (int i = 0; i < CRuleBook::kImplementCount; ++i) {
+        const QString name = qv::ui::FromCp932(ruleBook_->GetImpName(i));
+        names[i]->setText(name);
+        names[i]->setAccessibleName(QString());
+        shares[i]->setAccessibleName(
+            QStringLiteral("%1の配分").arg(name.isEmpty() ? QStringLiteral("道具%1").arg(i + 1) : name));
+    }
 }
 
 void TRuleItem::tbImp1Change() { pnImp1P->setText(QString::number(tbImp1->value())); }

@@ -118,6 +118,13 @@ TEST_F(RulesTest, RuleEditorControlsAndSliderLabels) {
     EXPECT_EQ(Child<QPushButton>(&item, "btReg")->text(), U("登録"));
     EXPECT_EQ(Child<QPushButton>(&item, "btCancel")->text(), U("取消"));
     EXPECT_EQ(LabelText(&item, "pnPt"), U("ポイント"));
+    // What a screen reader announces; value labels are read with their live text.
+    const char* spoken[][2] = {{"tfNo", "条の番号"}, {"tfName", "条文名"},     {"tfState", "条文"},
+                               {"tfComment", "備考"}, {"tfPoint", "基準"},      {"tbRuiseki", "累積係数"},
+                               {"tbJoujou", "情状係数"}, {"tbImp2", "腹筋の配分"}, {"tbImp4", "道具4の配分"},
+                               {"tbPt", "ポイントの配分"}, {"btReg", "登録"},   {"pnRuiseki", ""}};
+    for (const auto& [name, announced] : spoken)
+        EXPECT_EQ(Child<QWidget>(&item, name)->accessibleName(), U(announced)) << name;
 
     struct Slider {
         const char* slider;
@@ -341,6 +348,8 @@ TEST_F(RulesTest, ImplementEditorShowsTheTableAndItsLabels) {
     EXPECT_EQ(Child<QPushButton>(&blank, "btnReg")->text(), U("登録"));
     EXPECT_EQ(Child<QPushButton>(&blank, "btnCansel")->text(), U("戻る"));
     for (const char* field : {"tfImp1", "tfImp2", "tfImp3", "tfImp4"}) EXPECT_EQ(FieldText(&blank, field), "");
+    EXPECT_EQ(Child<QWidget>(&blank, "tfImp3")->accessibleName(), U("道具3の名前"));
+    EXPECT_EQ(Child<QWidget>(&blank, "tbImp3")->accessibleName(), U("道具3の重さ"));
     for (const char* label : {"pnImp1", "pnImp2", "pnImp3", "pnImp4"}) EXPECT_EQ(LabelText(&blank, label), "0.0");
     for (const char* slider : {"tbImp1", "tbImp2", "tbImp3", "tbImp4"}) {
         EXPECT_EQ(Child<QSlider>(&blank, slider)->minimum(), 0);

@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QUrl>
 
+#include "execution/LogListForm.h"
 #include "rules/RuleEditForm.h"
 #include "ui/Accessibility.h"
 #include "ui/MessageBox.h"
@@ -67,7 +68,11 @@ void TForm1::btnRuleClick() {
 
 void TForm1::btnJudgeClick() {}
 
-void TForm1::Button1Click() {}
+void TForm1::Button1Click() {
+    TLogList window(this);
+    window.Init(&info_);
+    window.exec();
+}
 
 void TForm1::btGoHPClick() { QDesktopServices::openUrl(QUrl(kHomePage)); }
 

@@ -1,0 +1,80 @@
+#include "execution/DonePointForm.h"
+
+#include <array>
+
+#include "execution/BalanceTexts.h"
+#include "execution/PointBalance.h"
+#include "execution/PointReport.h"
+#include "rulebook/RuleBook.h"
+#include "ui/Accessibility.h"
+#include "ui/MessageBox.h"
+#include "ui/Texts.h"
+
+TDonePoint::TDonePoint(QWidget* parent) : QDialog(parent) {
+    setupUi(this);
+    move(362, 165);  // uic only sizes a top-level window
+    qv::ui::SetFormFont(this, 12);
+    connect(btOK, &QPushButton::clicked, this, &TDonePoint::btOKClick);
+    connect(btCancel, &QPushButton::clicked, this, &TDonePoint::btCancelClick);
+}
+
+void TDonePoint::Init(CInfo* info) {
+    info_ = info;
+    const CRuleBook* book = info_->GetRuleBook();
+    const std::array<QLabel*, 4> names{pnImp1, pnImp2, pnImp3, pnImp4};
+    const std::array<QLineEdit*, 4> fields{tfImp1, tfImp2, tfImp3, tfImp4};
+    for (int k = 0; k < 4; ++k) {
+        const QString name = qv::ui::FromCp932(book->GetImpName(k));
+        names[k]->setText(name);
+        fields[k]->setAccessibleName(
+            QStringLiteral("%1の回数").arg(name.isEmpty() ? QStringLiteral("道具%1").arg(k + 1) : name));
+        // An implement worth nothing cannot be reported; the field stays empty for good.
+        if (book->GetImpWeight(k) <= 0) fields[k]->setEnabled(false);
+    }
+    qv::ui::NameControls(this);  // now that the rows carry the implements' names
+}
+
+void TDonePoint::btOKClick() {
+    const CRuleBook* book = info_->GetRuleBook();
+    const std::array<QLabel*, 4> names{pnImp1, pnImp2, pnImp3, pnImp4};
+    const std::array<QLineEdit*, 4> fields{tfImp1, tfImp2, tfImp3, tfImp4};
+    std::array<std::string, 4> typed;
+    std::array<qv::PointReportEntry, 4> entries;
+    for (int k = 0; k < 4; ++k) {
+        if (fields[k]->isEnabled()) typed[k] = fields[k]->text().toStdString();
+        entries[k] = {book->GetImpWeight(k), typed[k]};
+    }
+    const qv::PointReportTotal total = qv::TotalPointReport(entries);
+    if (!total.fits) {
+        qv::ui::MessageBox::Show(
+            QStringLiteral("合計が大きすぎるため報告できません。一度に報告できるのは2147483647ポイントまでです。"),
+            this);
+        return;
+    }
+
+    QString message;
+    for (int k = 0; k < 4; ++k) {
+        if (total.units[k] > 0)
+            message += names[k]->text() + QStringLiteral(":") + QString::number(total.units[k]) +
+                       QStringLiteral("\r\n");
+    }
+    message += QStringLiteral("以上合計") + QString::number(total.points) +
+               QStringLiteral("ポイントで報告します。");
+    if (!qv::ui::MessageBox::Confirm(message)) return;
+
+    if (total.points > 0) {
+        const PointBalance::Status status =
+            PointBalance(info_->GetBalancePath()).DebitReport(total.points);
+        if (status != PointBalance::Status::Ok) {
+            // Not booked: the window stays open with the entries, so nothing is lost.
+            qv::ui::MessageBox::Show(
+                qv::ui::BalanceProblemText(status, info_->GetBalancePath()) +
+                    QStringLiteral("\n報告は記録されていません。"),
+                this);
+            return;
+        }
+    }
+    accept();
+}
+
+void TDonePoint::btCancelClick() { reject(); }

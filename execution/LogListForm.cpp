@@ -1,0 +1,222 @@
+#include "execution/LogListForm.h"
+
+#include <QAbstractTableModel>
+#include <QHeaderView>
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <utility>
+
+#include "execution/BalanceTexts.h"
+#include "execution/DeleteSentence.h"
+#include "execution/DonePointForm.h"
+#include "execution/PointBalance.h"
+#include "text/Numbers.h"
+#include "trial/SentenceLog.h"
+#include "ui/Accessibility.h"
+#include "ui/MessageBox.h"
+#include "ui/Texts.h"
+
+// The records of the log as the grid's rows, newest first. Holds the file's bytes once;
+// a cell's text is made only when the view asks for it, so a log of any length opens at
+// the cost of reading it.
+class LogListModel : public QAbstractTableModel {
+public:
+    using QAbstractTableModel::QAbstractTableModel;
+
+    void Reset(SentenceLog::Contents contents) {
+        beginResetModel();
+        contents_ = std::move(contents);
+        endResetModel();
+    }
+
+    // Field f of the record shown on row (0 = the newest), as stored.
+    std::string_view Field(int row, size_t f) const {
+        return contents_.Field(contents_.RecordCount() - 1 - static_cast<size_t>(row), f);
+    }
+
+    int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : static_cast<int>(contents_.RecordCount());
+    }
+    int columnCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : 5;
+    }
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (role != Qt::DisplayRole || !index.isValid()) return {};
+        const int row = index.row();
+        switch (index.column()) {
+            case 0: return qv::ui::FromCp932(Field(row, SentenceRecord::kDecisionTime));
+            case 1: return DateText(Field(row, SentenceRecord::kDecisionTime));
+            case 2:
+                return qv::ui::FromCp932(Field(row, SentenceRecord::kArticleNumber)) +
+                       QStringLiteral("条:") +
+                       qv::ui::FromCp932(Field(row, SentenceRecord::kArticleName));
+            case 3: return qv::ui::FromCp932(Field(row, SentenceRecord::kDistribution));
+            case 4: return MarkText(Field(row, SentenceRecord::kExecuted));
+            default: return {};
+        }
+    }
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        static const QString kHeaders[] = {
+            QStringLiteral("識別子"), QStringLiteral("判決日"), QStringLiteral("適用条文"),
+            QStringLiteral("判決内容"), QStringLiteral("執行")};
+        if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
+            section >= 5)
+            return QAbstractTableModel::headerData(section, orientation, role);
+        return kHeaders[section];
+    }
+
+    static QString MarkText(std::string_view executed) {
+        return executed == "0" ? QStringLiteral("未") : QStringLiteral("済");
+    }
+
+    // The decision time's local calendar date, "2003/ 1/ 5".
+    static QString DateText(std::string_view decisionTime) {
+        const std::time_t seconds = static_cast<std::time_t>(qv::ReadInt64(decisionTime));
+        std::tm local{};
+        if (::localtime_r(&seconds, &local) == nullptr) return {};
+        char text[48];
+        std::snprintf(text, sizeof text, "%04d/%2d/%2d", local.tm_year + 1900, local.tm_mon + 1,
+                      local.tm_mday);
+        return QString::fromLatin1(text);
+    }
+
+private:
+    SentenceLog::Contents contents_;
+};
+
+namespace {
+const int kColumnWidths[] = {73, 65, 223, 217, 43};
+}  // namespace
+
+TLogList::TLogList(QWidget* parent) : QDialog(parent) {
+    setupUi(this);
+    move(196, 212);  // uic only sizes a top-level window
+    qv::ui::SetFormFont(this, 12);
+
+    model_ = new LogListModel(this);
+    sgList->setModel(model_);
+    for (int c = 0; c < 5; ++c) sgList->setColumnWidth(c, kColumnWidths[c]);
+    // Fixed row heights: the view never measures rows, so a long log costs nothing extra.
+    sgList->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    sgList->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    sgList->horizontalHeader()->setStretchLastSection(false);
+    sgList->setAccessibleName(QStringLiteral("判決の一覧"));
+    qv::ui::NameControls(this);
+
+    connect(btDone, &QPushButton::clicked, this, &TLogList::btDoneClick);
+    connect(btDelete, &QPushButton::clicked, this, &TLogList::btDeleteClick);
+    connect(btnPoint, &QPushButton::clicked, this, &TLogList::btnPointClick);
+    connect(btExit, &QPushButton::clicked, this, &TLogList::btExitClick);
+}
+
+void TLogList::Init(CInfo* info) {
+    info_ = info;
+    LoadList();
+}
+
+QString TLogList::LogName() const { return qv::ui::PathText(info_->GetLogPath()); }
+QString TLogList::BalanceName() const { return qv::ui::PathText(info_->GetBalancePath()); }
+
+void TLogList::LoadList() {
+    if (info_ == nullptr) return;
+    // The balance exactly as stored; without a usable file, the label alone.
+    QString balance = QStringLiteral("ポイント残高:");
+    std::vector<std::string> fields;
+    if (PointBalance(info_->GetBalancePath()).Read(fields) == PointBalance::Status::Ok)
+        balance += qv::ui::FromCp932(fields[PointBalance::kBalanceField]);
+    pnPoint->setText(balance);
+
+    const int previous = SelectedRecordRow();
+    ::tzset();  // dates follow the zone as it is now
+    SentenceLog::Contents contents;
+    if (SentenceLog(info_->GetLogPath()).Read(contents) == qv::io::ReadStatus::Unreadable) {
+        qv::ui::MessageBox::Show(
+            QStringLiteral("判決記録のファイル「%1」を読み込めません。").arg(LogName()), this);
+    }
+    model_->Reset(std::move(contents));
+
+    // The current row stays where it was (the newest record on opening), within the rows.
+    const int rows = model_->rowCount();
+    if (rows > 0) sgList->selectRow(std::clamp(previous, 0, rows - 1));
+}
+
+int TLogList::SelectedRecordRow() const {
+    const QModelIndex current = sgList->currentIndex();
+    return current.isValid() ? current.row() : -1;
+}
+
+void TLogList::btDoneClick() {
+    const int row = SelectedRecordRow();
+    if (row < 0) return;
+    const std::string id(model_->Field(row, SentenceRecord::kDecisionTime));
+    const bool execute = model_->Field(row, SentenceRecord::kExecuted) == "0";
+    const QString content = qv::ui::FromCp932(model_->Field(row, SentenceRecord::kDistribution));
+    if (!qv::ui::MessageBox::Confirm(content + (execute ? QStringLiteral("を執行済みにします")
+                                                         : QStringLiteral("を未執行にします"))))
+        return;
+
+    const SentenceLog log(info_->GetLogPath());
+    const SentenceLog::Rewrite rewrite = log.PlanMark(id, execute);
+    if (rewrite.read == qv::io::ReadStatus::Unreadable) {
+        qv::ui::MessageBox::Show(
+            QStringLiteral("判決記録のファイル「%1」を読み込めません。").arg(LogName()), this);
+    } else if (rewrite.matched > 0 && !log.Write(rewrite)) {
+        qv::ui::MessageBox::Show(
+            QStringLiteral("判決記録のファイル「%1」に書き込めませんでした。執行の記録は変わっていません。")
+                .arg(LogName()),
+            this);
+    }
+    LoadList();
+}
+
+void TLogList::btDeleteClick() {
+    const int row = SelectedRecordRow();
+    if (row < 0) return;
+    const std::string id(model_->Field(row, SentenceRecord::kDecisionTime));
+    if (!qv::ui::MessageBox::Confirm(QStringLiteral("選択された判決を削除します"))) return;
+
+    const DeleteOutcome outcome = DeleteSentence(SentenceLog(info_->GetLogPath()),
+                                                 PointBalance(info_->GetBalancePath()), id);
+    using Result = DeleteOutcome::Result;
+    switch (outcome.result) {
+        case Result::Deleted:
+        case Result::NotFound:
+            break;
+        case Result::LogUnreadable:
+            qv::ui::MessageBox::Show(
+                QStringLiteral("判決記録のファイル「%1」を読み込めません。").arg(LogName()), this);
+            break;
+        case Result::BalanceFailed:
+            qv::ui::MessageBox::Show(
+                qv::ui::BalanceProblemText(outcome.balance, info_->GetBalancePath()) +
+                    QStringLiteral("\nポイントを差し引けないため、判決は削除しませんでした。"),
+                this);
+            break;
+        case Result::LogWriteFailed:
+            qv::ui::MessageBox::Show(
+                outcome.restored
+                    ? QStringLiteral("判決記録のファイル「%1」に書き込めませんでした。"
+                                     "判決は削除されず、ポイント残高も元のままです。")
+                          .arg(LogName())
+                    : QStringLiteral("判決記録のファイル「%1」に書き込めませんでした。判決は削除されていませんが、"
+                                     "ポイント残高のファイル「%2」からはポイントが差し引かれたままです。")
+                          .arg(LogName(), BalanceName()),
+                this);
+            break;
+    }
+    LoadList();
+}
+
+void TLogList::btnPointClick() {
+    {
+        TDonePoint report(this);
+        report.Init(info_);
+        report.exec();
+    }
+    LoadList();
+}
+
+void TLogList::btExitClick() { reject(); }

@@ -1,0 +1,164 @@
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "execution/DonePointForm.h"
+#include "rulebook/RuleBook.h"
+#include "tests/gui/GuiTest.h"
+
+namespace {
+
+using qv::test::Child;
+using qv::test::ReadBytes;
+using qv::test::Sjis;
+using qv::test::WriteBytes;
+using qv::ui::MessageBox;
+
+class DonePointTest : public qv::test::GuiTest {
+protected:
+    void SetUp() override {
+        GuiTest::SetUp();
+        const char* names[] = {"腕立て", "腹筋", "正座", "写経"};
+        const int weights[] = {10, 15, 0, 7};
+        for (int k = 0; k < 4; ++k) {
+            book_.SetImpName(k, Sjis(names[k]));
+            book_.SetImpWeight(k, weights[k]);
+        }
+        info_.SetRuleBook(&book_);
+        info_.SetLogPath("test.log");
+        info_.SetBalancePath("user.dat");
+    }
+
+    std::unique_ptr<TDonePoint> Open() {
+        auto window = std::make_unique<TDonePoint>();
+        window->Init(&info_);
+        window->show();
+        return window;
+    }
+    static QLineEdit* Field(TDonePoint& w, int k) {
+        return Child<QLineEdit>(&w, ("tfImp" + std::to_string(k)).c_str());
+    }
+    static void Enter(TDonePoint& w, const QStringList& units) {
+        for (int k = 1; k <= 4; ++k)
+            if (Field(w, k)->isEnabled()) Field(w, k)->setText(units.value(k - 1));
+    }
+    static void Click(TDonePoint& w, const char* name) { Child<QPushButton>(&w, name)->click(); }
+
+    CRuleBook book_;
+    CInfo info_;
+};
+
+TEST_F(DonePointTest, ShowsTheImplementsAndDisablesThoseWithoutWeight) {
+    auto w = Open();
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("ポイント執行報告"));
+    const char* names[] = {"腕立て", "腹筋", "正座", "写経"};
+    for (int k = 1; k <= 4; ++k) {
+        auto* label = Child<QLabel>(w.get(), ("pnImp" + std::to_string(k)).c_str());
+        EXPECT_EQ(label->text(), QString::fromUtf8(names[k - 1]));
+        EXPECT_EQ(label->parentWidget(), Field(*w, k)->parentWidget()) << "one group frame";
+        EXPECT_TRUE(Field(*w, k)->text().isEmpty());
+    }
+    EXPECT_TRUE(Field(*w, 1)->isEnabled());
+    EXPECT_FALSE(Field(*w, 3)->isEnabled()) << "weight 0";
+    EXPECT_EQ(Child<QPushButton>(w.get(), "btOK")->text(), QStringLiteral("報告"));
+    EXPECT_EQ(Child<QPushButton>(w.get(), "btCancel")->text(), QStringLiteral("取消"));
+}
+
+TEST_F(DonePointTest, ConfirmsTheCountedUnitsAndDebitsTheTotal) {
+    struct Case {
+        const char* what;
+        QStringList units;
+        const char* balanceBefore;
+        const char* message;
+        const char* balanceAfter;
+    } cases[] = {
+        {"1.0 x 3 + 1.5 x 2 = 6", {"3", "2", "", ""}, "a\tb\tc\t10\te\tf\r\n",
+         "腕立て:3\r\n腹筋:2\r\n以上合計6ポイントで報告します。", "a\tb\tc\t4\te\tf\r\n"},
+        {"units as atol reads them", {"12abc", "-3", "", "0"}, "a\tb\tc\t100\te\tf",
+         "腕立て:12\r\n以上合計12ポイントで報告します。", "a\tb\tc\t88\te\tf"},
+        {"0.7 x 90 = 62", {"", "", "", "90"}, "a\tb\tc\t100\te\tf",
+         "写経:90\r\n以上合計62ポイントで報告します。", "a\tb\tc\t38\te\tf"},
+        {"8 against 5 leaves 0", {"8", "", "", ""}, "a\tb\tc\t5\te\tf",
+         "腕立て:8\r\n以上合計8ポイントで報告します。", "a\tb\tc\t0\te\tf"},
+    };
+    for (const auto& c : cases) {
+        WriteBytes("user.dat", c.balanceBefore);
+        auto w = Open();
+        Enter(*w, c.units);
+        MessageBox::QueueAnswer(true);
+        Click(*w, "btOK");
+        const auto shown = MessageBox::TakeShown();
+        ASSERT_EQ(shown.size(), 1) << c.what;
+        EXPECT_TRUE(shown[0].confirmation);
+        EXPECT_EQ(shown[0].caption, QStringLiteral("確認"));
+        EXPECT_EQ(shown[0].text, QString::fromUtf8(c.message)) << c.what;
+        EXPECT_EQ(ReadBytes("user.dat"), c.balanceAfter) << c.what;
+        EXPECT_EQ(w->result(), QDialog::Accepted) << c.what;
+        EXPECT_FALSE(w->isVisible()) << c.what;
+    }
+}
+
+TEST_F(DonePointTest, CancelPaths) {
+    WriteBytes("user.dat", "a\tb\tc\t10\te\tf");
+    auto w = Open();
+    Enter(*w, {"3", "", "", ""});
+    MessageBox::QueueAnswer(false);
+    Click(*w, "btOK");
+    EXPECT_EQ(MessageBox::TakeShown().size(), 1);
+    EXPECT_TRUE(w->isVisible()) << "Cancel in the confirmation keeps the window";
+    EXPECT_EQ(Field(*w, 1)->text(), QStringLiteral("3")) << "with its entries";
+    EXPECT_EQ(ReadBytes("user.dat"), "a\tb\tc\t10\te\tf");
+
+    Click(*w, "btCancel");
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_EQ(w->result(), QDialog::Rejected);
+    EXPECT_EQ(ReadBytes("user.dat"), "a\tb\tc\t10\te\tf");
+    EXPECT_TRUE(MessageBox::TakeShown().isEmpty());
+}
+
+TEST_F(DonePointTest, AReportOfNothingStillAsksAndWritesNothing) {
+    auto w = Open();  // no balance file at all: not needed for 0 points
+    Enter(*w, {"", "0", "", "abc"});
+    MessageBox::QueueAnswer(true);
+    Click(*w, "btOK");
+    const auto shown = MessageBox::TakeShown();
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_EQ(shown[0].text, QStringLiteral("以上合計0ポイントで報告します。"));
+    EXPECT_EQ(w->result(), QDialog::Accepted);
+    EXPECT_FALSE(qv::test::Exists("user.dat"));
+}
+
+TEST_F(DonePointTest, ABalanceThatCannotBeDebitedKeepsTheWindowOpen) {
+    for (const char* balance : {static_cast<const char*>(nullptr), "a\tb\tc\t10"}) {
+        std::filesystem::remove("user.dat");
+        if (balance) WriteBytes("user.dat", balance);
+        auto w = Open();
+        Enter(*w, {"3", "", "", ""});
+        MessageBox::QueueAnswer(true);
+        Click(*w, "btOK");
+        const auto shown = MessageBox::TakeShown();
+        ASSERT_EQ(shown.size(), 2);
+        EXPECT_FALSE(shown[1].confirmation);
+        EXPECT_TRUE(shown[1].text.contains(QStringLiteral("user.dat")));
+        EXPECT_TRUE(shown[1].text.contains(QStringLiteral("報告は記録されていません")));
+        EXPECT_TRUE(w->isVisible()) << "not closed as if booked";
+        EXPECT_EQ(Field(*w, 1)->text(), QStringLiteral("3"));
+        EXPECT_EQ(ReadBytes("user.dat"), balance ? balance : "<missing>");
+    }
+}
+
+TEST_F(DonePointTest, ATotalBeyond32BitsIsRefused) {
+    WriteBytes("user.dat", "a\tb\tc\t10\te\tf");
+    auto w = Open();
+    Enter(*w, {"2147483648", "", "", ""});
+    MessageBox::QueueAnswer(true);
+    Click(*w, "btOK");
+    const auto shown = MessageBox::TakeShown();
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_FALSE(shown[0].confirmation) << "refused before any confirmation";
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_EQ(ReadBytes("user.dat"), "a\tb\tc\t10\te\tf");
+}
+
+}  // namespace

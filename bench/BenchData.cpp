@@ -29,6 +29,22 @@ std::string MakeRuleBookBytes(int rules) {
     return out;
 }
 
+std::string MakeLogBytes(int records, long long firstTime) {
+    const std::string name = "\x90\xde\x93\x90";  // a two-character article name in CP932
+    std::string out;
+    out.reserve(static_cast<size_t>(records) * 64);
+    for (int i = 0; i < records; ++i) {
+        const int article = 1 + i % 300;
+        const int points = i % 7;
+        out += std::to_string(firstTime + 60LL * i);
+        out += '\t' + std::to_string(article) + '\t' + name + '\t' + std::to_string(20 + i % 40);
+        out += "\tA:12 B:18 \t";
+        out += (i % 3 == 0) ? '1' : '0';
+        out += "\t12\t18\t0\t0\t" + std::to_string(points) + "\r\n";
+    }
+    return out;
+}
+
 void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

@@ -20,6 +20,11 @@ private:
 // A rule book file of `rules` rules in the program's format.
 std::string MakeRuleBookBytes(int rules);
 
+// A sentence log of `records` records in the program's format: decisions a minute apart
+// (first time given), articles cycling through 1..300 with a Shift-JIS name, every third
+// record executed. Identifiers are the decision times, so each is unique.
+std::string MakeLogBytes(int records, long long firstTime = 1700000000);
+
 void WriteFile(const std::string& path, const std::string& bytes);
 
 }  // namespace qv::bench

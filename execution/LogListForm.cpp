@@ -1,7 +1,9 @@
 #include "execution/LogListForm.h"
 
 #include <QAbstractTableModel>
+#include <QFontMetrics>
 #include <QHeaderView>
+#include <QStyle>
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
@@ -99,6 +101,15 @@ TLogList::TLogList(QWidget* parent) : QDialog(parent) {
     model_ = new LogListModel(this);
     sgList->setModel(model_);
     for (int c = 0; c < 5; ++c) sgList->setColumnWidth(c, kColumnWidths[c]);
+    // The identifier and the date are widened where the face at hand needs it, so they
+    // show whole instead of elided.
+    const QFontMetrics metrics(sgList->font());
+    const int padding =
+        2 * (sgList->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, sgList) + 1) + 2;
+    sgList->setColumnWidth(
+        0, std::max(kColumnWidths[0], metrics.horizontalAdvance(QStringLiteral("0000000000")) + padding));
+    sgList->setColumnWidth(
+        1, std::max(kColumnWidths[1], metrics.horizontalAdvance(QStringLiteral("0000/00/00")) + padding));
     // Fixed row heights: the view never measures rows, so a long log costs nothing extra.
     sgList->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     sgList->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);

@@ -1,3 +1,4 @@
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -101,7 +102,11 @@ TEST_F(LogListTest, ListsTheRecordsNewestFirstWithMarksDatesAndTheBalance) {
         headers << grid->model()->headerData(c, Qt::Horizontal).toString();
     EXPECT_EQ(headers, (QStringList{"識別子", "判決日", "適用条文", "判決内容", "執行"}));
     const int widths[] = {73, 65, 223, 217, 43};
-    for (int c = 0; c < 5; ++c) EXPECT_EQ(grid->columnWidth(c), widths[c]) << c;
+    for (int c = 2; c < 5; ++c) EXPECT_EQ(grid->columnWidth(c), widths[c]) << c;
+    // The identifier and date columns are at least as wide, and wide enough to show whole.
+    const QFontMetrics metrics(grid->font());
+    EXPECT_GE(grid->columnWidth(0), std::max(73, metrics.horizontalAdvance("1041433200") + 6));
+    EXPECT_GE(grid->columnWidth(1), std::max(65, metrics.horizontalAdvance("2003/12/31") + 6));
     EXPECT_EQ(grid->selectionBehavior(), QAbstractItemView::SelectRows);
     EXPECT_EQ(grid->selectionMode(), QAbstractItemView::SingleSelection);
     EXPECT_EQ(grid->editTriggers(), QAbstractItemView::NoEditTriggers);

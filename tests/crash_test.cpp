@@ -13,6 +13,7 @@
 #include "rulebook/RuleBook.h"
 #include "tests/support/TestFiles.h"
 #include "text/Numbers.h"
+#include "trial/SentenceLog.h"
 
 namespace {
 
@@ -90,6 +91,23 @@ TEST_F(CrashConsistency, BalanceRewrite) {
         EXPECT_EQ(after.size() - after.find("\te\t"), start.size() - start.find("\te\t"))
             << "kill point " << step;
         EXPECT_LE(BalanceOf(after), balance);
+    }
+}
+
+TEST_F(CrashConsistency, LogRewrite) {
+    std::string log;
+    for (int i = 0; i < 60000; ++i)
+        log += std::to_string(1700000000 + i % 500) + "\t1\tX\t30\tA:3 \t0\t3\t0\t0\t0\t3\r\n";
+    qv::test::WriteBytes("test.log", log);
+    SentenceLog file("test.log");
+    const std::string marked = SentenceLog::RewriteBytes(log, "1700000000",
+                                                         SentenceLog::Change::MarkExecuted).bytes;
+    for (int step = 0; step < 30; ++step) {
+        bool flip = false;
+        KillDuring([&] { file.Write(file.PlanMark("1700000000", flip = !flip)); },
+                   std::chrono::microseconds(400 + step * 1103));
+        const std::string now = ReadBytes("test.log");
+        EXPECT_TRUE(now == log || now == marked) << "kill point " << step << ": a mixed log";
     }
 }
 

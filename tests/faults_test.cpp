@@ -25,6 +25,11 @@ struct Operation {
     std::function<bool()> run;
 };
 
+const std::string kLog =
+    "1700000000\t1\tX\t30\tA:3 \t0\t3\t0\t0\t0\t3\r\n"
+    "1700000001\t2\tY\t5\t\t1\t0\t0\t0\t0\t5\n"
+    "damaged\r\n";
+
 std::vector<Operation> Operations() {
     const std::string book = "qvrule\t1\tid1\t0\tA\t10\tB\t5\tC\t7\tD\t10\r\n"
                              "1\t1\t2\tX\tY\tZ\t30\t15\t12\t4\t3\t0\t0\t3\r\n";
@@ -57,6 +62,16 @@ std::vector<Operation> Operations() {
          [record] { return SentenceLog("test.log").Append(record()); }},
         {"log append creating the file", "test.log", "",
          [record] { return SentenceLog("test.log").Append(record()); }},
+        {"log execute rewrite", "test.log", kLog,
+         [] {
+             SentenceLog log("test.log");
+             return log.Write(log.PlanMark("1700000000", true));
+         }},
+        {"log delete rewrite", "test.log", kLog,
+         [] {
+             SentenceLog log("test.log");
+             return log.Write(log.PlanDelete("1700000000"));
+         }},
     };
 }
 

@@ -28,7 +28,7 @@ bool MessageBox::Confirm(const QString& text) {
         gShown.append({kConfirmCaption, text, true});
         return gAnswers.isEmpty() ? false : gAnswers.dequeue();
     }
-    QMessageBox box(QMessageBox::Question, kConfirmCaption, text,
+    QMessageBox box(QMessageBox::NoIcon, kConfirmCaption, text,
                     QMessageBox::Ok | QMessageBox::Cancel, nullptr);
     return box.exec() == QMessageBox::Ok;
 }

@@ -6,6 +6,7 @@
 
 #include "execution/LogListForm.h"
 #include "rules/RuleEditForm.h"
+#include "trial/JudgeForm.h"
 #include "ui/Accessibility.h"
 #include "ui/MessageBox.h"
 #include "ui/Texts.h"
@@ -66,7 +67,11 @@ void TForm1::btnRuleClick() {
     window.exec();
 }
 
-void TForm1::btnJudgeClick() {}
+void TForm1::btnJudgeClick() {
+    TJudge judge(this);
+    judge.Init(&info_);
+    judge.exec();
+}
 
 void TForm1::Button1Click() {
     TLogList window(this);

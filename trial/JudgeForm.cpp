@@ -1,0 +1,67 @@
+#include "trial/JudgeForm.h"
+
+#include "text/Numbers.h"
+#include "trial/StateForm.h"
+#include "ui/Texts.h"
+
+TJudge::TJudge(QWidget* parent) : QDialog(parent) {
+    setupUi(this);
+    setFixedSize(size());
+    qv::ui::SetFormFont(this, 12);
+    connect(cbRule, &QComboBox::currentIndexChanged, this, &TJudge::cbRuleChange);
+    connect(tbJoujou, &QSlider::valueChanged, this, &TJudge::tbJoujouChange);
+    connect(btSubmit, &QPushButton::clicked, this, &TJudge::btSubmitClick);
+    connect(btCancel, &QPushButton::clicked, this, &TJudge::btCancelClick);
+}
+
+void TJudge::Init(CInfo* info) {
+    info_ = info;
+    ruleBook_ = info->GetRuleBook();
+    {
+        const QSignalBlocker quiet(cbRule);
+        cbRule->clear();
+        if (ruleBook_ != nullptr) {
+            for (const auto& [number, rule] : *ruleBook_) {
+                cbRule->addItem(QStringLiteral("%1:%2:%3")
+                                    .arg(number)
+                                    .arg(qv::ui::FromCp932(rule.GetName()))
+                                    .arg(rule.GetBase()));
+            }
+        }
+        cbRule->setCurrentIndex(cbRule->count() > 0 ? 0 : -1);
+    }
+    cbRuleChange();
+    tbJoujouChange();
+}
+
+std::optional<int> TJudge::SelectedNumber() const {
+    const QString item = cbRule->currentText();
+    const qsizetype colon = item.indexOf(QLatin1Char(':'));
+    if (colon < 0) return std::nullopt;
+    return qv::ReadInt32(item.left(colon).toStdString());
+}
+
+void TJudge::cbRuleChange() {
+    const std::optional<int> number = SelectedNumber();
+    if (!number || *number == 0 || ruleBook_ == nullptr) return;
+    const CRule* rule = ruleBook_->FindRule(*number);
+    if (rule == nullptr) return;
+    pnState->setText(QStringLiteral("条文:") + qv::ui::FromCp932(rule->GetText()));
+    pnComment->setText(QStringLiteral("備考:") + qv::ui::FromCp932(rule->GetRemark()));
+    pnState->setToolTip(pnState->text());
+    pnComment->setToolTip(pnComment->text());
+}
+
+void TJudge::tbJoujouChange() { pnJoujou->setText(QString::number(tbJoujou->value())); }
+
+void TJudge::btSubmitClick() {
+    const std::optional<int> number = SelectedNumber();
+    if (!number) return;
+    TState state(this);
+    // A refused composition has told the user why; the trial stays open.
+    if (!state.Init(*number, tbJoujou->value(), info_)) return;
+    state.exec();
+    accept();
+}
+
+void TJudge::btCancelClick() { reject(); }

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QDialog>
+
+#include "rulebook/Info.h"
+#include "trial/Verdict.h"
+#include "ui_StateForm.h"
+
+// The verdict window: shows a composed verdict; "決定" logs it and credits its points.
+class TState : public QDialog, private Ui::TState {
+    Q_OBJECT
+
+public:
+    explicit TState(QWidget* parent = nullptr);
+
+    // Composes the verdict and fills the window. When no verdict can be composed the
+    // user is told why and false returns: the window must then not be shown.
+    bool Init(int articleNumber, int level, CInfo* info);
+    const CVerdict& Verdict() const { return verdict_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void FormShow();
+    void btOKClick();
+    void btCanselClick();
+
+    CVerdict verdict_;
+    CInfo* info_ = nullptr;
+};

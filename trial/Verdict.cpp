@@ -1,0 +1,226 @@
+#include "trial/Verdict.h"
+
+#include <cmath>
+#include <limits>
+#include <string_view>
+
+#include "rulebook/Info.h"
+#include "rulebook/RuleBook.h"
+#include "rulebook/Tenths.h"
+#include "text/Cp932.h"
+#include "text/Numbers.h"
+
+namespace {
+
+using qv::Extended;
+
+// Point arithmetic mixes the extended type with double on purpose: every product below
+// stays extended until the one conversion to double the result is rounded from. These
+// results differ from exact decimal arithmetic at some boundaries, and they are the ones
+// users' existing logs were computed with.
+constexpr double kMercyRate = 0.3;  // double: slightly below 0.3
+constexpr std::int64_t kHistoryDays = 10;
+constexpr std::int64_t kSecondsPerDay = 86400;
+
+// Fixed phrases, converted once to the CP932 of the texts.
+struct Phrases {
+    std::string article, standard, pointsAnd, noMercy, someMercy, muchMercy, furthermore,
+        applications, pointsEnd, conclusion, decided, reasons, pointsLine, refuseMissing,
+        refuseShares, refuseLogBefore, refuseLogAfter;
+};
+
+std::string Cp(std::string_view utf8) { return qv::Utf8ToCp932(utf8).value(); }
+
+const Phrases& P() {
+    static const Phrases p{
+        Cp("条:"),
+        Cp("条の基準は"),
+        Cp("ポイントであり、"),
+        Cp("情状酌量の余地はない。\r\n"),
+        Cp("情状酌量の余地が多少ある。\r\n"),
+        Cp("情状酌量の余地が多分にある。\r\n"),
+        Cp("また、過去10日間に"),
+        Cp("回の同条文の適用があり、その合計量刑は"),
+        Cp("ポイントである。\r\n"),
+        Cp("以上のことから、本件における量刑を"),
+        Cp("ポイントと決定し、規定に基づき配分した。"),
+        Cp("\r\n\r\n判決理由\r\n\r\n"),
+        Cp("ポイント:"),
+        Cp("条という条文はありません。"),
+        Cp("条は配分設定の合計が0のため、量刑を配分できません。ルール編集で配分設定を見直してください。"),
+        Cp("判決記録ファイル「"),
+        Cp("」を読み込めないため、過去10日間の適用を確かめられません。"),
+    };
+    return p;
+}
+
+// A rounded double as an integer; saturates instead of overflowing, NaN gives 0.
+std::int64_t ToInteger(double v) {
+    if (std::isnan(v)) return 0;
+    constexpr double kLimit = 9223372036854775808.0;  // 2^63
+    if (v >= kLimit) return std::numeric_limits<std::int64_t>::max();
+    if (v < -kLimit) return std::numeric_limits<std::int64_t>::min();
+    return static_cast<std::int64_t>(v);
+}
+
+std::int64_t SaturatingAdd(std::int64_t a, std::int64_t b) {
+    std::int64_t sum;
+    if (__builtin_add_overflow(a, b, &sum))
+        return b > 0 ? std::numeric_limits<std::int64_t>::max()
+                     : std::numeric_limits<std::int64_t>::min();
+    return sum;
+}
+
+const std::string& MercyPhrase(int level) {
+    if (level < 2) return P().noMercy;
+    if (level < 7) return P().someMercy;
+    return P().muchMercy;
+}
+
+std::int64_t Reduction(std::int32_t base, int level, int extenuation) {
+    const double extFactor = static_cast<double>(extenuation * qv::kTenth);
+    Extended x = static_cast<Extended>(static_cast<std::int64_t>(base) * level);
+    x *= static_cast<Extended>(kMercyRate);
+    x *= qv::kTenth;
+    x *= static_cast<Extended>(extFactor);
+    return ToInteger(std::floor(static_cast<double>(x)));
+}
+
+std::int64_t Increase(std::int64_t historySum, std::int64_t historyCount, int cumulative) {
+    // A history that adds up to nothing positive raises nothing (and has no root).
+    if (historySum <= 0 || historyCount <= 0) return 0;
+    const double cumFactor = static_cast<double>(cumulative * qv::kTenth);
+    const Extended sumAsDouble = static_cast<double>(historySum);
+    const double inner =
+        static_cast<double>(std::sqrt(sumAsDouble) * static_cast<Extended>(historyCount));
+    const double outer =
+        static_cast<double>(std::sqrt(static_cast<Extended>(inner)) * cumFactor);
+    return ToInteger(std::ceil(outer));
+}
+
+}  // namespace
+
+std::int64_t DayNumber(qv::Seconds t) {
+    // Exact floor division. Scaling by the extended 1/86400 and rounding through double
+    // gives the same day for every time up to the year 376 million, but not for all
+    // 64-bit times, so the division is what is written here.
+    std::int64_t day = t / kSecondsPerDay;
+    if (t % kSecondsPerDay < 0) --day;
+    return day;
+}
+
+SentenceRecord CVerdict::ToRecord(qv::Seconds decidedAt) const {
+    SentenceRecord record;
+    record.fields.reserve(SentenceRecord::kFieldCount);
+    record.fields.push_back(qv::Decimal(decidedAt));
+    record.fields.push_back(qv::Decimal(articleNumber));
+    record.fields.push_back(articleName);
+    record.fields.push_back(qv::Decimal(total));
+    record.fields.push_back(distribution);
+    record.fields.push_back("0");  // not executed yet
+    for (std::int64_t c : counts) record.fields.push_back(qv::Decimal(c));
+    return record;
+}
+
+Composition ComposeVerdict(int articleNumber, int level, const CInfo& info, qv::Seconds now) {
+    const Phrases& p = P();
+    Composition result;
+    const CRuleBook* book = info.GetRuleBook();
+    const CRule* rule = book ? book->FindRule(articleNumber) : nullptr;
+    if (rule == nullptr) {
+        result.refusal = qv::Decimal(articleNumber) + p.refuseMissing;
+        return result;
+    }
+    std::int64_t shareSum = 0;
+    for (int i = 0; i < CRule::kShareCount; ++i) shareSum += rule->GetShare(i);
+    if (shareSum == 0) {
+        result.refusal = qv::Decimal(articleNumber) + p.refuseShares;
+        return result;
+    }
+
+    CVerdict v;
+    v.articleNumber = rule->GetNumber();
+    v.articleName = rule->GetName();
+    v.articleText = rule->GetText();
+    v.heading = qv::Decimal(v.articleNumber) + p.article + v.articleName;
+
+    // The same article's sentences over today and the 10 UTC days before it. Only whole
+    // records count: a damaged line is neither listed nor deletable, so it must not
+    // weigh on a sentence either.
+    const std::int64_t today = DayNumber(now);
+    const SentenceLog log(info.GetLogPath());
+    const auto status = log.ForEachRecord([&](const std::vector<std::string_view>& f) {
+        const std::int64_t day = DayNumber(qv::ReadInt64(f[SentenceRecord::kDecisionTime]));
+        if (day > today || day + kHistoryDays < today) return;
+        if (qv::ReadInt64(f[SentenceRecord::kArticleNumber]) != articleNumber) return;
+        v.historySum = SaturatingAdd(v.historySum, qv::ReadInt64(f[SentenceRecord::kTotal]));
+        ++v.historyCount;
+    });
+    if (status == qv::io::ReadStatus::Unreadable) {
+        // Composing without the history would understate the sentence.
+        result.refusal = p.refuseLogBefore + info.GetLogPath() + p.refuseLogAfter;
+        return result;
+    }
+
+    const std::int32_t base = rule->GetBase();
+    v.reduction = Reduction(base, level, rule->GetExtenuation());
+    v.increase = Increase(v.historySum, v.historyCount, rule->GetCumulative());
+    v.total = SaturatingAdd(SaturatingAdd(base, v.increase), -v.reduction);
+
+    // Each portion is rounded up by itself; nothing is carried between them.
+    std::string lines;
+    for (int i = 0; i < CRule::kShareCount; ++i) {
+        const double portion = static_cast<double>(
+            static_cast<Extended>(rule->GetShare(i)) / static_cast<Extended>(shareSum) *
+            static_cast<Extended>(v.total));
+        auto& count = v.counts[static_cast<size_t>(i)];
+        if (i == CRule::kShareCount - 1) {
+            count = ToInteger(std::ceil(portion));
+            break;
+        }
+        const int weight = book->GetImpWeight(i);
+        if (weight <= 0) continue;  // an implement worth nothing takes no units
+        count = ToInteger(
+            std::ceil(static_cast<double>(portion / (weight * qv::kTenth))));
+        if (count > 0) {
+            const std::string entry = book->GetImpName(i) + ":" + qv::Decimal(count);
+            lines += entry + "\r\n";
+            v.distribution += entry + " ";
+        }
+    }
+    const std::int64_t pointsShare = v.counts.back();
+    if (pointsShare > 0) {
+        v.points = pointsShare;
+        lines += p.pointsLine + qv::Decimal(pointsShare);
+    }
+    for (size_t i = 0; i < v.counts.size(); ++i) {
+        if (i > 0) v.countsText += '\t';
+        v.countsText += qv::Decimal(v.counts[i]);
+    }
+
+    std::string& t = v.verdictText;
+    t = lines + p.reasons;
+    t += qv::Decimal(v.articleNumber) + p.standard + qv::Decimal(base) + p.pointsAnd +
+         MercyPhrase(level);
+    if (v.historyCount > 0) {
+        t += p.furthermore + qv::Decimal(v.historyCount) + p.applications +
+             qv::Decimal(v.historySum) + p.pointsEnd;
+    }
+    t += p.conclusion + qv::Decimal(v.total) + p.decided;
+
+    result.verdict = std::move(v);
+    return result;
+}
+
+Decision DecideVerdict(const CVerdict& verdict, const CInfo& info, qv::Seconds decidedAt) {
+    Decision d;
+    if (!SentenceLog(info.GetLogPath()).Append(verdict.ToRecord(decidedAt))) {
+        d.status = Decision::Status::NotRecorded;
+        return d;
+    }
+    if (verdict.points > 0) {
+        d.balance = PointBalance(info.GetBalancePath()).Credit(verdict.points);
+        if (d.balance != PointBalance::Status::Ok) d.status = Decision::Status::NotCredited;
+    }
+    return d;
+}

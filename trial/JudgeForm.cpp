@@ -2,6 +2,7 @@
 
 #include "text/Numbers.h"
 #include "trial/StateForm.h"
+#include "ui/Accessibility.h"
 #include "ui/Texts.h"
 
 TJudge::TJudge(QWidget* parent) : QDialog(parent) {
@@ -12,6 +13,7 @@ TJudge::TJudge(QWidget* parent) : QDialog(parent) {
     connect(tbJoujou, &QSlider::valueChanged, this, &TJudge::tbJoujouChange);
     connect(btSubmit, &QPushButton::clicked, this, &TJudge::btSubmitClick);
     connect(btCancel, &QPushButton::clicked, this, &TJudge::btCancelClick);
+    qv::ui::NameControls(this);
 }
 
 void TJudge::Init(CInfo* info) {

@@ -1,5 +1,6 @@
 #include "trial/StateForm.h"
 
+#include "ui/Accessibility.h"
 #include "ui/MessageBox.h"
 #include "ui/Texts.h"
 
@@ -22,6 +23,7 @@ TState::TState(QWidget* parent) : QDialog(parent) {
     qv::ui::SetFormFont(this, 12);
     connect(btOK, &QPushButton::clicked, this, &TState::btOKClick);
     connect(btCansel, &QPushButton::clicked, this, &TState::btCanselClick);
+    qv::ui::NameControls(this);
 }
 
 bool TState::Init(int articleNumber, int level, CInfo* info) {

@@ -107,6 +107,7 @@ TEST_F(TrialTest, WholeRoadFromMenuToLogAndBalance) {
         EXPECT_EQ(Child<QLabel>(judge, "pnState")->text(), QStringLiteral("条文:人を殴ってはならない。"));
         EXPECT_EQ(Child<QLabel>(judge, "pnComment")->text(), QStringLiteral("備考:初犯は軽く"));
         EXPECT_EQ(Child<QLabel>(judge, "pnJoujou")->text(), QStringLiteral("0"));
+        EXPECT_EQ(Child<QSlider>(judge, "tbJoujou")->accessibleName(), QStringLiteral("情状酌量"));
 
         Submit12(judge, [&](TState* state) {
             EXPECT_EQ(Child<QLabel>(judge, "pnState")->text(),
@@ -119,6 +120,7 @@ TEST_F(TrialTest, WholeRoadFromMenuToLogAndBalance) {
                       QStringLiteral("他人の物を盗んではならない。"));
             EXPECT_EQ(Child<QPlainTextEdit>(state, "mmJudge")->toPlainText(), kMemo);
             EXPECT_EQ(state->focusWidget(), Child<QPushButton>(state, "btOK"));
+            EXPECT_EQ(Child<QPlainTextEdit>(state, "mmJudge")->accessibleName(), QStringLiteral("判決"));
             Child<QPushButton>(state, "btOK")->click();
             EXPECT_EQ(state->result(), QDialog::Accepted);
         });

@@ -30,14 +30,6 @@ Status Load(const std::string& path, std::vector<std::string>& fields, size_t ne
     return fields.size() >= needed ? Status::Ok : Status::Short;
 }
 
-std::int64_t SaturatingAdd(std::int64_t a, std::int64_t b) {
-    std::int64_t sum;
-    if (__builtin_add_overflow(a, b, &sum))
-        return b > 0 ? std::numeric_limits<std::int64_t>::max()
-                     : std::numeric_limits<std::int64_t>::min();
-    return sum;
-}
-
 bool Save(const std::string& path, const std::vector<std::string>& fields) {
     std::string out;
     for (size_t i = 0; i < fields.size(); ++i) {
@@ -63,7 +55,7 @@ Status PointBalance::Rewrite(std::span<const Change> changes, std::string* befor
         return status;
     }
     for (const Change& change : changes) {
-        std::int64_t balance = SaturatingAdd(qv::ReadInt64(fields[kBalanceField]), change.delta);
+        std::int64_t balance = qv::SaturatingAdd(qv::ReadInt64(fields[kBalanceField]), change.delta);
         if (change.floorAtZero && balance < 0) balance = 0;
         fields[kBalanceField] = qv::Decimal(balance);
         // Further fields of a hand-edited file are kept; the line end goes at the very end.

@@ -52,9 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < old.size(); ++i)
         if (i != PointBalance::kBalanceField && now[i] != old[i]) qv::fuzz::Broken("a field changed");
     const std::int64_t was = qv::ReadInt64(old[PointBalance::kBalanceField]);
-    std::int64_t expected = 0;
-    if (__builtin_add_overflow(was, op == 0 ? points : -points, &expected))
-        expected = op == 0 ? INT64_MAX : INT64_MIN;
+    std::int64_t expected = qv::SaturatingAdd(was, op == 0 ? points : -points);
     if (op != 0 && expected < 0) expected = 0;
     if (now[PointBalance::kBalanceField] != qv::Decimal(expected)) qv::fuzz::Broken("wrong balance");
     return 0;

@@ -63,14 +63,6 @@ std::int64_t ToInteger(double v) {
     return static_cast<std::int64_t>(v);
 }
 
-std::int64_t SaturatingAdd(std::int64_t a, std::int64_t b) {
-    std::int64_t sum;
-    if (__builtin_add_overflow(a, b, &sum))
-        return b > 0 ? std::numeric_limits<std::int64_t>::max()
-                     : std::numeric_limits<std::int64_t>::min();
-    return sum;
-}
-
 const std::string& MercyPhrase(int level) {
     if (level < 2) return P().noMercy;
     if (level < 7) return P().someMercy;
@@ -153,7 +145,7 @@ Composition ComposeVerdict(int articleNumber, int level, const CInfo& info, qv::
         const std::int64_t day = DayNumber(qv::ReadInt64(f[SentenceRecord::kDecisionTime]));
         if (day > today || day + kHistoryDays < today) return;
         if (qv::ReadInt64(f[SentenceRecord::kArticleNumber]) != articleNumber) return;
-        v.historySum = SaturatingAdd(v.historySum, qv::ReadInt64(f[SentenceRecord::kTotal]));
+        v.historySum = qv::SaturatingAdd(v.historySum, qv::ReadInt64(f[SentenceRecord::kTotal]));
         ++v.historyCount;
     });
     if (status == qv::io::ReadStatus::Unreadable) {
@@ -165,7 +157,7 @@ Composition ComposeVerdict(int articleNumber, int level, const CInfo& info, qv::
     const std::int32_t base = rule->GetBase();
     v.reduction = Reduction(base, level, rule->GetExtenuation());
     v.increase = Increase(v.historySum, v.historyCount, rule->GetCumulative());
-    v.total = SaturatingAdd(SaturatingAdd(base, v.increase), -v.reduction);
+    v.total = qv::SaturatingAdd(qv::SaturatingAdd(base, v.increase), -v.reduction);
 
     // Each portion is rounded up by itself; nothing is carried between them.
     std::string lines;

@@ -63,7 +63,10 @@ ReadStatus ReadFile(const std::string& path, std::string& out, std::int64_t maxB
     int fd = Sys().open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
     if (fd < 0) return errno == ENOENT ? ReadStatus::Missing : ReadStatus::Unreadable;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    // A mode without any read bit means "do not read this", for root as well: root's
+    // open succeeds regardless, so the bits themselves are what the user set.
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        (st.st_mode & (S_IRUSR | S_IRGRP | S_IROTH)) == 0) {
         Sys().close(fd);
         return ReadStatus::Unreadable;
     }

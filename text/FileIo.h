@@ -26,7 +26,8 @@ void SetSysCalls(const SysCalls* calls);
 
 enum class ReadStatus { Ok, Missing, Empty, Unreadable };
 
-// Reads at most maxBytes bytes of a regular file into out (untouched on failure).
+// Reads at most maxBytes bytes of a regular file into out (untouched on failure). A
+// folder, or a file whose mode grants no read bit to anyone, is Unreadable, even for root.
 ReadStatus ReadFile(const std::string& path, std::string& out, std::int64_t maxBytes);
 
 // Replaces the file with bytes: a temporary file in the same folder, fsync, rename.

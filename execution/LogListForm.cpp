@@ -37,6 +37,16 @@ public:
         return contents_.Field(contents_.RecordCount() - 1 - static_cast<size_t>(row), f);
     }
 
+    // Whether a record carrying the identifier has other sentences glued into its line.
+    bool HasGluedRecord(std::string_view id) const {
+        for (size_t i = 0; i < contents_.RecordCount(); ++i) {
+            if (contents_.Field(i, SentenceRecord::kDecisionTime) == id &&
+                qv::ui::IsGluedRecord(contents_.Record(i)))
+                return true;
+        }
+        return false;
+    }
+
     int rowCount(const QModelIndex& parent = {}) const override {
         return parent.isValid() ? 0 : static_cast<int>(contents_.RecordCount());
     }
@@ -48,13 +58,13 @@ public:
         if (role != Qt::DisplayRole || !index.isValid()) return {};
         const int row = index.row();
         switch (index.column()) {
-            case 0: return qv::ui::FromCp932(Field(row, SentenceRecord::kDecisionTime));
+            case 0: return qv::ui::ShownText(Field(row, SentenceRecord::kDecisionTime));
             case 1: return DateText(Field(row, SentenceRecord::kDecisionTime));
             case 2:
-                return qv::ui::FromCp932(Field(row, SentenceRecord::kArticleNumber)) +
+                return qv::ui::ShownText(Field(row, SentenceRecord::kArticleNumber)) +
                        QStringLiteral("条:") +
-                       qv::ui::FromCp932(Field(row, SentenceRecord::kArticleName));
-            case 3: return qv::ui::FromCp932(Field(row, SentenceRecord::kDistribution));
+                       qv::ui::ShownText(Field(row, SentenceRecord::kArticleName));
+            case 3: return qv::ui::ShownText(Field(row, SentenceRecord::kDistribution));
             case 4: return MarkText(Field(row, SentenceRecord::kExecuted));
             default: return {};
         }
@@ -126,6 +136,9 @@ TLogList::TLogList(QWidget* parent) : QDialog(parent) {
 void TLogList::Init(CInfo* info) {
     info_ = info;
     LoadList();
+    // What could not be read is told once, as the window opens; a refill after an action
+    // stays quiet, since the action tells its own failures.
+    if (!readProblems_.isEmpty()) qv::ui::MessageBox::Show(readProblems_, this);
 }
 
 QString TLogList::LogName() const { return qv::ui::PathText(info_->GetLogPath()); }
@@ -134,19 +147,38 @@ QString TLogList::BalanceName() const { return qv::ui::PathText(info_->GetBalanc
 void TLogList::LoadList() {
     if (info_ == nullptr) return;
     // The balance exactly as stored; without a usable file, the label alone.
+    QStringList problems;
     QString balance = QStringLiteral("ポイント残高:");
     std::vector<std::string> fields;
-    if (PointBalance(info_->GetBalancePath()).Read(fields) == PointBalance::Status::Ok)
-        balance += qv::ui::FromCp932(fields[PointBalance::kBalanceField]);
+    const PointBalance::Status read = PointBalance(info_->GetBalancePath()).Read(fields);
+    if (read == PointBalance::Status::Ok)
+        balance += qv::ui::ShownText(fields[PointBalance::kBalanceField]);
     pnPoint->setText(balance);
+    // A missing balance is no damage: the first decision with points creates it.
+    if (read == PointBalance::Status::Unreadable) {
+        problems << qv::ui::BalanceProblemText(read, info_->GetBalancePath()) +
+                        QStringLiteral("ポイント残高は表示できません。");
+    } else if (read == PointBalance::Status::Short ||
+               (read == PointBalance::Status::Ok && fields.size() < PointBalance::kFieldCount)) {
+        problems << qv::ui::BalanceProblemText(PointBalance::Status::Short, info_->GetBalancePath()) +
+                        QStringLiteral("ポイントの加算や差し引きはできません。");
+    }
 
     const int previous = SelectedRecordRow();
     ::tzset();  // dates follow the zone as it is now
     SentenceLog::Contents contents;
     if (SentenceLog(info_->GetLogPath()).Read(contents) == qv::io::ReadStatus::Unreadable) {
-        qv::ui::MessageBox::Show(
-            QStringLiteral("判決記録のファイル「%1」を読み込めません。").arg(LogName()), this);
+        problems.prepend(qv::ui::LogUnreadableText(info_->GetLogPath()) +
+                         QStringLiteral("判決の一覧は表示できません。"));
+    } else if (const qv::ui::LogReadIssues issues = qv::ui::FindLogIssues(contents); issues.Any()) {
+        QString text = qv::ui::LogIssuesText(issues, info_->GetLogPath()) +
+                       QStringLiteral("\n読めない行は一覧に表示していません。読めない部分は、"
+                                      "執行や削除でファイルを書き換えても消えずにそのまま残ります。");
+        if (issues.gluedLines > 0)
+            text += QStringLiteral("CRだけの改行がある判決は、つながったほかの判決を巻き込まないよう削除できません。");
+        problems.prepend(text);
     }
+    readProblems_ = problems.join(QStringLiteral("\n\n"));
     model_->Reset(std::move(contents));
 
     // The current row stays where it was (the newest record on opening), within the rows.
@@ -164,7 +196,7 @@ void TLogList::btDoneClick() {
     if (row < 0) return;
     const std::string id(model_->Field(row, SentenceRecord::kDecisionTime));
     const bool execute = model_->Field(row, SentenceRecord::kExecuted) == "0";
-    const QString content = qv::ui::FromCp932(model_->Field(row, SentenceRecord::kDistribution));
+    const QString content = qv::ui::ShownText(model_->Field(row, SentenceRecord::kDistribution));
     if (!qv::ui::MessageBox::Confirm(content + (execute ? QStringLiteral("を執行済みにします")
                                                          : QStringLiteral("を未執行にします"))))
         return;
@@ -172,8 +204,7 @@ void TLogList::btDoneClick() {
     const SentenceLog log(info_->GetLogPath());
     const SentenceLog::Rewrite rewrite = log.PlanMark(id, execute);
     if (rewrite.read == qv::io::ReadStatus::Unreadable) {
-        qv::ui::MessageBox::Show(
-            QStringLiteral("判決記録のファイル「%1」を読み込めません。").arg(LogName()), this);
+        qv::ui::MessageBox::Show(qv::ui::LogUnreadableText(info_->GetLogPath()), this);
     } else if (rewrite.matched > 0 && !log.Write(rewrite)) {
         qv::ui::MessageBox::Show(
             QStringLiteral("判決記録のファイル「%1」に書き込めませんでした。執行の記録は変わっていません。")
@@ -187,6 +218,15 @@ void TLogList::btDeleteClick() {
     const int row = SelectedRecordRow();
     if (row < 0) return;
     const std::string id(model_->Field(row, SentenceRecord::kDecisionTime));
+    if (model_->HasGluedRecord(id)) {
+        // Its line holds other sentences behind lone CRs: deleting it would take them too.
+        qv::ui::MessageBox::Show(
+            QStringLiteral("この判決の行にはCRだけの改行があり、ほかの判決がつながっているおそれがあるため削除できません。"
+                           "「%1」の改行を直してから削除してください。")
+                .arg(LogName()),
+            this);
+        return;
+    }
     if (!qv::ui::MessageBox::Confirm(QStringLiteral("選択された判決を削除します"))) return;
 
     const DeleteOutcome outcome = DeleteSentence(SentenceLog(info_->GetLogPath()),
@@ -197,8 +237,7 @@ void TLogList::btDeleteClick() {
         case Result::NotFound:
             break;
         case Result::LogUnreadable:
-            qv::ui::MessageBox::Show(
-                QStringLiteral("判決記録のファイル「%1」を読み込めません。").arg(LogName()), this);
+            qv::ui::MessageBox::Show(qv::ui::LogUnreadableText(info_->GetLogPath()), this);
             break;
         case Result::BalanceFailed:
             qv::ui::MessageBox::Show(

@@ -46,8 +46,8 @@ void TRuleEdit::LoadList() {
     sgRules->setRowCount(ruleBook_->RuleCount());
     int row = 0;
     for (const auto& [number, rule] : *ruleBook_) {
-        const QString cells[] = {QString::number(number), qv::ui::FromCp932(rule.GetName()),
-                                 qv::ui::FromCp932(rule.GetText()), QString::number(rule.GetBase())};
+        const QString cells[] = {QString::number(number), qv::ui::ShownText(rule.GetName()),
+                                 qv::ui::ShownText(rule.GetText()), QString::number(rule.GetBase())};
         for (int column = 0; column < 4; ++column)
             sgRules->setItem(row, column, new QTableWidgetItem(cells[column]));
         ++row;
@@ -95,7 +95,7 @@ void TRuleEdit::Button1Click() {
     if (!rule.CopyFrom(ruleBook_->FindRule(*number))) return;
     const QString question = QStringLiteral("%1 - %2を削除します。")
                                  .arg(rule.GetNumber())
-                                 .arg(qv::ui::FromCp932(rule.GetName()));
+                                 .arg(qv::ui::ShownText(rule.GetName()));
     if (!qv::ui::MessageBox::Confirm(question)) return;
     ruleBook_->RemoveRule(*number);
     LoadList();

@@ -26,7 +26,7 @@ void TJudge::Init(CInfo* info) {
             for (const auto& [number, rule] : *ruleBook_) {
                 cbRule->addItem(QStringLiteral("%1:%2:%3")
                                     .arg(number)
-                                    .arg(qv::ui::FromCp932(rule.GetName()))
+                                    .arg(qv::ui::ShownText(rule.GetName()))
                                     .arg(rule.GetBase()));
             }
         }
@@ -48,8 +48,8 @@ void TJudge::cbRuleChange() {
     if (!number || *number == 0 || ruleBook_ == nullptr) return;
     const CRule* rule = ruleBook_->FindRule(*number);
     if (rule == nullptr) return;
-    pnState->setText(QStringLiteral("条文:") + qv::ui::FromCp932(rule->GetText()));
-    pnComment->setText(QStringLiteral("備考:") + qv::ui::FromCp932(rule->GetRemark()));
+    pnState->setText(QStringLiteral("条文:") + qv::ui::ShownText(rule->GetText()));
+    pnComment->setText(QStringLiteral("備考:") + qv::ui::ShownText(rule->GetRemark()));
     pnState->setToolTip(pnState->text());
     pnComment->setToolTip(pnComment->text());
 }

@@ -1,5 +1,6 @@
 #include "trial/StateForm.h"
 
+#include "execution/BalanceTexts.h"
 #include "ui/Accessibility.h"
 #include "ui/MessageBox.h"
 #include "ui/Texts.h"
@@ -34,14 +35,28 @@ bool TState::Init(int articleNumber, int level, CInfo* info) {
         return false;
     }
     verdict_ = std::move(*composition.verdict);
-    pnName->setText(qv::ui::FromCp932(verdict_.heading));
-    pnState->setText(qv::ui::FromCp932(verdict_.articleText));
+    TellUnreadLog();
+    pnName->setText(qv::ui::ShownText(verdict_.heading));
+    pnState->setText(qv::ui::ShownText(verdict_.articleText));
     // Long article texts wrap; the whole text stays reachable as a tip.
     pnState->setToolTip(pnState->text());
     QString text = qv::ui::FromCp932(verdict_.verdictText);
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     mmJudge->setPlainText(text);
     return true;
+}
+
+void TState::TellUnreadLog() {
+    // The history counts whole records only; say what it may have missed.
+    SentenceLog::Contents contents;
+    if (SentenceLog(info_->GetLogPath()).Read(contents) != qv::io::ReadStatus::Ok) return;
+    const qv::ui::LogReadIssues issues = qv::ui::FindLogIssues(contents);
+    if (!issues.Any()) return;
+    qv::ui::MessageBox::Show(
+        qv::ui::LogIssuesText(issues, info_->GetLogPath()) +
+            QStringLiteral("\nそのため、過去10日間の適用に数えていない判決があるかもしれません。"
+                           "読めない部分はそのまま残ります。"),
+        parentWidget());
 }
 
 void TState::showEvent(QShowEvent* event) {

@@ -23,6 +23,8 @@ protected:
 
 private:
     void FormShow();
+    // One box naming what of the log the history could not read, if anything.
+    void TellUnreadLog();
     void btOKClick();
     void btCanselClick();
 

@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QStringList>
 #include <QWidget>
+#include <algorithm>
 
 #include "text/Cp932.h"
 #include "ui/MessageBox.h"
@@ -11,6 +12,15 @@ namespace qv::ui {
 
 QString FromCp932(std::string_view bytes) {
     return QString::fromStdString(qv::Cp932ToUtf8(bytes));
+}
+
+QString ShownText(std::string_view bytes) {
+    // A CP932 character takes at most two bytes: the first 2 * kShownChars + 2 bytes give
+    // more characters than are shown, so a huge text is never converted whole.
+    const size_t enough = static_cast<size_t>(kShownChars) * 2 + 2;
+    QString text = FromCp932(bytes.substr(0, std::min(bytes.size(), enough)));
+    if (text.size() <= kShownChars && bytes.size() <= enough) return text;
+    return text.left(kShownChars) + QStringLiteral("…");  // CP932 has no surrogate pairs
 }
 
 std::optional<std::string> ToCp932(const QString& text) {

@@ -14,6 +14,12 @@ inline const QString kAppTitle = QStringLiteral("Quorvel裁判所 Ver.0.91");
 // CP932 bytes from the core, ready to show (bytes that are not CP932 show as U+FFFD).
 QString FromCp932(std::string_view bytes);
 
+// CP932 bytes to show in a cell, label or box: a text longer than any window could show
+// is cut after kShownChars characters and ends in "…", so laying it out stays quick (a
+// 10 MB article text would otherwise freeze every repaint). The stored bytes are untouched.
+inline constexpr int kShownChars = 1000;
+QString ShownText(std::string_view bytes);
+
 // CP932 bytes of a text; nothing when CP932 cannot hold one of its characters.
 std::optional<std::string> ToCp932(const QString& text);
 

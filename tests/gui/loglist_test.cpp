@@ -121,7 +121,9 @@ TEST_F(LogListTest, ListsTheRecordsNewestFirstWithMarksDatesAndTheBalance) {
     SetTz("JST-9");
     w->LoadList();
     EXPECT_EQ(Cell(*w, 2, 1), QStringLiteral("2003/ 1/ 2")) << "local time nine hours ahead";
-    EXPECT_TRUE(ShownTexts().isEmpty());
+    const QStringList shown = ShownTexts();
+    ASSERT_EQ(shown.size(), 1) << "the damaged lines are named once, on opening";
+    EXPECT_TRUE(shown[0].contains(QStringLiteral("2行"))) << shown[0].toStdString();
 }
 
 TEST_F(LogListTest, MissingFilesShowNoBalanceAndNoRows) {
@@ -129,11 +131,12 @@ TEST_F(LogListTest, MissingFilesShowNoBalanceAndNoRows) {
         const char* what;
         const char* balance;  // nullptr: missing
         const char* label;
+        bool told;  // a box on opening says the balance file is damaged
     } cases[] = {
-        {"missing balance", nullptr, "ポイント残高:"},
-        {"empty balance", "", "ポイント残高:"},
-        {"three fields", "a\tb\tc", "ポイント残高:"},
-        {"four fields show field 3", "a\tb\tc\t5", "ポイント残高:5"},
+        {"missing balance", nullptr, "ポイント残高:", false},
+        {"empty balance", "", "ポイント残高:", true},
+        {"three fields", "a\tb\tc", "ポイント残高:", true},
+        {"four fields show field 3", "a\tb\tc\t5", "ポイント残高:5", true},
     };
     for (const auto& c : cases) {
         std::filesystem::remove("user.dat");
@@ -142,6 +145,11 @@ TEST_F(LogListTest, MissingFilesShowNoBalanceAndNoRows) {
         EXPECT_EQ(Child<QLabel>(w.get(), "pnPoint")->text(), QString::fromUtf8(c.label)) << c.what;
         EXPECT_EQ(Grid(*w)->model()->rowCount(), 0) << c.what << ": no log";
         EXPECT_EQ(CurrentRow(*w), -1);
+        const QStringList opened = ShownTexts();
+        EXPECT_EQ(opened.size(), c.told ? 1 : 0) << c.what;
+        if (c.told) {
+            EXPECT_TRUE(opened.value(0).contains(QStringLiteral("6つ未満"))) << c.what;
+        }
         Click(*w, "btDone");
         Click(*w, "btDelete");
         EXPECT_TRUE(MessageBox::TakeShown().isEmpty()) << c.what;
@@ -155,6 +163,7 @@ TEST_F(LogListTest, ExecuteThenUnexecuteRewritesOnlyTheMarkAndKeepsDamagedLines)
     WriteBytes("test.log", kRec1 + damaged + kRec2 + tail);
     WriteBytes("user.dat", "a\tb\tc\t10\te\tf");
     auto w = Open();
+    EXPECT_EQ(ShownTexts().size(), 1) << "the damaged lines are named on opening";
     Grid(*w)->selectRow(1);  // kRec1, not executed
 
     MessageBox::QueueAnswer(false);
@@ -240,6 +249,7 @@ TEST_F(LogListTest, ADeleteWhosePointsCannotBeTakenOffChangesNothing) {
         if (balance) WriteBytes("user.dat", balance);
         WriteBytes("test.log", kRec1);
         auto w = Open();
+        EXPECT_EQ(ShownTexts().size(), balance ? 1 : 0) << "a short balance is named on opening";
         MessageBox::QueueAnswer(true);
         Click(*w, "btDelete");
         const auto shown = MessageBox::TakeShown();

@@ -1,0 +1,319 @@
+// Keyboard use and screen-reader names of every window: the tab chain, the button Enter
+// presses, Escape, the list shortcuts, and one whole trial held with the keyboard alone.
+
+#include <QAccessible>
+#include <QApplication>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QTest>
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/MenuForm.h"
+#include "tests/gui/GuiTest.h"
+#include "text/Numbers.h"
+
+namespace {
+
+using qv::test::Child;
+using qv::test::GuiTest;
+using qv::test::ReadBytes;
+using qv::test::Sjis;
+using qv::test::WriteBytes;
+
+// Two articles; article 2 spreads its points over three implements and the balance.
+const char kBook[] =
+    "qvrule\t1\tid1\t0\t腕立て伏せ\t5\t腹筋\t5\tスクワット\t3\t正座(分)\t10\r\n"
+    "1\t0\t0\t遅刻\t約束の時刻に遅れた。\t連絡があれば情状を考慮する。\t20\t10\t10\t3\t3\t2\t0\t2\r\n"
+    "2\t0\t0\t約束破り\t交わした約束を守らなかった。\t\t40\t15\t10\t4\t2\t2\t0\t2\r\n";
+const char kBalance[] = "quorvel\t1\tuser\t10\t0\t0";
+const char kLog[] = "1700000000\t1\t遅刻\t20\t腕立て伏せ:12 \t0\t12\t0\t0\t0\t4\r\n";
+
+std::string Name(const QWidget* w) { return w ? w->objectName().toStdString() : "<none>"; }
+std::string Focused() { return Name(QApplication::focusWidget()); }
+
+// Sends a key to whatever has the keyboard focus, as a user's keyboard would.
+void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QWidget* target = QApplication::focusWidget();
+    ASSERT_NE(target, nullptr) << "nothing has the keyboard focus";
+    QTest::keyClick(target, key, modifiers);
+}
+
+// Makes window the active one, as a desktop's window manager does with a window that
+// opens or that a closing dialog hands back to; offscreen, nobody else does it.
+void Activate(QWidget* window) {
+    window->activateWindow();
+    EXPECT_TRUE(QTest::qWaitFor([window] { return QApplication::activeWindow() == window; }))
+        << Name(window) << " never became active";
+}
+
+// Runs act on the modal window the next step opens, once it gets the keys, and closes it
+// afterwards if act left it open, so a failed check never leaves the test waiting on it;
+// then the window that opened it gets the keys back. Tells whether a window opened.
+std::shared_ptr<bool> OnNextWindow(std::function<void(QDialog*)> act) {
+    auto opened = std::make_shared<bool>(false);
+    QWidget* opener = QApplication::activeWindow();
+    qv::test::WhenModalOpens([act = std::move(act), opened, opener](QWidget* window) {
+        *opened = true;
+        auto* dialog = qobject_cast<QDialog*>(window);
+        ASSERT_NE(dialog, nullptr);
+        Activate(dialog);
+        act(dialog);
+        if (dialog->isVisible()) dialog->reject();
+        if (opener != nullptr && opener->isVisible()) Activate(opener);
+    });
+    return opened;
+}
+
+// Opens the window reached from `from` by clicking the buttons of `path` in turn (each
+// click opens the next modal window) and runs act on it.
+void OpenThrough(QWidget* from, const std::vector<const char*>& path, size_t step,
+                 const std::function<void(QWidget*)>& act) {
+    if (step == path.size()) return act(from);
+    const auto opened =
+        OnNextWindow([&](QDialog* window) { OpenThrough(window, path, step + 1, act); });
+    Child<QPushButton>(from, path[step])->click();
+    EXPECT_TRUE(*opened) << path[step] << " opened no window";
+}
+
+// Every control that can take the focus from the keyboard, by name, sorted.
+std::vector<std::string> FocusableControls(QWidget* window) {
+    std::vector<std::string> names;
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(window)) names.push_back(Name(w));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Whether a screen reader gets the control's accessible name: as the name itself, or, for
+// a control whose name is its value (a combo box on Linux), from the label it is
+// labelled by.
+bool AnnouncesItsName(QWidget* control) {
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
+    if (accessible == nullptr) return false;
+    if (accessible->text(QAccessible::Name) == control->accessibleName()) return true;
+    for (const auto& [label, relation] : accessible->relations(QAccessible::Label)) {
+        if (label->text(QAccessible::Name) == control->accessibleName()) return true;
+    }
+    return false;
+}
+
+class KeyboardTest : public GuiTest {
+protected:
+    void SetUp() override {
+        GuiTest::SetUp();
+        WriteBytes("test.dat", Sjis(kBook));
+        WriteBytes("user.dat", kBalance);
+    }
+};
+
+struct WindowCase {
+    const char* window;
+    std::vector<const char*> path;  // buttons that open it, from the main menu on
+    const char* focusOnOpen;
+    std::vector<const char*> tabOrder;
+    const char* defaultButton;  // what Enter presses outside the buttons; none in the menu
+};
+
+const WindowCase kWindows[] = {
+    {"TForm1", {}, "btnRule", {"btnRule", "btnJudge", "Button1", "btGoHP", "btExit"}, nullptr},
+    {"TRuleEdit", {"btnRule"}, "sgRules",
+     {"sgRules", "btAdd", "btEdit", "Button1", "btnImp", "btSave", "btExit"}, "btEdit"},
+    {"TRuleItem", {"btnRule", "btAdd"}, "tfNo",
+     {"tfNo", "tfName", "tfState", "tfComment", "tfPoint", "tbRuiseki", "tbJoujou", "tbImp1",
+      "tbImp2", "tbImp3", "tbImp4", "tbPt", "btReg", "btCancel"},
+     "btReg"},
+    {"TImpEdit", {"btnRule", "btnImp"}, "tfImp1",
+     {"tfImp1", "tbImp1", "tfImp2", "tbImp2", "tfImp3", "tbImp3", "tfImp4", "tbImp4", "btnReg",
+      "btnCansel"},
+     "btnReg"},
+    {"TJudge", {"btnJudge"}, "cbRule", {"cbRule", "tbJoujou", "btSubmit", "btCancel"}, "btSubmit"},
+    {"TState", {"btnJudge", "btSubmit"}, "btOK", {"mmJudge", "btOK", "btCansel"}, "btOK"},
+    {"TLogList", {"Button1"}, "sgList", {"sgList", "btDone", "btDelete", "btnPoint", "btExit"}, "btDone"},
+    {"TDonePoint", {"Button1", "btnPoint"}, "tfImp1",
+     {"tfImp1", "tfImp2", "tfImp3", "tfImp4", "btOK", "btCancel"}, "btOK"},
+};
+
+TEST_F(KeyboardTest, EveryWindowIsNamedAndWalkedInItsListedOrder) {
+    WriteBytes("test.log", Sjis(kLog));
+    for (const WindowCase& c : kWindows) {
+        SCOPED_TRACE(c.window);
+        TForm1 menu;
+        ASSERT_TRUE(menu.IsLoaded());
+        menu.show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&menu));
+        bool reached = false;
+        OpenThrough(&menu, c.path, 0, [&](QWidget* window) {
+            reached = true;
+            EXPECT_STREQ(window->metaObject()->className(), c.window);
+            EXPECT_EQ(Focused(), c.focusOnOpen) << "focus on opening";
+
+            // Nothing outside the list takes the focus, and a screen reader can name all.
+            const std::vector<std::string> order(c.tabOrder.begin(), c.tabOrder.end());
+            std::vector<std::string> listed = order;
+            std::sort(listed.begin(), listed.end());
+            EXPECT_EQ(FocusableControls(window), listed);
+            for (QWidget* w : window->findChildren<QWidget*>()) {
+                if (!(w->focusPolicy() & Qt::TabFocus) || !w->isVisibleTo(window)) continue;
+                EXPECT_FALSE(w->accessibleName().isEmpty()) << Name(w);
+                EXPECT_TRUE(AnnouncesItsName(w)) << Name(w);
+            }
+
+            // Tab visits the controls in the listed order and comes round to the first.
+            Child<QWidget>(window, c.tabOrder.front())->setFocus(Qt::TabFocusReason);
+            std::vector<std::string> visited{Focused()};
+            for (size_t i = 0; i < order.size(); ++i) {
+                Press(Qt::Key_Tab);
+                visited.push_back(Focused());
+            }
+            std::vector<std::string> round = order;
+            round.push_back(order.front());
+            EXPECT_EQ(visited, round);
+
+            // Enter presses a focused button; elsewhere it presses the window's default.
+            std::vector<std::string> defaults;
+            for (QPushButton* button : window->findChildren<QPushButton*>()) {
+                EXPECT_TRUE(button->autoDefault()) << Name(button);
+                if (button->isDefault()) defaults.push_back(Name(button));
+            }
+            if (c.defaultButton != nullptr) {
+                EXPECT_EQ(defaults, std::vector<std::string>{c.defaultButton});
+            }
+
+            // Escape cancels a dialog, as its cancel, back or close button does; the main
+            // menu, whose only way out ends the program, stays.
+            Press(Qt::Key_Escape);
+            if (auto* dialog = qobject_cast<QDialog*>(window)) {
+                EXPECT_FALSE(dialog->isVisible()) << "Escape left the window open";
+                EXPECT_EQ(dialog->result(), QDialog::Rejected);
+            } else {
+                EXPECT_TRUE(window->isVisible());
+            }
+        });
+        EXPECT_TRUE(reached);
+    }
+    EXPECT_TRUE(ShownTexts().isEmpty());
+    EXPECT_EQ(ReadBytes("test.log"), Sjis(kLog)) << "cancelled windows write nothing";
+    EXPECT_EQ(ReadBytes("user.dat"), kBalance);
+}
+
+TEST_F(KeyboardTest, OneTrialWithTheKeyboardAlone) {
+    TForm1 menu;
+    ASSERT_TRUE(menu.IsLoaded());
+    menu.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&menu));
+    ASSERT_EQ(Focused(), "btnRule");
+    Press(Qt::Key_Tab);
+    ASSERT_EQ(Focused(), "btnJudge");
+
+    bool decided = false;
+    const auto judged = OnNextWindow([&](QDialog* judge) {
+        EXPECT_EQ(judge->windowTitle(), QStringLiteral("裁判"));
+        ASSERT_EQ(Focused(), "cbRule");
+        Press(Qt::Key_Down);  // the second article
+        EXPECT_EQ(Child<QLabel>(judge, "pnState")->text(),
+                  QStringLiteral("条文:交わした約束を守らなかった。"));
+        Press(Qt::Key_Tab);
+        ASSERT_EQ(Focused(), "tbJoujou");
+        for (int i = 0; i < 3; ++i) Press(Qt::Key_Right);
+        EXPECT_EQ(Child<QLabel>(judge, "pnJoujou")->text(), QStringLiteral("3"));
+
+        const auto verdictShown = OnNextWindow([&](QDialog* verdict) {
+            EXPECT_EQ(verdict->windowTitle(), QStringLiteral("判決"));
+            ASSERT_EQ(Focused(), "btOK");
+            Press(Qt::Key_Return);  // "決定"
+            decided = verdict->result() == QDialog::Accepted;
+        });
+        Press(Qt::Key_Return);  // "提出", the trial window's default button
+        EXPECT_TRUE(*verdictShown);
+        EXPECT_FALSE(judge->isVisible()) << "the trial closes with its verdict";
+    });
+    const qv::Seconds before = qv::SystemNow();
+    Press(Qt::Key_Return);  // "裁 判"
+    const qv::Seconds after = qv::SystemNow();
+    ASSERT_TRUE(*judged);
+    ASSERT_TRUE(decided);
+    EXPECT_TRUE(menu.isVisible());
+    EXPECT_EQ(Focused(), "btnJudge") << "the focus comes back where it was";
+
+    EXPECT_TRUE(ShownTexts().isEmpty());
+    EXPECT_EQ(ReadBytes("user.dat"), "quorvel\t1\tuser\t18\t0\t0");
+    const std::string log = ReadBytes("test.log");
+    const size_t tab = log.find('\t');
+    ASSERT_NE(tab, std::string::npos) << log;
+    const qv::Seconds time = qv::ReadInt64(log.substr(0, tab));
+    EXPECT_EQ(log.substr(0, tab), qv::Decimal(time));
+    EXPECT_GE(time, before);
+    EXPECT_LE(time, after);
+    EXPECT_EQ(log.substr(tab),
+              Sjis("\t2\t約束破り\t37\t腕立て伏せ:30 腹筋:15 スクワット:25 \t0\t30\t15\t25\t0\t8\r\n"));
+}
+
+TEST_F(KeyboardTest, ListsTakeEnterDeleteAndSaveFromTheKeyboard) {
+    WriteBytes("test.log", Sjis(kLog));
+    TForm1 menu;
+    ASSERT_TRUE(menu.IsLoaded());
+    menu.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&menu));
+
+    // Rule list: Enter on a row opens it, also after a button has had the focus; Delete
+    // asks before it removes; Ctrl+S saves.
+    const auto listed = OnNextWindow([&](QDialog* list) {
+        ASSERT_EQ(Focused(), "sgRules");
+        Press(Qt::Key_Down);
+        for (bool throughButton : {false, true}) {
+            SCOPED_TRACE(throughButton ? "after a button had the focus" : "on opening");
+            if (throughButton) {
+                Press(Qt::Key_Tab);
+                Press(Qt::Key_Tab, Qt::ShiftModifier);
+                ASSERT_EQ(Focused(), "sgRules");
+            }
+            QString number;
+            const auto edited = OnNextWindow([&](QDialog* item) {
+                number = Child<QLineEdit>(item, "tfNo")->text();
+                Press(Qt::Key_Escape);
+            });
+            Press(Qt::Key_Return);
+            EXPECT_TRUE(*edited);
+            EXPECT_EQ(number, QStringLiteral("2"));
+        }
+
+        auto* grid = Child<QTableWidget>(list, "sgRules");
+        qv::ui::MessageBox::QueueAnswer(true);
+        Press(Qt::Key_Delete);
+        EXPECT_TRUE(QTest::qWaitFor([grid] { return grid->rowCount() == 1; }));
+        EXPECT_EQ(ShownTexts(), QStringList{QStringLiteral("2 - 約束破りを削除します。")});
+
+        const std::string saved = ReadBytes("test.dat");
+        Press(Qt::Key_S, Qt::ControlModifier);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return ReadBytes("test.dat") != saved; }));
+        EXPECT_EQ(ReadBytes("test.dat").find(Sjis("約束破り")), std::string::npos);
+    });
+    Press(Qt::Key_Return);  // "ル ー ル 編 集"
+    EXPECT_TRUE(*listed);
+
+    // Execution report: Enter asks to execute the current sentence, Delete to delete it;
+    // both are answered Cancel here, so the log stays as it was.
+    Press(Qt::Key_Tab);
+    Press(Qt::Key_Tab);
+    ASSERT_EQ(Focused(), "Button1");
+    const auto reported = OnNextWindow([&](QDialog*) {
+        ASSERT_EQ(Focused(), "sgList");
+        Press(Qt::Key_Return);
+        Press(Qt::Key_Delete);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return qv::ui::MessageBox::TakeShown().size() == 1; }));
+    });
+    Press(Qt::Key_Return);  // "執行報告"
+    EXPECT_TRUE(*reported);
+    EXPECT_EQ(ReadBytes("test.log"), Sjis(kLog));
+}
+
+}  // namespace

@@ -4,10 +4,14 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QDialog>
+#include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
-#include <QSignalSpy>
+#include <QStyle>
+#include <QStyleOption>
 #include <QTableWidget>
 #include <QTest>
 #include <algorithm>
@@ -93,6 +97,64 @@ std::vector<std::string> FocusableControls(QWidget* window) {
     return names;
 }
 
+// Texts that do not fit the control showing them, as "control: text needs w×h, has w×h".
+// Captions, labels, group titles and column headers are measured with the face the window
+// really got (the fallback where "ＭＳ Ｐゴシック" is missing).
+std::vector<std::string> ClippedTexts(QWidget* window) {
+    std::vector<std::string> clipped;
+    const auto check = [&](QWidget* w, const QString& text, QSize room, QSize need) {
+        if (need.width() > room.width() || need.height() > room.height())
+            clipped.push_back(QStringLiteral("%1: %2 needs %3x%4, has %5x%6")
+                                  .arg(w->objectName(), text)
+                                  .arg(need.width())
+                                  .arg(need.height())
+                                  .arg(room.width())
+                                  .arg(room.height())
+                                  .toStdString());
+    };
+    const auto line = [](const QFontMetrics& fm, const QString& text) {
+        return QSize(fm.horizontalAdvance(text), fm.height());
+    };
+    for (QLabel* label : window->findChildren<QLabel*>()) {
+        if (!label->isVisibleTo(window) || label->text().isEmpty()) continue;
+        const QRect room = label->contentsRect().adjusted(label->margin(), label->margin(),
+                                                           -label->margin(), -label->margin());
+        const QSize need = label->wordWrap()
+                               ? QSize(0, label->heightForWidth(label->width()))
+                               : line(label->fontMetrics(), label->text());
+        check(label, label->text(), room.size(), need);
+    }
+    for (QPushButton* button : window->findChildren<QPushButton*>()) {
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.text = button->text();
+        const QRect room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+        check(button, button->text(), room.size(), line(button->fontMetrics(), button->text()));
+    }
+    for (QGroupBox* group : window->findChildren<QGroupBox*>()) {
+        if (group->title().isEmpty()) continue;
+        QStyleOptionGroupBox option;
+        option.initFrom(group);
+        option.text = group->title();
+        option.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
+        const QRect frame = group->style()->subControlRect(QStyle::CC_GroupBox, &option,
+                                                           QStyle::SC_GroupBoxFrame, group);
+        check(group, group->title(), QSize(frame.width(), group->height()),
+              line(group->fontMetrics(), group->title()));
+    }
+    for (QHeaderView* header : window->findChildren<QHeaderView*>()) {
+        if (header->isHidden() || header->orientation() != Qt::Horizontal) continue;
+        const int padding = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+        for (int section = 0; section < header->count(); ++section) {
+            const QString text = header->model()->headerData(section, Qt::Horizontal).toString();
+            if (text.isEmpty()) continue;
+            check(header, text, QSize(header->sectionSize(section), header->height()),
+                  line(header->fontMetrics(), text) + QSize(padding, 0));
+        }
+    }
+    return clipped;
+}
+
 // Whether a screen reader gets the control's accessible name: as the name itself, or, for
 // a control whose name is its value (a combo box on Linux), from the label it is
 // labelled by.
@@ -121,25 +183,26 @@ struct WindowCase {
     const char* focusOnOpen;
     std::vector<const char*> tabOrder;
     const char* defaultButton;  // what Enter presses outside the buttons; none in the menu
+    QSize size;                 // client area as it opens, in device-independent pixels
 };
 
 const WindowCase kWindows[] = {
-    {"TForm1", {}, "btnRule", {"btnRule", "btnJudge", "Button1", "btGoHP", "btExit"}, nullptr},
+    {"TForm1", {}, "btnRule", {"btnRule", "btnJudge", "Button1", "btGoHP", "btExit"}, nullptr, {237, 369}},
     {"TRuleEdit", {"btnRule"}, "sgRules",
-     {"sgRules", "btAdd", "btEdit", "Button1", "btnImp", "btSave", "btExit"}, "btEdit"},
+     {"sgRules", "btAdd", "btEdit", "Button1", "btnImp", "btSave", "btExit"}, "btEdit", {654, 489}},
     {"TRuleItem", {"btnRule", "btAdd"}, "tfNo",
      {"tfNo", "tfName", "tfState", "tfComment", "tfPoint", "tbRuiseki", "tbJoujou", "tbImp1",
       "tbImp2", "tbImp3", "tbImp4", "tbPt", "btReg", "btCancel"},
-     "btReg"},
+     "btReg", {354, 572}},
     {"TImpEdit", {"btnRule", "btnImp"}, "tfImp1",
      {"tfImp1", "tbImp1", "tfImp2", "tbImp2", "tfImp3", "tbImp3", "tfImp4", "tbImp4", "btnReg",
       "btnCansel"},
-     "btnReg"},
-    {"TJudge", {"btnJudge"}, "cbRule", {"cbRule", "tbJoujou", "btSubmit", "btCancel"}, "btSubmit"},
-    {"TState", {"btnJudge", "btSubmit"}, "btOK", {"mmJudge", "btOK", "btCansel"}, "btOK"},
-    {"TLogList", {"Button1"}, "sgList", {"sgList", "btDone", "btDelete", "btnPoint", "btExit"}, "btDone"},
+     "btnReg", {287, 243}},
+    {"TJudge", {"btnJudge"}, "cbRule", {"cbRule", "tbJoujou", "btSubmit", "btCancel"}, "btSubmit", {392, 317}},
+    {"TState", {"btnJudge", "btSubmit"}, "btOK", {"mmJudge", "btOK", "btCansel"}, "btOK", {534, 513}},
+    {"TLogList", {"Button1"}, "sgList", {"sgList", "btDone", "btDelete", "btnPoint", "btExit"}, "btDone", {685, 455}},
     {"TDonePoint", {"Button1", "btnPoint"}, "tfImp1",
-     {"tfImp1", "tfImp2", "tfImp3", "tfImp4", "btOK", "btCancel"}, "btOK"},
+     {"tfImp1", "tfImp2", "tfImp3", "tfImp4", "btOK", "btCancel"}, "btOK", {198, 269}},
 };
 
 TEST_F(KeyboardTest, EveryWindowIsNamedAndWalkedInItsListedOrder) {
@@ -314,6 +377,52 @@ TEST_F(KeyboardTest, ListsTakeEnterDeleteAndSaveFromTheKeyboard) {
     Press(Qt::Key_Return);  // "執行報告"
     EXPECT_TRUE(*reported);
     EXPECT_EQ(ReadBytes("test.log"), Sjis(kLog));
+}
+
+// The scale a run was started with (QT_SCALE_FACTOR), 1 without one.
+qreal ScaleFactor() {
+    bool ok = false;
+    const qreal scale = qEnvironmentVariable("QT_SCALE_FACTOR").toDouble(&ok);
+    return ok && scale > 0 ? scale : 1.0;
+}
+
+TEST_F(KeyboardTest, WindowsKeepTheirSizesAndShowEveryCaptionWhole) {
+    WriteBytes("test.log", Sjis(kLog));
+    const qreal scale = ScaleFactor();
+    SCOPED_TRACE(QStringLiteral("scale %1").arg(scale).toStdString());
+    for (const WindowCase& c : kWindows) {
+        SCOPED_TRACE(c.window);
+        TForm1 menu;
+        ASSERT_TRUE(menu.IsLoaded());
+        menu.show();
+        OpenThrough(&menu, c.path, 0, [&](QWidget* window) {
+            // Sizes are in device-independent pixels; the screen has scale times as many.
+            EXPECT_EQ(window->size(), c.size);
+            EXPECT_DOUBLE_EQ(window->devicePixelRatioF(), scale);
+            EXPECT_EQ(ClippedTexts(window), std::vector<std::string>());
+        });
+    }
+}
+
+// The same at the scales of high-density screens: the program is started afresh, since
+// the scale is fixed when it starts.
+TEST_F(KeyboardTest, WindowsGrowWithTheScreenScale) {
+    if (qEnvironmentVariableIsSet("QT_SCALE_FACTOR")) GTEST_SKIP() << "already a scaled run";
+    for (const char* scale : {"1.5", "2"}) {
+        SCOPED_TRACE(scale);
+        QProcess run;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::fromLatin1(scale));
+        run.setProcessEnvironment(environment);
+        run.setProcessChannelMode(QProcess::MergedChannels);
+        run.start(QCoreApplication::applicationFilePath(),
+                  {QStringLiteral("--gtest_filter=KeyboardTest.WindowsKeepTheirSizesAndShowEveryCaptionWhole")});
+        ASSERT_TRUE(run.waitForFinished(120000));
+        const QString output = QString::fromLocal8Bit(run.readAll());
+        EXPECT_EQ(run.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(run.exitCode(), 0) << output.toStdString();
+        EXPECT_TRUE(output.contains(QStringLiteral("[  PASSED  ] 1 test"))) << output.toStdString();
+    }
 }
 
 }  // namespace

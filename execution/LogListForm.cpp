@@ -136,9 +136,6 @@ TLogList::TLogList(QWidget* parent) : QDialog(parent) {
 void TLogList::Init(CInfo* info) {
     info_ = info;
     LoadList();
-    // What could not be read is told once, as the window opens; a refill after an action
-    // stays quiet, since the action tells its own failures.
-    if (!readProblems_.isEmpty()) qv::ui::MessageBox::Show(readProblems_, this);
 }
 
 QString TLogList::LogName() const { return qv::ui::PathText(info_->GetLogPath()); }
@@ -147,6 +144,16 @@ QString TLogList::BalanceName() const { return qv::ui::PathText(info_->GetBalanc
 void TLogList::LoadList() {
     if (info_ == nullptr) return;
     // The balance exactly as stored; without a usable file, the label alone.
+    // Kinds of damage found, so that each is told once.
+    enum : unsigned {
+        kBalanceUnreadable = 1,
+        kBalanceShort = 2,
+        kLogUnreadable = 4,
+        kLogUnread = 8,
+        kLogBadTimes = 16,
+        kLogGlued = 32
+    };
+    unsigned found = 0;
     QStringList problems;
     QString balance = QStringLiteral("ポイント残高:");
     std::vector<std::string> fields;
@@ -156,10 +163,12 @@ void TLogList::LoadList() {
     pnPoint->setText(balance);
     // A missing balance is no damage: the first decision with points creates it.
     if (read == PointBalance::Status::Unreadable) {
+        found |= kBalanceUnreadable;
         problems << qv::ui::BalanceProblemText(read, info_->GetBalancePath()) +
                         QStringLiteral("ポイント残高は表示できません。");
     } else if (read == PointBalance::Status::Short ||
                (read == PointBalance::Status::Ok && fields.size() < PointBalance::kFieldCount)) {
+        found |= kBalanceShort;
         problems << qv::ui::BalanceProblemText(PointBalance::Status::Short, info_->GetBalancePath()) +
                         QStringLiteral("ポイントの加算や差し引きはできません。");
     }
@@ -168,9 +177,13 @@ void TLogList::LoadList() {
     ::tzset();  // dates follow the zone as it is now
     SentenceLog::Contents contents;
     if (SentenceLog(info_->GetLogPath()).Read(contents) == qv::io::ReadStatus::Unreadable) {
+        found |= kLogUnreadable;
         problems.prepend(qv::ui::LogUnreadableText(info_->GetLogPath()) +
                          QStringLiteral("判決の一覧は表示できません。"));
     } else if (const qv::ui::LogReadIssues issues = qv::ui::FindLogIssues(contents); issues.Any()) {
+        if (issues.unreadLines > 0) found |= kLogUnread;
+        if (issues.badTimes > 0) found |= kLogBadTimes;
+        if (issues.gluedLines > 0) found |= kLogGlued;
         QString text = qv::ui::LogIssuesText(issues, info_->GetLogPath()) +
                        QStringLiteral("\n読めない行は一覧に表示していません。読めない部分は、"
                                       "執行や削除でファイルを書き換えても消えずにそのまま残ります。");
@@ -178,8 +191,12 @@ void TLogList::LoadList() {
             text += QStringLiteral("CRだけの改行がある判決は、つながったほかの判決を巻き込まないよう削除できません。");
         problems.prepend(text);
     }
-    readProblems_ = problems.join(QStringLiteral("\n\n"));
     model_->Reset(std::move(contents));
+    // What could not be read is told in one box as the window opens, and again only when a
+    // refill after an action finds a kind of damage not told yet.
+    if ((found & ~toldProblems_) != 0)
+        qv::ui::MessageBox::Show(problems.join(QStringLiteral("\n\n")), this);
+    toldProblems_ |= found;
 
     // The current row stays where it was (the newest record on opening), within the rows.
     const int rows = model_->rowCount();

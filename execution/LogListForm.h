@@ -32,5 +32,5 @@ private:
 
     CInfo* info_ = nullptr;
     LogListModel* model_ = nullptr;
-    QString readProblems_;  // what the last fill could not read, for the box on opening
+    unsigned toldProblems_ = 0;  // kinds of damage the user has been told of
 };

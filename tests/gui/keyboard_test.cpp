@@ -1,5 +1,6 @@
-// Keyboard use and screen-reader names of every window: the tab chain, the button Enter
-// presses, Escape, the list shortcuts, and one whole trial held with the keyboard alone.
+// Keyboard use, screen-reader names and screen scales of every window: the tab chain, the
+// button Enter presses, Escape, the list shortcuts, one whole trial held with the keyboard
+// alone, and captions shown whole at the scales 1, 1.5 and 2.
 
 #include <QAccessible>
 #include <QApplication>
@@ -371,8 +372,14 @@ TEST_F(KeyboardTest, ListsTakeEnterDeleteAndSaveFromTheKeyboard) {
     const auto reported = OnNextWindow([&](QDialog*) {
         ASSERT_EQ(Focused(), "sgList");
         Press(Qt::Key_Return);
+        EXPECT_EQ(ShownTexts(), QStringList{QStringLiteral("腕立て伏せ:12 を執行済みにします")});
         Press(Qt::Key_Delete);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return qv::ui::MessageBox::TakeShown().size() == 1; }));
+        QStringList shown;
+        EXPECT_TRUE(QTest::qWaitFor([&] {
+            shown += ShownTexts();
+            return !shown.isEmpty();
+        }));
+        EXPECT_EQ(shown, QStringList{QStringLiteral("選択された判決を削除します")});
     });
     Press(Qt::Key_Return);  // "執行報告"
     EXPECT_TRUE(*reported);

@@ -57,8 +57,11 @@ bool IsGluedRecord(std::string_view recordLine) {
 LogReadIssues FindLogIssues(const SentenceLog::Contents& contents) {
     LogReadIssues issues;
     for (size_t i = 0; i < contents.OtherLineCount(); ++i) {
-        const std::string_view line = contents.OtherLine(i);
-        if (line != "\n" && line != "\r\n") ++issues.unreadLines;
+        std::string_view line = contents.OtherLine(i);
+        if (line == "\n" || line == "\r\n") continue;
+        ++issues.unreadLines;
+        if (line.ends_with("\r\n")) line.remove_suffix(2);
+        if (line.find('\r') != std::string_view::npos) ++issues.crOnlyLines;
     }
     for (size_t i = 0; i < contents.RecordCount(); ++i) {
         if (!IsTime(contents.Field(i, SentenceRecord::kDecisionTime))) ++issues.badTimes;
@@ -68,25 +71,23 @@ LogReadIssues FindLogIssues(const SentenceLog::Contents& contents) {
 }
 
 QString LogIssuesText(const LogReadIssues& issues, const std::string& path) {
-    QString text =
-        QStringLiteral("判決記録のファイル「%1」に読めない部分があります。").arg(PathText(path));
-    if (issues.unreadLines > 0)
-        text +=
-            QStringLiteral(
-                "\n・%"
-                "1行は判決の記録として読めません（項目が足りないか、最後の行に改行がありません）。")
-                .arg(issues.unreadLines);
-    if (issues.badTimes > 0)
-        text +=
-            QStringLiteral(
-                "\n・%1件の判決は時刻が数字になっていません（ファイルの先頭にBOMがある場合など）。")
-                .arg(issues.badTimes);
-    if (issues.gluedLines > 0)
-        text +=
-            QStringLiteral(
-                "\n・%"
-                "1件の判決の行にCRだけの改行があり、ほかの判決がつながっているおそれがあります。")
-                .arg(issues.gluedLines);
+    QString text = QStringLiteral("判決記録のファイル「%1」に読めない部分があります。").arg(PathText(path));
+    if (issues.unreadLines > 0) {
+        text += QStringLiteral("\n・%1行は判決の記録として読めません（項目が足りないか、最後の行に改行がありません）。")
+                    .arg(issues.unreadLines);
+    }
+    if (issues.crOnlyLines > 0) {
+        text += QStringLiteral("そのうち%1行は改行がCRだけのため、いくつもの判決が1行につながっています。")
+                    .arg(issues.crOnlyLines);
+    }
+    if (issues.badTimes > 0) {
+        text += QStringLiteral("\n・%1件の判決は時刻が数字になっていません（ファイルの先頭にBOMがある場合など）。")
+                    .arg(issues.badTimes);
+    }
+    if (issues.gluedLines > 0) {
+        text += QStringLiteral("\n・%1件の判決の行にCRだけの改行があり、ほかの判決がつながっているおそれがあります。")
+                    .arg(issues.gluedLines);
+    }
     return text;
 }
 

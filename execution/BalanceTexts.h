@@ -22,6 +22,7 @@ QString UnreadableReason(const std::string& path);
 // What of the sentence log a window could not read as it stands.
 struct LogReadIssues {
     size_t unreadLines = 0;  // lines that are not records (empty lines hold nothing)
+    size_t crOnlyLines = 0;  // of those, lines holding a lone CR (CR-only line ends)
     size_t badTimes = 0;     // records whose decision time is not a number
     size_t gluedLines = 0;   // records holding a lone CR: other sentences may be inside
     bool Any() const { return unreadLines + badTimes + gluedLines > 0; }

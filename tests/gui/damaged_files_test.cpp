@@ -188,6 +188,16 @@ protected:
         return shown.value(0);
     }
 
+    // The window showed one box holding every part, or none when parts is empty.
+    template <typename Parts>
+    void ExpectOpeningBox(const char* where, const Parts& parts) {
+        const QString box = OpeningBox(where);
+        EXPECT_EQ(box.isEmpty(), std::empty(parts)) << where << ": " << box.toStdString();
+        for (const char* part : parts)
+            EXPECT_TRUE(box.contains(QString::fromUtf8(part)))
+                << where << ": " << part << " in " << box.toStdString();
+    }
+
     qv::Seconds now_ = 0;
     std::string rec1_, rec2_;
     CRuleBook book_;
@@ -287,11 +297,7 @@ TEST_F(DamagedFiles, SentenceLog) {
         // The execution report: what it can, and one box for what it cannot.
         {
             auto w = OpenList();
-            const QString box = OpeningBox("list");
-            EXPECT_EQ(box.isEmpty(), c.box.empty()) << box.toStdString();
-            for (const char* part : c.box)
-                EXPECT_TRUE(box.contains(QString::fromUtf8(part)))
-                    << part << " in " << box.toStdString();
+            ExpectOpeningBox("list", c.box);
             EXPECT_EQ(Rows(*w), c.rows);
             EXPECT_EQ(Balance(*w), QStringLiteral("ポイント残高:10"));
             if (c.damage == Damage::TenMegabyteLine) {
@@ -327,11 +333,7 @@ TEST_F(DamagedFiles, SentenceLog) {
         {
             TState state;
             const bool composed = state.Init(12, 0, &info_);
-            const QString box = OpeningBox("verdict");
-            EXPECT_EQ(box.isEmpty(), c.verdictBox.empty()) << box.toStdString();
-            for (const char* part : c.verdictBox)
-                EXPECT_TRUE(box.contains(QString::fromUtf8(part)))
-                    << part << " in " << box.toStdString();
+            ExpectOpeningBox("verdict", c.verdictBox);
             EXPECT_EQ(composed, c.history >= 0);
             if (composed) {
                 EXPECT_EQ(state.Verdict().historyCount, c.history);
@@ -451,11 +453,7 @@ TEST_F(DamagedFiles, PointBalance) {
         // The list shows the balance as stored and tells what is wrong with the file.
         {
             auto w = OpenList();
-            const QString box = OpeningBox("list");
-            EXPECT_EQ(box.isEmpty(), c.box.empty()) << box.toStdString();
-            for (const char* part : c.box)
-                EXPECT_TRUE(box.contains(QString::fromUtf8(part)))
-                    << part << " in " << box.toStdString();
+            ExpectOpeningBox("list", c.box);
             EXPECT_EQ(Balance(*w), QString::fromUtf8(c.label));
             EXPECT_EQ(Rows(*w), 1);
 
@@ -582,11 +580,7 @@ TEST_F(DamagedFiles, RuleBook) {
         const std::string before = Now("test.dat");
         const std::string listing = qv::test::ListDir();
         TForm1 menu;
-        const QString box = OpeningBox("start-up");
-        EXPECT_EQ(box.isEmpty(), c.box.empty()) << box.toStdString();
-        for (const char* part : c.box)
-            EXPECT_TRUE(box.contains(QString::fromUtf8(part)))
-                << part << " in " << box.toStdString();
+        ExpectOpeningBox("start-up", c.box);
         ASSERT_EQ(menu.IsLoaded(), c.loads);
         if (!c.loads) {
             EXPECT_EQ(Now("test.dat"), before);

@@ -65,11 +65,7 @@ void TRuleEdit::btAddClick() {
     if (ruleBook_ == nullptr) return;
     CRule rule;
     rule.SetNumber(ruleBook_->NextNumber());
-    TRuleItem item(this);
-    item.SetRule(&rule);
-    item.Init(info_);
-    if (item.exec() == QDialog::Accepted) ruleBook_->AddRule(rule);
-    LoadList();
+    EditAndStore(rule);
 }
 
 void TRuleEdit::btEditClick() {
@@ -78,6 +74,10 @@ void TRuleEdit::btEditClick() {
     if (!number) return;
     CRule rule;
     if (!rule.CopyFrom(ruleBook_->FindRule(*number))) return;
+    EditAndStore(rule);
+}
+
+void TRuleEdit::EditAndStore(CRule rule) {
     TRuleItem item(this);
     item.SetRule(&rule);
     item.Init(info_);

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "rulebook/Info.h"
+#include "rulebook/Rule.h"
 #include "ui_RuleEditForm.h"
 
 class CRuleBook;
@@ -33,6 +34,8 @@ private:
     // The number in column 0 of the current row; nothing, after the conversion
     // message, when that cell holds no integer (an empty list).
     std::optional<int> SelectedNumber();
+    // Opens the rule editor on a working copy and stores it when registered.
+    void EditAndStore(CRule rule);
 
     CInfo* info_ = nullptr;
     CRuleBook* ruleBook_ = nullptr;

@@ -116,9 +116,9 @@ qv::io::ReadStatus SentenceLog::ForEachRecord(Visit&& visit) const {
     if (status != qv::io::ReadStatus::Ok) return status;
     std::vector<std::string_view> fields;
     qv::ForEachLine(bytes, [&](const qv::Line& line) {
-        if (!line.terminated) return;
+        if (!IsRecord(line)) return;
         qv::SplitFields(line.text, fields);
-        if (fields.size() >= SentenceRecord::kFieldCount) visit(fields);
+        visit(fields);
     });
     return status;
 }

@@ -11,11 +11,11 @@
 
 #include "bench/BenchData.h"
 #include "execution/LogListForm.h"
+#include "records/SentenceLog.h"
 #include "rulebook/Info.h"
 #include "rulebook/RuleBook.h"
 #include "text/FileIo.h"
 #include "text/LineWalk.h"
-#include "trial/SentenceLog.h"
 #include "ui/MessageBox.h"
 
 namespace {

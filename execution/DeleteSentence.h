@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <string_view>
 
-#include "execution/PointBalance.h"
-#include "trial/SentenceLog.h"
+#include "records/PointBalance.h"
+#include "records/SentenceLog.h"
 
 // What became of deleting the sentences that carry one identifier.
 struct DeleteOutcome {
@@ -17,8 +17,8 @@ struct DeleteOutcome {
     };
     Result result = Result::NotFound;
     PointBalance::Status balance = PointBalance::Status::Ok;
-    size_t deleted = 0;     // records left out of the log
-    bool restored = true;   // LogWriteFailed: the balance has its old bytes again
+    size_t deleted = 0;    // records left out of the log
+    bool restored = true;  // LogWriteFailed: the balance has its old bytes again
 };
 
 // Deletes every record of the log whose identifier is id and takes the points of each

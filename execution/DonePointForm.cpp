@@ -2,11 +2,11 @@
 
 #include <array>
 
-#include "execution/BalanceTexts.h"
-#include "execution/PointBalance.h"
 #include "execution/PointReport.h"
+#include "records/PointBalance.h"
 #include "rulebook/RuleBook.h"
 #include "ui/Accessibility.h"
+#include "ui/FileTexts.h"
 #include "ui/MessageBox.h"
 #include "ui/Texts.h"
 
@@ -27,7 +27,8 @@ void TDonePoint::Init(CInfo* info) {
         const QString name = qv::ui::FromCp932(book->GetImpName(k));
         names[k]->setText(name);
         fields[k]->setAccessibleName(
-            QStringLiteral("%1の回数").arg(name.isEmpty() ? QStringLiteral("道具%1").arg(k + 1) : name));
+            QStringLiteral("%1の回数")
+                .arg(name.isEmpty() ? QStringLiteral("道具%1").arg(k + 1) : name));
         // An implement worth nothing cannot be reported; the field stays empty for good.
         if (book->GetImpWeight(k) <= 0) fields[k]->setEnabled(false);
     }
@@ -46,9 +47,9 @@ void TDonePoint::btOKClick() {
     }
     const qv::PointReportTotal total = qv::TotalPointReport(entries);
     if (!total.fits) {
-        qv::ui::MessageBox::Show(
-            QStringLiteral("合計が大きすぎるため報告できません。一度に報告できるのは2147483647ポイントまでです。"),
-            this);
+        qv::ui::MessageBox::Show(QStringLiteral("合計が大きすぎるため報告できません。一度に報告でき"
+                                                "るのは2147483647ポイントまでです。"),
+                                 this);
         return;
     }
 
@@ -67,10 +68,9 @@ void TDonePoint::btOKClick() {
             PointBalance(info_->GetBalancePath()).DebitReport(total.points);
         if (status != PointBalance::Status::Ok) {
             // Not booked: the window stays open with the entries, so nothing is lost.
-            qv::ui::MessageBox::Show(
-                qv::ui::BalanceProblemText(status, info_->GetBalancePath()) +
-                    QStringLiteral("\n報告は記録されていません。"),
-                this);
+            qv::ui::MessageBox::Show(qv::ui::BalanceProblemText(status, info_->GetBalancePath()) +
+                                         QStringLiteral("\n報告は記録されていません。"),
+                                     this);
             return;
         }
     }

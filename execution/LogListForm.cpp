@@ -9,13 +9,13 @@
 #include <ctime>
 #include <utility>
 
-#include "execution/BalanceTexts.h"
 #include "execution/DeleteSentence.h"
 #include "execution/DonePointForm.h"
-#include "execution/PointBalance.h"
+#include "records/PointBalance.h"
+#include "records/SentenceLog.h"
 #include "text/Numbers.h"
-#include "trial/SentenceLog.h"
 #include "ui/Accessibility.h"
+#include "ui/FileTexts.h"
 #include "ui/MessageBox.h"
 #include "ui/Texts.h"
 
@@ -41,7 +41,7 @@ public:
     bool HasGluedRecord(std::string_view id) const {
         for (size_t i = 0; i < contents_.RecordCount(); ++i) {
             if (contents_.Field(i, SentenceRecord::kDecisionTime) == id &&
-                qv::ui::IsGluedRecord(contents_.Record(i)))
+                IsGluedRecord(contents_.Record(i)))
                 return true;
         }
         return false;
@@ -58,24 +58,28 @@ public:
         if (role != Qt::DisplayRole || !index.isValid()) return {};
         const int row = index.row();
         switch (index.column()) {
-            case 0: return qv::ui::ShownText(Field(row, SentenceRecord::kDecisionTime));
-            case 1: return DateText(Field(row, SentenceRecord::kDecisionTime));
+            case 0:
+                return qv::ui::ShownText(Field(row, SentenceRecord::kDecisionTime));
+            case 1:
+                return DateText(Field(row, SentenceRecord::kDecisionTime));
             case 2:
                 return qv::ui::ShownText(Field(row, SentenceRecord::kArticleNumber)) +
                        QStringLiteral("条:") +
                        qv::ui::ShownText(Field(row, SentenceRecord::kArticleName));
-            case 3: return qv::ui::ShownText(Field(row, SentenceRecord::kDistribution));
-            case 4: return MarkText(Field(row, SentenceRecord::kExecuted));
-            default: return {};
+            case 3:
+                return qv::ui::ShownText(Field(row, SentenceRecord::kDistribution));
+            case 4:
+                return MarkText(Field(row, SentenceRecord::kExecuted));
+            default:
+                return {};
         }
     }
 
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
-        static const QString kHeaders[] = {
-            QStringLiteral("識別子"), QStringLiteral("判決日"), QStringLiteral("適用条文"),
-            QStringLiteral("判決内容"), QStringLiteral("執行")};
-        if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
-            section >= 5)
+        static const QString kHeaders[] = {QStringLiteral("識別子"), QStringLiteral("判決日"),
+                                           QStringLiteral("適用条文"), QStringLiteral("判決内容"),
+                                           QStringLiteral("執行")};
+        if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= 5)
             return QAbstractTableModel::headerData(section, orientation, role);
         return kHeaders[section];
     }
@@ -117,9 +121,11 @@ TLogList::TLogList(QWidget* parent) : QDialog(parent) {
     const int padding =
         2 * (sgList->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, sgList) + 1) + 2;
     sgList->setColumnWidth(
-        0, std::max(kColumnWidths[0], metrics.horizontalAdvance(QStringLiteral("0000000000")) + padding));
+        0, std::max(kColumnWidths[0],
+                    metrics.horizontalAdvance(QStringLiteral("0000000000")) + padding));
     sgList->setColumnWidth(
-        1, std::max(kColumnWidths[1], metrics.horizontalAdvance(QStringLiteral("0000/00/00")) + padding));
+        1, std::max(kColumnWidths[1],
+                    metrics.horizontalAdvance(QStringLiteral("0000/00/00")) + padding));
     // Fixed row heights: the view never measures rows, so a long log costs nothing extra.
     sgList->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     sgList->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
@@ -169,7 +175,8 @@ void TLogList::LoadList() {
     } else if (read == PointBalance::Status::Short ||
                (read == PointBalance::Status::Ok && fields.size() < PointBalance::kFieldCount)) {
         found |= kBalanceShort;
-        problems << qv::ui::BalanceProblemText(PointBalance::Status::Short, info_->GetBalancePath()) +
+        problems << qv::ui::BalanceProblemText(PointBalance::Status::Short,
+                                               info_->GetBalancePath()) +
                         QStringLiteral("ポイントの加算や差し引きはできません。");
     }
 
@@ -180,15 +187,17 @@ void TLogList::LoadList() {
         found |= kLogUnreadable;
         problems.prepend(qv::ui::LogUnreadableText(info_->GetLogPath()) +
                          QStringLiteral("判決の一覧は表示できません。"));
-    } else if (const qv::ui::LogReadIssues issues = qv::ui::FindLogIssues(contents); issues.Any()) {
+    } else if (const LogReadIssues issues = FindLogIssues(contents); issues.Any()) {
         if (issues.unreadLines > 0) found |= kLogUnread;
         if (issues.badTimes > 0) found |= kLogBadTimes;
         if (issues.gluedLines > 0) found |= kLogGlued;
         QString text = qv::ui::LogIssuesText(issues, info_->GetLogPath()) +
-                       QStringLiteral("\n読めない行は一覧に表示していません。読めない部分は、"
-                                      "執行や削除でファイルを書き換えても消えずにそのまま残ります。");
+                       QStringLiteral(
+                           "\n読めない行は一覧に表示していません。読めない部分は、"
+                           "執行や削除でファイルを書き換えても消えずにそのまま残ります。");
         if (issues.gluedLines > 0)
-            text += QStringLiteral("CRだけの改行がある判決は、つながったほかの判決を巻き込まないよう削除できません。");
+            text += QStringLiteral(
+                "CRだけの改行がある判決は、つながったほかの判決を巻き込まないよう削除できません。");
         problems.prepend(text);
     }
     model_->Reset(std::move(contents));
@@ -215,7 +224,7 @@ void TLogList::btDoneClick() {
     const bool execute = model_->Field(row, SentenceRecord::kExecuted) == "0";
     const QString content = qv::ui::ShownText(model_->Field(row, SentenceRecord::kDistribution));
     if (!qv::ui::MessageBox::Confirm(content + (execute ? QStringLiteral("を執行済みにします")
-                                                         : QStringLiteral("を未執行にします"))))
+                                                        : QStringLiteral("を未執行にします"))))
         return;
 
     const SentenceLog log(info_->GetLogPath());
@@ -224,7 +233,8 @@ void TLogList::btDoneClick() {
         qv::ui::MessageBox::Show(qv::ui::LogUnreadableText(info_->GetLogPath()), this);
     } else if (rewrite.matched > 0 && !log.Write(rewrite)) {
         qv::ui::MessageBox::Show(
-            QStringLiteral("判決記録のファイル「%1」に書き込めませんでした。執行の記録は変わっていません。")
+            QStringLiteral(
+                "判決記録のファイル「%1」に書き込めませんでした。執行の記録は変わっていません。")
                 .arg(LogName()),
             this);
     }
@@ -237,17 +247,17 @@ void TLogList::btDeleteClick() {
     const std::string id(model_->Field(row, SentenceRecord::kDecisionTime));
     if (model_->HasGluedRecord(id)) {
         // Its line holds other sentences behind lone CRs: deleting it would take them too.
-        qv::ui::MessageBox::Show(
-            QStringLiteral("この判決の行にはCRだけの改行があり、ほかの判決がつながっているおそれがあるため削除できません。"
-                           "「%1」の改行を直してから削除してください。")
-                .arg(LogName()),
-            this);
+        qv::ui::MessageBox::Show(QStringLiteral("この判決の行にはCRだけの改行があり、ほかの判決がつ"
+                                                "ながっているおそれがあるため削除できません。"
+                                                "「%1」の改行を直してから削除してください。")
+                                     .arg(LogName()),
+                                 this);
         return;
     }
     if (!qv::ui::MessageBox::Confirm(QStringLiteral("選択された判決を削除します"))) return;
 
-    const DeleteOutcome outcome = DeleteSentence(SentenceLog(info_->GetLogPath()),
-                                                 PointBalance(info_->GetBalancePath()), id);
+    const DeleteOutcome outcome =
+        DeleteSentence(SentenceLog(info_->GetLogPath()), PointBalance(info_->GetBalancePath()), id);
     using Result = DeleteOutcome::Result;
     switch (outcome.result) {
         case Result::Deleted:
@@ -268,8 +278,10 @@ void TLogList::btDeleteClick() {
                     ? QStringLiteral("判決記録のファイル「%1」に書き込めませんでした。"
                                      "判決は削除されず、ポイント残高も元のままです。")
                           .arg(LogName())
-                    : QStringLiteral("判決記録のファイル「%1」に書き込めませんでした。判決は削除されていませんが、"
-                                     "ポイント残高のファイル「%2」からはポイントが差し引かれたままです。")
+                    : QStringLiteral(
+                          "判決記録のファイル「%"
+                          "1」に書き込めませんでした。判決は削除されていませんが、"
+                          "ポイント残高のファイル「%2」からはポイントが差し引かれたままです。")
                           .arg(LogName(), BalanceName()),
                 this);
             break;

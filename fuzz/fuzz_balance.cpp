@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "execution/PointBalance.h"
 #include "fuzz/FuzzSupport.h"
+#include "records/PointBalance.h"
 #include "text/Numbers.h"
 
 namespace {
@@ -50,10 +50,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         now.back().resize(now.back().size() - 2);
     }
     for (size_t i = 0; i < old.size(); ++i)
-        if (i != PointBalance::kBalanceField && now[i] != old[i]) qv::fuzz::Broken("a field changed");
+        if (i != PointBalance::kBalanceField && now[i] != old[i])
+            qv::fuzz::Broken("a field changed");
     const std::int64_t was = qv::ReadInt64(old[PointBalance::kBalanceField]);
     std::int64_t expected = qv::SaturatingAdd(was, op == 0 ? points : -points);
     if (op != 0 && expected < 0) expected = 0;
-    if (now[PointBalance::kBalanceField] != qv::Decimal(expected)) qv::fuzz::Broken("wrong balance");
+    if (now[PointBalance::kBalanceField] != qv::Decimal(expected))
+        qv::fuzz::Broken("wrong balance");
     return 0;
 }

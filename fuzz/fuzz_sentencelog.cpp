@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "fuzz/FuzzSupport.h"
+#include "records/SentenceLog.h"
 #include "text/Numbers.h"
-#include "trial/SentenceLog.h"
 
 namespace {
 
@@ -47,12 +47,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SentenceLog log(path);
     SentenceLog::Contents read;
     if (log.Read(read) == qv::io::ReadStatus::Ok) {
-        if (read.RecordCount() != before.records.size() || read.OtherLineCount() != before.others.size())
+        if (read.RecordCount() != before.records.size() ||
+            read.OtherLineCount() != before.others.size())
             qv::fuzz::Broken("Read sees other lines than the walk");
     }
     size_t visited = 0;
     log.ForEachRecord([&](const std::vector<std::string_view>&) { ++visited; });
-    if (!content.empty() && visited != before.records.size()) qv::fuzz::Broken("ForEachRecord count");
+    if (!content.empty() && visited != before.records.size())
+        qv::fuzz::Broken("ForEachRecord count");
 
     const auto change = op == 0   ? SentenceLog::Change::MarkExecuted
                         : op == 1 ? SentenceLog::Change::MarkNotExecuted
@@ -70,7 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             dropped.push_back(qv::ReadInt64(fields[SentenceRecord::kPoints]));
         } else {
             auto marked = fields;
-            marked[SentenceRecord::kExecuted] = change == SentenceLog::Change::MarkExecuted ? "1" : "0";
+            marked[SentenceRecord::kExecuted] =
+                change == SentenceLog::Change::MarkExecuted ? "1" : "0";
             expected.push_back(marked);
         }
     }
@@ -82,7 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Every record line of the result ends in CR LF.
     qv::ForEachLine(rewrite.bytes, [&](const qv::Line& line) {
-        if (SentenceLog::IsRecord(line) && line.raw.substr(line.raw.size() - std::min<size_t>(2, line.raw.size())) != "\r\n")
+        if (SentenceLog::IsRecord(line) &&
+            line.raw.substr(line.raw.size() - std::min<size_t>(2, line.raw.size())) != "\r\n")
             qv::fuzz::Broken("a record without CR LF");
     });
     return 0;

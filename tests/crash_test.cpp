@@ -9,11 +9,11 @@
 #include <string>
 #include <thread>
 
-#include "execution/PointBalance.h"
+#include "records/PointBalance.h"
+#include "records/SentenceLog.h"
 #include "rulebook/RuleBook.h"
 #include "tests/support/TestFiles.h"
 #include "text/Numbers.h"
-#include "trial/SentenceLog.h"
 
 namespace {
 
@@ -70,8 +70,8 @@ TEST_F(CrashConsistency, RuleBookSave) {
         KillDuring([&] { (flip = !flip) ? b->SaveFile() : a->SaveFile(); },
                    std::chrono::microseconds(500 + step * 997));
         const std::string now = ReadBytes("test.dat");
-        EXPECT_TRUE(now == old || now == fresh) << "kill point " << step << ": a mixed file of "
-                                               << now.size() << " bytes";
+        EXPECT_TRUE(now == old || now == fresh)
+            << "kill point " << step << ": a mixed file of " << now.size() << " bytes";
         ++points;
     }
     RecordProperty("kill_points", points);
@@ -100,8 +100,8 @@ TEST_F(CrashConsistency, LogRewrite) {
         log += std::to_string(1700000000 + i % 500) + "\t1\tX\t30\tA:3 \t0\t3\t0\t0\t0\t3\r\n";
     qv::test::WriteBytes("test.log", log);
     SentenceLog file("test.log");
-    const std::string marked = SentenceLog::RewriteBytes(log, "1700000000",
-                                                         SentenceLog::Change::MarkExecuted).bytes;
+    const std::string marked =
+        SentenceLog::RewriteBytes(log, "1700000000", SentenceLog::Change::MarkExecuted).bytes;
     for (int step = 0; step < 30; ++step) {
         bool flip = false;
         KillDuring([&] { file.Write(file.PlanMark("1700000000", flip = !flip)); },

@@ -6,11 +6,11 @@
 #include <functional>
 #include <string>
 
-#include "execution/PointBalance.h"
+#include "records/PointBalance.h"
+#include "records/SentenceLog.h"
 #include "rulebook/RuleBook.h"
 #include "tests/support/FaultInjection.h"
 #include "tests/support/TestFiles.h"
-#include "trial/SentenceLog.h"
 
 namespace {
 
@@ -31,8 +31,9 @@ const std::string kLog =
     "damaged\r\n";
 
 std::vector<Operation> Operations() {
-    const std::string book = "qvrule\t1\tid1\t0\tA\t10\tB\t5\tC\t7\tD\t10\r\n"
-                             "1\t1\t2\tX\tY\tZ\t30\t15\t12\t4\t3\t0\t0\t3\r\n";
+    const std::string book =
+        "qvrule\t1\tid1\t0\tA\t10\tB\t5\tC\t7\tD\t10\r\n"
+        "1\t1\t2\tX\tY\tZ\t30\t15\t12\t4\t3\t0\t0\t3\r\n";
     const std::string balance = "a\tb\tc\t10\te\tf\r\n";
     auto record = [] {
         SentenceRecord r;

@@ -1,14 +1,14 @@
+#include "records/PointBalance.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cerrno>
-
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "execution/DeleteSentence.h"
-#include "execution/PointBalance.h"
 #include "tests/support/FaultInjection.h"
 #include "tests/support/TestFiles.h"
 #include "text/FileIo.h"
@@ -39,16 +39,26 @@ TEST_F(PointBalanceTest, EachOperationRewritesTheRecordByteForByte) {
         {"report debit", "a\tb\tc\t10\te\tf", {report4}, "a\tb\tc\t6\te\tf"},
         {"report debit floors at 0", "a\tb\tc\t10\te\tf", {report15}, "a\tb\tc\t0\te\tf"},
         {"delete debit adds a line end", "a\tb\tc\t10\te\tf", {delete4}, "a\tb\tc\t6\te\tf\r\n"},
-        {"and one more each time", "a\tb\tc\t10\te\tf", {delete4, delete1},
+        {"and one more each time",
+         "a\tb\tc\t10\te\tf",
+         {delete4, delete1},
          "a\tb\tc\t5\te\tf\r\n\r\n"},
-        {"a stored line end stays part of field 5", "a\tb\tc\t10\te\tf\r\n", {credit9, report4},
+        {"a stored line end stays part of field 5",
+         "a\tb\tc\t10\te\tf\r\n",
+         {credit9, report4},
          "a\tb\tc\t15\te\tf\r\n"},
         {"0012 reads as 12", "a\tb\tc\t0012\te\tf", {credit9}, "a\tb\tc\t21\te\tf"},
-        {"a credit adds to a negative balance", "a\tb\tc\t-20\te\tf", {credit9},
+        {"a credit adds to a negative balance",
+         "a\tb\tc\t-20\te\tf",
+         {credit9},
          "a\tb\tc\t-11\te\tf"},
-        {"further fields are kept", "a\tb\tc\t10\te\tf\tg\th\r\n", {delete4},
+        {"further fields are kept",
+         "a\tb\tc\t10\te\tf\tg\th\r\n",
+         {delete4},
          "a\tb\tc\t6\te\tf\tg\th\r\n\r\n"},
-        {"Shift-JIS fields untouched", qv::test::Sjis("名前\tb\tc\t10\t備考\t末尾\r\n"), {report4},
+        {"Shift-JIS fields untouched",
+         qv::test::Sjis("名前\tb\tc\t10\t備考\t末尾\r\n"),
+         {report4},
          qv::test::Sjis("名前\tb\tc\t6\t備考\t末尾\r\n")},
     };
     for (const auto& c : cases) {

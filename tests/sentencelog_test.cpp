@@ -1,15 +1,15 @@
+#include "records/SentenceLog.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cerrno>
-
 #include <string>
 #include <vector>
 
 #include "tests/support/FaultInjection.h"
 #include "tests/support/TestFiles.h"
 #include "text/FileIo.h"
-#include "trial/SentenceLog.h"
 
 namespace {
 
@@ -38,7 +38,8 @@ TEST_F(SentenceLogTest, AppendWritesOneWholeLine) {
         {"missing file is created", nullptr, ExampleLine("1041433200")},
         {"after a complete line", "x\r\n", "x\r\n" + ExampleLine("1041433200")},
         {"after a bare LF", "x\n", "x\n" + ExampleLine("1041433200")},
-        {"never glued to a damaged last line", "1\t2\t3", "1\t2\t3\r\n" + ExampleLine("1041433200")},
+        {"never glued to a damaged last line", "1\t2\t3",
+         "1\t2\t3\r\n" + ExampleLine("1041433200")},
         {"last byte a lone CR", "x\r", "x\r\r\n" + ExampleLine("1041433200")},
     };
     for (const auto& c : cases) {
@@ -63,11 +64,11 @@ TEST_F(SentenceLogTest, AppendToAReadOnlyLogFailsAndChangesNothing) {
 // A log with every kind of line a rewrite must cope with.
 const std::string kMixed =
     "100\t12\tname\t29\tA:12 B:18 \t0\t12\t18\t0\t0\t9\r\n"  // record, id 100
-    "damaged\tline\r\n"                                     // too few fields
-    "200\t3\tx\t5\t\t0\t0\t0\t0\t0\t0\n"                    // record ended by a bare LF
-    "\r\n"                                                  // empty line
-    "100\t4\ty\t8\tC:2 \t1\t0\t0\t2\t0\t3\textra\r\n"       // same id, one field too many
-    "300\t1\tz\t1\t\t0\t0\t0\t0\t0\t0";                     // record text without line end
+    "damaged\tline\r\n"                                      // too few fields
+    "200\t3\tx\t5\t\t0\t0\t0\t0\t0\t0\n"                     // record ended by a bare LF
+    "\r\n"                                                   // empty line
+    "100\t4\ty\t8\tC:2 \t1\t0\t0\t2\t0\t3\textra\r\n"        // same id, one field too many
+    "300\t1\tz\t1\t\t0\t0\t0\t0\t0\t0";                      // record text without line end
 
 TEST_F(SentenceLogTest, ReadGivesRecordsInFileOrderAndKeepsOtherLinesAside) {
     WriteBytes("test.log", kMixed);
@@ -88,8 +89,9 @@ TEST_F(SentenceLogTest, ReadGivesRecordsInFileOrderAndKeepsOtherLinesAside) {
 
     // The history reader sees exactly the same records.
     std::vector<std::string> ids;
-    SentenceLog("test.log").ForEachRecord(
-        [&](const std::vector<std::string_view>& f) { ids.emplace_back(f[0]); });
+    SentenceLog("test.log").ForEachRecord([&](const std::vector<std::string_view>& f) {
+        ids.emplace_back(f[0]);
+    });
     EXPECT_EQ(ids, (std::vector<std::string>{"100", "200", "100"}));
 }
 
@@ -138,41 +140,64 @@ TEST_F(SentenceLogTest, RewritesChangeOnlyTheChosenRecordsAndLoseNoLine) {
         std::vector<std::int64_t> dropped;
         std::string after;
     } cases[] = {
-        {"execute marks both records of id 100", "100", Change::MarkExecuted, 2, {},
+        {"execute marks both records of id 100",
+         "100",
+         Change::MarkExecuted,
+         2,
+         {},
          "100\t12\tname\t29\tA:12 B:18 \t1\t12\t18\t0\t0\t9\r\n"
          "damaged\tline\r\n"
          "200\t3\tx\t5\t\t0\t0\t0\t0\t0\t0\r\n"
          "\r\n"
          "100\t4\ty\t8\tC:2 \t1\t0\t0\t2\t0\t3\textra\r\n"
          "300\t1\tz\t1\t\t0\t0\t0\t0\t0\t0"},
-        {"un-execute", "100", Change::MarkNotExecuted, 2, {},
+        {"un-execute",
+         "100",
+         Change::MarkNotExecuted,
+         2,
+         {},
          "100\t12\tname\t29\tA:12 B:18 \t0\t12\t18\t0\t0\t9\r\n"
          "damaged\tline\r\n"
          "200\t3\tx\t5\t\t0\t0\t0\t0\t0\t0\r\n"
          "\r\n"
          "100\t4\ty\t8\tC:2 \t0\t0\t0\t2\t0\t3\textra\r\n"
          "300\t1\tz\t1\t\t0\t0\t0\t0\t0\t0"},
-        {"execute a record ended by a bare LF", "200", Change::MarkExecuted, 1, {},
+        {"execute a record ended by a bare LF",
+         "200",
+         Change::MarkExecuted,
+         1,
+         {},
          "100\t12\tname\t29\tA:12 B:18 \t0\t12\t18\t0\t0\t9\r\n"
          "damaged\tline\r\n"
          "200\t3\tx\t5\t\t1\t0\t0\t0\t0\t0\r\n"
          "\r\n"
          "100\t4\ty\t8\tC:2 \t1\t0\t0\t2\t0\t3\textra\r\n"
          "300\t1\tz\t1\t\t0\t0\t0\t0\t0\t0"},
-        {"delete drops both records of id 100 and hands back their points", "100",
-         Change::Drop, 2, {9, 3},
+        {"delete drops both records of id 100 and hands back their points",
+         "100",
+         Change::Drop,
+         2,
+         {9, 3},
          "damaged\tline\r\n"
          "200\t3\tx\t5\t\t0\t0\t0\t0\t0\t0\r\n"
          "\r\n"
          "300\t1\tz\t1\t\t0\t0\t0\t0\t0\t0"},
-        {"the unterminated last line is no record", "300", Change::Drop, 0, {},
+        {"the unterminated last line is no record",
+         "300",
+         Change::Drop,
+         0,
+         {},
          "100\t12\tname\t29\tA:12 B:18 \t0\t12\t18\t0\t0\t9\r\n"
          "damaged\tline\r\n"
          "200\t3\tx\t5\t\t0\t0\t0\t0\t0\t0\r\n"
          "\r\n"
          "100\t4\ty\t8\tC:2 \t1\t0\t0\t2\t0\t3\textra\r\n"
          "300\t1\tz\t1\t\t0\t0\t0\t0\t0\t0"},
-        {"an identifier is compared as text", "0100", Change::MarkExecuted, 0, {},
+        {"an identifier is compared as text",
+         "0100",
+         Change::MarkExecuted,
+         0,
+         {},
          "100\t12\tname\t29\tA:12 B:18 \t0\t12\t18\t0\t0\t9\r\n"
          "damaged\tline\r\n"
          "200\t3\tx\t5\t\t0\t0\t0\t0\t0\t0\r\n"

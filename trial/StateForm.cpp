@@ -1,7 +1,7 @@
 #include "trial/StateForm.h"
 
-#include "execution/BalanceTexts.h"
 #include "ui/Accessibility.h"
+#include "ui/FileTexts.h"
 #include "ui/MessageBox.h"
 #include "ui/Texts.h"
 
@@ -50,7 +50,7 @@ void TState::TellUnreadLog() {
     // The history counts whole records only; say what it may have missed.
     SentenceLog::Contents contents;
     if (SentenceLog(info_->GetLogPath()).Read(contents) != qv::io::ReadStatus::Ok) return;
-    const qv::ui::LogReadIssues issues = qv::ui::FindLogIssues(contents);
+    const LogReadIssues issues = FindLogIssues(contents);
     if (!issues.Any()) return;
     qv::ui::MessageBox::Show(
         qv::ui::LogIssuesText(issues, info_->GetLogPath()) +

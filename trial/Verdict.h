@@ -5,9 +5,9 @@
 #include <optional>
 #include <string>
 
-#include "execution/PointBalance.h"
+#include "records/PointBalance.h"
+#include "records/SentenceLog.h"
 #include "rulebook/Clock.h"
-#include "trial/SentenceLog.h"
 
 class CInfo;
 
@@ -16,14 +16,14 @@ class CInfo;
 struct CVerdict {
     int articleNumber = 0;
     std::string articleName;
-    std::int64_t total = 0;     // the sentence in points
-    std::string distribution;   // "name:count " for every implement with units
+    std::int64_t total = 0;                // the sentence in points
+    std::string distribution;              // "name:count " for every implement with units
     std::array<std::int64_t, 5> counts{};  // units of implements 1..4, then the points share
-    std::string countsText;     // counts joined by TABs (log fields 6..10)
-    std::int64_t points = 0;    // the points share when above 0, else 0: what is credited
-    std::string heading;        // "12条:name"
+    std::string countsText;                // counts joined by TABs (log fields 6..10)
+    std::int64_t points = 0;  // the points share when above 0, else 0: what is credited
+    std::string heading;      // "12条:name"
     std::string articleText;
-    std::string verdictText;    // lines end in CR LF, the last one has none
+    std::string verdictText;  // lines end in CR LF, the last one has none
 
     // How the total came about.
     std::int64_t reduction = 0;

@@ -1,4 +1,4 @@
-#include "execution/BalanceTexts.h"
+#include "ui/FileTexts.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,54 +39,33 @@ QString BalanceProblemText(PointBalance::Status status, const std::string& path)
     return {};
 }
 
-namespace {
-// Written by the program as plain decimal digits; atol would also take leading blanks.
-bool IsTime(std::string_view field) {
-    size_t i = field.find_first_not_of(' ');
-    if (i == std::string_view::npos) return false;
-    if (field[i] == '-' || field[i] == '+') ++i;
-    if (i == field.size()) return false;
-    return field.find_first_not_of("0123456789", i) == std::string_view::npos;
-}
-}  // namespace
-
-bool IsGluedRecord(std::string_view recordLine) {
-    return recordLine.find('\r') != std::string_view::npos;
-}
-
-LogReadIssues FindLogIssues(const SentenceLog::Contents& contents) {
-    LogReadIssues issues;
-    for (size_t i = 0; i < contents.OtherLineCount(); ++i) {
-        std::string_view line = contents.OtherLine(i);
-        if (line == "\n" || line == "\r\n") continue;
-        ++issues.unreadLines;
-        if (line.ends_with("\r\n")) line.remove_suffix(2);
-        if (line.find('\r') != std::string_view::npos) ++issues.crOnlyLines;
-    }
-    for (size_t i = 0; i < contents.RecordCount(); ++i) {
-        if (!IsTime(contents.Field(i, SentenceRecord::kDecisionTime))) ++issues.badTimes;
-        if (IsGluedRecord(contents.Record(i))) ++issues.gluedLines;
-    }
-    return issues;
-}
-
 QString LogIssuesText(const LogReadIssues& issues, const std::string& path) {
-    QString text = QStringLiteral("判決記録のファイル「%1」に読めない部分があります。").arg(PathText(path));
+    QString text =
+        QStringLiteral("判決記録のファイル「%1」に読めない部分があります。").arg(PathText(path));
     if (issues.unreadLines > 0) {
-        text += QStringLiteral("\n・%1行は判決の記録として読めません（項目が足りないか、最後の行に改行がありません）。")
-                    .arg(issues.unreadLines);
+        text +=
+            QStringLiteral(
+                "\n・%"
+                "1行は判決の記録として読めません（項目が足りないか、最後の行に改行がありません）。")
+                .arg(issues.unreadLines);
     }
     if (issues.crOnlyLines > 0) {
-        text += QStringLiteral("そのうち%1行は改行がCRだけのため、いくつもの判決が1行につながっています。")
+        text += QStringLiteral(
+                    "そのうち%1行は改行がCRだけのため、いくつもの判決が1行につながっています。")
                     .arg(issues.crOnlyLines);
     }
     if (issues.badTimes > 0) {
-        text += QStringLiteral("\n・%1件の判決は時刻が数字になっていません（ファイルの先頭にBOMがある場合など）。")
-                    .arg(issues.badTimes);
+        text +=
+            QStringLiteral(
+                "\n・%1件の判決は時刻が数字になっていません（ファイルの先頭にBOMがある場合など）。")
+                .arg(issues.badTimes);
     }
     if (issues.gluedLines > 0) {
-        text += QStringLiteral("\n・%1件の判決の行にCRだけの改行があり、ほかの判決がつながっているおそれがあります。")
-                    .arg(issues.gluedLines);
+        text +=
+            QStringLiteral(
+                "\n・%"
+                "1件の判決の行にCRだけの改行があり、ほかの判決がつながっているおそれがあります。")
+                .arg(issues.gluedLines);
     }
     return text;
 }

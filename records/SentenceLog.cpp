@@ -1,4 +1,4 @@
-#include "trial/SentenceLog.h"
+#include "records/SentenceLog.h"
 
 #include <algorithm>
 
@@ -41,9 +41,8 @@ std::string_view SentenceLog::Contents::FieldOf(std::string_view line, size_t f)
 }
 
 bool SentenceLog::IsRecord(const qv::Line& line) {
-    return line.terminated &&
-           std::count(line.text.begin(), line.text.end(), '\t') >=
-               static_cast<std::ptrdiff_t>(SentenceRecord::kFieldCount - 1);
+    return line.terminated && std::count(line.text.begin(), line.text.end(), '\t') >=
+                                  static_cast<std::ptrdiff_t>(SentenceRecord::kFieldCount - 1);
 }
 
 qv::io::ReadStatus SentenceLog::Read(Contents& out) const {
@@ -56,7 +55,8 @@ qv::io::ReadStatus SentenceLog::Read(Contents& out) const {
     out.records_.reserve(out.bytes_.size() / 64);
     qv::ForEachLine(out.bytes_, [&](const qv::Line& line) {
         if (IsRecord(line))
-            out.records_.push_back({static_cast<size_t>(line.text.data() - base), line.text.size()});
+            out.records_.push_back(
+                {static_cast<size_t>(line.text.data() - base), line.text.size()});
         else
             out.others_.push_back({static_cast<size_t>(line.raw.data() - base), line.raw.size()});
     });

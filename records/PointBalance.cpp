@@ -1,4 +1,4 @@
-#include "execution/PointBalance.h"
+#include "records/PointBalance.h"
 
 #include <limits>
 
@@ -14,10 +14,14 @@ Status Load(const std::string& path, std::vector<std::string>& fields, size_t ne
             std::string* raw = nullptr) {
     std::string bytes;
     switch (qv::io::ReadFile(path, bytes, KxLimits::Lifted().maxSize)) {
-        case qv::io::ReadStatus::Ok: break;
-        case qv::io::ReadStatus::Missing: return Status::Missing;
-        case qv::io::ReadStatus::Empty: return Status::Short;
-        case qv::io::ReadStatus::Unreadable: return Status::Unreadable;
+        case qv::io::ReadStatus::Ok:
+            break;
+        case qv::io::ReadStatus::Missing:
+            return Status::Missing;
+        case qv::io::ReadStatus::Empty:
+            return Status::Short;
+        case qv::io::ReadStatus::Unreadable:
+            return Status::Unreadable;
     }
     fields.clear();
     size_t start = 0;
@@ -55,7 +59,8 @@ Status PointBalance::Rewrite(std::span<const Change> changes, std::string* befor
         return status;
     }
     for (const Change& change : changes) {
-        std::int64_t balance = qv::SaturatingAdd(qv::ReadInt64(fields[kBalanceField]), change.delta);
+        std::int64_t balance =
+            qv::SaturatingAdd(qv::ReadInt64(fields[kBalanceField]), change.delta);
         if (change.floorAtZero && balance < 0) balance = 0;
         fields[kBalanceField] = qv::Decimal(balance);
         // Further fields of a hand-edited file are kept; the line end goes at the very end.

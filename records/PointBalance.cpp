@@ -58,6 +58,9 @@ Status PointBalance::Rewrite(std::span<const Change> changes, std::string* befor
     } else if (status != Status::Ok) {
         return status;
     }
+    Figures figures;
+    figures.before = qv::ReadInt64(fields[kBalanceField]);
+    figures.after = figures.before;
     for (const Change& change : changes) {
         std::int64_t balance =
             qv::SaturatingAdd(qv::ReadInt64(fields[kBalanceField]), change.delta);
@@ -65,15 +68,19 @@ Status PointBalance::Rewrite(std::span<const Change> changes, std::string* befor
         fields[kBalanceField] = qv::Decimal(balance);
         // Further fields of a hand-edited file are kept; the line end goes at the very end.
         if (change.addLineEnd) fields.back() += "\r\n";
+        figures.after = balance;
     }
     if (!Save(path_, fields)) return Status::WriteFailed;
+    figures_ = figures;
     if (before) before->swap(old);
     return Status::Ok;
 }
 
-Status PointBalance::Credit(std::int64_t points) const {
+Status PointBalance::Credit(std::int64_t points) const { return Credit(points, nullptr); }
+
+Status PointBalance::Credit(std::int64_t points, std::string* before) const {
     const Change change{points, false, false};
-    return Rewrite({&change, 1}, nullptr);
+    return Rewrite({&change, 1}, before);
 }
 
 Status PointBalance::DebitReport(std::int64_t points) const {

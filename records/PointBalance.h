@@ -29,6 +29,9 @@ public:
     // Adds points (> 0) to the balance, nothing after field 5. A missing file is created
     // with six fields and the credited balance, so no credit is lost.
     Status Credit(std::int64_t points) const;
+    // The same, handing back the replaced bytes (see PutBack); points may be negative
+    // (an undo giving back exactly what a floored debit changed), never floored.
+    Status Credit(std::int64_t points, std::string* before) const;
     // Takes the points of a point execution report off the balance, never below 0.
     Status DebitReport(std::int64_t points) const;
     // Takes a deleted sentence's points off the balance, never below 0; one more "\r\n"
@@ -42,6 +45,14 @@ public:
     // Puts back the bytes a debit replaced, when the step that followed it failed.
     bool PutBack(std::string_view before) const;
 
+    // The balance before and after the last rewrite made through this object (the floor
+    // at 0 applied), so the points a debit really took are known.
+    struct Figures {
+        std::int64_t before = 0;
+        std::int64_t after = 0;
+    };
+    const Figures& LastFigures() const { return figures_; }
+
 private:
     struct Change {
         std::int64_t delta;
@@ -51,4 +62,5 @@ private:
     Status Rewrite(std::span<const Change> changes, std::string* before) const;
 
     std::string path_;
+    mutable Figures figures_;
 };

@@ -1,0 +1,167 @@
+#include "records/Ledger.h"
+
+#include "text/KxString.h"
+#include "text/LineWalk.h"
+#include "text/Numbers.h"
+
+namespace {
+
+constexpr std::string_view kTokens[] = {"open", "credit", "report", "delete", "undo", "adjust"};
+
+// A whole decimal number (an optional "-" and digits only): a torn or edited field is
+// not read as a smaller number.
+std::optional<std::int64_t> WholeNumber(std::string_view text) {
+    size_t i = (!text.empty() && text[0] == '-') ? 1 : 0;
+    if (i == text.size() || text.size() - i > 18) return std::nullopt;
+    for (size_t k = i; k < text.size(); ++k)
+        if (text[k] < '0' || text[k] > '9') return std::nullopt;
+    return qv::ReadInt64(text);
+}
+
+std::string FileNameWithExtension(const std::string& path, std::string_view extension) {
+    const size_t slash = path.rfind('/');
+    const size_t dot = path.rfind('.');
+    const bool hasDot = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    return (hasDot ? path.substr(0, dot) : path) + std::string(extension);
+}
+
+}  // namespace
+
+std::string LedgerPathBeside(const std::string& balancePath) {
+    return FileNameWithExtension(balancePath, ".ldg");
+}
+
+std::optional<std::int64_t> Ledger::Contents::Last() const {
+    if (entries.empty()) return std::nullopt;
+    return entries.back().after;
+}
+
+std::string_view Ledger::KindToken(Kind kind) { return kTokens[static_cast<size_t>(kind)]; }
+
+std::string Ledger::ToLine(const Entry& e) {
+    std::string line = qv::Decimal(e.time);
+    line += '\t';
+    line += KindToken(e.kind);
+    line += '\t';
+    line += e.id;
+    line += '\t';
+    if (e.units) {
+        for (size_t k = 0; k < e.units->size(); ++k) {
+            if (k > 0) line += '/';
+            line += qv::Decimal((*e.units)[k]);
+        }
+    }
+    for (std::int64_t n : {e.asked, e.before, e.after}) {
+        line += '\t';
+        line += qv::Decimal(n);
+    }
+    line += "\r\n";
+    return line;
+}
+
+std::optional<Ledger::Entry> Ledger::FromLine(std::string_view line) {
+    std::vector<std::string_view> f;
+    qv::SplitFields(line, f);
+    if (f.size() != 7) return std::nullopt;
+    Entry e;
+    const auto time = WholeNumber(f[0]);
+    if (!time) return std::nullopt;
+    e.time = *time;
+    bool known = false;
+    for (size_t k = 0; k < std::size(kTokens); ++k) {
+        if (f[1] == kTokens[k]) {
+            e.kind = static_cast<Kind>(k);
+            known = true;
+        }
+    }
+    if (!known) return std::nullopt;
+    e.id = std::string(f[2]);
+    if (!f[3].empty()) {
+        std::array<std::int64_t, 4> units{};
+        std::string_view rest = f[3];
+        for (size_t k = 0; k < units.size(); ++k) {
+            const size_t slash = rest.find('/');
+            const bool last = k + 1 == units.size();
+            if (last != (slash == std::string_view::npos)) return std::nullopt;
+            const auto u = WholeNumber(rest.substr(0, slash));
+            if (!u) return std::nullopt;
+            units[k] = *u;
+            if (!last) rest = rest.substr(slash + 1);
+        }
+        e.units = units;
+    }
+    const auto asked = WholeNumber(f[4]), before = WholeNumber(f[5]), after = WholeNumber(f[6]);
+    if (!asked || !before || !after) return std::nullopt;
+    e.asked = *asked;
+    e.before = *before;
+    e.after = *after;
+    return e;
+}
+
+Ledger::Contents Ledger::Parse(std::string_view bytes) {
+    Contents c;
+    qv::ForEachLine(bytes, [&](const qv::Line& line) {
+        std::optional<Entry> e;
+        if (line.terminated) e = FromLine(line.text);
+        if (e)
+            c.entries.push_back(std::move(*e));
+        else if (!line.text.empty() || !line.terminated)
+            c.unreadLines.emplace_back(line.raw);
+    });
+    return c;
+}
+
+qv::io::ReadStatus Ledger::Read(Contents& out) const {
+    out = {};
+    std::string bytes;
+    const auto status = qv::io::ReadFile(path_, bytes, KxLimits::Lifted().maxSize);
+    if (status == qv::io::ReadStatus::Ok) out = Parse(bytes);
+    return status;
+}
+
+bool Ledger::Append(const Entry& entry) const { return Append(std::vector<Entry>{entry}); }
+
+bool Ledger::Append(const std::vector<Entry>& entries) const {
+    if (!Enabled()) return true;
+    std::string bytes;
+    for (const Entry& e : entries) bytes += ToLine(e);
+    return qv::io::AppendLine(path_, bytes);
+}
+
+Ledger::Check Ledger::CheckAgainst(const PointBalance& balance, qv::Seconds now) const {
+    Check check;
+    if (!Enabled()) return check;
+    std::vector<std::string> fields;
+    if (balance.Read(fields) != PointBalance::Status::Ok) {
+        check.result = Check::Result::NoBalance;
+        return check;
+    }
+    check.fileBalance = qv::ReadInt64(fields[PointBalance::kBalanceField]);
+    Contents contents;
+    const auto status = Read(contents);
+    check.unreadLines = contents.unreadLines.size();
+    if (status == qv::io::ReadStatus::Unreadable) {
+        check.result = Check::Result::LedgerUnusable;
+        return check;
+    }
+    const auto last = contents.Last();
+    if (!last) {
+        // A folder from before the ledger (or a ledger whose every line is damaged, which
+        // stays as it is): begin with the figure found, without asking.
+        check.ledgerBalance = check.fileBalance;
+        const Entry open{now, Kind::Open, {}, {}, check.fileBalance, 0, check.fileBalance};
+        check.result = Append(open) ? Check::Result::Started : Check::Result::LedgerUnusable;
+        return check;
+    }
+    check.ledgerBalance = *last;
+    check.result = *last == check.fileBalance ? Check::Result::Agrees : Check::Result::Differs;
+    return check;
+}
+
+bool Ledger::RecordAdjustment(std::int64_t ledgerBalance, std::int64_t fileBalance,
+                              qv::Seconds now) const {
+    const Entry adjust{
+        now,           Kind::Adjust, {}, {}, qv::SaturatingAdd(fileBalance, -ledgerBalance),
+        ledgerBalance, fileBalance};
+    return Append(adjust);
+}

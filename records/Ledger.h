@@ -1,0 +1,95 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "records/PointBalance.h"
+#include "rulebook/Clock.h"
+#include "text/FileIo.h"
+
+// The ledger of the point balance, "user.ldg" beside "user.dat": one line appended for
+// every change the program makes to the balance, so the balance can always be explained.
+// CP932 (ASCII in practice), CR LF, never rewritten. Each line has seven TAB-separated
+// fields:
+//   time  kind  identifier  units  asked  before  after
+// time: seconds since 1970 (UTC); kind: one of the tokens below; identifier: the
+// sentence's decision time where there is one, else empty; units: the units per implement
+// of a point report as "u1/u2/u3/u4", else empty; asked: the change asked for, signed
+// (a debit is negative); before, after: the balance before and after, the floor at 0
+// applied, so the points the floor swallowed show as asked != after - before.
+class Ledger {
+public:
+    enum class Kind {
+        Open,    // "open": the balance found when the ledger was started
+        Credit,  // "credit": a decided verdict's points
+        Report,  // "report": a point execution report
+        Delete,  // "delete": a deleted sentence's points taken back
+        Undo,    // "undo": points given back by an undo or a restore from the trash
+        Adjust,  // "adjust": the balance file's figure accepted over the ledger's
+    };
+    struct Entry {
+        qv::Seconds time = 0;
+        Kind kind = Kind::Adjust;
+        std::string id;
+        std::optional<std::array<std::int64_t, 4>> units;
+        std::int64_t asked = 0;
+        std::int64_t before = 0;
+        std::int64_t after = 0;
+    };
+    struct Contents {
+        std::vector<Entry> entries;
+        // Lines that are not entries (a torn last line, a hand edit), as stored, line end
+        // included. They stay in the file: the ledger is only ever appended to.
+        std::vector<std::string> unreadLines;
+        // The balance after the last entry; nothing when there is no entry.
+        std::optional<std::int64_t> Last() const;
+    };
+
+    explicit Ledger(std::string path) : path_(std::move(path)) {}
+    const std::string& Path() const { return path_; }
+    bool Enabled() const { return !path_.empty(); }
+
+    static std::string_view KindToken(Kind kind);
+    static std::string ToLine(const Entry& entry);  // with its "\r\n"
+    // One line without its line end; nothing when it is not an entry.
+    static std::optional<Entry> FromLine(std::string_view line);
+    // Reads as far as the file goes; lines that are not entries are kept aside.
+    static Contents Parse(std::string_view bytes);
+
+    // A missing or empty ledger reads as no entries (Missing / Empty).
+    qv::io::ReadStatus Read(Contents& out) const;
+    bool Append(const Entry& entry) const;
+    bool Append(const std::vector<Entry>& entries) const;  // in one write
+
+    // The ledger checked against the balance file as it stands.
+    struct Check {
+        enum class Result {
+            Agrees,
+            Started,         // there was no ledger: it was started with the file's figure
+            Differs,         // the figures differ (a hand edit, an interrupted write)
+            NoBalance,       // the balance file is missing or unusable: nothing to check
+            LedgerUnusable,  // the ledger cannot be read, or could not be started
+        };
+        Result result = Result::Agrees;
+        std::int64_t ledgerBalance = 0;
+        std::int64_t fileBalance = 0;
+        size_t unreadLines = 0;  // lines of the ledger that are not entries
+    };
+    // Starts a missing (or empty) ledger silently with an "open" entry.
+    Check CheckAgainst(const PointBalance& balance, qv::Seconds now) const;
+
+    // Records that the balance file's figure was accepted: an "adjust" entry from the
+    // ledger's figure to the file's.
+    bool RecordAdjustment(std::int64_t ledgerBalance, std::int64_t fileBalance,
+                          qv::Seconds now) const;
+
+private:
+    std::string path_;
+};
+
+// The ledger file that goes with a balance file: "user.dat" -> "user.ldg".
+std::string LedgerPathBeside(const std::string& balancePath);

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "rulebook/Clock.h"
+#include "text/FileIo.h"
+
+// The trash, "test.trs" beside "test.log": what was deleted, byte for byte, so it can be
+// put back. CP932, CR LF, one entry a line, appended on every delete and rewritten
+// (atomically, unreadable lines kept) only when entries leave it. Each line:
+//   serial  kind  deletedAt  points  anchor  nth  payload
+// serial: a number unique in the file; kind: "log" (a sentence record of test.log) or
+// "rule" (an article line of test.dat); deletedAt: seconds since 1970; points: the points
+// the delete took off the balance (0 for an article); anchor and nth: the identifier
+// (first field) of the line that followed the record in the log, and which line carrying
+// that identifier it was (1 = the first), empty and 0 when it was the last line; payload:
+// the deleted line without its line end, TABs included, up to the line end.
+class Trash {
+public:
+    enum class Kind { LogRecord, Article };
+    struct Entry {
+        std::int64_t serial = 0;
+        Kind kind = Kind::LogRecord;
+        qv::Seconds deletedAt = 0;
+        std::int64_t points = 0;
+        std::string anchor;
+        std::int64_t nth = 0;
+        std::string payload;
+    };
+    struct Contents {
+        std::vector<Entry> entries;
+        std::vector<std::string> unreadLines;  // as stored, line end included
+    };
+
+    explicit Trash(std::string path) : path_(std::move(path)) {}
+    const std::string& Path() const { return path_; }
+    bool Enabled() const { return !path_.empty(); }
+
+    static std::string ToLine(const Entry& entry);  // with its "\r\n"
+    static bool FromLine(std::string_view line, Entry& out);
+    static Contents Parse(std::string_view bytes);
+
+    // Missing or empty: no entries.
+    qv::io::ReadStatus Read(Contents& out) const;
+    // Appends the entries in one write, giving each the next free serial (written back
+    // into entries). False, trash unchanged, when it cannot be read or written.
+    bool Append(std::vector<Entry>& entries) const;
+    // Takes the entries with these serials out for good; every other line, unreadable
+    // ones included, stays byte for byte.
+    bool Remove(std::span<const std::int64_t> serials) const;
+
+private:
+    std::string path_;
+};
+
+// The trash file that goes with a sentence log: "test.log" -> "test.trs".
+std::string TrashPathBeside(const std::string& logPath);

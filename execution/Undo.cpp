@@ -29,10 +29,13 @@ std::vector<CutRecord> CutsOf(std::string_view content, std::string_view id) {
     std::vector<CutRecord> cuts;
     size_t waiting = 0;                  // cuts still waiting for the line that follows them
     std::vector<std::string_view> kept;  // first fields of the lines that stay, so far
+    std::int64_t index = 0;
     qv::ForEachLine(content, [&](const qv::Line& line) {
+        const std::int64_t at = index++;
         if (Carries(line, id)) {
             CutRecord cut;
             cut.line = std::string(line.text);
+            cut.nth = at;  // until a line that stays follows it
             cut.points =
                 qv::ReadInt64(SentenceLog::Contents::FieldOf(line.text, SentenceRecord::kPoints));
             cuts.push_back(std::move(cut));
@@ -57,19 +60,21 @@ std::string InsertRecords(std::string_view content, std::span<const CutRecord> r
     for (const CutRecord& r : records) {
         const std::int64_t time = qv::ReadInt64(FirstField(r.line));
         size_t at = std::string::npos, byTime = std::string::npos;
-        std::int64_t seen = 0;
+        std::int64_t seen = 0, index = 0;
         size_t offset = 0;
         qv::ForEachLine(out, [&](const qv::Line& line) {
             const size_t here = offset;
             offset += line.raw.size();
             if (at != std::string::npos) return;
+            // The last line once: back at the line number it had, or at the end.
+            if (r.anchor.empty() && index++ == r.nth) at = here;
             if (!r.anchor.empty() && FirstField(line.text) == r.anchor && ++seen == r.nth)
                 at = here;
             if (byTime == std::string::npos && SentenceLog::IsRecord(line) &&
                 qv::ReadInt64(FirstField(line.text)) > time)
                 byTime = here;
         });
-        if (at == std::string::npos) at = byTime;
+        if (at == std::string::npos && !r.anchor.empty()) at = byTime;
         std::string line = r.line + "\r\n";
         if (at == std::string::npos) {
             // At the end; an unterminated last line gets its line end first, as an append

@@ -19,9 +19,11 @@ namespace qv::undo {
 
 // A record cut out of the log, with what puts it back where it stood.
 struct CutRecord {
-    std::string line;         // the record line without its line end, byte for byte
-    std::string anchor;       // first field of the line that followed it; empty: none did
-    std::int64_t nth = 0;     // which line carrying anchor that was (1 = the first)
+    std::string line;    // the record line without its line end, byte for byte
+    std::string anchor;  // first field of the line that followed it; empty: none did
+    // Which line carrying anchor that was (1 = the first); with no anchor, the line
+    // number it stood at (0 = the first line).
+    std::int64_t nth = 0;
     std::int64_t points = 0;  // field 10 read like atol
 };
 
@@ -31,7 +33,8 @@ std::vector<CutRecord> CutsOf(std::string_view content, std::string_view id);
 
 // Puts records back into content, in the order given: each before the nth line whose
 // first field is its anchor, or, when that line is gone, before the first record decided
-// later than itself, or at the end. Every other byte stays.
+// later than itself, or at the end. A record that no line followed goes back at its line
+// number (or the end). Every other byte stays.
 std::string InsertRecords(std::string_view content, std::span<const CutRecord> records);
 
 // Field 5 of every record carrying id, in file order.

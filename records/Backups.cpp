@@ -169,18 +169,18 @@ std::vector<Backups::Version> Backups::List() const {
 
 bool Backups::Rotate(const std::string& fileName) const {
     if (!Enabled()) return true;
-    const qv::Seconds now = clock_();
+    // The last 30 calendar days: today and the 29 before, by the names' local dates.
+    const std::string firstDay =
+        Stamp(clock_() - static_cast<qv::Seconds>(kKeepDays - 1) * 86400).substr(0, 8);
     std::set<std::string> daysKept;
     size_t position = 0;  // among this file's versions, newest first
     bool ok = true;
     for (const Found& f : Scan(folder_)) {
         if (f.file != fileName) continue;
         bool keep = position++ < kKeepLast;
-        if (f.time > now - static_cast<qv::Seconds>(kKeepDays) * 86400) {
-            // The newest version of each day: the list is newest first.
-            const std::string day = f.name.substr(f.file.size() + 1, 8);
-            if (daysKept.insert(day).second) keep = true;
-        }
+        // The newest version of each day: the list is newest first.
+        const std::string day = f.name.substr(f.file.size() + 1, 8);
+        if (day >= firstDay && daysKept.insert(day).second) keep = true;
         if (keep) continue;
         if (CurrentCalls().unlink((folder_ + "/" + f.name).c_str()) != 0) ok = false;
     }

@@ -17,7 +17,8 @@
 // "rule" (an article line of test.dat); deletedAt: seconds since 1970; points: the points
 // the delete took off the balance (0 for an article); anchor and nth: the identifier
 // (first field) of the line that followed the record in the log, and which line carrying
-// that identifier it was (1 = the first), empty and 0 when it was the last line; payload:
+// that identifier it was (1 = the first); when no line followed it, anchor is empty and
+// nth is the line number it stood at (0 = the first line); payload:
 // the deleted line without its line end, TABs included, up to the line end.
 class Trash {
 public:

@@ -4,6 +4,8 @@
 #include <limits>
 #include <string_view>
 
+#include "records/Backups.h"
+#include "records/BalanceBook.h"
 #include "rulebook/Info.h"
 #include "rulebook/RuleBook.h"
 #include "rulebook/Tenths.h"
@@ -47,7 +49,8 @@ const Phrases& P() {
         Cp("\r\n\r\n判決理由\r\n\r\n"),
         Cp("ポイント:"),
         Cp("条という条文はありません。"),
-        Cp("条は配分設定の合計が0のため、量刑を配分できません。ルール編集で配分設定を見直してください。"),
+        Cp("条は配分設定の合計が0のため、量刑を配分できません。ルール編集で配分設定を見直してくださ"
+           "い。"),
         Cp("判決記録ファイル「"),
         Cp("」を読み込めないため、過去10日間の適用を確かめられません。"),
     };
@@ -85,8 +88,7 @@ std::int64_t Increase(std::int64_t historySum, std::int64_t historyCount, int cu
     const Extended sumAsDouble = static_cast<double>(historySum);
     const double inner =
         static_cast<double>(std::sqrt(sumAsDouble) * static_cast<Extended>(historyCount));
-    const double outer =
-        static_cast<double>(std::sqrt(static_cast<Extended>(inner)) * cumFactor);
+    const double outer = static_cast<double>(std::sqrt(static_cast<Extended>(inner)) * cumFactor);
     return ToInteger(std::ceil(outer));
 }
 
@@ -162,9 +164,9 @@ Composition ComposeVerdict(int articleNumber, int level, const CInfo& info, qv::
     // Each portion is rounded up by itself; nothing is carried between them.
     std::string lines;
     for (int i = 0; i < CRule::kShareCount; ++i) {
-        const double portion = static_cast<double>(
-            static_cast<Extended>(rule->GetShare(i)) / static_cast<Extended>(shareSum) *
-            static_cast<Extended>(v.total));
+        const double portion =
+            static_cast<double>(static_cast<Extended>(rule->GetShare(i)) /
+                                static_cast<Extended>(shareSum) * static_cast<Extended>(v.total));
         auto& count = v.counts[static_cast<size_t>(i)];
         if (i == CRule::kShareCount - 1) {
             count = ToInteger(std::ceil(portion));
@@ -172,8 +174,7 @@ Composition ComposeVerdict(int articleNumber, int level, const CInfo& info, qv::
         }
         const int weight = book->GetImpWeight(i);
         if (weight <= 0) continue;  // an implement worth nothing takes no units
-        count = ToInteger(
-            std::ceil(static_cast<double>(portion / (weight * qv::kTenth))));
+        count = ToInteger(std::ceil(static_cast<double>(portion / (weight * qv::kTenth))));
         if (count > 0) {
             const std::string entry = book->GetImpName(i) + ":" + qv::Decimal(count);
             lines += entry + "\r\n";
@@ -211,7 +212,14 @@ Decision DecideVerdict(const CVerdict& verdict, const CInfo& info, qv::Seconds d
         return d;
     }
     if (verdict.points > 0) {
-        d.balance = PointBalance(info.GetBalancePath()).Credit(verdict.points);
+        const qv::Clock at = [decidedAt] { return decidedAt; };
+        d.backedUp = Backups(info.GetBackupFolder(), at).Keep(info.GetBalancePath()).result ==
+                     Backups::Result::Kept;
+        const Booking booking = BalanceBook(info.GetBalancePath(), info.GetLedgerPath(), at)
+                                    .Credit(qv::Decimal(decidedAt), verdict.points);
+        d.balance = booking.status;
+        d.ledgered = booking.ledgered;
+        d.adjusted = booking.adjusted;
         if (d.balance != PointBalance::Status::Ok) d.status = Decision::Status::NotCredited;
     }
     return d;

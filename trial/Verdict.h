@@ -59,8 +59,12 @@ struct Decision {
     };
     Status status = Status::Ok;
     PointBalance::Status balance = PointBalance::Status::Ok;  // why, for NotCredited
+    bool ledgered = true;  // false: credited, but the ledger line is missing
+    bool backedUp = true;  // false: the balance file's old version could not be kept
+    std::optional<PointBalance::Figures> adjusted;  // see Booking::adjusted
 };
 
 // Makes a verdict final: appends its record to the log and then, when it carries
-// points, credits them to the balance file.
+// points, credits them to the balance file (its old version kept in the context's backup
+// folder) and books the credit in the context's ledger.
 Decision DecideVerdict(const CVerdict& verdict, const CInfo& info, qv::Seconds decidedAt);

@@ -22,9 +22,14 @@ QString LoadFailureText(CRuleBook::LoadStatus status) {
         case CRuleBook::LoadStatus::Empty:
             return text + QStringLiteral("\n\ntest.dat が空です。");
         case CRuleBook::LoadStatus::Unreadable:
-            return text + QStringLiteral("\n\ntest.dat を読み込めません（フォルダであるか、読み取りが許可されていません）。");
+            return text +
+                   QStringLiteral(
+                       "\n\ntest.dat "
+                       "を読み込めません（フォルダであるか、読み取りが許可されていません）。");
         case CRuleBook::LoadStatus::NotARuleBook:
-            return text + QStringLiteral("\n\ntest.dat の1行目がルールブックの見出し（qvrule）ではありません。");
+            return text +
+                   QStringLiteral(
+                       "\n\ntest.dat の1行目がルールブックの見出し（qvrule）ではありません。");
         default:
             return text;
     }
@@ -59,6 +64,10 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     info_.SetRuleBook(&ruleBook_);
     info_.SetLogPath("test.log");
     info_.SetBalancePath("user.dat");
+    // Beside the three files: the balance ledger, the trash and the backups.
+    info_.SetLedgerPath("user.ldg");
+    info_.SetTrashPath("test.trs");
+    info_.SetBackupFolder("backup");
 }
 
 void TForm1::btnRuleClick() {

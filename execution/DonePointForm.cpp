@@ -3,6 +3,7 @@
 #include <array>
 
 #include "execution/PointReport.h"
+#include "execution/Undo.h"
 #include "records/PointBalance.h"
 #include "rulebook/RuleBook.h"
 #include "ui/Accessibility.h"
@@ -64,8 +65,21 @@ void TDonePoint::btOKClick() {
     if (!qv::ui::MessageBox::Confirm(message)) return;
 
     if (total.points > 0) {
-        const PointBalance::Status status =
-            PointBalance(info_->GetBalancePath()).DebitReport(total.points);
+        PointBalance::Status status = PointBalance::Status::Ok;
+        if (session_ != nullptr) {
+            const qv::undo::Outcome outcome = session_->Report(total.units, total.points);
+            status = outcome.balance;
+            if (outcome.Ok() && !(outcome.ledgered && outcome.backedUp))
+                qv::ui::MessageBox::Show(
+                    outcome.ledgered
+                        ? QStringLiteral("書き換える前のポイント残高のファイルを"
+                                         "バックアップに残せませんでした。報告は記録しました。")
+                        : QStringLiteral("報告は記録しましたが、ポイント台帳に書き込めません"
+                                         "でした。次に開いたとき台帳との違いを確かめます。"),
+                    this);
+        } else {
+            status = PointBalance(info_->GetBalancePath()).DebitReport(total.points);
+        }
         if (status != PointBalance::Status::Ok) {
             // Not booked: the window stays open with the entries, so nothing is lost.
             qv::ui::MessageBox::Show(qv::ui::BalanceProblemText(status, info_->GetBalancePath()) +

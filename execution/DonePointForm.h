@@ -5,6 +5,10 @@
 #include "rulebook/Info.h"
 #include "ui_DonePointForm.h"
 
+namespace qv::undo {
+class ReportSession;
+}  // namespace qv::undo
+
 // The point execution report: units executed per implement, totalled and taken off the
 // point balance.
 class TDonePoint : public QDialog, private Ui::TDonePoint {
@@ -14,10 +18,14 @@ public:
     explicit TDonePoint(QWidget* parent = nullptr);
 
     void Init(CInfo* info);
+    // The execution report's session: the report then goes through it, with its ledger
+    // line, and can be undone there.
+    void SetSession(qv::undo::ReportSession* session) { session_ = session; }
 
 private:
     void btOKClick();
     void btCancelClick();
 
     CInfo* info_ = nullptr;
+    qv::undo::ReportSession* session_ = nullptr;
 };

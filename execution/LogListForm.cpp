@@ -1,16 +1,21 @@
 #include "execution/LogListForm.h"
 
 #include <QAbstractTableModel>
+#include <QCheckBox>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QStyle>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <utility>
 
-#include "execution/DeleteSentence.h"
 #include "execution/DonePointForm.h"
+#include "execution/Undo.h"
+#include "records/Ledger.h"
 #include "records/PointBalance.h"
 #include "records/SentenceLog.h"
 #include "text/Numbers.h"
@@ -105,6 +110,16 @@ private:
 
 namespace {
 const int kColumnWidths[] = {73, 65, 223, 217, 43};
+
+QString LocalTimeText(qv::Seconds t) {
+    const std::time_t seconds = static_cast<std::time_t>(t);
+    std::tm local{};
+    if (::localtime_r(&seconds, &local) == nullptr) return QString::number(t);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    return QString::fromLatin1(text);
+}
 }  // namespace
 
 TLogList::TLogList(QWidget* parent) : QDialog(parent) {
@@ -137,10 +152,29 @@ TLogList::TLogList(QWidget* parent) : QDialog(parent) {
     connect(btDelete, &QPushButton::clicked, this, &TLogList::btDeleteClick);
     connect(btnPoint, &QPushButton::clicked, this, &TLogList::btnPointClick);
     connect(btExit, &QPushButton::clicked, this, &TLogList::btExitClick);
+
+    // Beside the four buttons, where they move nothing.
+    btUndo = new QPushButton(QStringLiteral("元に戻す"), this);
+    btUndo->setObjectName(QStringLiteral("btUndo"));
+    btUndo->setGeometry(448, 408, 75, 25);
+    btUndo->setShortcut(QKeySequence::Undo);
+    btUndo->setAutoDefault(true);
+    btLedger = new QPushButton(QStringLiteral("台帳"), this);
+    btLedger->setObjectName(QStringLiteral("btLedger"));
+    btLedger->setGeometry(531, 408, 75, 25);
+    btLedger->setAutoDefault(true);
+    setTabOrder(btExit, btUndo);
+    setTabOrder(btUndo, btLedger);
+    connect(btUndo, &QPushButton::clicked, this, &TLogList::btUndoClick);
+    connect(btLedger, &QPushButton::clicked, this, &TLogList::btLedgerClick);
+    qv::ui::NameControls(this);
 }
+
+TLogList::~TLogList() = default;
 
 void TLogList::Init(CInfo* info) {
     info_ = info;
+    session_ = std::make_unique<qv::undo::ReportSession>(*info);
     LoadList();
 }
 
@@ -167,6 +201,7 @@ void TLogList::LoadList() {
     if (read == PointBalance::Status::Ok)
         balance += qv::ui::ShownText(fields[PointBalance::kBalanceField]);
     pnPoint->setText(balance);
+    CheckLedger();
     // A missing balance is no damage: the first decision with points creates it.
     if (read == PointBalance::Status::Unreadable) {
         found |= kBalanceUnreadable;
@@ -212,6 +247,60 @@ void TLogList::LoadList() {
     if (rows > 0) sgList->selectRow(std::clamp(previous, 0, rows - 1));
 }
 
+void TLogList::CheckLedger() {
+    if (toldLedger_ || info_->GetLedgerPath().empty()) return;
+    const Ledger ledger(info_->GetLedgerPath());
+    const Ledger::Check check =
+        ledger.CheckAgainst(PointBalance(info_->GetBalancePath()), qv::SystemNow());
+    if (check.unreadLines > 0) {
+        toldLedger_ = true;
+        qv::ui::MessageBox::Show(
+            QStringLiteral("ポイント台帳のファイル「%1」に読めない行が%2行あります。"
+                           "読めない行はそのまま残し、読める行だけで残高を確かめます。")
+                .arg(qv::ui::PathText(info_->GetLedgerPath()))
+                .arg(check.unreadLines),
+            this);
+    }
+    if (check.result != Ledger::Check::Result::Differs) return;
+    toldLedger_ = true;
+    // A hand edit, the old program, or a write cut short between the two files.
+    const QString question =
+        QStringLiteral(
+            "ポイント残高のファイル「%1」の残高 %2 が、ポイント台帳の残高 %3 と"
+            "合いません。\nファイルの残高 %2 を正しいものとして台帳に記録しますか？")
+            .arg(BalanceName())
+            .arg(check.fileBalance)
+            .arg(check.ledgerBalance);
+    if (!qv::ui::MessageBox::Confirm(question)) return;
+    if (!ledger.RecordAdjustment(check.ledgerBalance, check.fileBalance, qv::SystemNow()))
+        qv::ui::MessageBox::Show(
+            QStringLiteral("ポイント台帳のファイル「%1」に書き込めませんでした。")
+                .arg(qv::ui::PathText(info_->GetLedgerPath())),
+            this);
+}
+
+void TLogList::TellSideEffects(const qv::undo::Outcome& outcome) {
+    QStringList told;
+    if (!outcome.ledgered) {
+        toldLedger_ = true;  // the difference this leaves is told here, not again
+        told << QStringLiteral(
+                    "ポイント台帳のファイル「%1」に書き込めませんでした。"
+                    "残高は変わっています。次に開いたとき台帳との違いを確かめます。")
+                    .arg(qv::ui::PathText(info_->GetLedgerPath()));
+    }
+    if (!outcome.trashed)
+        told << QStringLiteral(
+                    "ゴミ箱のファイル「%1」に書き込めませんでした。"
+                    "この画面を閉じるまでは「元に戻す」で戻せます。")
+                    .arg(qv::ui::PathText(info_->GetTrashPath()));
+    if (!outcome.backedUp)
+        told << QStringLiteral(
+                    "書き換える前のファイルをバックアップのフォルダー「%1」に"
+                    "残せませんでした。書き換えはそのまま行いました。")
+                    .arg(qv::ui::PathText(info_->GetBackupFolder()));
+    if (!told.isEmpty()) qv::ui::MessageBox::Show(told.join(QStringLiteral("\n")), this);
+}
+
 int TLogList::SelectedRecordRow() const {
     const QModelIndex current = sgList->currentIndex();
     return current.isValid() ? current.row() : -1;
@@ -227,16 +316,18 @@ void TLogList::btDoneClick() {
                                                         : QStringLiteral("を未執行にします"))))
         return;
 
-    const SentenceLog log(info_->GetLogPath());
-    const SentenceLog::Rewrite rewrite = log.PlanMark(id, execute);
-    if (rewrite.read == qv::io::ReadStatus::Unreadable) {
+    using Result = qv::undo::Outcome::Result;
+    const qv::undo::Outcome outcome = session_->Mark(id, execute);
+    if (outcome.result == Result::LogUnreadable) {
         qv::ui::MessageBox::Show(qv::ui::LogUnreadableText(info_->GetLogPath()), this);
-    } else if (rewrite.matched > 0 && !log.Write(rewrite)) {
+    } else if (outcome.result == Result::LogWriteFailed) {
         qv::ui::MessageBox::Show(
             QStringLiteral(
                 "判決記録のファイル「%1」に書き込めませんでした。執行の記録は変わっていません。")
                 .arg(LogName()),
             this);
+    } else {
+        TellSideEffects(outcome);
     }
     LoadList();
 }
@@ -256,12 +347,14 @@ void TLogList::btDeleteClick() {
     }
     if (!qv::ui::MessageBox::Confirm(QStringLiteral("選択された判決を削除します"))) return;
 
-    const DeleteOutcome outcome =
-        DeleteSentence(SentenceLog(info_->GetLogPath()), PointBalance(info_->GetBalancePath()), id);
-    using Result = DeleteOutcome::Result;
+    const qv::undo::Outcome outcome = session_->Delete(id);
+    using Result = qv::undo::Outcome::Result;
     switch (outcome.result) {
-        case Result::Deleted:
+        case Result::Done:
+            TellSideEffects(outcome);
+            break;
         case Result::NotFound:
+        case Result::NothingToUndo:
             break;
         case Result::LogUnreadable:
             qv::ui::MessageBox::Show(qv::ui::LogUnreadableText(info_->GetLogPath()), this);
@@ -293,9 +386,95 @@ void TLogList::btnPointClick() {
     {
         TDonePoint report(this);
         report.Init(info_);
+        report.SetSession(session_.get());
         report.exec();
     }
     LoadList();
+}
+
+void TLogList::btUndoClick() {
+    if (!session_ || !session_->CanUndo()) return;
+    using Result = qv::undo::Outcome::Result;
+    const qv::undo::Outcome outcome = session_->Undo();
+    switch (outcome.result) {
+        case Result::Done:
+            TellSideEffects(outcome);
+            break;
+        case Result::NotFound:
+        case Result::NothingToUndo:
+            break;
+        case Result::LogUnreadable:
+            qv::ui::MessageBox::Show(qv::ui::LogUnreadableText(info_->GetLogPath()), this);
+            break;
+        case Result::BalanceFailed:
+            qv::ui::MessageBox::Show(
+                qv::ui::BalanceProblemText(outcome.balance, info_->GetBalancePath()) +
+                    QStringLiteral("\nポイントを戻せないため、元に戻しませんでした。"),
+                this);
+            break;
+        case Result::LogWriteFailed:
+            qv::ui::MessageBox::Show(
+                outcome.restored
+                    ? QStringLiteral("判決記録のファイル「%1」に書き込めませんでした。"
+                                     "元に戻しておらず、ポイント残高もそのままです。")
+                          .arg(LogName())
+                    : QStringLiteral("判決記録のファイル「%1」に書き込めませんでした。"
+                                     "判決は戻っていませんが、ポイント残高のファイル「%2」には"
+                                     "ポイントが戻されたままです。")
+                          .arg(LogName(), BalanceName()),
+                this);
+            break;
+    }
+    LoadList();
+}
+
+void TLogList::btLedgerClick() {
+    Ledger::Contents contents;
+    Ledger(info_->GetLedgerPath()).Read(contents);
+    const int row = SelectedRecordRow();
+    const std::string id =
+        row < 0 ? std::string() : std::string(model_->Field(row, SentenceRecord::kDecisionTime));
+
+    QDialog view(this);
+    view.setWindowTitle(QStringLiteral("ポイント台帳"));
+    view.resize(560, 360);
+    auto* layout = new QVBoxLayout(&view);
+    auto* all = new QCheckBox(QStringLiteral("台帳全体を表示"), &view);
+    all->setObjectName(QStringLiteral("cbAll"));
+    auto* text = new QPlainTextEdit(&view);
+    text->setObjectName(QStringLiteral("mmLedger"));
+    text->setReadOnly(true);
+    layout->addWidget(all);
+    layout->addWidget(text);
+    static const QString kKinds[] = {QStringLiteral("開始"),     QStringLiteral("加算(判決)"),
+                                     QStringLiteral("報告"),     QStringLiteral("差引(削除)"),
+                                     QStringLiteral("元に戻す"), QStringLiteral("調整")};
+    auto fill = [&] {
+        QStringList lines;
+        for (const Ledger::Entry& e : contents.entries) {
+            if (!all->isChecked() && e.id != id) continue;
+            QString line =
+                LocalTimeText(e.time) + QStringLiteral("  ") + kKinds[static_cast<int>(e.kind)];
+            if (!e.id.empty()) line += QStringLiteral("  ") + qv::ui::ShownText(e.id);
+            if (e.units) {
+                line += QStringLiteral("  回数");
+                for (std::int64_t u : *e.units) line += QStringLiteral(" ") + QString::number(u);
+            }
+            line += QStringLiteral("  ") + QString::number(e.asked) + QStringLiteral("  (") +
+                    QString::number(e.before) + QStringLiteral(" → ") + QString::number(e.after) +
+                    QStringLiteral(")");
+            lines << line;
+        }
+        if (lines.isEmpty())
+            lines << (all->isChecked()
+                          ? QStringLiteral("台帳にはまだ何もありません。")
+                          : QStringLiteral("選択された判決のポイントの出入りはありません。"));
+        text->setPlainText(lines.join(QStringLiteral("\n")));
+    };
+    all->setChecked(id.empty());
+    connect(all, &QCheckBox::toggled, &view, fill);
+    fill();
+    view.exec();
 }
 
 void TLogList::btExitClick() { reject(); }

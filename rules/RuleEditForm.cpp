@@ -1,8 +1,11 @@
 #include "rules/RuleEditForm.h"
 
+#include <QAction>
 #include <QHeaderView>
 #include <algorithm>
 
+#include "records/Backups.h"
+#include "records/Trash.h"
 #include "rulebook/RuleBook.h"
 #include "rules/ImpEditForm.h"
 #include "rules/RuleItemForm.h"
@@ -18,7 +21,8 @@ TRuleEdit::TRuleEdit(QWidget* parent) : QDialog(parent) {
     setupUi(this);
     setFixedSize(size());
     qv::ui::SetFormFont(this, 12);
-    for (int column = 0; column < 4; ++column) sgRules->setColumnWidth(column, kColumnWidths[column]);
+    for (int column = 0; column < 4; ++column)
+        sgRules->setColumnWidth(column, kColumnWidths[column]);
     sgRules->verticalHeader()->setDefaultSectionSize(22);
     sgRules->setAccessibleName(windowTitle());
     qv::ui::NameControls(this);
@@ -31,6 +35,15 @@ TRuleEdit::TRuleEdit(QWidget* parent) : QDialog(parent) {
     connect(btExit, &QPushButton::clicked, this, &TRuleEdit::btExitClick);
     // A double click on an article opens it, as desktop lists do.
     connect(sgRules, &QTableWidget::cellDoubleClicked, this, &TRuleEdit::btEditClick);
+    // Undoing a delete needs no button of its own: Ctrl+Z, or the list's context menu.
+    auto* undo = new QAction(QStringLiteral("元に戻す"), this);
+    undo->setObjectName(QStringLiteral("acUndo"));
+    undo->setShortcut(QKeySequence::Undo);
+    undo->setShortcutContext(Qt::WindowShortcut);
+    addAction(undo);
+    sgRules->addAction(undo);
+    sgRules->setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(undo, &QAction::triggered, this, &TRuleEdit::UndoDelete);
 }
 
 void TRuleEdit::Init(CInfo* info) {
@@ -47,7 +60,8 @@ void TRuleEdit::LoadList() {
     int row = 0;
     for (const auto& [number, rule] : *ruleBook_) {
         const QString cells[] = {QString::number(number), qv::ui::ShownText(rule.GetName()),
-                                 qv::ui::ShownText(rule.GetText()), QString::number(rule.GetBase())};
+                                 qv::ui::ShownText(rule.GetText()),
+                                 QString::number(rule.GetBase())};
         for (int column = 0; column < 4; ++column)
             sgRules->setItem(row, column, new QTableWidgetItem(cells[column]));
         ++row;
@@ -98,6 +112,27 @@ void TRuleEdit::Button1Click() {
                                  .arg(qv::ui::ShownText(rule.GetName()));
     if (!qv::ui::MessageBox::Confirm(question)) return;
     ruleBook_->RemoveRule(*number);
+    deleted_.push_back({rule, 0});
+    LoadList();
+}
+
+void TRuleEdit::UndoDelete() {
+    if (ruleBook_ == nullptr || deleted_.empty()) return;
+    const Deleted& last = deleted_.back();
+    if (ruleBook_->FindRule(last.rule.GetNumber()) != nullptr) {
+        qv::ui::MessageBox::Show(
+            QStringLiteral("%1条は別の条文が使っているため、削除した条文を元に戻せません。")
+                .arg(last.rule.GetNumber()),
+            this);
+        return;
+    }
+    if (last.trashSerial != 0) {
+        // Saved since: it went to the trash, and comes out of it again.
+        const std::int64_t serial[] = {last.trashSerial};
+        Trash(info_->GetTrashPath()).Remove(serial);
+    }
+    ruleBook_->AddRule(last.rule);
+    deleted_.pop_back();
     LoadList();
 }
 
@@ -109,7 +144,35 @@ void TRuleEdit::btnImpClick() {
 
 void TRuleEdit::btSaveClick() {
     if (ruleBook_ == nullptr) return;
-    if (ruleBook_->SaveFile()) return;
+    const bool backedUp = Backups(info_->GetBackupFolder()).Keep(ruleBook_->GetFileName()).result ==
+                          Backups::Result::Kept;
+    if (ruleBook_->SaveFile()) {
+        // The articles deleted since the last save go to the trash.
+        std::vector<Trash::Entry> entries;
+        std::vector<Deleted*> waiting;
+        for (Deleted& d : deleted_) {
+            if (d.trashSerial != 0) continue;
+            entries.push_back(
+                {0, Trash::Kind::Article, qv::SystemNow(), 0, {}, 0, d.rule.ToLine()});
+            waiting.push_back(&d);
+        }
+        const bool trashed = Trash(info_->GetTrashPath()).Append(entries);
+        if (trashed && !info_->GetTrashPath().empty())
+            for (size_t i = 0; i < waiting.size(); ++i) waiting[i]->trashSerial = entries[i].serial;
+        QStringList told;
+        if (!backedUp)
+            told << QStringLiteral(
+                        "保存前のファイルをバックアップのフォルダー「%1」に"
+                        "残せませんでした。保存はそのまま行いました。")
+                        .arg(qv::ui::FromCp932(info_->GetBackupFolder()));
+        if (!trashed)
+            told << QStringLiteral(
+                        "削除した条文をゴミ箱のファイル「%1」に入れられませんでした。"
+                        "この画面を閉じるまでは「元に戻す」(Ctrl+Z)で戻せます。")
+                        .arg(qv::ui::FromCp932(info_->GetTrashPath()));
+        if (!told.isEmpty()) qv::ui::MessageBox::Show(told.join(QStringLiteral("\n")), this);
+        return;
+    }
     // The rule book stays in memory; only the file could not be replaced, and the old
     // one is still there as it was.
     qv::ui::MessageBox::Show(

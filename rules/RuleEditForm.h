@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QDialog>
+#include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "rulebook/Info.h"
 #include "rulebook/Rule.h"
@@ -30,6 +32,8 @@ private:
     void btnImpClick();
     void btSaveClick();
     void btExitClick();
+    // Ctrl+Z: puts the last deleted article back, until the window closes.
+    void UndoDelete();
 
     // The number in column 0 of the current row; nothing, after the conversion
     // message, when that cell holds no integer (an empty list).
@@ -39,4 +43,11 @@ private:
 
     CInfo* info_ = nullptr;
     CRuleBook* ruleBook_ = nullptr;
+    // Articles deleted while the window is open, newest last; once the book is saved
+    // they are in the trash under their serial.
+    struct Deleted {
+        CRule rule;
+        std::int64_t trashSerial = 0;  // 0: not in the trash yet
+    };
+    std::vector<Deleted> deleted_;
 };

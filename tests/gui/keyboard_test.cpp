@@ -201,7 +201,7 @@ const WindowCase kWindows[] = {
      "btnReg", {287, 243}},
     {"TJudge", {"btnJudge"}, "cbRule", {"cbRule", "tbJoujou", "btSubmit", "btCancel"}, "btSubmit", {392, 317}},
     {"TState", {"btnJudge", "btSubmit"}, "btOK", {"mmJudge", "btOK", "btCansel"}, "btOK", {534, 513}},
-    {"TLogList", {"Button1"}, "sgList", {"sgList", "btDone", "btDelete", "btnPoint", "btExit"}, "btDone", {685, 455}},
+    {"TLogList", {"Button1"}, "sgList", {"sgList", "btDone", "btDelete", "btnPoint", "btExit", "btUndo", "btLedger"}, "btDone", {685, 455}},
     {"TDonePoint", {"Button1", "btnPoint"}, "tfImp1",
      {"tfImp1", "tfImp2", "tfImp3", "tfImp4", "btOK", "btCancel"}, "btOK", {198, 269}},
 };

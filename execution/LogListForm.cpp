@@ -1,6 +1,7 @@
 #include "execution/LogListForm.h"
 
 #include <QAbstractTableModel>
+#include <QAction>
 #include <QCheckBox>
 #include <QFontMetrics>
 #include <QHeaderView>
@@ -157,7 +158,6 @@ TLogList::TLogList(QWidget* parent) : QDialog(parent) {
     btUndo = new QPushButton(QStringLiteral("元に戻す"), this);
     btUndo->setObjectName(QStringLiteral("btUndo"));
     btUndo->setGeometry(448, 408, 75, 25);
-    btUndo->setShortcut(QKeySequence::Undo);
     btUndo->setAutoDefault(true);
     btLedger = new QPushButton(QStringLiteral("台帳"), this);
     btLedger->setObjectName(QStringLiteral("btLedger"));
@@ -166,6 +166,12 @@ TLogList::TLogList(QWidget* parent) : QDialog(parent) {
     setTabOrder(btExit, btUndo);
     setTabOrder(btUndo, btLedger);
     connect(btUndo, &QPushButton::clicked, this, &TLogList::btUndoClick);
+    // Ctrl+Z wherever the focus is in the window, the list included.
+    auto* undo = new QAction(this);
+    undo->setShortcut(QKeySequence::Undo);
+    undo->setShortcutContext(Qt::WindowShortcut);
+    addAction(undo);
+    connect(undo, &QAction::triggered, this, &TLogList::btUndoClick);
     connect(btLedger, &QPushButton::clicked, this, &TLogList::btLedgerClick);
     qv::ui::NameControls(this);
 }

@@ -8,12 +8,13 @@
 #include "ui/Accessibility.h"
 #include "ui/FileTexts.h"
 #include "ui/MessageBox.h"
+#include "ui/Placement.h"
 #include "ui/Texts.h"
 
 TDonePoint::TDonePoint(QWidget* parent) : QDialog(parent) {
     setupUi(this);
-    move(362, 165);  // uic only sizes a top-level window
     qv::ui::SetFormFont(this, 12);
+    qv::ui::Place(this);  // uic only sizes a top-level window
     connect(btOK, &QPushButton::clicked, this, &TDonePoint::btOKClick);
     connect(btCancel, &QPushButton::clicked, this, &TDonePoint::btCancelClick);
 }

@@ -17,6 +17,7 @@
 #include "ui/Accessibility.h"
 #include "ui/FileTexts.h"
 #include "ui/MessageBox.h"
+#include "ui/Placement.h"
 #include "ui/Texts.h"
 
 // The records of the log as the grid's rows, newest first. Holds the file's bytes once;
@@ -109,8 +110,16 @@ const int kColumnWidths[] = {73, 65, 223, 217, 43};
 
 TLogList::TLogList(QWidget* parent) : QDialog(parent) {
     setupUi(this);
-    move(196, 212);  // uic only sizes a top-level window
     qv::ui::SetFormFont(this, 12);
+    // The list takes what the window gains or loses; the buttons stay under it.
+    using qv::ui::Follow;
+    qv::ui::MakeResizable(this, QStringLiteral("TLogList"), QSize(445, 200),
+                          {{pnPoint, Follow::Grow, Follow::Stay},
+                           {sgList, Follow::Grow, Follow::Grow},
+                           {btDone, Follow::Stay, Follow::Move},
+                           {btDelete, Follow::Stay, Follow::Move},
+                           {btnPoint, Follow::Stay, Follow::Move},
+                           {btExit, Follow::Stay, Follow::Move}});
 
     model_ = new LogListModel(this);
     sgList->setModel(model_);

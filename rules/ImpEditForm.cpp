@@ -5,12 +5,14 @@
 
 #include "rulebook/RuleBook.h"
 #include "ui/Accessibility.h"
+#include "ui/Placement.h"
 #include "ui/Texts.h"
 
 TImpEdit::TImpEdit(QWidget* parent) : QDialog(parent) {
     setupUi(this);
     setFixedSize(size());
     qv::ui::SetFormFont(this, 12);
+    qv::ui::Place(this);
     QLineEdit* fields[] = {tfImp1, tfImp2, tfImp3, tfImp4};
     QSlider* sliders[] = {tbImp1, tbImp2, tbImp3, tbImp4};
     for (int i = 0; i < CRuleBook::kImplementCount; ++i) {

@@ -8,6 +8,7 @@
 #include "rules/RuleItemForm.h"
 #include "ui/Accessibility.h"
 #include "ui/MessageBox.h"
+#include "ui/Placement.h"
 #include "ui/Texts.h"
 
 namespace {
@@ -16,9 +17,10 @@ constexpr int kColumnWidths[] = {53, 109, 376, 52};
 
 TRuleEdit::TRuleEdit(QWidget* parent) : QDialog(parent) {
     setupUi(this);
-    setFixedSize(size());
     qv::ui::SetFormFont(this, 12);
-    for (int column = 0; column < 4; ++column) sgRules->setColumnWidth(column, kColumnWidths[column]);
+    qv::ui::MakeResizable(this, QStringLiteral("TRuleEdit"), minimumSizeHint());
+    for (int column = 0; column < 4; ++column)
+        sgRules->setColumnWidth(column, kColumnWidths[column]);
     sgRules->verticalHeader()->setDefaultSectionSize(22);
     sgRules->setAccessibleName(windowTitle());
     qv::ui::NameControls(this);
@@ -47,7 +49,8 @@ void TRuleEdit::LoadList() {
     int row = 0;
     for (const auto& [number, rule] : *ruleBook_) {
         const QString cells[] = {QString::number(number), qv::ui::ShownText(rule.GetName()),
-                                 qv::ui::ShownText(rule.GetText()), QString::number(rule.GetBase())};
+                                 qv::ui::ShownText(rule.GetText()),
+                                 QString::number(rule.GetBase())};
         for (int column = 0; column < 4; ++column)
             sgRules->setItem(row, column, new QTableWidgetItem(cells[column]));
         ++row;

@@ -3,6 +3,7 @@
 #include "rulebook/RuleBook.h"
 #include "ui/Accessibility.h"
 #include "ui/MessageBox.h"
+#include "ui/Placement.h"
 #include "ui/Texts.h"
 
 namespace {
@@ -15,8 +16,8 @@ void FocusField(QLineEdit* field) {
 
 TRuleItem::TRuleItem(QWidget* parent) : QDialog(parent), clock_(qv::SystemNow) {
     setupUi(this);
-    setFixedSize(size());
     qv::ui::SetFormFont(this, 12);
+    qv::ui::MakeResizable(this, QStringLiteral("TRuleItem"), minimumSizeHint());
     tfNo->setAccessibleName(QStringLiteral("条の番号"));
     tbPt->setAccessibleName(QStringLiteral("ポイントの配分"));
     qv::ui::NameControls(this);
@@ -76,7 +77,8 @@ void TRuleItem::Init(CInfo* info) {
         names[i]->setText(name);
         names[i]->setAccessibleName(QString());
         shares[i]->setAccessibleName(
-            QStringLiteral("%1の配分").arg(name.isEmpty() ? QStringLiteral("道具%1").arg(i + 1) : name));
+            QStringLiteral("%1の配分")
+                .arg(name.isEmpty() ? QStringLiteral("道具%1").arg(i + 1) : name));
     }
 }
 

@@ -1,10 +1,13 @@
+#include "text/FileIo.h"
+
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <filesystem>
 
 #include "tests/support/TestFiles.h"
-#include "text/FileIo.h"
 
 namespace {
 
@@ -27,6 +30,44 @@ TEST_F(FileIo, FolderLockAdmitsOneHolder) {
     EXPECT_TRUE(after.Acquire(".")) << "released with its holder";
     qv::io::FolderLock missing;
     EXPECT_FALSE(missing.Acquire("no-such-folder"));
+}
+
+// A folder that cannot be opened must not be reported as "another copy is running".
+TEST_F(FileIo, FolderLockTellsAHeldLockFromAFailedOpen) {
+    using Result = qv::io::FolderLock::Result;
+    WriteBytes("plain-file", "x");
+    std::filesystem::create_directory("held");
+    qv::io::FolderLock holder;
+    ASSERT_EQ(holder.TryAcquire("held"), Result::Acquired);
+    EXPECT_EQ(holder.WriteError(), 0);
+    const struct {
+        const char* folder;
+        Result result;
+        int error;
+    } cases[] = {
+        {"held", Result::Held, 0},
+        {"no-such-folder", Result::Failed, ENOENT},
+        {"plain-file", Result::Failed, ENOTDIR},
+    };
+    for (const auto& c : cases) {
+        qv::io::FolderLock lock;
+        EXPECT_EQ(lock.TryAcquire(c.folder), c.result) << c.folder;
+        EXPECT_EQ(lock.Error(), c.error) << c.folder;
+        EXPECT_NE(lock.WriteError(), 0) << c.folder << ": nothing held, nothing to write";
+    }
+}
+
+// A folder on a read-only file system is found when the lock is taken, not at the first save.
+TEST_F(FileIo, FolderLockSeesAReadOnlyFolder) {
+    std::filesystem::create_directory("ro");
+    if (::mount("tmpfs", "ro", "tmpfs", MS_RDONLY, "size=64k") != 0)
+        GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+    {
+        qv::io::FolderLock lock;
+        ASSERT_EQ(lock.TryAcquire("ro"), qv::io::FolderLock::Result::Acquired);
+        EXPECT_EQ(lock.WriteError(), EROFS);
+    }
+    ::umount("ro");
 }
 
 TEST_F(FileIo, AppendStartsANewLineAfterADamagedLastLine) {

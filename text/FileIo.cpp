@@ -108,8 +108,8 @@ bool WriteFileAtomic(const std::string& path, std::string_view bytes) {
     if (!exists && errno != ENOENT) return false;
 
     static std::atomic<unsigned> serial{0};
-    std::string temp = path + ".tmp-" + std::to_string(::getpid()) + "-" +
-                       std::to_string(serial.fetch_add(1));
+    std::string temp =
+        path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(serial.fetch_add(1));
     mode_t mode = exists ? (st.st_mode & 07777) : 0666;
     int fd = Sys().open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0) return false;
@@ -166,16 +166,30 @@ FolderLock::~FolderLock() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-bool FolderLock::Acquire(const std::string& folder) {
-    if (fd_ >= 0) return true;
+FolderLock::Result FolderLock::TryAcquire(const std::string& folder) {
+    error_ = 0;
+    if (fd_ >= 0) return Result::Acquired;
     int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        error_ = errno;
+        return Result::Failed;
+    }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
         ::close(fd);
-        return false;
+        // Only EWOULDBLOCK means another holder; anything else is a failure of our own.
+        if (error == EWOULDBLOCK) return Result::Held;
+        error_ = error;
+        return Result::Failed;
     }
     fd_ = fd;
-    return true;
+    return Result::Acquired;
+}
+
+int FolderLock::WriteError() const {
+    if (fd_ < 0) return EBADF;
+    // Asked of the folder held, so a rename of its path cannot make the answer stale.
+    return ::faccessat(fd_, ".", W_OK, AT_EACCESS) == 0 ? 0 : errno;
 }
 
 }  // namespace qv::io

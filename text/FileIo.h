@@ -49,11 +49,22 @@ public:
     ~FolderLock();
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;
-    // False when another holder has the folder (or it cannot be opened).
-    bool Acquire(const std::string& folder);
+    enum class Result { Acquired, Held, Failed };
+    // Held: another holder has the folder. Failed: the folder cannot be opened (missing,
+    // not a folder, no permission); Error() then tells why.
+    Result TryAcquire(const std::string& folder);
+    // True only when acquired: false for a held lock and for a failed open alike.
+    bool Acquire(const std::string& folder) { return TryAcquire(folder) == Result::Acquired; }
+    // The errno of the last failed TryAcquire, 0 otherwise.
+    int Error() const { return error_; }
+    // 0 when the held folder may be written (files created, renamed over), else the errno
+    // that says why not (EACCES, EROFS): a folder that can only be read is usable for
+    // looking, so callers warn instead of refusing.
+    int WriteError() const;
 
 private:
     int fd_ = -1;
+    int error_ = 0;
 };
 
 }  // namespace qv::io

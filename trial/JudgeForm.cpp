@@ -3,12 +3,14 @@
 #include "text/Numbers.h"
 #include "trial/StateForm.h"
 #include "ui/Accessibility.h"
+#include "ui/Placement.h"
 #include "ui/Texts.h"
 
 TJudge::TJudge(QWidget* parent) : QDialog(parent) {
     setupUi(this);
     setFixedSize(size());
     qv::ui::SetFormFont(this, 12);
+    qv::ui::Place(this);
     connect(cbRule, &QComboBox::currentIndexChanged, this, &TJudge::cbRuleChange);
     connect(tbJoujou, &QSlider::valueChanged, this, &TJudge::tbJoujouChange);
     connect(btSubmit, &QPushButton::clicked, this, &TJudge::btSubmitClick);

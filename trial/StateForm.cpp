@@ -3,6 +3,7 @@
 #include "ui/Accessibility.h"
 #include "ui/FileTexts.h"
 #include "ui/MessageBox.h"
+#include "ui/Placement.h"
 #include "ui/Texts.h"
 
 namespace {
@@ -20,8 +21,16 @@ QString CreditFailure(PointBalance::Status status) {
 
 TState::TState(QWidget* parent) : QDialog(parent) {
     setupUi(this);
-    setFixedSize(size());
     qv::ui::SetFormFont(this, 12);
+    // The verdict text takes what the window gains or loses; the buttons stay centred under it.
+    using qv::ui::Follow;
+    qv::ui::MakeResizable(this, QStringLiteral("TState"), QSize(400, 320),
+                          {{GroupBox1, Follow::Grow, Follow::Stay},
+                           {pnName, Follow::Grow, Follow::Stay},
+                           {pnState, Follow::Grow, Follow::Stay},
+                           {mmJudge, Follow::Grow, Follow::Grow},
+                           {btOK, Follow::Centre, Follow::Move},
+                           {btCansel, Follow::Centre, Follow::Move}});
     connect(btOK, &QPushButton::clicked, this, &TState::btOKClick);
     connect(btCansel, &QPushButton::clicked, this, &TState::btCanselClick);
     qv::ui::NameControls(this);

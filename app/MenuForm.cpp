@@ -8,28 +8,12 @@
 #include "rules/RuleEditForm.h"
 #include "trial/JudgeForm.h"
 #include "ui/Accessibility.h"
+#include "ui/FileTexts.h"
 #include "ui/MessageBox.h"
 #include "ui/Texts.h"
 
 // A placeholder under a reserved domain until the program has a home page of its own.
 const QString TForm1::kHomePage = QStringLiteral("https://quorvel.example/");
-
-namespace {
-// The fixed message, and for a file that is there but unusable, what is wrong with it.
-QString LoadFailureText(CRuleBook::LoadStatus status) {
-    QString text = QStringLiteral("データファイルが見つかりませんでした。");
-    switch (status) {
-        case CRuleBook::LoadStatus::Empty:
-            return text + QStringLiteral("\n\ntest.dat が空です。");
-        case CRuleBook::LoadStatus::Unreadable:
-            return text + QStringLiteral("\n\ntest.dat を読み込めません（フォルダであるか、読み取りが許可されていません）。");
-        case CRuleBook::LoadStatus::NotARuleBook:
-            return text + QStringLiteral("\n\ntest.dat の1行目がルールブックの見出し（qvrule）ではありません。");
-        default:
-            return text;
-    }
-}
-}  // namespace
 
 TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     setupUi(this);
@@ -49,12 +33,9 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     ruleBook_.SetFileName("test.dat");
     loaded_ = ruleBook_.LoadFile();
     if (!loaded_) {
-        qv::ui::MessageBox::Show(LoadFailureText(ruleBook_.GetLoadStatus()));
+        qv::ui::MessageBox::Show(qv::ui::RuleBookLoadFailureText(ruleBook_.GetLoadStatus()));
     } else if (const auto unread = ruleBook_.UnreadLines().size(); unread > 0) {
-        qv::ui::MessageBox::Show(
-            QStringLiteral("test.dat の %1 行はルールの形式でないため読み込めませんでした。"
-                           "これらの行は保存しても消えずにそのまま残ります。")
-                .arg(unread));
+        qv::ui::MessageBox::Show(qv::ui::RuleBookUnreadLinesText(unread));
     }
     info_.SetRuleBook(&ruleBook_);
     info_.SetLogPath("test.log");

@@ -64,13 +64,13 @@ void TDonePoint::btOKClick() {
     if (!qv::ui::MessageBox::Confirm(message)) return;
 
     if (total.points > 0) {
+        qv::io::IoError error;
         const PointBalance::Status status =
-            PointBalance(info_->GetBalancePath()).DebitReport(total.points);
+            PointBalance(info_->GetBalancePath()).DebitReport(total.points, &error);
         if (status != PointBalance::Status::Ok) {
             // Not booked: the window stays open with the entries, so nothing is lost.
-            qv::ui::MessageBox::Show(qv::ui::BalanceProblemText(status, info_->GetBalancePath()) +
-                                         QStringLiteral("\n報告は記録されていません。"),
-                                     this);
+            qv::ui::MessageBox::Show(
+                qv::ui::ReportNotBookedText(status, info_->GetBalancePath(), error), this);
             return;
         }
     }

@@ -67,7 +67,8 @@ void TImpEdit::btnRegClick() {
     }
     for (int i = 0; i < CRuleBook::kImplementCount; ++i) ruleBook_->SetImpName(i, names[i]);
     for (int i = 0; i < CRuleBook::kImplementCount; ++i)
-        ruleBook_->SetImpWeight(i, static_cast<double>(rows[static_cast<size_t>(i)].weight->value()));
+        ruleBook_->SetImpWeight(i,
+                                static_cast<double>(rows[static_cast<size_t>(i)].weight->value()));
     accept();
 }
 

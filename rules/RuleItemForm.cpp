@@ -87,7 +87,8 @@ void TRuleItem::Init(CInfo* info) {
         names[i]->setText(name);
         names[i]->setAccessibleName(QString());
         shares[static_cast<size_t>(i)]->setAccessibleName(
-            QStringLiteral("%1の配分").arg(name.isEmpty() ? QStringLiteral("道具%1").arg(i + 1) : name));
+            QStringLiteral("%1の配分")
+                .arg(name.isEmpty() ? QStringLiteral("道具%1").arg(i + 1) : name));
     }
 }
 

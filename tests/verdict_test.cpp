@@ -3,6 +3,7 @@
 
 #include <array>
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -256,6 +257,35 @@ TEST_F(Verdicts, OnlyWholeRecordsCountInTheHistory) {
     const CVerdict v = Compose(12, 0);
     EXPECT_EQ(v.historyCount, 2);
     EXPECT_EQ(v.historySum, 7);
+}
+
+// The steps a preview reuses: the history of a log already read, and when its oldest
+// sentence stops counting, which is exactly when the count drops.
+TEST_F(Verdicts, HistoryStepsTellWhenTheOldestSentenceStopsCounting) {
+    WriteBytes("test.log", LogLine(kToday - 10 * kDay + 5, 12, 7) +
+                               LogLine(kToday - 3 * kDay, 12, 20) + LogLine(kNow, 12, 15) +
+                               LogLine(kNow, 13, 99) + LogLine(kToday - 11 * kDay, 12, 50));
+    SentenceLog::Contents log;
+    ASSERT_EQ(SentenceLog("test.log").Read(log), qv::io::ReadStatus::Ok);
+    const ::History h = CountHistory(log, 12, kNow);
+    EXPECT_EQ(h.count, 3);
+    EXPECT_EQ(h.sum, 42);
+    ASSERT_TRUE(h.oldest.has_value());
+    EXPECT_EQ(*h.oldest, kToday - 10 * kDay + 5);
+    const qv::Seconds end = StopsCounting(*h.oldest);
+    EXPECT_EQ(end, kToday + kDay);
+    EXPECT_EQ(CountHistory(log, 12, end - 1).count, 3);
+    EXPECT_EQ(CountHistory(log, 12, end).count, 2);
+    EXPECT_FALSE(CountHistory(log, 14, kNow).oldest.has_value());
+    EXPECT_EQ(StopsCounting(std::numeric_limits<qv::Seconds>::max()),
+              std::numeric_limits<qv::Seconds>::max());
+
+    // The steps give the composition's figures.
+    AddRule(12, 30, 15, 12, {4, 3, 0, 0, 3});
+    const CVerdict v = Compose(12, 8);
+    const Sentence s = ComputeSentence(*book_.FindRule(12), 8, h);
+    EXPECT_EQ(s.total, v.total);
+    EXPECT_EQ(DistributeSentence(*book_.FindRule(12), book_, s.total).counts, v.counts);
 }
 
 TEST_F(Verdicts, RefusalsComeBeforeAnyArithmetic) {

@@ -17,34 +17,6 @@
 #include "ui/Texts.h"
 
 namespace {
-// The fixed message, then the folder and the file, and what is wrong with a file that is
-// there but unusable, or how to start with the sample rule book when there is none.
-QString LoadFailureText(CRuleBook::LoadStatus status) {
-    const QString text = QStringLiteral("データファイルが見つかりませんでした。");
-    const QString where = QStringLiteral("\n\nフォルダ: ") +
-                          QDir::toNativeSeparators(QDir::currentPath()) +
-                          QStringLiteral("\nファイル: test.dat");
-    switch (status) {
-        case CRuleBook::LoadStatus::Empty:
-            return text + QStringLiteral("\n\ntest.dat が空です。") + where;
-        case CRuleBook::LoadStatus::Unreadable:
-            return text +
-                   QStringLiteral(
-                       "\n\ntest.dat "
-                       "を読み込めません（フォルダであるか、読み取りが許可されていません）。") +
-                   where;
-        case CRuleBook::LoadStatus::NotARuleBook:
-            return text +
-                   QStringLiteral(
-                       "\n\ntest.dat の1行目がルールブックの見出し（qvrule）ではありません。") +
-                   where;
-        default:
-            return text + QStringLiteral("\n\n") +
-                   qv::ui::RuleBookMissingHelp(QDir::toNativeSeparators(QDir::currentPath()),
-                                               QDir::toNativeSeparators(TForm1::ExamplesFolder()));
-    }
-}
-
 // The first of: installed beside the program (bin/../share/quorvel), the checkout.
 QString Installed(const QString& inShare, const QString& inCheckout) {
     const QString installed = QDir(QCoreApplication::applicationDirPath())
@@ -107,13 +79,12 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     ruleBook_.SetFileName("test.dat");
     loaded_ = ruleBook_.LoadFile();
     if (!loaded_) {
-        loadFailure_ = LoadFailureText(ruleBook_.GetLoadStatus());
+        loadFailure_ = qv::ui::RuleBookLoadFailureText(
+            ruleBook_.GetLoadStatus(), QDir::toNativeSeparators(QDir::currentPath()),
+            QDir::toNativeSeparators(ExamplesFolder()));
         qv::ui::MessageBox::Show(loadFailure_);
     } else if (const auto unread = ruleBook_.UnreadLines().size(); unread > 0) {
-        qv::ui::MessageBox::Show(
-            QStringLiteral("test.dat の %1 行はルールの形式でないため読み込めませんでした。"
-                           "これらの行は保存しても消えずにそのまま残ります。")
-                .arg(unread));
+        qv::ui::MessageBox::Show(qv::ui::RuleBookUnreadLinesText(unread));
     }
     info_.SetRuleBook(&ruleBook_);
     info_.SetLogPath("test.log");

@@ -9,6 +9,7 @@ DeleteOutcome DeleteSentence(const SentenceLog& log, const PointBalance& balance
     SentenceLog::Rewrite rewrite = log.PlanDelete(id);
     if (rewrite.read == qv::io::ReadStatus::Unreadable) {
         outcome.result = Result::LogUnreadable;
+        outcome.error = rewrite.error;
         return outcome;
     }
     if (rewrite.matched == 0) return outcome;
@@ -18,13 +19,13 @@ DeleteOutcome DeleteSentence(const SentenceLog& log, const PointBalance& balance
         if (p > 0) debits.push_back(p);
     std::string before;
     if (!debits.empty()) {
-        outcome.balance = balance.DebitDeleteEach(debits, &before);
+        outcome.balance = balance.DebitDeleteEach(debits, &before, &outcome.error);
         if (outcome.balance != PointBalance::Status::Ok) {
             outcome.result = Result::BalanceFailed;
             return outcome;
         }
     }
-    if (!log.Write(rewrite)) {
+    if (!log.Write(rewrite, &outcome.error)) {
         outcome.result = Result::LogWriteFailed;
         outcome.restored = debits.empty() || balance.PutBack(before);
         return outcome;

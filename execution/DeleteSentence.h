@@ -19,6 +19,7 @@ struct DeleteOutcome {
     PointBalance::Status balance = PointBalance::Status::Ok;
     size_t deleted = 0;    // records left out of the log
     bool restored = true;  // LogWriteFailed: the balance has its old bytes again
+    qv::io::IoError error;  // the failed call, for every result but Deleted and NotFound
 };
 
 // Deletes every record of the log whose identifier is id and takes the points of each

@@ -22,29 +22,32 @@ TDonePoint::TDonePoint(QWidget* parent) : QDialog(parent) {
 void TDonePoint::Init(CInfo* info) {
     info_ = info;
     const CRuleBook* book = info_->GetRuleBook();
-    const std::array<QLabel*, 4> names{pnImp1, pnImp2, pnImp3, pnImp4};
-    const std::array<QLineEdit*, 4> fields{tfImp1, tfImp2, tfImp3, tfImp4};
+    const auto rows = Rows();
     for (int k = 0; k < 4; ++k) {
+        const Row& row = rows[static_cast<size_t>(k)];
         const QString name = qv::ui::FromCp932(book->GetImpName(k));
-        names[k]->setText(name);
-        fields[k]->setAccessibleName(
+        row.name->setText(name);
+        row.units->setAccessibleName(
             QStringLiteral("%1の回数")
                 .arg(name.isEmpty() ? QStringLiteral("道具%1").arg(k + 1) : name));
         // An implement worth nothing cannot be reported; the field stays empty for good.
-        if (book->GetImpWeight(k) <= 0) fields[k]->setEnabled(false);
+        if (book->GetImpWeight(k) <= 0) row.units->setEnabled(false);
     }
     qv::ui::NameControls(this);  // now that the rows carry the implements' names
 }
 
+std::array<TDonePoint::Row, 4> TDonePoint::Rows() const {
+    return {{{pnImp1, tfImp1}, {pnImp2, tfImp2}, {pnImp3, tfImp3}, {pnImp4, tfImp4}}};
+}
+
 void TDonePoint::btOKClick() {
     const CRuleBook* book = info_->GetRuleBook();
-    const std::array<QLabel*, 4> names{pnImp1, pnImp2, pnImp3, pnImp4};
-    const std::array<QLineEdit*, 4> fields{tfImp1, tfImp2, tfImp3, tfImp4};
+    const auto rows = Rows();
     std::array<std::string, 4> typed;
     std::array<qv::PointReportEntry, 4> entries;
-    for (int k = 0; k < 4; ++k) {
-        if (fields[k]->isEnabled()) typed[k] = fields[k]->text().toStdString();
-        entries[k] = {book->GetImpWeight(k), typed[k]};
+    for (size_t k = 0; k < rows.size(); ++k) {
+        if (rows[k].units->isEnabled()) typed[k] = rows[k].units->text().toStdString();
+        entries[k] = {book->GetImpWeight(static_cast<int>(k)), typed[k]};
     }
     const qv::PointReportTotal total = qv::TotalPointReport(entries);
     if (!total.fits) {
@@ -55,23 +58,23 @@ void TDonePoint::btOKClick() {
     }
 
     QString message;
-    for (int k = 0; k < 4; ++k) {
+    for (size_t k = 0; k < rows.size(); ++k) {
         if (total.units[k] > 0)
-            message += names[k]->text() + QStringLiteral(":") + QString::number(total.units[k]) +
-                       QStringLiteral("\r\n");
+            message += rows[k].name->text() + QStringLiteral(":") +
+                       QString::number(total.units[k]) + QStringLiteral("\r\n");
     }
     message += QStringLiteral("以上合計") + QString::number(total.points) +
                QStringLiteral("ポイントで報告します。");
     if (!qv::ui::MessageBox::Confirm(message)) return;
 
     if (total.points > 0) {
+        qv::io::IoError error;
         const PointBalance::Status status =
-            PointBalance(info_->GetBalancePath()).DebitReport(total.points);
+            PointBalance(info_->GetBalancePath()).DebitReport(total.points, &error);
         if (status != PointBalance::Status::Ok) {
             // Not booked: the window stays open with the entries, so nothing is lost.
-            qv::ui::MessageBox::Show(qv::ui::BalanceProblemText(status, info_->GetBalancePath()) +
-                                         QStringLiteral("\n報告は記録されていません。"),
-                                     this);
+            qv::ui::MessageBox::Show(
+                qv::ui::ReportNotBookedText(status, info_->GetBalancePath(), error), this);
             return;
         }
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <array>
 
 #include "rulebook/Info.h"
 #include "ui_DonePointForm.h"
@@ -16,6 +17,12 @@ public:
     void Init(CInfo* info);
 
 private:
+    // One row per implement: its name and the units typed for it.
+    struct Row {
+        QLabel* name;
+        QLineEdit* units;
+    };
+    std::array<Row, 4> Rows() const;
     void btOKClick();
     void btCancelClick();
 

@@ -7,6 +7,7 @@
 #include "rules/ImpEditForm.h"
 #include "rules/RuleItemForm.h"
 #include "ui/Accessibility.h"
+#include "ui/FileTexts.h"
 #include "ui/MessageBox.h"
 #include "ui/Placement.h"
 #include "ui/Texts.h"
@@ -115,13 +116,7 @@ void TRuleEdit::btSaveClick() {
     if (ruleBook_->SaveFile()) return;
     // The rule book stays in memory; only the file could not be replaced, and the old
     // one is still there as it was.
-    qv::ui::MessageBox::Show(
-        QStringLiteral("ルールを「%1」に保存できませんでした。\n"
-                       "「%1」は保存前のまま変わっていません。\n"
-                       "ファイルが読み取り専用でないか、ディスクに空きがあるか、"
-                       "フォルダーがあるかを確かめて、もう一度「保存」を押してください。")
-            .arg(qv::ui::FromCp932(ruleBook_->GetFileName())),
-        this);
+    qv::ui::MessageBox::Show(qv::ui::RuleBookSaveFailureText(ruleBook_->GetFileName()), this);
 }
 
 void TRuleEdit::btExitClick() { reject(); }

@@ -25,7 +25,10 @@ bool WriteAll(int fd, std::string_view bytes) {
             if (errno == EINTR) continue;
             return false;
         }
-        if (n == 0) return false;
+        if (n == 0) {
+            errno = ENOSPC;  // a write that takes nothing: no room left
+            return false;
+        }
         p += n;
         left -= static_cast<size_t>(n);
     }
@@ -46,6 +49,14 @@ bool MayReplace(const std::string& path, const struct stat& st) {
     return ::access(path.c_str(), W_OK) == 0;
 }
 
+// Why MayReplace refused: a folder, something else that is not a regular file, or a file
+// the user marked read-only (or may not write).
+int RefusalOf(const struct stat& st) {
+    if (S_ISDIR(st.st_mode)) return EISDIR;
+    if (!S_ISREG(st.st_mode)) return IoError::kNotRegular;
+    return EACCES;
+}
+
 void SyncFolder(const std::string& path) {
     int dfd = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd < 0) return;
@@ -59,14 +70,21 @@ const SysCalls& Sys() { return *gCalls.load(); }
 const SysCalls& RealSysCalls() { return kReal; }
 void SetSysCalls(const SysCalls* calls) { gCalls.store(calls ? calls : &kReal); }
 
-ReadStatus ReadFile(const std::string& path, std::string& out, std::int64_t maxBytes) {
+ReadStatus ReadFile(const std::string& path, std::string& out, std::int64_t maxBytes,
+                    IoError* error) {
+    using Op = IoError::Op;
     int fd = Sys().open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
-    if (fd < 0) return errno == ENOENT ? ReadStatus::Missing : ReadStatus::Unreadable;
+    if (fd < 0) {
+        if (errno == ENOENT) return ReadStatus::Missing;
+        Fail(error, Op::Open, path, errno);
+        return ReadStatus::Unreadable;
+    }
     struct stat st {};
     // A mode without any read bit means "do not read this", for root as well: root's
     // open succeeds regardless, so the bits themselves are what the user set.
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        (st.st_mode & (S_IRUSR | S_IRGRP | S_IROTH)) == 0) {
+    const bool known = ::fstat(fd, &st) == 0;
+    if (!known || !S_ISREG(st.st_mode) || (st.st_mode & (S_IRUSR | S_IRGRP | S_IROTH)) == 0) {
+        Fail(error, Op::Check, path, known ? RefusalOf(st) : errno);
         Sys().close(fd);
         return ReadStatus::Unreadable;
     }
@@ -79,6 +97,7 @@ ReadStatus ReadFile(const std::string& path, std::string& out, std::int64_t maxB
     try {
         buf.resize(static_cast<size_t>(want));
     } catch (const std::bad_alloc&) {
+        Fail(error, Op::Read, path, ENOMEM);
         Sys().close(fd);
         return ReadStatus::Unreadable;
     }
@@ -87,37 +106,44 @@ ReadStatus ReadFile(const std::string& path, std::string& out, std::int64_t maxB
         ssize_t n = Sys().read(fd, buf.data() + got, buf.size() - got);
         if (n < 0) {
             if (errno == EINTR) continue;
+            Fail(error, Op::Read, path, errno);
             Sys().close(fd);
             return ReadStatus::Unreadable;
         }
         if (n == 0) break;  // shrank while reading: keep what is there
         got += static_cast<size_t>(n);
     }
-    if (Sys().close(fd) != 0) return ReadStatus::Unreadable;
+    if (Sys().close(fd) != 0) {
+        Fail(error, Op::Close, path, errno);
+        return ReadStatus::Unreadable;
+    }
     if (got == 0) return ReadStatus::Empty;
     buf.resize(got);
     out.swap(buf);
     return ReadStatus::Ok;
 }
 
-bool WriteFileAtomic(const std::string& path, std::string_view bytes) {
-    if (path.empty()) return false;
+bool WriteFileAtomic(const std::string& path, std::string_view bytes, IoError* error) {
+    using Op = IoError::Op;
+    if (path.empty()) return Fail(error, Op::Open, path, ENOENT);
     struct stat st {};
     bool exists = ::stat(path.c_str(), &st) == 0;
-    if (exists && !MayReplace(path, st)) return false;
-    if (!exists && errno != ENOENT) return false;
+    if (exists && !MayReplace(path, st)) return Fail(error, Op::Check, path, RefusalOf(st));
+    if (!exists && errno != ENOENT) return Fail(error, Op::Check, path, errno);
 
     static std::atomic<unsigned> serial{0};
     std::string temp =
         path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(serial.fetch_add(1));
     mode_t mode = exists ? (st.st_mode & 07777) : 0666;
     int fd = Sys().open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd < 0) return false;
+    if (fd < 0) return Fail(error, Op::Open, temp, errno);
     if (exists) ::fchmod(fd, mode);  // keep the user's permissions despite the umask
 
-    bool ok = WriteAll(fd, bytes) && Sys().fsync(fd) == 0;
-    ok = (Sys().close(fd) == 0) && ok;
-    ok = ok && Sys().rename(temp.c_str(), path.c_str()) == 0;
+    bool ok = WriteAll(fd, bytes) || Fail(error, Op::Write, temp, errno);
+    ok = ok && (Sys().fsync(fd) == 0 || Fail(error, Op::Sync, temp, errno));
+    ok = (Sys().close(fd) == 0 || (ok && Fail(error, Op::Close, temp, errno))) && ok;
+    ok = ok &&
+         (Sys().rename(temp.c_str(), path.c_str()) == 0 || Fail(error, Op::Rename, path, errno));
     if (!ok) {
         ::unlink(temp.c_str());
         return false;
@@ -126,14 +152,16 @@ bool WriteFileAtomic(const std::string& path, std::string_view bytes) {
     return true;
 }
 
-bool AppendLine(const std::string& path, std::string_view bytes) {
+bool AppendLine(const std::string& path, std::string_view bytes, IoError* error) {
+    using Op = IoError::Op;
     struct stat st {};
     const bool existed = ::stat(path.c_str(), &st) == 0;
-    if (existed && !MayReplace(path, st)) return false;
+    if (existed && !MayReplace(path, st)) return Fail(error, Op::Check, path, RefusalOf(st));
 
     int fd = Sys().open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
+    if (fd < 0) return Fail(error, Op::Open, path, errno);
     if (::fstat(fd, &st) != 0) {
+        Fail(error, Op::Check, path, errno);
         Sys().close(fd);
         return false;
     }
@@ -142,24 +170,38 @@ bool AppendLine(const std::string& path, std::string_view bytes) {
     if (oldSize > 0) {
         char last = 0;
         if (::pread(fd, &last, 1, oldSize - 1) != 1) {
+            Fail(error, Op::Read, path, errno);
             Sys().close(fd);
             return false;
         }
         if (last != '\n') line = "\r\n";
     }
     line.append(bytes);
-    bool ok = WriteAll(fd, line) && Sys().fsync(fd) == 0;
+    bool ok = WriteAll(fd, line) || Fail(error, Op::Write, path, errno);
+    ok = ok && (Sys().fsync(fd) == 0 || Fail(error, Op::Sync, path, errno));
     if (!ok) {
         // Never leave half a record behind.
         if (::ftruncate(fd, oldSize) == 0) ::fsync(fd);
     }
     if (Sys().close(fd) != 0 && ok) {
         // The record may be on disk, but a failure was reported: take it back off.
-        ok = false;
+        ok = Fail(error, Op::Close, path, errno);
         if (existed) ::truncate(path.c_str(), oldSize);
     }
     if (!ok && !existed) ::unlink(path.c_str());
     return ok;
+}
+
+FileStamp StampOf(const std::string& path) {
+    FileStamp stamp;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return stamp;
+    stamp.size = st.st_size;
+    stamp.mtimeNs = st.st_mtim.tv_sec * 1'000'000'000LL + st.st_mtim.tv_nsec;
+    stamp.ctimeNs = st.st_ctim.tv_sec * 1'000'000'000LL + st.st_ctim.tv_nsec;
+    stamp.device = st.st_dev;
+    stamp.inode = st.st_ino;
+    return stamp;
 }
 
 FolderLock::~FolderLock() {

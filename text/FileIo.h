@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "text/IoError.h"
+
 namespace qv::io {
 
 // Every file call of the core goes through this table, so tests can make any one of
@@ -28,17 +30,34 @@ enum class ReadStatus { Ok, Missing, Empty, Unreadable };
 
 // Reads at most maxBytes bytes of a regular file into out (untouched on failure). A
 // folder, or a file whose mode grants no read bit to anyone, is Unreadable, even for root.
-ReadStatus ReadFile(const std::string& path, std::string& out, std::int64_t maxBytes);
+// error, when given, learns why a read came back Unreadable.
+ReadStatus ReadFile(const std::string& path, std::string& out, std::int64_t maxBytes,
+                    IoError* error = nullptr);
 
 // Replaces the file with bytes: a temporary file in the same folder, fsync, rename.
 // A target that exists but is read-only, or is not a regular file, is refused. On any
-// failure the old file is left as it was, no temporary file remains, and false returns.
-bool WriteFileAtomic(const std::string& path, std::string_view bytes);
+// failure the old file is left as it was, no temporary file remains, and false returns
+// (error, when given, learns why).
+bool WriteFileAtomic(const std::string& path, std::string_view bytes, IoError* error = nullptr);
 
 // Appends bytes in append mode, creating the file when missing. When the file does not
 // end with "\n", "\r\n" goes first so an unterminated last line is never glued to the
-// new one. A failed write is rolled back to the old length; false on any failure.
-bool AppendLine(const std::string& path, std::string_view bytes);
+// new one. A failed write is rolled back to the old length; false on any failure (error,
+// when given, learns why).
+bool AppendLine(const std::string& path, std::string_view bytes, IoError* error = nullptr);
+
+// What a file looks like from outside: size, modification and change times, identity. A
+// copy of a file kept in memory is trusted only while its stamp is unchanged.
+struct FileStamp {
+    std::int64_t size = -1;  // -1: unknown (no file, or it could not be looked at)
+    std::int64_t mtimeNs = 0;
+    std::int64_t ctimeNs = 0;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool Known() const { return size >= 0; }
+    bool operator==(const FileStamp&) const = default;
+};
+FileStamp StampOf(const std::string& path);
 
 // An exclusive lock on a folder, held until the object is destroyed (or the process
 // ends). Locking the folder itself, not a file in it, creates nothing and survives the

@@ -24,7 +24,7 @@ protected:
 private:
     void FormShow();
     // One box naming what of the log the history could not read, if anything.
-    void TellUnreadLog();
+    void TellUnreadLog(const SentenceLog::Contents& log);
     void btOKClick();
     void btCanselClick();
 

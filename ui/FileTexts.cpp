@@ -10,9 +10,29 @@
 
 namespace qv::ui {
 
+using qv::io::IoError;
+
 QString PathText(const std::string& path) { return QString::fromLocal8Bit(path); }
 
+QString UnreadableReason(const IoError& error, const std::string& path) {
+    if (!error.Failed()) return UnreadableReason(path);
+    switch (error.err) {
+        case EISDIR:
+            return QStringLiteral("ファイルではなくフォルダになっています");
+        case EACCES:
+        case EPERM:
+            return QStringLiteral("読み取りが許可されていません");
+        case IoError::kNotRegular:
+            return QStringLiteral("通常のファイルではありません");
+        case IoError::kTooLarge:
+            return QStringLiteral("ファイルが大きすぎます");
+        default:
+            return QStringLiteral("読み込み中にエラーが起きました");
+    }
+}
+
 QString UnreadableReason(const std::string& path) {
+    // Only for a caller that carried no failed call: look at what the path is now.
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode)) return QStringLiteral("ファイルではなくフォルダになっています");
@@ -23,7 +43,51 @@ QString UnreadableReason(const std::string& path) {
     return QStringLiteral("読み込み中にエラーが起きました");
 }
 
-QString BalanceProblemText(PointBalance::Status status, const std::string& path) {
+// ---------------------------------------------------------------- the rule book
+
+QString RuleBookLoadFailureText(CRuleBook::LoadStatus status, const QString& folder,
+                                const QString& examples) {
+    const QString text = QStringLiteral("データファイルが見つかりませんでした。");
+    const QString where = QStringLiteral("\n\nフォルダ: ") + folder + QStringLiteral("\nファイル: test.dat");
+    switch (status) {
+        case CRuleBook::LoadStatus::Empty:
+            return text + QStringLiteral("\n\ntest.dat が空です。") + where;
+        case CRuleBook::LoadStatus::Unreadable:
+            return text +
+                   QStringLiteral(
+                       "\n\ntest.dat "
+                       "を読み込めません（フォルダであるか、読み取りが許可されていません）。") +
+                   where;
+        case CRuleBook::LoadStatus::NotARuleBook:
+            return text +
+                   QStringLiteral(
+                       "\n\ntest.dat の1行目がルールブックの見出し（qvrule）ではありません。") +
+                   where;
+        default:
+            return text + QStringLiteral("\n\n") + RuleBookMissingHelp(folder, examples);
+    }
+}
+
+QString RuleBookUnreadLinesText(size_t unread) {
+    return QStringLiteral(
+               "test.dat の %1 行はルールの形式でないため読み込めませんでした。"
+               "これらの行は保存しても消えずにそのまま残ります。")
+        .arg(unread);
+}
+
+QString RuleBookSaveFailureText(const std::string& path) {
+    return QStringLiteral(
+               "ルールを「%1」に保存できませんでした。\n"
+               "「%1」は保存前のまま変わっていません。\n"
+               "ファイルが読み取り専用でないか、ディスクに空きがあるか、"
+               "フォルダーがあるかを確かめて、もう一度「保存」を押してください。")
+        .arg(PathText(path));
+}
+
+// ---------------------------------------------------------------- the point balance
+
+QString BalanceProblemText(PointBalance::Status status, const std::string& path,
+                           const IoError& error) {
     const QString name = PathText(path);
     switch (status) {
         case PointBalance::Status::Missing:
@@ -35,7 +99,7 @@ QString BalanceProblemText(PointBalance::Status status, const std::string& path)
                 .arg(name);
         case PointBalance::Status::Unreadable:
             return QStringLiteral("ポイント残高のファイル「%1」を読み込めません（%2）。")
-                .arg(name, UnreadableReason(path));
+                .arg(name, UnreadableReason(error, path));
         case PointBalance::Status::WriteFailed:
             return QStringLiteral("ポイント残高のファイル「%1」に書き込めませんでした。").arg(name);
         case PointBalance::Status::Ok:
@@ -43,6 +107,8 @@ QString BalanceProblemText(PointBalance::Status status, const std::string& path)
     }
     return {};
 }
+
+// ---------------------------------------------------------------- the sentence log
 
 QString LogIssuesText(const LogReadIssues& issues, const std::string& path) {
     QString text =
@@ -75,9 +141,145 @@ QString LogIssuesText(const LogReadIssues& issues, const std::string& path) {
     return text;
 }
 
-QString LogUnreadableText(const std::string& path) {
+QString LogUnreadableText(const std::string& path, const IoError& error) {
     return QStringLiteral("判決記録のファイル「%1」を読み込めません（%2）。")
-        .arg(PathText(path), UnreadableReason(path));
+        .arg(PathText(path), UnreadableReason(error, path));
+}
+
+// ---------------------------------------------------------------- the trial
+
+QString CompositionRefusalText(const Composition& composition, int articleNumber,
+                               const std::string& logPath) {
+    const QString number = QString::number(articleNumber);
+    switch (composition.status) {
+        case Composition::Status::NoSuchArticle:
+            return number + QStringLiteral("条という条文はありません。");
+        case Composition::Status::SharesAddUpToZero:
+            return number + QStringLiteral(
+                                "条は配分設定の合計が0のため、量刑を配分できません。"
+                                "ルール編集で配分設定を見直してください。");
+        case Composition::Status::LogUnreadable:
+            return QStringLiteral("判決記録ファイル「") + PathText(logPath) +
+                   QStringLiteral("」を読み込めないため、過去10日間の適用を確かめられません。");
+        case Composition::Status::Ok:
+            break;
+    }
+    return {};
+}
+
+QString VerdictLogIssuesText(const LogReadIssues& issues, const std::string& logPath) {
+    return LogIssuesText(issues, logPath) +
+           QStringLiteral(
+               "\nそのため、過去10日間の適用に数えていない判決があるかもしれません。"
+               "読めない部分はそのまま残ります。");
+}
+
+namespace {
+QString CreditFailure(PointBalance::Status status) {
+    switch (status) {
+        case PointBalance::Status::Short:
+            return QStringLiteral("ファイルの項目が6つに満たないため");
+        case PointBalance::Status::Unreadable:
+            return QStringLiteral("ファイルを読み込めないため");
+        default:
+            return QStringLiteral("ファイルに書き込めないため");
+    }
+}
+}  // namespace
+
+QString DecisionFailureText(const Decision& decision, std::int64_t points,
+                            const std::string& logPath, const std::string& balancePath) {
+    switch (decision.status) {
+        case Decision::Status::NotRecorded:
+            return QStringLiteral(
+                       "判決を記録できませんでした（「%1」に書き込めません）。"
+                       "判決は確定しておらず、ポイントも加算していません。")
+                .arg(PathText(logPath));
+        case Decision::Status::NotCredited:
+            return QStringLiteral(
+                       "判決は「%1」に記録しましたが、%2ポイントを「%3」の残高に"
+                       "加算できませんでした（%4）。")
+                .arg(PathText(logPath), QString::number(points), PathText(balancePath),
+                     CreditFailure(decision.balance));
+        case Decision::Status::Ok:
+            break;
+    }
+    return {};
+}
+
+// ---------------------------------------------------------------- the execution report
+
+QString BalanceNotShownText(PointBalance::Status status, const std::string& path,
+                            const IoError& error) {
+    return BalanceProblemText(status, path, error) +
+           QStringLiteral("ポイント残高は表示できません。");
+}
+
+QString BalanceNotChangeableText(const std::string& path) {
+    return BalanceProblemText(PointBalance::Status::Short, path) +
+           QStringLiteral("ポイントの加算や差し引きはできません。");
+}
+
+QString LogNotListedText(const std::string& path, const IoError& error) {
+    return LogUnreadableText(path, error) + QStringLiteral("判決の一覧は表示できません。");
+}
+
+QString LogListIssuesText(const LogReadIssues& issues, const std::string& path) {
+    QString text = LogIssuesText(issues, path) +
+                   QStringLiteral(
+                       "\n読めない行は一覧に表示していません。読めない部分は、"
+                       "執行や削除でファイルを書き換えても消えずにそのまま残ります。");
+    if (issues.gluedLines > 0)
+        text += QStringLiteral(
+            "CRだけの改行がある判決は、つながったほかの判決を巻き込まないよう削除できません。");
+    return text;
+}
+
+QString MarkFailureText(bool readFailed, const std::string& logPath, const IoError& error) {
+    if (readFailed) return LogUnreadableText(logPath, error);
+    return QStringLiteral(
+               "判決記録のファイル「%1」に書き込めませんでした。執行の記録は変わっていません。")
+        .arg(PathText(logPath));
+}
+
+QString GluedDeleteRefusalText(const std::string& logPath) {
+    return QStringLiteral(
+               "この判決の行にはCRだけの改行があり、ほかの判決がつ"
+               "ながっているおそれがあるため削除できません。"
+               "「%1」の改行を直してから削除してください。")
+        .arg(PathText(logPath));
+}
+
+QString DeleteFailureText(const DeleteOutcome& outcome, const std::string& logPath,
+                          const std::string& balancePath) {
+    using Result = DeleteOutcome::Result;
+    switch (outcome.result) {
+        case Result::Deleted:
+        case Result::NotFound:
+            break;
+        case Result::LogUnreadable:
+            return LogUnreadableText(logPath, outcome.error);
+        case Result::BalanceFailed:
+            return BalanceProblemText(outcome.balance, balancePath, outcome.error) +
+                   QStringLiteral("\nポイントを差し引けないため、判決は削除しませんでした。");
+        case Result::LogWriteFailed:
+            return outcome.restored
+                       ? QStringLiteral(
+                             "判決記録のファイル「%1」に書き込めませんでした。"
+                             "判決は削除されず、ポイント残高も元のままです。")
+                             .arg(PathText(logPath))
+                       : QStringLiteral(
+                             "判決記録のファイル「%"
+                             "1」に書き込めませんでした。判決は削除されていませんが、"
+                             "ポイント残高のファイル「%2」からはポイントが差し引かれたままです。")
+                             .arg(PathText(logPath), PathText(balancePath));
+    }
+    return {};
+}
+
+QString ReportNotBookedText(PointBalance::Status status, const std::string& path,
+                            const IoError& error) {
+    return BalanceProblemText(status, path, error) + QStringLiteral("\n報告は記録されていません。");
 }
 
 QString ErrorReason(int error) {

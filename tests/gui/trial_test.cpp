@@ -1,5 +1,7 @@
 #include <sys/stat.h>
 
+#include <filesystem>
+
 #include <QComboBox>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -177,6 +179,34 @@ TEST_F(TrialTest, SharesAllZeroIsRefusedAndTheTrialStaysOpen) {
     });
     EXPECT_EQ(ReadBytes("test.log"), log_);
     EXPECT_EQ(ReadBytes("user.dat"), "a\tb\tc\t10\te\tf");
+}
+
+// Every refusal of a composition, as the verdict window words it (the core gives the
+// status only).
+TEST_F(TrialTest, RefusalsAreWordedForTheUser) {
+    TForm1 menu;
+    ASSERT_TRUE(menu.IsLoaded());
+    std::filesystem::create_directory("dir.log");
+    const struct {
+        const char* what;
+        int article;
+        const char* log;
+        QString text;
+    } cases[] = {
+        {"shares adding up to 0", 13, "test.log",
+         QStringLiteral("13条は配分設定の合計が0のため、量刑を配分できません。"
+                        "ルール編集で配分設定を見直してください。")},
+        {"no such article", 99, "test.log", QStringLiteral("99条という条文はありません。")},
+        {"log that cannot be read", 12, "dir.log",
+         QStringLiteral("判決記録ファイル「dir.log」を読み込めないため、"
+                        "過去10日間の適用を確かめられません。")},
+    };
+    for (const auto& c : cases) {
+        menu.Info()->SetLogPath(c.log);
+        TState state;
+        EXPECT_FALSE(state.Init(c.article, 5, menu.Info())) << c.what;
+        EXPECT_EQ(ShownTexts(), QStringList{c.text}) << c.what;
+    }
 }
 
 TEST_F(TrialTest, DecideFailuresAreTold) {

@@ -1,25 +1,70 @@
 #include "execution/DeleteSentence.h"
 
+#include <algorithm>
+#include <functional>
 #include <vector>
+
+#include "records/Intent.h"
+#include "records/Repair.h"
+#include "text/Numbers.h"
 
 DeleteOutcome DeleteSentence(const SentenceLog& log, const PointBalance& balance,
                              std::string_view id) {
     using Result = DeleteOutcome::Result;
     DeleteOutcome outcome;
+    // Holds the log's lock until the log is written.
     SentenceLog::Rewrite rewrite = log.PlanDelete(id);
+    if (rewrite.busy) {
+        outcome.result = Result::Busy;
+        return outcome;
+    }
     if (rewrite.read == qv::io::ReadStatus::Unreadable) {
         outcome.result = Result::LogUnreadable;
         return outcome;
     }
     if (rewrite.matched == 0) return outcome;
 
+    // Points a failed credit never put on the balance are not taken off it either.
+    const IntentRecord intent = IntentRecord::Beside(log.Path());
+    std::int64_t uncredited = intent.UncreditedPoints(id);
+    outcome.uncredited = uncredited;
     std::vector<std::int64_t> debits;
-    for (std::int64_t p : rewrite.droppedPoints)
-        if (p > 0) debits.push_back(p);
+    for (std::int64_t p : rewrite.droppedPoints) {
+        if (p <= 0) continue;
+        const std::int64_t skip = std::min(p, uncredited);
+        uncredited -= skip;
+        if (p - skip > 0) debits.push_back(p - skip);
+    }
+    const std::function<bool(const IntentEntry&)> dropNotes = [&](const IntentEntry& e) {
+        return e.kind == IntentEntry::Kind::Decide && e.id == id;
+    };
+
     std::string before;
+    qv::io::FileLock balanceLock;
+    IntentRecord::Opened opened;
     if (!debits.empty()) {
+        if (!balanceLock.Acquire(balance.Path())) {
+            outcome.result = Result::Busy;
+            return outcome;
+        }
+        // Two files: the intent goes first, so a kill in between is settled at next start.
+        IntentEntry entry;
+        entry.kind = IntentEntry::Kind::Delete;
+        entry.id = std::string(id);
+        for (std::int64_t p : debits) entry.points = qv::SaturatingAdd(entry.points, p);
+        entry.balanceBefore = BalanceMark(balance);
+        if (entry.balanceBefore != "?" && entry.balanceBefore != "-") {
+            std::int64_t after = qv::ReadInt64(entry.balanceBefore);
+            for (std::int64_t p : debits) after = std::max<std::int64_t>(0, qv::SaturatingAdd(after, -p));
+            entry.balanceAfter = after;
+            if (!intent.Open(entry, opened)) {
+                outcome.result = Result::IntentFailed;
+                return outcome;
+            }
+        }
         outcome.balance = balance.DebitDeleteEach(debits, &before);
         if (outcome.balance != PointBalance::Status::Ok) {
+            if (!opened.line.empty()) intent.Close(opened);
             outcome.result = Result::BalanceFailed;
             return outcome;
         }
@@ -27,8 +72,14 @@ DeleteOutcome DeleteSentence(const SentenceLog& log, const PointBalance& balance
     if (!log.Write(rewrite)) {
         outcome.result = Result::LogWriteFailed;
         outcome.restored = debits.empty() || balance.PutBack(before);
+        // Not put back: the intent stays, and the next start finishes the delete.
+        if (outcome.restored && !opened.line.empty()) intent.Close(opened);
         return outcome;
     }
+    if (!opened.line.empty())
+        intent.Close(opened, outcome.uncredited > 0 ? dropNotes : std::function<bool(const IntentEntry&)>());
+    else if (outcome.uncredited > 0)
+        intent.Keep([&](const IntentEntry& e) { return !dropNotes(e); });
     outcome.result = Result::Deleted;
     outcome.deleted = rewrite.matched;
     return outcome;

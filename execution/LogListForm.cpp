@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <limits>
 #include <utility>
 
 #include "execution/DeleteSentence.h"
@@ -93,6 +94,7 @@ public:
         const std::time_t seconds = static_cast<std::time_t>(qv::ReadInt64(decisionTime));
         std::tm local{};
         if (::localtime_r(&seconds, &local) == nullptr) return {};
+        if (local.tm_year > std::numeric_limits<int>::max() - 1900) return {};  // no such year
         char text[48];
         std::snprintf(text, sizeof text, "%04d/%2d/%2d", local.tm_year + 1900, local.tm_mon + 1,
                       local.tm_mday);
@@ -228,8 +230,10 @@ void TLogList::btDoneClick() {
         return;
 
     const SentenceLog log(info_->GetLogPath());
-    const SentenceLog::Rewrite rewrite = log.PlanMark(id, execute);
-    if (rewrite.read == qv::io::ReadStatus::Unreadable) {
+    const SentenceLog::Rewrite rewrite = log.PlanMark(id, execute);  // locks the log
+    if (rewrite.busy) {
+        qv::ui::MessageBox::Show(qv::ui::BusyText(info_->GetLogPath()), this);
+    } else if (rewrite.read == qv::io::ReadStatus::Unreadable) {
         qv::ui::MessageBox::Show(qv::ui::LogUnreadableText(info_->GetLogPath()), this);
     } else if (rewrite.matched > 0 && !log.Write(rewrite)) {
         qv::ui::MessageBox::Show(
@@ -265,6 +269,12 @@ void TLogList::btDeleteClick() {
             break;
         case Result::LogUnreadable:
             qv::ui::MessageBox::Show(qv::ui::LogUnreadableText(info_->GetLogPath()), this);
+            break;
+        case Result::Busy:
+            qv::ui::MessageBox::Show(qv::ui::BusyText(info_->GetLogPath()), this);
+            break;
+        case Result::IntentFailed:
+            qv::ui::MessageBox::Show(qv::ui::IntentFailedText(info_->GetLogPath()), this);
             break;
         case Result::BalanceFailed:
             qv::ui::MessageBox::Show(

@@ -13,7 +13,7 @@ using Status = PointBalance::Status;
 Status Load(const std::string& path, std::vector<std::string>& fields, size_t needed,
             std::string* raw = nullptr) {
     std::string bytes;
-    switch (qv::io::ReadFile(path, bytes, KxLimits::Lifted().maxSize)) {
+    switch (qv::io::ReadFile(path, bytes)) {
         case qv::io::ReadStatus::Ok:
             break;
         case qv::io::ReadStatus::Missing:
@@ -49,6 +49,9 @@ Status PointBalance::Read(std::vector<std::string>& fields) const {
 }
 
 Status PointBalance::Rewrite(std::span<const Change> changes, std::string* before) const {
+    // Held from the read to the write, so no other program's rewrite falls in between.
+    qv::io::FileLock lock;
+    if (!lock.Acquire(path_)) return Status::Busy;
     std::vector<std::string> fields;
     std::string old;
     Status status = Load(path_, fields, kFieldCount, &old);
@@ -59,6 +62,9 @@ Status PointBalance::Rewrite(std::span<const Change> changes, std::string* befor
         return status;
     }
     for (const Change& change : changes) {
+        if (change.delta > 0 && qv::ReadInt64(fields[kBalanceField]) >
+                                    std::numeric_limits<std::int64_t>::max() - change.delta)
+            return Status::Overflow;
         std::int64_t balance =
             qv::SaturatingAdd(qv::ReadInt64(fields[kBalanceField]), change.delta);
         if (change.floorAtZero && balance < 0) balance = 0;
@@ -94,5 +100,6 @@ Status PointBalance::DebitDeleteEach(std::span<const std::int64_t> points,
 }
 
 bool PointBalance::PutBack(std::string_view before) const {
-    return qv::io::WriteFileAtomic(path_, before);
+    qv::io::FileLock lock;
+    return lock.Acquire(path_) && qv::io::WriteFileAtomic(path_, before);
 }

@@ -16,18 +16,23 @@ public:
         Missing,     // no file
         Short,       // fewer than six fields (or empty): not written
         Unreadable,  // exists but cannot be read
-        WriteFailed  // the old file is kept
+        WriteFailed,  // the old file is kept
+        Busy,         // another program is rewriting the file: nothing written
+        Overflow      // the credit would pass the largest balance: nothing written
     };
     static constexpr size_t kBalanceField = 3;
     static constexpr size_t kFieldCount = 6;
 
     explicit PointBalance(std::string path) : path_(std::move(path)) {}
+    const std::string& Path() const { return path_; }
 
     // The fields as stored (field 3 unconverted, as the execution report shows it).
     // Ok needs at least four fields; Short otherwise.
     Status Read(std::vector<std::string>& fields) const;
     // Adds points (> 0) to the balance, nothing after field 5. A missing file is created
-    // with six fields and the credited balance, so no credit is lost.
+    // with six fields and the credited balance, so no credit is lost (never through a
+    // link whose target is missing). A credit that would pass the largest balance is
+    // refused whole (Overflow).
     Status Credit(std::int64_t points) const;
     // Takes the points of a point execution report off the balance, never below 0.
     Status DebitReport(std::int64_t points) const;

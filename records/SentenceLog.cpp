@@ -6,8 +6,6 @@
 
 namespace {
 
-constexpr std::int64_t kReadCap = KxLimits::Lifted().maxSize;
-
 // Offsets of field f of line: [begin, end). begin == npos when the line has fewer fields.
 std::pair<size_t, size_t> FieldBounds(std::string_view line, size_t f) {
     size_t begin = 0;
@@ -49,7 +47,7 @@ qv::io::ReadStatus SentenceLog::Read(Contents& out) const {
     out.bytes_.clear();
     out.records_.clear();
     out.others_.clear();
-    qv::io::ReadStatus status = qv::io::ReadFile(path_, out.bytes_, kReadCap);
+    qv::io::ReadStatus status = qv::io::ReadFile(path_, out.bytes_);
     if (status != qv::io::ReadStatus::Ok) return status;
     const char* base = out.bytes_.data();
     out.records_.reserve(out.bytes_.size() / 64);
@@ -65,7 +63,8 @@ qv::io::ReadStatus SentenceLog::Read(Contents& out) const {
 }
 
 bool SentenceLog::Append(const SentenceRecord& record) const {
-    return qv::io::AppendLine(path_, record.ToLine());
+    qv::io::FileLock lock;
+    return lock.Acquire(path_) && qv::io::AppendLine(path_, record.ToLine());
 }
 
 SentenceLog::Rewrite SentenceLog::RewriteBytes(std::string_view content, std::string_view id,
@@ -102,18 +101,24 @@ SentenceLog::Rewrite SentenceLog::RewriteBytes(std::string_view content, std::st
 }
 
 SentenceLog::Rewrite SentenceLog::Plan(std::string_view id, Change change) const {
-    std::string bytes;
-    qv::io::ReadStatus status = qv::io::ReadFile(path_, bytes, kReadCap);
-    if (status == qv::io::ReadStatus::Ok && static_cast<std::int64_t>(bytes.size()) >= kReadCap) {
-        // Only the beginning could be read: writing it back would cut the rest off.
-        status = qv::io::ReadStatus::Unreadable;
+    qv::io::FileLock lock;
+    if (!lock.Acquire(path_)) {
+        Rewrite r;
+        r.read = qv::io::ReadStatus::Unreadable;
+        r.busy = true;
+        return r;
     }
+    std::string bytes;
+    const qv::io::ReadStatus status = qv::io::ReadFile(path_, bytes);
     if (status != qv::io::ReadStatus::Ok) {
         Rewrite r;
         r.read = status;
+        r.lock = std::move(lock);
         return r;
     }
-    return RewriteBytes(bytes, id, change);
+    Rewrite r = RewriteBytes(bytes, id, change);
+    r.lock = std::move(lock);
+    return r;
 }
 
 SentenceLog::Rewrite SentenceLog::PlanMark(std::string_view id, bool executed) const {
@@ -126,5 +131,6 @@ SentenceLog::Rewrite SentenceLog::PlanDelete(std::string_view id) const {
 
 bool SentenceLog::Write(const Rewrite& rewrite) const {
     if (rewrite.read != qv::io::ReadStatus::Ok) return false;
-    return qv::io::WriteFileAtomic(path_, rewrite.bytes);
+    qv::io::FileLock lock;  // already held when the rewrite was planned here
+    return lock.Acquire(path_) && qv::io::WriteFileAtomic(path_, rewrite.bytes);
 }

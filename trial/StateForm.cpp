@@ -1,5 +1,6 @@
 #include "trial/StateForm.h"
 
+#include "records/Repair.h"
 #include "ui/Accessibility.h"
 #include "ui/FileTexts.h"
 #include "ui/MessageBox.h"
@@ -12,6 +13,10 @@ QString CreditFailure(PointBalance::Status status) {
             return QStringLiteral("ファイルの項目が6つに満たないため");
         case PointBalance::Status::Unreadable:
             return QStringLiteral("ファイルを読み込めないため");
+        case PointBalance::Status::Busy:
+            return QStringLiteral("ほかのプログラムが書き込み中のため");
+        case PointBalance::Status::Overflow:
+            return QStringLiteral("残高が上限に達するため");
         default:
             return QStringLiteral("ファイルに書き込めないため");
     }
@@ -72,6 +77,10 @@ void TState::btOKClick() {
     switch (decision.status) {
         case Decision::Status::NotRecorded:
             // Nothing was written: the window stays so the user can try again or cancel.
+            if (decision.busy) {
+                qv::ui::MessageBox::Show(qv::ui::BusyText(info_->GetLogPath()), this);
+                return;
+            }
             qv::ui::MessageBox::Show(
                 QStringLiteral("判決を記録できませんでした（「%1」に書き込めません）。"
                                "判決は確定しておらず、ポイントも加算していません。")
@@ -87,11 +96,25 @@ void TState::btOKClick() {
                     .arg(qv::ui::FromCp932(info_->GetBalancePath()),
                          CreditFailure(decision.balance)),
                 this);
+            RetryCredit(decision.id);
             break;
         case Decision::Status::Ok:
             break;
     }
     accept();
+}
+
+void TState::RetryCredit(const std::string& id) {
+    // The points are noted as not credited; offer to credit them once the file is mended.
+    const std::string& balance = info_->GetBalancePath();
+    while (qv::ui::MessageBox::Confirm(qv::ui::CreditRetryText(verdict_.points, balance))) {
+        const PointBalance::Status status = CreditPending(info_->GetLogPath(), balance, id);
+        if (status == PointBalance::Status::Ok) {
+            qv::ui::MessageBox::Show(qv::ui::CreditRetriedText(verdict_.points, balance), this);
+            return;
+        }
+        qv::ui::MessageBox::Show(qv::ui::BalanceProblemText(status, balance), this);
+    }
 }
 
 void TState::btCanselClick() { reject(); }

@@ -26,6 +26,8 @@ private:
     // One box naming what of the log the history could not read, if anything.
     void TellUnreadLog();
     void btOKClick();
+    // Offers to credit the points of decision id again until it works or is declined.
+    void RetryCredit(const std::string& id);
     void btCanselClick();
 
     CVerdict verdict_;

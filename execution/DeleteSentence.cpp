@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "records/Intent.h"
-#include "records/Repair.h"
 #include "text/Numbers.h"
 
 DeleteOutcome DeleteSentence(const SentenceLog& log, const PointBalance& balance,
@@ -26,7 +25,11 @@ DeleteOutcome DeleteSentence(const SentenceLog& log, const PointBalance& balance
 
     // Points a failed credit never put on the balance are not taken off it either.
     const IntentRecord intent = IntentRecord::Beside(log.Path());
-    std::int64_t uncredited = intent.UncreditedPoints(id);
+    std::int64_t uncredited = 0;
+    if (!intent.UncreditedPoints(id, uncredited)) {
+        outcome.result = Result::IntentFailed;
+        return outcome;
+    }
     outcome.uncredited = uncredited;
     std::vector<std::int64_t> debits;
     for (std::int64_t p : rewrite.droppedPoints) {
@@ -52,19 +55,25 @@ DeleteOutcome DeleteSentence(const SentenceLog& log, const PointBalance& balance
         entry.kind = IntentEntry::Kind::Delete;
         entry.id = std::string(id);
         for (std::int64_t p : debits) entry.points = qv::SaturatingAdd(entry.points, p);
-        entry.balanceBefore = BalanceMark(balance);
-        if (entry.balanceBefore != "?" && entry.balanceBefore != "-") {
-            std::int64_t after = qv::ReadInt64(entry.balanceBefore);
-            for (std::int64_t p : debits) after = std::max<std::int64_t>(0, qv::SaturatingAdd(after, -p));
-            entry.balanceAfter = after;
-            if (!intent.Open(entry, opened)) {
-                outcome.result = Result::IntentFailed;
-                return outcome;
-            }
+        std::vector<std::string> fields;
+        outcome.balance = balance.Read(fields);
+        if (outcome.balance == PointBalance::Status::Ok && fields.size() < PointBalance::kFieldCount)
+            outcome.balance = PointBalance::Status::Short;
+        if (outcome.balance != PointBalance::Status::Ok) {
+            outcome.result = Result::BalanceFailed;  // what the debit would meet as well
+            return outcome;
+        }
+        std::int64_t after = qv::ReadInt64(fields[PointBalance::kBalanceField]);
+        entry.balanceBefore = qv::Decimal(after);
+        for (std::int64_t p : debits) after = std::max<std::int64_t>(0, qv::SaturatingAdd(after, -p));
+        entry.balanceAfter = after;
+        if (!intent.Open(entry, opened)) {
+            outcome.result = Result::IntentFailed;
+            return outcome;
         }
         outcome.balance = balance.DebitDeleteEach(debits, &before);
         if (outcome.balance != PointBalance::Status::Ok) {
-            if (!opened.line.empty()) intent.Close(opened);
+            intent.Close(opened);
             outcome.result = Result::BalanceFailed;
             return outcome;
         }

@@ -97,12 +97,12 @@ bool IntentRecord::Keep(const std::function<bool(const IntentEntry&)>& keep) con
     return Close(Opened{}, [&](const IntentEntry& e) { return !keep(e); });
 }
 
-std::int64_t IntentRecord::UncreditedPoints(std::string_view id) const {
+bool IntentRecord::UncreditedPoints(std::string_view id, std::int64_t& points) const {
+    points = 0;
     std::vector<IntentEntry> entries;
-    Read(entries);
-    std::int64_t sum = 0;
+    if (Read(entries) == qv::io::ReadStatus::Unreadable) return false;
     for (const IntentEntry& e : entries)
         if (e.kind == IntentEntry::Kind::Decide && e.id == id && e.points > 0)
-            sum = qv::SaturatingAdd(sum, e.points);
-    return sum;
+            points = qv::SaturatingAdd(points, e.points);
+    return true;
 }

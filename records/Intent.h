@@ -56,8 +56,9 @@ public:
     // the file goes when nothing remains.
     bool Keep(const std::function<bool(const IntentEntry&)>& keep) const;
 
-    // The points of the decide entries for id: decided, but not on the balance.
-    std::int64_t UncreditedPoints(std::string_view id) const;
+    // The points of the decide entries for id: decided, but not on the balance. False
+    // when the record exists but cannot be read (then nothing is known).
+    bool UncreditedPoints(std::string_view id, std::int64_t& points) const;
 
 private:
     std::string path_;

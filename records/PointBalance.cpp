@@ -34,13 +34,13 @@ Status Load(const std::string& path, std::vector<std::string>& fields, size_t ne
     return fields.size() >= needed ? Status::Ok : Status::Short;
 }
 
-bool Save(const std::string& path, const std::vector<std::string>& fields) {
+std::string Join(const std::vector<std::string>& fields) {
     std::string out;
     for (size_t i = 0; i < fields.size(); ++i) {
         if (i > 0) out += '\t';
         out += fields[i];
     }
-    return qv::io::WriteFileAtomic(path, out);
+    return out;
 }
 }  // namespace
 
@@ -48,18 +48,19 @@ Status PointBalance::Read(std::vector<std::string>& fields) const {
     return Load(path_, fields, kBalanceField + 1);
 }
 
-Status PointBalance::Rewrite(std::span<const Change> changes, std::string* before) const {
-    // Held from the read to the write, so no other program's rewrite falls in between.
-    qv::io::FileLock lock;
-    if (!lock.Acquire(path_)) return Status::Busy;
+Status PointBalance::Compute(std::span<const Change> changes, std::string& bytes,
+                             std::string* before, std::string* mark) const {
     std::vector<std::string> fields;
     std::string old;
     Status status = Load(path_, fields, kFieldCount, &old);
     if (status == Status::Missing && !changes.empty() && changes.front().delta > 0) {
         // Nothing to keep: a fresh balance record rather than a lost credit.
         fields = {"quorvel", "1", "user", "0", "0", "0\r\n"};
+        if (mark) *mark = "-";
     } else if (status != Status::Ok) {
         return status;
+    } else if (mark) {
+        *mark = qv::Decimal(qv::ReadInt64(fields[kBalanceField]));
     }
     for (const Change& change : changes) {
         if (change.delta > 0 && qv::ReadInt64(fields[kBalanceField]) >
@@ -72,9 +73,33 @@ Status PointBalance::Rewrite(std::span<const Change> changes, std::string* befor
         // Further fields of a hand-edited file are kept; the line end goes at the very end.
         if (change.addLineEnd) fields.back() += "\r\n";
     }
-    if (!Save(path_, fields)) return Status::WriteFailed;
+    bytes = Join(fields);
     if (before) before->swap(old);
     return Status::Ok;
+}
+
+Status PointBalance::Rewrite(std::span<const Change> changes, std::string* before) const {
+    // Held from the read to the write, so no other program's rewrite falls in between.
+    qv::io::FileLock lock;
+    if (!lock.Acquire(path_)) return Status::Busy;
+    std::string bytes, old;
+    const Status status = Compute(changes, bytes, &old, nullptr);
+    if (status != Status::Ok) return status;
+    if (!qv::io::WriteFileAtomic(path_, bytes)) return Status::WriteFailed;
+    if (before) before->swap(old);
+    return Status::Ok;
+}
+
+Status PointBalance::PlanCredit(std::int64_t points, std::string& balanceBefore,
+                                std::string& bytes) const {
+    const Change change{points, false, false};
+    return Compute({&change, 1}, bytes, nullptr, &balanceBefore);
+}
+
+Status PointBalance::WritePlanned(std::string_view bytes) const {
+    qv::io::FileLock lock;
+    if (!lock.Acquire(path_)) return Status::Busy;
+    return qv::io::WriteFileAtomic(path_, bytes) ? Status::Ok : Status::WriteFailed;
 }
 
 Status PointBalance::Credit(std::int64_t points) const {

@@ -47,6 +47,12 @@ public:
     // Puts back the bytes a debit replaced, when the step that followed it failed.
     bool PutBack(std::string_view before) const;
 
+    // A credit in two steps, for a caller that holds the file's lock between them: the
+    // file as it is now gives the balance before ("-" without a file) and the new bytes;
+    // WritePlanned then writes them.
+    Status PlanCredit(std::int64_t points, std::string& balanceBefore, std::string& bytes) const;
+    Status WritePlanned(std::string_view bytes) const;
+
 private:
     struct Change {
         std::int64_t delta;
@@ -54,6 +60,8 @@ private:
         bool addLineEnd;
     };
     Status Rewrite(std::span<const Change> changes, std::string* before) const;
+    Status Compute(std::span<const Change> changes, std::string& bytes, std::string* before,
+                   std::string* mark) const;
 
     std::string path_;
 };

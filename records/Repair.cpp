@@ -138,7 +138,8 @@ PointBalance::Status CreditPending(const std::string& logPath, const std::string
     if (!logLock.Acquire(logPath) || !balanceLock.Acquire(balancePath))
         return PointBalance::Status::Busy;
     const IntentRecord intent = IntentRecord::Beside(logPath);
-    const std::int64_t points = intent.UncreditedPoints(id);
+    std::int64_t points = 0;
+    if (!intent.UncreditedPoints(id, points)) return PointBalance::Status::Unreadable;
     if (points <= 0) return PointBalance::Status::Ok;
     const PointBalance::Status status = PointBalance(balancePath).Credit(points);
     if (status != PointBalance::Status::Ok) return status;

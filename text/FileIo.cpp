@@ -370,29 +370,34 @@ void FileLock::SetWait(std::chrono::milliseconds wait) { gLockWaitMs = wait.coun
 
 bool FileLock::Acquire(const std::string& path) {
     if (Held()) return true;
-    const std::string key = Resolve(path).path + ".lock";
     auto& locks = Locks();
     const pid_t self = ::getpid();
-    if (auto it = locks.find(key); it != locks.end()) {
-        if (it->second.pid == self) {
-            ++it->second.count;
-            key_ = key;
-            return true;
-        }
-        locks.erase(it);  // a parent's, inherited over fork: not this process's lock
-    }
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(gLockWaitMs.load());
     for (;;) {
-        int fd = ::open(key.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+        const Target target = Resolve(path);
+        const std::string& key = target.path;
+        if (auto it = locks.find(key); it != locks.end()) {
+            if (it->second.pid == self) {
+                ++it->second.count;
+                key_ = key;
+                return true;
+            }
+            locks.erase(it);  // a parent's, inherited over fork: not this process's lock
+        }
+        // Nothing there yet (the first append makes it), or nothing that can be opened:
+        // there is nothing to lock, and nothing another program could rewrite either.
+        int fd = target.kind == Target::Kind::Regular
+                     ? ::open(key.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)
+                     : -1;
         if (fd < 0) {
-            // Nowhere to put a lock file: nothing can be rewritten there either.
             locks[key] = {self, -1, 1};
             key_ = key;
             return true;
         }
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            // The holder before may have removed the file as this one opened it.
+            // A rewrite renames a new file over the old one: the lock counts only when it
+            // is on the file that the name holds now.
             struct stat mine {}, now {};
             if (::fstat(fd, &mine) == 0 && ::stat(key.c_str(), &now) == 0 &&
                 mine.st_ino == now.st_ino && mine.st_dev == now.st_dev) {
@@ -420,10 +425,7 @@ void FileLock::Release() {
     auto& locks = Locks();
     auto it = locks.find(key_);
     if (it != locks.end() && it->second.pid == ::getpid() && --it->second.count == 0) {
-        if (it->second.fd >= 0) {
-            ::unlink(key_.c_str());  // while still locked, so no one waits on a removed file
-            ::close(it->second.fd);
-        }
+        if (it->second.fd >= 0) ::close(it->second.fd);
         locks.erase(it);
     }
     key_.clear();

@@ -92,11 +92,12 @@ private:
 };
 
 // An exclusive lock on the file a path leads to, shared by every path and link that
-// leads to it: a lock file "<target>.lock" beside the resolved target, removed again on
-// release. Held across a read-modify-write or an append so that two programs (two
-// folders whose files link to one) never interleave. Locking a file this process holds
-// already just counts. Where no lock file can be made (a read-only folder, which no
-// rewrite can change either), the lock is taken as held.
+// leads to it (flock on the resolved target; a lock taken on a file that a rename has
+// since replaced is dropped and taken again on the new one). Held across a
+// read-modify-write or an append so that two programs (two folders whose files link to
+// one) never interleave. Locking a file this process holds already just counts. A file
+// that is not there yet, or cannot be opened, has nothing to lock: the lock is then taken
+// as held. Creates no file.
 class FileLock {
 public:
     FileLock() = default;
@@ -115,7 +116,7 @@ public:
     static void SetWait(std::chrono::milliseconds wait);
 
 private:
-    std::string key_;  // the lock file's path while held
+    std::string key_;  // the resolved target while held
 };
 
 // The program's own leftovers of writes that a kill interrupted, beside the file path

@@ -88,15 +88,13 @@ void TState::btOKClick() {
                 this);
             return;
         case Decision::Status::NotCredited:
-            qv::ui::MessageBox::Show(
-                QStringLiteral("判決は「%1」に記録しましたが、%2ポイントを「%3」の残高に"
-                               "加算できませんでした（%4）。")
-                    .arg(logName)
-                    .arg(verdict_.points)
-                    .arg(qv::ui::FromCp932(info_->GetBalancePath()),
-                         CreditFailure(decision.balance)),
-                this);
-            RetryCredit(decision.id);
+            RetryCredit(decision.id,
+                        QStringLiteral("判決は「%1」に記録しましたが、%2ポイントを「%3」の残高に"
+                                       "加算できませんでした（%4）。")
+                            .arg(logName)
+                            .arg(verdict_.points)
+                            .arg(qv::ui::FromCp932(info_->GetBalancePath()),
+                                 CreditFailure(decision.balance)));
             break;
         case Decision::Status::Ok:
             break;
@@ -104,16 +102,18 @@ void TState::btOKClick() {
     accept();
 }
 
-void TState::RetryCredit(const std::string& id) {
-    // The points are noted as not credited; offer to credit them once the file is mended.
-    const std::string& balance = info_->GetBalancePath();
-    while (qv::ui::MessageBox::Confirm(qv::ui::CreditRetryText(verdict_.points, balance))) {
+void TState::RetryCredit(const std::string& id, QString why) {
+    // The points are noted as not credited: one box says why and offers to credit them
+    // again once the file is mended.
+    const std::string balance = info_->GetBalancePath();
+    const QString retry = qv::ui::CreditRetryText(verdict_.points, balance);
+    while (qv::ui::MessageBox::Confirm(why + QStringLiteral("\n\n") + retry)) {
         const PointBalance::Status status = CreditPending(info_->GetLogPath(), balance, id);
         if (status == PointBalance::Status::Ok) {
             qv::ui::MessageBox::Show(qv::ui::CreditRetriedText(verdict_.points, balance), this);
             return;
         }
-        qv::ui::MessageBox::Show(qv::ui::BalanceProblemText(status, balance), this);
+        why = qv::ui::BalanceProblemText(status, balance);
     }
 }
 

@@ -26,8 +26,9 @@ private:
     // One box naming what of the log the history could not read, if anything.
     void TellUnreadLog();
     void btOKClick();
-    // Offers to credit the points of decision id again until it works or is declined.
-    void RetryCredit(const std::string& id);
+    // Says why the points of decision id are not on the balance and offers to credit
+    // them again, until that works or the user declines.
+    void RetryCredit(const std::string& id, QString why);
     void btCanselClick();
 
     CVerdict verdict_;

@@ -5,7 +5,6 @@
 #include <string_view>
 
 #include "records/Intent.h"
-#include "records/Repair.h"
 #include "rulebook/Info.h"
 #include "rulebook/RuleBook.h"
 #include "rulebook/Tenths.h"
@@ -223,11 +222,16 @@ Decision DecideVerdict(const CVerdict& verdict, const CInfo& info, qv::Seconds d
     const IntentRecord intent = IntentRecord::Beside(log.Path());
     IntentRecord::Opened opened;
     IntentEntry entry;
+    std::string credited;  // the balance file's bytes after the credit
+    PointBalance::Status planned = PointBalance::Status::Ok;
     if (verdict.points > 0) {
+        // The credit is worked out first, under the lock, so the intent can say what the
+        // balance was; it is written only after the record is in the log.
+        planned = balance.PlanCredit(verdict.points, entry.balanceBefore, credited);
+        if (planned != PointBalance::Status::Ok) entry.balanceBefore = "?";
         entry.id = d.id;
         entry.points = verdict.points;
         entry.logSize = qv::io::FileSize(log.Path());
-        entry.balanceBefore = BalanceMark(balance);
         if (!intent.Open(entry, opened)) {
             d.status = Decision::Status::NotRecorded;
             return d;
@@ -239,7 +243,7 @@ Decision DecideVerdict(const CVerdict& verdict, const CInfo& info, qv::Seconds d
         return d;
     }
     if (verdict.points > 0) {
-        d.balance = balance.Credit(verdict.points);
+        d.balance = planned == PointBalance::Status::Ok ? balance.WritePlanned(credited) : planned;
         if (d.balance != PointBalance::Status::Ok) {
             d.status = Decision::Status::NotCredited;
             // The entry stays as the note that these points are not on the balance; "?"

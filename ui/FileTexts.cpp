@@ -100,7 +100,7 @@ QString LogUnreadableText(const std::string& path) {
 }
 
 QString IntentFailedText(const std::string& logPath) {
-    return QStringLiteral("途中で終了しても直せるよう先に書く記録「%1」に書き込めないため、"
+    return QStringLiteral("途中で終了しても直せるよう先に書く記録「%1」を読み書きできないため、"
                           "判決は削除しませんでした。ポイント残高も元のままです。")
         .arg(PathText(IntentRecord::Beside(logPath).Path()));
 }

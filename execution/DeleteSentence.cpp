@@ -57,7 +57,8 @@ DeleteOutcome DeleteSentence(const SentenceLog& log, const PointBalance& balance
         for (std::int64_t p : debits) entry.points = qv::SaturatingAdd(entry.points, p);
         std::vector<std::string> fields;
         outcome.balance = balance.Read(fields);
-        if (outcome.balance == PointBalance::Status::Ok && fields.size() < PointBalance::kFieldCount)
+        if (outcome.balance == PointBalance::Status::Ok &&
+            fields.size() < PointBalance::kFieldCount)
             outcome.balance = PointBalance::Status::Short;
         if (outcome.balance != PointBalance::Status::Ok) {
             outcome.result = Result::BalanceFailed;  // what the debit would meet as well
@@ -65,7 +66,8 @@ DeleteOutcome DeleteSentence(const SentenceLog& log, const PointBalance& balance
         }
         std::int64_t after = qv::ReadInt64(fields[PointBalance::kBalanceField]);
         entry.balanceBefore = qv::Decimal(after);
-        for (std::int64_t p : debits) after = std::max<std::int64_t>(0, qv::SaturatingAdd(after, -p));
+        for (std::int64_t p : debits)
+            after = std::max<std::int64_t>(0, qv::SaturatingAdd(after, -p));
         entry.balanceAfter = after;
         if (!intent.Open(entry, opened)) {
             outcome.result = Result::IntentFailed;
@@ -86,7 +88,8 @@ DeleteOutcome DeleteSentence(const SentenceLog& log, const PointBalance& balance
         return outcome;
     }
     if (!opened.line.empty())
-        intent.Close(opened, outcome.uncredited > 0 ? dropNotes : std::function<bool(const IntentEntry&)>());
+        intent.Close(
+            opened, outcome.uncredited > 0 ? dropNotes : std::function<bool(const IntentEntry&)>());
     else if (outcome.uncredited > 0)
         intent.Keep([&](const IntentEntry& e) { return !dropNotes(e); });
     outcome.result = Result::Deleted;

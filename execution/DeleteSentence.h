@@ -20,14 +20,15 @@ struct DeleteOutcome {
     };
     Result result = Result::NotFound;
     PointBalance::Status balance = PointBalance::Status::Ok;
-    size_t deleted = 0;    // records left out of the log
-    bool restored = true;  // LogWriteFailed: the balance has its old bytes again
+    size_t deleted = 0;           // records left out of the log
+    bool restored = true;         // LogWriteFailed: the balance has its old bytes again
     std::int64_t uncredited = 0;  // points of the records never credited, so not debited
 };
 
 // Deletes every record of the log whose identifier is id and takes the points of each
 // (those above 0, less what a failed credit never put on the balance) off the balance,
-// the balance first, under the locks of both files and with an intent entry around them. A debit that cannot be made leaves
-// both files untouched; a log that cannot be written gets the balance put back.
+// the balance first, under the locks of both files and with an intent entry around them. A debit
+// that cannot be made leaves both files untouched; a log that cannot be written gets the balance
+// put back.
 DeleteOutcome DeleteSentence(const SentenceLog& log, const PointBalance& balance,
                              std::string_view id);

@@ -13,9 +13,9 @@ class PointBalance {
 public:
     enum class Status {
         Ok,
-        Missing,     // no file
-        Short,       // fewer than six fields (or empty): not written
-        Unreadable,  // exists but cannot be read
+        Missing,      // no file
+        Short,        // fewer than six fields (or empty): not written
+        Unreadable,   // exists but cannot be read
         WriteFailed,  // the old file is kept
         Busy,         // another program is rewriting the file: nothing written
         Overflow      // the credit would pass the largest balance: nothing written

@@ -143,8 +143,7 @@ PointBalance::Status CreditPending(const std::string& logPath, const std::string
     if (points <= 0) return PointBalance::Status::Ok;
     const PointBalance::Status status = PointBalance(balancePath).Credit(points);
     if (status != PointBalance::Status::Ok) return status;
-    intent.Keep([&](const IntentEntry& e) {
-        return !(e.kind == IntentEntry::Kind::Decide && e.id == id);
-    });
+    intent.Keep(
+        [&](const IntentEntry& e) { return !(e.kind == IntentEntry::Kind::Decide && e.id == id); });
     return status;
 }

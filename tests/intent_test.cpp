@@ -1,9 +1,10 @@
 // The intent record: points a failed credit never put on the balance are remembered,
 // never debited, and credited later; open actions found at start-up are settled.
+#include "records/Intent.h"
+
 #include <gtest/gtest.h>
 
 #include "execution/DeleteSentence.h"
-#include "records/Intent.h"
 #include "records/Repair.h"
 #include "rulebook/Info.h"
 #include "tests/support/TestFiles.h"
@@ -44,8 +45,8 @@ TEST_F(Intent, PointsNeverCreditedAreNeverDebited) {
     const Decision d = DecideVerdict(verdict_, info_, 1700000000);
     ASSERT_EQ(d.status, Decision::Status::NotCredited);
     EXPECT_EQ(ReadBytes("test.log"), kOther + kRecord) << "the record stays";
-    EXPECT_EQ(ReadBytes("intent.dat"), "decide\t1700000000\t9\t" +
-                                           std::to_string(kOther.size()) + "\t?\r\n")
+    EXPECT_EQ(ReadBytes("intent.dat"),
+              "decide\t1700000000\t9\t" + std::to_string(kOther.size()) + "\t?\r\n")
         << "the points are remembered as not credited";
 
     // The balance file is mended; deleting the record takes nothing off.
@@ -83,32 +84,78 @@ TEST_F(Intent, StartUpSettlesEveryOpenAction) {
         std::vector<What> told;
         std::string intentAfter = "<missing>";
     } cases[] = {
-        {"decide killed before the append", kOther, Balance(20),
-         "decide\t1700000000\t9\t" + size + "\t20\r\n", kOther, Balance(20),
+        {"decide killed before the append",
+         kOther,
+         Balance(20),
+         "decide\t1700000000\t9\t" + size + "\t20\r\n",
+         kOther,
+         Balance(20),
          {What::DecideNotRecorded}},
-        {"decide killed between the files", kOther + kRecord, Balance(20),
-         "decide\t1700000000\t9\t" + size + "\t20\r\n", kOther + kRecord, "q\t1\tu\t29\t0\t0\r\n",
+        {"decide killed between the files",
+         kOther + kRecord,
+         Balance(20),
+         "decide\t1700000000\t9\t" + size + "\t20\r\n",
+         kOther + kRecord,
+         "q\t1\tu\t29\t0\t0\r\n",
          {What::DecideCredited}},
-        {"decide killed after both", kOther + kRecord, Balance(29),
-         "decide\t1700000000\t9\t" + size + "\t20\r\n", kOther + kRecord, Balance(29), {}},
-        {"a record with the same identifier before it does not count", kRecord, Balance(20),
-         "decide\t1700000000\t9\t" + std::to_string(kRecord.size()) + "\t20\r\n", kRecord,
-         Balance(20), {What::DecideNotRecorded}},
-        {"a credit that failed, the file mended", kOther + kRecord, Balance(29),
-         "decide\t1700000000\t9\t" + size + "\t?\r\n", kOther + kRecord, "q\t1\tu\t38\t0\t0\r\n",
+        {"decide killed after both",
+         kOther + kRecord,
+         Balance(29),
+         "decide\t1700000000\t9\t" + size + "\t20\r\n",
+         kOther + kRecord,
+         Balance(29),
+         {}},
+        {"a record with the same identifier before it does not count",
+         kRecord,
+         Balance(20),
+         "decide\t1700000000\t9\t" + std::to_string(kRecord.size()) + "\t20\r\n",
+         kRecord,
+         Balance(20),
+         {What::DecideNotRecorded}},
+        {"a credit that failed, the file mended",
+         kOther + kRecord,
+         Balance(29),
+         "decide\t1700000000\t9\t" + size + "\t?\r\n",
+         kOther + kRecord,
+         "q\t1\tu\t38\t0\t0\r\n",
          {What::DecideCredited}},
-        {"a credit that failed, still broken", kOther + kRecord, "q\tshort",
-         "decide\t1700000000\t9\t" + size + "\t?\r\n", kOther + kRecord, "q\tshort", {},
+        {"a credit that failed, still broken",
+         kOther + kRecord,
+         "q\tshort",
+         "decide\t1700000000\t9\t" + size + "\t?\r\n",
+         kOther + kRecord,
+         "q\tshort",
+         {},
          "decide\t1700000000\t9\t" + size + "\t?\r\n"},
-        {"delete killed before the debit", kOther + kRecord, Balance(20),
-         "delete\t1700000000\t9\t20\t11\r\n", kOther + kRecord, Balance(20), {What::DeleteNotMade}},
-        {"delete killed between the files", kOther + kRecord, "q\t1\tu\t11\t0\t0\r\n\r\n",
-         "delete\t1700000000\t9\t20\t11\r\n", kOther, "q\t1\tu\t11\t0\t0\r\n\r\n",
+        {"delete killed before the debit",
+         kOther + kRecord,
+         Balance(20),
+         "delete\t1700000000\t9\t20\t11\r\n",
+         kOther + kRecord,
+         Balance(20),
+         {What::DeleteNotMade}},
+        {"delete killed between the files",
+         kOther + kRecord,
+         "q\t1\tu\t11\t0\t0\r\n\r\n",
+         "delete\t1700000000\t9\t20\t11\r\n",
+         kOther,
+         "q\t1\tu\t11\t0\t0\r\n\r\n",
          {What::DeleteFinished}},
-        {"delete killed after both", kOther, "q\t1\tu\t11\t0\t0\r\n\r\n",
-         "delete\t1700000000\t9\t20\t11\r\n", kOther, "q\t1\tu\t11\t0\t0\r\n\r\n", {}},
-        {"a line this version does not know is kept", kOther, Balance(20),
-         "ledger\t1\r\n", kOther, Balance(20), {}, "ledger\t1\r\n"},
+        {"delete killed after both",
+         kOther,
+         "q\t1\tu\t11\t0\t0\r\n\r\n",
+         "delete\t1700000000\t9\t20\t11\r\n",
+         kOther,
+         "q\t1\tu\t11\t0\t0\r\n\r\n",
+         {}},
+        {"a line this version does not know is kept",
+         kOther,
+         Balance(20),
+         "ledger\t1\r\n",
+         kOther,
+         Balance(20),
+         {},
+         "ledger\t1\r\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

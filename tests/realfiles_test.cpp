@@ -1,7 +1,7 @@
 // The data files as users really keep them: links into a synced folder, hard links,
 // files of a shared group, FIFOs, another program on the same log, leftovers of a kill.
-#include <gtest/gtest.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -184,7 +184,8 @@ TEST_F(RealFiles, ALinkWhoseTargetIsMissingIsReportedAndNeverWrittenOver) {
     EXPECT_FALSE(qv::io::WriteFileAtomic("test.dat", "x"));
     EXPECT_FALSE(qv::io::AppendLine("test.dat", "x"));
     EXPECT_TRUE(fs::is_empty("unplugged-but-there"));
-    for (const char* link : {"user.dat", "test.log", "test.dat"}) EXPECT_TRUE(IsSymlink(link)) << link;
+    for (const char* link : {"user.dat", "test.log", "test.dat"})
+        EXPECT_TRUE(IsSymlink(link)) << link;
     EXPECT_FALSE(fs::exists("unplugged"));
     EXPECT_FALSE(qv::test::Exists("intent.dat"));
 }
@@ -227,8 +228,8 @@ TEST_F(RealFiles, ARewriteKeepsOwnerGroupModeAndAcl) {
     };
     struct {
         std::uint32_t version = 2;
-        Entry e[5] = {{0x01, 6, ~0u}, {0x02, 6, 1234}, {0x04, 4, ~0u}, {0x10, 6, ~0u},
-                      {0x20, 0, ~0u}};
+        Entry e[5] = {
+            {0x01, 6, ~0u}, {0x02, 6, 1234}, {0x04, 4, ~0u}, {0x10, 6, ~0u}, {0x20, 0, ~0u}};
     } acl;
     const bool withAcl =
         ::setxattr("user.dat", "system.posix_acl_access", &acl, sizeof acl, 0) == 0;
@@ -361,8 +362,8 @@ TEST_F(RealFiles, TwoFoldersLinkedToOneLogNeverLoseAnAppend) {
               static_cast<int>(DeleteOutcome::Result::Busy));
     held.Release();
     // Free again: the other folder's append goes in.
-    EXPECT_EQ(InChild([] { return SentenceLog("b/test.log").Append(Record("1700001000")) ? 0 : 1; }),
-              0);
+    EXPECT_EQ(
+        InChild([] { return SentenceLog("b/test.log").Append(Record("1700001000")) ? 0 : 1; }), 0);
     EXPECT_NE(ReadBytes("a/test.log").find("1700001000"), std::string::npos);
     EXPECT_EQ(qv::test::ListDir(), "a\nb\n") << "locking leaves no file";
     qv::io::FileLock::SetWait(std::chrono::milliseconds(2000));
@@ -370,7 +371,8 @@ TEST_F(RealFiles, TwoFoldersLinkedToOneLogNeverLoseAnAppend) {
 
 TEST_F(RealFiles, ACreditPastTheLargestBalanceIsReportedNotDropped) {
     const std::string max = std::to_string(std::numeric_limits<std::int64_t>::max());
-    for (const std::string& balance : {max, std::to_string(std::numeric_limits<std::int64_t>::max() - 5)}) {
+    for (const std::string& balance :
+         {max, std::to_string(std::numeric_limits<std::int64_t>::max() - 5)}) {
         SCOPED_TRACE(balance);
         const std::string bytes = "quorvel\t1\tuser\t" + balance + "\t0\t0\r\n";
         WriteBytes("user.dat", bytes);

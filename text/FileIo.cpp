@@ -100,8 +100,7 @@ bool OverwriteInPlace(const std::string& target, std::string_view bytes) {
 
 // The in-place rewrite: the complete new bytes sit synced in `copy` first, so a kill
 // midway is finished from it at the next start.
-bool RewriteInPlace(const std::string& staged, const std::string& target,
-                    std::string_view bytes) {
+bool RewriteInPlace(const std::string& staged, const std::string& target, std::string_view bytes) {
     std::string old;
     if (ReadFile(target, old) == ReadStatus::Unreadable) {
         ::unlink(staged.c_str());
@@ -123,9 +122,7 @@ bool RewriteInPlace(const std::string& staged, const std::string& target,
     return true;
 }
 
-bool ProcessGone(pid_t pid) {
-    return pid != ::getpid() && ::kill(pid, 0) != 0 && errno == ESRCH;
-}
+bool ProcessGone(pid_t pid) { return pid != ::getpid() && ::kill(pid, 0) != 0 && errno == ESRCH; }
 
 // PID of a name "<base>.<kind>-PID-N", or 0 when the name is not of that form.
 pid_t LeftoverPid(const std::string& name, const std::string& prefix) {
@@ -201,7 +198,7 @@ ReadStatus ReadFile(const std::string& path, std::string& out, std::int64_t maxB
         if (errno != ENOENT) return ReadStatus::Unreadable;
         // A link to a missing file is not a missing file: nothing may be made in its place.
         return Resolve(path).kind == Target::Kind::Dangling ? ReadStatus::Unreadable
-                                                             : ReadStatus::Missing;
+                                                            : ReadStatus::Missing;
     }
     struct stat st {};
     // A mode without any read bit means "do not read this", for root as well: root's
@@ -268,9 +265,8 @@ bool WriteFileAtomic(const std::string& path, std::string_view bytes) {
     bool inPlace = false;
     if (exists) {
         struct stat made {};
-        if (::fstat(fd, &made) != 0 ||
-            ((made.st_uid != st.st_uid || made.st_gid != st.st_gid) &&
-             ::fchown(fd, st.st_uid, st.st_gid) != 0))
+        if (::fstat(fd, &made) != 0 || ((made.st_uid != st.st_uid || made.st_gid != st.st_gid) &&
+                                        ::fchown(fd, st.st_uid, st.st_gid) != 0))
             inPlace = true;
         ::fchmod(fd, mode);  // the user's permissions despite the umask (and after chown)
         if (!CopyAcl(target, fd)) inPlace = true;
@@ -297,8 +293,7 @@ bool AppendLine(const std::string& path, std::string_view bytes) {
     const bool existed = t.kind == Target::Kind::Regular;
     if (existed && (::stat(target.c_str(), &st) != 0 || !MayReplace(target, st))) return false;
 
-    int fd = Sys().open(target.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK,
-                        0666);
+    int fd = Sys().open(target.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0) return false;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         Sys().close(fd);
@@ -398,7 +393,8 @@ bool FileLock::Acquire(const std::string& path) {
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
             // A rewrite renames a new file over the old one: the lock counts only when it
             // is on the file that the name holds now.
-            struct stat mine {}, now {};
+            struct stat mine {
+            }, now{};
             if (::fstat(fd, &mine) == 0 && ::stat(key.c_str(), &now) == 0 &&
                 mine.st_ino == now.st_ino && mine.st_dev == now.st_dev) {
                 locks[key] = {self, fd, 1};

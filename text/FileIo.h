@@ -31,8 +31,8 @@ void SetSysCalls(const SysCalls* calls);
 struct Target {
     enum class Kind {
         Regular,
-        Missing,     // nothing there, and no link leads here: a new file may be made
-        Dangling,    // a symbolic link whose target is missing
+        Missing,   // nothing there, and no link leads here: a new file may be made
+        Dangling,  // a symbolic link whose target is missing
         Directory,
         Fifo,
         OtherKind,   // a device, a socket

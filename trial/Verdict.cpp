@@ -48,7 +48,8 @@ const Phrases& P() {
         Cp("\r\n\r\n判決理由\r\n\r\n"),
         Cp("ポイント:"),
         Cp("条という条文はありません。"),
-        Cp("条は配分設定の合計が0のため、量刑を配分できません。ルール編集で配分設定を見直してください。"),
+        Cp("条は配分設定の合計が0のため、量刑を配分できません。ルール編集で配分設定を見直してくださ"
+           "い。"),
         Cp("判決記録ファイル「"),
         Cp("」を読み込めないため、過去10日間の適用を確かめられません。"),
     };
@@ -86,8 +87,7 @@ std::int64_t Increase(std::int64_t historySum, std::int64_t historyCount, int cu
     const Extended sumAsDouble = static_cast<double>(historySum);
     const double inner =
         static_cast<double>(std::sqrt(sumAsDouble) * static_cast<Extended>(historyCount));
-    const double outer =
-        static_cast<double>(std::sqrt(static_cast<Extended>(inner)) * cumFactor);
+    const double outer = static_cast<double>(std::sqrt(static_cast<Extended>(inner)) * cumFactor);
     return ToInteger(std::ceil(outer));
 }
 
@@ -163,9 +163,9 @@ Composition ComposeVerdict(int articleNumber, int level, const CInfo& info, qv::
     // Each portion is rounded up by itself; nothing is carried between them.
     std::string lines;
     for (int i = 0; i < CRule::kShareCount; ++i) {
-        const double portion = static_cast<double>(
-            static_cast<Extended>(rule->GetShare(i)) / static_cast<Extended>(shareSum) *
-            static_cast<Extended>(v.total));
+        const double portion =
+            static_cast<double>(static_cast<Extended>(rule->GetShare(i)) /
+                                static_cast<Extended>(shareSum) * static_cast<Extended>(v.total));
         auto& count = v.counts[static_cast<size_t>(i)];
         if (i == CRule::kShareCount - 1) {
             count = ToInteger(std::ceil(portion));
@@ -173,8 +173,7 @@ Composition ComposeVerdict(int articleNumber, int level, const CInfo& info, qv::
         }
         const int weight = book->GetImpWeight(i);
         if (weight <= 0) continue;  // an implement worth nothing takes no units
-        count = ToInteger(
-            std::ceil(static_cast<double>(portion / (weight * qv::kTenth))));
+        count = ToInteger(std::ceil(static_cast<double>(portion / (weight * qv::kTenth))));
         if (count > 0) {
             const std::string entry = book->GetImpName(i) + ":" + qv::Decimal(count);
             lines += entry + "\r\n";

@@ -16,7 +16,10 @@ QString UnreadableReason(const std::string& path) {
     const qv::io::Target target = qv::io::Resolve(path);
     switch (target.kind) {
         case qv::io::Target::Kind::Dangling:
-            return QStringLiteral("リンク先「%1」が見つかりません。ドライブや共有フォルダがつながっているか確かめてください")
+            return QStringLiteral(
+                       "リンク先「%"
+                       "1」が見つかりません。ドライブや共有フォルダがつながっているか確かめてくださ"
+                       "い")
                 .arg(PathText(target.path));
         case qv::io::Target::Kind::Fifo:
             return QStringLiteral("名前付きパイプ（FIFO）で、通常のファイルではありません");
@@ -55,7 +58,9 @@ QString BalanceProblemText(PointBalance::Status status, const std::string& path)
         case PointBalance::Status::Busy:
             return BusyText(path);
         case PointBalance::Status::Overflow:
-            return QStringLiteral("ポイント残高のファイル「%1」の残高が上限（%2）に達するため、加算できません。")
+            return QStringLiteral(
+                       "ポイント残高のファイル「%1」の残高が上限（%"
+                       "2）に達するため、加算できません。")
                 .arg(name, QString::number(std::numeric_limits<std::int64_t>::max()));
         case PointBalance::Status::Ok:
             break;
@@ -100,21 +105,24 @@ QString LogUnreadableText(const std::string& path) {
 }
 
 QString IntentFailedText(const std::string& logPath) {
-    return QStringLiteral("途中で終了しても直せるよう先に書く記録「%1」を読み書きできないため、"
-                          "判決は削除しませんでした。ポイント残高も元のままです。")
+    return QStringLiteral(
+               "途中で終了しても直せるよう先に書く記録「%1」を読み書きできないため、"
+               "判決は削除しませんでした。ポイント残高も元のままです。")
         .arg(PathText(IntentRecord::Beside(logPath).Path()));
 }
 
 QString BusyText(const std::string& path) {
-    return QStringLiteral("「%1」はほかのプログラムが書き込み中です。しばらくしてからもう一度試してください。"
-                          "何も書き込んでいません。")
+    return QStringLiteral(
+               "「%1」はほかのプログラムが書き込み中です。しばらくしてからもう一度試してください。"
+               "何も書き込んでいません。")
         .arg(PathText(path));
 }
 
 QString CreditRetryText(std::int64_t points, const std::string& balancePath) {
-    return QStringLiteral("加算できなかった%1ポイントは、あとから加算できます（覚えてあります）。"
-                          "「%2」を直してからOKを押すと、もう一度加算します。"
-                          "キャンセルした場合は、次に起動したときに加算します。")
+    return QStringLiteral(
+               "加算できなかった%1ポイントは、あとから加算できます（覚えてあります）。"
+               "「%2」を直してからOKを押すと、もう一度加算します。"
+               "キャンセルした場合は、次に起動したときに加算します。")
         .arg(points)
         .arg(PathText(balancePath));
 }
@@ -136,36 +144,43 @@ QString StartRepairText(const StartRepair& repair, const std::string& logPath,
         const QString id = PathText(item.id);
         switch (item.what) {
             case What::DecideNotRecorded:
-                lines << QStringLiteral("・識別子%1の判決は「%2」に記録される前に終了していたため、"
-                                        "記録されていません。ポイントも加算していません。")
+                lines << QStringLiteral(
+                             "・識別子%1の判決は「%2」に記録される前に終了していたため、"
+                             "記録されていません。ポイントも加算していません。")
                              .arg(id, log);
                 break;
             case What::DecideCredited:
-                lines << QStringLiteral("・識別子%1の判決は記録済みでしたが、%2ポイントが「%3」の"
-                                        "残高に加算されていなかったため、加算しました。")
+                lines << QStringLiteral(
+                             "・識別子%1の判決は記録済みでしたが、%2ポイントが「%3」の"
+                             "残高に加算されていなかったため、加算しました。")
                              .arg(id, QString::number(item.points), balance);
                 break;
             case What::DeleteNotMade:
-                lines << QStringLiteral("・識別子%1の判決の削除は、ポイントを差し引く前に終了して"
-                                        "いたため、行われていません。判決は残っています。")
+                lines << QStringLiteral(
+                             "・識別子%1の判決の削除は、ポイントを差し引く前に終了して"
+                             "いたため、行われていません。判決は残っています。")
                              .arg(id);
                 break;
             case What::DeleteFinished:
-                lines << QStringLiteral("・識別子%1の判決の削除は、ポイントを差し引いたところで"
-                                        "終了していたため、「%2」からの削除を済ませました。")
+                lines << QStringLiteral(
+                             "・識別子%1の判決の削除は、ポイントを差し引いたところで"
+                             "終了していたため、「%2」からの削除を済ませました。")
                              .arg(id, log);
                 break;
             case What::DeleteUnfinished:
-                lines << QStringLiteral("・識別子%1の判決の削除が途中で終了していますが、今は"
-                                        "仕上げられませんでした。次に起動したときにもう一度試みます。")
+                lines << QStringLiteral(
+                             "・識別子%1の判決の削除が途中で終了していますが、今は"
+                             "仕上げられませんでした。次に起動したときにもう一度試みます。")
                              .arg(id);
                 break;
         }
     }
     for (const std::string& path : repair.copiesFinished)
-        lines << QStringLiteral("・書き換えの途中で終了していた「%1」を、新しい内容で仕上げました。")
+        lines << QStringLiteral(
+                     "・書き換えの途中で終了していた「%1」を、新しい内容で仕上げました。")
                      .arg(PathText(path));
-    return QStringLiteral("前回の終了時に途中だった処理を直しました。\n") + lines.join(QStringLiteral("\n"));
+    return QStringLiteral("前回の終了時に途中だった処理を直しました。\n") +
+           lines.join(QStringLiteral("\n"));
 }
 
 }  // namespace qv::ui

@@ -56,7 +56,7 @@ Status PointBalance::Compute(std::span<const Change> changes, std::string& bytes
     if (status == Status::Missing && !changes.empty() && changes.front().delta > 0) {
         // Nothing to keep: a fresh balance record rather than a lost credit.
         fields = {"quorvel", "1", "user", "0", "0", "0\r\n"};
-        if (mark) *mark = "-";
+        if (mark) mark->assign(1, '-');
     } else if (status != Status::Ok) {
         return status;
     } else if (mark) {

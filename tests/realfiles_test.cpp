@@ -346,8 +346,9 @@ TEST_F(RealFiles, TwoFoldersLinkedToOneLogNeverLoseAnAppend) {
     ASSERT_TRUE(wrote);
     EXPECT_EQ(appended, 1) << "0: appended while a held the log; 2: failed otherwise";
     const std::string log = ReadBytes("a/test.log");
-    if (appended == 0)
+    if (appended == 0) {
         EXPECT_NE(log.find("1700000999"), std::string::npos) << "a reported decision was wiped";
+    }
 
     // The balance through the hard link: busy while the other name's holder has it.
     qv::io::FileLock held;

@@ -8,6 +8,7 @@
 #include <QUrl>
 
 #include "execution/LogListForm.h"
+#include "records/Repair.h"
 #include "rules/RuleEditForm.h"
 #include "trial/JudgeForm.h"
 #include "ui/Accessibility.h"
@@ -89,6 +90,13 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     info_.SetRuleBook(&ruleBook_);
     info_.SetLogPath("test.log");
     info_.SetBalancePath("user.dat");
+    if (loaded_) {
+        // A run that ended midway (a kill, a power cut) is settled before any window opens.
+        const QString repaired = qv::ui::StartRepairText(
+            RepairAtStart("test.dat", info_.GetLogPath(), info_.GetBalancePath()),
+            info_.GetLogPath(), info_.GetBalancePath());
+        if (!repaired.isEmpty()) qv::ui::MessageBox::Show(repaired);
+    }
 }
 
 void TForm1::btnRuleClick() {

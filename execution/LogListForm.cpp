@@ -5,6 +5,7 @@
 #include <QStyle>
 #include <algorithm>
 #include <ctime>
+#include <limits>
 #include <utility>
 
 #include "execution/DeleteSentence.h"
@@ -150,7 +151,9 @@ void TLogList::btDoneClick() {
     // is written becomes the copy: the list is refilled without reading the log again.
     const SentenceLog log(info_->GetLogPath());
     SentenceLog::Rewrite rewrite = log.PlanMark(id, execute, &model_->Contents());
-    if (rewrite.read == qv::io::ReadStatus::Unreadable) {
+    if (rewrite.busy) {
+        qv::ui::MessageBox::Show(qv::ui::BusyText(info_->GetLogPath()), this);
+    } else if (rewrite.read == qv::io::ReadStatus::Unreadable) {
         qv::ui::MessageBox::Show(qv::ui::MarkFailureText(true, info_->GetLogPath(), rewrite.error),
                                  this);
     } else if (rewrite.matched > 0) {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <limits>
 #include <utility>
 
 #include "records/LogIssues.h"
@@ -78,6 +79,7 @@ QString LogListModel::DateText(std::string_view decisionTime) {
     const std::time_t seconds = static_cast<std::time_t>(qv::ReadInt64(decisionTime));
     std::tm local{};
     if (::localtime_r(&seconds, &local) == nullptr) return {};
+    if (local.tm_year > std::numeric_limits<int>::max() - 1900) return {};  // no such year
     char text[48];
     std::snprintf(text, sizeof text, "%04d/%2d/%2d", local.tm_year + 1900, local.tm_mon + 1,
                   local.tm_mday);

@@ -14,7 +14,7 @@ using Status = PointBalance::Status;
 Status Load(const std::string& path, std::vector<std::string>& fields, size_t needed,
             qv::io::IoError* error, std::string* raw = nullptr) {
     std::string bytes;
-    switch (qv::io::ReadFile(path, bytes, KxLimits::Lifted().maxSize, error)) {
+    switch (qv::io::ReadFile(path, bytes, qv::io::kWholeFile, error)) {
         case qv::io::ReadStatus::Ok:
             break;
         case qv::io::ReadStatus::Missing:
@@ -32,13 +32,13 @@ Status Load(const std::string& path, std::vector<std::string>& fields, size_t ne
     return fields.size() >= needed ? Status::Ok : Status::Short;
 }
 
-bool Save(const std::string& path, const std::vector<std::string>& fields, qv::io::IoError* error) {
+std::string Join(const std::vector<std::string>& fields) {
     std::string out;
     for (size_t i = 0; i < fields.size(); ++i) {
         if (i > 0) out += '\t';
         out += fields[i];
     }
-    return qv::io::WriteFileAtomic(path, out, error);
+    return out;
 }
 }  // namespace
 
@@ -46,18 +46,24 @@ Status PointBalance::Read(std::vector<std::string>& fields, qv::io::IoError* err
     return Load(path_, fields, kBalanceField + 1, error);
 }
 
-Status PointBalance::Rewrite(std::span<const Change> changes, std::string* before,
-                             qv::io::IoError* error) const {
+Status PointBalance::Compute(std::span<const Change> changes, std::string& bytes,
+                             std::string* before, std::string* mark, qv::io::IoError* error) const {
     std::vector<std::string> fields;
     std::string old;
     Status status = Load(path_, fields, kFieldCount, error, &old);
     if (status == Status::Missing && !changes.empty() && changes.front().delta > 0) {
         // Nothing to keep: a fresh balance record rather than a lost credit.
         fields = {"quorvel", "1", "user", "0", "0", "0\r\n"};
+        if (mark) mark->assign(1, '-');
     } else if (status != Status::Ok) {
         return status;
+    } else if (mark) {
+        *mark = qv::Decimal(qv::ReadInt64(fields[kBalanceField]));
     }
     for (const Change& change : changes) {
+        if (change.delta > 0 && qv::ReadInt64(fields[kBalanceField]) >
+                                    std::numeric_limits<std::int64_t>::max() - change.delta)
+            return Status::Overflow;
         std::int64_t balance =
             qv::SaturatingAdd(qv::ReadInt64(fields[kBalanceField]), change.delta);
         if (change.floorAtZero && balance < 0) balance = 0;
@@ -65,9 +71,34 @@ Status PointBalance::Rewrite(std::span<const Change> changes, std::string* befor
         // Further fields of a hand-edited file are kept; the line end goes at the very end.
         if (change.addLineEnd) fields.back() += "\r\n";
     }
-    if (!Save(path_, fields, error)) return Status::WriteFailed;
+    bytes = Join(fields);
     if (before) before->swap(old);
     return Status::Ok;
+}
+
+Status PointBalance::Rewrite(std::span<const Change> changes, std::string* before,
+                             qv::io::IoError* error) const {
+    // Held from the read to the write, so no other program's rewrite falls in between.
+    qv::io::FileLock lock;
+    if (!lock.Acquire(path_)) return Status::Busy;
+    std::string bytes, old;
+    const Status status = Compute(changes, bytes, &old, nullptr, error);
+    if (status != Status::Ok) return status;
+    if (!qv::io::WriteFileAtomic(path_, bytes, error)) return Status::WriteFailed;
+    if (before) before->swap(old);
+    return Status::Ok;
+}
+
+Status PointBalance::PlanCredit(std::int64_t points, std::string& balanceBefore, std::string& bytes,
+                                qv::io::IoError* error) const {
+    const Change change{points, false, false};
+    return Compute({&change, 1}, bytes, nullptr, &balanceBefore, error);
+}
+
+Status PointBalance::WritePlanned(std::string_view bytes, qv::io::IoError* error) const {
+    qv::io::FileLock lock;
+    if (!lock.Acquire(path_)) return Status::Busy;
+    return qv::io::WriteFileAtomic(path_, bytes, error) ? Status::Ok : Status::WriteFailed;
 }
 
 Status PointBalance::Credit(std::int64_t points, qv::io::IoError* error) const {
@@ -93,5 +124,6 @@ Status PointBalance::DebitDeleteEach(std::span<const std::int64_t> points, std::
 }
 
 bool PointBalance::PutBack(std::string_view before, qv::io::IoError* error) const {
-    return qv::io::WriteFileAtomic(path_, before, error);
+    qv::io::FileLock lock;
+    return lock.Acquire(path_) && qv::io::WriteFileAtomic(path_, before, error);
 }

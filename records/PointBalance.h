@@ -15,10 +15,12 @@ class PointBalance {
 public:
     enum class Status {
         Ok,
-        Missing,     // no file
-        Short,       // fewer than six fields (or empty): not written
-        Unreadable,  // exists but cannot be read
-        WriteFailed  // the old file is kept
+        Missing,      // no file
+        Short,        // fewer than six fields (or empty): not written
+        Unreadable,   // exists but cannot be read
+        WriteFailed,  // the old file is kept
+        Busy,         // another program is rewriting the file: nothing written
+        Overflow      // the credit would pass the largest balance: nothing written
     };
     static constexpr size_t kBalanceField = 3;
     static constexpr size_t kFieldCount = 6;
@@ -33,7 +35,9 @@ public:
     // Ok needs at least four fields; Short otherwise.
     Status Read(std::vector<std::string>& fields, qv::io::IoError* error = nullptr) const;
     // Adds points (> 0) to the balance, nothing after field 5. A missing file is created
-    // with six fields and the credited balance, so no credit is lost.
+    // with six fields and the credited balance, so no credit is lost (never through a
+    // link whose target is missing). A credit that would pass the largest balance is
+    // refused whole (Overflow).
     Status Credit(std::int64_t points, qv::io::IoError* error = nullptr) const;
     // Takes the points of a point execution report off the balance, never below 0.
     Status DebitReport(std::int64_t points, qv::io::IoError* error = nullptr) const;
@@ -48,6 +52,13 @@ public:
     // Puts back the bytes a debit replaced, when the step that followed it failed.
     bool PutBack(std::string_view before, qv::io::IoError* error = nullptr) const;
 
+    // A credit in two steps, for a caller that holds the file's lock between them: the
+    // file as it is now gives the balance before ("-" without a file) and the new bytes;
+    // WritePlanned then writes them.
+    Status PlanCredit(std::int64_t points, std::string& balanceBefore, std::string& bytes,
+                      qv::io::IoError* error = nullptr) const;
+    Status WritePlanned(std::string_view bytes, qv::io::IoError* error = nullptr) const;
+
 private:
     struct Change {
         std::int64_t delta;
@@ -56,6 +67,8 @@ private:
     };
     Status Rewrite(std::span<const Change> changes, std::string* before,
                    qv::io::IoError* error) const;
+    Status Compute(std::span<const Change> changes, std::string& bytes, std::string* before,
+                   std::string* mark, qv::io::IoError* error) const;
 
     std::string path_;
 };

@@ -1,14 +1,9 @@
 #include "records/SentenceLog.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include "text/Numbers.h"
-
-namespace {
-
-constexpr std::int64_t kReadCap = KxLimits::Lifted().maxSize;
-
-}  // namespace
 
 std::string SentenceRecord::ToLine() const {
     std::string line;
@@ -55,7 +50,7 @@ qv::io::ReadStatus SentenceLog::Read(Contents& out, qv::io::IoError* error) cons
     // The stamp before and after the read: when they differ the file changed while it
     // was read, and the copy is never trusted.
     const qv::io::FileStamp before = qv::io::StampOf(path_);
-    qv::io::ReadStatus status = qv::io::ReadFile(path_, out.bytes_, kReadCap, error);
+    qv::io::ReadStatus status = qv::io::ReadFile(path_, out.bytes_, qv::io::kWholeFile, error);
     if (status != qv::io::ReadStatus::Ok) {
         out.stamp_ = {};
         return status;
@@ -69,6 +64,9 @@ qv::io::ReadStatus SentenceLog::Read(Contents& out, qv::io::IoError* error) cons
 }
 
 bool SentenceLog::Append(const SentenceRecord& record, qv::io::IoError* error) const {
+    qv::io::FileLock lock;
+    if (!lock.Acquire(path_))
+        return qv::io::Fail(error, qv::io::IoError::Op::Lock, path_, EWOULDBLOCK);
     return qv::io::AppendLine(path_, record.ToLine(), error);
 }
 
@@ -107,34 +105,36 @@ SentenceLog::Rewrite SentenceLog::RewriteBytes(std::string_view content, std::st
     return r;
 }
 
-SentenceLog::Rewrite SentenceLog::Plan(std::string_view id, Change change) const {
-    std::string bytes;
-    qv::io::IoError error;
-    qv::io::ReadStatus status = qv::io::ReadFile(path_, bytes, kReadCap, &error);
-    if (status == qv::io::ReadStatus::Ok && static_cast<std::int64_t>(bytes.size()) >= kReadCap) {
-        // Only the beginning could be read: writing it back would cut the rest off.
-        status = qv::io::ReadStatus::Unreadable;
-        qv::io::Fail(&error, qv::io::IoError::Op::Read, path_, qv::io::IoError::kTooLarge);
-    }
-    if (status != qv::io::ReadStatus::Ok) {
+SentenceLog::Rewrite SentenceLog::Plan(std::string_view id, Change change,
+                                       const Contents* copy) const {
+    // Held from the read to the write, so no other program's rewrite falls in between.
+    qv::io::FileLock lock;
+    if (!lock.Acquire(path_)) {
         Rewrite r;
-        r.read = status;
-        r.error = std::move(error);
+        r.read = qv::io::ReadStatus::Unreadable;
+        r.busy = true;
+        qv::io::Fail(&r.error, qv::io::IoError::Op::Lock, path_, EWOULDBLOCK);
         return r;
     }
-    return RewriteBytes(bytes, id, change);
+    Rewrite r;
+    if (copy != nullptr && copy->StillMatches(path_)) {
+        r = RewriteBytes(copy->Bytes(), id, change);
+    } else {
+        std::string bytes;
+        r.read = qv::io::ReadFile(path_, bytes, qv::io::kWholeFile, &r.error);
+        if (r.read == qv::io::ReadStatus::Ok) r = RewriteBytes(bytes, id, change);
+    }
+    r.lock = std::move(lock);
+    return r;
 }
 
 SentenceLog::Rewrite SentenceLog::PlanMark(std::string_view id, bool executed,
                                            const Contents* copy) const {
-    const Change change = executed ? Change::MarkExecuted : Change::MarkNotExecuted;
-    if (copy != nullptr && copy->StillMatches(path_))
-        return RewriteBytes(copy->Bytes(), id, change);
-    return Plan(id, change);
+    return Plan(id, executed ? Change::MarkExecuted : Change::MarkNotExecuted, copy);
 }
 
 SentenceLog::Rewrite SentenceLog::PlanDelete(std::string_view id) const {
-    return Plan(id, Change::Drop);
+    return Plan(id, Change::Drop, nullptr);
 }
 
 bool SentenceLog::Write(const Rewrite& rewrite, qv::io::IoError* error) const {
@@ -142,6 +142,9 @@ bool SentenceLog::Write(const Rewrite& rewrite, qv::io::IoError* error) const {
         if (error != nullptr) *error = rewrite.error;
         return false;
     }
+    qv::io::FileLock lock;  // already held when the rewrite was planned here
+    if (!lock.Acquire(path_))
+        return qv::io::Fail(error, qv::io::IoError::Op::Lock, path_, EWOULDBLOCK);
     return qv::io::WriteFileAtomic(path_, rewrite.bytes, error);
 }
 

@@ -80,6 +80,11 @@ public:
         // Field 10 (points, read like atol) of every dropped record, in file order.
         std::vector<std::int64_t> droppedPoints;
         std::string bytes;  // the whole new file
+        // Another program holds the log (read is then Unreadable). Otherwise the lock on
+        // the log is held from the plan until this rewrite is destroyed, so nothing can
+        // be appended in between and lost by the write.
+        bool busy = false;
+        qv::io::FileLock lock;
     };
 
     explicit SentenceLog(std::string path) : path_(std::move(path)) {}
@@ -98,7 +103,7 @@ public:
     qv::io::ReadStatus Read(Contents& out, qv::io::IoError* error = nullptr) const;
 
     // Appends one record line (see SentenceRecord::ToLine), creating the file when
-    // missing; false, file unchanged, on any failure.
+    // missing, under the log's lock; false, file unchanged, on any failure (busy too).
     bool Append(const SentenceRecord& record, qv::io::IoError* error = nullptr) const;
 
     // Marks every record whose identifier is id executed ("1") or not executed ("0").
@@ -119,7 +124,7 @@ public:
     static Rewrite RewriteBytes(std::string_view content, std::string_view id, Change change);
 
 private:
-    Rewrite Plan(std::string_view id, Change change) const;
+    Rewrite Plan(std::string_view id, Change change, const Contents* copy) const;
 
     std::string path_;
 };
@@ -127,7 +132,7 @@ private:
 template <typename Visit>
 qv::io::ReadStatus SentenceLog::ForEachRecord(Visit&& visit, qv::io::IoError* error) const {
     std::string bytes;
-    qv::io::ReadStatus status = qv::io::ReadFile(path_, bytes, KxLimits::Lifted().maxSize, error);
+    qv::io::ReadStatus status = qv::io::ReadFile(path_, bytes, qv::io::kWholeFile, error);
     if (status != qv::io::ReadStatus::Ok) return status;
     std::vector<std::string_view> fields;
     qv::ForEachLine(bytes, [&](const qv::Line& line) {

@@ -1,5 +1,6 @@
 #include "trial/StateForm.h"
 
+#include "records/Repair.h"
 #include "ui/Accessibility.h"
 #include "ui/FileTexts.h"
 #include "ui/MessageBox.h"
@@ -72,16 +73,35 @@ void TState::FormShow() { btOK->setFocus(); }
 
 void TState::btOKClick() {
     const Decision decision = DecideVerdict(verdict_, *info_, qv::SystemNow());
-    if (decision.status != Decision::Status::Ok) {
-        qv::ui::MessageBox::Show(
-            qv::ui::DecisionFailureText(decision, verdict_.points, info_->GetLogPath(),
-                                        info_->GetBalancePath()),
-            this);
+    if (decision.busy) {
+        qv::ui::MessageBox::Show(qv::ui::BusyText(info_->GetLogPath()), this);
+        return;
     }
+    const QString failure = qv::ui::DecisionFailureText(
+        decision, verdict_.points, info_->GetLogPath(), info_->GetBalancePath());
+    if (decision.status == Decision::Status::NotCredited)
+        RetryCredit(decision.id, failure);
+    else if (decision.status != Decision::Status::Ok)
+        qv::ui::MessageBox::Show(failure, this);
     // Nothing was written when it was not recorded: the window stays so the user can try
     // again or cancel.
     if (decision.status == Decision::Status::NotRecorded) return;
     accept();
+}
+
+void TState::RetryCredit(const std::string& id, QString why) {
+    // The points are noted as not credited: one box says why and offers to credit them
+    // again once the file is mended.
+    const std::string balance = info_->GetBalancePath();
+    const QString retry = qv::ui::CreditRetryText(verdict_.points, balance);
+    while (qv::ui::MessageBox::Confirm(why + QStringLiteral("\n\n") + retry)) {
+        const PointBalance::Status status = CreditPending(info_->GetLogPath(), balance, id);
+        if (status == PointBalance::Status::Ok) {
+            qv::ui::MessageBox::Show(qv::ui::CreditRetriedText(verdict_.points, balance), this);
+            return;
+        }
+        why = qv::ui::BalanceProblemText(status, balance);
+    }
 }
 
 void TState::btCanselClick() { reject(); }

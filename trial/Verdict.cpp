@@ -1,10 +1,12 @@
 #include "trial/Verdict.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <limits>
 #include <string_view>
 
+#include "records/Intent.h"
 #include "rulebook/Info.h"
 #include "rulebook/RuleBook.h"
 #include "rulebook/Tenths.h"
@@ -264,13 +266,57 @@ Composition ComposeVerdict(int articleNumber, int level, const CInfo& info, qv::
 
 Decision DecideVerdict(const CVerdict& verdict, const CInfo& info, qv::Seconds decidedAt) {
     Decision d;
-    if (!SentenceLog(info.GetLogPath()).Append(verdict.ToRecord(decidedAt), &d.error)) {
+    d.id = qv::Decimal(decidedAt);
+    const SentenceLog log(info.GetLogPath());
+    const PointBalance balance(info.GetBalancePath());
+    qv::io::FileLock logLock, balanceLock;
+    if (!logLock.Acquire(log.Path()) ||
+        (verdict.points > 0 && !balanceLock.Acquire(info.GetBalancePath()))) {
+        d.status = Decision::Status::NotRecorded;
+        d.busy = true;
+        return d;
+    }
+    // Two files: what is about to happen goes first, so a kill in between is settled at
+    // the next start. Without points there is one file only.
+    const IntentRecord intent = IntentRecord::Beside(log.Path());
+    IntentRecord::Opened opened;
+    IntentEntry entry;
+    std::string credited;  // the balance file's bytes after the credit
+    PointBalance::Status planned = PointBalance::Status::Ok;
+    if (verdict.points > 0) {
+        // The credit is worked out first, under the lock, so the intent can say what the
+        // balance was; it is written only after the record is in the log.
+        planned = balance.PlanCredit(verdict.points, entry.balanceBefore, credited, &d.error);
+        if (planned != PointBalance::Status::Ok) entry.balanceBefore = "?";
+        entry.id = d.id;
+        entry.points = verdict.points;
+        entry.logSize = qv::io::FileSize(log.Path());
+        if (!intent.Open(entry, opened)) {
+            qv::io::Fail(&d.error, qv::io::IoError::Op::Write, intent.Path(), errno);
+            d.status = Decision::Status::NotRecorded;
+            return d;
+        }
+    }
+    if (!log.Append(verdict.ToRecord(decidedAt), &d.error)) {
+        if (verdict.points > 0) intent.Close(opened);
         d.status = Decision::Status::NotRecorded;
         return d;
     }
     if (verdict.points > 0) {
-        d.balance = PointBalance(info.GetBalancePath()).Credit(verdict.points, &d.error);
-        if (d.balance != PointBalance::Status::Ok) d.status = Decision::Status::NotCredited;
+        d.balance = planned == PointBalance::Status::Ok ? balance.WritePlanned(credited, &d.error)
+                                                        : planned;
+        if (d.balance != PointBalance::Status::Ok) {
+            d.status = Decision::Status::NotCredited;
+            // The entry stays as the note that these points are not on the balance; "?"
+            // says so whatever the balance reads later.
+            if (entry.balanceBefore != "?") {
+                intent.Close(opened);
+                entry.balanceBefore = "?";
+                intent.Open(entry, opened);
+            }
+            return d;
+        }
+        intent.Close(opened);
     }
     return d;
 }

@@ -113,8 +113,12 @@ struct Decision {
     Status status = Status::Ok;
     PointBalance::Status balance = PointBalance::Status::Ok;  // why, for NotCredited
     qv::io::IoError error;  // the failed call, for NotRecorded and NotCredited
+    bool busy = false;      // NotRecorded because another program holds the log or the balance
+    std::string id;         // the record's identifier
 };
 
 // Makes a verdict final: appends its record to the log and then, when it carries
-// points, credits them to the balance file.
+// points, credits them to the balance file, both under the files' locks. An intent entry
+// is made durable before the append and removed after the credit; when the credit fails
+// it stays as the note that these points are not on the balance (see CreditPending).
 Decision DecideVerdict(const CVerdict& verdict, const CInfo& info, qv::Seconds decidedAt);

@@ -5,8 +5,12 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QStringList>
 #include <cerrno>
 #include <cstring>
+#include <limits>
+
+#include "text/FileIo.h"
 
 namespace qv::ui {
 
@@ -14,7 +18,31 @@ using qv::io::IoError;
 
 QString PathText(const std::string& path) { return QString::fromLocal8Bit(path); }
 
+namespace {
+// What the path leads to, when that alone says why it cannot be used as a file: a link to
+// nothing (a drive unplugged), a FIFO, a device, a loop of links. Empty otherwise.
+QString PathKindReason(const std::string& path) {
+    const qv::io::Target target = qv::io::Resolve(path);
+    switch (target.kind) {
+        case qv::io::Target::Kind::Dangling:
+            return QStringLiteral("リンク先「") + PathText(target.path) +
+                   QStringLiteral(
+                       "」が見つかりません。ドライブや共有フォルダがつながっているか確かめてくださ"
+                       "い");
+        case qv::io::Target::Kind::Fifo:
+            return QStringLiteral("名前付きパイプ（FIFO）で、通常のファイルではありません");
+        case qv::io::Target::Kind::OtherKind:
+            return QStringLiteral("デバイスなどで、通常のファイルではありません");
+        case qv::io::Target::Kind::Unresolved:
+            return QStringLiteral("リンクをたどれません（リンクが多すぎるか、ループしています）");
+        default:
+            return {};
+    }
+}
+}  // namespace
+
 QString UnreadableReason(const IoError& error, const std::string& path) {
+    if (QString kind = PathKindReason(path); !kind.isEmpty()) return kind;
     if (!error.Failed()) return UnreadableReason(path);
     switch (error.err) {
         case EISDIR:
@@ -32,6 +60,7 @@ QString UnreadableReason(const IoError& error, const std::string& path) {
 }
 
 QString UnreadableReason(const std::string& path) {
+    if (QString kind = PathKindReason(path); !kind.isEmpty()) return kind;
     // Only for a caller that carried no failed call: look at what the path is now.
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0) {
@@ -48,7 +77,8 @@ QString UnreadableReason(const std::string& path) {
 QString RuleBookLoadFailureText(CRuleBook::LoadStatus status, const QString& folder,
                                 const QString& examples) {
     const QString text = QStringLiteral("データファイルが見つかりませんでした。");
-    const QString where = QStringLiteral("\n\nフォルダ: ") + folder + QStringLiteral("\nファイル: test.dat");
+    const QString where =
+        QStringLiteral("\n\nフォルダ: ") + folder + QStringLiteral("\nファイル: test.dat");
     switch (status) {
         case CRuleBook::LoadStatus::Empty:
             return text + QStringLiteral("\n\ntest.dat が空です。") + where;
@@ -102,6 +132,13 @@ QString BalanceProblemText(PointBalance::Status status, const std::string& path,
                 .arg(name, UnreadableReason(error, path));
         case PointBalance::Status::WriteFailed:
             return QStringLiteral("ポイント残高のファイル「%1」に書き込めませんでした。").arg(name);
+        case PointBalance::Status::Busy:
+            return BusyText(path);
+        case PointBalance::Status::Overflow:
+            return QStringLiteral(
+                       "ポイント残高のファイル「%1」の残高が上限（%"
+                       "2）に達するため、加算できません。")
+                .arg(name, QString::number(std::numeric_limits<std::int64_t>::max()));
         case PointBalance::Status::Ok:
             break;
     }
@@ -181,6 +218,10 @@ QString CreditFailure(PointBalance::Status status) {
             return QStringLiteral("ファイルの項目が6つに満たないため");
         case PointBalance::Status::Unreadable:
             return QStringLiteral("ファイルを読み込めないため");
+        case PointBalance::Status::Busy:
+            return QStringLiteral("ほかのプログラムが書き込み中のため");
+        case PointBalance::Status::Overflow:
+            return QStringLiteral("残高が上限に達するため");
         default:
             return QStringLiteral("ファイルに書き込めないため");
     }
@@ -259,6 +300,10 @@ QString DeleteFailureText(const DeleteOutcome& outcome, const std::string& logPa
             break;
         case Result::LogUnreadable:
             return LogUnreadableText(logPath, outcome.error);
+        case Result::Busy:
+            return BusyText(logPath);
+        case Result::IntentFailed:
+            return IntentFailedText(logPath);
         case Result::BalanceFailed:
             return BalanceProblemText(outcome.balance, balancePath, outcome.error) +
                    QStringLiteral("\nポイントを差し引けないため、判決は削除しませんでした。");
@@ -357,6 +402,85 @@ QString RuleBookMissingHelp(const QString& folder, const QString& examples) {
            examples +
            QStringLiteral(
                "」の test.dat と user.dat をこのフォルダにコピーしてから起動してください。");
+}
+
+QString IntentFailedText(const std::string& logPath) {
+    return QStringLiteral(
+               "途中で終了しても直せるよう先に書く記録「%1」を読み書きできないため、"
+               "判決は削除しませんでした。ポイント残高も元のままです。")
+        .arg(PathText(IntentRecord::Beside(logPath).Path()));
+}
+
+QString BusyText(const std::string& path) {
+    return QStringLiteral(
+               "「%1」はほかのプログラムが書き込み中です。しばらくしてからもう一度試してください。"
+               "何も書き込んでいません。")
+        .arg(PathText(path));
+}
+
+QString CreditRetryText(std::int64_t points, const std::string& balancePath) {
+    return QStringLiteral(
+               "加算できなかった%1ポイントは、あとから加算できます（覚えてあります）。"
+               "「%2」を直してからOKを押すと、もう一度加算します。"
+               "キャンセルした場合は、次に起動したときに加算します。")
+        .arg(points)
+        .arg(PathText(balancePath));
+}
+
+QString CreditRetriedText(std::int64_t points, const std::string& balancePath) {
+    return QStringLiteral("%1ポイントを「%2」の残高に加算しました。")
+        .arg(points)
+        .arg(PathText(balancePath));
+}
+
+QString StartRepairText(const StartRepair& repair, const std::string& logPath,
+                        const std::string& balancePath) {
+    if (!repair.AnyToTell()) return {};
+    using What = StartRepair::Item::What;
+    const QString log = PathText(logPath);
+    const QString balance = PathText(balancePath);
+    QStringList lines;
+    for (const auto& item : repair.items) {
+        const QString id = PathText(item.id);
+        switch (item.what) {
+            case What::DecideNotRecorded:
+                lines << QStringLiteral(
+                             "・識別子%1の判決は「%2」に記録される前に終了していたため、"
+                             "記録されていません。ポイントも加算していません。")
+                             .arg(id, log);
+                break;
+            case What::DecideCredited:
+                lines << QStringLiteral(
+                             "・識別子%1の判決は記録済みでしたが、%2ポイントが「%3」の"
+                             "残高に加算されていなかったため、加算しました。")
+                             .arg(id, QString::number(item.points), balance);
+                break;
+            case What::DeleteNotMade:
+                lines << QStringLiteral(
+                             "・識別子%1の判決の削除は、ポイントを差し引く前に終了して"
+                             "いたため、行われていません。判決は残っています。")
+                             .arg(id);
+                break;
+            case What::DeleteFinished:
+                lines << QStringLiteral(
+                             "・識別子%1の判決の削除は、ポイントを差し引いたところで"
+                             "終了していたため、「%2」からの削除を済ませました。")
+                             .arg(id, log);
+                break;
+            case What::DeleteUnfinished:
+                lines << QStringLiteral(
+                             "・識別子%1の判決の削除が途中で終了していますが、今は"
+                             "仕上げられませんでした。次に起動したときにもう一度試みます。")
+                             .arg(id);
+                break;
+        }
+    }
+    for (const std::string& path : repair.copiesFinished)
+        lines << QStringLiteral(
+                     "・書き換えの途中で終了していた「%1」を、新しい内容で仕上げました。")
+                     .arg(PathText(path));
+    return QStringLiteral("前回の終了時に途中だった処理を直しました。\n") +
+           lines.join(QStringLiteral("\n"));
 }
 
 }  // namespace qv::ui

@@ -8,6 +8,7 @@
 #include "execution/DeleteSentence.h"
 #include "records/LogIssues.h"
 #include "records/PointBalance.h"
+#include "records/Repair.h"
 #include "rulebook/RuleBook.h"
 #include "text/IoError.h"
 #include "trial/Verdict.h"
@@ -97,5 +98,20 @@ QString FolderReadOnlyText(const QString& folder, int error);
 // After "データファイルが見つかりませんでした。": which folder and file were looked at,
 // and how to start with the sample rule book.
 QString RuleBookMissingHelp(const QString& folder, const QString& examples);
+
+// The intent record beside the log could not be written, so a delete was not started.
+QString IntentFailedText(const std::string& logPath);
+
+// Another program is writing the file: try again shortly.
+QString BusyText(const std::string& path);
+
+// After a decision whose points could not be credited: they are kept aside and can be
+// credited later; OK tries again now.
+QString CreditRetryText(std::int64_t points, const std::string& balancePath);
+QString CreditRetriedText(std::int64_t points, const std::string& balancePath);
+
+// What start-up repaired after a run that ended midway; empty when nothing is to be told.
+QString StartRepairText(const StartRepair& repair, const std::string& logPath,
+                        const std::string& balancePath);
 
 }  // namespace qv::ui

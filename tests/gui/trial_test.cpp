@@ -10,6 +10,7 @@
 
 #include "app/MenuForm.h"
 #include "tests/gui/GuiTest.h"
+#include "ui/FileTexts.h"
 #include "text/Numbers.h"
 #include "trial/JudgeForm.h"
 #include "trial/StateForm.h"
@@ -235,9 +236,11 @@ TEST_F(TrialTest, DecideFailuresAreTold) {
     ASSERT_TRUE(state.Init(12, 8, menu.Info()));
     state.show();
     Child<QPushButton>(&state, "btOK")->click();
+    // One box says why, and offers to credit the points later (declined here).
     EXPECT_EQ(ShownTexts(),
               QStringList{QStringLiteral("判決は「test.log」に記録しましたが、9ポイントを「user.dat」の"
-                                         "残高に加算できませんでした（ファイルの項目が6つに満たないため）。")});
+                                         "残高に加算できませんでした（ファイルの項目が6つに満たないため）。") +
+                          QStringLiteral("\n\n") + qv::ui::CreditRetryText(9, "user.dat")});
     EXPECT_FALSE(state.isVisible());
     EXPECT_EQ(state.result(), QDialog::Accepted);
     EXPECT_NE(ReadBytes("test.log"), log_);

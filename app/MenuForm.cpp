@@ -5,11 +5,13 @@
 #include <QUrl>
 
 #include "execution/LogListForm.h"
+#include "history/HistoryForm.h"
 #include "rules/RuleEditForm.h"
 #include "trial/JudgeForm.h"
 #include "ui/Accessibility.h"
 #include "ui/MessageBox.h"
 #include "ui/Texts.h"
+#include "ui/WindowHooks.h"
 
 // A placeholder under a reserved domain until the program has a home page of its own.
 const QString TForm1::kHomePage = QStringLiteral("https://quorvel.example/");
@@ -36,7 +38,8 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     setFixedSize(size());
     move(257, 123);  // uic only sizes a top-level window
     qv::ui::SetFormFont(this, 12);
-    for (QPushButton* b : {btnRule, btnJudge, Button1, btGoHP, btExit}) qv::ui::SetFormFont(b, 16);
+    for (QPushButton* b : {btnRule, btnJudge, Button1, btGoHP, btExit, btHistory})
+        qv::ui::SetFormFont(b, 16);
 
     qv::ui::NameControls(this);
 
@@ -45,6 +48,13 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
     connect(btGoHP, &QPushButton::clicked, this, &TForm1::btGoHPClick);
     connect(btExit, &QPushButton::clicked, this, &TForm1::btExitClick);
+    connect(btHistory, &QPushButton::clicked, this, &TForm1::btHistoryClick);
+    // The execution report opens the history too, through this hook.
+    qv::ui::SetHistoryOpener([](QWidget* parent, CInfo* info) {
+        THistory window(parent);
+        window.Init(info);
+        window.exec();
+    });
 
     ruleBook_.SetFileName("test.dat");
     loaded_ = ruleBook_.LoadFile();
@@ -82,3 +92,5 @@ void TForm1::Button1Click() {
 void TForm1::btGoHPClick() { QDesktopServices::openUrl(QUrl(kHomePage)); }
 
 void TForm1::btExitClick() { close(); }
+
+void TForm1::btHistoryClick() { qv::ui::OpenHistory(this, &info_); }

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "app/MenuForm.h"
+#include "history/CsvCommand.h"
 #include "text/FileIo.h"
 #include "ui/MessageBox.h"
 
@@ -18,6 +19,9 @@ bool HasDisplay() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The CSV export is for scripts: it needs neither a display nor the toolkit.
+    if (const std::optional<int> exported = qv::history::RunCsvExportIfAsked(argc, argv))
+        return *exported;
     if (!HasDisplay()) {
         std::fprintf(stderr,
                      "quorvel: no display found (DISPLAY is not set).\n"

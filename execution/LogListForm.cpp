@@ -18,6 +18,7 @@
 #include "ui/FileTexts.h"
 #include "ui/MessageBox.h"
 #include "ui/Texts.h"
+#include "ui/WindowHooks.h"
 
 // The records of the log as the grid's rows, newest first. Holds the file's bytes once;
 // a cell's text is made only when the view asks for it, so a log of any length opens at
@@ -137,6 +138,7 @@ TLogList::TLogList(QWidget* parent) : QDialog(parent) {
     connect(btDelete, &QPushButton::clicked, this, &TLogList::btDeleteClick);
     connect(btnPoint, &QPushButton::clicked, this, &TLogList::btnPointClick);
     connect(btExit, &QPushButton::clicked, this, &TLogList::btExitClick);
+    connect(btHistory, &QPushButton::clicked, this, &TLogList::btHistoryClick);
 }
 
 void TLogList::Init(CInfo* info) {
@@ -299,3 +301,5 @@ void TLogList::btnPointClick() {
 }
 
 void TLogList::btExitClick() { reject(); }
+
+void TLogList::btHistoryClick() { qv::ui::OpenHistory(this, info_); }

@@ -25,3 +25,10 @@ QString LogIssuesText(const LogReadIssues& issues, const std::string& path);
 QString LogUnreadableText(const std::string& path);
 
 }  // namespace qv::ui
+
+namespace qv::ui {
+
+// A CSV export could not be written (error: the errno of the failed call, 0 when none).
+QString ExportFailureText(const std::string& path, int error);
+
+}  // namespace qv::ui

@@ -24,9 +24,14 @@ QString LoadFailureText(CRuleBook::LoadStatus status) {
         case CRuleBook::LoadStatus::Empty:
             return text + QStringLiteral("\n\ntest.dat が空です。");
         case CRuleBook::LoadStatus::Unreadable:
-            return text + QStringLiteral("\n\ntest.dat を読み込めません（フォルダであるか、読み取りが許可されていません）。");
+            return text +
+                   QStringLiteral(
+                       "\n\ntest.dat "
+                       "を読み込めません（フォルダであるか、読み取りが許可されていません）。");
         case CRuleBook::LoadStatus::NotARuleBook:
-            return text + QStringLiteral("\n\ntest.dat の1行目がルールブックの見出し（qvrule）ではありません。");
+            return text +
+                   QStringLiteral(
+                       "\n\ntest.dat の1行目がルールブックの見出し（qvrule）ではありません。");
         default:
             return text;
     }

@@ -33,8 +33,9 @@ int main(int argc, char** argv) {
     // Two instances in one folder would interleave their rewrites of the same files.
     qv::io::FolderLock lock;
     if (!lock.Acquire(".")) {
-        qv::ui::MessageBox::Show(QStringLiteral(
-            "このフォルダでは既にQuorvel裁判所が起動しています。\n同じデータを二つの画面で同時に扱うことはできません。"));
+        qv::ui::MessageBox::Show(
+            QStringLiteral("このフォルダでは既にQuorvel裁判所が起動しています。\n同じデータを二つの"
+                           "画面で同時に扱うことはできません。"));
         return 1;
     }
     TForm1 menu;

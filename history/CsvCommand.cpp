@@ -54,7 +54,8 @@ int RunCsvExport(const CsvExportRequest& request) {
     CRuleBook book;
     book.SetFileName("test.dat");
     if (!book.LoadFile()) {
-        Tell(QStringLiteral("データファイル test.dat を読み込めません。データのあるフォルダで実行してください。"));
+        Tell(QStringLiteral(
+            "データファイル test.dat を読み込めません。データのあるフォルダで実行してください。"));
         return 1;
     }
     std::array<std::string, kImplementCount> names;

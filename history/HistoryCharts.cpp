@@ -1,15 +1,17 @@
 #include "history/HistoryCharts.h"
 
+#include <QDateTime>
 #include <QtCharts/QBarCategoryAxis>
 #include <QtCharts/QBarSeries>
 #include <QtCharts/QBarSet>
+#include <QtCharts/QCategoryAxis>
 #include <QtCharts/QChart>
 #include <QtCharts/QDateTimeAxis>
 #include <QtCharts/QHorizontalBarSeries>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
-#include <QDateTime>
 #include <algorithm>
+#include <cmath>
 #include <ctime>
 
 #include "ui/Texts.h"
@@ -34,12 +36,24 @@ QChart* NewChart() {
     return chart;
 }
 
-// A value axis from 0 that ends on a round number and counts whole units.
+// A value axis from 0 in whole steps of 1, 2 or 5 times a power of ten, so every label
+// is a whole number.
 QValueAxis* CountAxis(double max, const QString& title) {
+    double step = 1;
+    while (max / step > 5) {
+        const double next[] = {step * 2, step * 5, step * 10};
+        for (double n : next) {
+            if (max / n <= 5 || n == next[2]) {
+                step = n;
+                break;
+            }
+        }
+    }
+    const double top = std::max(1.0, std::ceil(max / step)) * step;
     auto* axis = new QValueAxis;
-    axis->setRange(0, std::max(1.0, max));
+    axis->setRange(0, top);
+    axis->setTickCount(static_cast<int>(top / step) + 1);
     axis->setLabelFormat(QStringLiteral("%d"));
-    axis->applyNiceNumbers();
     axis->setTitleText(title);
     return axis;
 }
@@ -86,14 +100,21 @@ QChart* MakePeriodChart(const std::vector<Period>& periods, Bucket bucket) {
     chart->addSeries(bars);
     chart->addSeries(points);
 
+    // The bars' own axis places them; a category axis below labels a few of them only,
+    // so that long ranges stay readable.
     auto* categories = new QBarCategoryAxis;
-    // Long ranges: a label on every few bars only, so they stay readable.
-    const int step = std::max<int>(1, static_cast<int>(labels.size() / 16) + 1);
-    for (int i = 0; i < labels.size(); ++i)
-        categories->append(i % step == 0 ? labels[i] : QString(i, QChar(0x200B)));
+    for (int i = 0; i < labels.size(); ++i) categories->append(QString::number(i));
+    categories->setVisible(false);
     chart->addAxis(categories, Qt::AlignBottom);
     bars->attachAxis(categories);
     points->attachAxis(categories);
+    auto* shown = new QCategoryAxis;
+    shown->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    shown->setRange(-0.5, std::max<double>(0.5, labels.size() - 0.5));
+    const int step = std::max<int>(1, static_cast<int>((labels.size() + 9) / 10));
+    for (int i = 0; i < labels.size(); i += step) shown->append(labels[i], i);
+    shown->setGridLineVisible(false);
+    chart->addAxis(shown, Qt::AlignBottom);
     QValueAxis* countAxis = CountAxis(maxCount, QStringLiteral("判決数"));
     chart->addAxis(countAxis, Qt::AlignLeft);
     bars->attachAxis(countAxis);
@@ -185,6 +206,11 @@ QChart* MakeUnitsChart(const std::array<std::int64_t, kImplementCount>& sentence
 QChart* MakeBalanceChart(const BalanceHistory& history, const Range& range, const QString& note) {
     QChart* chart = NewChart();
     SetTitle(chart, QStringLiteral("ポイント残高の推移"), note);
+    if (history.Empty()) {
+        // Nothing to draw: the title's note says why, and no invented line is shown.
+        chart->legend()->setVisible(false);
+        return chart;
+    }
     auto* line = new QLineSeries;
     line->setName(QStringLiteral("ポイント残高"));
     double min = 0, max = 0;
@@ -202,11 +228,8 @@ QChart* MakeBalanceChart(const BalanceHistory& history, const Range& range, cons
     time->setRange(QDateTime::fromMSecsSinceEpoch(from), QDateTime::fromMSecsSinceEpoch(to));
     chart->addAxis(time, Qt::AlignBottom);
     line->attachAxis(time);
-    auto* axis = new QValueAxis;
-    axis->setRange(min, std::max(max, min + 1));
-    axis->setLabelFormat(QStringLiteral("%d"));
-    axis->applyNiceNumbers();
-    axis->setTitleText(QStringLiteral("ポイント"));
+    QValueAxis* axis = CountAxis(max - std::min(0.0, min), QStringLiteral("ポイント"));
+    if (min < 0) axis->setMin(min);
     chart->addAxis(axis, Qt::AlignLeft);
     line->attachAxis(axis);
     return chart;

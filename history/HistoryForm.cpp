@@ -156,8 +156,9 @@ THistory::THistory(QWidget* parent) : QDialog(parent), clock_(qv::SystemNow) {
     sgHistory->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     sgHistory->horizontalHeader()->setSortIndicator(static_cast<int>(Column::Time),
                                                     Qt::DescendingOrder);
-    sgHistory->setColumnWidth(static_cast<int>(Column::Time),
-                              fontMetrics().horizontalAdvance(QStringLiteral("0000/00/00 00:00")) + 16);
+    sgHistory->setColumnWidth(
+        static_cast<int>(Column::Time),
+        fontMetrics().horizontalAdvance(QStringLiteral("0000/00/00 00:00")) + 16);
     sgHistory->setColumnWidth(static_cast<int>(Column::Name), 180);
     sgHistory->setAccessibleName(QStringLiteral("判決の履歴"));
     tabCharts->setAccessibleName(QStringLiteral("グラフ"));
@@ -188,8 +189,7 @@ THistory::THistory(QWidget* parent) : QDialog(parent), clock_(qv::SystemNow) {
     connect(btSavePng, &QPushButton::clicked, this, &THistory::btSavePngClick);
     connect(btExportCsv, &QPushButton::clicked, this, &THistory::btExportCsvClick);
     connect(btExit, &QPushButton::clicked, this, &THistory::reject);
-    auto* copy = new QShortcut(QKeySequence::Copy, sgHistory, nullptr, nullptr,
-                               Qt::WidgetShortcut);
+    auto* copy = new QShortcut(QKeySequence::Copy, sgHistory, nullptr, nullptr, Qt::WidgetShortcut);
     connect(copy, &QShortcut::activated, this, &THistory::CopyTable);
 }
 
@@ -319,7 +319,8 @@ void THistory::RefreshCharts() {
     std::array<QChart*, 4> charts{};
     if (range.from && range.to) {
         const Bucket bucket = BucketFor(*range.from, *range.to);
-        charts[0] = MakePeriodChart(PerPeriod(index_, rows, bucket, *range.from, *range.to), bucket);
+        charts[0] =
+            MakePeriodChart(PerPeriod(index_, rows, bucket, *range.from, *range.to), bucket);
     } else {
         charts[0] = MakePeriodChart({}, Bucket::Day);
     }
@@ -336,10 +337,10 @@ void THistory::RefreshCharts() {
     }
     std::optional<std::array<std::int64_t, kImplementCount>> reported;
     if (!balance_.Empty()) reported = ReportedUnits(balance_, range.from, range.to);
-    charts[2] = MakeUnitsChart(totals_.units, reported, implementNames_,
-                               balance_.Empty()
-                                   ? ledgerNote + QStringLiteral("報告の回数は台帳ができてから表示されます。")
-                                   : ledgerNote);
+    charts[2] = MakeUnitsChart(
+        totals_.units, reported, implementNames_,
+        balance_.Empty() ? ledgerNote + QStringLiteral("報告の回数は台帳ができてから表示されます。")
+                         : ledgerNote);
     charts[3] = MakeBalanceChart(balance_, range, ledgerNote);
     for (size_t i = 0; i < charts.size(); ++i) {
         QChart* old = views_[i]->chart();
@@ -364,7 +365,8 @@ QString THistory::TableText() const {
             if (c) text += '\t';
             // The full name, not the shortened one a cell shows.
             text += c == static_cast<int>(Column::Name)
-                        ? qv::ui::FromCp932(index_.Article(model_->GetRows()[static_cast<size_t>(r)]).name)
+                        ? qv::ui::FromCp932(
+                              index_.Article(model_->GetRows()[static_cast<size_t>(r)]).name)
                         : model_->data(model_->index(r, c), Qt::DisplayRole).toString();
         }
         text += '\n';
@@ -378,8 +380,9 @@ bool THistory::ExportCsvTo(const QString& path) {
     std::array<std::string, kImplementCount> names;
     const CRuleBook* book = info_ ? info_->GetRuleBook() : nullptr;
     for (int k = 0; k < kImplementCount; ++k) names[k] = book ? book->GetImpName(k) : std::string();
-    const std::string bytes = MakeCsv(index_, model_->GetRows(), names,
-                                      ckUtf8->isChecked() ? CsvEncoding::Utf8Bom : CsvEncoding::Cp932);
+    const std::string bytes =
+        MakeCsv(index_, model_->GetRows(), names,
+                ckUtf8->isChecked() ? CsvEncoding::Utf8Bom : CsvEncoding::Cp932);
     const std::string file = path.toStdString();
     errno = 0;
     if (qv::io::WriteFileAtomic(file, bytes)) return true;
@@ -409,8 +412,9 @@ void THistory::btSavePngClick() {
                               QStringLiteral(".png");
     const QString caption = QStringLiteral("グラフをPNGで保存");
     const QString filterText = QStringLiteral("PNG画像 (*.png)");
-    const QString path = askSavePath_ ? askSavePath_(caption, suggested, filterText)
-                                      : QFileDialog::getSaveFileName(this, caption, suggested, filterText);
+    const QString path = askSavePath_
+                             ? askSavePath_(caption, suggested, filterText)
+                             : QFileDialog::getSaveFileName(this, caption, suggested, filterText);
     if (!path.isEmpty()) SaveChartTo(path);
 }
 
@@ -418,8 +422,9 @@ void THistory::btExportCsvClick() {
     const QString caption = QStringLiteral("CSVに書き出す");
     const QString suggested = QStringLiteral("quorvel-history.csv");
     const QString filterText = QStringLiteral("CSVファイル (*.csv)");
-    const QString path = askSavePath_ ? askSavePath_(caption, suggested, filterText)
-                                      : QFileDialog::getSaveFileName(this, caption, suggested, filterText);
+    const QString path = askSavePath_
+                             ? askSavePath_(caption, suggested, filterText)
+                             : QFileDialog::getSaveFileName(this, caption, suggested, filterText);
     if (!path.isEmpty()) ExportCsvTo(path);
 }
 

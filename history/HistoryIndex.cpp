@@ -66,13 +66,13 @@ void HistoryIndex::Build(const SentenceLog::Contents& contents) {
         // Article number and name together, as one stretch of the line.
         const std::string_view numberField = fields[SentenceRecord::kArticleNumber];
         const std::string_view nameField = fields[SentenceRecord::kArticleName];
-        const std::string_view articleKey(numberField.data(), nameField.data() + nameField.size() -
-                                                                  numberField.data());
+        const std::string_view articleKey(numberField.data(),
+                                          nameField.data() + nameField.size() - numberField.data());
         auto [articleIt, newArticle] =
             articleIds.try_emplace(articleKey, static_cast<std::uint32_t>(articles_.size()));
         if (newArticle) {
-            articles_.push_back({qv::ReadInt32(numberField), std::string(nameField),
-                                 qv::Cp932ToUtf8(nameField)});
+            articles_.push_back(
+                {qv::ReadInt32(numberField), std::string(nameField), qv::Cp932ToUtf8(nameField)});
         }
 
         SentenceValues values;
@@ -121,7 +121,8 @@ std::optional<Seconds> HistoryIndex::LastTime() const {
 }
 
 size_t HistoryIndex::HeapBytes() const {
-    size_t bytes = entries_.capacity() * sizeof(Entry) + values_.capacity() * sizeof(SentenceValues) +
+    size_t bytes = entries_.capacity() * sizeof(Entry) +
+                   values_.capacity() * sizeof(SentenceValues) +
                    articles_.capacity() * sizeof(ArticleName);
     for (const ArticleName& a : articles_) bytes += a.name.capacity() + a.nameUtf8.capacity();
     return bytes;

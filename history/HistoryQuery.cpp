@@ -81,9 +81,8 @@ Rows Apply(const HistoryIndex& index, const Filter& filter) {
     std::vector<char> articleOk(articles.size(), 1);
     const std::string needle = AsciiLower(filter.nameText);
     for (size_t id = 0; id < articles.size(); ++id) {
-        if (!filter.articles.empty() &&
-            std::find(filter.articles.begin(), filter.articles.end(), articles[id].number) ==
-                filter.articles.end())
+        if (!filter.articles.empty() && std::find(filter.articles.begin(), filter.articles.end(),
+                                                  articles[id].number) == filter.articles.end())
             articleOk[id] = 0;
         else if (!needle.empty() &&
                  AsciiLower(articles[id].nameUtf8).find(needle) == std::string::npos)
@@ -153,8 +152,8 @@ void SortRows(const HistoryIndex& index, Rows& rows, Column column, bool descend
             case Column::Unit2:
             case Column::Unit3:
             case Column::Unit4:
-                return index.Values(r).units[static_cast<int>(column) -
-                                             static_cast<int>(Column::Unit1)];
+                return index.Values(r)
+                    .units[static_cast<int>(column) - static_cast<int>(Column::Unit1)];
             case Column::Points:
                 return index.Values(r).points;
         }

@@ -105,7 +105,8 @@ QString ExportFailureText(const std::string& path, int error) {
         reason = QStringLiteral("ディスクの空きが足りません");
     } else {
         reason = QStringLiteral("書き込み中にエラーが起きました");
-        if (error != 0) reason += QStringLiteral("：") + QString::fromLocal8Bit(std::strerror(error));
+        if (error != 0)
+            reason += QStringLiteral("：") + QString::fromLocal8Bit(std::strerror(error));
     }
     return QStringLiteral("CSVファイル「%1」に書き出せませんでした（%2）。")
         .arg(PathText(path), reason);

@@ -2,7 +2,7 @@
 //   xvfb-run -a -s "-screen 0 1280x800x24" build/bench/history_shots DATA_FOLDER OUT_PREFIX
 // The window opens on DATA_FOLDER (test.dat, test.log) with each chart's tab in turn.
 #include <QApplication>
-#include <QTabWidget>
+#include <QComboBox>
 #include <QTimer>
 #include <cstdio>
 
@@ -28,9 +28,9 @@ int main(int argc, char** argv) {
     window.Init(&info);
     window.resize(1040, 720);
     window.show();
-    auto* tabs = window.findChild<QTabWidget*>("tabCharts");
-    for (int i = 0; i < tabs->count(); ++i) {
-        tabs->setCurrentIndex(i);
+    auto* charts = window.findChild<QComboBox*>("cbChart");
+    for (int i = 0; i < charts->count(); ++i) {
+        charts->setCurrentIndex(i);
         for (int n = 0; n < 20; ++n) QApplication::processEvents();
         const QString file = QString::fromLocal8Bit(argv[2]) + QString::number(i + 1) + ".png";
         if (!window.grab().save(file)) return 1;

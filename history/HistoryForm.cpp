@@ -161,7 +161,6 @@ THistory::THistory(QWidget* parent) : QDialog(parent), clock_(qv::SystemNow) {
         fontMetrics().horizontalAdvance(QStringLiteral("0000/00/00 00:00")) + 16);
     sgHistory->setColumnWidth(static_cast<int>(Column::Name), 180);
     sgHistory->setAccessibleName(QStringLiteral("判決の履歴"));
-    tabCharts->setAccessibleName(QStringLiteral("グラフ"));
     pnTotals->setAccessibleName(QStringLiteral("合計"));
     tfSearch->setPlaceholderText(QStringLiteral("条文名の一部"));
 
@@ -174,7 +173,16 @@ THistory::THistory(QWidget* parent) : QDialog(parent), clock_(qv::SystemNow) {
         views_[static_cast<size_t>(i)]->setObjectName(QString::fromLatin1(names[i]));
         views_[static_cast<size_t>(i)]->setRenderHint(QPainter::Antialiasing);
         views_[static_cast<size_t>(i)]->setFocusPolicy(Qt::NoFocus);
+        views_[static_cast<size_t>(i)]->viewport()->setFocusPolicy(Qt::NoFocus);
         layout->addWidget(views_[static_cast<size_t>(i)]);
+    }
+    // The date fields take Tab to leave them, not to walk their year, month and day (the
+    // arrows and typing do that); their inner line edits are reached through them only.
+    for (QDateEdit* edit : {dtFrom, dtTo}) {
+        edit->installEventFilter(this);
+        for (QLineEdit* inner : edit->findChildren<QLineEdit*>())
+            inner->setFocusPolicy(Qt::NoFocus);
+        edit->setFocusPolicy(Qt::StrongFocus);
     }
     spBody->setStretchFactor(0, 3);
     spBody->setStretchFactor(1, 2);
@@ -183,6 +191,7 @@ THistory::THistory(QWidget* parent) : QDialog(parent), clock_(qv::SystemNow) {
     connect(cbPreset, &QComboBox::currentIndexChanged, this, &THistory::PresetChanged);
     connect(dtFrom, &QDateEdit::dateChanged, this, &THistory::DateEdited);
     connect(dtTo, &QDateEdit::dateChanged, this, &THistory::DateEdited);
+    connect(cbChart, &QComboBox::currentIndexChanged, stCharts, &QStackedWidget::setCurrentIndex);
     connect(cbExecuted, &QComboBox::currentIndexChanged, this, &THistory::Refilter);
     connect(tfSearch, &QLineEdit::textChanged, this, &THistory::Refilter);
     connect(lsArticles, &QListWidget::itemChanged, this, &THistory::Refilter);
@@ -391,7 +400,7 @@ bool THistory::ExportCsvTo(const QString& path) {
 }
 
 bool THistory::SaveChartTo(const QString& path) {
-    QChartView* view = views_[static_cast<size_t>(std::clamp(tabCharts->currentIndex(), 0, 3))];
+    QChartView* view = views_[static_cast<size_t>(std::clamp(cbChart->currentIndex(), 0, 3))];
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
@@ -408,7 +417,7 @@ bool THistory::SaveChartTo(const QString& path) {
 void THistory::btSavePngClick() {
     static const char* kNames[] = {"period", "articles", "units", "balance"};
     const QString suggested = QStringLiteral("quorvel-") +
-                              QLatin1String(kNames[std::clamp(tabCharts->currentIndex(), 0, 3)]) +
+                              QLatin1String(kNames[std::clamp(cbChart->currentIndex(), 0, 3)]) +
                               QStringLiteral(".png");
     const QString caption = QStringLiteral("グラフをPNGで保存");
     const QString filterText = QStringLiteral("PNG画像 (*.png)");
@@ -426,6 +435,22 @@ void THistory::btExportCsvClick() {
                              ? askSavePath_(caption, suggested, filterText)
                              : QFileDialog::getSaveFileName(this, caption, suggested, filterText);
     if (!path.isEmpty()) ExportCsvTo(path);
+}
+
+bool THistory::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && (watched == dtFrom || watched == dtTo)) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Tab && !(key->modifiers() & Qt::ShiftModifier)) {
+            focusNextChild();
+            return true;
+        }
+        if (key->key() == Qt::Key_Backtab ||
+            (key->key() == Qt::Key_Tab && (key->modifiers() & Qt::ShiftModifier))) {
+            focusPreviousChild();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void THistory::keyPressEvent(QKeyEvent* event) {

@@ -83,7 +83,10 @@ TEST_F(HistoryTest, FiltersGiveTheirRowsAndTotals) {
         {"January: from its first second, up to but not including February",
          {Tokyo(2024, 1, 1), Tokyo(2024, 2, 1)},
          {0, 1, 2},
-         67, 8, 16, 1},
+         67,
+         8,
+         16,
+         1},
         {"from alone", {Tokyo(2024, 2, 29), {}}, {4, 5}, 55, 9, 15, 2},
         {"to alone, excluding its own instant", {{}, 1704110400}, {0}, 20, 2, 4, 1},
         {"one article", {{}, {}, {1}}, {0, 2, 4}, 47, 4, 9, 2},
@@ -93,8 +96,13 @@ TEST_F(HistoryTest, FiltersGiveTheirRowsAndTotals) {
         {"name text, any case", {{}, {}, {}, E::All, "HI\","}, {1}, 35, 5, 10, 0},
         {"name text outside ASCII", {{}, {}, {}, E::All, "①"}, {3}, 10, 0, 0, 0},
         {"a name the article had before", {{}, {}, {}, E::All, "say"}, {1}, 35, 5, 10, 0},
-        {"all at once", {Tokyo(2024, 1, 1), Tokyo(2024, 3, 1), {1, 2}, E::NotExecuted, "遅"},
-         {2}, 12, 1, 2, 0},
+        {"all at once",
+         {Tokyo(2024, 1, 1), Tokyo(2024, 3, 1), {1, 2}, E::NotExecuted, "遅"},
+         {2},
+         12,
+         1,
+         2,
+         0},
         {"nothing matches", {{}, {}, {9}}, {}, 0, 0, 0, 0},
     };
     for (const Case& c : cases) {
@@ -177,7 +185,8 @@ TEST_F(HistoryTest, PeriodsCoverTheRangeEmptyOnesIncluded) {
     EXPECT_EQ(BucketFor(Tokyo(2024, 1, 1), Tokyo(2025, 1, 1)), Bucket::Week);
     EXPECT_EQ(BucketFor(Tokyo(2020, 1, 1), Tokyo(2025, 1, 1)), Bucket::Month);
 
-    const auto months = PerPeriod(index_, all, Bucket::Month, Tokyo(2023, 12, 15), Tokyo(2024, 3, 6));
+    const auto months =
+        PerPeriod(index_, all, Bucket::Month, Tokyo(2023, 12, 15), Tokyo(2024, 3, 6));
     ASSERT_EQ(months.size(), 4u);
     EXPECT_EQ(months[0].start, Tokyo(2023, 12, 1));
     EXPECT_EQ(months[0].sentences, 0u);  // the range starts mid-month; nothing in December
@@ -230,8 +239,12 @@ TEST(CsvField, QuotesOnlyWhatNeedsIt) {
     const struct {
         const char* in;
         const char* out;
-    } cases[] = {{"plain", "plain"},          {"a,b", "\"a,b\""},   {"say \"x\"", "\"say \"\"x\"\"\""},
-                 {"line\r\nend", "\"line\r\nend\""}, {"lf\n", "\"lf\n\""}, {"", ""},
+    } cases[] = {{"plain", "plain"},
+                 {"a,b", "\"a,b\""},
+                 {"say \"x\"", "\"say \"\"x\"\"\""},
+                 {"line\r\nend", "\"line\r\nend\""},
+                 {"lf\n", "\"lf\n\""},
+                 {"", ""},
                  // CP932 表 is 0x95 0x5C: its trail byte is a backslash, never a quote.
                  {"\x95\x5C", "\x95\x5C"}};
     for (const auto& c : cases) EXPECT_EQ(CsvField(c.in), c.out) << c.in;

@@ -10,7 +10,6 @@
 #include <QKeyEvent>
 #include <QListWidgetItem>
 #include <QSettings>
-#include <QShortcut>
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
 #include <cerrno>
@@ -198,8 +197,8 @@ THistory::THistory(QWidget* parent) : QDialog(parent), clock_(qv::SystemNow) {
     connect(btSavePng, &QPushButton::clicked, this, &THistory::btSavePngClick);
     connect(btExportCsv, &QPushButton::clicked, this, &THistory::btExportCsvClick);
     connect(btExit, &QPushButton::clicked, this, &THistory::reject);
-    auto* copy = new QShortcut(QKeySequence::Copy, sgHistory, nullptr, nullptr, Qt::WidgetShortcut);
-    connect(copy, &QShortcut::activated, this, &THistory::CopyTable);
+    // The view would copy its current cell alone; the whole selected rows are wanted.
+    sgHistory->installEventFilter(this);
 }
 
 THistory::~THistory() = default;
@@ -438,6 +437,13 @@ void THistory::btExportCsvClick() {
 }
 
 bool THistory::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == sgHistory &&
+        (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+        if (event->type() == QEvent::KeyPress) CopyTable();
+        event->accept();
+        return true;
+    }
     if (event->type() == QEvent::KeyPress && (watched == dtFrom || watched == dtTo)) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Tab && !(key->modifiers() & Qt::ShiftModifier)) {

@@ -24,8 +24,22 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     const QCommandLineOption version(
         {QStringLiteral("v"), QStringLiteral("version")},
         QStringLiteral("バージョンとライセンスを表示して終わります。"));
-    parser.addOption(help);
-    parser.addOption(version);
+    const QCommandLineOption exportCsv(
+        QStringLiteral("export-csv"),
+        QStringLiteral("判決の一覧をCSVファイルに書き出して終わります（画面は使いません）。"),
+        QStringLiteral("file"));
+    const QCommandLineOption from(QStringLiteral("from"),
+                                  QStringLiteral("--export-csv: この日から（YYYY/MM/DD）。"),
+                                  QStringLiteral("date"));
+    const QCommandLineOption to(
+        QStringLiteral("to"),
+        QStringLiteral("--export-csv: この日まで（YYYY/MM/DD、その日を含む）。"),
+        QStringLiteral("date"));
+    const QCommandLineOption utf8(
+        QStringLiteral("utf8"),
+        QStringLiteral("--export-csv: Shift-JIS ではなく UTF-8（BOM付き）で書き出します。"));
+    for (const QCommandLineOption& option : {help, version, exportCsv, from, to, utf8})
+        parser.addOption(option);
     parser.addPositionalArgument(
         QStringLiteral("folder"),
         QStringLiteral("データフォルダ（test.dat のあるフォルダ）。省略すると現在のフォルダ。"),
@@ -58,5 +72,17 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         return line;
     }
     line.folder = rest.value(0);
+    if (parser.isSet(exportCsv)) {
+        line.action = CommandLine::Action::ExportCsv;
+        line.csv.file = parser.value(exportCsv).toLocal8Bit().toStdString();
+        if (parser.isSet(from)) line.csv.from = parser.value(from).toLocal8Bit().toStdString();
+        if (parser.isSet(to)) line.csv.to = parser.value(to).toLocal8Bit().toStdString();
+        line.csv.utf8 = parser.isSet(utf8);
+    } else if (parser.isSet(from) || parser.isSet(to) || parser.isSet(utf8)) {
+        line.action = CommandLine::Action::Fail;
+        line.output = program +
+                      QStringLiteral(": --from, --to, --utf8 は --export-csv と使います。") +
+                      seeHelp;
+    }
     return line;
 }

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "history/CsvCommand.h"
+
 // What the command line asks for. Parsed before the window system is touched, so every
 // action but Run works without a display; an option that runs without windows adds an
 // Action of its own here.
@@ -12,12 +14,14 @@ struct CommandLine {
         ShowHelp,     // print `output` on stdout, exit 0
         ShowVersion,  // print `output` on stdout, exit 0
         Fail,         // print `output` on stderr, exit kUsageError
+        ExportCsv,    // write `csv` from the data folder's log, no display needed
     };
     static constexpr int kUsageError = 2;
 
     Action action = Action::Run;
     QString folder;  // the data folder; empty for the working folder
     QString output;
+    qv::history::CsvExportRequest csv;
 
     bool NeedsDisplay() const { return action == Action::Run; }
 };

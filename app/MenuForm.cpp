@@ -9,6 +9,7 @@
 
 #include "execution/LogListForm.h"
 #include "records/Repair.h"
+#include "history/HistoryForm.h"
 #include "rules/RuleEditForm.h"
 #include "trial/JudgeForm.h"
 #include "ui/Accessibility.h"
@@ -16,6 +17,7 @@
 #include "ui/MessageBox.h"
 #include "ui/Placement.h"
 #include "ui/Texts.h"
+#include "ui/WindowHooks.h"
 
 namespace {
 // The first of: installed beside the program (bin/../share/quorvel), the checkout.
@@ -57,7 +59,8 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     setFixedSize(size());
     qv::ui::Place(this);  // uic only sizes a top-level window
     qv::ui::SetFormFont(this, 12);
-    for (QPushButton* b : {btnRule, btnJudge, Button1, btGoHP, btExit}) qv::ui::SetFormFont(b, 16);
+    for (QPushButton* b : {btnRule, btnJudge, Button1, btGoHP, btExit, btHistory})
+        qv::ui::SetFormFont(b, 16);
 
     qv::ui::NameControls(this);
 
@@ -66,6 +69,13 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
     connect(btGoHP, &QPushButton::clicked, this, &TForm1::btGoHPClick);
     connect(btExit, &QPushButton::clicked, this, &TForm1::btExitClick);
+    connect(btHistory, &QPushButton::clicked, this, &TForm1::btHistoryClick);
+    // The execution report opens the history too, through this hook.
+    qv::ui::SetHistoryOpener([](QWidget* parent, CInfo* info) {
+        THistory window(parent);
+        window.Init(info);
+        window.exec();
+    });
 
     // Reached by a right click (or the menu key) without moving a button; F1 as usual.
     auto* guide = new QAction(QStringLiteral("利用の手引き"), this);
@@ -139,3 +149,5 @@ void TForm1::OpenGuide() {
 void TForm1::ShowAbout() { qv::ui::MessageBox::Show(AboutText(), this); }
 
 void TForm1::btExitClick() { close(); }
+
+void TForm1::btHistoryClick() { qv::ui::OpenHistory(this, &info_); }

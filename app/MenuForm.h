@@ -35,6 +35,7 @@ private:
     void Button1Click();
     void btGoHPClick();
     void btExitClick();
+    void btHistoryClick();
 
     CRuleBook ruleBook_;
     CInfo info_;

@@ -12,6 +12,7 @@
 #include "app/CommandLine.h"
 #include "app/Instance.h"
 #include "app/MenuForm.h"
+#include "history/CsvCommand.h"
 #include "text/FileIo.h"
 #include "ui/FileTexts.h"
 #include "ui/MessageBox.h"
@@ -81,6 +82,15 @@ int main(int argc, char** argv) {
         case CommandLine::Action::Fail:
             Print(stderr, line.output);
             return CommandLine::kUsageError;
+        case CommandLine::Action::ExportCsv:
+            // For scripts: neither a display nor the toolkit's windows are needed.
+            if (!line.folder.isEmpty() &&
+                ::chdir(QFile::encodeName(line.folder).constData()) != 0) {
+                Print(stderr, QStringLiteral("quorvel: ") +
+                                  qv::ui::FolderUnusableText(FolderText(line.folder), errno));
+                return 1;
+            }
+            return qv::history::RunCsvExport(line.csv);
         case CommandLine::Action::Run:
             break;
     }

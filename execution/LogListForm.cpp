@@ -18,6 +18,7 @@
 #include "ui/MessageBox.h"
 #include "ui/Placement.h"
 #include "ui/Texts.h"
+#include "ui/WindowHooks.h"
 
 namespace {
 const int kColumnWidths[] = {73, 65, 223, 217, 43};
@@ -61,6 +62,7 @@ TLogList::TLogList(QWidget* parent) : QDialog(parent) {
     connect(btDelete, &QPushButton::clicked, this, &TLogList::btDeleteClick);
     connect(btnPoint, &QPushButton::clicked, this, &TLogList::btnPointClick);
     connect(btExit, &QPushButton::clicked, this, &TLogList::btExitClick);
+    connect(btHistory, &QPushButton::clicked, this, &TLogList::btHistoryClick);
 }
 
 void TLogList::Init(CInfo* info) {
@@ -198,3 +200,5 @@ void TLogList::btnPointClick() {
 }
 
 void TLogList::btExitClick() { reject(); }
+
+void TLogList::btHistoryClick() { qv::ui::OpenHistory(this, info_); }

@@ -26,6 +26,7 @@ private:
     void btDeleteClick();
     void btnPointClick();
     void btExitClick();
+    void btHistoryClick();
 
     // The record the current row shows (0 = the newest), or -1 on the header or no row.
     int SelectedRecordRow() const;

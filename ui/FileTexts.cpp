@@ -484,3 +484,37 @@ QString StartRepairText(const StartRepair& repair, const std::string& logPath,
 }
 
 }  // namespace qv::ui
+
+namespace qv::ui {
+
+QString ExportFailureText(const std::string& path, int error) {
+    QString reason;
+    struct stat st {};
+    const std::string::size_type slash = path.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        reason = QStringLiteral("同じ名前のフォルダがあります");
+    } else if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        reason = QStringLiteral("通常のファイルではありません");
+    } else if (::stat(path.c_str(), &st) == 0 &&
+               ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
+                ::access(path.c_str(), W_OK) != 0)) {
+        reason = QStringLiteral("ファイルが読み取り専用です");
+    } else if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        reason = QStringLiteral("書き出し先のフォルダがありません");
+    } else if (::access(folder.c_str(), W_OK) != 0 || error == EACCES || error == EPERM ||
+               error == EROFS) {
+        reason = QStringLiteral("書き出し先のフォルダに書き込む権限がありません");
+    } else if (error == ENOSPC || error == EDQUOT) {
+        reason = QStringLiteral("ディスクの空きが足りません");
+    } else {
+        reason = QStringLiteral("書き込み中にエラーが起きました");
+        if (error != 0)
+            reason += QStringLiteral("：") + QString::fromLocal8Bit(std::strerror(error));
+    }
+    return QStringLiteral("CSVファイル「%1」に書き出せませんでした（%2）。")
+        .arg(PathText(path), reason);
+}
+
+}  // namespace qv::ui

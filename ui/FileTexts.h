@@ -115,3 +115,10 @@ QString StartRepairText(const StartRepair& repair, const std::string& logPath,
                         const std::string& balancePath);
 
 }  // namespace qv::ui
+
+namespace qv::ui {
+
+// A CSV export could not be written (error: the errno of the failed call, 0 when none).
+QString ExportFailureText(const std::string& path, int error);
+
+}  // namespace qv::ui

@@ -188,7 +188,7 @@ struct WindowCase {
 };
 
 const WindowCase kWindows[] = {
-    {"TForm1", {}, "btnRule", {"btnRule", "btnJudge", "Button1", "btGoHP", "btExit"}, nullptr, {237, 369}},
+    {"TForm1", {}, "btnRule", {"btnRule", "btnJudge", "Button1", "btGoHP", "btExit", "btHistory"}, nullptr, {237, 417}},
     {"TRuleEdit", {"btnRule"}, "sgRules",
      {"sgRules", "btAdd", "btEdit", "Button1", "btnImp", "btSave", "btExit"}, "btEdit", {654, 489}},
     {"TRuleItem", {"btnRule", "btAdd"}, "tfNo",
@@ -201,9 +201,17 @@ const WindowCase kWindows[] = {
      "btnReg", {287, 243}},
     {"TJudge", {"btnJudge"}, "cbRule", {"cbRule", "tbJoujou", "btSubmit", "btCancel"}, "btSubmit", {392, 317}},
     {"TState", {"btnJudge", "btSubmit"}, "btOK", {"mmJudge", "btOK", "btCansel"}, "btOK", {534, 513}},
-    {"TLogList", {"Button1"}, "sgList", {"sgList", "btDone", "btDelete", "btnPoint", "btExit"}, "btDone", {685, 455}},
+    {"TLogList", {"Button1"}, "sgList", {"sgList", "btDone", "btDelete", "btnPoint", "btExit", "btHistory"}, "btDone", {685, 455}},
     {"TDonePoint", {"Button1", "btnPoint"}, "tfImp1",
      {"tfImp1", "tfImp2", "tfImp3", "tfImp4", "btOK", "btCancel"}, "btOK", {198, 269}},
+    {"THistory", {"btHistory"}, "cbPreset",
+     {"cbPreset", "dtFrom", "dtTo", "cbExecuted", "tfSearch", "lsArticles", "sgHistory",
+      "cbChart", "btSavePng", "btExportCsv", "ckUtf8", "btExit"},
+     nullptr, {1040, 720}},
+    {"THistory", {"Button1", "btHistory"}, "cbPreset",
+     {"cbPreset", "dtFrom", "dtTo", "cbExecuted", "tfSearch", "lsArticles", "sgHistory",
+      "cbChart", "btSavePng", "btExportCsv", "ckUtf8", "btExit"},
+     nullptr, {1040, 720}},
 };
 
 TEST_F(KeyboardTest, EveryWindowIsNamedAndWalkedInItsListedOrder) {

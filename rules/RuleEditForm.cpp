@@ -18,7 +18,8 @@ TRuleEdit::TRuleEdit(QWidget* parent) : QDialog(parent) {
     setupUi(this);
     setFixedSize(size());
     qv::ui::SetFormFont(this, 12);
-    for (int column = 0; column < 4; ++column) sgRules->setColumnWidth(column, kColumnWidths[column]);
+    for (int column = 0; column < 4; ++column)
+        sgRules->setColumnWidth(column, kColumnWidths[column]);
     sgRules->verticalHeader()->setDefaultSectionSize(22);
     sgRules->setAccessibleName(windowTitle());
     qv::ui::NameControls(this);
@@ -47,7 +48,8 @@ void TRuleEdit::LoadList() {
     int row = 0;
     for (const auto& [number, rule] : *ruleBook_) {
         const QString cells[] = {QString::number(number), qv::ui::ShownText(rule.GetName()),
-                                 qv::ui::ShownText(rule.GetText()), QString::number(rule.GetBase())};
+                                 qv::ui::ShownText(rule.GetText()),
+                                 QString::number(rule.GetBase())};
         for (int column = 0; column < 4; ++column)
             sgRules->setItem(row, column, new QTableWidgetItem(cells[column]));
         ++row;
@@ -93,9 +95,9 @@ void TRuleEdit::Button1Click() {
     if (!number) return;
     CRule rule;
     if (!rule.CopyFrom(ruleBook_->FindRule(*number))) return;
-    const QString question = QStringLiteral("%1 - %2を削除します。")
-                                 .arg(rule.GetNumber())
-                                 .arg(qv::ui::ShownText(rule.GetName()));
+    const QString question =
+        QStringLiteral("%1 - %2を削除します。")
+            .arg(QString::number(rule.GetNumber()), qv::ui::ShownText(rule.GetName()));
     if (!qv::ui::MessageBox::Confirm(question)) return;
     ruleBook_->RemoveRule(*number);
     LoadList();

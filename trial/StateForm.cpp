@@ -39,7 +39,7 @@ bool TState::Init(int articleNumber, int level, CInfo* info) {
     pnName->setText(qv::ui::ShownText(verdict_.heading));
     pnState->setText(qv::ui::ShownText(verdict_.articleText));
     // Long article texts wrap; the whole text stays reachable as a tip.
-    pnState->setToolTip(pnState->text());
+    pnState->setToolTip(qv::ui::PlainTip(pnState->text()));
     QString text = qv::ui::FromCp932(verdict_.verdictText);
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     mmJudge->setPlainText(text);
@@ -82,9 +82,8 @@ void TState::btOKClick() {
             qv::ui::MessageBox::Show(
                 QStringLiteral("判決は「%1」に記録しましたが、%2ポイントを「%3」の残高に"
                                "加算できませんでした（%4）。")
-                    .arg(logName)
-                    .arg(verdict_.points)
-                    .arg(qv::ui::FromCp932(info_->GetBalancePath()),
+                    .arg(logName, QString::number(verdict_.points),
+                         qv::ui::FromCp932(info_->GetBalancePath()),
                          CreditFailure(decision.balance)),
                 this);
             break;

@@ -1,6 +1,7 @@
 #include "app/MenuForm.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDesktopServices>
 #include <QUrl>
 
@@ -8,6 +9,7 @@
 #include "rules/RuleEditForm.h"
 #include "trial/JudgeForm.h"
 #include "ui/Accessibility.h"
+#include "ui/FileTexts.h"
 #include "ui/MessageBox.h"
 #include "ui/Texts.h"
 
@@ -25,6 +27,16 @@ QString LoadFailureText(CRuleBook::LoadStatus status) {
             return text + QStringLiteral("\n\ntest.dat を読み込めません（フォルダであるか、読み取りが許可されていません）。");
         case CRuleBook::LoadStatus::NotARuleBook:
             return text + QStringLiteral("\n\ntest.dat の1行目がルールブックの見出し（qvrule）ではありません。");
+        case CRuleBook::LoadStatus::HeaderNotEnded:
+            return text + QStringLiteral(
+                              "\n\ntest.dat の見出しの行（1行目）が改行で終わっていません。"
+                              "見出しそのものは正しいので、テキストエディタで1行目の末尾に改行を"
+                              "入れて保存し直してください。");
+        case CRuleBook::LoadStatus::CrOnlyLineEnds:
+            return text +
+                   QStringLiteral(
+                       "\n\ntest.dat の改行がCRだけになっているため、見出しの行（1行目）が"
+                       "どこで終わるのか分かりません。改行をCR LFかLFにして保存し直してください。");
         default:
             return text;
     }
@@ -82,3 +94,23 @@ void TForm1::Button1Click() {
 void TForm1::btGoHPClick() { QDesktopServices::openUrl(QUrl(kHomePage)); }
 
 void TForm1::btExitClick() { close(); }
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    if (loaded_ && ruleBook_.IsModified()) {
+        using Answer = qv::ui::MessageBox::SaveAnswer;
+        switch (qv::ui::MessageBox::AskSave(
+            QStringLiteral("ルールの変更が「%1」に保存されていません。\n終了する前に保存しますか？")
+                .arg(qv::ui::PathText(ruleBook_.GetFileName())),
+            this)) {
+            case Answer::Save:
+                // Not saved (refused or failed, and told): the program stays.
+                if (!TRuleEdit::SaveBook(&ruleBook_, this)) return event->ignore();
+                break;
+            case Answer::Discard:
+                break;
+            case Answer::Cancel:
+                return event->ignore();
+        }
+    }
+    QWidget::closeEvent(event);
+}

@@ -19,6 +19,11 @@ public:
     bool IsLoaded() const { return loaded_; }
     CInfo* Info() { return &info_; }
 
+protected:
+    // 終了 and the close box alike: unsaved rule changes are saved, dropped or kept open
+    // as the user says.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void btnRuleClick();
     void btnJudgeClick();

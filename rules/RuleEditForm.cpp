@@ -7,6 +7,7 @@
 #include "rules/ImpEditForm.h"
 #include "rules/RuleItemForm.h"
 #include "ui/Accessibility.h"
+#include "ui/FileTexts.h"
 #include "ui/MessageBox.h"
 #include "ui/Texts.h"
 
@@ -110,8 +111,17 @@ void TRuleEdit::btnImpClick() {
 }
 
 void TRuleEdit::btSaveClick() {
-    if (ruleBook_ == nullptr) return;
-    if (ruleBook_->SaveFile()) return;
+    if (ruleBook_ != nullptr) SaveBook(ruleBook_, this);
+}
+
+bool TRuleEdit::SaveBook(CRuleBook* ruleBook, QWidget* parent) {
+    // An editor or a sync client may have rewritten the file meanwhile: overwrite that
+    // only when the user says so.
+    if (const auto change = ruleBook->ChangeOnDisk();
+        change != CRuleBook::DiskChange::None &&
+        !qv::ui::MessageBox::Confirm(qv::ui::RuleBookChangedText(change, ruleBook->GetFileName())))
+        return false;
+    if (ruleBook->SaveFile()) return true;
     // The rule book stays in memory; only the file could not be replaced, and the old
     // one is still there as it was.
     qv::ui::MessageBox::Show(
@@ -119,8 +129,9 @@ void TRuleEdit::btSaveClick() {
                        "「%1」は保存前のまま変わっていません。\n"
                        "ファイルが読み取り専用でないか、ディスクに空きがあるか、"
                        "フォルダーがあるかを確かめて、もう一度「保存」を押してください。")
-            .arg(qv::ui::FromCp932(ruleBook_->GetFileName())),
-        this);
+            .arg(qv::ui::FromCp932(ruleBook->GetFileName())),
+        parent);
+    return false;
 }
 
 void TRuleEdit::btExitClick() { reject(); }

@@ -75,4 +75,16 @@ QString LogUnreadableText(const std::string& path) {
         .arg(PathText(path), UnreadableReason(path));
 }
 
+QString RuleBookChangedText(CRuleBook::DiskChange change, const std::string& path) {
+    if (change == CRuleBook::DiskChange::Removed)
+        return QStringLiteral(
+                   "ルールのファイル「%1」は、読み込んだ後に移動または削除されています。\n"
+                   "保存すると「%1」を新しく作ります。保存しますか？")
+            .arg(PathText(path));
+    return QStringLiteral(
+               "ルールのファイル「%1」は、読み込んだ後にほかのプログラムで書き換えられています。\n"
+               "保存すると、その書き換えは失われます。上書きして保存しますか？")
+        .arg(PathText(path));
+}
+
 }  // namespace qv::ui

@@ -6,6 +6,7 @@
 
 #include "records/LogIssues.h"
 #include "records/PointBalance.h"
+#include "rulebook/RuleBook.h"
 
 namespace qv::ui {
 
@@ -23,5 +24,9 @@ QString LogIssuesText(const LogReadIssues& issues, const std::string& path);
 
 // The log exists but cannot be read.
 QString LogUnreadableText(const std::string& path);
+
+// The question before a save over a rule book that another program rewrote or removed
+// since it was loaded.
+QString RuleBookChangedText(CRuleBook::DiskChange change, const std::string& path);
 
 }  // namespace qv::ui

@@ -704,6 +704,52 @@ TEST_F(RulesTest, FailedSaveIsReportedAndTheOldFileStays) {
     }
 }
 
+TEST_F(RulesTest, SaveAsksBeforeOverwritingAFileChangedOnDisk) {
+    const std::string loaded = "qvrule\t1\tid1\t0\tA\t10\tB\t5\tC\t7\tD\t10\r\n";
+    const std::string edited = loaded + "9\t0\t0\tX\tY\tZ\t1\t1\t1\t1\t1\t1\t1\t1\r\n";
+    struct Case {
+        const char* what;
+        const char* onDisk;  // nullptr: removed
+        const char* said;
+        bool overwrite;
+    } cases[] = {
+        {"rewritten, keep it", edited.c_str(), "ほかのプログラムで書き換えられています", false},
+        {"rewritten, overwrite", edited.c_str(), "ほかのプログラムで書き換えられています", true},
+        {"removed, make it again", nullptr, "移動または削除されています", true},
+    };
+    for (const Case& c : cases) {
+        WriteBytes("test.dat", loaded);
+        ASSERT_TRUE(book_.LoadFile());
+        Store(3, "遅刻", 20);
+        TRuleEdit list;
+        list.Init(&info_);
+        if (c.onDisk)
+            WriteBytes("test.dat", c.onDisk);
+        else
+            std::filesystem::remove("test.dat");
+        qv::ui::MessageBox::QueueAnswer(c.overwrite);
+        Click(&list, "btSave");
+        auto shown = qv::ui::MessageBox::TakeShown();
+        ASSERT_EQ(shown.size(), 1) << c.what;
+        EXPECT_TRUE(shown[0].confirmation) << c.what;
+        EXPECT_TRUE(shown[0].text.startsWith(U("ルールのファイル「test.dat」は、読み込んだ後に")))
+            << c.what;
+        EXPECT_TRUE(shown[0].text.contains(U(c.said))) << c.what;
+        const std::string now = ReadBytes("test.dat");
+        EXPECT_EQ(now.find("\r\n3\t") != std::string::npos, c.overwrite) << c.what;
+        if (!c.overwrite)
+            EXPECT_EQ(now, edited) << c.what << ": left as the other program wrote it";
+        EXPECT_EQ(book_.IsModified(), !c.overwrite) << c.what;
+
+        // After its own save the next one asks nothing.
+        if (c.overwrite) {
+            Click(&list, "btSave");
+            EXPECT_TRUE(ShownTexts().isEmpty()) << c.what;
+        }
+        book_.RemoveRule(3);
+    }
+}
+
 TEST_F(RulesTest, MenuOpensTheListAndOnlySaveWritesTheFile) {
     const std::string file = "qvrule\t1\tid1\t0\t" + Sjis("腕立て伏せ") + "\t5\tB\t5\tC\t3\tD\t10\r\n" +
                              "1\t0\t0\t" + Sjis("遅刻\t本文\t備考") + "\t20\t10\t10\t3\t3\t2\t0\t2\r\n";

@@ -194,7 +194,7 @@ CRuleBook::DiskChange CRuleBook::ChangeOnDisk() const {
         case qv::io::ReadStatus::Missing:
             return DiskChange::Removed;
         case qv::io::ReadStatus::Unreadable:
-            return DiskChange::None;
+            return DiskChange::Unreadable;
         case qv::io::ReadStatus::Ok:
         case qv::io::ReadStatus::Empty:
             break;

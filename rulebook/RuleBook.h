@@ -51,9 +51,9 @@ public:
     // Whether the book holds changes that the last load or save did not see.
     bool IsModified() const { return modified_; }
     // What became of the file since this book last loaded or saved it: another program
-    // may have rewritten or removed it. None before the first load or save, and when the
-    // file cannot be read now (the save will tell).
-    enum class DiskChange { None, Changed, Removed };
+    // may have rewritten or removed it, or it cannot be read to tell. None before the
+    // first load or save.
+    enum class DiskChange { None, Changed, Removed, Unreadable };
     DiskChange ChangeOnDisk() const;
 
     bool AddRule(CRule rule);

@@ -116,10 +116,14 @@ void TRuleEdit::btSaveClick() {
 
 bool TRuleEdit::SaveBook(CRuleBook* ruleBook, QWidget* parent) {
     // An editor or a sync client may have rewritten the file meanwhile: overwrite that
-    // only when the user says so.
-    if (const auto change = ruleBook->ChangeOnDisk();
-        change != CRuleBook::DiskChange::None &&
-        !qv::ui::MessageBox::Confirm(qv::ui::RuleBookChangedText(change, ruleBook->GetFileName())))
+    // only when the user says so, and never without having looked.
+    const auto change = ruleBook->ChangeOnDisk();
+    const QString changed = qv::ui::RuleBookChangedText(change, ruleBook->GetFileName());
+    if (change == CRuleBook::DiskChange::Unreadable) {
+        qv::ui::MessageBox::Show(changed, parent);
+        return false;
+    }
+    if (change != CRuleBook::DiskChange::None && !qv::ui::MessageBox::Confirm(changed))
         return false;
     if (ruleBook->SaveFile()) return true;
     // The rule book stays in memory; only the file could not be replaced, and the old

@@ -320,6 +320,10 @@ TEST_F(RuleBookFile, KnowsItsUnsavedChangesAndChangesMadeOnDisk) {
     std::filesystem::remove("test.dat");
     EXPECT_EQ(b.ChangeOnDisk(), D::Removed);
     WriteBytes("test.dat", saved);
+    ASSERT_EQ(::chmod("test.dat", 0), 0);
+    EXPECT_EQ(b.ChangeOnDisk(), D::Unreadable);
+    ASSERT_EQ(::chmod("test.dat", 0644), 0);
+    WriteBytes("test.dat", saved);
     EXPECT_EQ(b.ChangeOnDisk(), D::None) << "the same bytes again";
 }
 

@@ -76,6 +76,12 @@ QString LogUnreadableText(const std::string& path) {
 }
 
 QString RuleBookChangedText(CRuleBook::DiskChange change, const std::string& path) {
+    if (change == CRuleBook::DiskChange::Unreadable)
+        return QStringLiteral(
+                   "ルールのファイル「%1」を読み込めないため（%"
+                   "2）、読み込んだ後にほかのプログラムが"
+                   "書き換えていないかを確かめられません。ルールは保存していません。")
+            .arg(PathText(path), UnreadableReason(path));
     if (change == CRuleBook::DiskChange::Removed)
         return QStringLiteral(
                    "ルールのファイル「%1」は、読み込んだ後に移動または削除されています。\n"

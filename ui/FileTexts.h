@@ -26,7 +26,7 @@ QString LogIssuesText(const LogReadIssues& issues, const std::string& path);
 QString LogUnreadableText(const std::string& path);
 
 // The question before a save over a rule book that another program rewrote or removed
-// since it was loaded.
+// since it was loaded; for one that cannot be read to tell, why the save was not made.
 QString RuleBookChangedText(CRuleBook::DiskChange change, const std::string& path);
 
 }  // namespace qv::ui

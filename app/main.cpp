@@ -1,9 +1,9 @@
-#include <QApplication>
 #include <cstdio>
 #include <cstdlib>
 
 #include "app/MenuForm.h"
 #include "text/FileIo.h"
+#include "ui/Application.h"
 #include "ui/MessageBox.h"
 
 namespace {
@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
                      "  xvfb-run -a quorvel\n");
         return 2;
     }
-    QApplication app(argc, argv);
+    qv::ui::Application app(argc, argv);
     // Two instances in one folder would interleave their rewrites of the same files.
     qv::io::FolderLock lock;
     if (!lock.Acquire(".")) {

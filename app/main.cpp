@@ -1,3 +1,4 @@
+#include <QApplication>
 #include <cstdio>
 #include <cstdlib>
 

@@ -2,14 +2,15 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QUrl>
 
 #include "execution/LogListForm.h"
-#include "records/Repair.h"
 #include "history/HistoryForm.h"
+#include "records/Repair.h"
 #include "rules/RuleEditForm.h"
 #include "trial/JudgeForm.h"
 #include "ui/Accessibility.h"
@@ -151,3 +152,21 @@ void TForm1::ShowAbout() { qv::ui::MessageBox::Show(AboutText(), this); }
 void TForm1::btExitClick() { close(); }
 
 void TForm1::btHistoryClick() { qv::ui::OpenHistory(this, &info_); }
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    if (loaded_ && ruleBook_.IsModified()) {
+        using Answer = qv::ui::MessageBox::SaveAnswer;
+        switch (qv::ui::MessageBox::AskSave(qv::ui::RuleBookUnsavedText(ruleBook_.GetFileName()),
+                                            this)) {
+            case Answer::Save:
+                // Not saved (refused or failed, and told): the program stays.
+                if (!TRuleEdit::SaveBook(&ruleBook_, this)) return event->ignore();
+                break;
+            case Answer::Discard:
+                break;
+            case Answer::Cancel:
+                return event->ignore();
+        }
+    }
+    QWidget::closeEvent(event);
+}

@@ -29,6 +29,11 @@ public:
     void OpenGuide();
     void ShowAbout();
 
+protected:
+    // 終了 and the close box alike: unsaved rule changes are saved, dropped or kept open
+    // as the user says.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void btnRuleClick();
     void btnJudgeClick();

@@ -15,6 +15,7 @@
 #include "history/CsvCommand.h"
 #include "text/FileIo.h"
 #include "ui/FileTexts.h"
+#include "ui/Application.h"
 #include "ui/MessageBox.h"
 #include "ui/Placement.h"
 #include "ui/Translations.h"
@@ -102,7 +103,7 @@ int main(int argc, char** argv) {
         return CommandLine::kUsageError;
     }
 
-    QApplication app(argc, argv);
+    qv::ui::Application app(argc, argv);
     SetIdentity();
     QGuiApplication::setDesktopFileName(QStringLiteral("quorvel"));
     QIcon icon;

@@ -97,9 +97,9 @@ void TRuleEdit::Button1Click() {
     if (!number) return;
     CRule rule;
     if (!rule.CopyFrom(ruleBook_->FindRule(*number))) return;
-    const QString question = QStringLiteral("%1 - %2を削除します。")
-                                 .arg(rule.GetNumber())
-                                 .arg(qv::ui::ShownText(rule.GetName()));
+    const QString question =
+        QStringLiteral("%1 - %2を削除します。")
+            .arg(QString::number(rule.GetNumber()), qv::ui::ShownText(rule.GetName()));
     if (!qv::ui::MessageBox::Confirm(question)) return;
     ruleBook_->RemoveRule(*number);
     LoadList();
@@ -112,11 +112,25 @@ void TRuleEdit::btnImpClick() {
 }
 
 void TRuleEdit::btSaveClick() {
-    if (ruleBook_ == nullptr) return;
-    if (ruleBook_->SaveFile()) return;
+    if (ruleBook_ != nullptr) SaveBook(ruleBook_, this);
+}
+
+bool TRuleEdit::SaveBook(CRuleBook* ruleBook, QWidget* parent) {
+    // An editor or a sync client may have rewritten the file meanwhile: overwrite that
+    // only when the user says so, and never without having looked.
+    const auto change = ruleBook->ChangeOnDisk();
+    const QString changed = qv::ui::RuleBookChangedText(change, ruleBook->GetFileName());
+    if (change == CRuleBook::DiskChange::Unreadable) {
+        qv::ui::MessageBox::Show(changed, parent);
+        return false;
+    }
+    if (change != CRuleBook::DiskChange::None && !qv::ui::MessageBox::Confirm(changed))
+        return false;
+    if (ruleBook->SaveFile()) return true;
     // The rule book stays in memory; only the file could not be replaced, and the old
     // one is still there as it was.
-    qv::ui::MessageBox::Show(qv::ui::RuleBookSaveFailureText(ruleBook_->GetFileName()), this);
+    qv::ui::MessageBox::Show(qv::ui::RuleBookSaveFailureText(ruleBook->GetFileName()), parent);
+    return false;
 }
 
 void TRuleEdit::btExitClick() { reject(); }

@@ -23,6 +23,10 @@ public:
     // Rebuilds the grid from the rule book, one row per article in number order.
     void LoadList();
 
+    // Writes the book to its file, asking first when another program changed or removed
+    // the file since it was loaded; a failure is told. True when the book was saved.
+    static bool SaveBook(CRuleBook* book, QWidget* parent);
+
 private:
     void btAddClick();
     void btEditClick();

@@ -134,6 +134,15 @@ void TRuleItem::btRegClick() {
     for (int i = 0; i < CRule::kShareCount; ++i)
         r.SetShare(i, shares[static_cast<size_t>(i)]->value());
 
+    // Another article's number would replace that article: ask first, and on Cancel stay
+    // here with everything typed, the caret on the number.
+    const CRule* other = ruleBook_ ? ruleBook_->FindRule(*number) : nullptr;
+    if (other != nullptr && rule_ != nullptr && *number != rule_->GetNumber() &&
+        !qv::ui::MessageBox::Confirm(
+            QStringLiteral("%1条「%2」がすでにあります。登録すると、この条文は置き換えられます。")
+                .arg(QString::number(*number), qv::ui::ShownText(other->GetName()))))
+        return FocusField(tfNo);
+
     if (rule_) rule_->CopyFrom(&r);
     accept();
 }

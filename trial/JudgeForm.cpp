@@ -26,10 +26,10 @@ void TJudge::Init(CInfo* info) {
         cbRule->clear();
         if (ruleBook_ != nullptr) {
             for (const auto& [number, rule] : *ruleBook_) {
-                cbRule->addItem(QStringLiteral("%1:%2:%3")
-                                    .arg(number)
-                                    .arg(qv::ui::ShownText(rule.GetName()))
-                                    .arg(rule.GetBase()));
+                // Joined, not formatted: a name like "罰金%1" stays as typed.
+                cbRule->addItem(QString::number(number) + QLatin1Char(':') +
+                                qv::ui::ShownText(rule.GetName()) + QLatin1Char(':') +
+                                QString::number(rule.GetBase()));
             }
         }
         cbRule->setCurrentIndex(cbRule->count() > 0 ? 0 : -1);
@@ -52,8 +52,8 @@ void TJudge::cbRuleChange() {
     if (rule == nullptr) return;
     pnState->setText(QStringLiteral("条文:") + qv::ui::ShownText(rule->GetText()));
     pnComment->setText(QStringLiteral("備考:") + qv::ui::ShownText(rule->GetRemark()));
-    pnState->setToolTip(pnState->text());
-    pnComment->setToolTip(pnComment->text());
+    pnState->setToolTip(qv::ui::PlainTip(pnState->text()));
+    pnComment->setToolTip(qv::ui::PlainTip(pnComment->text()));
 }
 
 void TJudge::tbJoujouChange() { pnJoujou->setText(QString::number(tbJoujou->value())); }

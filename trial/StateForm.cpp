@@ -49,7 +49,7 @@ bool TState::Init(int articleNumber, int level, CInfo* info) {
     pnName->setText(qv::ui::ShownText(verdict_.heading));
     pnState->setText(qv::ui::ShownText(verdict_.articleText));
     // Long article texts wrap; the whole text stays reachable as a tip.
-    pnState->setToolTip(pnState->text());
+    pnState->setToolTip(qv::ui::PlainTip(pnState->text()));
     QString text = qv::ui::FromCp932(verdict_.verdictText);
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     mmJudge->setPlainText(text);

@@ -93,6 +93,20 @@ QString RuleBookLoadFailureText(CRuleBook::LoadStatus status, const QString& fol
                    QStringLiteral(
                        "\n\ntest.dat の1行目がルールブックの見出し（qvrule）ではありません。") +
                    where;
+        case CRuleBook::LoadStatus::HeaderNotEnded:
+            return text +
+                   QStringLiteral(
+                       "\n\ntest.dat の見出しの行（1行目）が改行で終わっていません。"
+                       "見出しそのものは正しいので、テキストエディタで1行目の末尾に改行を"
+                       "入れて保存し直してください。") +
+                   where;
+        case CRuleBook::LoadStatus::CrOnlyLineEnds:
+            return text +
+                   QStringLiteral(
+                       "\n\ntest.dat の改行がCRだけになっているため、見出しの行（1行目）が"
+                       "どこで終わるのか分かりません。改行をCR "
+                       "LFかLFにして保存し直してください。") +
+                   where;
         default:
             return text + QStringLiteral("\n\n") + RuleBookMissingHelp(folder, examples);
     }
@@ -515,6 +529,29 @@ QString ExportFailureText(const std::string& path, int error) {
     }
     return QStringLiteral("CSVファイル「%1」に書き出せませんでした（%2）。")
         .arg(PathText(path), reason);
+}
+
+QString RuleBookChangedText(CRuleBook::DiskChange change, const std::string& path) {
+    if (change == CRuleBook::DiskChange::Unreadable)
+        return QStringLiteral(
+                   "ルールのファイル「%1」を読み込めないため（%"
+                   "2）、読み込んだ後にほかのプログラムが"
+                   "書き換えていないかを確かめられません。ルールは保存していません。")
+            .arg(PathText(path), UnreadableReason(path));
+    if (change == CRuleBook::DiskChange::Removed)
+        return QStringLiteral(
+                   "ルールのファイル「%1」は、読み込んだ後に移動または削除されています。\n"
+                   "保存すると「%1」を新しく作ります。保存しますか？")
+            .arg(PathText(path));
+    return QStringLiteral(
+               "ルールのファイル「%1」は、読み込んだ後にほかのプログラムで書き換えられています。\n"
+               "保存すると、その書き換えは失われます。上書きして保存しますか？")
+        .arg(PathText(path));
+}
+
+QString RuleBookUnsavedText(const std::string& path) {
+    return QStringLiteral("ルールの変更が「") + PathText(path) +
+           QStringLiteral("」に保存されていません。\n終了する前に保存しますか？");
 }
 
 }  // namespace qv::ui

@@ -121,4 +121,11 @@ namespace qv::ui {
 // A CSV export could not be written (error: the errno of the failed call, 0 when none).
 QString ExportFailureText(const std::string& path, int error);
 
+// The question before a save over a rule book that another program rewrote or removed
+// since it was loaded; for one that cannot be read to tell, why the save was not made.
+QString RuleBookChangedText(CRuleBook::DiskChange change, const std::string& path);
+
+// At exit with rule changes not yet saved: save, discard, or go back.
+QString RuleBookUnsavedText(const std::string& path);
+
 }  // namespace qv::ui

@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QTemporaryDir>
+
+#include "ui/Application.h"
 
 int main(int argc, char** argv) {
     // Windows are placed inside their screen, so the virtual screen is made large enough
@@ -13,7 +14,7 @@ int main(int argc, char** argv) {
     // Windows remember their sizes; the tests' memories go to a folder of their own.
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
-    QApplication app(argc, argv);
+    qv::ui::Application app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -1,10 +1,18 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string_view>
+#include <vector>
 
+#include "records/Backups.h"
+#include "records/Ledger.h"
+#include "records/LogSplice.h"
 #include "records/PointBalance.h"
 #include "records/SentenceLog.h"
+#include "records/Trash.h"
+#include "rulebook/Clock.h"
 
 // What became of deleting the sentences that carry one identifier.
 struct DeleteOutcome {
@@ -14,15 +22,40 @@ struct DeleteOutcome {
         LogUnreadable,   // nothing written
         BalanceFailed,   // the points could not be taken off: nothing written (see balance)
         LogWriteFailed,  // the log kept its records; the balance was put back when restored
+        Busy,            // another program holds the log or the balance: nothing written
+        IntentFailed,    // the intent record could not be written: nothing written
+        TrashFailed,     // the records could not be put into the trash: nothing written
     };
     Result result = Result::NotFound;
     PointBalance::Status balance = PointBalance::Status::Ok;
-    size_t deleted = 0;    // records left out of the log
-    bool restored = true;  // LogWriteFailed: the balance has its old bytes again
+    size_t deleted = 0;           // records left out of the log
+    bool restored = true;         // LogWriteFailed: the balance has its old bytes again
+    std::int64_t uncredited = 0;  // points of the records never credited, so not debited
+    qv::io::IoError error;        // the failed call, for every result but Deleted and NotFound
+
+    // For undo: the records as they stood, the points the debits really took (the floor
+    // at 0 applied) and the trash entries that hold the records.
+    std::vector<qv::undo::CutRecord> cuts;
+    std::int64_t taken = 0;
+    std::vector<std::int64_t> trashSerials;
+    bool ledgered = true;  // false: the ledger line is missing (the check will find it)
+    bool backedUp = true;  // false: a replaced version could not be kept (the delete went on)
+    std::optional<Ledger::Figures> adjusted;  // see Ledger::Book
+};
+
+// What a delete keeps besides the two data files. Empty paths: not kept.
+struct DeleteJournal {
+    Ledger ledger{""};
+    Trash trash{""};
+    Backups backups{""};
+    qv::Clock clock;  // the time of the deletion (nullptr: now)
 };
 
 // Deletes every record of the log whose identifier is id and takes the points of each
-// (those above 0) off the balance, the balance first. A debit that cannot be made leaves
-// both files untouched; a log that cannot be written gets the balance put back.
+// (those above 0, less what a failed credit never put on the balance) off the balance,
+// under the locks of both files and with an intent entry around them: the records go
+// to the trash first, then the debit, then the log rewrite, then the ledger line. A step
+// that cannot be made leaves every file as it was; a log that cannot be written gets
+// the balance put back (when that fails too, the next start finishes the delete).
 DeleteOutcome DeleteSentence(const SentenceLog& log, const PointBalance& balance,
-                             std::string_view id);
+                             std::string_view id, const DeleteJournal& journal = {});

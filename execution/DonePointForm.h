@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <array>
 
 #include "rulebook/Info.h"
 #include "ui_DonePointForm.h"
@@ -23,6 +24,12 @@ public:
     void SetSession(qv::undo::ReportSession* session) { session_ = session; }
 
 private:
+    // One row per implement: its name and the units typed for it.
+    struct Row {
+        QLabel* name;
+        QLineEdit* units;
+    };
+    std::array<Row, 4> Rows() const;
     void btOKClick();
     void btCancelClick();
 

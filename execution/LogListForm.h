@@ -2,12 +2,13 @@
 
 #include <QDialog>
 #include <memory>
+#include <optional>
 
+#include "records/SentenceLog.h"
 #include "rulebook/Info.h"
 #include "ui_LogListForm.h"
 
 class LogListModel;
-class QPushButton;
 namespace qv::undo {
 class ReportSession;
 struct Outcome;
@@ -31,10 +32,14 @@ private:
     void btDeleteClick();
     void btnPointClick();
     void btExitClick();
+    void btHistoryClick();
     // 元に戻す (Ctrl+Z): undoes the newest action of this window still done.
     void btUndoClick();
-    // 台帳: the ledger's lines for the selected sentence, or the whole ledger.
-    void btLedgerClick();
+    // The list's context menu: the ledger of the selected sentence (or all of it), the
+    // trash, the backups.
+    void ShowLedger();
+    void ShowTrash();
+    void ShowBackups();
 
     // The balance file against the ledger; a difference is shown once per window.
     void CheckLedger();
@@ -43,14 +48,12 @@ private:
 
     // The record the current row shows (0 = the newest), or -1 on the header or no row.
     int SelectedRecordRow() const;
-    QString LogName() const;
-    QString BalanceName() const;
 
     CInfo* info_ = nullptr;
     LogListModel* model_ = nullptr;
     unsigned toldProblems_ = 0;  // kinds of damage the user has been told of
+    // What this window just wrote to the log, for the refill that follows.
+    std::optional<SentenceLog::Contents> written_;
     std::unique_ptr<qv::undo::ReportSession> session_;
-    QPushButton* btUndo = nullptr;
-    QPushButton* btLedger = nullptr;
     bool toldLedger_ = false;
 };

@@ -1,356 +1,245 @@
 #include "execution/Undo.h"
 
 #include <algorithm>
+#include <cerrno>
 
-#include "text/KxString.h"
-#include "text/LineWalk.h"
+#include "records/Intent.h"
+#include "text/FileIo.h"
 #include "text/Numbers.h"
 
 namespace qv::undo {
-namespace {
-
-std::string_view FirstField(std::string_view text) { return text.substr(0, text.find('\t')); }
-
-bool Carries(const qv::Line& line, std::string_view id) {
-    return SentenceLog::IsRecord(line) && FirstField(line.text) == id;
-}
-
-// [begin, end) of field f of a line known to have it.
-std::pair<size_t, size_t> FieldBounds(std::string_view line, size_t f) {
-    size_t begin = 0;
-    for (size_t i = 0; i < f; ++i) begin = line.find('\t', begin) + 1;
-    const size_t end = line.find('\t', begin);
-    return {begin, end == std::string_view::npos ? line.size() : end};
-}
-
-}  // namespace
-
-std::vector<CutRecord> CutsOf(std::string_view content, std::string_view id) {
-    std::vector<CutRecord> cuts;
-    size_t waiting = 0;                  // cuts still waiting for the line that follows them
-    std::vector<std::string_view> kept;  // first fields of the lines that stay, so far
-    std::int64_t index = 0;
-    qv::ForEachLine(content, [&](const qv::Line& line) {
-        const std::int64_t at = index++;
-        if (Carries(line, id)) {
-            CutRecord cut;
-            cut.line = std::string(line.text);
-            cut.nth = at;  // until a line that stays follows it
-            cut.points =
-                qv::ReadInt64(SentenceLog::Contents::FieldOf(line.text, SentenceRecord::kPoints));
-            cuts.push_back(std::move(cut));
-            ++waiting;
-            return;
-        }
-        const std::string_view first = FirstField(line.text);
-        kept.push_back(first);
-        if (waiting == 0) return;
-        const auto nth = std::count(kept.begin(), kept.end(), first);
-        for (size_t i = cuts.size() - waiting; i < cuts.size(); ++i) {
-            cuts[i].anchor = std::string(first);
-            cuts[i].nth = nth;
-        }
-        waiting = 0;
-    });
-    return cuts;
-}
-
-std::string InsertRecords(std::string_view content, std::span<const CutRecord> records) {
-    std::string out(content);
-    for (const CutRecord& r : records) {
-        const std::int64_t time = qv::ReadInt64(FirstField(r.line));
-        size_t at = std::string::npos, byTime = std::string::npos;
-        std::int64_t seen = 0, index = 0;
-        size_t offset = 0;
-        qv::ForEachLine(out, [&](const qv::Line& line) {
-            const size_t here = offset;
-            offset += line.raw.size();
-            if (at != std::string::npos) return;
-            // The last line once: back at the line number it had, or at the end.
-            if (r.anchor.empty() && index++ == r.nth) at = here;
-            if (!r.anchor.empty() && FirstField(line.text) == r.anchor && ++seen == r.nth)
-                at = here;
-            if (byTime == std::string::npos && SentenceLog::IsRecord(line) &&
-                qv::ReadInt64(FirstField(line.text)) > time)
-                byTime = here;
-        });
-        if (at == std::string::npos && !r.anchor.empty()) at = byTime;
-        std::string line = r.line + "\r\n";
-        if (at == std::string::npos) {
-            // At the end; an unterminated last line gets its line end first, as an append
-            // would give it.
-            if (!out.empty() && out.back() != '\n') line.insert(0, "\r\n");
-            out += line;
-        } else {
-            out.insert(at, line);
-        }
-    }
-    return out;
-}
-
-std::vector<std::string> MarksOf(std::string_view content, std::string_view id) {
-    std::vector<std::string> flags;
-    qv::ForEachLine(content, [&](const qv::Line& line) {
-        if (Carries(line, id))
-            flags.emplace_back(
-                SentenceLog::Contents::FieldOf(line.text, SentenceRecord::kExecuted));
-    });
-    return flags;
-}
-
-std::string SetMarks(std::string_view content, std::string_view id,
-                     std::span<const std::string> flags) {
-    std::string out;
-    out.reserve(content.size() + 16);
-    size_t next = 0;
-    qv::ForEachLine(content, [&](const qv::Line& line) {
-        if (!Carries(line, id) || next >= flags.size()) {
-            out.append(line.raw);
-            return;
-        }
-        auto [begin, end] = FieldBounds(line.text, SentenceRecord::kExecuted);
-        out.append(line.raw.substr(0, begin));
-        out.append(flags[next++]);
-        out.append(line.raw.substr(end));
-    });
-    return out;
-}
-
-std::vector<std::int64_t> TakenEach(std::int64_t before, std::span<const std::int64_t> points) {
-    std::vector<std::int64_t> taken;
-    std::int64_t balance = before;
-    for (std::int64_t p : points) {
-        if (p <= 0) {
-            taken.push_back(0);
-            continue;
-        }
-        std::int64_t after = qv::SaturatingAdd(balance, -p);
-        if (after < 0) after = 0;
-        taken.push_back(qv::SaturatingAdd(balance, -after));
-        balance = after;
-    }
-    return taken;
-}
 
 ReportFiles ReportFiles::From(const CInfo& info, qv::Clock clock) {
-    return {SentenceLog(info.GetLogPath()),
-            BalanceBook(info.GetBalancePath(), info.GetLedgerPath(), clock),
-            Trash(info.GetTrashPath()), Backups(info.GetBackupFolder(), clock)};
+    return {SentenceLog(info.GetLogPath()), PointBalance(info.GetBalancePath()),
+            BalanceBook(info.GetBalancePath(), info.GetLedgerPath(), clock, info.GetBackupFolder()),
+            DeleteJournal{Ledger(info.GetLedgerPath()), Trash(info.GetTrashPath()),
+                          Backups(info.GetBackupFolder(), clock), clock}};
 }
 
 ReportSession::ReportSession(const CInfo& info, qv::Clock clock)
     : files_(ReportFiles::From(info, clock)),
       clock_(clock ? std::move(clock) : qv::Clock(qv::SystemNow)) {}
 
-bool ReportSession::Keep(const std::string& path) {
-    const bool kept = files_.backups.Keep(path).result == Backups::Result::Kept;
-    backedUp_ = backedUp_ && kept;
-    return kept;
-}
-
-ReportSession::LogRead ReportSession::ReadLog(std::string& bytes) const {
-    const std::int64_t cap = KxLimits::Lifted().maxSize;
-    switch (qv::io::ReadFile(files_.log.Path(), bytes, cap)) {
-        case qv::io::ReadStatus::Ok:
-            // Only the beginning could be read: writing it back would cut the rest off.
-            return static_cast<std::int64_t>(bytes.size()) >= cap ? LogRead::Unreadable
-                                                                  : LogRead::Ok;
-        case qv::io::ReadStatus::Missing:
-        case qv::io::ReadStatus::Empty:
-            return LogRead::Missing;
-        case qv::io::ReadStatus::Unreadable:
-            break;
-    }
-    return LogRead::Unreadable;
-}
-
 std::optional<ReportSession::Kind> ReportSession::NextUndo() const {
     if (done_.empty()) return std::nullopt;
     return done_.back().kind;
 }
 
-Outcome ReportSession::Mark(std::string_view id, bool executed) {
+Outcome ReportSession::Mark(std::string_view id, bool executed, const SentenceLog::Contents* copy,
+                            SentenceLog::Contents* written) {
     Outcome o;
-    backedUp_ = true;
-    std::string bytes;
-    const LogRead read = ReadLog(bytes);
-    if (read == LogRead::Unreadable) {
+    // Holds the log's lock until the log is written.
+    SentenceLog::Rewrite rewrite = files_.log.PlanMark(id, executed, copy);
+    if (rewrite.busy || rewrite.read == qv::io::ReadStatus::Unreadable) {
         o.result = Outcome::Result::LogUnreadable;
+        o.error = rewrite.error;
         return o;
     }
-    SentenceLog::Rewrite rewrite = SentenceLog::RewriteBytes(
-        bytes, id,
-        executed ? SentenceLog::Change::MarkExecuted : SentenceLog::Change::MarkNotExecuted);
-    if (read == LogRead::Missing || rewrite.matched == 0) {
+    if (rewrite.read != qv::io::ReadStatus::Ok || rewrite.matched == 0) {
         o.result = Outcome::Result::NotFound;
         return o;
     }
-    Action action{Kind::Mark, std::string(id), MarksOf(bytes, id), {}, {}, {}, 0};
-    Keep(files_.log.Path());
-    o.backedUp = backedUp_;
-    if (!files_.log.Write(rewrite)) {
+    // The marks as they were, from the same bytes the rewrite was made from.
+    std::string bytes;
+    const bool fromCopy = copy != nullptr && copy->StillMatches(files_.log.Path());
+    if (!fromCopy && qv::io::ReadFile(files_.log.Path(), bytes) != qv::io::ReadStatus::Ok) {
+        o.result = Outcome::Result::LogUnreadable;
+        return o;
+    }
+    Action action{
+        Kind::Mark, std::string(id), MarksOf(fromCopy ? copy->Bytes() : bytes, id), {}, {}, {}, 0};
+    o.records = rewrite.matched;
+    const Backups::OnReplace keep(files_.journal.backups, files_.log.Path());
+    const bool ok = written != nullptr
+                        ? files_.log.WriteKeeping(std::move(rewrite), *written, &o.error)
+                        : files_.log.Write(rewrite, &o.error);
+    o.backedUp = keep.Kept();
+    if (!ok) {
         o.result = Outcome::Result::LogWriteFailed;
         return o;
     }
-    o.records = rewrite.matched;
     done_.push_back(std::move(action));
     return o;
 }
 
 Outcome ReportSession::Delete(std::string_view id) {
     Outcome o;
-    backedUp_ = true;
-    std::string bytes;
-    const LogRead read = ReadLog(bytes);
-    if (read == LogRead::Unreadable) {
-        o.result = Outcome::Result::LogUnreadable;
-        return o;
-    }
-    const SentenceLog::Rewrite rewrite =
-        SentenceLog::RewriteBytes(bytes, id, SentenceLog::Change::Drop);
-    if (read == LogRead::Missing || rewrite.matched == 0) {
-        o.result = Outcome::Result::NotFound;
-        return o;
-    }
-    Action action{Kind::Delete, std::string(id), {}, CutsOf(bytes, id), {}, {}, 0};
-
-    std::vector<std::int64_t> debits;
-    for (std::int64_t p : rewrite.droppedPoints)
-        if (p > 0) debits.push_back(p);
-    std::string before;
-    Booking booking;
-    if (!debits.empty()) {
-        Keep(files_.book.BalancePath());
-        booking = files_.book.DebitDelete(id, debits, &before);
-        o.balance = booking.status;
-        if (!booking.Ok()) {
+    DeleteOutcome d = DeleteSentence(files_.log, files_.balance, id, files_.journal);
+    o.balance = d.balance;
+    o.error = d.error;
+    o.restored = d.restored;
+    o.ledgered = d.ledgered;
+    o.backedUp = d.backedUp;
+    o.adjusted = d.adjusted;
+    o.records = d.deleted;
+    switch (d.result) {
+        case DeleteOutcome::Result::Deleted:
+            done_.push_back(
+                {Kind::Delete, std::string(id), {}, d.cuts, d.trashSerials, {}, d.taken});
+            break;
+        case DeleteOutcome::Result::NotFound:
+            o.result = Outcome::Result::NotFound;
+            break;
+        case DeleteOutcome::Result::LogWriteFailed:
+            o.result = Outcome::Result::LogWriteFailed;
+            break;
+        case DeleteOutcome::Result::BalanceFailed:
             o.result = Outcome::Result::BalanceFailed;
-            o.backedUp = backedUp_;
-            return o;
-        }
-        action.taken = booking.figures.before - booking.figures.after;
+            break;
+        case DeleteOutcome::Result::LogUnreadable:
+            o.result = Outcome::Result::LogUnreadable;
+            break;
+        default:
+            o.result = Outcome::Result::Refused;
+            break;
     }
-    Keep(files_.log.Path());
-    o.backedUp = backedUp_;
-    if (!files_.log.Write(rewrite)) {
-        o.result = Outcome::Result::LogWriteFailed;
-        o.restored = debits.empty() || files_.book.Balance().PutBack(before);
-        return o;
-    }
-    o.ledgered = files_.book.Commit(booking);
-    o.adjusted = booking.adjusted;
-    o.records = rewrite.matched;
-
-    // Into the trash, each record with the points it took.
-    const std::vector<std::int64_t> taken =
-        TakenEach(booking.figures.before, rewrite.droppedPoints);
-    std::vector<Trash::Entry> entries;
-    const qv::Seconds now = clock_();
-    for (size_t i = 0; i < action.cuts.size(); ++i) {
-        const CutRecord& cut = action.cuts[i];
-        entries.push_back({0, Trash::Kind::LogRecord, now, i < taken.size() ? taken[i] : 0,
-                           cut.anchor, cut.nth, cut.line});
-    }
-    o.trashed = files_.trash.Append(entries);
-    if (o.trashed && files_.trash.Enabled())
-        for (const Trash::Entry& e : entries) action.trashSerials.push_back(e.serial);
-    done_.push_back(std::move(action));
+    o.deletion = std::move(d);
     return o;
 }
 
 Outcome ReportSession::Report(const std::array<std::int64_t, 4>& units, std::int64_t points) {
     Outcome o;
-    backedUp_ = true;
     if (points <= 0) return o;
-    Keep(files_.book.BalancePath());
-    o.backedUp = backedUp_;
     const Booking booking = files_.book.Report(units, points);
     o.balance = booking.status;
+    o.error = booking.error;
+    o.backedUp = booking.backedUp;
     if (!booking.Ok()) {
         o.result = Outcome::Result::BalanceFailed;
         return o;
     }
     o.ledgered = booking.ledgered;
     o.adjusted = booking.adjusted;
-    Action action{
-        Kind::Report, {}, {}, {}, {}, units, booking.figures.before - booking.figures.after};
-    done_.push_back(std::move(action));
+    done_.push_back(
+        {Kind::Report, {}, {}, {}, {}, units, booking.figures.before - booking.figures.after});
     return o;
 }
 
 Outcome ReportSession::PutBack(std::string_view id, std::span<const CutRecord> cuts,
                                std::int64_t taken, std::span<const std::int64_t> trashSerials) {
     Outcome o;
+    const std::string& logPath = files_.log.Path();
+    const std::string& balancePath = files_.balance.Path();
+    qv::io::FileLock logLock, balanceLock;
+    if (!logLock.Acquire(logPath) || (taken != 0 && !balanceLock.Acquire(balancePath))) {
+        o.result = Outcome::Result::LogUnreadable;
+        qv::io::Fail(&o.error, qv::io::IoError::Op::Lock, logPath, EWOULDBLOCK);
+        return o;
+    }
     std::string bytes;
-    const LogRead read = ReadLog(bytes);
-    if (read == LogRead::Unreadable) {
+    const qv::io::ReadStatus read = qv::io::ReadFile(logPath, bytes, qv::io::kWholeFile, &o.error);
+    if (read == qv::io::ReadStatus::Unreadable) {
         o.result = Outcome::Result::LogUnreadable;
         return o;
     }
     const std::string restored = InsertRecords(bytes, cuts);
-    std::string before;
-    Booking booking;
+
+    // The figures of the give-back, for the intent and the ledger.
+    IntentEntry entry;
+    entry.kind = IntentEntry::Kind::Restore;
+    entry.id = std::string(id);
+    entry.points = taken;
+    entry.balanceBefore = "-";
+    entry.serials.assign(trashSerials.begin(), trashSerials.end());
+    std::int64_t before = 0;
     if (taken != 0) {
-        Keep(files_.book.BalancePath());
-        booking = files_.book.GiveBack(id, std::nullopt, taken, &before);
-        o.balance = booking.status;
-        if (!booking.Ok()) {
+        std::vector<std::string> fields;
+        o.balance = files_.balance.Read(fields, &o.error);
+        if (o.balance == PointBalance::Status::Ok && fields.size() < PointBalance::kFieldCount)
+            o.balance = PointBalance::Status::Short;
+        if (o.balance == PointBalance::Status::Ok) {
+            before = qv::ReadInt64(fields[PointBalance::kBalanceField]);
+            entry.balanceBefore = qv::Decimal(before);
+        } else if (!(o.balance == PointBalance::Status::Missing && taken > 0)) {
             o.result = Outcome::Result::BalanceFailed;
-            o.backedUp = backedUp_;
+            return o;
+        }
+        entry.balanceAfter = qv::SaturatingAdd(before, taken);
+    }
+    // Several files: the intent goes first; a kill in between is finished at the next start.
+    const IntentRecord intent = IntentRecord::Beside(logPath);
+    IntentRecord::Opened opened;
+    if (!intent.Open(entry, opened)) {
+        qv::io::Fail(&o.error, qv::io::IoError::Op::Write, intent.Path(), errno);
+        o.result = Outcome::Result::LogWriteFailed;
+        return o;
+    }
+    std::string old;
+    if (taken != 0) {
+        const Backups::OnReplace keep(files_.journal.backups, balancePath);
+        o.balance = files_.balance.GiveBack(taken, &old, &o.error);
+        o.backedUp = keep.Kept();
+        if (o.balance != PointBalance::Status::Ok) {
+            intent.Close(opened);
+            o.result = Outcome::Result::BalanceFailed;
             return o;
         }
     }
-    if (read == LogRead::Ok) Keep(files_.log.Path());
-    o.backedUp = backedUp_;
-    if (!qv::io::WriteFileAtomic(files_.log.Path(), restored)) {
+    const Backups::OnReplace keepLog(files_.journal.backups, logPath);
+    const bool logWritten = qv::io::WriteFileAtomic(logPath, restored, &o.error);
+    if (!keepLog.Kept()) o.backedUp = false;
+    if (!logWritten) {
         o.result = Outcome::Result::LogWriteFailed;
-        o.restored = taken == 0 || files_.book.Balance().PutBack(before);
+        o.restored = taken == 0 || files_.balance.PutBack(old);
+        // Not put back: the intent stays, and the next start finishes the restore.
+        if (o.restored) intent.Close(opened);
         return o;
     }
-    o.ledgered = files_.book.Commit(booking);
-    o.adjusted = booking.adjusted;
+    if (taken != 0)
+        o.ledgered = files_.journal.ledger.Book({clock_(), Ledger::Kind::Undo, std::string(id),
+                                                 std::nullopt, taken, before, entry.balanceAfter},
+                                                &o.adjusted);
     o.records = cuts.size();
-    o.trashed = files_.trash.Remove(trashSerials);
+    o.trashed = files_.journal.trash.Remove(trashSerials);
+    // A trash that keeps the entries keeps the intent too: the next start takes them out.
+    if (o.trashed) intent.Close(opened);
     return o;
 }
 
 Outcome ReportSession::GiveBackReport(const Action& action) {
     Outcome o;
     if (action.taken == 0) return o;
-    Keep(files_.book.BalancePath());
-    o.backedUp = backedUp_;
-    Booking booking = files_.book.GiveBack({}, action.units, action.taken);
+    const Booking booking = files_.book.GiveBack({}, action.units, action.taken);
     o.balance = booking.status;
+    o.error = booking.error;
+    o.backedUp = booking.backedUp;
     if (!booking.Ok()) {
         o.result = Outcome::Result::BalanceFailed;
         return o;
     }
-    o.ledgered = files_.book.Commit(booking);
+    o.ledgered = booking.ledgered;
     o.adjusted = booking.adjusted;
     return o;
 }
 
 Outcome ReportSession::SetMarksBack(const Action& action) {
     Outcome o;
+    qv::io::FileLock lock;  // from the read to the write
+    if (!lock.Acquire(files_.log.Path())) {
+        o.result = Outcome::Result::LogUnreadable;
+        qv::io::Fail(&o.error, qv::io::IoError::Op::Lock, files_.log.Path(), EWOULDBLOCK);
+        return o;
+    }
     std::string bytes;
-    const LogRead read = ReadLog(bytes);
-    if (read == LogRead::Unreadable) {
+    const qv::io::ReadStatus read =
+        qv::io::ReadFile(files_.log.Path(), bytes, qv::io::kWholeFile, &o.error);
+    if (read == qv::io::ReadStatus::Unreadable) {
         o.result = Outcome::Result::LogUnreadable;
         return o;
     }
-    if (read == LogRead::Missing || MarksOf(bytes, action.id).empty()) {
+    if (read != qv::io::ReadStatus::Ok || MarksOf(bytes, action.id).empty()) {
         o.result = Outcome::Result::NotFound;
         return o;
     }
-    Keep(files_.log.Path());
-    o.backedUp = backedUp_;
-    if (!qv::io::WriteFileAtomic(files_.log.Path(), SetMarks(bytes, action.id, action.flags)))
+    const Backups::OnReplace keep(files_.journal.backups, files_.log.Path());
+    if (!qv::io::WriteFileAtomic(files_.log.Path(), SetMarks(bytes, action.id, action.flags),
+                                 &o.error))
         o.result = Outcome::Result::LogWriteFailed;
+    o.backedUp = keep.Kept();
     return o;
 }
 
 Outcome ReportSession::Undo() {
-    backedUp_ = true;
     if (done_.empty()) {
         Outcome nothing;
         nothing.result = Outcome::Result::NothingToUndo;
@@ -376,7 +265,6 @@ Outcome ReportSession::Undo() {
 }
 
 Outcome ReportSession::RestoreFromTrash(std::span<const Trash::Entry> entries) {
-    backedUp_ = true;
     std::vector<CutRecord> cuts;
     std::vector<std::int64_t> serials;
     std::int64_t taken = 0;

@@ -115,8 +115,14 @@ Backups::Keeping Backups::Keep(const std::string& path) const {
         keeping.result = Result::Failed;
         return keeping;
     }
+    return KeepFile(real, BaseName(path), true);
+}
+
+Backups::Keeping Backups::KeepFile(const std::string& real, const std::string& file,
+                                   bool copy) const {
+    Keeping keeping;
     struct stat st {};
-    if (::stat(real, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::stat(real.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
         keeping.result = Result::Failed;
         return keeping;
     }
@@ -124,7 +130,6 @@ Backups::Keeping Backups::Keep(const std::string& path) const {
         keeping.result = Result::Failed;
         return keeping;
     }
-    const std::string file = BaseName(path);
     const std::string stamp = Stamp(clock_());
     std::string name;
     for (int serial = 1; serial < 1000; ++serial) {
@@ -133,12 +138,13 @@ Backups::Keeping Backups::Keep(const std::string& path) const {
         if (::lstat((folder_ + "/" + name).c_str(), &taken) != 0) break;
     }
     const std::string target = folder_ + "/" + name;
-    if (CurrentCalls().link(real, target.c_str()) == 0) {
+    if (!copy && CurrentCalls().link(real.c_str(), target.c_str()) == 0) {
         keeping.linked = true;
     } else {
-        // Another file system, or one without links: the bytes themselves.
+        // Another file system, one without links, or a file about to be rewritten in
+        // place: the bytes themselves.
         std::string bytes;
-        const auto read = qv::io::ReadFile(real, bytes, KxLimits::Lifted().maxSize);
+        const auto read = qv::io::ReadFile(real, bytes);
         if ((read != qv::io::ReadStatus::Ok && read != qv::io::ReadStatus::Empty) ||
             !qv::io::WriteFileAtomic(target, bytes)) {
             keeping.result = Result::Failed;
@@ -150,6 +156,15 @@ Backups::Keeping Backups::Keep(const std::string& path) const {
     return keeping;
 }
 
+Backups::OnReplace::OnReplace(Backups backups, const std::string& path, bool required)
+    : backups_(std::move(backups)),
+      file_(BaseName(path)),
+      required_(required),
+      watch_(path, [this](const std::string& target, bool inPlace) {
+          if (backups_.Enabled()) keeping_ = backups_.KeepFile(target, file_, inPlace);
+          return !required_ || keeping_.result == Result::Kept;
+      }) {}
+
 std::vector<Backups::Version> Backups::List() const {
     std::vector<Version> versions;
     if (!Enabled()) return versions;
@@ -160,7 +175,7 @@ std::vector<Backups::Version> Backups::List() const {
         struct stat st {};
         if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
         v.size = st.st_size;
-        if (qv::io::ReadFile(path, bytes, KxLimits::Lifted().maxSize) == qv::io::ReadStatus::Ok)
+        if (qv::io::ReadFile(path, bytes, qv::io::kWholeFile) == qv::io::ReadStatus::Ok)
             v.records = CountRecords(bytes);
         versions.push_back(std::move(v));
     }
@@ -189,13 +204,14 @@ bool Backups::Rotate(const std::string& fileName) const {
 
 Backups::RestoreResult Backups::Restore(const Version& version, const std::string& target) const {
     std::string bytes;
-    const auto read =
-        qv::io::ReadFile(folder_ + "/" + version.name, bytes, KxLimits::Lifted().maxSize);
+    const auto read = qv::io::ReadFile(folder_ + "/" + version.name, bytes, qv::io::kWholeFile);
     if (read != qv::io::ReadStatus::Ok && read != qv::io::ReadStatus::Empty)
         return RestoreResult::BackupUnreadable;
-    if (Keep(target).result != Result::Kept) return RestoreResult::KeepFailed;
-    return qv::io::WriteFileAtomic(target, bytes) ? RestoreResult::Restored
-                                                  : RestoreResult::WriteFailed;
+    // The version being replaced is kept first: a restore is undone the same way.
+    const OnReplace keep(*this, target, true);
+    if (!qv::io::WriteFileAtomic(target, bytes))
+        return keep.Kept() ? RestoreResult::WriteFailed : RestoreResult::KeepFailed;
+    return RestoreResult::Restored;
 }
 
 std::int64_t Backups::CountRecords(const std::string& bytes) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "rulebook/Clock.h"
+#include "text/FileIo.h"
 
 // Earlier versions of the data files, kept in a folder beside them ("backup/"): before a
 // file is replaced, the version being replaced gets a second name there,
@@ -43,9 +44,17 @@ public:
         bool linked = false;  // a hard link (else a copy)
         bool rotated = true;  // false: an old version that should go could not be removed
     };
-    // Keeps the file's present version, then rotates that file's versions. A missing
-    // file has nothing to keep.
+    // Keeps a copy of the file's present version now, then rotates that file's versions.
+    // A missing file has nothing to keep. (A link is taken only by OnReplace: a link
+    // taken now would make the next replacement rewrite the file in place, and the
+    // backup with it.)
     Keeping Keep(const std::string& path) const;
+
+    // While it lives, the version of path that a replacement (qv::io::WriteFileAtomic)
+    // is about to replace is kept: a hard link taken right before the rename, a copy
+    // when the file is rewritten in place. Result tells how the last one went (Kept when
+    // nothing was replaced).
+    class OnReplace;
 
     struct Version {
         std::string file;  // the data file's name, "test.log"
@@ -73,6 +82,24 @@ public:
     static std::int64_t CountRecords(const std::string& bytes);
 
 private:
+    // Keeps the file real (the resolved data file) under a new name: a link, or a copy.
+    Keeping KeepFile(const std::string& real, const std::string& file, bool copy) const;
+
     std::string folder_;
     qv::Clock clock_;
+};
+
+class Backups::OnReplace {
+public:
+    // required: a version that cannot be kept stops the replacement.
+    OnReplace(Backups backups, const std::string& path, bool required = false);
+    const Keeping& Result() const { return keeping_; }
+    bool Kept() const { return keeping_.result == Backups::Result::Kept; }
+
+private:
+    Backups backups_;
+    std::string file_;
+    Keeping keeping_;
+    bool required_;
+    qv::io::ReplaceWatch watch_;
 };

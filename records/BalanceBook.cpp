@@ -1,81 +1,105 @@
 #include "records/BalanceBook.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <limits>
 #include <vector>
 
+#include "records/Intent.h"
+#include "text/FileIo.h"
+#include "text/LineWalk.h"
 #include "text/Numbers.h"
 
-BalanceBook::BalanceBook(std::string balancePath, std::string ledgerPath, qv::Clock clock)
+BalanceBook::BalanceBook(std::string balancePath, std::string ledgerPath, qv::Clock clock,
+                         std::string backupFolder)
     : balancePath_(balancePath),
       balance_(std::move(balancePath)),
       ledger_(std::move(ledgerPath)),
+      backups_(std::move(backupFolder), clock),
       clock_(clock ? std::move(clock) : qv::Clock(qv::SystemNow)) {}
 
-Booking BalanceBook::Book(PointBalance::Status status, Ledger::Entry entry, bool commit) const {
+Booking BalanceBook::Change(Ledger::Kind kind, std::string_view id,
+                            const std::optional<std::array<std::int64_t, 4>>& units,
+                            std::int64_t delta, bool floorAtZero) const {
     Booking booking;
-    booking.status = status;
-    if (status != PointBalance::Status::Ok) return booking;
-    booking.figures = balance_.LastFigures();
-    if (!ledger_.Enabled()) return booking;
-
-    entry.time = clock_();
-    entry.before = booking.figures.before;
-    entry.after = booking.figures.after;
-    std::vector<Ledger::Entry> lines;
-    Ledger::Contents contents;
-    const auto read = ledger_.Read(contents);
-    const auto last = contents.Last();
-    if (read == qv::io::ReadStatus::Unreadable) {
-        booking.ledgered = false;
+    qv::io::FileLock lock;  // from the read of the figure to the write
+    if (!lock.Acquire(balancePath_)) {
+        booking.status = PointBalance::Status::Busy;
+        qv::io::Fail(&booking.error, qv::io::IoError::Op::Lock, balancePath_, EWOULDBLOCK);
         return booking;
     }
-    if (!last) {
-        // A ledger started by this change: it opens with the figure found.
-        lines.push_back({entry.time, Ledger::Kind::Open, {}, {}, entry.before, 0, entry.before});
-    } else if (*last != entry.before) {
-        booking.adjusted = PointBalance::Figures{*last, entry.before};
-        lines.push_back({entry.time,
-                         Ledger::Kind::Adjust,
-                         {},
-                         {},
-                         qv::SaturatingAdd(entry.before, -*last),
-                         *last,
-                         entry.before});
+    std::vector<std::string> fields;
+    PointBalance::Status read = balance_.Read(fields, &booking.error);
+    if (read == PointBalance::Status::Ok && fields.size() < PointBalance::kFieldCount)
+        read = PointBalance::Status::Short;
+    std::string mark;
+    if (read == PointBalance::Status::Missing && delta > 0) {
+        mark = "-";  // the write makes a fresh file
+    } else if (read != PointBalance::Status::Ok) {
+        booking.status = read;
+        return booking;
+    } else {
+        booking.figures.before = qv::ReadInt64(fields[PointBalance::kBalanceField]);
+        mark = qv::Decimal(booking.figures.before);
     }
-    lines.push_back(std::move(entry));
-    booking.pending = std::move(lines);
-    if (commit) Commit(booking);
+    if (delta > 0 && booking.figures.before > std::numeric_limits<std::int64_t>::max() - delta) {
+        booking.status = PointBalance::Status::Overflow;
+        return booking;
+    }
+    booking.figures.after = qv::SaturatingAdd(booking.figures.before, delta);
+    if (floorAtZero) booking.figures.after = std::max<std::int64_t>(0, booking.figures.after);
+
+    Ledger::Entry line{clock_(),
+                       kind,
+                       std::string(id),
+                       units,
+                       delta,
+                       booking.figures.before,
+                       booking.figures.after};
+    // Two files: the intent goes first, so a kill in between is settled at the next start.
+    const IntentRecord intent = IntentRecord::Beside(balancePath_);
+    IntentRecord::Opened opened;
+    if (ledger_.Enabled()) {
+        IntentEntry entry;
+        entry.kind = IntentEntry::Kind::Balance;
+        entry.id = std::string(id);
+        entry.points = delta;
+        entry.balanceBefore = mark;
+        entry.balanceAfter = booking.figures.after;
+        entry.ledgerKind = std::string(Ledger::KindToken(kind));
+        const std::string text = Ledger::ToLine(line);
+        std::vector<std::string_view> f;
+        qv::SplitFields(std::string_view(text).substr(0, text.size() - 2), f);
+        entry.units = std::string(f[3]);
+        if (!intent.Open(entry, opened)) {
+            booking.status = PointBalance::Status::WriteFailed;
+            booking.intentFailed = true;
+            qv::io::Fail(&booking.error, qv::io::IoError::Op::Write, intent.Path(), errno);
+            return booking;
+        }
+    }
+    {
+        const Backups::OnReplace keep(backups_, balancePath_);
+        booking.status = floorAtZero ? balance_.DebitReport(-delta, &booking.error)
+                                     : balance_.GiveBack(delta, nullptr, &booking.error);
+        booking.backedUp = keep.Kept();
+    }
+    if (booking.status == PointBalance::Status::Ok)
+        booking.ledgered = ledger_.Book(line, &booking.adjusted);
+    if (!opened.line.empty()) intent.Close(opened);
     return booking;
 }
 
-bool BalanceBook::Commit(Booking& booking) const {
-    if (booking.pending.empty()) return booking.ledgered;
-    booking.ledgered = ledger_.Append(booking.pending);
-    booking.pending.clear();
-    return booking.ledgered;
-}
-
 Booking BalanceBook::Credit(std::string_view id, std::int64_t points) const {
-    return Book(balance_.Credit(points), {0, Ledger::Kind::Credit, std::string(id), {}, points},
-                true);
+    return Change(Ledger::Kind::Credit, id, std::nullopt, points, false);
 }
 
 Booking BalanceBook::Report(const std::array<std::int64_t, 4>& units, std::int64_t points) const {
-    return Book(balance_.DebitReport(points), {0, Ledger::Kind::Report, {}, units, -points}, true);
-}
-
-Booking BalanceBook::DebitDelete(std::string_view id, std::span<const std::int64_t> points,
-                                 std::string* before) const {
-    std::int64_t asked = 0;
-    for (std::int64_t p : points) asked = qv::SaturatingAdd(asked, -p);
-    return Book(balance_.DebitDeleteEach(points, before),
-                {0, Ledger::Kind::Delete, std::string(id), {}, asked}, false);
+    return Change(Ledger::Kind::Report, {}, units, -points, true);
 }
 
 Booking BalanceBook::GiveBack(std::string_view id,
                               const std::optional<std::array<std::int64_t, 4>>& units,
-                              std::int64_t amount, std::string* before) const {
-    // Credit adds without a floor, so a negative amount (a debit that raised a negative
-    // balance to 0) is taken back just as exactly.
-    const PointBalance::Status status = balance_.Credit(amount, before);
-    return Book(status, {0, Ledger::Kind::Undo, std::string(id), units, amount}, false);
+                              std::int64_t amount) const {
+    return Change(Ledger::Kind::Undo, id, units, amount, false);
 }

@@ -1,5 +1,7 @@
 #include "records/Ledger.h"
 
+#include <cerrno>
+
 #include "text/KxString.h"
 #include "text/LineWalk.h"
 #include "text/Numbers.h"
@@ -111,21 +113,66 @@ Ledger::Contents Ledger::Parse(std::string_view bytes) {
     return c;
 }
 
-qv::io::ReadStatus Ledger::Read(Contents& out) const {
+qv::io::ReadStatus Ledger::Read(Contents& out, qv::io::IoError* error) const {
     out = {};
     std::string bytes;
-    const auto status = qv::io::ReadFile(path_, bytes, KxLimits::Lifted().maxSize);
+    const auto status = qv::io::ReadFile(path_, bytes, qv::io::kWholeFile, error);
     if (status == qv::io::ReadStatus::Ok) out = Parse(bytes);
     return status;
 }
 
-bool Ledger::Append(const Entry& entry) const { return Append(std::vector<Entry>{entry}); }
+bool Ledger::Append(const Entry& entry, qv::io::IoError* error) const {
+    return Append(std::vector<Entry>{entry}, error);
+}
 
-bool Ledger::Append(const std::vector<Entry>& entries) const {
+bool Ledger::Append(const std::vector<Entry>& entries, qv::io::IoError* error) const {
     if (!Enabled()) return true;
     std::string bytes;
     for (const Entry& e : entries) bytes += ToLine(e);
-    return qv::io::AppendLine(path_, bytes);
+    qv::io::FileLock lock;
+    if (!lock.Acquire(path_))
+        return qv::io::Fail(error, qv::io::IoError::Op::Lock, path_, EWOULDBLOCK);
+    return qv::io::AppendLine(path_, bytes, error);
+}
+
+bool Ledger::Book(const Entry& entry, std::optional<Figures>* adjusted,
+                  qv::io::IoError* error) const {
+    if (!Enabled()) return true;
+    qv::io::FileLock lock;  // from the read of the last balance to the append
+    if (!lock.Acquire(path_))
+        return qv::io::Fail(error, qv::io::IoError::Op::Lock, path_, EWOULDBLOCK);
+    Contents contents;
+    if (Read(contents, error) == qv::io::ReadStatus::Unreadable) return false;
+    std::vector<Entry> lines;
+    const auto last = contents.Last();
+    if (!last) {
+        // A ledger started by this change: it opens with the figure found.
+        lines.push_back({entry.time, Kind::Open, {}, {}, entry.before, 0, entry.before});
+    } else if (*last != entry.before) {
+        if (adjusted) *adjusted = Figures{*last, entry.before};
+        lines.push_back({entry.time,
+                         Kind::Adjust,
+                         {},
+                         {},
+                         qv::SaturatingAdd(entry.before, -*last),
+                         *last,
+                         entry.before});
+    }
+    lines.push_back(entry);
+    return Append(lines, error);
+}
+
+bool Ledger::BookOnce(const Entry& entry) const {
+    if (!Enabled()) return true;
+    Contents contents;
+    if (Read(contents) == qv::io::ReadStatus::Unreadable) return false;
+    if (!contents.entries.empty()) {
+        const Entry& last = contents.entries.back();
+        if (last.kind == entry.kind && last.id == entry.id && last.before == entry.before &&
+            last.after == entry.after)
+            return true;
+    }
+    return Book(entry);
 }
 
 Ledger::Check Ledger::CheckAgainst(const PointBalance& balance, qv::Seconds now) const {

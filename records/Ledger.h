@@ -61,9 +61,25 @@ public:
     static Contents Parse(std::string_view bytes);
 
     // A missing or empty ledger reads as no entries (Missing / Empty).
-    qv::io::ReadStatus Read(Contents& out) const;
-    bool Append(const Entry& entry) const;
-    bool Append(const std::vector<Entry>& entries) const;  // in one write
+    qv::io::ReadStatus Read(Contents& out, qv::io::IoError* error = nullptr) const;
+    // Appends in one write under the ledger's lock; false, ledger unchanged, on failure.
+    bool Append(const Entry& entry, qv::io::IoError* error = nullptr) const;
+    bool Append(const std::vector<Entry>& entries, qv::io::IoError* error = nullptr) const;
+
+    // The balance before and after a change, the floor at 0 applied.
+    struct Figures {
+        std::int64_t before = 0;
+        std::int64_t after = 0;
+    };
+    // Books one change whose entry carries its real figures: a ledger without entries
+    // opens with entry.before first, and a last balance other than entry.before gets an
+    // "adjust" line first (adjusted then tells from what to what), so the ledger keeps
+    // adding up. Read and append under the ledger's lock.
+    bool Book(const Entry& entry, std::optional<Figures>* adjusted = nullptr,
+              qv::io::IoError* error = nullptr) const;
+    // Books the entry unless the ledger's last entry is already this change (same kind,
+    // identifier, before and after): a repair after a kill never books a change twice.
+    bool BookOnce(const Entry& entry) const;
 
     // The ledger checked against the balance file as it stands.
     struct Check {

@@ -1,6 +1,7 @@
 #include "records/Trash.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include "text/KxString.h"
 #include "text/LineWalk.h"
@@ -75,32 +76,46 @@ Trash::Contents Trash::Parse(std::string_view bytes) {
     return c;
 }
 
-qv::io::ReadStatus Trash::Read(Contents& out) const {
+qv::io::ReadStatus Trash::Read(Contents& out, qv::io::IoError* error) const {
     out = {};
     std::string bytes;
-    const auto status = qv::io::ReadFile(path_, bytes, KxLimits::Lifted().maxSize);
+    const auto status = qv::io::ReadFile(path_, bytes, qv::io::kWholeFile, error);
     if (status == qv::io::ReadStatus::Ok) out = Parse(bytes);
     return status;
 }
 
-bool Trash::Append(std::vector<Entry>& entries) const {
-    if (!Enabled() || entries.empty()) return true;
+std::int64_t Trash::NextSerial(qv::io::IoError* error) const {
     Contents contents;
-    if (Read(contents) == qv::io::ReadStatus::Unreadable) return false;
+    if (Read(contents, error) == qv::io::ReadStatus::Unreadable) return 0;
     std::int64_t next = 1;
     for (const Entry& e : contents.entries) next = std::max(next, e.serial + 1);
-    std::string bytes;
-    for (Entry& e : entries) {
-        e.serial = next++;
-        bytes += ToLine(e);
-    }
-    return qv::io::AppendLine(path_, bytes);
+    return next;
 }
 
-bool Trash::Remove(std::span<const std::int64_t> serials) const {
-    if (!Enabled() || serials.empty()) return true;
+bool Trash::Append(std::vector<Entry>& entries, qv::io::IoError* error) const {
+    if (!Enabled() || entries.empty()) return true;
+    qv::io::FileLock lock;  // from the choice of serials to the append
+    if (!lock.Acquire(path_))
+        return qv::io::Fail(error, qv::io::IoError::Op::Lock, path_, EWOULDBLOCK);
+    std::int64_t next = 0;
     std::string bytes;
-    const auto status = qv::io::ReadFile(path_, bytes, KxLimits::Lifted().maxSize);
+    for (Entry& e : entries) {
+        if (e.serial == 0) {
+            if (next == 0 && (next = NextSerial(error)) == 0) return false;
+            e.serial = next++;
+        }
+        bytes += ToLine(e);
+    }
+    return qv::io::AppendLine(path_, bytes, error);
+}
+
+bool Trash::Remove(std::span<const std::int64_t> serials, qv::io::IoError* error) const {
+    if (!Enabled() || serials.empty()) return true;
+    qv::io::FileLock lock;
+    if (!lock.Acquire(path_))
+        return qv::io::Fail(error, qv::io::IoError::Op::Lock, path_, EWOULDBLOCK);
+    std::string bytes;
+    const auto status = qv::io::ReadFile(path_, bytes, qv::io::kWholeFile, error);
     if (status == qv::io::ReadStatus::Unreadable) return false;
     if (status != qv::io::ReadStatus::Ok) return true;  // nothing there to take out
     std::string out;
@@ -115,5 +130,6 @@ bool Trash::Remove(std::span<const std::int64_t> serials) const {
         }
         out.append(line.raw);
     });
-    return !changed || qv::io::WriteFileAtomic(path_, out);
+    if (!changed) return true;
+    return qv::io::WriteFileAtomic(path_, out, error);
 }

@@ -46,13 +46,16 @@ public:
     static Contents Parse(std::string_view bytes);
 
     // Missing or empty: no entries.
-    qv::io::ReadStatus Read(Contents& out) const;
-    // Appends the entries in one write, giving each the next free serial (written back
-    // into entries). False, trash unchanged, when it cannot be read or written.
-    bool Append(std::vector<Entry>& entries) const;
+    qv::io::ReadStatus Read(Contents& out, qv::io::IoError* error = nullptr) const;
+    // The serial the next entry gets; 0 when the trash cannot be read.
+    std::int64_t NextSerial(qv::io::IoError* error = nullptr) const;
+    // Appends the entries in one write under the trash's lock, giving each entry whose
+    // serial is 0 the next free one (written back into entries). False, trash unchanged,
+    // when it cannot be read or written.
+    bool Append(std::vector<Entry>& entries, qv::io::IoError* error = nullptr) const;
     // Takes the entries with these serials out for good; every other line, unreadable
     // ones included, stays byte for byte.
-    bool Remove(std::span<const std::int64_t> serials) const;
+    bool Remove(std::span<const std::int64_t> serials, qv::io::IoError* error = nullptr) const;
 
 private:
     std::string path_;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <ctime>
+#include <functional>
 #include <limits>
 #include <vector>
 
@@ -15,8 +16,11 @@ Seconds SystemNow() { return static_cast<Seconds>(std::time(nullptr)); }
 }  // namespace qv
 
 namespace {
+// The header line: token, version, the book's identifier, the save time, then the four
+// implements. Read and written from these same constants.
 constexpr std::string_view kToken = "qvrule";
 constexpr std::string_view kVersion = "1";
+constexpr std::string_view kBookId = "id1";
 
 bool ValidImplement(int index) { return index >= 0 && index < CRuleBook::kImplementCount; }
 }  // namespace
@@ -37,14 +41,17 @@ bool CRuleBook::AddRule(CRule rule) {
     if (it == rules_.end()) {
         rule.SetCreated(clock_());
         rules_.emplace(number, std::move(rule));
+    } else if (it->second == rule) {
+        return true;
     } else {
         it->second = std::move(rule);
     }
+    modified_ = true;
     return true;
 }
 
 bool CRuleBook::RemoveRule(int number) {
-    rules_.erase(number);
+    if (rules_.erase(number) > 0) modified_ = true;
     return true;
 }
 
@@ -70,7 +77,9 @@ int CRuleBook::GetImpWeight(int index) const {
 
 bool CRuleBook::SetImpName(int index, std::string name) {
     if (!ValidImplement(index)) return false;
-    impName_[static_cast<size_t>(index)] = std::move(name);
+    std::string& stored = impName_[static_cast<size_t>(index)];
+    if (stored != name) modified_ = true;
+    stored = std::move(name);
     return true;
 }
 
@@ -79,21 +88,30 @@ bool CRuleBook::SetImpWeight(int index, double weight) {
     // Truncation toward zero, kept inside the integer range.
     constexpr double kMax = std::numeric_limits<int>::max();
     constexpr double kMin = std::numeric_limits<int>::min();
-    impWeight_[static_cast<size_t>(index)] =
-        weight >= kMax ? std::numeric_limits<int>::max()
-        : weight <= kMin ? std::numeric_limits<int>::min()
-                         : static_cast<int>(weight);
+    const int value = weight >= kMax   ? std::numeric_limits<int>::max()
+                      : weight <= kMin ? std::numeric_limits<int>::min()
+                                       : static_cast<int>(weight);
+    if (impWeight_[static_cast<size_t>(index)] != value) modified_ = true;
+    impWeight_[static_cast<size_t>(index)] = value;
     return true;
 }
 
 bool CRuleBook::LoadFile() {
     // The whole file, whatever its size: a book beyond the old ceilings must not lose rules.
     std::string content;
-    switch (qv::io::ReadFile(fileName_, content, KxLimits::Lifted().maxSize)) {
-        case qv::io::ReadStatus::Ok: break;
-        case qv::io::ReadStatus::Missing: loadStatus_ = LoadStatus::Missing; return false;
-        case qv::io::ReadStatus::Empty: loadStatus_ = LoadStatus::Empty; return false;
-        case qv::io::ReadStatus::Unreadable: loadStatus_ = LoadStatus::Unreadable; return false;
+    loadError_ = {};
+    switch (qv::io::ReadFile(fileName_, content, KxLimits::Lifted().maxSize, &loadError_)) {
+        case qv::io::ReadStatus::Ok:
+            break;
+        case qv::io::ReadStatus::Missing:
+            loadStatus_ = LoadStatus::Missing;
+            return false;
+        case qv::io::ReadStatus::Empty:
+            loadStatus_ = LoadStatus::Empty;
+            return false;
+        case qv::io::ReadStatus::Unreadable:
+            loadStatus_ = LoadStatus::Unreadable;
+            return false;
     }
 
     std::vector<std::string_view> header;
@@ -101,13 +119,23 @@ bool CRuleBook::LoadFile() {
     std::vector<std::string> unread;
     bool headerSeen = false;
     bool accepted = false;
+    LoadStatus notEnded = LoadStatus::NotARuleBook;
     qv::ForEachLine(content, [&](const qv::Line& line) {
         if (!headerSeen) {
             headerSeen = true;
-            // Like the split of the whole file: with no line end there is no header.
-            if (!line.terminated) return;
-            qv::SplitFields(line.text, header);
-            accepted = header.size() >= 2 && header[0] == kToken && header[1] == kVersion;
+            // Like the split of the whole file: with no line end there is no header. A
+            // right header without one is told as such, not as a wrong header.
+            const std::string_view first =
+                line.terminated ? line.text : line.text.substr(0, line.text.find('\r'));
+            qv::SplitFields(first, header);
+            const bool headerRight =
+                header.size() >= 2 && header[0] == kToken && header[1] == kVersion;
+            if (line.terminated) {
+                accepted = headerRight;
+            } else if (headerRight) {
+                notEnded = first.size() < line.text.size() ? LoadStatus::CrOnlyLineEnds
+                                                           : LoadStatus::HeaderNotEnded;
+            }
             return;
         }
         if (!accepted) return;
@@ -118,7 +146,7 @@ bool CRuleBook::LoadFile() {
             unread.emplace_back(line.text);
     });
     if (!accepted) {
-        loadStatus_ = LoadStatus::NotARuleBook;
+        loadStatus_ = notEnded;
         return false;
     }
 
@@ -135,11 +163,18 @@ bool CRuleBook::LoadFile() {
     }
     unreadLines_ = std::move(unread);
     loadStatus_ = LoadStatus::Ok;
+    modified_ = false;
+    onDisk_ = FingerprintOf(content);
     return true;
 }
 
-bool CRuleBook::SaveFile() const {
-    std::string out = "qvrule\t1\tid1\t" + qv::Decimal(clock_());
+bool CRuleBook::SaveFile(qv::io::IoError* error) {
+    std::string out;
+    for (std::string_view field : {kToken, kVersion, kBookId}) {
+        out += field;
+        out += '\t';
+    }
+    out += qv::Decimal(clock_());
     for (int i = 0; i < kImplementCount; ++i) {
         out += '\t';
         out += impName_[static_cast<size_t>(i)];
@@ -158,5 +193,27 @@ bool CRuleBook::SaveFile() const {
     }
     KxString1 text(KxLimits::Lifted());
     if (!text.Set(out.data(), static_cast<int>(out.size()))) return false;
-    return text.Save(fileName_.c_str());
+    if (!qv::io::WriteFileAtomic(fileName_, text.View(), error)) return false;
+    modified_ = false;
+    onDisk_ = FingerprintOf(out);
+    return true;
+}
+
+CRuleBook::Fingerprint CRuleBook::FingerprintOf(std::string_view bytes) {
+    return {bytes.size(), std::hash<std::string_view>{}(bytes)};
+}
+
+CRuleBook::DiskChange CRuleBook::ChangeOnDisk() const {
+    if (!onDisk_) return DiskChange::None;
+    std::string content;
+    switch (qv::io::ReadFile(fileName_, content)) {
+        case qv::io::ReadStatus::Missing:
+            return DiskChange::Removed;
+        case qv::io::ReadStatus::Unreadable:
+            return DiskChange::Unreadable;
+        case qv::io::ReadStatus::Ok:
+        case qv::io::ReadStatus::Empty:
+            break;
+    }
+    return FingerprintOf(content) == *onDisk_ ? DiskChange::None : DiskChange::Changed;
 }

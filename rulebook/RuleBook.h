@@ -1,12 +1,16 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <map>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "rulebook/Clock.h"
 #include "rulebook/Rule.h"
+#include "text/IoError.h"
 
 // All articles of the run, ordered by number, with the four implements.
 class CRuleBook {
@@ -24,15 +28,36 @@ public:
     // The clock stamps `created` in AddRule and the header of SaveFile.
     void SetClock(qv::Clock clock);
 
-    enum class LoadStatus { NotLoaded, Ok, Missing, Empty, Unreadable, NotARuleBook };
+    // HeaderNotEnded: the header is right but no line end follows it (as some editors
+    // save a header alone); CrOnlyLineEnds: the lines end in CR alone, so none ends.
+    enum class LoadStatus {
+        NotLoaded,
+        Ok,
+        Missing,
+        Empty,
+        Unreadable,
+        NotARuleBook,
+        HeaderNotEnded,
+        CrOnlyLineEnds
+    };
 
     // Fills the book from the file; false (book untouched) when it cannot be used.
     // Lines that are not rules are skipped, kept, and written back by SaveFile.
     bool LoadFile();
     LoadStatus GetLoadStatus() const { return loadStatus_; }
     const std::vector<std::string>& UnreadLines() const { return unreadLines_; }
+    // The failed call behind an Unreadable load.
+    const qv::io::IoError& GetLoadError() const { return loadError_; }
     // Writes the whole book atomically; false (old file kept) on any failure.
-    bool SaveFile() const;
+    bool SaveFile(qv::io::IoError* error = nullptr);
+
+    // Whether the book holds changes that the last load or save did not see.
+    bool IsModified() const { return modified_; }
+    // What became of the file since this book last loaded or saved it: another program
+    // may have rewritten or removed it, or it cannot be read to tell. None before the
+    // first load or save.
+    enum class DiskChange { None, Changed, Removed, Unreadable };
+    DiskChange ChangeOnDisk() const;
 
     bool AddRule(CRule rule);
     bool RemoveRule(int number);
@@ -56,5 +81,15 @@ private:
     std::array<int, kImplementCount> impWeight_{};
     qv::Clock clock_;
     LoadStatus loadStatus_ = LoadStatus::NotLoaded;
+    qv::io::IoError loadError_;
     std::vector<std::string> unreadLines_;
+    bool modified_ = false;
+    // Size and hash of the bytes last loaded or saved.
+    struct Fingerprint {
+        size_t size = 0;
+        size_t hash = 0;
+        bool operator==(const Fingerprint&) const = default;
+    };
+    static Fingerprint FingerprintOf(std::string_view bytes);
+    std::optional<Fingerprint> onDisk_;
 };

@@ -10,7 +10,9 @@
 #include "rules/ImpEditForm.h"
 #include "rules/RuleItemForm.h"
 #include "ui/Accessibility.h"
+#include "ui/FileTexts.h"
 #include "ui/MessageBox.h"
+#include "ui/Placement.h"
 #include "ui/Texts.h"
 
 namespace {
@@ -19,8 +21,8 @@ constexpr int kColumnWidths[] = {53, 109, 376, 52};
 
 TRuleEdit::TRuleEdit(QWidget* parent) : QDialog(parent) {
     setupUi(this);
-    setFixedSize(size());
     qv::ui::SetFormFont(this, 12);
+    qv::ui::MakeResizable(this, QStringLiteral("TRuleEdit"), minimumSizeHint());
     for (int column = 0; column < 4; ++column)
         sgRules->setColumnWidth(column, kColumnWidths[column]);
     sgRules->verticalHeader()->setDefaultSectionSize(22);
@@ -107,9 +109,9 @@ void TRuleEdit::Button1Click() {
     if (!number) return;
     CRule rule;
     if (!rule.CopyFrom(ruleBook_->FindRule(*number))) return;
-    const QString question = QStringLiteral("%1 - %2を削除します。")
-                                 .arg(rule.GetNumber())
-                                 .arg(qv::ui::ShownText(rule.GetName()));
+    const QString question =
+        QStringLiteral("%1 - %2を削除します。")
+            .arg(QString::number(rule.GetNumber()), qv::ui::ShownText(rule.GetName()));
     if (!qv::ui::MessageBox::Confirm(question)) return;
     ruleBook_->RemoveRule(*number);
     deleted_.push_back({rule, 0});
@@ -143,45 +145,47 @@ void TRuleEdit::btnImpClick() {
 }
 
 void TRuleEdit::btSaveClick() {
-    if (ruleBook_ == nullptr) return;
-    const bool backedUp = Backups(info_->GetBackupFolder()).Keep(ruleBook_->GetFileName()).result ==
-                          Backups::Result::Kept;
-    if (ruleBook_->SaveFile()) {
-        // The articles deleted since the last save go to the trash.
-        std::vector<Trash::Entry> entries;
-        std::vector<Deleted*> waiting;
-        for (Deleted& d : deleted_) {
-            if (d.trashSerial != 0) continue;
-            entries.push_back(
-                {0, Trash::Kind::Article, qv::SystemNow(), 0, {}, 0, d.rule.ToLine()});
-            waiting.push_back(&d);
-        }
-        const bool trashed = Trash(info_->GetTrashPath()).Append(entries);
-        if (trashed && !info_->GetTrashPath().empty())
-            for (size_t i = 0; i < waiting.size(); ++i) waiting[i]->trashSerial = entries[i].serial;
-        QStringList told;
-        if (!backedUp)
-            told << QStringLiteral(
-                        "保存前のファイルをバックアップのフォルダー「%1」に"
-                        "残せませんでした。保存はそのまま行いました。")
-                        .arg(qv::ui::FromCp932(info_->GetBackupFolder()));
-        if (!trashed)
-            told << QStringLiteral(
-                        "削除した条文をゴミ箱のファイル「%1」に入れられませんでした。"
-                        "この画面を閉じるまでは「元に戻す」(Ctrl+Z)で戻せます。")
-                        .arg(qv::ui::FromCp932(info_->GetTrashPath()));
-        if (!told.isEmpty()) qv::ui::MessageBox::Show(told.join(QStringLiteral("\n")), this);
-        return;
+    if (ruleBook_ == nullptr || !SaveBook(ruleBook_, this, info_)) return;
+    // The articles deleted since the last save go to the trash.
+    std::vector<Trash::Entry> entries;
+    std::vector<Deleted*> waiting;
+    for (Deleted& d : deleted_) {
+        if (d.trashSerial != 0) continue;
+        entries.push_back({0, Trash::Kind::Article, qv::SystemNow(), 0, {}, 0, d.rule.ToLine()});
+        waiting.push_back(&d);
+    }
+    const bool trashed = Trash(info_->GetTrashPath()).Append(entries);
+    if (trashed && !info_->GetTrashPath().empty())
+        for (size_t i = 0; i < waiting.size(); ++i) waiting[i]->trashSerial = entries[i].serial;
+    if (!trashed)
+        qv::ui::MessageBox::Show(qv::ui::ArticlesNotTrashedText(info_->GetTrashPath()), this);
+}
+
+bool TRuleEdit::SaveBook(CRuleBook* ruleBook, QWidget* parent, const CInfo* info) {
+    // An editor or a sync client may have rewritten the file meanwhile: overwrite that
+    // only when the user says so, and never without having looked.
+    const auto change = ruleBook->ChangeOnDisk();
+    const QString changed = qv::ui::RuleBookChangedText(change, ruleBook->GetFileName());
+    if (change == CRuleBook::DiskChange::Unreadable) {
+        qv::ui::MessageBox::Show(changed, parent);
+        return false;
+    }
+    if (change != CRuleBook::DiskChange::None && !qv::ui::MessageBox::Confirm(changed))
+        return false;
+    // The version being replaced is kept first; a backup that cannot be made is told and
+    // does not stop the save.
+    const Backups::OnReplace keep(
+        Backups(info != nullptr ? info->GetBackupFolder() : std::string()),
+        ruleBook->GetFileName());
+    if (ruleBook->SaveFile()) {
+        if (!keep.Kept())
+            qv::ui::MessageBox::Show(qv::ui::BackupFailedText(info->GetBackupFolder()), parent);
+        return true;
     }
     // The rule book stays in memory; only the file could not be replaced, and the old
     // one is still there as it was.
-    qv::ui::MessageBox::Show(
-        QStringLiteral("ルールを「%1」に保存できませんでした。\n"
-                       "「%1」は保存前のまま変わっていません。\n"
-                       "ファイルが読み取り専用でないか、ディスクに空きがあるか、"
-                       "フォルダーがあるかを確かめて、もう一度「保存」を押してください。")
-            .arg(qv::ui::FromCp932(ruleBook_->GetFileName())),
-        this);
+    qv::ui::MessageBox::Show(qv::ui::RuleBookSaveFailureText(ruleBook->GetFileName()), parent);
+    return false;
 }
 
 void TRuleEdit::btExitClick() { reject(); }

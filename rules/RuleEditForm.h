@@ -25,6 +25,11 @@ public:
     // Rebuilds the grid from the rule book, one row per article in number order.
     void LoadList();
 
+    // Writes the book to its file, asking first when another program changed or removed
+    // the file since it was loaded; a failure is told. True when the book was saved.
+    // With a context, the version being replaced goes to its backup folder first.
+    static bool SaveBook(CRuleBook* book, QWidget* parent, const CInfo* info = nullptr);
+
 private:
     void btAddClick();
     void btEditClick();

@@ -36,15 +36,32 @@ protected:
 
 TEST_F(BackupFiles, KeepsTheReplacedVersionAsALinkThatTheAtomicWriteLeavesAlone) {
     WriteBytes("test.log", "old\r\n");
-    const Backups::Keeping k = backups_.Keep("test.log");
-    ASSERT_EQ(k.result, Backups::Result::Kept);
-    EXPECT_EQ(k.name, "test.log.20251210-043000");
-    EXPECT_TRUE(k.linked);
-    ASSERT_TRUE(qv::io::WriteFileAtomic("test.log", "new\r\n"));
+    {
+        const Backups::OnReplace keep(backups_, "test.log");
+        ASSERT_TRUE(qv::io::WriteFileAtomic("test.log", "new\r\n"));
+        ASSERT_TRUE(keep.Kept());
+        EXPECT_EQ(keep.Result().name, "test.log.20251210-043000");
+        EXPECT_TRUE(keep.Result().linked) << "taken right before the rename";
+    }
     EXPECT_EQ(ReadBytes("backup/test.log.20251210-043000"), "old\r\n");
-    // A second one within the same second gets its own name.
-    EXPECT_EQ(backups_.Keep("test.log").name, "test.log.20251210-043000-2");
-    // Nothing to keep yet.
+    // The link leaves the data file with one name, so the next save still renames over
+    // it instead of rewriting the backup in place.
+    ASSERT_TRUE(qv::io::WriteFileAtomic("test.log", "newer\r\n"));
+    EXPECT_EQ(ReadBytes("backup/test.log.20251210-043000"), "old\r\n");
+    // A data file with a hard link of its own is rewritten in place: its backup is a copy.
+    ASSERT_EQ(::link("test.log", "other-name"), 0);
+    {
+        const Backups::OnReplace keep(backups_, "test.log");
+        ASSERT_TRUE(qv::io::WriteFileAtomic("test.log", "newest\r\n"));
+        EXPECT_EQ(keep.Result().name, "test.log.20251210-043000-2") << "its own name";
+        EXPECT_FALSE(keep.Result().linked);
+    }
+    EXPECT_EQ(ReadBytes("backup/test.log.20251210-043000-2"), "newer\r\n");
+    EXPECT_EQ(ReadBytes("other-name"), "newest\r\n");
+    // Keeping outside a replacement copies; nothing to keep yet; no folder, no backups.
+    const Backups::Keeping now = backups_.Keep("test.log");
+    EXPECT_EQ(now.name, "test.log.20251210-043000-3");
+    EXPECT_FALSE(now.linked);
     EXPECT_EQ(backups_.Keep("user.dat").name, "");
     EXPECT_EQ(Backups("").Keep("test.log").name, "") << "no folder: no backups";
 }

@@ -1,10 +1,13 @@
+#include "rulebook/RuleBook.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+#include <functional>
 #include <string>
 
 #include "rulebook/Info.h"
-#include "rulebook/RuleBook.h"
 #include "tests/support/TestFiles.h"
 
 namespace {
@@ -228,19 +231,27 @@ TEST_F(RuleBookFile, SkipsBadLinesAndKeepsTheLastDuplicate) {
 }
 
 TEST_F(RuleBookFile, RefusedFilesLeaveTheBookUntouched) {
+    using S = CRuleBook::LoadStatus;
     struct Case {
         const char* what;
         std::string bytes;
         bool loads;
+        S status;  // what the refusal is told as
     } cases[] = {
-        {"empty", "", false},
-        {"token in other case", "QVRULE\t1\tid1\t0\tA\t1\tB\t1\tC\t1\tD\t1\r\n", false},
-        {"version 2", "qvrule\t2\tid1\t0\tA\t1\tB\t1\tC\t1\tD\t1\r\n", false},
-        {"empty first line", "\r\n1\t1\t2\tX\tY\tZ\t1\t1\t1\t1\t1\t1\t1\t1\r\n", false},
-        {"no line end", "qvrule\t1\tid1\t0\tA\t1\tB\t1\tC\t1\tD\t1", false},
-        {"token alone", "qvrule\r\n", false},
-        {"UTF-8 mark", "\xEF\xBB\xBFqvrule\t1\tid1\t0\tA\t1\tB\t1\tC\t1\tD\t1\r\n", false},
-        {"short header", "qvrule\t1\tid1\t0\tA\r\n", true},
+        {"empty", "", false, S::Empty},
+        {"token in other case", "QVRULE\t1\tid1\t0\tA\t1\tB\t1\tC\t1\tD\t1\r\n", false,
+         S::NotARuleBook},
+        {"version 2", "qvrule\t2\tid1\t0\tA\t1\tB\t1\tC\t1\tD\t1\r\n", false, S::NotARuleBook},
+        {"empty first line", "\r\n1\t1\t2\tX\tY\tZ\t1\t1\t1\t1\t1\t1\t1\t1\r\n", false,
+         S::NotARuleBook},
+        {"no line end", "qvrule\t1\tid1\t0\tA\t1\tB\t1\tC\t1\tD\t1", false, S::HeaderNotEnded},
+        {"wrong header, no line end", "qvrul\t1\tid1", false, S::NotARuleBook},
+        {"CR line ends", "qvrule\t1\tid1\t0\tA\t1\tB\t1\tC\t1\tD\t1\r1\t1\t2\tX\r", false,
+         S::CrOnlyLineEnds},
+        {"token alone", "qvrule\r\n", false, S::NotARuleBook},
+        {"UTF-8 mark", "\xEF\xBB\xBFqvrule\t1\tid1\t0\tA\t1\tB\t1\tC\t1\tD\t1\r\n", false,
+         S::NotARuleBook},
+        {"short header", "qvrule\t1\tid1\t0\tA\r\n", true, S::Ok},
     };
     for (const auto& c : cases) {
         CRuleBook b;
@@ -248,6 +259,7 @@ TEST_F(RuleBookFile, RefusedFilesLeaveTheBookUntouched) {
         b.SetImpName(0, "kept");
         WriteBytes("test.dat", c.bytes);
         EXPECT_EQ(b.LoadFile(), c.loads) << c.what;
+        EXPECT_EQ(b.GetLoadStatus(), c.status) << c.what;
         if (c.loads) {
             EXPECT_EQ(b.GetImpName(0), "A") << c.what;
             EXPECT_EQ(b.GetImpName(1), "") << c.what;
@@ -261,6 +273,58 @@ TEST_F(RuleBookFile, RefusedFilesLeaveTheBookUntouched) {
     missing.SetFileName("none.dat");
     EXPECT_FALSE(missing.LoadFile());
     EXPECT_FALSE(qv::test::Exists("none.dat"));
+}
+
+TEST_F(RuleBookFile, KnowsItsUnsavedChangesAndChangesMadeOnDisk) {
+    using D = CRuleBook::DiskChange;
+    EXPECT_EQ(book.ChangeOnDisk(), D::None) << "never loaded or saved: nothing to compare";
+    WriteBytes("test.dat", "qvrule\t1\tid1\t0\tA\t1\tB\t1\tC\t1\tD\t1\r\n");
+    CRuleBook b;
+    b.SetFileName("test.dat");
+    ASSERT_TRUE(b.LoadFile());
+    EXPECT_FALSE(b.IsModified());
+    EXPECT_EQ(b.ChangeOnDisk(), D::None);
+
+    // Each change marks the book; storing what is already there does not.
+    struct Step {
+        const char* what;
+        std::function<void()> act;
+        bool modifies;
+    } steps[] = {
+        {"same name", [&] { b.SetImpName(0, "A"); }, false},
+        {"same weight", [&] { b.SetImpWeight(1, 1); }, false},
+        {"no such article", [&] { b.RemoveRule(5); }, false},
+        {"refused number", [&] { b.AddRule(MakeRule(0)); }, false},
+        {"new article", [&] { b.AddRule(MakeRule(5)); }, true},
+        {"the same article again", [&] { b.AddRule(*b.FindRule(5)); }, false},
+        {"changed article", [&] { b.AddRule(MakeRule(5, "W")); }, true},
+        {"removed article", [&] { b.RemoveRule(5); }, true},
+        {"implement name", [&] { b.SetImpName(2, "c"); }, true},
+        {"implement weight", [&] { b.SetImpWeight(3, 7); }, true},
+    };
+    for (const Step& s : steps) {
+        s.act();
+        EXPECT_EQ(b.IsModified(), s.modifies) << s.what;
+        if (s.modifies) {
+            ASSERT_TRUE(b.SaveFile()) << s.what;
+            EXPECT_FALSE(b.IsModified()) << s.what << ": saved";
+        }
+    }
+
+    EXPECT_EQ(b.ChangeOnDisk(), D::None) << "its own save is no change";
+    const std::string saved = ReadBytes("test.dat");
+    WriteBytes("test.dat", saved + "7\t0\t0\tX\tY\tZ\t1\t1\t1\t1\t1\t1\t1\t1\r\n");
+    EXPECT_EQ(b.ChangeOnDisk(), D::Changed);
+    WriteBytes("test.dat", "");
+    EXPECT_EQ(b.ChangeOnDisk(), D::Changed) << "emptied";
+    std::filesystem::remove("test.dat");
+    EXPECT_EQ(b.ChangeOnDisk(), D::Removed);
+    WriteBytes("test.dat", saved);
+    ASSERT_EQ(::chmod("test.dat", 0), 0);
+    EXPECT_EQ(b.ChangeOnDisk(), D::Unreadable);
+    ASSERT_EQ(::chmod("test.dat", 0644), 0);
+    WriteBytes("test.dat", saved);
+    EXPECT_EQ(b.ChangeOnDisk(), D::None) << "the same bytes again";
 }
 
 TEST_F(RuleBookFile, LargeBooksAndLongLinesSurvive) {

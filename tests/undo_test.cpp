@@ -182,6 +182,7 @@ TEST_F(UndoFiles, EachFailingCallOfADeleteOrItsUndoLeavesBothFilesAsTheyWere) {
         auto fresh = [&] {
             std::filesystem::remove_all("backup");
             std::filesystem::remove("test.trs");
+            std::filesystem::remove("intent.dat");
             WriteBytes("user.ldg", "1\topen\t\t\t20\t0\t20\r\n");
             WriteBytes("test.log", log);
             WriteBytes("user.dat", balance);
@@ -216,9 +217,9 @@ TEST_F(UndoFiles, EachFailingCallOfADeleteOrItsUndoLeavesBothFilesAsTheyWere) {
                 EXPECT_TRUE(s.CanUndo() || std::string(step.name) == "delete");
                 EXPECT_NE(check.result, Ledger::Check::Result::Differs);
             } else {
-                // Done; what failed is told, and the ledger either explains the balance or
-                // the check finds the difference.
-                EXPECT_FALSE(o.ledgered && o.trashed && o.backedUp);
+                // Done (a failure after the last data write, such as closing the intent
+                // entry, is settled at the next start); the ledger either explains the
+                // balance or the check finds the difference.
                 EXPECT_EQ(check.result, o.ledgered ? Ledger::Check::Result::Agrees
                                                    : Ledger::Check::Result::Differs);
             }

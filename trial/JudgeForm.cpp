@@ -3,12 +3,14 @@
 #include "text/Numbers.h"
 #include "trial/StateForm.h"
 #include "ui/Accessibility.h"
+#include "ui/Placement.h"
 #include "ui/Texts.h"
 
 TJudge::TJudge(QWidget* parent) : QDialog(parent) {
     setupUi(this);
     setFixedSize(size());
     qv::ui::SetFormFont(this, 12);
+    qv::ui::Place(this);
     connect(cbRule, &QComboBox::currentIndexChanged, this, &TJudge::cbRuleChange);
     connect(tbJoujou, &QSlider::valueChanged, this, &TJudge::tbJoujouChange);
     connect(btSubmit, &QPushButton::clicked, this, &TJudge::btSubmitClick);
@@ -24,10 +26,10 @@ void TJudge::Init(CInfo* info) {
         cbRule->clear();
         if (ruleBook_ != nullptr) {
             for (const auto& [number, rule] : *ruleBook_) {
-                cbRule->addItem(QStringLiteral("%1:%2:%3")
-                                    .arg(number)
-                                    .arg(qv::ui::ShownText(rule.GetName()))
-                                    .arg(rule.GetBase()));
+                // Joined, not formatted: a name like "罰金%1" stays as typed.
+                cbRule->addItem(QString::number(number) + QLatin1Char(':') +
+                                qv::ui::ShownText(rule.GetName()) + QLatin1Char(':') +
+                                QString::number(rule.GetBase()));
             }
         }
         cbRule->setCurrentIndex(cbRule->count() > 0 ? 0 : -1);
@@ -50,8 +52,8 @@ void TJudge::cbRuleChange() {
     if (rule == nullptr) return;
     pnState->setText(QStringLiteral("条文:") + qv::ui::ShownText(rule->GetText()));
     pnComment->setText(QStringLiteral("備考:") + qv::ui::ShownText(rule->GetRemark()));
-    pnState->setToolTip(pnState->text());
-    pnComment->setToolTip(pnComment->text());
+    pnState->setToolTip(qv::ui::PlainTip(pnState->text()));
+    pnComment->setToolTip(qv::ui::PlainTip(pnComment->text()));
 }
 
 void TJudge::tbJoujouChange() { pnJoujou->setText(QString::number(tbJoujou->value())); }

@@ -9,9 +9,22 @@
 namespace qv::ui {
 namespace {
 
-QString Plain(QString text) {
-    text.remove(QLatin1Char('&'));
-    return text.simplified();
+// A caption as read out: its shortcut marker dropped, "&&" read as the one '&' it shows.
+QString Plain(const QString& text) {
+    QString plain;
+    plain.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        // The marker goes, the character after it stays ("&&" leaves one '&').
+        if (text.at(i) == QLatin1Char('&') && i + 1 < text.size()) ++i;
+        plain += text.at(i);
+    }
+    return plain.simplified();
+}
+
+// A label marks a shortcut with '&' only when it has a buddy to focus; otherwise, as with
+// the user's texts (an implement named "鞭&棒"), the '&' is part of what it shows.
+QString LabelName(const QLabel* label) {
+    return label->buddy() ? Plain(label->text()) : label->text().simplified();
 }
 
 QRect InWindow(QWidget* window, QWidget* w) {
@@ -24,9 +37,10 @@ QLabel* NearestLabel(QWidget* window, QWidget* control) {
     QLabel* best = nullptr;
     long bestDistance = std::numeric_limits<long>::max();
     for (QLabel* label : window->findChildren<QLabel*>()) {
-        if (Plain(label->text()).isEmpty()) continue;
+        if (LabelName(label).isEmpty()) continue;
         const QRect l = InWindow(window, label);
-        const bool sameRow = l.bottom() >= c.top() && l.top() <= c.bottom() && l.right() <= c.left();
+        const bool sameRow =
+            l.bottom() >= c.top() && l.top() <= c.bottom() && l.right() <= c.left();
         const bool above = l.bottom() <= c.top() && l.right() >= c.left() && l.left() <= c.right();
         if (!sameRow && !above) continue;
         long distance = sameRow ? c.left() - l.right() : 2L * (c.top() - l.bottom());
@@ -42,16 +56,16 @@ QLabel* NearestLabel(QWidget* window, QWidget* control) {
 
 void NameControls(QWidget* window) {
     for (QLabel* label : window->findChildren<QLabel*>()) {
-        if (label->accessibleName().isEmpty()) label->setAccessibleName(Plain(label->text()));
+        if (label->accessibleName().isEmpty()) label->setAccessibleName(LabelName(label));
         if (QWidget* buddy = label->buddy(); buddy && buddy->accessibleName().isEmpty())
-            buddy->setAccessibleName(Plain(label->text()));
+            buddy->setAccessibleName(LabelName(label));
     }
     for (QWidget* w : window->findChildren<QWidget*>()) {
         if (!w->accessibleName().isEmpty() || w->focusPolicy() == Qt::NoFocus) continue;
         if (auto* button = qobject_cast<QAbstractButton*>(w)) {
             button->setAccessibleName(Plain(button->text()));
         } else if (QLabel* label = NearestLabel(window, w)) {
-            w->setAccessibleName(Plain(label->text()));
+            w->setAccessibleName(LabelName(label));
         } else if (auto* group = qobject_cast<QGroupBox*>(w->parentWidget())) {
             w->setAccessibleName(Plain(group->title()));
         }

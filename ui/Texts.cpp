@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QStringList>
+#include <QTextDocument>
 #include <QWidget>
 #include <algorithm>
 
@@ -10,9 +11,7 @@
 
 namespace qv::ui {
 
-QString FromCp932(std::string_view bytes) {
-    return QString::fromStdString(qv::Cp932ToUtf8(bytes));
-}
+QString FromCp932(std::string_view bytes) { return QString::fromStdString(qv::Cp932ToUtf8(bytes)); }
 
 QString ShownText(std::string_view bytes) {
     // A CP932 character takes at most two bytes: the first 2 * kShownChars + 2 bytes give
@@ -21,6 +20,10 @@ QString ShownText(std::string_view bytes) {
     QString text = FromCp932(bytes.substr(0, std::min(bytes.size(), enough)));
     if (text.size() <= kShownChars && bytes.size() <= enough) return text;
     return text.left(kShownChars) + QStringLiteral("…");  // CP932 has no surrogate pairs
+}
+
+QString PlainTip(const QString& text) {
+    return text.isEmpty() ? text : Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal);
 }
 
 std::optional<std::string> ToCp932(const QString& text) {
@@ -67,9 +70,7 @@ std::optional<int> ToInt(const QString& text, QWidget* parent) {
     return value;
 }
 
-QString TenthsText(int tenths) {
-    return QStringLiteral("%1.%2").arg(tenths / 10).arg(tenths % 10);
-}
+QString TenthsText(int tenths) { return QStringLiteral("%1.%2").arg(tenths / 10).arg(tenths % 10); }
 
 void SetFormFont(QWidget* widget, int pixelSize) {
     QFont font = widget->font();

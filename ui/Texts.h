@@ -20,6 +20,10 @@ QString FromCp932(std::string_view bytes);
 inline constexpr int kShownChars = 1000;
 QString ShownText(std::string_view bytes);
 
+// A tooltip that shows text exactly: Qt would read a tip that looks like markup as rich
+// text ("<b>重要</b>" in bold).
+QString PlainTip(const QString& text);
+
 // CP932 bytes of a text; nothing when CP932 cannot hold one of its characters.
 std::optional<std::string> ToCp932(const QString& text);
 

@@ -3,9 +3,15 @@
 #include <QApplication>
 #include <QWidget>
 #include <functional>
+#include <ostream>
 
 #include "tests/support/TestFiles.h"
 #include "ui/MessageBox.h"
+
+// Failed checks print texts readably rather than as UTF-16 code units.
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace qv::test {
 

@@ -1,10 +1,20 @@
 #include <gtest/gtest.h>
 
-#include <QApplication>
+#include <QTemporaryDir>
+
+#include "ui/Application.h"
 
 int main(int argc, char** argv) {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    // Windows are placed inside their screen, so the virtual screen is made large enough
+    // for every window at its full size even at scale 2 (the default one is 800x600).
+    // Set before QApplication, and inherited by the runs the scale tests start.
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (platform.isEmpty() || platform == "offscreen")
+        qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" QUORVEL_TEST_SCREEN);
+    // Windows remember their sizes; the tests' memories go to a folder of their own.
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    qv::ui::Application app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -1,4 +1,7 @@
+#include <QDesktopServices>
+#include <QDir>
 #include <QPushButton>
+#include <QUrl>
 
 #include "app/MenuForm.h"
 #include "tests/gui/GuiTest.h"
@@ -19,7 +22,7 @@ TEST_F(MenuTest, ShowsItsCaptionAndButtons) {
     ASSERT_TRUE(menu.IsLoaded());
     EXPECT_TRUE(ShownTexts().isEmpty());
     EXPECT_EQ(menu.windowTitle(), QStringLiteral("Quorvel裁判所 Ver.0.91"));
-    EXPECT_EQ(menu.size(), QSize(237, 369));
+    EXPECT_EQ(menu.size(), QSize(237, 417));  // grown below 終了 for 履歴・統計
 
     struct Button {
         const char* name;
@@ -52,14 +55,18 @@ TEST_F(MenuTest, MissingOrBadRuleBookEndsWithTheMessage) {
     const QString message = QStringLiteral("データファイルが見つかりませんでした。");
     struct Case {
         const char* what;
-        const char* bytes;  // nullptr: no file at all
-        const char* reason;  // what the message adds after a blank line, "" for nothing
+        const char* bytes;              // nullptr: no file at all
+        const char* reason;             // what the message adds after a blank line
+        const char* notSaid = nullptr;  // a reason that would be wrong here
     } cases[] = {
-        {"missing", nullptr, ""},
+        {"missing", nullptr, "quorvel-desktop"},
         {"empty", "", "test.dat が空です。"},
         {"wrong token", "qvrul\t1\r\n", "見出し"},
         {"UTF-8 mark", "\xEF\xBB\xBFqvrule\t1\tid1\t0\tA\t1\tB\t1\tC\t1\tD\t1\r\n", "見出し"},
-        {"CR line ends", "qvrule\t1\tid1\t0\tA\t1\tB\t1\tC\t1\tD\t1\r1\t1\t2\tX\r", "見出し"},
+        {"CR line ends", "qvrule\t1\tid1\t0\tA\t1\tB\t1\tC\t1\tD\t1\r1\t1\t2\tX\r",
+         "改行がCRだけになっているため、見出しの行", "見出し（qvrule）ではありません"},
+        {"header alone without its line end", "qvrule\t1\tid1\t0\tA\t1\tB\t1\tC\t1\tD\t1",
+         "見出しの行（1行目）が改行で終わっていません", "見出し（qvrule）ではありません"},
         {"a folder", nullptr, "フォルダ"},
     };
     for (const auto& c : cases) {
@@ -72,19 +79,21 @@ TEST_F(MenuTest, MissingOrBadRuleBookEndsWithTheMessage) {
         QStringList shown = ShownTexts();
         ASSERT_EQ(shown.size(), 1) << c.what;
         EXPECT_TRUE(shown[0].startsWith(message)) << c.what;
-        if (*c.reason) {
-            EXPECT_TRUE(shown[0].contains(QString::fromUtf8(c.reason))) << c.what;
-        } else {
-            EXPECT_EQ(shown[0], message) << c.what;
-        }
+        EXPECT_TRUE(shown[0].contains(QString::fromUtf8(c.reason))) << c.what;
+        // The folder and the file looked at, so the user knows where the program looked.
+        EXPECT_TRUE(shown[0].contains(QStringLiteral("フォルダ: ") + QDir::currentPath()))
+            << c.what;
+        EXPECT_TRUE(shown[0].contains(QStringLiteral("ファイル: test.dat"))) << c.what;
+        EXPECT_EQ(menu.LoadFailure(), shown[0]) << c.what << ": the same goes to stderr";
+        if (c.notSaid) EXPECT_FALSE(shown[0].contains(QString::fromUtf8(c.notSaid))) << c.what;
         EXPECT_EQ(qv::test::ListDir(), before) << c.what << ": no file is created";
     }
 }
 
 TEST_F(MenuTest, DamagedRuleLinesAreReportedAndKept) {
-    const std::string damaged = kHeaderOnly + "1\t1\t2\tX\tY\tZ\t30\t15\t12\t4\t3\t0\t0\t3\r\n" +
-                                "broken\tline\r\n" + "0\t1\t2\tX\tY\tZ\t30\t15\t12\t4\t3\t0\t0\t3\r\n" +
-                                "\r\n" + "2\t1\t2\tcut";
+    const std::string damaged =
+        kHeaderOnly + "1\t1\t2\tX\tY\tZ\t30\t15\t12\t4\t3\t0\t0\t3\r\n" + "broken\tline\r\n" +
+        "0\t1\t2\tX\tY\tZ\t30\t15\t12\t4\t3\t0\t0\t3\r\n" + "\r\n" + "2\t1\t2\tcut";
     WriteBytes("test.dat", damaged);
     TForm1 menu;
     ASSERT_TRUE(menu.IsLoaded());
@@ -108,4 +117,120 @@ TEST_F(MenuTest, ExitClosesTheMenu) {
     EXPECT_EQ(qv::test::ReadBytes("test.dat"), kHeaderOnly);
 }
 
+// Records the addresses the desktop is asked to open, instead of starting a browser.
+class UrlRecorder : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void Open(const QUrl& url) { opened << url; }
+};
+
+TEST_F(MenuTest, QuorvelKanOpensTheUserGuide) {
+    WriteBytes("test.dat", kHeaderOnly);
+    TForm1 menu;
+    const QString guide = TForm1::GuidePath();
+    ASSERT_FALSE(guide.isEmpty()) << "the guide is in the checkout";
+    EXPECT_TRUE(guide.endsWith(QStringLiteral("/guide/index.html")));
+
+    UrlRecorder recorder;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &recorder, "Open");
+    Child<QPushButton>(&menu, "btGoHP")->click();
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    EXPECT_EQ(recorder.opened, QList<QUrl>{QUrl::fromLocalFile(guide)});
+    EXPECT_TRUE(ShownTexts().isEmpty());
+
+    // Offscreen nothing can open a page: the user is told where the guide is instead.
+    Child<QPushButton>(&menu, "btGoHP")->click();
+    const QStringList shown = ShownTexts();
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_TRUE(shown[0].contains(QDir::toNativeSeparators(guide))) << shown[0].toStdString();
+}
+
+TEST_F(MenuTest, AboutNamesVersionLicenceAndDataFolder) {
+    WriteBytes("test.dat", kHeaderOnly);
+    TForm1 menu;
+    ASSERT_EQ(menu.actions().size(), 4)
+        << "guide, trash, backups and About, in the window's context menu";
+    menu.actions().back()->trigger();
+    const QStringList shown = ShownTexts();
+    ASSERT_EQ(shown.size(), 1);
+    for (const QString& part : {QStringLiteral("Ver.0.91"), QStringLiteral("GPL-3.0-or-later"),
+                                QStringLiteral("データフォルダ: ") + QDir::currentPath()})
+        EXPECT_TRUE(shown[0].contains(part)) << part.toStdString();
+}
+
+TEST_F(MenuTest, UnsavedRulesAtExitAskToSaveDiscardOrGoBack) {
+    using Answer = qv::ui::MessageBox::SaveAnswer;
+    const QString question = QStringLiteral(
+        "ルールの変更が「test.dat」に保存されていません。\n終了する前に保存しますか？");
+    struct Case {
+        const char* what;
+        bool byCloseBox;  // else 終了
+        Answer answer;
+        bool closes;
+        bool saved;
+    } cases[] = {
+        {"back, 終了", false, Answer::Cancel, false, false},
+        {"back, close box", true, Answer::Cancel, false, false},
+        {"discard", false, Answer::Discard, true, false},
+        {"save, close box", true, Answer::Save, true, true},
+    };
+    for (const Case& c : cases) {
+        WriteBytes("test.dat", kHeaderOnly);
+        TForm1 menu;
+        menu.show();
+        CRule rule;
+        rule.SetNumber(1);
+        ASSERT_TRUE(menu.Info()->GetRuleBook()->AddRule(rule));
+        qv::ui::MessageBox::QueueSaveAnswer(c.answer);
+        if (c.byCloseBox)
+            menu.close();
+        else
+            Child<QPushButton>(&menu, "btExit")->click();
+        EXPECT_EQ(ShownTexts(), QStringList{question}) << c.what;
+        EXPECT_EQ(menu.isVisible(), !c.closes) << c.what;
+        EXPECT_EQ(qv::test::ReadBytes("test.dat") != kHeaderOnly, c.saved) << c.what;
+    }
+
+    // Saved changes, or none: the program ends without a question.
+    WriteBytes("test.dat", kHeaderOnly);
+    TForm1 menu;
+    menu.show();
+    Child<QPushButton>(&menu, "btExit")->click();
+    EXPECT_FALSE(menu.isVisible());
+    EXPECT_TRUE(ShownTexts().isEmpty());
+}
+
+TEST_F(MenuTest, SavingAtExitOverAFileChangedOnDiskAsksAgain) {
+    WriteBytes("test.dat", kHeaderOnly);
+    TForm1 menu;
+    menu.show();
+    CRule rule;
+    rule.SetNumber(1);
+    ASSERT_TRUE(menu.Info()->GetRuleBook()->AddRule(rule));
+    const std::string edited = kHeaderOnly + "9\t0\t0\tX\tY\tZ\t1\t1\t1\t1\t1\t1\t1\t1\r\n";
+    WriteBytes("test.dat", edited);  // another program, meanwhile
+
+    // Save, then refuse the overwrite: nothing is written and the program stays.
+    qv::ui::MessageBox::QueueSaveAnswer(qv::ui::MessageBox::SaveAnswer::Save);
+    qv::ui::MessageBox::QueueAnswer(false);
+    menu.close();
+    QStringList shown = ShownTexts();
+    ASSERT_EQ(shown.size(), 2);
+    EXPECT_TRUE(shown[1].contains(QStringLiteral("ほかのプログラムで書き換えられています")))
+        << shown[1].toStdString();
+    EXPECT_TRUE(menu.isVisible());
+    EXPECT_EQ(qv::test::ReadBytes("test.dat"), edited);
+
+    qv::ui::MessageBox::QueueSaveAnswer(qv::ui::MessageBox::SaveAnswer::Save);
+    qv::ui::MessageBox::QueueAnswer(true);
+    menu.close();
+    EXPECT_EQ(ShownTexts().size(), 2);
+    EXPECT_FALSE(menu.isVisible());
+    EXPECT_NE(qv::test::ReadBytes("test.dat").find("\r\n1\t"), std::string::npos);
+}
+
 }  // namespace
+
+#include "menu_test.moc"

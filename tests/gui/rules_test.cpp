@@ -505,21 +505,50 @@ TEST_F(RulesTest, EmptyListEditAndDeleteReportTheEmptyCell) {
     EXPECT_EQ(book_.RuleCount(), 0);
 }
 
-TEST_F(RulesTest, AddWithAnExistingNumberReplacesIt) {
-    Store(3, "遅刻", 20);
-    const qv::Seconds created = Store(7, "無駄遣い", 30).GetCreated();
-    TRuleEdit list;
-    list.Init(&info_);
-    WhenOpens<TRuleItem>([](TRuleItem* item) {
-        EXPECT_EQ(FieldText(item, "tfNo"), "8");
-        Type(item, "tfNo", "3");
-        Type(item, "tfName", U("寝坊"));
-        Click(item, "btReg");
-    });
-    Click(&list, "btAdd");
-    EXPECT_TRUE(ShownTexts().isEmpty()) << "replaced without a question";
-    EXPECT_EQ(GridRows(&list), (QStringList{U("3|寝坊||0"), U("7|無駄遣い|本文7|30")}));
-    EXPECT_EQ(book_.FindRule(7)->GetCreated(), created);
+TEST_F(RulesTest, RegisteringOverAnotherArticleAsksFirst) {
+    // Adding with, or editing to, the number of another article: Cancel goes back to the
+    // editor with everything typed; OK replaces that article.
+    struct Case {
+        const char* button;
+        int row;  // selected for 編集
+        const char* proposed;
+        QStringList after;
+    } cases[] = {
+        {"btAdd", 0, "8", {U("3|寝坊|本文8|0"), U("7|無駄遣い|本文7|30")}},
+        {"btEdit", 1, "7", {U("3|寝坊|本文7|0"), U("7|無駄遣い|本文7|30")}},
+    };
+    for (const Case& c : cases) {
+        book_.RemoveRule(3);
+        Store(3, "遅刻", 20);
+        const qv::Seconds created = Store(7, "無駄遣い", 30).GetCreated();
+        TRuleEdit list;
+        list.Init(&info_);
+        SelectRow(&list, c.row);
+        const QString question =
+            U("3条「遅刻」がすでにあります。登録すると、この条文は置き換えられます。");
+        bool asked = false;
+        WhenOpens<TRuleItem>([&](TRuleItem* item) {
+            EXPECT_EQ(FieldText(item, "tfNo"), c.proposed);
+            Type(item, "tfNo", "3");
+            Type(item, "tfName", U("寝坊"));
+            Type(item, "tfState", U("本文") + c.proposed);
+            Type(item, "tfPoint", "0");
+            qv::ui::MessageBox::QueueAnswer(false);
+            Click(item, "btReg");
+            EXPECT_EQ(ShownTexts(), QStringList{question}) << c.button;
+            asked = item->isVisible();
+            EXPECT_EQ(FieldText(item, "tfNo"), "3") << c.button << ": everything typed is kept";
+            EXPECT_EQ(FieldText(item, "tfName"), U("寝坊")) << c.button;
+            EXPECT_EQ(book_.FindRule(3)->GetName(), Sjis("遅刻")) << c.button << ": not yet";
+            qv::ui::MessageBox::QueueAnswer(true);
+            Click(item, "btReg");
+            EXPECT_EQ(ShownTexts(), QStringList{question}) << c.button;
+        });
+        Click(&list, c.button);
+        EXPECT_TRUE(asked) << c.button << ": Cancel keeps the editor open";
+        EXPECT_EQ(GridRows(&list), c.after) << c.button;
+        EXPECT_EQ(book_.FindRule(7)->GetCreated(), created) << c.button;
+    }
 }
 
 TEST_F(RulesTest, EditWithAChangedNumberKeepsBoth) {
@@ -672,6 +701,52 @@ TEST_F(RulesTest, FailedSaveIsReportedAndTheOldFileStays) {
         EXPECT_EQ(ReadBytes(c.path), c.readOnly ? "old bytes" : "<missing>") << c.what;
         EXPECT_EQ(qv::test::ListDir(), before) << c.what << ": no stray file";
         EXPECT_EQ(book_.RuleCount(), 1) << c.what << ": the book in memory stays";
+    }
+}
+
+TEST_F(RulesTest, SaveAsksBeforeOverwritingAFileChangedOnDisk) {
+    const std::string loaded = "qvrule\t1\tid1\t0\tA\t10\tB\t5\tC\t7\tD\t10\r\n";
+    const std::string edited = loaded + "9\t0\t0\tX\tY\tZ\t1\t1\t1\t1\t1\t1\t1\t1\r\n";
+    struct Case {
+        const char* what;
+        const char* onDisk;  // nullptr: removed
+        const char* said;
+        bool overwrite;
+    } cases[] = {
+        {"rewritten, keep it", edited.c_str(), "ほかのプログラムで書き換えられています", false},
+        {"rewritten, overwrite", edited.c_str(), "ほかのプログラムで書き換えられています", true},
+        {"removed, make it again", nullptr, "移動または削除されています", true},
+    };
+    for (const Case& c : cases) {
+        WriteBytes("test.dat", loaded);
+        ASSERT_TRUE(book_.LoadFile());
+        Store(3, "遅刻", 20);
+        TRuleEdit list;
+        list.Init(&info_);
+        if (c.onDisk)
+            WriteBytes("test.dat", c.onDisk);
+        else
+            std::filesystem::remove("test.dat");
+        qv::ui::MessageBox::QueueAnswer(c.overwrite);
+        Click(&list, "btSave");
+        auto shown = qv::ui::MessageBox::TakeShown();
+        ASSERT_EQ(shown.size(), 1) << c.what;
+        EXPECT_TRUE(shown[0].confirmation) << c.what;
+        EXPECT_TRUE(shown[0].text.startsWith(U("ルールのファイル「test.dat」は、読み込んだ後に")))
+            << c.what;
+        EXPECT_TRUE(shown[0].text.contains(U(c.said))) << c.what;
+        const std::string now = ReadBytes("test.dat");
+        EXPECT_EQ(now.find("\r\n3\t") != std::string::npos, c.overwrite) << c.what;
+        if (!c.overwrite)
+            EXPECT_EQ(now, edited) << c.what << ": left as the other program wrote it";
+        EXPECT_EQ(book_.IsModified(), !c.overwrite) << c.what;
+
+        // After its own save the next one asks nothing.
+        if (c.overwrite) {
+            Click(&list, "btSave");
+            EXPECT_TRUE(ShownTexts().isEmpty()) << c.what;
+        }
+        book_.RemoveRule(3);
     }
 }
 

@@ -1,7 +1,9 @@
 // The windows with the ledger, the trash and the backups switched on, as the program runs:
 // 元に戻す puts a deleted sentence and a report back exactly, a hand-edited balance is
 // found and reconciled, and the rule list's delete is undone and trashed on save.
-#include <QPlainTextEdit>
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QTableView>
 #include <QTableWidget>
@@ -85,17 +87,122 @@ TEST_F(UndoWindows, ADeleteUndoneWithCtrlZPutsBackTheBytesAndThePoints) {
     EXPECT_TRUE(trash.entries.empty());
     EXPECT_TRUE(ShownTexts().isEmpty());
 
-    // The ledger shows where the balance came from, for the selected sentence.
+    // The ledger shows where the balance came from, for the selected sentence, and on
+    // request all of it.
     Child<QTableView>(w.get(), "sgList")->selectRow(1);
     qv::test::WhenModalOpens([](QWidget* view) {
-        const QString text = Child<QPlainTextEdit>(view, "mmLedger")->toPlainText();
-        EXPECT_TRUE(text.contains(QStringLiteral("差引(削除)"))) << text.toStdString();
-        EXPECT_TRUE(text.contains(QStringLiteral("元に戻す"))) << text.toStdString();
-        EXPECT_FALSE(text.contains(QStringLiteral("開始"))) << "another sentence's line";
+        auto* grid = Child<QTableWidget>(view, "sgLedger");
+        QStringList kinds;
+        for (int r = 0; r < grid->rowCount(); ++r) kinds << grid->item(r, 1)->text();
+        EXPECT_EQ(kinds, (QStringList{QStringLiteral("削除の差引"), QStringLiteral("元に戻す")}));
+        EXPECT_EQ(grid->item(0, 4)->text(), QStringLiteral("-4"));
+        EXPECT_EQ(grid->item(1, 6)->text(), QStringLiteral("6"));
+        EXPECT_TRUE(Child<QLabel>(view, "pnSum")->text().contains(QStringLiteral("差引 -4")));
+        Child<QCheckBox>(view, "cbAll")->setChecked(true);
+        EXPECT_EQ(grid->rowCount(), 3) << "the opening line too";
         view->close();
     });
-    Child<QPushButton>(w.get(), "btLedger")->click();
+    Child<QAction>(w.get(), "acLedger")->trigger();
     EXPECT_EQ(Backups("backup").List().size(), 4u);
+}
+
+// The trash window: a deleted sentence restored from it comes back with its bytes and
+// points (and leaves the window's undo stack), an entry removed for good is gone, and an
+// article goes back into the book, which is saved.
+TEST_F(UndoWindows, TheTrashWindowRestoresAndRemovesForGood) {
+    WriteBytes("test.log", kLog);
+    WriteBytes("user.dat", "a\tb\tc\t20\te\tf");
+    auto w = Open();
+    for (int i = 0; i < 2; ++i) {  // the newest two: 2 and 4 points
+        Child<QTableView>(w.get(), "sgList")->selectRow(0);
+        MessageBox::QueueAnswer(true);
+        Child<QPushButton>(w.get(), "btDelete")->click();
+    }
+    ASSERT_EQ(ReadBytes("user.dat"), "a\tb\tc\t14\te\tf\r\n\r\n");
+    ShownTexts();
+    // An article deleted in the rule list, already in the trash.
+    Trash::Entry article{0, Trash::Kind::Article,       1700000300, 0, {},
+                         0, book_.FindRule(2)->ToLine()};
+    std::vector<Trash::Entry> entries{article};
+    ASSERT_TRUE(Trash("test.trs").Append(entries));
+    book_.RemoveRule(2);
+
+    qv::test::WhenModalOpens([&](QWidget* trash) {
+        auto* grid = Child<QTableWidget>(trash, "sgTrash");
+        ASSERT_EQ(grid->rowCount(), 3);
+        EXPECT_EQ(grid->item(0, 1)->text(), QStringLiteral("条文"));
+        EXPECT_EQ(grid->item(0, 2)->text(), QStringLiteral("2 - W"));
+        EXPECT_EQ(grid->item(1, 2)->text().left(10), QStringLiteral("1700000100"));
+        EXPECT_EQ(grid->item(1, 3)->text(), QStringLiteral("4"));
+        // The sentence deleted last comes back.
+        grid->selectRow(1);
+        MessageBox::QueueAnswer(true);
+        Child<QPushButton>(trash, "btRestore")->click();
+        EXPECT_EQ(grid->rowCount(), 2);
+        // The article comes back into the book, which is saved with it.
+        grid->selectRow(0);
+        MessageBox::QueueAnswer(true);
+        Child<QPushButton>(trash, "btRestore")->click();
+        ASSERT_NE(book_.FindRule(2), nullptr);
+        EXPECT_NE(ReadBytes("test.dat").find("\r\n2\t"), std::string::npos);
+        // The other sentence goes for good.
+        ASSERT_EQ(grid->rowCount(), 1);
+        grid->selectRow(0);
+        MessageBox::QueueAnswer(true);
+        Child<QPushButton>(trash, "btPurge")->click();
+        EXPECT_EQ(grid->rowCount(), 0);
+        trash->close();
+    });
+    Child<QAction>(w.get(), "acTrash")->trigger();
+    EXPECT_EQ(ReadBytes("test.log"),
+              "1700000000\t1\tX\t30\tA:3 \t0\t3\t0\t0\t0\t9\r\n"
+              "1700000100\t1\tX\t30\tA:3 \t0\t3\t0\t0\t0\t4\r\n");
+    EXPECT_EQ(ReadBytes("user.dat").substr(0, 9), "a\tb\tc\t18\t") << "14 + the 4 it took";
+    Trash::Contents left;
+    Trash("test.trs").Read(left);
+    EXPECT_TRUE(left.entries.empty());
+    // The restored delete is no longer on the undo stack: Ctrl+Z undoes the first delete,
+    // whose trash entry went for good, from what the window kept.
+    Child<QPushButton>(w.get(), "btUndo")->click();
+    EXPECT_EQ(ReadBytes("test.log"), kLog);
+    EXPECT_EQ(Ledger("user.ldg").CheckAgainst(PointBalance("user.dat"), 2).result,
+              Ledger::Check::Result::Agrees);
+}
+
+// The backups window lists file, time, size and records, and puts a version back after a
+// question, byte for byte, keeping the version it replaces.
+TEST_F(UndoWindows, TheBackupsWindowRestoresAVersionByteForByte) {
+    WriteBytes("test.log", kLog);
+    WriteBytes("user.dat", "a\tb\tc\t20\te\tf");
+    auto w = Open();
+    MessageBox::QueueAnswer(true);
+    Child<QPushButton>(w.get(), "btDone")->click();
+    const std::string marked = ReadBytes("test.log");
+    ASSERT_NE(marked, kLog);
+    ShownTexts();
+    qv::test::WhenModalOpens([&](QWidget* window) {
+        auto* grid = Child<QTableWidget>(window, "sgBackups");
+        ASSERT_EQ(grid->rowCount(), 1);
+        EXPECT_EQ(grid->item(0, 0)->text(), QStringLiteral("test.log"));
+        EXPECT_EQ(grid->item(0, 3)->text(), QStringLiteral("3"));
+        EXPECT_TRUE(grid->item(0, 2)->text().startsWith(QString::number(kLog.size())));
+        grid->selectRow(0);
+        MessageBox::QueueAnswer(false);
+        Child<QPushButton>(window, "btRestore")->click();
+        EXPECT_EQ(ReadBytes("test.log"), marked) << "Cancel changes nothing";
+        MessageBox::QueueAnswer(true);
+        Child<QPushButton>(window, "btRestore")->click();
+        EXPECT_EQ(grid->rowCount(), 2) << "the replaced version kept too";
+        window->close();
+    });
+    Child<QAction>(w.get(), "acBackups")->trigger();
+    EXPECT_EQ(ReadBytes("test.log"), kLog);
+    const auto versions = Backups("backup").List();
+    ASSERT_EQ(versions.size(), 2u);
+    bool keptMarked = false;
+    for (const auto& v : versions)
+        keptMarked = keptMarked || ReadBytes("backup/" + v.name) == marked;
+    EXPECT_TRUE(keptMarked);
 }
 
 TEST_F(UndoWindows, AHandEditedBalanceIsShownOnceAndRecordedOnOk) {

@@ -1,0 +1,88 @@
+#include "app/CommandLine.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+
+#include "ui/Texts.h"
+
+QString VersionText() {
+    return QStringLiteral("quorvel " QUORVEL_VERSION "\n") + qv::ui::kAppTitle +
+           QStringLiteral(
+               "\nLicense GPL-3.0-or-later <https://www.gnu.org/licenses/gpl-3.0.html>\n"
+               "This is free software: you are free to change and redistribute it.\n"
+               "There is NO WARRANTY, to the extent permitted by law.\n");
+}
+
+CommandLine ParseCommandLine(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        qv::ui::kAppTitle +
+        QStringLiteral(": ルールブックを管理し、裁判で量刑を決め、執行を記録します。\n"
+                       "データ（test.dat, test.log, user.dat）はデータフォルダに置かれます。"));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("この説明を表示して終わります。"));
+    const QCommandLineOption version(
+        {QStringLiteral("v"), QStringLiteral("version")},
+        QStringLiteral("バージョンとライセンスを表示して終わります。"));
+    const QCommandLineOption exportCsv(
+        QStringLiteral("export-csv"),
+        QStringLiteral("判決の一覧をCSVファイルに書き出して終わります（画面は使いません）。"),
+        QStringLiteral("file"));
+    const QCommandLineOption from(QStringLiteral("from"),
+                                  QStringLiteral("--export-csv: この日から（YYYY/MM/DD）。"),
+                                  QStringLiteral("date"));
+    const QCommandLineOption to(
+        QStringLiteral("to"),
+        QStringLiteral("--export-csv: この日まで（YYYY/MM/DD、その日を含む）。"),
+        QStringLiteral("date"));
+    const QCommandLineOption utf8(
+        QStringLiteral("utf8"),
+        QStringLiteral("--export-csv: Shift-JIS ではなく UTF-8（BOM付き）で書き出します。"));
+    for (const QCommandLineOption& option : {help, version, exportCsv, from, to, utf8})
+        parser.addOption(option);
+    parser.addPositionalArgument(
+        QStringLiteral("folder"),
+        QStringLiteral("データフォルダ（test.dat のあるフォルダ）。省略すると現在のフォルダ。"),
+        QStringLiteral("[folder]"));
+
+    CommandLine line;
+    const QString program = arguments.value(0, QStringLiteral("quorvel"));
+    const QString seeHelp =
+        QStringLiteral("\n使い方は「") + program + QStringLiteral(" --help」で表示されます。\n");
+    if (!parser.parse(arguments)) {
+        line.action = CommandLine::Action::Fail;
+        line.output = program + QStringLiteral(": ") + parser.errorText() + seeHelp;
+        return line;
+    }
+    if (parser.isSet(help)) {
+        line.action = CommandLine::Action::ShowHelp;
+        line.output = parser.helpText();
+        return line;
+    }
+    if (parser.isSet(version)) {
+        line.action = CommandLine::Action::ShowVersion;
+        line.output = VersionText();
+        return line;
+    }
+    const QStringList rest = parser.positionalArguments();
+    if (rest.size() > 1) {
+        line.action = CommandLine::Action::Fail;
+        line.output = program + QStringLiteral(": データフォルダは一つだけ指定できます（") +
+                      rest.join(QStringLiteral(", ")) + QStringLiteral("）。") + seeHelp;
+        return line;
+    }
+    line.folder = rest.value(0);
+    if (parser.isSet(exportCsv)) {
+        line.action = CommandLine::Action::ExportCsv;
+        line.csv.file = parser.value(exportCsv).toLocal8Bit().toStdString();
+        if (parser.isSet(from)) line.csv.from = parser.value(from).toLocal8Bit().toStdString();
+        if (parser.isSet(to)) line.csv.to = parser.value(to).toLocal8Bit().toStdString();
+        line.csv.utf8 = parser.isSet(utf8);
+    } else if (parser.isSet(from) || parser.isSet(to) || parser.isSet(utf8)) {
+        line.action = CommandLine::Action::Fail;
+        line.output = program +
+                      QStringLiteral(": --from, --to, --utf8 は --export-csv と使います。") +
+                      seeHelp;
+    }
+    return line;
+}

@@ -1,0 +1,40 @@
+// Pictures of the history window, one per chart, for looking at it on a real display:
+//   xvfb-run -a -s "-screen 0 1280x800x24" build/bench/history_shots DATA_FOLDER OUT_PREFIX
+// The window opens on DATA_FOLDER (test.dat, test.log) with each chart's tab in turn.
+#include <QApplication>
+#include <QComboBox>
+#include <QTimer>
+#include <cstdio>
+
+#include "history/HistoryForm.h"
+#include "rulebook/Info.h"
+#include "rulebook/RuleBook.h"
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: history_shots DATA_FOLDER OUT_PREFIX\n");
+        return 2;
+    }
+    QApplication app(argc, argv);
+    const std::string folder = argv[1];
+    CRuleBook book;
+    book.SetFileName(folder + "/test.dat");
+    book.LoadFile();
+    CInfo info;
+    info.SetRuleBook(&book);
+    info.SetLogPath(folder + "/test.log");
+    info.SetBalancePath(folder + "/user.dat");
+    THistory window;
+    window.Init(&info);
+    window.resize(1040, 720);
+    window.show();
+    auto* charts = window.findChild<QComboBox*>("cbChart");
+    for (int i = 0; i < charts->count(); ++i) {
+        charts->setCurrentIndex(i);
+        for (int n = 0; n < 20; ++n) QApplication::processEvents();
+        const QString file = QString::fromLocal8Bit(argv[2]) + QString::number(i + 1) + ".png";
+        if (!window.grab().save(file)) return 1;
+        std::printf("%s\n", file.toLocal8Bit().constData());
+    }
+    return 0;
+}

@@ -1,0 +1,146 @@
+#include "execution/BackupsForm.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLocale>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+#include "rulebook/RuleBook.h"
+#include "ui/Accessibility.h"
+#include "ui/FileTexts.h"
+#include "ui/MessageBox.h"
+#include "ui/Texts.h"
+
+namespace {
+
+QString LocalTimeText(qv::Seconds t) {
+    const std::time_t seconds = static_cast<std::time_t>(t);
+    std::tm local{};
+    if (::localtime_r(&seconds, &local) == nullptr) return QString::number(t);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    return QString::fromLatin1(text);
+}
+
+QTableWidgetItem* Cell(const QString& text, bool number = false) {
+    auto* item = new QTableWidgetItem(text);
+    item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+    if (number) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    return item;
+}
+
+std::string BaseName(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+TBackups::TBackups(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("TBackups"));
+    setWindowTitle(QStringLiteral("バックアップ"));
+    qv::ui::SetFormFont(this, 12);
+    auto* layout = new QVBoxLayout(this);
+    sgBackups = new QTableWidget(0, 4, this);
+    sgBackups->setObjectName(QStringLiteral("sgBackups"));
+    sgBackups->setHorizontalHeaderLabels({QStringLiteral("ファイル"), QStringLiteral("日時"),
+                                          QStringLiteral("サイズ"), QStringLiteral("件数")});
+    sgBackups->setSelectionBehavior(QAbstractItemView::SelectRows);
+    sgBackups->setSelectionMode(QAbstractItemView::SingleSelection);
+    sgBackups->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    sgBackups->setTabKeyNavigation(false);
+    sgBackups->verticalHeader()->setVisible(false);
+    sgBackups->setColumnWidth(0, 110);
+    sgBackups->setColumnWidth(1, 160);
+    sgBackups->setColumnWidth(2, 110);
+    sgBackups->horizontalHeader()->setStretchLastSection(true);
+    sgBackups->setAccessibleName(QStringLiteral("バックアップの一覧"));
+    layout->addWidget(sgBackups);
+    auto* buttons = new QHBoxLayout;
+    btRestore = new QPushButton(QStringLiteral("この版に戻す"), this);
+    btRestore->setObjectName(QStringLiteral("btRestore"));
+    btExit = new QPushButton(QStringLiteral("閉じる"), this);
+    btExit->setObjectName(QStringLiteral("btExit"));
+    for (QPushButton* b : {btRestore, btExit}) {
+        b->setAutoDefault(true);
+        buttons->addWidget(b);
+    }
+    buttons->addStretch();
+    layout->addLayout(buttons);
+    resize(520, 360);
+    qv::ui::NameControls(this);
+    connect(btRestore, &QPushButton::clicked, this, &TBackups::btRestoreClick);
+    connect(btExit, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TBackups::Init(CInfo* info) {
+    info_ = info;
+    LoadList();
+}
+
+void TBackups::LoadList() {
+    if (info_ == nullptr) return;
+    const int previous = sgBackups->currentRow();
+    versions_ = Backups(info_->GetBackupFolder()).List();
+    sgBackups->setRowCount(static_cast<int>(versions_.size()));
+    for (size_t i = 0; i < versions_.size(); ++i) {
+        const Backups::Version& v = versions_[i];
+        const int row = static_cast<int>(i);
+        sgBackups->setItem(row, 0, Cell(qv::ui::PathText(v.file)));
+        sgBackups->setItem(row, 1, Cell(LocalTimeText(v.time)));
+        sgBackups->setItem(
+            row, 2,
+            Cell(QLocale(QLocale::Japanese).toString(static_cast<qlonglong>(v.size)) +
+                     QStringLiteral(" バイト"),
+                 true));
+        sgBackups->setItem(row, 3, Cell(QString::number(v.records), true));
+    }
+    if (!versions_.empty())
+        sgBackups->selectRow(std::clamp(previous, 0, static_cast<int>(versions_.size()) - 1));
+    btRestore->setEnabled(!versions_.empty());
+}
+
+std::string TBackups::TargetOf(const Backups::Version& version) const {
+    for (const std::string& path :
+         {info_->GetLogPath(), info_->GetBalancePath(),
+          info_->GetRuleBook() ? info_->GetRuleBook()->GetFileName() : std::string()})
+        if (!path.empty() && BaseName(path) == version.file) return path;
+    return version.file;
+}
+
+void TBackups::btRestoreClick() {
+    const int row = sgBackups->currentRow();
+    if (row < 0 || row >= static_cast<int>(versions_.size())) return;
+    const Backups::Version version = versions_[static_cast<size_t>(row)];
+    const std::string target = TargetOf(version);
+    CRuleBook* book = info_->GetRuleBook();
+    const bool isBook = book != nullptr && target == book->GetFileName();
+    QString question =
+        QStringLiteral("「%1」を%2の版に戻します。いまの版はバックアップに残します。")
+            .arg(qv::ui::PathText(target), LocalTimeText(version.time));
+    if (isBook && book->IsModified())
+        question += QStringLiteral("\nまだ保存していないルールの変更は失われます。");
+    if (!qv::ui::MessageBox::Confirm(question)) return;
+    const auto result = Backups(info_->GetBackupFolder()).Restore(version, target);
+    if (result != Backups::RestoreResult::Restored) {
+        qv::ui::MessageBox::Show(
+            qv::ui::BackupRestoreFailedText(result, target, info_->GetBackupFolder()), this);
+    } else if (isBook && !book->LoadFile()) {
+        // The restored file is what the windows work on from now; one that cannot be read
+        // back is told (the version before it is in the backups).
+        qv::ui::MessageBox::Show(qv::ui::RuleBookSaveFailureText(target), this);
+    }
+    LoadList();
+}
+
+void OpenBackups(QWidget* parent, CInfo* info) {
+    TBackups window(parent);
+    window.Init(info);
+    window.exec();
+}

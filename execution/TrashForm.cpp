@@ -1,0 +1,217 @@
+#include "execution/TrashForm.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+#include "execution/Undo.h"
+#include "records/Backups.h"
+#include "records/SentenceLog.h"
+#include "rulebook/Rule.h"
+#include "rulebook/RuleBook.h"
+#include "ui/Accessibility.h"
+#include "ui/FileTexts.h"
+#include "ui/MessageBox.h"
+#include "ui/Placement.h"
+#include "ui/Texts.h"
+
+namespace {
+
+QString LocalTimeText(qv::Seconds t) {
+    const std::time_t seconds = static_cast<std::time_t>(t);
+    std::tm local{};
+    if (::localtime_r(&seconds, &local) == nullptr) return QString::number(t);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    return QString::fromLatin1(text);
+}
+
+QTableWidgetItem* Cell(const QString& text) {
+    auto* item = new QTableWidgetItem(text);
+    item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+    return item;
+}
+
+}  // namespace
+
+TTrash::TTrash(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("TTrash"));
+    setWindowTitle(QStringLiteral("ごみ箱"));
+    qv::ui::SetFormFont(this, 12);
+    auto* layout = new QVBoxLayout(this);
+    sgTrash = new QTableWidget(0, 4, this);
+    sgTrash->setObjectName(QStringLiteral("sgTrash"));
+    sgTrash->setHorizontalHeaderLabels({QStringLiteral("削除日時"), QStringLiteral("種類"),
+                                        QStringLiteral("内容"), QStringLiteral("ポイント")});
+    sgTrash->setSelectionBehavior(QAbstractItemView::SelectRows);
+    sgTrash->setSelectionMode(QAbstractItemView::SingleSelection);
+    sgTrash->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    sgTrash->setTabKeyNavigation(false);
+    sgTrash->verticalHeader()->setVisible(false);
+    sgTrash->setColumnWidth(0, 150);
+    sgTrash->setColumnWidth(1, 50);
+    sgTrash->setColumnWidth(2, 380);
+    sgTrash->horizontalHeader()->setStretchLastSection(true);
+    sgTrash->setAccessibleName(QStringLiteral("ごみ箱の項目"));
+    layout->addWidget(sgTrash);
+    auto* buttons = new QHBoxLayout;
+    btRestore = new QPushButton(QStringLiteral("元に戻す"), this);
+    btRestore->setObjectName(QStringLiteral("btRestore"));
+    btPurge = new QPushButton(QStringLiteral("完全に削除"), this);
+    btPurge->setObjectName(QStringLiteral("btPurge"));
+    btExit = new QPushButton(QStringLiteral("閉じる"), this);
+    btExit->setObjectName(QStringLiteral("btExit"));
+    for (QPushButton* b : {btRestore, btPurge, btExit}) {
+        b->setAutoDefault(true);
+        buttons->addWidget(b);
+    }
+    buttons->addStretch();
+    layout->addLayout(buttons);
+    resize(700, 380);
+    qv::ui::NameControls(this);
+    connect(btRestore, &QPushButton::clicked, this, &TTrash::btRestoreClick);
+    connect(btPurge, &QPushButton::clicked, this, &TTrash::btPurgeClick);
+    connect(btExit, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TTrash::Init(CInfo* info, qv::undo::ReportSession* session) {
+    info_ = info;
+    session_ = session;
+    LoadList();
+}
+
+void TTrash::LoadList() {
+    if (info_ == nullptr) return;
+    const int previous = sgTrash->currentRow();
+    Trash::Contents contents;
+    qv::io::IoError error;
+    const auto read = Trash(info_->GetTrashPath()).Read(contents, &error);
+    if (read == qv::io::ReadStatus::Unreadable) {
+        qv::ui::MessageBox::Show(qv::ui::TrashUnreadableText(info_->GetTrashPath(), error), this);
+    } else if (!contents.unreadLines.empty() && !toldUnread_) {
+        toldUnread_ = true;
+        qv::ui::MessageBox::Show(
+            qv::ui::TrashUnreadLinesText(info_->GetTrashPath(), contents.unreadLines.size()), this);
+    }
+    entries_.assign(contents.entries.rbegin(), contents.entries.rend());
+    sgTrash->setRowCount(static_cast<int>(entries_.size()));
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        const Trash::Entry& e = entries_[i];
+        const int row = static_cast<int>(i);
+        sgTrash->setItem(row, 0, Cell(LocalTimeText(e.deletedAt)));
+        QString what;
+        if (e.kind == Trash::Kind::LogRecord) {
+            sgTrash->setItem(row, 1, Cell(QStringLiteral("判決")));
+            const std::string_view line = e.payload;
+            using F = SentenceLog::Contents;
+            what = qv::ui::ShownText(F::FieldOf(line, SentenceRecord::kDecisionTime)) +
+                   QStringLiteral("  ") +
+                   qv::ui::ShownText(F::FieldOf(line, SentenceRecord::kArticleNumber)) +
+                   QStringLiteral("条:") +
+                   qv::ui::ShownText(F::FieldOf(line, SentenceRecord::kArticleName)) +
+                   QStringLiteral("  ") +
+                   qv::ui::ShownText(F::FieldOf(line, SentenceRecord::kDistribution));
+        } else {
+            sgTrash->setItem(row, 1, Cell(QStringLiteral("条文")));
+            CRule rule;
+            if (rule.FromLine(e.payload))
+                what = QString::number(rule.GetNumber()) + QStringLiteral(" - ") +
+                       qv::ui::ShownText(rule.GetName());
+            else
+                what = qv::ui::ShownText(e.payload);
+        }
+        sgTrash->setItem(row, 2, Cell(what));
+        sgTrash->setItem(
+            row, 3, Cell(e.kind == Trash::Kind::LogRecord ? QString::number(e.points) : QString()));
+    }
+    if (!entries_.empty())
+        sgTrash->selectRow(std::clamp(previous, 0, static_cast<int>(entries_.size()) - 1));
+    btRestore->setEnabled(!entries_.empty());
+    btPurge->setEnabled(!entries_.empty());
+}
+
+const Trash::Entry* TTrash::Selected() const {
+    const int row = sgTrash->currentRow();
+    if (row < 0 || row >= static_cast<int>(entries_.size())) return nullptr;
+    return &entries_[static_cast<size_t>(row)];
+}
+
+void TTrash::btRestoreClick() {
+    const Trash::Entry* selected = Selected();
+    if (selected == nullptr) return;
+    const Trash::Entry entry = *selected;
+    if (entry.kind == Trash::Kind::Article) {
+        RestoreArticle(entry);
+        LoadList();
+        return;
+    }
+    if (!qv::ui::MessageBox::Confirm(
+            QStringLiteral("選択された判決を判決記録に戻し、差し引いた%1ポイントを残高に戻します。")
+                .arg(QString::number(entry.points))))
+        return;
+    qv::undo::ReportSession own(*info_);
+    qv::undo::ReportSession& session = session_ != nullptr ? *session_ : own;
+    const qv::undo::Outcome outcome = session.RestoreFromTrash({&entry, 1});
+    QString told = qv::ui::UndoFailureText(outcome, info_->GetLogPath(), info_->GetBalancePath());
+    if (told.isEmpty())
+        told = qv::ui::SideEffectsText(outcome.ledgered, outcome.trashed, outcome.backedUp, *info_);
+    if (!told.isEmpty()) qv::ui::MessageBox::Show(told, this);
+    LoadList();
+}
+
+bool TTrash::RestoreArticle(const Trash::Entry& entry) {
+    CRuleBook* book = info_->GetRuleBook();
+    CRule rule;
+    if (book == nullptr || !rule.FromLine(entry.payload)) return false;
+    QString question =
+        QStringLiteral("%1 - %2を元に戻し、ルールブックを保存します。")
+            .arg(QString::number(rule.GetNumber()), qv::ui::ShownText(rule.GetName()));
+    if (const CRule* taken = book->FindRule(rule.GetNumber()); taken != nullptr)
+        question +=
+            QStringLiteral(
+                "\nいまの%1 - %2は置き換わります（保存前の版はバックアップに残ります）。")
+                .arg(QString::number(taken->GetNumber()), qv::ui::ShownText(taken->GetName()));
+    if (book->IsModified())
+        question += QStringLiteral("\nまだ保存していないルールの変更も一緒に保存されます。");
+    if (!qv::ui::MessageBox::Confirm(question)) return false;
+    // The article is out of the trash only once the book holding it is on disk.
+    const Backups::OnReplace keep(Backups(info_->GetBackupFolder()), book->GetFileName());
+    book->AddRule(rule);
+    const bool saved = book->SaveFile();
+    const bool backedUp = keep.Kept();
+    if (!saved) {
+        qv::ui::MessageBox::Show(qv::ui::ArticleRestoreFailedText(book->GetFileName()), this);
+        return false;
+    }
+    qv::io::IoError error;
+    QStringList told;
+    if (!backedUp) told << qv::ui::BackupFailedText(info_->GetBackupFolder());
+    if (!Trash(info_->GetTrashPath()).Remove({&entry.serial, 1}, &error))
+        told << qv::ui::TrashRemoveFailedText(info_->GetTrashPath(), error);
+    if (!told.isEmpty()) qv::ui::MessageBox::Show(told.join(QStringLiteral("\n")), this);
+    return true;
+}
+
+void TTrash::btPurgeClick() {
+    const Trash::Entry* selected = Selected();
+    if (selected == nullptr) return;
+    if (!qv::ui::MessageBox::Confirm(
+            QStringLiteral("選択された項目をごみ箱から完全に削除します。元には戻せません。")))
+        return;
+    qv::io::IoError error;
+    if (!Trash(info_->GetTrashPath()).Remove({&selected->serial, 1}, &error))
+        qv::ui::MessageBox::Show(qv::ui::TrashRemoveFailedText(info_->GetTrashPath(), error), this);
+    LoadList();
+}
+
+void OpenTrash(QWidget* parent, CInfo* info, qv::undo::ReportSession* session) {
+    TTrash window(parent);
+    window.Init(info, session);
+    window.exec();
+}

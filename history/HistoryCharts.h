@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <array>
+#include <optional>
+#include <vector>
+
+#include "history/BalanceHistory.h"
+#include "history/HistoryQuery.h"
+
+class QChart;
+
+namespace qv::history {
+
+// The window's four charts, made afresh for each filter. Texts from the user (article
+// and implement names) are escaped: chart labels are drawn as rich text.
+
+// Sentences (bars) and points (line) per period.
+QChart* MakePeriodChart(const std::vector<Period>& periods, Bucket bucket);
+
+// Sentences per article, the most broken on top; beyond `shown` articles the rest are
+// summed into one bar.
+QChart* MakeArticleChart(const std::vector<ArticleCount>& counts, int shown = 15);
+
+// Units per implement: sentenced, and reported once a ledger records reports.
+// names are the implement names as shown; note (may be empty) goes under the title.
+QChart* MakeUnitsChart(const std::array<std::int64_t, kImplementCount>& sentenced,
+                       const std::optional<std::array<std::int64_t, kImplementCount>>& reported,
+                       const std::array<QString, kImplementCount>& names, const QString& note);
+
+// The balance after each ledger event within range; note says what the ledger cannot show.
+QChart* MakeBalanceChart(const BalanceHistory& history, const Range& range, const QString& note);
+
+// The label of a period on the time axis.
+QString PeriodLabel(Seconds start, Bucket bucket);
+
+}  // namespace qv::history

@@ -1,0 +1,477 @@
+#include "history/HistoryForm.h"
+
+#include <QAbstractTableModel>
+#include <QBuffer>
+#include <QClipboard>
+#include <QDate>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QListWidgetItem>
+#include <QSettings>
+#include <QtCharts/QChart>
+#include <QtCharts/QChartView>
+#include <cerrno>
+#include <ctime>
+#include <set>
+
+#include "history/CsvExport.h"
+#include "history/HistoryCharts.h"
+#include "records/SentenceLog.h"
+#include "rulebook/RuleBook.h"
+#include "text/FileIo.h"
+#include "ui/Accessibility.h"
+#include "ui/FileTexts.h"
+#include "ui/MessageBox.h"
+#include "ui/Texts.h"
+
+using namespace qv::history;
+
+// The filtered records as table rows. Cell texts are made only when the view asks, so
+// a million rows cost the row numbers alone.
+class HistoryModel : public QAbstractTableModel {
+public:
+    HistoryModel(const HistoryIndex& index, QObject* parent)
+        : QAbstractTableModel(parent), index_(index) {}
+
+    void SetImplementNames(const std::array<QString, kImplementCount>& names) { names_ = names; }
+
+    void SetRows(Rows rows) {
+        beginResetModel();
+        rows_ = std::move(rows);
+        SortRows(index_, rows_, column_, descending_);
+        endResetModel();
+    }
+    const Rows& GetRows() const { return rows_; }
+
+    int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+    }
+    int columnCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : kColumnCount;
+    }
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (!index.isValid()) return {};
+        const std::uint32_t r = rows_[static_cast<size_t>(index.row())];
+        const auto column = static_cast<Column>(index.column());
+        if (role == Qt::TextAlignmentRole) {
+            if (column == Column::Name || column == Column::Time)
+                return int(Qt::AlignLeft | Qt::AlignVCenter);
+            if (column == Column::Executed) return int(Qt::AlignCenter);
+            return int(Qt::AlignRight | Qt::AlignVCenter);
+        }
+        if (role != Qt::DisplayRole) return {};
+        const SentenceValues& v = index_.Values(r);
+        switch (column) {
+            case Column::Time:
+                return QString::fromStdString(DateTimeText(index_.Time(r)));
+            case Column::Number:
+                return index_.Article(r).number;
+            case Column::Name:
+                return qv::ui::ShownText(index_.Article(r).name);
+            case Column::Total:
+                return QString::number(v.total);
+            case Column::Executed:
+                return index_.Executed(r) ? QStringLiteral("済") : QStringLiteral("未");
+            case Column::Unit1:
+            case Column::Unit2:
+            case Column::Unit3:
+            case Column::Unit4:
+                return QString::number(
+                    v.units[static_cast<size_t>(index.column() - static_cast<int>(Column::Unit1))]);
+            case Column::Points:
+                return QString::number(v.points);
+        }
+        return {};
+    }
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
+            section >= kColumnCount)
+            return QAbstractTableModel::headerData(section, orientation, role);
+        return HeaderText(section);
+    }
+
+    QString HeaderText(int section) const {
+        static const QString kFixed[] = {QStringLiteral("判決日時"), QStringLiteral("条"),
+                                         QStringLiteral("条文名"), QStringLiteral("判決ポイント"),
+                                         QStringLiteral("執行")};
+        if (section < 5) return kFixed[section];
+        if (section < 5 + kImplementCount) return names_[static_cast<size_t>(section - 5)];
+        return QStringLiteral("ポイント");
+    }
+
+    void sort(int column, Qt::SortOrder order) override {
+        if (column < 0 || column >= kColumnCount) return;
+        emit layoutAboutToBeChanged();
+        column_ = static_cast<Column>(column);
+        descending_ = order == Qt::DescendingOrder;
+        SortRows(index_, rows_, column_, descending_);
+        emit layoutChanged();
+    }
+
+private:
+    const HistoryIndex& index_;
+    Rows rows_;
+    std::array<QString, kImplementCount> names_;
+    Column column_ = Column::Time;
+    bool descending_ = true;
+};
+
+namespace {
+
+const char kSettingsSize[] = "THistory/size";
+
+// Window geometry only; never data.
+#define QV_SETTINGS(name) QSettings name(QStringLiteral("Quorvel"), QStringLiteral("quorvel"))
+
+QDate DateOf(qv::Seconds t) {
+    const std::time_t seconds = static_cast<std::time_t>(t);
+    std::tm tm{};
+    ::localtime_r(&seconds, &tm);
+    return QDate(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+}
+
+std::optional<qv::Seconds> StartOf(const QDate& date) {
+    return LocalDate(date.year(), date.month(), date.day());
+}
+
+enum PresetItem { kThisWeek, kThisMonth, kLast30Days, kThisYear, kAll, kCustom };
+
+}  // namespace
+
+THistory::THistory(QWidget* parent) : QDialog(parent), clock_(qv::SystemNow) {
+    setupUi(this);
+    qv::ui::SetFormFont(this, 12);
+    QV_SETTINGS(settings);
+    const QSize remembered = settings.value(QLatin1String(kSettingsSize)).toSize();
+    if (remembered.isValid()) resize(remembered);
+
+    model_ = new HistoryModel(index_, this);
+    sgHistory->setModel(model_);
+    sgHistory->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    sgHistory->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    sgHistory->horizontalHeader()->setSortIndicator(static_cast<int>(Column::Time),
+                                                    Qt::DescendingOrder);
+    sgHistory->setColumnWidth(
+        static_cast<int>(Column::Time),
+        fontMetrics().horizontalAdvance(QStringLiteral("0000/00/00 00:00")) + 16);
+    sgHistory->setColumnWidth(static_cast<int>(Column::Name), 180);
+    sgHistory->setAccessibleName(QStringLiteral("判決の履歴"));
+    pnTotals->setAccessibleName(QStringLiteral("合計"));
+    tfSearch->setPlaceholderText(QStringLiteral("条文名の一部"));
+
+    QWidget* pages[] = {tsPeriod, tsArticles, tsUnits, tsBalance};
+    const char* names[] = {"chPeriod", "chArticles", "chUnits", "chBalance"};
+    for (int i = 0; i < 4; ++i) {
+        auto* layout = new QVBoxLayout(pages[i]);
+        layout->setContentsMargins(0, 0, 0, 0);
+        views_[static_cast<size_t>(i)] = new QChartView(pages[i]);
+        views_[static_cast<size_t>(i)]->setObjectName(QString::fromLatin1(names[i]));
+        views_[static_cast<size_t>(i)]->setRenderHint(QPainter::Antialiasing);
+        views_[static_cast<size_t>(i)]->setFocusPolicy(Qt::NoFocus);
+        views_[static_cast<size_t>(i)]->viewport()->setFocusPolicy(Qt::NoFocus);
+        layout->addWidget(views_[static_cast<size_t>(i)]);
+    }
+    // The date fields take Tab to leave them, not to walk their year, month and day (the
+    // arrows and typing do that); their inner line edits are reached through them only.
+    for (QDateEdit* edit : {dtFrom, dtTo}) {
+        edit->installEventFilter(this);
+        for (QLineEdit* inner : edit->findChildren<QLineEdit*>())
+            inner->setFocusPolicy(Qt::NoFocus);
+        edit->setFocusPolicy(Qt::StrongFocus);
+    }
+    spBody->setStretchFactor(0, 3);
+    spBody->setStretchFactor(1, 2);
+    qv::ui::NameControls(this);
+
+    connect(cbPreset, &QComboBox::currentIndexChanged, this, &THistory::PresetChanged);
+    connect(dtFrom, &QDateEdit::dateChanged, this, &THistory::DateEdited);
+    connect(dtTo, &QDateEdit::dateChanged, this, &THistory::DateEdited);
+    connect(cbChart, &QComboBox::currentIndexChanged, stCharts, &QStackedWidget::setCurrentIndex);
+    connect(cbExecuted, &QComboBox::currentIndexChanged, this, &THistory::Refilter);
+    connect(tfSearch, &QLineEdit::textChanged, this, &THistory::Refilter);
+    connect(lsArticles, &QListWidget::itemChanged, this, &THistory::Refilter);
+    connect(btSavePng, &QPushButton::clicked, this, &THistory::btSavePngClick);
+    connect(btExportCsv, &QPushButton::clicked, this, &THistory::btExportCsvClick);
+    connect(btExit, &QPushButton::clicked, this, &THistory::reject);
+    // The view would copy its current cell alone; the whole selected rows are wanted.
+    sgHistory->installEventFilter(this);
+}
+
+THistory::~THistory() = default;
+
+void THistory::Init(CInfo* info) {
+    info_ = info;
+    const CRuleBook* book = info_ ? info_->GetRuleBook() : nullptr;
+    // Implement names head the columns and the bars; each must be told apart.
+    std::set<QString> seen;
+    for (int k = 0; k < kImplementCount; ++k) {
+        QString name = book ? qv::ui::ShownText(book->GetImpName(k)) : QString();
+        if (name.isEmpty()) name = QStringLiteral("道具") + QString::number(k + 1);
+        if (!seen.insert(name).second) name += QStringLiteral(" (") + QString::number(k + 1) + ')';
+        implementNames_[static_cast<size_t>(k)] = name;
+    }
+    model_->SetImplementNames(implementNames_);
+    Load();
+}
+
+void THistory::Load() {
+    if (info_ == nullptr) return;
+    ::tzset();  // dates follow the zone as it is now
+    {
+        SentenceLog::Contents contents;
+        if (SentenceLog(info_->GetLogPath()).Read(contents) == qv::io::ReadStatus::Unreadable) {
+            qv::ui::MessageBox::Show(qv::ui::LogUnreadableText(info_->GetLogPath()) +
+                                         QStringLiteral("履歴は表示できません。"),
+                                     this);
+        }
+        index_.Build(contents);
+    }  // the log's bytes go; the index is all the window keeps
+    if (index_.issues.Any())
+        qv::ui::MessageBox::Show(qv::ui::LogIssuesText(index_.issues, info_->GetLogPath()) +
+                                     QStringLiteral("\n読めない行は履歴に含めていません。"),
+                                 this);
+    balance_ = ReadBalanceHistory(*info_);
+
+    lsArticles->blockSignals(true);
+    lsArticles->clear();
+    for (const ArticleName& article : index_.ArticleNumbers()) {
+        auto* item = new QListWidgetItem(QString::number(article.number) + QStringLiteral("条 ") +
+                                         qv::ui::ShownText(article.name));
+        item->setData(Qt::UserRole, article.number);
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+        item->setCheckState(Qt::Unchecked);
+        lsArticles->addItem(item);
+    }
+    lsArticles->blockSignals(false);
+    if (lsArticles->count() > 0) lsArticles->setCurrentRow(0);
+
+    cbPreset->blockSignals(true);
+    cbPreset->setCurrentIndex(kAll);
+    cbPreset->blockSignals(false);
+    PresetChanged();
+}
+
+void THistory::PresetChanged() {
+    const int preset = cbPreset->currentIndex();
+    if (preset == kCustom) {
+        DateEdited();
+        return;
+    }
+    const Range range = PresetRange(static_cast<Preset>(preset), clock_());
+    // The date fields show the range: the whole log's for "すべて".
+    const qv::Seconds now = clock_();
+    const qv::Seconds from = range.from.value_or(index_.FirstTime().value_or(now));
+    const qv::Seconds lastDay = range.to ? *range.to - 1 : index_.LastTime().value_or(now);
+    settingDates_ = true;
+    dtFrom->setDate(DateOf(from));
+    dtTo->setDate(DateOf(lastDay));
+    settingDates_ = false;
+    filter_.from = range.from;
+    filter_.to = range.to;
+    Refilter();
+}
+
+void THistory::DateEdited() {
+    if (settingDates_) return;
+    if (cbPreset->currentIndex() != kCustom) {
+        cbPreset->blockSignals(true);
+        cbPreset->setCurrentIndex(kCustom);
+        cbPreset->blockSignals(false);
+    }
+    filter_.from = StartOf(dtFrom->date());
+    const std::optional<qv::Seconds> last = StartOf(dtTo->date());
+    filter_.to = last ? std::optional<qv::Seconds>(AddLocalDays(*last, 1)) : std::nullopt;
+    Refilter();
+}
+
+void THistory::Refilter() {
+    filter_.articles.clear();
+    for (int i = 0; i < lsArticles->count(); ++i) {
+        const QListWidgetItem* item = lsArticles->item(i);
+        if (item->checkState() == Qt::Checked)
+            filter_.articles.push_back(item->data(Qt::UserRole).toInt());
+    }
+    static const Filter::Execution kExecution[] = {
+        Filter::Execution::All, Filter::Execution::Executed, Filter::Execution::NotExecuted};
+    filter_.execution = kExecution[std::clamp(cbExecuted->currentIndex(), 0, 2)];
+    filter_.nameText = tfSearch->text().toStdString();
+
+    model_->SetRows(Apply(index_, filter_));
+    totals_ = Sum(index_, model_->GetRows());
+    pnTotals->setText(TotalsText());
+    RefreshCharts();
+}
+
+const Rows& THistory::ShownRows() const { return model_->GetRows(); }
+
+QString THistory::TotalsText() const {
+    // Concatenated, not formatted: implement names are the user's text.
+    QString text = QStringLiteral("合計　判決 ") + QString::number(totals_.sentences) +
+                   QStringLiteral("件（執行済み ") + QString::number(totals_.executed) +
+                   QStringLiteral("件・未執行 ") + QString::number(totals_.notExecuted) +
+                   QStringLiteral("件）　判決ポイント ") + QString::number(totals_.total);
+    for (int k = 0; k < kImplementCount; ++k)
+        text += QStringLiteral("　") + implementNames_[static_cast<size_t>(k)] + ' ' +
+                QString::number(totals_.units[static_cast<size_t>(k)]);
+    text += QStringLiteral("　ポイント ") + QString::number(totals_.points);
+    return text;
+}
+
+void THistory::RefreshCharts() {
+    const Rows& rows = model_->GetRows();
+    const Range range = ChartRange(index_, rows, filter_);
+    std::array<QChart*, 4> charts{};
+    if (range.from && range.to) {
+        const Bucket bucket = BucketFor(*range.from, *range.to);
+        charts[0] =
+            MakePeriodChart(PerPeriod(index_, rows, bucket, *range.from, *range.to), bucket);
+    } else {
+        charts[0] = MakePeriodChart({}, Bucket::Day);
+    }
+    charts[1] = MakeArticleChart(PerArticle(index_, rows));
+
+    // The ledger's part: reports and balances are known only from where it starts.
+    QString ledgerNote;
+    if (balance_.Empty()) {
+        ledgerNote = QStringLiteral("ポイントの台帳のデータはまだありません。");
+    } else if (LedgerStartsLate(balance_, range.from)) {
+        ledgerNote = QStringLiteral("台帳は ") +
+                     QString::fromStdString(DateTimeText(*balance_.Start())).left(10) +
+                     QStringLiteral(" から記録されています。それより前は分かりません。");
+    }
+    std::optional<std::array<std::int64_t, kImplementCount>> reported;
+    if (!balance_.Empty()) reported = ReportedUnits(balance_, range.from, range.to);
+    charts[2] = MakeUnitsChart(
+        totals_.units, reported, implementNames_,
+        balance_.Empty() ? ledgerNote + QStringLiteral("報告の回数は台帳ができてから表示されます。")
+                         : ledgerNote);
+    charts[3] = MakeBalanceChart(balance_, range, ledgerNote);
+    for (size_t i = 0; i < charts.size(); ++i) {
+        QChart* old = views_[i]->chart();
+        views_[i]->setChart(charts[i]);
+        delete old;
+    }
+}
+
+QString THistory::TableText() const {
+    QModelIndexList selected = sgHistory->selectionModel()->selectedRows();
+    std::vector<int> rows;
+    for (const QModelIndex& index : selected) rows.push_back(index.row());
+    std::sort(rows.begin(), rows.end());
+    if (rows.empty())
+        for (int r = 0; r < model_->rowCount(); ++r) rows.push_back(r);
+    QString text;
+    for (int c = 0; c < kColumnCount; ++c)
+        text += (c ? QStringLiteral("\t") : QString()) + model_->HeaderText(c);
+    text += '\n';
+    for (int r : rows) {
+        for (int c = 0; c < kColumnCount; ++c) {
+            if (c) text += '\t';
+            // The full name, not the shortened one a cell shows.
+            text += c == static_cast<int>(Column::Name)
+                        ? qv::ui::FromCp932(
+                              index_.Article(model_->GetRows()[static_cast<size_t>(r)]).name)
+                        : model_->data(model_->index(r, c), Qt::DisplayRole).toString();
+        }
+        text += '\n';
+    }
+    return text;
+}
+
+void THistory::CopyTable() { QGuiApplication::clipboard()->setText(TableText()); }
+
+bool THistory::ExportCsvTo(const QString& path) {
+    std::array<std::string, kImplementCount> names;
+    const CRuleBook* book = info_ ? info_->GetRuleBook() : nullptr;
+    for (int k = 0; k < kImplementCount; ++k) names[k] = book ? book->GetImpName(k) : std::string();
+    const std::string bytes =
+        MakeCsv(index_, model_->GetRows(), names,
+                ckUtf8->isChecked() ? CsvEncoding::Utf8Bom : CsvEncoding::Cp932);
+    const std::string file = path.toStdString();
+    errno = 0;
+    if (qv::io::WriteFileAtomic(file, bytes)) return true;
+    qv::ui::MessageBox::Show(qv::ui::ExportFailureText(file, errno), this);
+    return false;
+}
+
+bool THistory::SaveChartTo(const QString& path) {
+    QChartView* view = views_[static_cast<size_t>(std::clamp(cbChart->currentIndex(), 0, 3))];
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    view->grab().save(&buffer, "PNG");
+    const std::string file = path.toStdString();
+    errno = 0;
+    if (!png.isEmpty() &&
+        qv::io::WriteFileAtomic(file, std::string_view(png.constData(), png.size())))
+        return true;
+    qv::ui::MessageBox::Show(qv::ui::ExportFailureText(file, errno), this);
+    return false;
+}
+
+void THistory::btSavePngClick() {
+    static const char* kNames[] = {"period", "articles", "units", "balance"};
+    const QString suggested = QStringLiteral("quorvel-") +
+                              QLatin1String(kNames[std::clamp(cbChart->currentIndex(), 0, 3)]) +
+                              QStringLiteral(".png");
+    const QString caption = QStringLiteral("グラフをPNGで保存");
+    const QString filterText = QStringLiteral("PNG画像 (*.png)");
+    const QString path = askSavePath_
+                             ? askSavePath_(caption, suggested, filterText)
+                             : QFileDialog::getSaveFileName(this, caption, suggested, filterText);
+    if (!path.isEmpty()) SaveChartTo(path);
+}
+
+void THistory::btExportCsvClick() {
+    const QString caption = QStringLiteral("CSVに書き出す");
+    const QString suggested = QStringLiteral("quorvel-history.csv");
+    const QString filterText = QStringLiteral("CSVファイル (*.csv)");
+    const QString path = askSavePath_
+                             ? askSavePath_(caption, suggested, filterText)
+                             : QFileDialog::getSaveFileName(this, caption, suggested, filterText);
+    if (!path.isEmpty()) ExportCsvTo(path);
+}
+
+bool THistory::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == sgHistory &&
+        (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+        if (event->type() == QEvent::KeyPress) CopyTable();
+        event->accept();
+        return true;
+    }
+    if (event->type() == QEvent::KeyPress && (watched == dtFrom || watched == dtTo)) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Tab && !(key->modifiers() & Qt::ShiftModifier)) {
+            focusNextChild();
+            return true;
+        }
+        if (key->key() == Qt::Key_Backtab ||
+            (key->key() == Qt::Key_Tab && (key->modifiers() & Qt::ShiftModifier))) {
+            focusPreviousChild();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void THistory::keyPressEvent(QKeyEvent* event) {
+    // Enter in a filter field would press a button the user never chose; filters apply
+    // as they change, so it has nothing to do there.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        qobject_cast<QPushButton*>(focusWidget()) == nullptr) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void THistory::done(int result) {
+    QV_SETTINGS(settings);
+    settings.setValue(QLatin1String(kSettingsSize), size());
+    QDialog::done(result);
+}

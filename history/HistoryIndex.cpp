@@ -1,0 +1,131 @@
+#include "history/HistoryIndex.h"
+
+#include <algorithm>
+#include <map>
+#include <unordered_map>
+
+#include "text/Cp932.h"
+#include "text/Numbers.h"
+
+namespace qv::history {
+
+namespace {
+
+// A decision time as the program writes it: decimal digits, maybe a sign or leading
+// blanks (what atol would also take). Anything else cannot be placed on a calendar.
+bool IsTime(std::string_view field) {
+    size_t i = field.find_first_not_of(' ');
+    if (i == std::string_view::npos) return false;
+    if (field[i] == '-' || field[i] == '+') ++i;
+    if (i == field.size()) return false;
+    return field.find_first_not_of("0123456789", i) == std::string_view::npos;
+}
+
+struct ValuesHash {
+    size_t operator()(const SentenceValues& v) const {
+        std::uint64_t h = 1469598103934665603ull;
+        auto mix = [&h](std::int64_t x) {
+            h ^= static_cast<std::uint64_t>(x);
+            h *= 1099511628211ull;
+            h ^= h >> 29;
+        };
+        mix(v.total);
+        mix(v.points);
+        for (std::int64_t u : v.units) mix(u);
+        return static_cast<size_t>(h);
+    }
+};
+
+}  // namespace
+
+void HistoryIndex::Build(const SentenceLog::Contents& contents) {
+    entries_.clear();
+    articles_.clear();
+    values_.clear();
+    issues = FindLogIssues(contents);
+    entries_.reserve(contents.RecordCount());
+
+    // Keys are views into the log's bytes, valid while contents lives (this call).
+    std::unordered_map<std::string_view, std::uint32_t> articleIds;
+    std::unordered_map<SentenceValues, std::uint32_t, ValuesHash> valueIds;
+    std::array<std::string_view, SentenceRecord::kFieldCount> fields;
+    bool first = true;
+    for (size_t r = 0; r < contents.RecordCount(); ++r) {
+        const std::string_view line = contents.Record(r);
+        // The first 11 fields; a record has at least that many TABs.
+        size_t start = 0;
+        for (size_t f = 0; f < fields.size(); ++f) {
+            size_t tab = line.find('\t', start);
+            if (tab == std::string_view::npos) tab = line.size();
+            fields[f] = line.substr(start, tab - start);
+            start = std::min(line.size(), tab + 1);
+        }
+        if (!IsTime(fields[SentenceRecord::kDecisionTime])) continue;  // counted in issues
+        const Seconds time = qv::ReadInt64(fields[SentenceRecord::kDecisionTime]);
+
+        // Article number and name together, as one stretch of the line.
+        const std::string_view numberField = fields[SentenceRecord::kArticleNumber];
+        const std::string_view nameField = fields[SentenceRecord::kArticleName];
+        const std::string_view articleKey(numberField.data(),
+                                          nameField.data() + nameField.size() - numberField.data());
+        auto [articleIt, newArticle] =
+            articleIds.try_emplace(articleKey, static_cast<std::uint32_t>(articles_.size()));
+        if (newArticle) {
+            articles_.push_back(
+                {qv::ReadInt32(numberField), std::string(nameField), qv::Cp932ToUtf8(nameField)});
+        }
+
+        SentenceValues values;
+        values.total = qv::ReadInt64(fields[SentenceRecord::kTotal]);
+        for (int k = 0; k < kImplementCount; ++k)
+            values.units[k] = qv::ReadInt64(fields[SentenceRecord::kCount1 + k]);
+        values.points = qv::ReadInt64(fields[SentenceRecord::kPoints]);
+        auto [valueIt, newValues] =
+            valueIds.try_emplace(values, static_cast<std::uint32_t>(values_.size()));
+        if (newValues) values_.push_back(values);
+
+        std::uint32_t sentence = valueIt->second;
+        // "0" is the one mark of a sentence not yet executed; anything else counts as done.
+        if (fields[SentenceRecord::kExecuted] != "0") sentence |= kExecutedBit;
+        entries_.push_back({time, articleIt->second, sentence});
+        minTime_ = first ? time : std::min(minTime_, time);
+        maxTime_ = first ? time : std::max(maxTime_, time);
+        first = false;
+    }
+    entries_.shrink_to_fit();
+}
+
+std::vector<ArticleName> HistoryIndex::ArticleNumbers() const {
+    // The newest record's name for each number: find each article id's last use.
+    std::vector<size_t> lastUse(articles_.size(), 0);
+    for (size_t i = 0; i < entries_.size(); ++i) lastUse[entries_[i].article] = i;
+    std::map<std::int32_t, size_t> newest;  // number -> article id
+    for (size_t id = 0; id < articles_.size(); ++id) {
+        auto [it, added] = newest.try_emplace(articles_[id].number, id);
+        if (!added && lastUse[id] >= lastUse[it->second]) it->second = id;
+    }
+    std::vector<ArticleName> out;
+    out.reserve(newest.size());
+    for (const auto& [number, id] : newest) out.push_back(articles_[id]);
+    return out;
+}
+
+std::optional<Seconds> HistoryIndex::FirstTime() const {
+    if (entries_.empty()) return std::nullopt;
+    return minTime_;
+}
+
+std::optional<Seconds> HistoryIndex::LastTime() const {
+    if (entries_.empty()) return std::nullopt;
+    return maxTime_;
+}
+
+size_t HistoryIndex::HeapBytes() const {
+    size_t bytes = entries_.capacity() * sizeof(Entry) +
+                   values_.capacity() * sizeof(SentenceValues) +
+                   articles_.capacity() * sizeof(ArticleName);
+    for (const ArticleName& a : articles_) bytes += a.name.capacity() + a.nameUtf8.capacity();
+    return bytes;
+}
+
+}  // namespace qv::history

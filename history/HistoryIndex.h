@@ -1,0 +1,79 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "records/LogIssues.h"
+#include "records/SentenceLog.h"
+#include "rulebook/Clock.h"
+
+namespace qv::history {
+
+inline constexpr int kImplementCount = 4;
+
+// The numbers of one sentence. Many records share them (the same article at the same
+// level gives the same sentence), so the index keeps each set once.
+struct SentenceValues {
+    std::int64_t total = 0;   // the sentence in points
+    std::int64_t points = 0;  // its points share
+    std::array<std::int64_t, kImplementCount> units{};
+    bool operator==(const SentenceValues&) const = default;
+};
+
+// An article as the records name it: number and the name at the time of the decision.
+struct ArticleName {
+    std::int32_t number = 0;
+    std::string name;      // CP932, as stored
+    std::string nameUtf8;  // for the text search
+};
+
+// The sentence log reduced to what history needs, 16 bytes a record: the time, the
+// article and the sentence values by id, the executed mark. Built from one read of the
+// log; the log's bytes are not kept.
+class HistoryIndex {
+public:
+    // What of the log was left out: lines that are not records and records whose time is
+    // not a number are skipped; the counts are those the other windows report.
+    LogReadIssues issues;
+
+    void Build(const SentenceLog::Contents& contents);
+
+    size_t Size() const { return entries_.size(); }
+    Seconds Time(size_t i) const { return entries_[i].time; }
+    std::uint32_t ArticleId(size_t i) const { return entries_[i].article; }
+    const ArticleName& Article(size_t i) const { return articles_[entries_[i].article]; }
+    bool Executed(size_t i) const { return (entries_[i].sentence & kExecutedBit) != 0; }
+    const SentenceValues& Values(size_t i) const {
+        return values_[entries_[i].sentence & ~kExecutedBit];
+    }
+    // Every distinct (number, name) the records carry, in order of first appearance.
+    const std::vector<ArticleName>& Articles() const { return articles_; }
+    // Distinct article numbers, ascending, each with the name of its newest record.
+    std::vector<ArticleName> ArticleNumbers() const;
+
+    std::optional<Seconds> FirstTime() const;
+    std::optional<Seconds> LastTime() const;
+
+    // Memory the index holds, for the benchmark's figures.
+    size_t HeapBytes() const;
+
+private:
+    static constexpr std::uint32_t kExecutedBit = 0x80000000u;
+    struct Entry {
+        Seconds time;
+        std::uint32_t article;   // index into articles_
+        std::uint32_t sentence;  // index into values_, top bit = executed
+    };
+    std::vector<Entry> entries_;
+    std::vector<ArticleName> articles_;
+    std::vector<SentenceValues> values_;
+    Seconds minTime_ = 0;
+    Seconds maxTime_ = 0;
+};
+
+}  // namespace qv::history

@@ -1,0 +1,322 @@
+#include "history/HistoryQuery.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <ctime>
+#include <map>
+
+#include "text/Numbers.h"
+
+namespace qv::history {
+
+namespace {
+
+std::string AsciiLower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+std::tm LocalTm(Seconds t) {
+    const std::time_t seconds = static_cast<std::time_t>(t);
+    std::tm tm{};
+    ::localtime_r(&seconds, &tm);
+    return tm;
+}
+
+// mktime of a local calendar date at midnight; the zone decides daylight saving.
+Seconds MakeLocal(int year, int month0, int day) {
+    std::tm tm{};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month0;
+    tm.tm_mday = day;
+    tm.tm_isdst = -1;
+    return static_cast<Seconds>(std::mktime(&tm));
+}
+
+Seconds MonthStart(Seconds t) {
+    const std::tm tm = LocalTm(t);
+    return MakeLocal(tm.tm_year + 1900, tm.tm_mon, 1);
+}
+
+Seconds WeekStart(Seconds t) {
+    const std::tm tm = LocalTm(t);
+    const int sinceMonday = (tm.tm_wday + 6) % 7;
+    return MakeLocal(tm.tm_year + 1900, tm.tm_mon, tm.tm_mday - sinceMonday);
+}
+
+Seconds NextStart(Seconds start, Bucket bucket) {
+    const std::tm tm = LocalTm(start);
+    switch (bucket) {
+        case Bucket::Day:
+            return MakeLocal(tm.tm_year + 1900, tm.tm_mon, tm.tm_mday + 1);
+        case Bucket::Week:
+            return MakeLocal(tm.tm_year + 1900, tm.tm_mon, tm.tm_mday + 7);
+        case Bucket::Month:
+            return MakeLocal(tm.tm_year + 1900, tm.tm_mon + 1, 1);
+    }
+    return start + 86400;
+}
+
+Seconds BucketStart(Seconds t, Bucket bucket) {
+    switch (bucket) {
+        case Bucket::Day:
+            return LocalDayStart(t);
+        case Bucket::Week:
+            return WeekStart(t);
+        case Bucket::Month:
+            return MonthStart(t);
+    }
+    return t;
+}
+
+}  // namespace
+
+Rows Apply(const HistoryIndex& index, const Filter& filter) {
+    // Which article ids pass the article and name tests: worked out once per distinct
+    // article, so the walk over the records is a lookup.
+    const auto& articles = index.Articles();
+    std::vector<char> articleOk(articles.size(), 1);
+    const std::string needle = AsciiLower(filter.nameText);
+    for (size_t id = 0; id < articles.size(); ++id) {
+        if (!filter.articles.empty() && std::find(filter.articles.begin(), filter.articles.end(),
+                                                  articles[id].number) == filter.articles.end())
+            articleOk[id] = 0;
+        else if (!needle.empty() &&
+                 AsciiLower(articles[id].nameUtf8).find(needle) == std::string::npos)
+            articleOk[id] = 0;
+    }
+    const Seconds from = filter.from.value_or(INT64_MIN);
+    const Seconds to = filter.to.value_or(INT64_MAX);
+    const bool wantExecuted = filter.execution == Filter::Execution::Executed;
+    const bool anyExecution = filter.execution == Filter::Execution::All;
+
+    Rows rows;
+    rows.reserve(index.Size());
+    for (size_t i = 0; i < index.Size(); ++i) {
+        const Seconds t = index.Time(i);
+        if (t < from || t >= to) continue;
+        if (!articleOk[index.ArticleId(i)]) continue;
+        if (!anyExecution && index.Executed(i) != wantExecuted) continue;
+        rows.push_back(static_cast<std::uint32_t>(i));
+    }
+    rows.shrink_to_fit();
+    return rows;
+}
+
+Totals Sum(const HistoryIndex& index, const Rows& rows) {
+    Totals t;
+    t.sentences = rows.size();
+    for (std::uint32_t r : rows) {
+        const SentenceValues& v = index.Values(r);
+        if (index.Executed(r))
+            ++t.executed;
+        else
+            ++t.notExecuted;
+        t.total = qv::SaturatingAdd(t.total, v.total);
+        t.points = qv::SaturatingAdd(t.points, v.points);
+        for (int k = 0; k < kImplementCount; ++k)
+            t.units[k] = qv::SaturatingAdd(t.units[k], v.units[k]);
+    }
+    return t;
+}
+
+void SortRows(const HistoryIndex& index, Rows& rows, Column column, bool descending) {
+    // One key per row, then a sort of (key, row): the row number breaks ties in file order.
+    std::vector<std::int64_t> nameRank;
+    if (column == Column::Name) {
+        const auto& articles = index.Articles();
+        std::vector<std::uint32_t> ids(articles.size());
+        for (size_t i = 0; i < ids.size(); ++i) ids[i] = static_cast<std::uint32_t>(i);
+        std::stable_sort(ids.begin(), ids.end(), [&](std::uint32_t a, std::uint32_t b) {
+            return articles[a].name < articles[b].name;
+        });
+        nameRank.resize(ids.size());
+        for (size_t rank = 0; rank < ids.size(); ++rank) nameRank[ids[rank]] = rank;
+    }
+    auto key = [&](std::uint32_t r) -> std::int64_t {
+        switch (column) {
+            case Column::Time:
+                return index.Time(r);
+            case Column::Number:
+                return index.Article(r).number;
+            case Column::Name:
+                return nameRank[index.ArticleId(r)];
+            case Column::Total:
+                return index.Values(r).total;
+            case Column::Executed:
+                return index.Executed(r) ? 1 : 0;
+            case Column::Unit1:
+            case Column::Unit2:
+            case Column::Unit3:
+            case Column::Unit4:
+                return index.Values(r)
+                    .units[static_cast<int>(column) - static_cast<int>(Column::Unit1)];
+            case Column::Points:
+                return index.Values(r).points;
+        }
+        return 0;
+    };
+    std::vector<std::pair<std::int64_t, std::uint32_t>> keyed;
+    keyed.reserve(rows.size());
+    for (std::uint32_t r : rows) keyed.emplace_back(key(r), r);
+    // Rows come in file order, so a log already in time order needs no sort at all.
+    auto ascending = [](const auto& a, const auto& b) { return a < b; };
+    auto falling = [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first > b.first : a.second < b.second;
+    };
+    auto byKey = [](const auto& a, const auto& b) { return a.first < b.first; };
+    if (descending) {
+        if (std::is_sorted(keyed.begin(), keyed.end(), byKey)) {
+            // Newest first over a log in time order: turned round, with equal keys turned
+            // back into file order, in linear time.
+            std::reverse(keyed.begin(), keyed.end());
+            for (auto run = keyed.begin(); run != keyed.end();) {
+                auto end = std::find_if(run, keyed.end(),
+                                        [&](const auto& k) { return k.first != run->first; });
+                std::reverse(run, end);
+                run = end;
+            }
+        } else {
+            std::sort(keyed.begin(), keyed.end(), falling);
+        }
+    } else if (!std::is_sorted(keyed.begin(), keyed.end(), ascending)) {
+        std::sort(keyed.begin(), keyed.end(), ascending);
+    }
+    for (size_t i = 0; i < rows.size(); ++i) rows[i] = keyed[i].second;
+}
+
+Seconds LocalDayStart(Seconds t) {
+    const std::tm tm = LocalTm(t);
+    return MakeLocal(tm.tm_year + 1900, tm.tm_mon, tm.tm_mday);
+}
+
+Seconds AddLocalDays(Seconds dayStart, int days) {
+    const std::tm tm = LocalTm(dayStart);
+    return MakeLocal(tm.tm_year + 1900, tm.tm_mon, tm.tm_mday + days);
+}
+
+std::optional<Seconds> LocalDate(int year, int month, int day) {
+    if (year < 1900 || year > 9999 || month < 1 || month > 12 || day < 1 || day > 31)
+        return std::nullopt;
+    const Seconds t = MakeLocal(year, month - 1, day);
+    const std::tm back = LocalTm(t);
+    // mktime rolls 31 April over into May: such a date does not exist.
+    if (back.tm_mon != month - 1 || back.tm_mday != day) return std::nullopt;
+    return t;
+}
+
+std::optional<Seconds> ParseDate(const std::string& text) {
+    int year = 0, month = 0, day = 0;
+    char sep1 = 0, sep2 = 0, extra = 0;
+    if (std::sscanf(text.c_str(), "%4d%c%2d%c%2d%c", &year, &sep1, &month, &sep2, &day, &extra) !=
+            5 ||
+        sep1 != sep2 || (sep1 != '/' && sep1 != '-'))
+        return std::nullopt;
+    // Only digits and the two separators: sscanf would also take blanks and signs.
+    for (char c : text)
+        if (!std::isdigit(static_cast<unsigned char>(c)) && c != sep1) return std::nullopt;
+    return LocalDate(year, month, day);
+}
+
+Range PresetRange(Preset preset, Seconds now) {
+    const Seconds today = LocalDayStart(now);
+    const Seconds tomorrow = AddLocalDays(today, 1);
+    const std::tm tm = LocalTm(now);
+    switch (preset) {
+        case Preset::ThisWeek:
+            return {WeekStart(now), AddLocalDays(WeekStart(now), 7)};
+        case Preset::ThisMonth:
+            return {MonthStart(now), MakeLocal(tm.tm_year + 1900, tm.tm_mon + 1, 1)};
+        case Preset::Last30Days:
+            return {AddLocalDays(today, -29), tomorrow};
+        case Preset::ThisYear:
+            return {MakeLocal(tm.tm_year + 1900, 0, 1), MakeLocal(tm.tm_year + 1901, 0, 1)};
+        case Preset::All:
+            return {};
+    }
+    return {};
+}
+
+Bucket BucketFor(Seconds from, Seconds to) {
+    const Seconds days = (to - from) / 86400;
+    if (days <= 62) return Bucket::Day;
+    if (days <= 400) return Bucket::Week;
+    return Bucket::Month;
+}
+
+std::vector<Period> PerPeriod(const HistoryIndex& index, const Rows& rows, Bucket bucket,
+                              Seconds from, Seconds to) {
+    std::vector<Period> periods;
+    if (to <= from) return periods;
+    // Boundaries in local time, once; each record then finds its period by a search.
+    std::vector<Seconds> starts;
+    for (Seconds s = BucketStart(from, bucket); s < to; s = NextStart(s, bucket)) {
+        starts.push_back(s);
+        if (starts.size() > 100000) break;  // a range no chart could show anyway
+    }
+    periods.resize(starts.size());
+    for (size_t i = 0; i < starts.size(); ++i) periods[i].start = starts[i];
+    for (std::uint32_t r : rows) {
+        const Seconds t = index.Time(r);
+        if (t < starts.front() || t >= to) continue;
+        const size_t p = static_cast<size_t>(std::upper_bound(starts.begin(), starts.end(), t) -
+                                             starts.begin()) -
+                         1;
+        ++periods[p].sentences;
+        periods[p].total = qv::SaturatingAdd(periods[p].total, index.Values(r).total);
+    }
+    return periods;
+}
+
+Range ChartRange(const HistoryIndex& index, const Rows& rows, const Filter& filter) {
+    Range range{filter.from, filter.to};
+    if (rows.empty()) return range;
+    if (!range.from || !range.to) {
+        Seconds first = index.Time(rows.front());
+        Seconds last = first;
+        for (std::uint32_t r : rows) {
+            first = std::min(first, index.Time(r));
+            last = std::max(last, index.Time(r));
+        }
+        if (!range.from) range.from = LocalDayStart(first);
+        if (!range.to) range.to = AddLocalDays(LocalDayStart(last), 1);
+    }
+    return range;
+}
+
+std::vector<ArticleCount> PerArticle(const HistoryIndex& index, const Rows& rows) {
+    const auto& articles = index.Articles();
+    std::vector<size_t> counts(articles.size(), 0);
+    std::vector<std::int64_t> totals(articles.size(), 0);
+    std::vector<std::uint32_t> newest(articles.size(), 0);
+    for (std::uint32_t r : rows) {
+        const std::uint32_t id = index.ArticleId(r);
+        ++counts[id];
+        totals[id] = qv::SaturatingAdd(totals[id], index.Values(r).total);
+        newest[id] = std::max(newest[id], r);
+    }
+    std::map<std::int32_t, std::pair<ArticleCount, std::uint32_t>> byNumber;
+    for (size_t id = 0; id < articles.size(); ++id) {
+        if (counts[id] == 0) continue;
+        auto& [count, newestRow] = byNumber[articles[id].number];
+        count.number = articles[id].number;
+        count.sentences += counts[id];
+        count.total = qv::SaturatingAdd(count.total, totals[id]);
+        if (count.name.empty() || newest[id] >= newestRow) {
+            count.name = articles[id].name;
+            newestRow = newest[id];
+        }
+    }
+    std::vector<ArticleCount> out;
+    out.reserve(byNumber.size());
+    for (auto& [number, entry] : byNumber) out.push_back(std::move(entry.first));
+    std::stable_sort(out.begin(), out.end(), [](const ArticleCount& a, const ArticleCount& b) {
+        return a.sentences > b.sentences;
+    });
+    return out;
+}
+
+}  // namespace qv::history

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "text/FileIo.h"
+
+// One open action of the intent record: what an action that writes more than one file
+// is about to do, written before its first write and removed after its last, so a kill
+// anywhere in between is finished or rolled back at the next start.
+//   decide  (log append, credit, ledger line)
+//   delete  (trash, debit, log rewrite, ledger line)
+//   balance (a balance change of its own and its ledger line: a point report, its undo)
+//   restore (credit given back, records put back into the log, ledger line, out of the
+//            trash: the undo of a delete, a restore from the trash)
+struct IntentEntry {
+    enum class Kind { Decide, Delete, Balance, Restore };
+    Kind kind = Kind::Decide;
+    std::string id;            // the record's identifier (decision time); balance: may be empty
+    std::int64_t points = 0;   // decide: the credit; delete: the debit; balance, restore:
+                               // the change asked for (signed)
+    std::int64_t logSize = 0;  // decide: the log's size before the append
+    // Field 3 of the balance before the first write: a number, "-" when there was no
+    // file, "?" when it could not be read.
+    std::string balanceBefore;
+    std::int64_t balanceAfter = 0;  // delete, balance, restore: the balance the change leaves
+    // delete, restore: the trash entries of the records (their serials), so a rollback
+    // takes them out again and a restore knows what to put back.
+    std::vector<std::int64_t> serials;
+    std::string ledgerKind;  // balance: the ledger's token for the change ("report", "undo")
+    std::string units;       // balance: the units per implement "u1/u2/u3/u4", or empty
+
+    // "decide\tid\tpoints\tlogSize\tbalanceBefore\r\n",
+    // "delete\tid\tdebit\tbalanceBefore\tbalanceAfter[\tserials]\r\n",
+    // "balance\tid\tasked\tbalanceBefore\tbalanceAfter\tledgerKind\tunits\r\n",
+    // "restore\tid\tamount\tbalanceBefore\tbalanceAfter\tserials\r\n";
+    // serials are decimal numbers joined by ",".
+    std::string ToLine() const;
+    static std::optional<IntentEntry> FromLine(std::string_view line);
+};
+
+// The intent record "intent.dat" beside the sentence log: one line per open action,
+// CP932 text, CR LF. A decide line that stays after its credit failed is the note that
+// the record's points are not on the balance. Written and read under the log's lock.
+class IntentRecord {
+public:
+    explicit IntentRecord(std::string path) : path_(std::move(path)) {}
+    // The record beside the sentence log at logPath.
+    static IntentRecord Beside(const std::string& logPath);
+    const std::string& Path() const { return path_; }
+
+    // The entries as stored (lines that are no entry are skipped here, kept on rewrite).
+    qv::io::ReadStatus Read(std::vector<IntentEntry>& entries) const;
+
+    // An entry made durable (appended and synced); closed by Close.
+    struct Opened {
+        std::string line;
+        bool alone = false;  // the record held nothing else: closing removes the file
+    };
+    // False when the entry could not be made durable: the action must not start.
+    bool Open(const IntentEntry& entry, Opened& opened) const;
+    // Removes the opened entry, and every entry for which alsoDrop returns true.
+    bool Close(const Opened& opened,
+               const std::function<bool(const IntentEntry&)>& alsoDrop = nullptr) const;
+    // Keeps only the entries for which keep returns true (and every line that is no entry);
+    // the file goes when nothing remains.
+    bool Keep(const std::function<bool(const IntentEntry&)>& keep) const;
+
+    // The points of the decide entries for id: decided, but not on the balance. False
+    // when the record exists but cannot be read (then nothing is known).
+    bool UncreditedPoints(std::string_view id, std::int64_t& points) const;
+
+private:
+    std::string path_;
+};

@@ -1,0 +1,293 @@
+#include "records/Repair.h"
+
+#include "records/Ledger.h"
+#include "records/LogSplice.h"
+#include "records/SentenceLog.h"
+#include "records/Trash.h"
+#include "text/LineWalk.h"
+#include "text/Numbers.h"
+
+namespace {
+
+bool IsNumber(std::string_view text) {
+    size_t i = text.starts_with('-') ? 1 : 0;
+    return i < text.size() && text.find_first_not_of("0123456789", i) == std::string_view::npos;
+}
+
+// Whether a record carrying id starts at or after offset.
+bool HasRecordFrom(std::string_view log, std::string_view id, std::int64_t offset) {
+    if (offset < 0) offset = 0;
+    if (static_cast<size_t>(offset) >= log.size()) return false;
+    bool found = false;
+    qv::ForEachLine(log.substr(static_cast<size_t>(offset)), [&](const qv::Line& line) {
+        if (!found && SentenceLog::IsRecord(line) &&
+            SentenceLog::Contents::FieldOf(line.text, SentenceRecord::kDecisionTime) == id)
+            found = true;
+    });
+    return found;
+}
+
+using Item = StartRepair::Item;
+
+}  // namespace
+
+std::string BalanceMark(const PointBalance& balance) {
+    std::vector<std::string> fields;
+    switch (balance.Read(fields)) {
+        case PointBalance::Status::Ok:
+            if (fields.size() >= PointBalance::kFieldCount)
+                return qv::Decimal(qv::ReadInt64(fields[PointBalance::kBalanceField]));
+            return "?";
+        case PointBalance::Status::Missing:
+            return "-";
+        default:
+            return "?";
+    }
+}
+
+StartRepair RepairAtStart(const std::string& bookPath, const std::string& logPath,
+                          const std::string& balancePath) {
+    return RepairAtStart(bookPath, logPath, balancePath, Journals{});
+}
+
+StartRepair RepairAtStart(const std::string& bookPath, const std::string& logPath,
+                          const std::string& balancePath, const Journals& journals) {
+    StartRepair report;
+    const IntentRecord intent = IntentRecord::Beside(logPath);
+    const Ledger ledger(journals.ledgerPath);
+    const Trash trash(journals.trashPath);
+    qv::io::Leftovers leftovers;
+    for (const std::string& path :
+         {bookPath, logPath, balancePath, intent.Path(), journals.ledgerPath, journals.trashPath})
+        if (!path.empty()) qv::io::CleanLeftovers(path, leftovers);
+    report.leftoversRemoved = leftovers.removed;
+    report.copiesFinished = leftovers.finished;
+
+    // A kill in the middle of writing the intent itself leaves an empty file or a torn
+    // last line: that action never began its first write, so the torn part goes.
+    {
+        std::string bytes;
+        if (qv::io::ReadFile(intent.Path(), bytes) == qv::io::ReadStatus::Empty) {
+            qv::io::RemoveFile(intent.Path());
+        } else if (!bytes.empty() && bytes.back() != '\n') {
+            const size_t end = bytes.rfind('\n');
+            if (end == std::string::npos)
+                qv::io::RemoveFile(intent.Path());
+            else
+                qv::io::WriteFileAtomic(intent.Path(), bytes.substr(0, end + 1));
+        }
+    }
+    std::vector<IntentEntry> entries;
+    if (intent.Read(entries) != qv::io::ReadStatus::Ok || entries.empty()) return report;
+    qv::io::FileLock logLock, balanceLock;
+    if (!logLock.Acquire(logPath) || !balanceLock.Acquire(balancePath)) {
+        report.busy = true;
+        return report;
+    }
+    if (intent.Read(entries) != qv::io::ReadStatus::Ok) return report;
+
+    const SentenceLog log(logPath);
+    const PointBalance balance(balancePath);
+    std::string logBytes;
+    const qv::io::ReadStatus logRead = qv::io::ReadFile(logPath, logBytes);
+    if (logRead == qv::io::ReadStatus::Unreadable) return report;  // nothing can be told apart
+
+    const qv::Seconds now = journals.clock ? journals.clock() : qv::SystemNow();
+    // The ledger line of a change that reached the balance: it stands at after now.
+    auto bookIfMade = [&](Ledger::Kind kind, const std::string& id,
+                          std::optional<std::array<std::int64_t, 4>> units, std::int64_t asked,
+                          std::int64_t before, std::int64_t after) {
+        const std::string mark = BalanceMark(balance);
+        if (!IsNumber(mark) || qv::ReadInt64(mark) != after) return;
+        ledger.BookOnce({now, kind, id, units, asked, before, after});
+    };
+    auto numberOr0 = [](const std::string& mark) {
+        return IsNumber(mark) ? qv::ReadInt64(mark) : std::int64_t{0};
+    };
+    // The trash entries with these serials, in that order.
+    auto trashed = [&](const std::vector<std::int64_t>& serials, bool& readable) {
+        std::vector<Trash::Entry> found;
+        Trash::Contents contents;
+        readable = trash.Read(contents) != qv::io::ReadStatus::Unreadable;
+        for (std::int64_t serial : serials)
+            for (const Trash::Entry& t : contents.entries)
+                if (t.serial == serial) found.push_back(t);
+        return found;
+    };
+
+    std::vector<std::string> settled;  // lines of the entries that are done with
+    std::vector<std::string> deletedIds;
+    for (const IntentEntry& e : entries) {
+        if (e.kind == IntentEntry::Kind::Decide) {
+            if (!HasRecordFrom(logBytes, e.id, e.logSize)) {
+                report.items.push_back({Item::What::DecideNotRecorded, e.id, e.points});
+                settled.push_back(e.ToLine());
+                continue;
+            }
+            const std::string mark = BalanceMark(balance);
+            const bool credited =
+                e.points <= 0 ||
+                (IsNumber(e.balanceBefore) && IsNumber(mark) &&
+                 qv::ReadInt64(mark) ==
+                     qv::SaturatingAdd(qv::ReadInt64(e.balanceBefore), e.points)) ||
+                (e.balanceBefore == "-" && mark != "-");
+            if (credited) {
+                settled.push_back(e.ToLine());
+                if (e.points > 0 && e.balanceBefore != "?") {
+                    const std::int64_t before = numberOr0(e.balanceBefore);
+                    bookIfMade(Ledger::Kind::Credit, e.id, std::nullopt, e.points, before,
+                               qv::SaturatingAdd(before, e.points));
+                }
+            } else if (balance.Credit(e.points) == PointBalance::Status::Ok) {
+                report.items.push_back({Item::What::DecideCredited, e.id, e.points});
+                settled.push_back(e.ToLine());
+                const std::int64_t before = numberOr0(mark);
+                bookIfMade(Ledger::Kind::Credit, e.id, std::nullopt, e.points, before,
+                           qv::SaturatingAdd(before, e.points));
+            }
+            continue;
+        }
+        if (e.kind == IntentEntry::Kind::Balance) {
+            const std::string mark = BalanceMark(balance);
+            const bool made = IsNumber(mark) && qv::ReadInt64(mark) == e.balanceAfter &&
+                              (e.balanceBefore == "-" || IsNumber(e.balanceBefore));
+            const std::optional<Ledger::Entry> line = Ledger::FromLine(
+                "0\t" + e.ledgerKind + '\t' + e.id + '\t' + e.units + '\t' + qv::Decimal(e.points) +
+                '\t' + qv::Decimal(numberOr0(e.balanceBefore)) + '\t' +
+                qv::Decimal(e.balanceAfter));
+            if (made && line)
+                bookIfMade(line->kind, e.id, line->units, e.points, line->before, line->after);
+            report.items.push_back(
+                {made ? Item::What::BalanceFinished : Item::What::BalanceNotMade, e.id, e.points});
+            settled.push_back(e.ToLine());
+            continue;
+        }
+        if (e.kind == IntentEntry::Kind::Restore) {
+            // Always finished: the records are in the trash until the last step.
+            bool readable = true;
+            const std::vector<Trash::Entry> found = trashed(e.serials, readable);
+            if (!readable) {
+                report.items.push_back({Item::What::RestoreUnfinished, e.id, e.points});
+                continue;
+            }
+            if (!qv::undo::HasRecord(logBytes, e.id) && found.empty()) {
+                // No trash kept the records, so they cannot come back: the points given
+                // back for them are taken back too.
+                const std::string mark = BalanceMark(balance);
+                if (e.points != 0 && IsNumber(mark) && qv::ReadInt64(mark) == e.balanceAfter &&
+                    mark != e.balanceBefore &&
+                    balance.GiveBack(-e.points) != PointBalance::Status::Ok) {
+                    report.items.push_back({Item::What::RestoreUnfinished, e.id, e.points});
+                    continue;
+                }
+                report.items.push_back({Item::What::BalanceNotMade, e.id, e.points});
+                settled.push_back(e.ToLine());
+                continue;
+            }
+            if (!qv::undo::HasRecord(logBytes, e.id)) {
+                std::vector<qv::undo::CutRecord> cuts;
+                for (const Trash::Entry& t : found)
+                    if (t.kind == Trash::Kind::LogRecord)
+                        cuts.push_back({t.payload, t.anchor, t.nth, 0});
+                const std::string restored = qv::undo::InsertRecords(logBytes, cuts);
+                if (!qv::io::WriteFileAtomic(logPath, restored)) {
+                    report.items.push_back({Item::What::RestoreUnfinished, e.id, e.points});
+                    continue;
+                }
+                logBytes = restored;
+            }
+            const std::string mark = BalanceMark(balance);
+            if (e.points != 0 && IsNumber(e.balanceBefore) && mark == e.balanceBefore &&
+                balance.GiveBack(e.points) != PointBalance::Status::Ok) {
+                report.items.push_back({Item::What::RestoreUnfinished, e.id, e.points});
+                continue;
+            }
+            if (e.points != 0 && IsNumber(e.balanceBefore))
+                bookIfMade(Ledger::Kind::Undo, e.id, std::nullopt, e.points,
+                           qv::ReadInt64(e.balanceBefore), e.balanceAfter);
+            if (!trash.Remove(e.serials)) {
+                report.items.push_back({Item::What::RestoreUnfinished, e.id, e.points});
+                continue;
+            }
+            report.items.push_back({Item::What::RestoreFinished, e.id, e.points});
+            settled.push_back(e.ToLine());
+            continue;
+        }
+        // A delete: the log still holding the record says whether the rewrite happened.
+        auto bookDelete = [&] {
+            if (e.points > 0 && IsNumber(e.balanceBefore))
+                bookIfMade(Ledger::Kind::Delete, e.id, std::nullopt, -e.points,
+                           qv::ReadInt64(e.balanceBefore), e.balanceAfter);
+        };
+        if (!HasRecordFrom(logBytes, e.id, 0)) {
+            settled.push_back(e.ToLine());
+            deletedIds.push_back(e.id);
+            bookDelete();
+            continue;
+        }
+        if (!e.serials.empty()) {
+            // The trash is written first: without its entries nothing else was.
+            bool readable = true;
+            const size_t found = trashed(e.serials, readable).size();
+            if (readable && found < e.serials.size()) {
+                trash.Remove(e.serials);
+                report.items.push_back({Item::What::DeleteNotMade, e.id, e.points});
+                settled.push_back(e.ToLine());
+                continue;
+            }
+        }
+        const std::string mark = BalanceMark(balance);
+        if (mark == "?" && e.points > 0) {
+            report.items.push_back({Item::What::DeleteUnfinished, e.id, e.points});
+            continue;
+        }
+        const bool debited = !(IsNumber(e.balanceBefore) && mark == e.balanceBefore &&
+                               qv::ReadInt64(e.balanceBefore) != e.balanceAfter);
+        if (!debited) {
+            if (!trash.Remove(e.serials)) {
+                report.items.push_back({Item::What::DeleteUnfinished, e.id, e.points});
+                continue;
+            }
+            report.items.push_back({Item::What::DeleteNotMade, e.id, e.points});
+            settled.push_back(e.ToLine());
+            continue;
+        }
+        const SentenceLog::Rewrite rewrite = log.PlanDelete(e.id);
+        if (log.Write(rewrite)) {
+            report.items.push_back({Item::What::DeleteFinished, e.id, e.points});
+            settled.push_back(e.ToLine());
+            deletedIds.push_back(e.id);
+            bookDelete();
+            (void)qv::io::ReadFile(logPath, logBytes);
+        } else {
+            report.items.push_back({Item::What::DeleteUnfinished, e.id, e.points});
+        }
+    }
+    intent.Keep([&](const IntentEntry& e) {
+        const std::string line = e.ToLine();
+        for (const std::string& s : settled)
+            if (s == line) return false;
+        // A deleted record takes its note of points not credited with it.
+        if (e.kind == IntentEntry::Kind::Decide)
+            for (const std::string& id : deletedIds)
+                if (id == e.id) return false;
+        return true;
+    });
+    return report;
+}
+
+PointBalance::Status CreditPending(const std::string& logPath, const std::string& balancePath,
+                                   std::string_view id) {
+    qv::io::FileLock logLock, balanceLock;
+    if (!logLock.Acquire(logPath) || !balanceLock.Acquire(balancePath))
+        return PointBalance::Status::Busy;
+    const IntentRecord intent = IntentRecord::Beside(logPath);
+    std::int64_t points = 0;
+    if (!intent.UncreditedPoints(id, points)) return PointBalance::Status::Unreadable;
+    if (points <= 0) return PointBalance::Status::Ok;
+    const PointBalance::Status status = PointBalance(balancePath).Credit(points);
+    if (status != PointBalance::Status::Ok) return status;
+    intent.Keep(
+        [&](const IntentEntry& e) { return !(e.kind == IntentEntry::Kind::Decide && e.id == id); });
+    return status;
+}

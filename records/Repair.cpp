@@ -52,6 +52,7 @@ StartRepair RepairAtStart(const std::string& bookPath, const std::string& logPat
     report.leftoversRemoved = leftovers.removed;
     report.copiesFinished = leftovers.finished;
 
+    intent.DropUnfinished();
     std::vector<IntentEntry> entries;
     if (intent.Read(entries) != qv::io::ReadStatus::Ok || entries.empty()) return report;
     qv::io::FileLock logLock, balanceLock;

@@ -203,7 +203,9 @@ const WindowCase kWindows[] = {
     {"TState", {"btnJudge", "btSubmit"}, "btOK", {"mmJudge", "btOK", "btCansel"}, "btOK", {534, 513}},
     {"TLogList", {"Button1"}, "sgList", {"sgList", "btDone", "btDelete", "btnPoint", "btExit"}, "btDone", {685, 455}},
     {"TDonePoint", {"Button1", "btnPoint"}, "tfImp1",
-     {"tfImp1", "tfImp2", "tfImp3", "tfImp4", "btOK", "btCancel"}, "btOK", {198, 269}},
+     {"tfImp1", "tfImp2", "tfImp3", "tfImp4", "btOK", "btCancel", "btPlan1", "btPlan2", "btPlan3",
+      "btPlan4", "btPlanMix"},
+     "btOK", {498, 269}},
 };
 
 TEST_F(KeyboardTest, EveryWindowIsNamedAndWalkedInItsListedOrder) {

@@ -168,26 +168,15 @@ void TDonePoint::btOKClick() {
     }
     message += QStringLiteral("以上合計") + QString::number(total.points) +
                QStringLiteral("ポイントで報告します。");
-    if (total.points > 0) {
-        // The balance as it stands now, since that is what the report will be taken off.
-        std::vector<std::string> fields;
-        const PointBalance::Status read = PointBalance(info_->GetBalancePath()).Read(fields);
-        if (read == PointBalance::Status::Unreadable) {
-            qv::ui::MessageBox::Show(qv::ui::BalanceProblemText(read, info_->GetBalancePath()) +
-                                         QStringLiteral("\n報告は記録されていません。"),
-                                     this);
-            return;
-        }
-        // A missing or short file is told by the debit below, after the confirmation.
-        if (read == PointBalance::Status::Ok) {
-            const std::int64_t balance = qv::ReadInt64(fields[PointBalance::kBalanceField]);
-            const qv::ReportEffect effect = qv::EffectOfReport(balance, total.points);
-            if (effect.swallowed > 0)
-                message += QStringLiteral(
-                               "\r\n残高は%1しかないため、残高は0になり、%2は切り捨てられて"
-                               "どこにも残りません。")
-                               .arg(PointsText(balance), PointsText(effect.swallowed));
-        }
+    // Against the balance the window shows: nothing else can change it while this modal
+    // window is open, and the debit itself reads the file again.
+    if (balance_) {
+        const qv::ReportEffect effect = qv::EffectOfReport(*balance_, total.points);
+        if (effect.swallowed > 0)
+            message += QStringLiteral(
+                           "\r\n残高は%1しかないため、残高は0になり、%2は切り捨てられて"
+                           "どこにも残りません。")
+                           .arg(PointsText(*balance_), PointsText(effect.swallowed));
     }
     if (!qv::ui::MessageBox::Confirm(message)) return;
 

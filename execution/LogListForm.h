@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QDialog>
+#include <vector>
 
+#include "records/Reasons.h"
 #include "rulebook/Info.h"
 #include "ui_LogListForm.h"
 
@@ -24,6 +26,8 @@ private:
     void btDeleteClick();
     void btnPointClick();
     void btExitClick();
+    // The verdict text kept for the selected record, or why there is none.
+    void ShowReasons();
 
     // The record the current row shows (0 = the newest), or -1 on the header or no row.
     int SelectedRecordRow() const;
@@ -32,5 +36,7 @@ private:
 
     CInfo* info_ = nullptr;
     LogListModel* model_ = nullptr;
-    unsigned toldProblems_ = 0;  // kinds of damage the user has been told of
+    unsigned toldProblems_ = 0;                    // kinds of damage the user has been told of
+    std::vector<SentenceReasons::Entry> reasons_;  // as read by the last LoadList
+    qv::io::ReadStatus reasonsRead_ = qv::io::ReadStatus::Missing;
 };

@@ -60,7 +60,9 @@ const SysCalls& RealSysCalls() { return kReal; }
 void SetSysCalls(const SysCalls* calls) { gCalls.store(calls ? calls : &kReal); }
 
 ReadStatus ReadFile(const std::string& path, std::string& out, std::int64_t maxBytes) {
-    int fd = Sys().open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    // Non-blocking, so a FIFO in a data file's place is refused below instead of waiting
+    // for a writer forever; for a regular file the flag changes nothing.
+    int fd = Sys().open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC, 0);
     if (fd < 0) return errno == ENOENT ? ReadStatus::Missing : ReadStatus::Unreadable;
     struct stat st {};
     // A mode without any read bit means "do not read this", for root as well: root's

@@ -1,5 +1,7 @@
 #include "trial/StateForm.h"
 
+#include "records/Reasons.h"
+#include "text/Numbers.h"
 #include "ui/Accessibility.h"
 #include "ui/FileTexts.h"
 #include "ui/MessageBox.h"
@@ -67,7 +69,8 @@ void TState::showEvent(QShowEvent* event) {
 void TState::FormShow() { btOK->setFocus(); }
 
 void TState::btOKClick() {
-    const Decision decision = DecideVerdict(verdict_, *info_, qv::SystemNow());
+    const qv::Seconds decidedAt = qv::SystemNow();
+    const Decision decision = DecideVerdict(verdict_, *info_, decidedAt);
     const QString logName = qv::ui::FromCp932(info_->GetLogPath());
     switch (decision.status) {
         case Decision::Status::NotRecorded:
@@ -91,6 +94,12 @@ void TState::btOKClick() {
         case Decision::Status::Ok:
             break;
     }
+    // The record is in the log: its reasons go beside it, keyed by its identifier.
+    const SentenceReasons reasons(SentenceReasons::PathFor(info_->GetLogPath()));
+    const SentenceReasons::Status kept =
+        reasons.Append(qv::Decimal(decidedAt), verdict_.verdictText);
+    if (kept != SentenceReasons::Status::Ok)
+        qv::ui::MessageBox::Show(qv::ui::ReasonsNotKeptText(kept, reasons.Path()), this);
     accept();
 }
 

@@ -6,6 +6,7 @@
 
 #include "records/LogIssues.h"
 #include "records/PointBalance.h"
+#include "records/Reasons.h"
 
 namespace qv::ui {
 
@@ -23,5 +24,11 @@ QString LogIssuesText(const LogReadIssues& issues, const std::string& path);
 
 // The log exists but cannot be read.
 QString LogUnreadableText(const std::string& path);
+
+// The kept verdict texts cannot be read.
+QString ReasonsUnreadableText(const std::string& path);
+
+// A decided verdict's text could not be kept beside the log (the record is in the log).
+QString ReasonsNotKeptText(SentenceReasons::Status status, const std::string& path);
 
 }  // namespace qv::ui

@@ -201,7 +201,7 @@ const WindowCase kWindows[] = {
      "btnReg", {287, 243}},
     {"TJudge", {"btnJudge"}, "cbRule", {"cbRule", "tbJoujou", "btSubmit", "btCancel"}, "btSubmit", {392, 317}},
     {"TState", {"btnJudge", "btSubmit"}, "btOK", {"mmJudge", "btOK", "btCansel"}, "btOK", {534, 513}},
-    {"TLogList", {"Button1"}, "sgList", {"sgList", "btDone", "btDelete", "btnPoint", "btExit"}, "btDone", {685, 455}},
+    {"TLogList", {"Button1"}, "sgList", {"sgList", "btDone", "btDelete", "btnPoint", "btExit", "mmReasons"}, "btDone", {685, 656}},
     {"TDonePoint", {"Button1", "btnPoint"}, "tfImp1",
      {"tfImp1", "tfImp2", "tfImp3", "tfImp4", "btOK", "btCancel", "btPlan1", "btPlan2", "btPlan3",
       "btPlan4", "btPlanMix"},

@@ -1,40 +1,61 @@
 #include "app/MenuForm.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
 #include <QUrl>
 
 #include "execution/LogListForm.h"
+#include "records/Repair.h"
 #include "rules/RuleEditForm.h"
 #include "trial/JudgeForm.h"
 #include "ui/Accessibility.h"
+#include "ui/FileTexts.h"
 #include "ui/MessageBox.h"
+#include "ui/Placement.h"
 #include "ui/Texts.h"
 
-// A placeholder under a reserved domain until the program has a home page of its own.
-const QString TForm1::kHomePage = QStringLiteral("https://quorvel.example/");
-
 namespace {
-// The fixed message, and for a file that is there but unusable, what is wrong with it.
-QString LoadFailureText(CRuleBook::LoadStatus status) {
-    QString text = QStringLiteral("データファイルが見つかりませんでした。");
-    switch (status) {
-        case CRuleBook::LoadStatus::Empty:
-            return text + QStringLiteral("\n\ntest.dat が空です。");
-        case CRuleBook::LoadStatus::Unreadable:
-            return text + QStringLiteral("\n\ntest.dat を読み込めません（フォルダであるか、読み取りが許可されていません）。");
-        case CRuleBook::LoadStatus::NotARuleBook:
-            return text + QStringLiteral("\n\ntest.dat の1行目がルールブックの見出し（qvrule）ではありません。");
-        default:
-            return text;
-    }
+// The first of: installed beside the program (bin/../share/quorvel), the checkout.
+QString Installed(const QString& inShare, const QString& inCheckout) {
+    const QString installed = QDir(QCoreApplication::applicationDirPath())
+                                  .filePath(QStringLiteral("../share/quorvel/") + inShare);
+    if (QFileInfo::exists(installed)) return QDir::cleanPath(installed);
+    const QString checkout = QStringLiteral(QUORVEL_SOURCE_DIR "/") + inCheckout;
+    if (QFileInfo::exists(checkout)) return checkout;
+    return {};
 }
 }  // namespace
+
+QString TForm1::GuidePath() {
+    return Installed(QStringLiteral("guide/index.html"), QStringLiteral("docs/guide/index.html"));
+}
+
+QString TForm1::ExamplesFolder() {
+    const QString found = Installed(QStringLiteral("examples"), QStringLiteral("examples"));
+    return found.isEmpty() ? QStringLiteral(QUORVEL_EXAMPLES_DIR) : found;
+}
+
+QString TForm1::AboutText() {
+    const QString guide = GuidePath();
+    return qv::ui::kAppTitle + QStringLiteral("（quorvel " QUORVEL_VERSION "）\n\n") +
+           QStringLiteral(
+               "ライセンス: GNU 一般公衆利用許諾書 第3版、またはそれ以降の版"
+               "（GPL-3.0-or-later）。\nこのプログラムはフリーソフトウェアです。"
+               "許諾書の条件のもとで再配布や改変ができます。無保証です。\n\n"
+               "データフォルダ: ") +
+           QDir::toNativeSeparators(QDir::currentPath()) +
+           QStringLiteral(
+               "\n（test.dat, test.log, user.dat はここに置かれます）\n\n利用の手引き: ") +
+           (guide.isEmpty() ? QStringLiteral("見つかりません") : QDir::toNativeSeparators(guide));
+}
 
 TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     setupUi(this);
     setFixedSize(size());
-    move(257, 123);  // uic only sizes a top-level window
+    qv::ui::Place(this);  // uic only sizes a top-level window
     qv::ui::SetFormFont(this, 12);
     for (QPushButton* b : {btnRule, btnJudge, Button1, btGoHP, btExit}) qv::ui::SetFormFont(b, 16);
 
@@ -46,19 +67,36 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     connect(btGoHP, &QPushButton::clicked, this, &TForm1::btGoHPClick);
     connect(btExit, &QPushButton::clicked, this, &TForm1::btExitClick);
 
+    // Reached by a right click (or the menu key) without moving a button; F1 as usual.
+    auto* guide = new QAction(QStringLiteral("利用の手引き"), this);
+    guide->setShortcut(QKeySequence::HelpContents);
+    connect(guide, &QAction::triggered, this, &TForm1::OpenGuide);
+    auto* about = new QAction(QStringLiteral("Quorvel裁判所について"), this);
+    connect(about, &QAction::triggered, this, &TForm1::ShowAbout);
+    addAction(guide);
+    addAction(about);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+
     ruleBook_.SetFileName("test.dat");
     loaded_ = ruleBook_.LoadFile();
     if (!loaded_) {
-        qv::ui::MessageBox::Show(LoadFailureText(ruleBook_.GetLoadStatus()));
+        loadFailure_ = qv::ui::RuleBookLoadFailureText(
+            ruleBook_.GetLoadStatus(), QDir::toNativeSeparators(QDir::currentPath()),
+            QDir::toNativeSeparators(ExamplesFolder()));
+        qv::ui::MessageBox::Show(loadFailure_);
     } else if (const auto unread = ruleBook_.UnreadLines().size(); unread > 0) {
-        qv::ui::MessageBox::Show(
-            QStringLiteral("test.dat の %1 行はルールの形式でないため読み込めませんでした。"
-                           "これらの行は保存しても消えずにそのまま残ります。")
-                .arg(unread));
+        qv::ui::MessageBox::Show(qv::ui::RuleBookUnreadLinesText(unread));
     }
     info_.SetRuleBook(&ruleBook_);
     info_.SetLogPath("test.log");
     info_.SetBalancePath("user.dat");
+    if (loaded_) {
+        // A run that ended midway (a kill, a power cut) is settled before any window opens.
+        const QString repaired = qv::ui::StartRepairText(
+            RepairAtStart("test.dat", info_.GetLogPath(), info_.GetBalancePath()),
+            info_.GetLogPath(), info_.GetBalancePath());
+        if (!repaired.isEmpty()) qv::ui::MessageBox::Show(repaired);
+    }
 }
 
 void TForm1::btnRuleClick() {
@@ -79,6 +117,25 @@ void TForm1::Button1Click() {
     window.exec();
 }
 
-void TForm1::btGoHPClick() { QDesktopServices::openUrl(QUrl(kHomePage)); }
+void TForm1::btGoHPClick() { OpenGuide(); }
+
+void TForm1::OpenGuide() {
+    const QString guide = GuidePath();
+    if (guide.isEmpty()) {
+        qv::ui::MessageBox::Show(
+            QStringLiteral("利用の手引きが見つかりません。プログラムを入れ直してください。"), this);
+        return;
+    }
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(guide))) {
+        qv::ui::MessageBox::Show(
+            QStringLiteral(
+                "利用の手引きを開けませんでした（HTMLを開くブラウザが見つかりません）。\n"
+                "次のファイルをブラウザで開いてください。\n\n") +
+                QDir::toNativeSeparators(guide),
+            this);
+    }
+}
+
+void TForm1::ShowAbout() { qv::ui::MessageBox::Show(AboutText(), this); }
 
 void TForm1::btExitClick() { close(); }

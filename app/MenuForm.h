@@ -11,13 +11,23 @@ class TForm1 : public QWidget, private Ui::TForm1 {
     Q_OBJECT
 
 public:
-    static const QString kHomePage;
-
     // Loads "test.dat" from the working folder; when that fails the user is told and
     // IsLoaded() is false: the caller must then end the program without showing the menu.
     explicit TForm1(QWidget* parent = nullptr);
     bool IsLoaded() const { return loaded_; }
+    // What the user was told when loading failed, for the terminal too.
+    const QString& LoadFailure() const { return loadFailure_; }
     CInfo* Info() { return &info_; }
+
+    // The user guide installed with the program (or in the checkout); empty when there is
+    // none. The sample rule book's folder alike.
+    static QString GuidePath();
+    static QString ExamplesFolder();
+    // Version, licence and the data folder, as the About box shows them.
+    static QString AboutText();
+
+    void OpenGuide();
+    void ShowAbout();
 
 private:
     void btnRuleClick();
@@ -29,4 +39,5 @@ private:
     CRuleBook ruleBook_;
     CInfo info_;
     bool loaded_ = false;
+    QString loadFailure_;
 };

@@ -1,10 +1,22 @@
+#include <unistd.h>
+
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QIcon>
+#include <QTimer>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/CommandLine.h"
+#include "app/Instance.h"
 #include "app/MenuForm.h"
 #include "text/FileIo.h"
+#include "ui/FileTexts.h"
 #include "ui/MessageBox.h"
+#include "ui/Placement.h"
+#include "ui/Translations.h"
 
 namespace {
 // Without a display Qt would abort with a toolkit trace; say what to do instead.
@@ -15,26 +27,115 @@ bool HasDisplay() {
     }
     return false;
 }
+
+void Print(std::FILE* to, const QString& text) {
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), to);
+    if (!bytes.endsWith('\n')) std::fputc('\n', to);
+    std::fflush(to);
+}
+
+// A start-up problem goes to the terminal (started from one) and into a box (started
+// from the menu, where nobody reads stderr).
+void Tell(const QString& text) {
+    Print(stderr, QStringLiteral("quorvel: ") + text);
+    qv::ui::MessageBox::Show(text);
+}
+
+void SetIdentity() {
+    QCoreApplication::setOrganizationName(QStringLiteral("quorvel"));
+    QCoreApplication::setApplicationName(QStringLiteral("quorvel"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUORVEL_VERSION));
+}
+
+QString FolderText(const QString& folder) {
+    return QDir::toNativeSeparators(QDir::cleanPath(QDir(folder).absolutePath()));
+}
+
+// Brings the working window of this copy to the front: the open modal window, if any.
+void Raise(QWidget* menu) {
+    for (QWidget* window : {menu, QApplication::activeModalWidget()}) {
+        if (window == nullptr) continue;
+        if (window->isMinimized()) window->showNormal();
+        window->raise();
+        window->activateWindow();
+    }
+}
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The command line first, without the window system, so --help and --version work
+    // anywhere; the toolkit's Japanese covers the parser's own words.
+    CommandLine line;
+    {
+        QCoreApplication core(argc, argv);
+        SetIdentity();
+        qv::ui::InstallToolkitTranslations();
+        line = ParseCommandLine(QCoreApplication::arguments());
+    }
+    switch (line.action) {
+        case CommandLine::Action::ShowHelp:
+        case CommandLine::Action::ShowVersion:
+            Print(stdout, line.output);
+            return 0;
+        case CommandLine::Action::Fail:
+            Print(stderr, line.output);
+            return CommandLine::kUsageError;
+        case CommandLine::Action::Run:
+            break;
+    }
     if (!HasDisplay()) {
         std::fprintf(stderr,
                      "quorvel: no display found (DISPLAY is not set).\n"
                      "Start it on a desktop, or without one under a virtual display:\n"
                      "  xvfb-run -a quorvel\n");
-        return 2;
+        return CommandLine::kUsageError;
     }
+
     QApplication app(argc, argv);
-    // Two instances in one folder would interleave their rewrites of the same files.
-    qv::io::FolderLock lock;
-    if (!lock.Acquire(".")) {
-        qv::ui::MessageBox::Show(QStringLiteral(
-            "このフォルダでは既にQuorvel裁判所が起動しています。\n同じデータを二つの画面で同時に扱うことはできません。"));
+    SetIdentity();
+    QGuiApplication::setDesktopFileName(QStringLiteral("quorvel"));
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/quorvel-%1.png").arg(size), QSize(size, size));
+    QApplication::setWindowIcon(icon);
+    qv::ui::InstallToolkitTranslations();
+    qv::ui::SetRememberGeometry(true);
+
+    if (!line.folder.isEmpty() && ::chdir(QFile::encodeName(line.folder).constData()) != 0) {
+        Tell(qv::ui::FolderUnusableText(FolderText(line.folder), errno));
         return 1;
     }
+    const QString folder = FolderText(QDir::currentPath());
+
+    // Two copies in one folder would interleave their rewrites of the same files.
+    qv::io::FolderLock lock;
+    switch (lock.TryAcquire(".")) {
+        case qv::io::FolderLock::Result::Acquired:
+            break;
+        case qv::io::FolderLock::Result::Held: {
+            const bool raised = InstanceServer::AskToRaise(QDir::currentPath());
+            Tell(qv::ui::FolderInUseText(folder, raised));
+            return 1;
+        }
+        case qv::io::FolderLock::Result::Failed:
+            Tell(qv::ui::FolderUnusableText(folder, lock.Error()));
+            return 1;
+    }
+
     TForm1 menu;
-    if (!menu.IsLoaded()) return 1;
+    if (!menu.IsLoaded()) {
+        Print(stderr, QStringLiteral("quorvel: ") + menu.LoadFailure());
+        return 1;
+    }
+    InstanceServer instance(QDir::currentPath(), [&menu] { Raise(&menu); });
+    instance.Listen();
     menu.show();
+    // Looking stays possible in a folder that cannot be written; say so once, up front.
+    if (const int error = lock.WriteError(); error != 0) {
+        const QString text = qv::ui::FolderReadOnlyText(folder, error);
+        Print(stderr, QStringLiteral("quorvel: ") + text);
+        QTimer::singleShot(0, &menu, [&menu, text] { qv::ui::MessageBox::Show(text, &menu); });
+    }
     return app.exec();
 }

@@ -9,6 +9,7 @@
 #include "ui/Accessibility.h"
 #include "ui/FileTexts.h"
 #include "ui/MessageBox.h"
+#include "ui/Placement.h"
 #include "ui/Texts.h"
 
 namespace {
@@ -27,8 +28,8 @@ void SetPlanCaption(QPushButton* button, const QString& caption) {
 
 TDonePoint::TDonePoint(QWidget* parent) : QDialog(parent) {
     setupUi(this);
-    move(362, 165);  // uic only sizes a top-level window
     qv::ui::SetFormFont(this, 12);
+    qv::ui::Place(this);  // uic only sizes a top-level window
     connect(btOK, &QPushButton::clicked, this, &TDonePoint::btOKClick);
     connect(btCancel, &QPushButton::clicked, this, &TDonePoint::btCancelClick);
     for (QLineEdit* field : {tfImp1, tfImp2, tfImp3, tfImp4})
@@ -47,17 +48,17 @@ TDonePoint::TDonePoint(QWidget* parent) : QDialog(parent) {
 void TDonePoint::Init(CInfo* info) {
     info_ = info;
     const CRuleBook* book = info_->GetRuleBook();
-    const std::array<QLabel*, 4> names{pnImp1, pnImp2, pnImp3, pnImp4};
-    const std::array<QLineEdit*, 4> fields{tfImp1, tfImp2, tfImp3, tfImp4};
+    const auto rows = Rows();
     for (int k = 0; k < 4; ++k) {
+        const Row& row = rows[static_cast<size_t>(k)];
         const QString name = qv::ui::FromCp932(book->GetImpName(k));
-        names[k]->setText(name);
-        fields[k]->setAccessibleName(
+        row.name->setText(name);
+        row.units->setAccessibleName(
             QStringLiteral("%1の回数")
                 .arg(name.isEmpty() ? QStringLiteral("道具%1").arg(k + 1) : name));
         weights_[static_cast<size_t>(k)] = book->GetImpWeight(k);
         // An implement worth nothing cannot be reported; the field stays empty for good.
-        if (book->GetImpWeight(k) <= 0) fields[k]->setEnabled(false);
+        if (book->GetImpWeight(k) <= 0) row.units->setEnabled(false);
     }
     balance_ = ReadBalance();
     pnBalance->setText(QStringLiteral("現在の残高:") +
@@ -65,6 +66,10 @@ void TDonePoint::Init(CInfo* info) {
     ShowPlans();
     ShowTotal();
     qv::ui::NameControls(this);  // now that the rows carry the implements' names
+}
+
+std::array<TDonePoint::Row, 4> TDonePoint::Rows() const {
+    return {{{pnImp1, tfImp1}, {pnImp2, tfImp2}, {pnImp3, tfImp3}, {pnImp4, tfImp4}}};
 }
 
 std::optional<std::int64_t> TDonePoint::ReadBalance() const {
@@ -75,11 +80,11 @@ std::optional<std::int64_t> TDonePoint::ReadBalance() const {
 }
 
 qv::PointReportTotal TDonePoint::TypedTotal() const {
-    const std::array<QLineEdit*, 4> fields{tfImp1, tfImp2, tfImp3, tfImp4};
+    const auto rows = Rows();
     std::array<std::string, 4> typed;
     std::array<qv::PointReportEntry, 4> entries;
-    for (size_t k = 0; k < 4; ++k) {
-        if (fields[k]->isEnabled()) typed[k] = fields[k]->text().toStdString();
+    for (size_t k = 0; k < rows.size(); ++k) {
+        if (rows[k].units->isEnabled()) typed[k] = rows[k].units->text().toStdString();
         entries[k] = {weights_[k], typed[k]};
     }
     return qv::TotalPointReport(entries);
@@ -107,13 +112,13 @@ void TDonePoint::ShowTotal() {
 
 void TDonePoint::ShowPlans() {
     plans_ = balance_ ? qv::PlanPayDown(*balance_, weights_) : qv::PayDownPlans{};
-    const std::array<QLabel*, 4> names{pnImp1, pnImp2, pnImp3, pnImp4};
+    const auto rows = Rows();
     const std::array<QPushButton*, 4> alone{btPlan1, btPlan2, btPlan3, btPlan4};
     for (size_t k = 0; k < alone.size(); ++k) {
         const auto& plan = plans_.alone[k];
         alone[k]->setVisible(plan.has_value());
         if (plan) {
-            SetPlanCaption(alone[k], names[k]->text() + QStringLiteral("だけで") +
+            SetPlanCaption(alone[k], rows[k].name->text() + QStringLiteral("だけで") +
                                          QString::number(plan->units[k]) + QStringLiteral("回（") +
                                          PointsText(plan->points) + QStringLiteral("）"));
         }
@@ -123,7 +128,7 @@ void TDonePoint::ShowPlans() {
         QString caption = QStringLiteral("組み合わせ:");
         for (size_t k = 0; k < 4; ++k) {
             if (weights_[k] > 0)
-                caption += QStringLiteral(" ") + names[k]->text() +
+                caption += QStringLiteral(" ") + rows[k].name->text() +
                            QString::number(plans_.mixed->units[k]);
         }
         SetPlanCaption(btPlanMix, caption);
@@ -143,15 +148,15 @@ void TDonePoint::ShowPlans() {
 }
 
 void TDonePoint::btPlanClick(const qv::PayDownPlan& plan) {
-    const std::array<QLineEdit*, 4> fields{tfImp1, tfImp2, tfImp3, tfImp4};
-    for (size_t k = 0; k < 4; ++k) {
-        if (!fields[k]->isEnabled()) continue;
-        fields[k]->setText(plan.units[k] > 0 ? QString::number(plan.units[k]) : QString());
+    const auto rows = Rows();
+    for (size_t k = 0; k < rows.size(); ++k) {
+        if (!rows[k].units->isEnabled()) continue;
+        rows[k].units->setText(plan.units[k] > 0 ? QString::number(plan.units[k]) : QString());
     }
 }
 
 void TDonePoint::btOKClick() {
-    const std::array<QLabel*, 4> names{pnImp1, pnImp2, pnImp3, pnImp4};
+    const auto rows = Rows();
     const qv::PointReportTotal total = TypedTotal();
     if (!total.fits) {
         qv::ui::MessageBox::Show(QStringLiteral("合計が大きすぎるため報告できません。一度に報告でき"
@@ -161,10 +166,10 @@ void TDonePoint::btOKClick() {
     }
 
     QString message;
-    for (int k = 0; k < 4; ++k) {
+    for (size_t k = 0; k < rows.size(); ++k) {
         if (total.units[k] > 0)
-            message += names[k]->text() + QStringLiteral(":") + QString::number(total.units[k]) +
-                       QStringLiteral("\r\n");
+            message += rows[k].name->text() + QStringLiteral(":") +
+                       QString::number(total.units[k]) + QStringLiteral("\r\n");
     }
     message += QStringLiteral("以上合計") + QString::number(total.points) +
                QStringLiteral("ポイントで報告します。");
@@ -181,13 +186,13 @@ void TDonePoint::btOKClick() {
     if (!qv::ui::MessageBox::Confirm(message)) return;
 
     if (total.points > 0) {
+        qv::io::IoError error;
         const PointBalance::Status status =
-            PointBalance(info_->GetBalancePath()).DebitReport(total.points);
+            PointBalance(info_->GetBalancePath()).DebitReport(total.points, &error);
         if (status != PointBalance::Status::Ok) {
             // Not booked: the window stays open with the entries, so nothing is lost.
-            qv::ui::MessageBox::Show(qv::ui::BalanceProblemText(status, info_->GetBalancePath()) +
-                                         QStringLiteral("\n報告は記録されていません。"),
-                                     this);
+            qv::ui::MessageBox::Show(
+                qv::ui::ReportNotBookedText(status, info_->GetBalancePath(), error), this);
             return;
         }
     }

@@ -21,6 +21,12 @@ public:
     void Init(CInfo* info);
 
 private:
+    // One row per implement: its name and the units typed for it.
+    struct Row {
+        QLabel* name;
+        QLineEdit* units;
+    };
+    std::array<Row, 4> Rows() const;
     void btOKClick();
     void btCancelClick();
     // Fills the rows with a plan's units.

@@ -1,109 +1,25 @@
 #include "execution/LogListForm.h"
 
-#include <QAbstractTableModel>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QStyle>
 #include <algorithm>
-#include <cstdio>
 #include <ctime>
+#include <limits>
 #include <utility>
 
 #include "execution/DeleteSentence.h"
 #include "execution/DonePointForm.h"
+#include "execution/LogListModel.h"
 #include "execution/LogSummary.h"
 #include "records/PointBalance.h"
 #include "records/Reasons.h"
 #include "records/SentenceLog.h"
-#include "text/Numbers.h"
 #include "ui/Accessibility.h"
 #include "ui/FileTexts.h"
 #include "ui/MessageBox.h"
+#include "ui/Placement.h"
 #include "ui/Texts.h"
-
-// The records of the log as the grid's rows, newest first. Holds the file's bytes once;
-// a cell's text is made only when the view asks for it, so a log of any length opens at
-// the cost of reading it.
-class LogListModel : public QAbstractTableModel {
-public:
-    using QAbstractTableModel::QAbstractTableModel;
-
-    void Reset(SentenceLog::Contents contents) {
-        beginResetModel();
-        contents_ = std::move(contents);
-        endResetModel();
-    }
-
-    // Field f of the record shown on row (0 = the newest), as stored.
-    std::string_view Field(int row, size_t f) const {
-        return contents_.Field(contents_.RecordCount() - 1 - static_cast<size_t>(row), f);
-    }
-
-    // Whether a record carrying the identifier has other sentences glued into its line.
-    bool HasGluedRecord(std::string_view id) const {
-        for (size_t i = 0; i < contents_.RecordCount(); ++i) {
-            if (contents_.Field(i, SentenceRecord::kDecisionTime) == id &&
-                IsGluedRecord(contents_.Record(i)))
-                return true;
-        }
-        return false;
-    }
-
-    int rowCount(const QModelIndex& parent = {}) const override {
-        return parent.isValid() ? 0 : static_cast<int>(contents_.RecordCount());
-    }
-    int columnCount(const QModelIndex& parent = {}) const override {
-        return parent.isValid() ? 0 : 5;
-    }
-
-    QVariant data(const QModelIndex& index, int role) const override {
-        if (role != Qt::DisplayRole || !index.isValid()) return {};
-        const int row = index.row();
-        switch (index.column()) {
-            case 0:
-                return qv::ui::ShownText(Field(row, SentenceRecord::kDecisionTime));
-            case 1:
-                return DateText(Field(row, SentenceRecord::kDecisionTime));
-            case 2:
-                return qv::ui::ShownText(Field(row, SentenceRecord::kArticleNumber)) +
-                       QStringLiteral("条:") +
-                       qv::ui::ShownText(Field(row, SentenceRecord::kArticleName));
-            case 3:
-                return qv::ui::ShownText(Field(row, SentenceRecord::kDistribution));
-            case 4:
-                return MarkText(Field(row, SentenceRecord::kExecuted));
-            default:
-                return {};
-        }
-    }
-
-    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
-        static const QString kHeaders[] = {QStringLiteral("識別子"), QStringLiteral("判決日"),
-                                           QStringLiteral("適用条文"), QStringLiteral("判決内容"),
-                                           QStringLiteral("執行")};
-        if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= 5)
-            return QAbstractTableModel::headerData(section, orientation, role);
-        return kHeaders[section];
-    }
-
-    static QString MarkText(std::string_view executed) {
-        return executed == "0" ? QStringLiteral("未") : QStringLiteral("済");
-    }
-
-    // The decision time's local calendar date, "2003/ 1/ 5".
-    static QString DateText(std::string_view decisionTime) {
-        const std::time_t seconds = static_cast<std::time_t>(qv::ReadInt64(decisionTime));
-        std::tm local{};
-        if (::localtime_r(&seconds, &local) == nullptr) return {};
-        char text[48];
-        std::snprintf(text, sizeof text, "%04d/%2d/%2d", local.tm_year + 1900, local.tm_mon + 1,
-                      local.tm_mday);
-        return QString::fromLatin1(text);
-    }
-
-private:
-    SentenceLog::Contents contents_;
-};
 
 namespace {
 const int kColumnWidths[] = {73, 65, 223, 217, 43};
@@ -111,8 +27,20 @@ const int kColumnWidths[] = {73, 65, 223, 217, 43};
 
 TLogList::TLogList(QWidget* parent) : QDialog(parent) {
     setupUi(this);
-    move(196, 212);  // uic only sizes a top-level window
     qv::ui::SetFormFont(this, 12);
+    // The list takes what the window gains or loses; the buttons stay under it.
+    using qv::ui::Follow;
+    // The status line and the reasons panel stay under the buttons.
+    qv::ui::MakeResizable(this, QStringLiteral("TLogList"), QSize(445, 330),
+                          {{pnPoint, Follow::Grow, Follow::Stay},
+                           {sgList, Follow::Grow, Follow::Grow},
+                           {btDone, Follow::Stay, Follow::Move},
+                           {btDelete, Follow::Stay, Follow::Move},
+                           {btnPoint, Follow::Stay, Follow::Move},
+                           {btExit, Follow::Stay, Follow::Move},
+                           {pnStatus, Follow::Grow, Follow::Move},
+                           {pnReasons, Follow::Grow, Follow::Move},
+                           {mmReasons, Follow::Grow, Follow::Move}});
 
     model_ = new LogListModel(this);
     sgList->setModel(model_);
@@ -148,9 +76,6 @@ void TLogList::Init(CInfo* info) {
     LoadList();
 }
 
-QString TLogList::LogName() const { return qv::ui::PathText(info_->GetLogPath()); }
-QString TLogList::BalanceName() const { return qv::ui::PathText(info_->GetBalancePath()); }
-
 void TLogList::LoadList() {
     if (info_ == nullptr) return;
     // The balance exactly as stored; without a usable file, the label alone.
@@ -168,42 +93,41 @@ void TLogList::LoadList() {
     QStringList problems;
     QString balance = QStringLiteral("ポイント残高:");
     std::vector<std::string> fields;
-    const PointBalance::Status read = PointBalance(info_->GetBalancePath()).Read(fields);
+    qv::io::IoError balanceError;
+    const PointBalance::Status read =
+        PointBalance(info_->GetBalancePath()).Read(fields, &balanceError);
     if (read == PointBalance::Status::Ok)
         balance += qv::ui::ShownText(fields[PointBalance::kBalanceField]);
     pnPoint->setText(balance);
     // A missing balance is no damage: the first decision with points creates it.
     if (read == PointBalance::Status::Unreadable) {
         found |= kBalanceUnreadable;
-        problems << qv::ui::BalanceProblemText(read, info_->GetBalancePath()) +
-                        QStringLiteral("ポイント残高は表示できません。");
+        problems << qv::ui::BalanceNotShownText(read, info_->GetBalancePath(), balanceError);
     } else if (read == PointBalance::Status::Short ||
                (read == PointBalance::Status::Ok && fields.size() < PointBalance::kFieldCount)) {
         found |= kBalanceShort;
-        problems << qv::ui::BalanceProblemText(PointBalance::Status::Short,
-                                               info_->GetBalancePath()) +
-                        QStringLiteral("ポイントの加算や差し引きはできません。");
+        problems << qv::ui::BalanceNotChangeableText(info_->GetBalancePath());
     }
 
     const int previous = SelectedRecordRow();
     ::tzset();  // dates follow the zone as it is now
+    // The log as this window last wrote it, while the file is still that; else read.
     SentenceLog::Contents contents;
-    if (SentenceLog(info_->GetLogPath()).Read(contents) == qv::io::ReadStatus::Unreadable) {
+    qv::io::ReadStatus status = qv::io::ReadStatus::Ok;
+    qv::io::IoError logError;
+    if (written_ && written_->StillMatches(info_->GetLogPath()))
+        contents = std::move(*written_);
+    else
+        status = SentenceLog(info_->GetLogPath()).Read(contents, &logError);
+    written_.reset();
+    if (status == qv::io::ReadStatus::Unreadable) {
         found |= kLogUnreadable;
-        problems.prepend(qv::ui::LogUnreadableText(info_->GetLogPath()) +
-                         QStringLiteral("判決の一覧は表示できません。"));
+        problems.prepend(qv::ui::LogNotListedText(info_->GetLogPath(), logError));
     } else if (const LogReadIssues issues = FindLogIssues(contents); issues.Any()) {
         if (issues.unreadLines > 0) found |= kLogUnread;
         if (issues.badTimes > 0) found |= kLogBadTimes;
         if (issues.gluedLines > 0) found |= kLogGlued;
-        QString text = qv::ui::LogIssuesText(issues, info_->GetLogPath()) +
-                       QStringLiteral(
-                           "\n読めない行は一覧に表示していません。読めない部分は、"
-                           "執行や削除でファイルを書き換えても消えずにそのまま残ります。");
-        if (issues.gluedLines > 0)
-            text += QStringLiteral(
-                "CRだけの改行がある判決は、つながったほかの判決を巻き込まないよう削除できません。");
-        problems.prepend(text);
+        problems.prepend(qv::ui::LogListIssuesText(issues, info_->GetLogPath()));
     }
     // The kept reasons are read with the log, so choosing a row reads nothing.
     const SentenceReasons reasons(SentenceReasons::PathFor(info_->GetLogPath()));
@@ -281,16 +205,24 @@ void TLogList::btDoneClick() {
                                                         : QStringLiteral("を未執行にします"))))
         return;
 
+    // The rows' copy of the log is rewritten when the file is still that copy, and what
+    // is written becomes the copy: the list is refilled without reading the log again.
     const SentenceLog log(info_->GetLogPath());
-    const SentenceLog::Rewrite rewrite = log.PlanMark(id, execute);
-    if (rewrite.read == qv::io::ReadStatus::Unreadable) {
-        qv::ui::MessageBox::Show(qv::ui::LogUnreadableText(info_->GetLogPath()), this);
-    } else if (rewrite.matched > 0 && !log.Write(rewrite)) {
-        qv::ui::MessageBox::Show(
-            QStringLiteral(
-                "判決記録のファイル「%1」に書き込めませんでした。執行の記録は変わっていません。")
-                .arg(LogName()),
-            this);
+    SentenceLog::Rewrite rewrite = log.PlanMark(id, execute, &model_->Contents());
+    if (rewrite.busy) {
+        qv::ui::MessageBox::Show(qv::ui::BusyText(info_->GetLogPath()), this);
+    } else if (rewrite.read == qv::io::ReadStatus::Unreadable) {
+        qv::ui::MessageBox::Show(qv::ui::MarkFailureText(true, info_->GetLogPath(), rewrite.error),
+                                 this);
+    } else if (rewrite.matched > 0) {
+        SentenceLog::Contents written;
+        qv::io::IoError error;
+        if (log.WriteKeeping(std::move(rewrite), written, &error)) {
+            written_ = std::move(written);
+        } else {
+            qv::ui::MessageBox::Show(qv::ui::MarkFailureText(false, info_->GetLogPath(), error),
+                                     this);
+        }
     }
     LoadList();
 }
@@ -301,45 +233,16 @@ void TLogList::btDeleteClick() {
     const std::string id(model_->Field(row, SentenceRecord::kDecisionTime));
     if (model_->HasGluedRecord(id)) {
         // Its line holds other sentences behind lone CRs: deleting it would take them too.
-        qv::ui::MessageBox::Show(QStringLiteral("この判決の行にはCRだけの改行があり、ほかの判決がつ"
-                                                "ながっているおそれがあるため削除できません。"
-                                                "「%1」の改行を直してから削除してください。")
-                                     .arg(LogName()),
-                                 this);
+        qv::ui::MessageBox::Show(qv::ui::GluedDeleteRefusalText(info_->GetLogPath()), this);
         return;
     }
     if (!qv::ui::MessageBox::Confirm(QStringLiteral("選択された判決を削除します"))) return;
 
     const DeleteOutcome outcome =
         DeleteSentence(SentenceLog(info_->GetLogPath()), PointBalance(info_->GetBalancePath()), id);
-    using Result = DeleteOutcome::Result;
-    switch (outcome.result) {
-        case Result::Deleted:
-        case Result::NotFound:
-            break;
-        case Result::LogUnreadable:
-            qv::ui::MessageBox::Show(qv::ui::LogUnreadableText(info_->GetLogPath()), this);
-            break;
-        case Result::BalanceFailed:
-            qv::ui::MessageBox::Show(
-                qv::ui::BalanceProblemText(outcome.balance, info_->GetBalancePath()) +
-                    QStringLiteral("\nポイントを差し引けないため、判決は削除しませんでした。"),
-                this);
-            break;
-        case Result::LogWriteFailed:
-            qv::ui::MessageBox::Show(
-                outcome.restored
-                    ? QStringLiteral("判決記録のファイル「%1」に書き込めませんでした。"
-                                     "判決は削除されず、ポイント残高も元のままです。")
-                          .arg(LogName())
-                    : QStringLiteral(
-                          "判決記録のファイル「%"
-                          "1」に書き込めませんでした。判決は削除されていませんが、"
-                          "ポイント残高のファイル「%2」からはポイントが差し引かれたままです。")
-                          .arg(LogName(), BalanceName()),
-                this);
-            break;
-    }
+    const QString failure =
+        qv::ui::DeleteFailureText(outcome, info_->GetLogPath(), info_->GetBalancePath());
+    if (!failure.isEmpty()) qv::ui::MessageBox::Show(failure, this);
     LoadList();
 }
 

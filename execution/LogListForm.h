@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QDialog>
+#include <optional>
 #include <vector>
 
 #include "records/Reasons.h"
+#include "records/SentenceLog.h"
 #include "rulebook/Info.h"
 #include "ui_LogListForm.h"
 
@@ -31,12 +33,12 @@ private:
 
     // The record the current row shows (0 = the newest), or -1 on the header or no row.
     int SelectedRecordRow() const;
-    QString LogName() const;
-    QString BalanceName() const;
 
     CInfo* info_ = nullptr;
     LogListModel* model_ = nullptr;
-    unsigned toldProblems_ = 0;                    // kinds of damage the user has been told of
+    unsigned toldProblems_ = 0;  // kinds of damage the user has been told of
+    // What this window just wrote to the log, for the refill that follows.
+    std::optional<SentenceLog::Contents> written_;
     std::vector<SentenceReasons::Entry> reasons_;  // as read by the last LoadList
     qv::io::ReadStatus reasonsRead_ = qv::io::ReadStatus::Missing;
 };

@@ -12,7 +12,8 @@ usr=$tmp/root/usr
 for f in bin/quorvel bin/quorvel-desktop share/applications/quorvel.desktop \
          share/icons/hicolor/scalable/apps/quorvel.svg share/icons/hicolor/48x48/apps/quorvel.png \
          share/icons/hicolor/256x256/apps/quorvel.png share/quorvel/examples/test.dat \
-         share/quorvel/examples/user.dat share/man/man1/quorvel.1.gz share/doc/quorvel/copyright; do
+         share/quorvel/examples/user.dat share/man/man1/quorvel.1.gz share/doc/quorvel/copyright \
+         share/quorvel/guide/index.html share/metainfo/io.github.quorvel.Quorvel.metainfo.xml; do
     [ -e "$usr/$f" ] || fail "missing $f"
 done
 if command -v desktop-file-validate >/dev/null; then

@@ -1,17 +1,16 @@
 #include "records/Reasons.h"
 
-#include "text/KxString.h"
+#include <cerrno>
+
 #include "text/LineWalk.h"
 
 namespace {
 
-constexpr std::int64_t kReadCap = KxLimits::Lifted().maxSize;
-
 // Calls visit(id, encoded) for every entry; encoded is the text with TABs for its CR LFs.
 template <typename Visit>
-qv::io::ReadStatus ForEachEntry(const std::string& path, Visit&& visit) {
+qv::io::ReadStatus ForEachEntry(const std::string& path, qv::io::IoError* error, Visit&& visit) {
     std::string bytes;
-    const qv::io::ReadStatus status = qv::io::ReadFile(path, bytes, kReadCap);
+    const qv::io::ReadStatus status = qv::io::ReadFile(path, bytes, qv::io::kWholeFile, error);
     if (status != qv::io::ReadStatus::Ok) return status;
     qv::ForEachLine(bytes, [&](const qv::Line& line) {
         if (!line.terminated) return;
@@ -44,8 +43,8 @@ std::string SentenceReasons::PathFor(const std::string& logPath) {
     return logPath + ".rsn";
 }
 
-SentenceReasons::Status SentenceReasons::Append(std::string_view id,
-                                                std::string_view verdictText) const {
+SentenceReasons::Status SentenceReasons::Append(std::string_view id, std::string_view verdictText,
+                                                qv::io::IoError* error) const {
     if (id.find_first_of("\t\r\n") != std::string_view::npos) return Status::Unkeepable;
     std::string line(id);
     line.reserve(id.size() + verdictText.size() + 4);
@@ -63,20 +62,26 @@ SentenceReasons::Status SentenceReasons::Append(std::string_view id,
         }
     }
     line += "\r\n";
-    return qv::io::AppendLine(path_, line) ? Status::Ok : Status::WriteFailed;
+    // Under the file's lock, as the log's own append.
+    qv::io::FileLock lock;
+    if (!lock.Acquire(path_)) {
+        qv::io::Fail(error, qv::io::IoError::Op::Lock, path_, EWOULDBLOCK);
+        return Status::WriteFailed;
+    }
+    return qv::io::AppendLine(path_, line, error) ? Status::Ok : Status::WriteFailed;
 }
 
-qv::io::ReadStatus SentenceReasons::Find(std::string_view id,
-                                         std::vector<std::string>& texts) const {
+qv::io::ReadStatus SentenceReasons::Find(std::string_view id, std::vector<std::string>& texts,
+                                         qv::io::IoError* error) const {
     texts.clear();
-    return ForEachEntry(path_, [&](std::string_view entryId, std::string_view encoded) {
+    return ForEachEntry(path_, error, [&](std::string_view entryId, std::string_view encoded) {
         if (entryId == id) texts.push_back(Decode(encoded));
     });
 }
 
-qv::io::ReadStatus SentenceReasons::ReadAll(std::vector<Entry>& out) const {
+qv::io::ReadStatus SentenceReasons::ReadAll(std::vector<Entry>& out, qv::io::IoError* error) const {
     out.clear();
-    return ForEachEntry(path_, [&](std::string_view entryId, std::string_view encoded) {
+    return ForEachEntry(path_, error, [&](std::string_view entryId, std::string_view encoded) {
         out.push_back({std::string(entryId), Decode(encoded)});
     });
 }

@@ -35,13 +35,16 @@ public:
 
     // Adds the text of the sentence recorded as id, with the care of the log's append:
     // the file's last line is ended first, and a failed write leaves the file as it was.
-    Status Append(std::string_view id, std::string_view verdictText) const;
+    // Under the file's lock; error, when given, learns why a write failed.
+    Status Append(std::string_view id, std::string_view verdictText,
+                  qv::io::IoError* error = nullptr) const;
 
     // Every text kept for id, oldest first (two sentences decided within one second share
     // an identifier). A missing file reads as no texts.
-    qv::io::ReadStatus Find(std::string_view id, std::vector<std::string>& texts) const;
+    qv::io::ReadStatus Find(std::string_view id, std::vector<std::string>& texts,
+                            qv::io::IoError* error = nullptr) const;
     // Every entry in file order.
-    qv::io::ReadStatus ReadAll(std::vector<Entry>& out) const;
+    qv::io::ReadStatus ReadAll(std::vector<Entry>& out, qv::io::IoError* error = nullptr) const;
 
 private:
     std::string path_;

@@ -49,6 +49,13 @@ public:
         // Field f of a line cut at TABs; empty when the line has fewer fields.
         static std::string_view FieldOf(std::string_view line, size_t f);
 
+        // The whole file as read (or as last written by this program).
+        std::string_view Bytes() const { return bytes_; }
+        // Whether the file at path is still exactly what these contents hold: its size,
+        // times and identity are those seen when it was read or written here. A log
+        // edited by hand since then is read again.
+        bool StillMatches(const std::string& path) const;
+
     private:
         friend class SentenceLog;
         struct Span {
@@ -56,19 +63,28 @@ public:
             size_t size;
         };
         std::string_view View(Span s) const { return {bytes_.data() + s.begin, s.size}; }
+        // Sorts the lines of bytes_ into records and others.
+        void Index();
 
         std::string bytes_;
         std::vector<Span> records_;
         std::vector<Span> others_;
+        qv::io::FileStamp stamp_;
     };
 
     // A rewrite worked out from the file as it stands; nothing is written until Write.
     struct Rewrite {
         qv::io::ReadStatus read = qv::io::ReadStatus::Missing;
-        size_t matched = 0;  // records carrying the identifier
+        qv::io::IoError error;  // why, when read is Unreadable
+        size_t matched = 0;     // records carrying the identifier
         // Field 10 (points, read like atol) of every dropped record, in file order.
         std::vector<std::int64_t> droppedPoints;
         std::string bytes;  // the whole new file
+        // Another program holds the log (read is then Unreadable). Otherwise the lock on
+        // the log is held from the plan until this rewrite is destroyed, so nothing can
+        // be appended in between and lost by the write.
+        bool busy = false;
+        qv::io::FileLock lock;
     };
 
     explicit SentenceLog(std::string path) : path_(std::move(path)) {}
@@ -79,23 +95,27 @@ public:
 
     // Calls visit(const std::vector<std::string_view>& fields) for every record in file
     // order. The views live only during the call. A missing log reads as empty
-    // (Missing); Unreadable when it exists but cannot be read.
+    // (Missing); Unreadable when it exists but cannot be read (error, when given, says why).
     template <typename Visit>
-    qv::io::ReadStatus ForEachRecord(Visit&& visit) const;
+    qv::io::ReadStatus ForEachRecord(Visit&& visit, qv::io::IoError* error = nullptr) const;
 
     // The whole log for the list; out is emptied first. Missing and Empty give no lines.
-    qv::io::ReadStatus Read(Contents& out) const;
+    qv::io::ReadStatus Read(Contents& out, qv::io::IoError* error = nullptr) const;
 
     // Appends one record line (see SentenceRecord::ToLine), creating the file when
-    // missing; false, file unchanged, on any failure.
-    bool Append(const SentenceRecord& record) const;
+    // missing, under the log's lock; false, file unchanged, on any failure (busy too).
+    bool Append(const SentenceRecord& record, qv::io::IoError* error = nullptr) const;
 
     // Marks every record whose identifier is id executed ("1") or not executed ("0").
-    Rewrite PlanMark(std::string_view id, bool executed) const;
+    // A copy that still matches the file is rewritten instead of reading it again.
+    Rewrite PlanMark(std::string_view id, bool executed, const Contents* copy = nullptr) const;
     // Leaves out every record whose identifier is id, handing back their points.
     Rewrite PlanDelete(std::string_view id) const;
     // Replaces the log with the rewrite atomically; false, old file kept, on failure.
-    bool Write(const Rewrite& rewrite) const;
+    bool Write(const Rewrite& rewrite, qv::io::IoError* error = nullptr) const;
+    // The same, and then the written bytes become kept: the contents of the log as it now
+    // is, without reading it back. kept is left alone when the write fails.
+    bool WriteKeeping(Rewrite&& rewrite, Contents& kept, qv::io::IoError* error = nullptr) const;
 
     // The rewrite itself, on bytes: records are written back as their fields joined by
     // TAB and ended by "\r\n" (so a bare LF becomes CR LF); every other line is copied
@@ -104,15 +124,15 @@ public:
     static Rewrite RewriteBytes(std::string_view content, std::string_view id, Change change);
 
 private:
-    Rewrite Plan(std::string_view id, Change change) const;
+    Rewrite Plan(std::string_view id, Change change, const Contents* copy) const;
 
     std::string path_;
 };
 
 template <typename Visit>
-qv::io::ReadStatus SentenceLog::ForEachRecord(Visit&& visit) const {
+qv::io::ReadStatus SentenceLog::ForEachRecord(Visit&& visit, qv::io::IoError* error) const {
     std::string bytes;
-    qv::io::ReadStatus status = qv::io::ReadFile(path_, bytes, KxLimits::Lifted().maxSize);
+    qv::io::ReadStatus status = qv::io::ReadFile(path_, bytes, qv::io::kWholeFile, error);
     if (status != qv::io::ReadStatus::Ok) return status;
     std::vector<std::string_view> fields;
     qv::ForEachLine(bytes, [&](const qv::Line& line) {

@@ -15,8 +15,11 @@ Seconds SystemNow() { return static_cast<Seconds>(std::time(nullptr)); }
 }  // namespace qv
 
 namespace {
+// The header line: token, version, the book's identifier, the save time, then the four
+// implements. Read and written from these same constants.
 constexpr std::string_view kToken = "qvrule";
 constexpr std::string_view kVersion = "1";
+constexpr std::string_view kBookId = "id1";
 
 bool ValidImplement(int index) { return index >= 0 && index < CRuleBook::kImplementCount; }
 }  // namespace
@@ -89,7 +92,8 @@ bool CRuleBook::SetImpWeight(int index, double weight) {
 bool CRuleBook::LoadFile() {
     // The whole file, whatever its size: a book beyond the old ceilings must not lose rules.
     std::string content;
-    switch (qv::io::ReadFile(fileName_, content, KxLimits::Lifted().maxSize)) {
+    loadError_ = {};
+    switch (qv::io::ReadFile(fileName_, content, KxLimits::Lifted().maxSize, &loadError_)) {
         case qv::io::ReadStatus::Ok: break;
         case qv::io::ReadStatus::Missing: loadStatus_ = LoadStatus::Missing; return false;
         case qv::io::ReadStatus::Empty: loadStatus_ = LoadStatus::Empty; return false;
@@ -138,8 +142,13 @@ bool CRuleBook::LoadFile() {
     return true;
 }
 
-bool CRuleBook::SaveFile() const {
-    std::string out = "qvrule\t1\tid1\t" + qv::Decimal(clock_());
+bool CRuleBook::SaveFile(qv::io::IoError* error) const {
+    std::string out;
+    for (std::string_view field : {kToken, kVersion, kBookId}) {
+        out += field;
+        out += '\t';
+    }
+    out += qv::Decimal(clock_());
     for (int i = 0; i < kImplementCount; ++i) {
         out += '\t';
         out += impName_[static_cast<size_t>(i)];
@@ -158,5 +167,5 @@ bool CRuleBook::SaveFile() const {
     }
     KxString1 text(KxLimits::Lifted());
     if (!text.Set(out.data(), static_cast<int>(out.size()))) return false;
-    return text.Save(fileName_.c_str());
+    return qv::io::WriteFileAtomic(fileName_, text.View(), error);
 }

@@ -7,6 +7,7 @@
 
 #include "rulebook/Clock.h"
 #include "rulebook/Rule.h"
+#include "text/IoError.h"
 
 // All articles of the run, ordered by number, with the four implements.
 class CRuleBook {
@@ -31,8 +32,10 @@ public:
     bool LoadFile();
     LoadStatus GetLoadStatus() const { return loadStatus_; }
     const std::vector<std::string>& UnreadLines() const { return unreadLines_; }
+    // The failed call behind an Unreadable load.
+    const qv::io::IoError& GetLoadError() const { return loadError_; }
     // Writes the whole book atomically; false (old file kept) on any failure.
-    bool SaveFile() const;
+    bool SaveFile(qv::io::IoError* error = nullptr) const;
 
     bool AddRule(CRule rule);
     bool RemoveRule(int number);
@@ -56,5 +59,6 @@ private:
     std::array<int, kImplementCount> impWeight_{};
     qv::Clock clock_;
     LoadStatus loadStatus_ = LoadStatus::NotLoaded;
+    qv::io::IoError loadError_;
     std::vector<std::string> unreadLines_;
 };

@@ -21,10 +21,14 @@ public:
     void Init(CInfo* info);
 
 private:
-    void tbImp1Change();
-    void tbImp2Change();
-    void tbImp3Change();
-    void tbImp4Change();
+    // One row of the table per implement: its name, its weight slider and the label that
+    // shows the weight in tenths.
+    struct Row {
+        QLineEdit* name;
+        QSlider* weight;
+        QLabel* shown;
+    };
+    std::array<Row, 4> Rows() const;
     void btnRegClick();
     void btnCanselClick();
 

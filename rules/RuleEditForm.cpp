@@ -7,7 +7,9 @@
 #include "rules/ImpEditForm.h"
 #include "rules/RuleItemForm.h"
 #include "ui/Accessibility.h"
+#include "ui/FileTexts.h"
 #include "ui/MessageBox.h"
+#include "ui/Placement.h"
 #include "ui/Texts.h"
 
 namespace {
@@ -16,9 +18,10 @@ constexpr int kColumnWidths[] = {53, 109, 376, 52};
 
 TRuleEdit::TRuleEdit(QWidget* parent) : QDialog(parent) {
     setupUi(this);
-    setFixedSize(size());
     qv::ui::SetFormFont(this, 12);
-    for (int column = 0; column < 4; ++column) sgRules->setColumnWidth(column, kColumnWidths[column]);
+    qv::ui::MakeResizable(this, QStringLiteral("TRuleEdit"), minimumSizeHint());
+    for (int column = 0; column < 4; ++column)
+        sgRules->setColumnWidth(column, kColumnWidths[column]);
     sgRules->verticalHeader()->setDefaultSectionSize(22);
     sgRules->setAccessibleName(windowTitle());
     qv::ui::NameControls(this);
@@ -47,7 +50,8 @@ void TRuleEdit::LoadList() {
     int row = 0;
     for (const auto& [number, rule] : *ruleBook_) {
         const QString cells[] = {QString::number(number), qv::ui::ShownText(rule.GetName()),
-                                 qv::ui::ShownText(rule.GetText()), QString::number(rule.GetBase())};
+                                 qv::ui::ShownText(rule.GetText()),
+                                 QString::number(rule.GetBase())};
         for (int column = 0; column < 4; ++column)
             sgRules->setItem(row, column, new QTableWidgetItem(cells[column]));
         ++row;
@@ -112,13 +116,7 @@ void TRuleEdit::btSaveClick() {
     if (ruleBook_->SaveFile()) return;
     // The rule book stays in memory; only the file could not be replaced, and the old
     // one is still there as it was.
-    qv::ui::MessageBox::Show(
-        QStringLiteral("ルールを「%1」に保存できませんでした。\n"
-                       "「%1」は保存前のまま変わっていません。\n"
-                       "ファイルが読み取り専用でないか、ディスクに空きがあるか、"
-                       "フォルダーがあるかを確かめて、もう一度「保存」を押してください。")
-            .arg(qv::ui::FromCp932(ruleBook_->GetFileName())),
-        this);
+    qv::ui::MessageBox::Show(qv::ui::RuleBookSaveFailureText(ruleBook_->GetFileName()), this);
 }
 
 void TRuleEdit::btExitClick() { reject(); }

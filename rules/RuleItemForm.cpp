@@ -3,6 +3,7 @@
 #include "rulebook/RuleBook.h"
 #include "ui/Accessibility.h"
 #include "ui/MessageBox.h"
+#include "ui/Placement.h"
 #include "ui/Texts.h"
 
 namespace {
@@ -15,8 +16,8 @@ void FocusField(QLineEdit* field) {
 
 TRuleItem::TRuleItem(QWidget* parent) : QDialog(parent), clock_(qv::SystemNow) {
     setupUi(this);
-    setFixedSize(size());
     qv::ui::SetFormFont(this, 12);
+    qv::ui::MakeResizable(this, QStringLiteral("TRuleItem"), minimumSizeHint());
     tfNo->setAccessibleName(QStringLiteral("条の番号"));
     tbPt->setAccessibleName(QStringLiteral("ポイントの配分"));
     qv::ui::NameControls(this);
@@ -24,13 +25,11 @@ TRuleItem::TRuleItem(QWidget* parent) : QDialog(parent), clock_(qv::SystemNow) {
     for (QLabel* value : {pnRuiseki, pnJoujou, pnImp1P, pnImp2P, pnImp3P, pnImp4P, pnPtP})
         value->setAccessibleName(QString());
 
-    connect(tbImp1, &QSlider::valueChanged, this, &TRuleItem::tbImp1Change);
-    connect(tbImp2, &QSlider::valueChanged, this, &TRuleItem::tbImp2Change);
-    connect(tbImp3, &QSlider::valueChanged, this, &TRuleItem::tbImp3Change);
-    connect(tbImp4, &QSlider::valueChanged, this, &TRuleItem::tbImp4Change);
-    connect(tbPt, &QSlider::valueChanged, this, &TRuleItem::tbPtChange);
-    connect(tbRuiseki, &QSlider::valueChanged, this, &TRuleItem::tbRuisekiChange);
-    connect(tbJoujou, &QSlider::valueChanged, this, &TRuleItem::tbJoujouChange);
+    for (const SliderRow& row : SliderRows()) {
+        connect(row.slider, &QSlider::valueChanged, this, [row](int value) {
+            row.value->setText(row.tenths ? qv::ui::TenthsText(value) : QString::number(value));
+        });
+    }
     connect(btReg, &QPushButton::clicked, this, &TRuleItem::btRegClick);
     connect(btCancel, &QPushButton::clicked, this, &TRuleItem::btCancelClick);
 }
@@ -50,18 +49,31 @@ void TRuleItem::SetRule(CRule* rule) {
     // by hand: a slider that does not move reports no change.
     tbRuiseki->setValue(rule->GetCumulative());
     tbJoujou->setValue(rule->GetExtenuation());
-    tbRuisekiChange();
-    tbJoujouChange();
-    tbImp1->setValue(rule->GetShare(0));
-    tbImp2->setValue(rule->GetShare(1));
-    tbImp3->setValue(rule->GetShare(2));
-    tbImp4->setValue(rule->GetShare(3));
-    tbPt->setValue(rule->GetShare(4));
-    tbImp1Change();
-    tbImp2Change();
-    tbImp3Change();
-    tbImp4Change();
-    tbPtChange();
+    const auto shares = ShareSliders();
+    for (int i = 0; i < CRule::kShareCount; ++i)
+        shares[static_cast<size_t>(i)]->setValue(rule->GetShare(i));
+    ShowSliderValues();
+}
+
+std::array<TRuleItem::SliderRow, 7> TRuleItem::SliderRows() const {
+    return {{{tbImp1, pnImp1P, false},
+             {tbImp2, pnImp2P, false},
+             {tbImp3, pnImp3P, false},
+             {tbImp4, pnImp4P, false},
+             {tbPt, pnPtP, false},
+             {tbRuiseki, pnRuiseki, true},
+             {tbJoujou, pnJoujou, true}}};
+}
+
+std::array<QSlider*, CRule::kShareCount> TRuleItem::ShareSliders() const {
+    return {tbImp1, tbImp2, tbImp3, tbImp4, tbPt};
+}
+
+void TRuleItem::ShowSliderValues() {
+    for (const SliderRow& row : SliderRows()) {
+        const int value = row.slider->value();
+        row.value->setText(row.tenths ? qv::ui::TenthsText(value) : QString::number(value));
+    }
 }
 
 void TRuleItem::Init(CInfo* info) {
@@ -70,23 +82,16 @@ void TRuleItem::Init(CInfo* info) {
     ruleBook_ = info->GetRuleBook();
     if (ruleBook_ == nullptr) return;
     QLabel* names[] = {pnImp1, pnImp2, pnImp3, pnImp4};
-    QSlider* shares[] = {tbImp1, tbImp2, tbImp3, tbImp4};
+    const auto shares = ShareSliders();
     for (int i = 0; i < CRuleBook::kImplementCount; ++i) {
         const QString name = qv::ui::FromCp932(ruleBook_->GetImpName(i));
         names[i]->setText(name);
         names[i]->setAccessibleName(QString());
-        shares[i]->setAccessibleName(
-            QStringLiteral("%1の配分").arg(name.isEmpty() ? QStringLiteral("道具%1").arg(i + 1) : name));
+        shares[static_cast<size_t>(i)]->setAccessibleName(
+            QStringLiteral("%1の配分")
+                .arg(name.isEmpty() ? QStringLiteral("道具%1").arg(i + 1) : name));
     }
 }
-
-void TRuleItem::tbImp1Change() { pnImp1P->setText(QString::number(tbImp1->value())); }
-void TRuleItem::tbImp2Change() { pnImp2P->setText(QString::number(tbImp2->value())); }
-void TRuleItem::tbImp3Change() { pnImp3P->setText(QString::number(tbImp3->value())); }
-void TRuleItem::tbImp4Change() { pnImp4P->setText(QString::number(tbImp4->value())); }
-void TRuleItem::tbPtChange() { pnPtP->setText(QString::number(tbPt->value())); }
-void TRuleItem::tbRuisekiChange() { pnRuiseki->setText(qv::ui::TenthsText(tbRuiseki->value())); }
-void TRuleItem::tbJoujouChange() { pnJoujou->setText(qv::ui::TenthsText(tbJoujou->value())); }
 
 void TRuleItem::btRegClick() {
     // Every field is checked before the working copy is touched: a refusal leaves the
@@ -125,11 +130,9 @@ void TRuleItem::btRegClick() {
 
     r.SetCumulative(tbRuiseki->value());
     r.SetExtenuation(tbJoujou->value());
-    r.SetShare(0, tbImp1->value());
-    r.SetShare(1, tbImp2->value());
-    r.SetShare(2, tbImp3->value());
-    r.SetShare(3, tbImp4->value());
-    r.SetShare(4, tbPt->value());
+    const auto shares = ShareSliders();
+    for (int i = 0; i < CRule::kShareCount; ++i)
+        r.SetShare(i, shares[static_cast<size_t>(i)]->value());
 
     if (rule_) rule_->CopyFrom(&r);
     accept();

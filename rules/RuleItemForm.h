@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <array>
 
 #include "rulebook/Clock.h"
 #include "rulebook/Info.h"
@@ -27,13 +28,17 @@ public:
     void SetClock(qv::Clock clock);
 
 private:
-    void tbImp1Change();
-    void tbImp2Change();
-    void tbImp3Change();
-    void tbImp4Change();
-    void tbPtChange();
-    void tbRuisekiChange();
-    void tbJoujouChange();
+    // Every slider with the label that shows its value, as a number or in tenths.
+    struct SliderRow {
+        QSlider* slider;
+        QLabel* value;
+        bool tenths;
+    };
+    std::array<SliderRow, 7> SliderRows() const;
+    // The share sliders: implements 1..4, then the points share.
+    std::array<QSlider*, CRule::kShareCount> ShareSliders() const;
+    // Shows every slider's value in its label: one that does not move reports no change.
+    void ShowSliderValues();
     void btRegClick();
     void btCancelClick();
 

@@ -5,15 +5,20 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
 
+#include "execution/DeleteSentence.h"
 #include "records/PointBalance.h"
+#include "records/Repair.h"
 #include "records/SentenceLog.h"
+#include "rulebook/Info.h"
 #include "rulebook/RuleBook.h"
 #include "tests/support/TestFiles.h"
 #include "text/Numbers.h"
+#include "trial/Verdict.h"
 
 namespace {
 
@@ -109,6 +114,93 @@ TEST_F(CrashConsistency, LogRewrite) {
         const std::string now = ReadBytes("test.log");
         EXPECT_TRUE(now == log || now == marked) << "kill point " << step << ": a mixed log";
     }
+}
+
+// The two-file actions, killed anywhere between their first and last write, and then
+// the next start: the log and the balance agree again, and nothing is left behind.
+class TwoFileKills : public CrashConsistency {
+protected:
+    static constexpr std::int64_t kStart = 1000000;
+    const std::string kId = "1700000000";
+
+    void Plant(bool withRecord) {
+        std::string log;
+        log.reserve(15'000'000);
+        for (int i = 0; i < 300000; ++i)
+            log += std::to_string(1600000000 + i) + "\t1\tX\t30\tA:3 \t0\t3\t0\t0\t0\t3\r\n";
+        if (withRecord) log += kId + "\t12\tX\t29\tA:12 \t0\t12\t0\t0\t0\t9\r\n";
+        qv::test::WriteBytes("test.log", log);
+        // A long tail makes the balance's rewrite take a while too.
+        qv::test::WriteBytes("user.dat", "a\tb\tc\t" + std::to_string(kStart) + "\te\t" +
+                                             std::string(3'000'000, 'f'));
+        std::filesystem::remove("intent.dat");
+    }
+    bool LogHasRecord() { return ReadBytes("test.log").find(kId + "\t12") != std::string::npos; }
+
+    // Kills action at points spread over its run time; after each, start-up repairs and
+    // check sees the files. Returns how many kills found the action half done.
+    int KillAndRepair(bool withRecord, const std::function<void()>& action,
+                      const std::function<void(int step)>& check) {
+        Plant(withRecord);
+        const auto t0 = std::chrono::steady_clock::now();
+        action();
+        const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now() - t0);
+        int halfDone = 0;
+        for (int step = 0; step < 24; ++step) {
+            Plant(withRecord);
+            pid_t pid = ::fork();
+            if (pid == 0) {
+                action();
+                ::_exit(0);
+            }
+            std::this_thread::sleep_for(took * step / 20);
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+            if (qv::test::Exists("intent.dat")) ++halfDone;
+            RepairAtStart("test.dat", "test.log", "user.dat");
+            check(step);
+            EXPECT_FALSE(qv::test::Exists("intent.dat")) << "kill point " << step;
+            EXPECT_EQ(qv::test::ListDir(), "test.log\nuser.dat\n") << "kill point " << step;
+        }
+        return halfDone;
+    }
+};
+
+TEST_F(TwoFileKills, DeleteIsFinishedOrUndoneAtTheNextStart) {
+    const int halfDone = KillAndRepair(
+        true, [&] { DeleteSentence(SentenceLog("test.log"), PointBalance("user.dat"), kId); },
+        [&](int step) {
+            const std::int64_t balance = BalanceOf(ReadBytes("user.dat"));
+            if (LogHasRecord())
+                EXPECT_EQ(balance, kStart) << "kill point " << step << ": listed but debited";
+            else
+                EXPECT_EQ(balance, kStart - 9) << "kill point " << step << ": gone, not debited";
+        });
+    RecordProperty("kills_between_the_files", halfDone);
+}
+
+TEST_F(TwoFileKills, DecisionIsFinishedOrUndoneAtTheNextStart) {
+    CInfo info;
+    info.SetLogPath("test.log");
+    info.SetBalancePath("user.dat");
+    CVerdict v;
+    v.articleNumber = 12;
+    v.articleName = "X";
+    v.total = 29;
+    v.distribution = "A:12 ";
+    v.counts = {12, 0, 0, 0, 9};
+    v.points = 9;
+    const int halfDone = KillAndRepair(
+        false, [&] { DecideVerdict(v, info, 1700000000); },
+        [&](int step) {
+            const std::int64_t balance = BalanceOf(ReadBytes("user.dat"));
+            if (LogHasRecord())
+                EXPECT_EQ(balance, kStart + 9) << "kill point " << step << ": logged, not credited";
+            else
+                EXPECT_EQ(balance, kStart) << "kill point " << step << ": credited, not logged";
+        });
+    RecordProperty("kills_between_the_files", halfDone);
 }
 
 }  // namespace

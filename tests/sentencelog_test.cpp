@@ -255,4 +255,44 @@ TEST_F(SentenceLogTest, AFailedRewriteKeepsTheOldLog) {
     EXPECT_FALSE(qv::test::Exists("none.log"));
 }
 
+// The copy a window keeps: what it wrote becomes the contents without a read, and a
+// copy is used for the next rewrite only while the file is still exactly that copy.
+TEST_F(SentenceLogTest, AKeptCopyIsTrustedOnlyWhileTheFileIsUnchanged) {
+    const SentenceLog log("test.log");
+    WriteBytes("test.log", ExampleLine("5") + "short\tline\n" + ExampleLine("6"));
+    SentenceLog::Contents copy;
+    ASSERT_EQ(log.Read(copy), ReadStatus::Ok);
+    EXPECT_TRUE(copy.StillMatches("test.log"));
+
+    SentenceLog::Contents kept;
+    ASSERT_TRUE(log.WriteKeeping(log.PlanMark("5", true, &copy), kept));
+    EXPECT_EQ(kept.Bytes(), ReadBytes("test.log"));
+    EXPECT_TRUE(kept.StillMatches("test.log"));
+    SentenceLog::Contents fresh;
+    ASSERT_EQ(log.Read(fresh), ReadStatus::Ok);
+    ASSERT_EQ(kept.RecordCount(), fresh.RecordCount());
+    for (size_t i = 0; i < kept.RecordCount(); ++i) EXPECT_EQ(kept.Record(i), fresh.Record(i));
+    EXPECT_EQ(kept.OtherLineCount(), 1u);
+    EXPECT_FALSE(copy.StillMatches("test.log")) << "the file was replaced";
+
+    // A hand edit of the same size: the copy is stale and the rewrite reads the file.
+    std::string edited = ReadBytes("test.log");
+    edited.replace(edited.find("\t29\t"), 4, "\t30\t");
+    WriteBytes("test.log", edited);
+    EXPECT_FALSE(kept.StillMatches("test.log"));
+    const SentenceLog::Rewrite r = log.PlanMark("6", true, &kept);
+    EXPECT_EQ(r.bytes, log.PlanMark("6", true).bytes);
+    EXPECT_NE(r.bytes.find("\t30\t"), std::string::npos) << "the hand edit is kept";
+
+    // A failed write leaves the kept copy as it was.
+    SentenceLog::Contents untouched;
+    chmod("test.log", 0444);
+    qv::io::IoError error;
+    EXPECT_FALSE(log.WriteKeeping(log.PlanMark("6", false), untouched, &error));
+    EXPECT_EQ(untouched.RecordCount(), 0u);
+    EXPECT_EQ(error.op, qv::io::IoError::Op::Check);
+    chmod("test.log", 0644);
+    EXPECT_FALSE(SentenceLog::Contents().StillMatches("test.log")) << "an empty copy never is";
+}
+
 }  // namespace

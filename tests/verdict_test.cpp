@@ -3,6 +3,7 @@
 
 #include <array>
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -64,7 +65,7 @@ protected:
 
     CVerdict Compose(int article, int level, qv::Seconds now = kNow) {
         Composition c = ComposeVerdict(article, level, info_, now);
-        EXPECT_TRUE(c.verdict.has_value()) << c.refusal;
+        EXPECT_TRUE(c.verdict.has_value()) << static_cast<int>(c.status);
         return c.verdict.value_or(CVerdict{});
     }
 
@@ -258,31 +259,58 @@ TEST_F(Verdicts, OnlyWholeRecordsCountInTheHistory) {
     EXPECT_EQ(v.historySum, 7);
 }
 
+// The steps a preview reuses: the history of a log already read, and when its oldest
+// sentence stops counting, which is exactly when the count drops.
+TEST_F(Verdicts, HistoryStepsTellWhenTheOldestSentenceStopsCounting) {
+    WriteBytes("test.log", LogLine(kToday - 10 * kDay + 5, 12, 7) +
+                               LogLine(kToday - 3 * kDay, 12, 20) + LogLine(kNow, 12, 15) +
+                               LogLine(kNow, 13, 99) + LogLine(kToday - 11 * kDay, 12, 50));
+    SentenceLog::Contents log;
+    ASSERT_EQ(SentenceLog("test.log").Read(log), qv::io::ReadStatus::Ok);
+    const ::History h = CountHistory(log, 12, kNow);
+    EXPECT_EQ(h.count, 3);
+    EXPECT_EQ(h.sum, 42);
+    ASSERT_TRUE(h.oldest.has_value());
+    EXPECT_EQ(*h.oldest, kToday - 10 * kDay + 5);
+    const qv::Seconds end = StopsCounting(*h.oldest);
+    EXPECT_EQ(end, kToday + kDay);
+    EXPECT_EQ(CountHistory(log, 12, end - 1).count, 3);
+    EXPECT_EQ(CountHistory(log, 12, end).count, 2);
+    EXPECT_FALSE(CountHistory(log, 14, kNow).oldest.has_value());
+    EXPECT_EQ(StopsCounting(std::numeric_limits<qv::Seconds>::max()),
+              std::numeric_limits<qv::Seconds>::max());
+
+    // The steps give the composition's figures.
+    AddRule(12, 30, 15, 12, {4, 3, 0, 0, 3});
+    const CVerdict v = Compose(12, 8);
+    const Sentence s = ComputeSentence(*book_.FindRule(12), 8, h);
+    EXPECT_EQ(s.total, v.total);
+    EXPECT_EQ(DistributeSentence(*book_.FindRule(12), book_, s.total).counts, v.counts);
+}
+
 TEST_F(Verdicts, RefusalsComeBeforeAnyArithmetic) {
     AddRule(12, 10, 10, 10, {0, 0, 0, 0, 0});
     AddRule(13, 10, 10, 10, {1, -1, 0, 0, 0});
     AddRule(14, 10, 10, 10, {1, 0, 0, 0, 0});
-    const std::string shares =
-        Sjis("条は配分設定の合計が0のため、量刑を配分できません。ルール編集で配分設定を見直してください。");
     std::filesystem::create_directory("dir.log");
+    using Status = Composition::Status;
     const struct {
         const char* what;
         int article;
         const char* log;
-        std::string reason;
+        Status reason;  // the wording of each is checked with the trial window
     } cases[] = {
-        {"all shares 0", 12, "test.log", "12" + shares},
-        {"shares adding up to 0", 13, "test.log", "13" + shares},
-        {"no such article", 99, "test.log", Sjis("99条という条文はありません。")},
-        {"log that cannot be read", 14, "dir.log",
-         Sjis("判決記録ファイル「dir.log」を読み込めないため、過去10日間の適用を確かめられません。")},
+        {"all shares 0", 12, "test.log", Status::SharesAddUpToZero},
+        {"shares adding up to 0", 13, "test.log", Status::SharesAddUpToZero},
+        {"no such article", 99, "test.log", Status::NoSuchArticle},
+        {"log that cannot be read", 14, "dir.log", Status::LogUnreadable},
     };
     for (const auto& c : cases) {
         info_.SetLogPath(c.log);
         const std::string before = qv::test::ListDir();
         const Composition r = ComposeVerdict(c.article, 5, info_, kNow);
         EXPECT_FALSE(r.verdict.has_value()) << c.what;
-        EXPECT_EQ(r.refusal, c.reason) << c.what;
+        EXPECT_EQ(r.status, c.reason) << c.what;
         EXPECT_EQ(qv::test::ListDir(), before) << c.what;
     }
 }

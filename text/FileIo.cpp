@@ -1,12 +1,18 @@
 #include "text/FileIo.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
+#include <map>
+#include <thread>
 
 namespace qv::io {
 namespace {
@@ -15,6 +21,8 @@ int RealOpen(const char* path, int flags, mode_t mode) { return ::open(path, fla
 
 const SysCalls kReal{RealOpen, ::read, ::write, ::fsync, ::rename, ::close};
 std::atomic<const SysCalls*> gCalls{&kReal};
+
+constexpr const char* kAclName = "system.posix_acl_access";
 
 bool WriteAll(int fd, std::string_view bytes) {
     const char* p = bytes.data();
@@ -25,7 +33,10 @@ bool WriteAll(int fd, std::string_view bytes) {
             if (errno == EINTR) continue;
             return false;
         }
-        if (n == 0) return false;
+        if (n == 0) {
+            errno = ENOSPC;  // a write that takes nothing: no room left
+            return false;
+        }
         p += n;
         left -= static_cast<size_t>(n);
     }
@@ -39,11 +50,38 @@ std::string FolderOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
+std::string NameOf(const std::string& path) {
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 // Root may write to a file whose mode forbids it; the user's read-only mark still counts.
 bool MayReplace(const std::string& path, const struct stat& st) {
     if (!S_ISREG(st.st_mode)) return false;
     if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return false;
     return ::access(path.c_str(), W_OK) == 0;
+}
+
+// Why MayReplace refused: a folder, something else that is not a regular file, or a file
+// the user marked read-only (or may not write).
+int RefusalOf(const struct stat& st) {
+    if (S_ISDIR(st.st_mode)) return EISDIR;
+    if (!S_ISREG(st.st_mode)) return IoError::kNotRegular;
+    return EACCES;
+}
+
+// Why a resolved path may not be read or written as a regular file.
+int RefusalOf(const Target& t) {
+    switch (t.kind) {
+        case Target::Kind::Dangling:
+            return ENOENT;
+        case Target::Kind::Directory:
+            return EISDIR;
+        case Target::Kind::Unresolved:
+            return ELOOP;
+        default:
+            return IoError::kNotRegular;
+    }
 }
 
 void SyncFolder(const std::string& path) {
@@ -53,22 +91,150 @@ void SyncFolder(const std::string& path) {
     ::close(dfd);
 }
 
+// "<target>.<kind>-PID-N": PID lets start-up tell a dead writer's leftovers from a live one's.
+std::string ScratchName(const std::string& target, const char* kind) {
+    static std::atomic<unsigned> serial{0};
+    return target + "." + kind + "-" + std::to_string(::getpid()) + "-" +
+           std::to_string(serial.fetch_add(1));
+}
+
+// The target's ACL onto the new file, or none when the target has none (a default ACL
+// of the folder must not add one). False when an ACL could not be carried over.
+bool CopyAcl(const std::string& from, int toFd) {
+    char acl[8192];
+    const ssize_t n = ::getxattr(from.c_str(), kAclName, acl, sizeof acl);
+    if (n < 0) {
+        if (errno != ENODATA && errno != ENOTSUP) return false;
+        ::fremovexattr(toFd, kAclName);
+        return true;
+    }
+    return ::fsetxattr(toFd, kAclName, acl, static_cast<size_t>(n), 0) == 0;
+}
+
+// Overwrites the regular file's bytes where they are: the inode, and with it every other
+// name, the owner, the group and the ACL, stays.
+bool OverwriteInPlace(const std::string& target, std::string_view bytes) {
+    int fd = Sys().open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK, 0);
+    if (fd < 0) return false;
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && WriteAll(fd, bytes) &&
+              ::ftruncate(fd, static_cast<off_t>(bytes.size())) == 0 && Sys().fsync(fd) == 0;
+    ok = (Sys().close(fd) == 0) && ok;
+    return ok;
+}
+
+// The in-place rewrite: the complete new bytes sit synced in `copy` first, so a kill
+// midway is finished from it at the next start.
+bool RewriteInPlace(const std::string& staged, const std::string& target, std::string_view bytes) {
+    std::string old;
+    if (ReadFile(target, old) == ReadStatus::Unreadable) {
+        ::unlink(staged.c_str());
+        return false;
+    }
+    const std::string copy = ScratchName(target, "new");
+    if (Sys().rename(staged.c_str(), copy.c_str()) != 0) {
+        ::unlink(staged.c_str());
+        return false;
+    }
+    SyncFolder(target);
+    if (!OverwriteInPlace(target, bytes)) {
+        // Put the old bytes back; if even that fails, the copy stays for start-up to finish.
+        if (OverwriteInPlace(target, old)) ::unlink(copy.c_str());
+        return false;
+    }
+    ::unlink(copy.c_str());
+    SyncFolder(target);
+    return true;
+}
+
+bool ProcessGone(pid_t pid) { return pid != ::getpid() && ::kill(pid, 0) != 0 && errno == ESRCH; }
+
+// PID of a name "<base>.<kind>-PID-N", or 0 when the name is not of that form.
+pid_t LeftoverPid(const std::string& name, const std::string& prefix) {
+    if (name.compare(0, prefix.size(), prefix) != 0) return 0;
+    const std::string rest = name.substr(prefix.size());
+    const auto dash = rest.find('-');
+    if (dash == 0 || dash == std::string::npos || dash + 1 == rest.size()) return 0;
+    if (rest.find_first_not_of("0123456789-") != std::string::npos) return 0;
+    if (rest.find('-', dash + 1) != std::string::npos) return 0;
+    const long pid = std::strtol(rest.substr(0, dash).c_str(), nullptr, 10);
+    return pid > 0 && pid <= INT_MAX ? static_cast<pid_t>(pid) : 0;
+}
+
+struct HeldLock {
+    pid_t pid;
+    int fd;  // -1: no lock file could be made
+    int count;
+};
+std::map<std::string, HeldLock>& Locks() {
+    static std::map<std::string, HeldLock> locks;
+    return locks;
+}
+std::atomic<long long> gLockWaitMs{2000};
+
 }  // namespace
 
 const SysCalls& Sys() { return *gCalls.load(); }
 const SysCalls& RealSysCalls() { return kReal; }
 void SetSysCalls(const SysCalls* calls) { gCalls.store(calls ? calls : &kReal); }
 
-ReadStatus ReadFile(const std::string& path, std::string& out, std::int64_t maxBytes) {
-    // Non-blocking, so a FIFO in a data file's place is refused below instead of waiting
-    // for a writer forever; for a regular file the flag changes nothing.
-    int fd = Sys().open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC, 0);
-    if (fd < 0) return errno == ENOENT ? ReadStatus::Missing : ReadStatus::Unreadable;
+Target Resolve(const std::string& path) {
+    Target t;
+    std::string p = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(p.c_str(), &st) != 0) {
+            t.path = p;
+            if (errno == ENOENT)
+                t.kind = t.viaLink ? Target::Kind::Dangling : Target::Kind::Missing;
+            else
+                t.kind = Target::Kind::Unresolved;
+            return t;
+        }
+        if (S_ISLNK(st.st_mode)) {
+            std::string link(PATH_MAX, '\0');
+            const ssize_t n = ::readlink(p.c_str(), link.data(), link.size());
+            if (n <= 0 || static_cast<size_t>(n) >= link.size()) break;
+            link.resize(static_cast<size_t>(n));
+            p = link[0] == '/' ? link : FolderOf(p) + "/" + link;
+            t.viaLink = true;
+            continue;
+        }
+        t.path = p;
+        if (S_ISREG(st.st_mode))
+            t.kind = Target::Kind::Regular;
+        else if (S_ISDIR(st.st_mode))
+            t.kind = Target::Kind::Directory;
+        else if (S_ISFIFO(st.st_mode))
+            t.kind = Target::Kind::Fifo;
+        else
+            t.kind = Target::Kind::OtherKind;
+        return t;
+    }
+    t.path = p;
+    t.kind = Target::Kind::Unresolved;
+    return t;
+}
+
+ReadStatus ReadFile(const std::string& path, std::string& out, std::int64_t maxBytes,
+                    IoError* error) {
+    using Op = IoError::Op;
+    // O_NONBLOCK: opening a FIFO must not wait for a writer; the type is checked next.
+    int fd = Sys().open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0);
+    if (fd < 0) {
+        const int err = errno;
+        // A link to a missing file is not a missing file: nothing may be made in its place.
+        if (err == ENOENT && Resolve(path).kind != Target::Kind::Dangling)
+            return ReadStatus::Missing;
+        Fail(error, Op::Open, path, err);
+        return ReadStatus::Unreadable;
+    }
     struct stat st {};
     // A mode without any read bit means "do not read this", for root as well: root's
     // open succeeds regardless, so the bits themselves are what the user set.
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        (st.st_mode & (S_IRUSR | S_IRGRP | S_IROTH)) == 0) {
+    const bool known = ::fstat(fd, &st) == 0;
+    if (!known || !S_ISREG(st.st_mode) || (st.st_mode & (S_IRUSR | S_IRGRP | S_IROTH)) == 0) {
+        Fail(error, Op::Check, path, known ? RefusalOf(st) : errno);
         Sys().close(fd);
         return ReadStatus::Unreadable;
     }
@@ -80,62 +246,100 @@ ReadStatus ReadFile(const std::string& path, std::string& out, std::int64_t maxB
     std::string buf;
     try {
         buf.resize(static_cast<size_t>(want));
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {
+        Fail(error, Op::Read, path, ENOMEM);
         Sys().close(fd);
         return ReadStatus::Unreadable;
     }
     size_t got = 0;
     while (got < buf.size()) {
+        // One read returns at most about 2 GiB on Linux: the loop reads the rest.
         ssize_t n = Sys().read(fd, buf.data() + got, buf.size() - got);
         if (n < 0) {
             if (errno == EINTR) continue;
+            Fail(error, Op::Read, path, errno);
             Sys().close(fd);
             return ReadStatus::Unreadable;
         }
         if (n == 0) break;  // shrank while reading: keep what is there
         got += static_cast<size_t>(n);
     }
-    if (Sys().close(fd) != 0) return ReadStatus::Unreadable;
+    if (Sys().close(fd) != 0) {
+        Fail(error, Op::Close, path, errno);
+        return ReadStatus::Unreadable;
+    }
     if (got == 0) return ReadStatus::Empty;
     buf.resize(got);
     out.swap(buf);
     return ReadStatus::Ok;
 }
 
-bool WriteFileAtomic(const std::string& path, std::string_view bytes) {
-    if (path.empty()) return false;
+bool WriteFileAtomic(const std::string& path, std::string_view bytes, IoError* error) {
+    using Op = IoError::Op;
+    if (path.empty()) return Fail(error, Op::Open, path, ENOENT);
+    const Target t = Resolve(path);
     struct stat st {};
-    bool exists = ::stat(path.c_str(), &st) == 0;
-    if (exists && !MayReplace(path, st)) return false;
-    if (!exists && errno != ENOENT) return false;
+    bool exists = false;
+    switch (t.kind) {
+        case Target::Kind::Regular:
+            if (::stat(t.path.c_str(), &st) != 0) return Fail(error, Op::Check, path, errno);
+            if (!MayReplace(t.path, st)) return Fail(error, Op::Check, path, RefusalOf(st));
+            exists = true;
+            break;
+        case Target::Kind::Missing:
+            break;
+        default:  // a dangling link, a FIFO, a folder: never written over
+            return Fail(error, Op::Check, path, RefusalOf(t));
+    }
+    const std::string& target = t.path;
 
-    static std::atomic<unsigned> serial{0};
-    std::string temp = path + ".tmp-" + std::to_string(::getpid()) + "-" +
-                       std::to_string(serial.fetch_add(1));
-    mode_t mode = exists ? (st.st_mode & 07777) : 0666;
+    const std::string temp = ScratchName(target, "tmp");
+    const mode_t mode = exists ? (st.st_mode & 07777) : 0666;
     int fd = Sys().open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd < 0) return false;
-    if (exists) ::fchmod(fd, mode);  // keep the user's permissions despite the umask
+    if (fd < 0) return Fail(error, Op::Open, temp, errno);
+    // A rename would part the file from its other names, or hand it to whoever writes
+    // it (another member of a shared group): then the bytes go in place instead.
+    bool inPlace = false;
+    if (exists) {
+        struct stat made {};
+        if (::fstat(fd, &made) != 0 || ((made.st_uid != st.st_uid || made.st_gid != st.st_gid) &&
+                                        ::fchown(fd, st.st_uid, st.st_gid) != 0))
+            inPlace = true;
+        ::fchmod(fd, mode);  // the user's permissions despite the umask (and after chown)
+        if (!CopyAcl(target, fd)) inPlace = true;
+        if (st.st_nlink > 1) inPlace = true;
+    }
 
-    bool ok = WriteAll(fd, bytes) && Sys().fsync(fd) == 0;
-    ok = (Sys().close(fd) == 0) && ok;
-    ok = ok && Sys().rename(temp.c_str(), path.c_str()) == 0;
+    bool ok = WriteAll(fd, bytes) || Fail(error, Op::Write, temp, errno);
+    ok = ok && (Sys().fsync(fd) == 0 || Fail(error, Op::Sync, temp, errno));
+    ok = (Sys().close(fd) == 0 || (ok && Fail(error, Op::Close, temp, errno))) && ok;
+    if (ok && inPlace)
+        return RewriteInPlace(temp, target, bytes) || Fail(error, Op::Write, target, errno);
+    ok = ok &&
+         (Sys().rename(temp.c_str(), target.c_str()) == 0 || Fail(error, Op::Rename, path, errno));
     if (!ok) {
         ::unlink(temp.c_str());
         return false;
     }
-    SyncFolder(path);
+    SyncFolder(target);
     return true;
 }
 
-bool AppendLine(const std::string& path, std::string_view bytes) {
+bool AppendLine(const std::string& path, std::string_view bytes, IoError* error) {
+    using Op = IoError::Op;
+    const Target t = Resolve(path);
+    if (t.kind != Target::Kind::Regular && t.kind != Target::Kind::Missing)
+        return Fail(error, Op::Check, path, RefusalOf(t));
+    const std::string& target = t.path;
     struct stat st {};
-    const bool existed = ::stat(path.c_str(), &st) == 0;
-    if (existed && !MayReplace(path, st)) return false;
+    const bool existed = t.kind == Target::Kind::Regular;
+    if (existed && ::stat(target.c_str(), &st) != 0) return Fail(error, Op::Check, path, errno);
+    if (existed && !MayReplace(target, st)) return Fail(error, Op::Check, path, RefusalOf(st));
 
-    int fd = Sys().open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
-    if (::fstat(fd, &st) != 0) {
+    int fd = Sys().open(target.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0) return Fail(error, Op::Open, path, errno);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        Fail(error, Op::Check, path, errno);
         Sys().close(fd);
         return false;
     }
@@ -144,40 +348,186 @@ bool AppendLine(const std::string& path, std::string_view bytes) {
     if (oldSize > 0) {
         char last = 0;
         if (::pread(fd, &last, 1, oldSize - 1) != 1) {
+            Fail(error, Op::Read, path, errno);
             Sys().close(fd);
             return false;
         }
         if (last != '\n') line = "\r\n";
     }
     line.append(bytes);
-    bool ok = WriteAll(fd, line) && Sys().fsync(fd) == 0;
+    bool ok = WriteAll(fd, line) || Fail(error, Op::Write, path, errno);
+    ok = ok && (Sys().fsync(fd) == 0 || Fail(error, Op::Sync, path, errno));
     if (!ok) {
         // Never leave half a record behind.
         if (::ftruncate(fd, oldSize) == 0) ::fsync(fd);
     }
     if (Sys().close(fd) != 0 && ok) {
         // The record may be on disk, but a failure was reported: take it back off.
-        ok = false;
-        if (existed) ::truncate(path.c_str(), oldSize);
+        ok = Fail(error, Op::Close, path, errno);
+        if (existed) ::truncate(target.c_str(), oldSize);
     }
-    if (!ok && !existed) ::unlink(path.c_str());
+    if (!ok && !existed) ::unlink(target.c_str());
+    if (ok && !existed) SyncFolder(target);
     return ok;
+}
+
+FileStamp StampOf(const std::string& path) {
+    FileStamp stamp;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return stamp;
+    stamp.size = st.st_size;
+    stamp.mtimeNs = st.st_mtim.tv_sec * 1'000'000'000LL + st.st_mtim.tv_nsec;
+    stamp.ctimeNs = st.st_ctim.tv_sec * 1'000'000'000LL + st.st_ctim.tv_nsec;
+    stamp.device = st.st_dev;
+    stamp.inode = st.st_ino;
+    return stamp;
+}
+
+std::int64_t FileSize(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : 0;
+}
+
+bool RemoveFile(const std::string& path) {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return false;
+    SyncFolder(path);
+    return true;
 }
 
 FolderLock::~FolderLock() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-bool FolderLock::Acquire(const std::string& folder) {
-    if (fd_ >= 0) return true;
+FolderLock::Result FolderLock::TryAcquire(const std::string& folder) {
+    error_ = 0;
+    if (fd_ >= 0) return Result::Acquired;
     int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        error_ = errno;
+        return Result::Failed;
+    }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
         ::close(fd);
-        return false;
+        // Only EWOULDBLOCK means another holder; anything else is a failure of our own.
+        if (error == EWOULDBLOCK) return Result::Held;
+        error_ = error;
+        return Result::Failed;
     }
     fd_ = fd;
-    return true;
+    return Result::Acquired;
+}
+
+int FolderLock::WriteError() const {
+    if (fd_ < 0) return EBADF;
+    // Asked of the folder held, so a rename of its path cannot make the answer stale.
+    return ::faccessat(fd_, ".", W_OK, AT_EACCESS) == 0 ? 0 : errno;
+}
+
+FileLock& FileLock::operator=(FileLock&& other) noexcept {
+    if (this != &other) {
+        Release();
+        key_ = std::move(other.key_);
+        other.key_.clear();
+    }
+    return *this;
+}
+
+void FileLock::SetWait(std::chrono::milliseconds wait) { gLockWaitMs = wait.count(); }
+
+bool FileLock::Acquire(const std::string& path) {
+    if (Held()) return true;
+    auto& locks = Locks();
+    const pid_t self = ::getpid();
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(gLockWaitMs.load());
+    for (;;) {
+        const Target target = Resolve(path);
+        const std::string& key = target.path;
+        if (auto it = locks.find(key); it != locks.end()) {
+            if (it->second.pid == self) {
+                ++it->second.count;
+                key_ = key;
+                return true;
+            }
+            locks.erase(it);  // a parent's, inherited over fork: not this process's lock
+        }
+        // Nothing there yet (the first append makes it), or nothing that can be opened:
+        // there is nothing to lock, and nothing another program could rewrite either.
+        int fd = target.kind == Target::Kind::Regular
+                     ? ::open(key.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)
+                     : -1;
+        if (fd < 0) {
+            locks[key] = {self, -1, 1};
+            key_ = key;
+            return true;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            // A rewrite renames a new file over the old one: the lock counts only when it
+            // is on the file that the name holds now.
+            struct stat mine {
+            }, now{};
+            if (::fstat(fd, &mine) == 0 && ::stat(key.c_str(), &now) == 0 &&
+                mine.st_ino == now.st_ino && mine.st_dev == now.st_dev) {
+                locks[key] = {self, fd, 1};
+                key_ = key;
+                return true;
+            }
+            ::close(fd);
+            continue;
+        }
+        const int error = errno;
+        ::close(fd);
+        if (error != EWOULDBLOCK) {
+            locks[key] = {self, -1, 1};
+            key_ = key;
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+void FileLock::Release() {
+    if (key_.empty()) return;
+    auto& locks = Locks();
+    auto it = locks.find(key_);
+    if (it != locks.end() && it->second.pid == ::getpid() && --it->second.count == 0) {
+        if (it->second.fd >= 0) ::close(it->second.fd);
+        locks.erase(it);
+    }
+    key_.clear();
+}
+
+void CleanLeftovers(const std::string& path, Leftovers& found) {
+    const Target t = Resolve(path);
+    // Beside the file the link leads to, and beside the name itself (where writes that
+    // replaced links used to leave them).
+    std::vector<std::string> places{t.path};
+    if (t.path != path) places.push_back(path);
+    for (const std::string& target : places) {
+        const std::string folder = FolderOf(target);
+        const std::string base = NameOf(target);
+        DIR* dir = ::opendir(folder.c_str());
+        if (dir == nullptr) continue;
+        std::vector<std::string> names;
+        while (const dirent* entry = ::readdir(dir)) names.emplace_back(entry->d_name);
+        ::closedir(dir);
+        for (const std::string& name : names) {
+            const std::string full = folder + "/" + name;
+            if (pid_t pid = LeftoverPid(name, base + ".tmp-"); pid != 0 && ProcessGone(pid)) {
+                if (::unlink(full.c_str()) == 0) ++found.removed;
+            } else if (pid_t pid2 = LeftoverPid(name, base + ".new-");
+                       pid2 != 0 && ProcessGone(pid2) && target == t.path) {
+                std::string bytes;
+                const ReadStatus read = ReadFile(full, bytes);
+                if ((read == ReadStatus::Ok || read == ReadStatus::Empty) &&
+                    OverwriteInPlace(target, bytes) && ::unlink(full.c_str()) == 0)
+                    found.finished.push_back(target);
+            }
+        }
+        SyncFolder(target);
+    }
 }
 
 }  // namespace qv::io

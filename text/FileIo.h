@@ -2,9 +2,14 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "text/IoError.h"
 
 namespace qv::io {
 
@@ -24,21 +29,69 @@ const SysCalls& RealSysCalls();
 // Installs a replacement table (nullptr restores the real calls).
 void SetSysCalls(const SysCalls* calls);
 
+// What a path names once its symbolic links are followed (never blocks, opens nothing).
+struct Target {
+    enum class Kind {
+        Regular,
+        Missing,   // nothing there, and no link leads here: a new file may be made
+        Dangling,  // a symbolic link whose target is missing
+        Directory,
+        Fifo,
+        OtherKind,   // a device, a socket
+        Unresolved,  // too many links, or a part of the path cannot be looked at
+    };
+    Kind kind = Kind::Missing;
+    std::string path;  // the file the links lead to (the path itself when it is no link)
+    bool viaLink = false;
+};
+Target Resolve(const std::string& path);
+
 enum class ReadStatus { Ok, Missing, Empty, Unreadable };
 
-// Reads at most maxBytes bytes of a regular file into out (untouched on failure). A
-// folder, or a file whose mode grants no read bit to anyone, is Unreadable, even for root.
-ReadStatus ReadFile(const std::string& path, std::string& out, std::int64_t maxBytes);
+// Reads take the whole file unless told otherwise.
+inline constexpr std::int64_t kWholeFile = std::numeric_limits<std::int64_t>::max();
 
-// Replaces the file with bytes: a temporary file in the same folder, fsync, rename.
-// A target that exists but is read-only, or is not a regular file, is refused. On any
-// failure the old file is left as it was, no temporary file remains, and false returns.
-bool WriteFileAtomic(const std::string& path, std::string_view bytes);
+// Reads the whole of a regular file into out (untouched on failure), at most maxBytes
+// bytes. A folder, a FIFO or a device (looked at without blocking), a link whose target
+// is missing, or a file whose mode grants no read bit to anyone is Unreadable, even for
+// root. error, when given, learns why a read came back Unreadable.
+ReadStatus ReadFile(const std::string& path, std::string& out, std::int64_t maxBytes = kWholeFile,
+                    IoError* error = nullptr);
 
-// Appends bytes in append mode, creating the file when missing. When the file does not
-// end with "\n", "\r\n" goes first so an unterminated last line is never glued to the
-// new one. A failed write is rolled back to the old length; false on any failure.
-bool AppendLine(const std::string& path, std::string_view bytes);
+// Replaces the file with bytes so that a crash leaves it old or new. Links are followed
+// and stay links; the file keeps its owner, group, mode and ACL. Normally a temporary
+// file beside the target, fsync, rename. A file with further hard links, or whose owner
+// or group a new file could not take, is rewritten in place instead, from a complete
+// synced copy beside it ("<name>.new-PID-N") that start-up recovery finishes if the
+// program is killed meanwhile. A target that exists but is read-only, is not a regular
+// file, or is a link to a missing file is refused. On any failure the old file is left
+// as it was, no temporary file remains, and false returns (error, when given, learns why).
+bool WriteFileAtomic(const std::string& path, std::string_view bytes, IoError* error = nullptr);
+
+// Appends bytes in append mode, creating the file when missing (never through a link
+// whose target is missing). When the file does not end with "\n", "\r\n" goes first so
+// an unterminated last line is never glued to the new one. A failed write is rolled back
+// to the old length; false on any failure (error, when given, learns why).
+bool AppendLine(const std::string& path, std::string_view bytes, IoError* error = nullptr);
+
+// What a file looks like from outside: size, modification and change times, identity. A
+// copy of a file kept in memory is trusted only while its stamp is unchanged.
+struct FileStamp {
+    std::int64_t size = -1;  // -1: unknown (no file, or it could not be looked at)
+    std::int64_t mtimeNs = 0;
+    std::int64_t ctimeNs = 0;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool Known() const { return size >= 0; }
+    bool operator==(const FileStamp&) const = default;
+};
+FileStamp StampOf(const std::string& path);
+
+// The size of the file the path leads to; 0 when there is none.
+std::int64_t FileSize(const std::string& path);
+
+// Removes a file and syncs its folder; true when it is gone.
+bool RemoveFile(const std::string& path);
 
 // An exclusive lock on a folder, held until the object is destroyed (or the process
 // ends). Locking the folder itself, not a file in it, creates nothing and survives the
@@ -49,11 +102,59 @@ public:
     ~FolderLock();
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;
-    // False when another holder has the folder (or it cannot be opened).
-    bool Acquire(const std::string& folder);
+    enum class Result { Acquired, Held, Failed };
+    // Held: another holder has the folder. Failed: the folder cannot be opened (missing,
+    // not a folder, no permission); Error() then tells why.
+    Result TryAcquire(const std::string& folder);
+    // True only when acquired: false for a held lock and for a failed open alike.
+    bool Acquire(const std::string& folder) { return TryAcquire(folder) == Result::Acquired; }
+    // The errno of the last failed TryAcquire, 0 otherwise.
+    int Error() const { return error_; }
+    // 0 when the held folder may be written (files created, renamed over), else the errno
+    // that says why not (EACCES, EROFS): a folder that can only be read is usable for
+    // looking, so callers warn instead of refusing.
+    int WriteError() const;
 
 private:
     int fd_ = -1;
+    int error_ = 0;
 };
+
+// An exclusive lock on the file a path leads to, shared by every path and link that
+// leads to it (flock on the resolved target; a lock taken on a file that a rename has
+// since replaced is dropped and taken again on the new one). Held across a
+// read-modify-write or an append so that two programs (two folders whose files link to
+// one) never interleave. Locking a file this process holds already just counts. A file
+// that is not there yet, or cannot be opened, has nothing to lock: the lock is then taken
+// as held. Creates no file.
+class FileLock {
+public:
+    FileLock() = default;
+    ~FileLock() { Release(); }
+    FileLock(FileLock&& other) noexcept : key_(std::move(other.key_)) { other.key_.clear(); }
+    FileLock& operator=(FileLock&& other) noexcept;
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+    // Waits up to the lock wait for another holder to finish; false when it does not.
+    bool Acquire(const std::string& path);
+    bool Held() const { return !key_.empty(); }
+    void Release();
+
+    // How long a second writer waits before it reports the file busy.
+    static void SetWait(std::chrono::milliseconds wait);
+
+private:
+    std::string key_;  // the resolved target while held
+};
+
+// The program's own leftovers of writes that a kill interrupted, beside the file path
+// leads to: "<name>.tmp-PID-N" files are removed, "<name>.new-PID-N" copies are finished
+// (copied into the file, then removed), each only when process PID is gone.
+struct Leftovers {
+    size_t removed = 0;
+    std::vector<std::string> finished;  // files completed from their copies
+};
+void CleanLeftovers(const std::string& path, Leftovers& found);
 
 }  // namespace qv::io

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -27,23 +28,54 @@ void ForEachLine(std::string_view content, Visit&& visit) {
             return;
         }
         size_t end = (lf > start && content[lf - 1] == '\r') ? lf - 1 : lf;
-        visit(Line{content.substr(start, end - start), content.substr(start, lf + 1 - start),
-                   true});
+        visit(
+            Line{content.substr(start, end - start), content.substr(start, lf + 1 - start), true});
         start = lf + 1;
     }
 }
 
-// Cuts a line at "\t" into fields, reusing out's storage. A line without any TAB gives
-// no fields at all, as the text class's split does.
+// The one cut of a line into fields at "\t", as the text class's split does it: a line
+// without any TAB has no fields at all; otherwise n TABs give n + 1 fields. Every reader
+// of a TAB-separated file (rule book, log, balance) cuts through this walk.
+class FieldWalk {
+public:
+    explicit FieldWalk(std::string_view line)
+        : line_(line), next_(line.find('\t') == std::string_view::npos ? kDone : 0) {}
+
+    // The next field, or false after the last one.
+    bool Next(std::string_view& field) {
+        if (next_ == kDone) return false;
+        const size_t tab = line_.find('\t', next_);
+        if (tab == std::string_view::npos) {
+            field = line_.substr(next_);
+            next_ = kDone;
+        } else {
+            field = line_.substr(next_, tab - next_);
+            next_ = tab + 1;
+        }
+        return true;
+    }
+
+private:
+    static constexpr size_t kDone = std::string_view::npos;
+    std::string_view line_;
+    size_t next_;
+};
+
+// Cuts a line into its fields, reusing out's storage.
 inline void SplitFields(std::string_view line, std::vector<std::string_view>& out) {
     out.clear();
-    size_t start = 0;
-    for (size_t tab = line.find('\t'); tab != std::string_view::npos;
-         tab = line.find('\t', start)) {
-        out.push_back(line.substr(start, tab - start));
-        start = tab + 1;
-    }
-    if (!out.empty()) out.push_back(line.substr(start));
+    FieldWalk walk(line);
+    for (std::string_view field; walk.Next(field);) out.push_back(field);
+}
+
+// Field f of a line (a view into it), or nullopt when the line has fewer fields.
+inline std::optional<std::string_view> FieldAt(std::string_view line, size_t f) {
+    FieldWalk walk(line);
+    std::string_view field;
+    for (size_t i = 0; i <= f; ++i)
+        if (!walk.Next(field)) return std::nullopt;
+    return field;
 }
 
 }  // namespace qv

@@ -1,29 +1,25 @@
 #include "trial/StateForm.h"
 
 #include "records/Reasons.h"
-#include "text/Numbers.h"
+#include "records/Repair.h"
 #include "ui/Accessibility.h"
 #include "ui/FileTexts.h"
 #include "ui/MessageBox.h"
+#include "ui/Placement.h"
 #include "ui/Texts.h"
-
-namespace {
-QString CreditFailure(PointBalance::Status status) {
-    switch (status) {
-        case PointBalance::Status::Short:
-            return QStringLiteral("ファイルの項目が6つに満たないため");
-        case PointBalance::Status::Unreadable:
-            return QStringLiteral("ファイルを読み込めないため");
-        default:
-            return QStringLiteral("ファイルに書き込めないため");
-    }
-}
-}  // namespace
 
 TState::TState(QWidget* parent) : QDialog(parent) {
     setupUi(this);
-    setFixedSize(size());
     qv::ui::SetFormFont(this, 12);
+    // The verdict text takes what the window gains or loses; the buttons stay centred under it.
+    using qv::ui::Follow;
+    qv::ui::MakeResizable(this, QStringLiteral("TState"), QSize(400, 320),
+                          {{GroupBox1, Follow::Grow, Follow::Stay},
+                           {pnName, Follow::Grow, Follow::Stay},
+                           {pnState, Follow::Grow, Follow::Stay},
+                           {mmJudge, Follow::Grow, Follow::Grow},
+                           {btOK, Follow::Centre, Follow::Move},
+                           {btCansel, Follow::Centre, Follow::Move}});
     connect(btOK, &QPushButton::clicked, this, &TState::btOKClick);
     connect(btCansel, &QPushButton::clicked, this, &TState::btCanselClick);
     qv::ui::NameControls(this);
@@ -31,13 +27,26 @@ TState::TState(QWidget* parent) : QDialog(parent) {
 
 bool TState::Init(int articleNumber, int level, CInfo* info) {
     info_ = info;
-    Composition composition = ComposeVerdict(articleNumber, level, *info, qv::SystemNow());
+    // One read of the log serves both the history and the look for damaged lines; an
+    // article that is refused anyway needs neither.
+    Composition composition;
+    const CRule* rule = nullptr;
+    composition.status = FindArticle(*info, articleNumber, rule);
+    SentenceLog::Contents log;
+    if (composition.status == Composition::Status::Ok) {
+        qv::io::IoError error;
+        const qv::io::ReadStatus read = SentenceLog(info->GetLogPath()).Read(log, &error);
+        composition =
+            ComposeVerdict(articleNumber, level, *info, qv::SystemNow(), log, read, error);
+    }
     if (!composition.verdict) {
-        qv::ui::MessageBox::Show(qv::ui::FromCp932(composition.refusal), parentWidget());
+        qv::ui::MessageBox::Show(
+            qv::ui::CompositionRefusalText(composition, articleNumber, info->GetLogPath()),
+            parentWidget());
         return false;
     }
     verdict_ = std::move(*composition.verdict);
-    TellUnreadLog();
+    TellUnreadLog(log);
     pnName->setText(qv::ui::ShownText(verdict_.heading));
     pnState->setText(qv::ui::ShownText(verdict_.articleText));
     // Long article texts wrap; the whole text stays reachable as a tip.
@@ -48,17 +57,12 @@ bool TState::Init(int articleNumber, int level, CInfo* info) {
     return true;
 }
 
-void TState::TellUnreadLog() {
+void TState::TellUnreadLog(const SentenceLog::Contents& log) {
     // The history counts whole records only; say what it may have missed.
-    SentenceLog::Contents contents;
-    if (SentenceLog(info_->GetLogPath()).Read(contents) != qv::io::ReadStatus::Ok) return;
-    const LogReadIssues issues = FindLogIssues(contents);
+    const LogReadIssues issues = FindLogIssues(log);
     if (!issues.Any()) return;
-    qv::ui::MessageBox::Show(
-        qv::ui::LogIssuesText(issues, info_->GetLogPath()) +
-            QStringLiteral("\nそのため、過去10日間の適用に数えていない判決があるかもしれません。"
-                           "読めない部分はそのまま残ります。"),
-        parentWidget());
+    qv::ui::MessageBox::Show(qv::ui::VerdictLogIssuesText(issues, info_->GetLogPath()),
+                             parentWidget());
 }
 
 void TState::showEvent(QShowEvent* event) {
@@ -69,38 +73,41 @@ void TState::showEvent(QShowEvent* event) {
 void TState::FormShow() { btOK->setFocus(); }
 
 void TState::btOKClick() {
-    const qv::Seconds decidedAt = qv::SystemNow();
-    const Decision decision = DecideVerdict(verdict_, *info_, decidedAt);
-    const QString logName = qv::ui::FromCp932(info_->GetLogPath());
-    switch (decision.status) {
-        case Decision::Status::NotRecorded:
-            // Nothing was written: the window stays so the user can try again or cancel.
-            qv::ui::MessageBox::Show(
-                QStringLiteral("判決を記録できませんでした（「%1」に書き込めません）。"
-                               "判決は確定しておらず、ポイントも加算していません。")
-                    .arg(logName),
-                this);
-            return;
-        case Decision::Status::NotCredited:
-            qv::ui::MessageBox::Show(
-                QStringLiteral("判決は「%1」に記録しましたが、%2ポイントを「%3」の残高に"
-                               "加算できませんでした（%4）。")
-                    .arg(logName)
-                    .arg(verdict_.points)
-                    .arg(qv::ui::FromCp932(info_->GetBalancePath()),
-                         CreditFailure(decision.balance)),
-                this);
-            break;
-        case Decision::Status::Ok:
-            break;
+    const Decision decision = DecideVerdict(verdict_, *info_, qv::SystemNow());
+    if (decision.busy) {
+        qv::ui::MessageBox::Show(qv::ui::BusyText(info_->GetLogPath()), this);
+        return;
     }
+    const QString failure = qv::ui::DecisionFailureText(
+        decision, verdict_.points, info_->GetLogPath(), info_->GetBalancePath());
+    if (decision.status == Decision::Status::NotCredited)
+        RetryCredit(decision.id, failure);
+    else if (decision.status != Decision::Status::Ok)
+        qv::ui::MessageBox::Show(failure, this);
+    // Nothing was written when it was not recorded: the window stays so the user can try
+    // again or cancel.
+    if (decision.status == Decision::Status::NotRecorded) return;
     // The record is in the log: its reasons go beside it, keyed by its identifier.
     const SentenceReasons reasons(SentenceReasons::PathFor(info_->GetLogPath()));
-    const SentenceReasons::Status kept =
-        reasons.Append(qv::Decimal(decidedAt), verdict_.verdictText);
+    const SentenceReasons::Status kept = reasons.Append(decision.id, verdict_.verdictText);
     if (kept != SentenceReasons::Status::Ok)
         qv::ui::MessageBox::Show(qv::ui::ReasonsNotKeptText(kept, reasons.Path()), this);
     accept();
+}
+
+void TState::RetryCredit(const std::string& id, QString why) {
+    // The points are noted as not credited: one box says why and offers to credit them
+    // again once the file is mended.
+    const std::string balance = info_->GetBalancePath();
+    const QString retry = qv::ui::CreditRetryText(verdict_.points, balance);
+    while (qv::ui::MessageBox::Confirm(why + QStringLiteral("\n\n") + retry)) {
+        const PointBalance::Status status = CreditPending(info_->GetLogPath(), balance, id);
+        if (status == PointBalance::Status::Ok) {
+            qv::ui::MessageBox::Show(qv::ui::CreditRetriedText(verdict_.points, balance), this);
+            return;
+        }
+        why = qv::ui::BalanceProblemText(status, balance);
+    }
 }
 
 void TState::btCanselClick() { reject(); }

@@ -24,8 +24,11 @@ protected:
 private:
     void FormShow();
     // One box naming what of the log the history could not read, if anything.
-    void TellUnreadLog();
+    void TellUnreadLog(const SentenceLog::Contents& log);
     void btOKClick();
+    // Says why the points of decision id are not on the balance and offers to credit
+    // them again, until that works or the user declines.
+    void RetryCredit(const std::string& id, QString why);
     void btCanselClick();
 
     CVerdict verdict_;

@@ -1,13 +1,17 @@
 #include "trial/Verdict.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <limits>
 #include <string_view>
 
+#include "records/Intent.h"
 #include "rulebook/Info.h"
 #include "rulebook/RuleBook.h"
 #include "rulebook/Tenths.h"
 #include "text/Cp932.h"
+#include "text/LineWalk.h"
 #include "text/Numbers.h"
 
 namespace {
@@ -25,8 +29,7 @@ constexpr std::int64_t kSecondsPerDay = 86400;
 // Fixed phrases, converted once to the CP932 of the texts.
 struct Phrases {
     std::string article, standard, pointsAnd, noMercy, someMercy, muchMercy, furthermore,
-        applications, pointsEnd, conclusion, decided, reasons, pointsLine, refuseMissing,
-        refuseShares, refuseLogBefore, refuseLogAfter;
+        applications, pointsEnd, conclusion, decided, reasons, pointsLine;
 };
 
 std::string Cp(std::string_view utf8) { return qv::Utf8ToCp932(utf8).value(); }
@@ -46,10 +49,6 @@ const Phrases& P() {
         Cp("ポイントと決定し、規定に基づき配分した。"),
         Cp("\r\n\r\n判決理由\r\n\r\n"),
         Cp("ポイント:"),
-        Cp("条という条文はありません。"),
-        Cp("条は配分設定の合計が0のため、量刑を配分できません。ルール編集で配分設定を見直してください。"),
-        Cp("判決記録ファイル「"),
-        Cp("」を読み込めないため、過去10日間の適用を確かめられません。"),
     };
     return p;
 }
@@ -85,9 +84,45 @@ std::int64_t Increase(std::int64_t historySum, std::int64_t historyCount, int cu
     const Extended sumAsDouble = static_cast<double>(historySum);
     const double inner =
         static_cast<double>(std::sqrt(sumAsDouble) * static_cast<Extended>(historyCount));
-    const double outer =
-        static_cast<double>(std::sqrt(static_cast<Extended>(inner)) * cumFactor);
+    const double outer = static_cast<double>(std::sqrt(static_cast<Extended>(inner)) * cumFactor);
     return ToInteger(std::ceil(outer));
+}
+
+std::int64_t ShareSum(const CRule& rule) {
+    std::int64_t sum = 0;
+    for (int i = 0; i < CRule::kShareCount; ++i) sum += rule.GetShare(i);
+    return sum;
+}
+
+// 5. The heading and the verdict text ("判決理由" and how the total came about).
+void WriteTexts(CVerdict& v, const CRule& rule, int level, const CRuleBook& book) {
+    const Phrases& p = P();
+    v.articleNumber = rule.GetNumber();
+    v.articleName = rule.GetName();
+    v.articleText = rule.GetText();
+    v.heading = qv::Decimal(v.articleNumber) + p.article + v.articleName;
+
+    std::string lines;
+    for (size_t i = 0; i + 1 < v.counts.size(); ++i) {
+        // Only implements with weight get units, so a count above 0 is an entry.
+        if (v.counts[i] > 0)
+            lines += book.GetImpName(static_cast<int>(i)) + ":" + qv::Decimal(v.counts[i]) + "\r\n";
+    }
+    if (v.points > 0) lines += p.pointsLine + qv::Decimal(v.points);
+    for (size_t i = 0; i < v.counts.size(); ++i) {
+        if (i > 0) v.countsText += '\t';
+        v.countsText += qv::Decimal(v.counts[i]);
+    }
+
+    std::string& t = v.verdictText;
+    t = lines + p.reasons;
+    t += qv::Decimal(v.articleNumber) + p.standard + qv::Decimal(rule.GetBase()) + p.pointsAnd +
+         MercyPhrase(level);
+    if (v.historyCount > 0) {
+        t += p.furthermore + qv::Decimal(v.historyCount) + p.applications +
+             qv::Decimal(v.historySum) + p.pointsEnd;
+    }
+    t += p.conclusion + qv::Decimal(v.total) + p.decided;
 }
 
 }  // namespace
@@ -114,105 +149,174 @@ SentenceRecord CVerdict::ToRecord(qv::Seconds decidedAt) const {
     return record;
 }
 
-Composition ComposeVerdict(int articleNumber, int level, const CInfo& info, qv::Seconds now) {
-    const Phrases& p = P();
-    Composition result;
+Composition::Status FindArticle(const CInfo& info, int articleNumber, const CRule*& rule) {
     const CRuleBook* book = info.GetRuleBook();
-    const CRule* rule = book ? book->FindRule(articleNumber) : nullptr;
-    if (rule == nullptr) {
-        result.refusal = qv::Decimal(articleNumber) + p.refuseMissing;
-        return result;
+    rule = book ? book->FindRule(articleNumber) : nullptr;
+    if (rule == nullptr) return Composition::Status::NoSuchArticle;
+    if (ShareSum(*rule) == 0) {
+        rule = nullptr;
+        return Composition::Status::SharesAddUpToZero;
     }
-    std::int64_t shareSum = 0;
-    for (int i = 0; i < CRule::kShareCount; ++i) shareSum += rule->GetShare(i);
-    if (shareSum == 0) {
-        result.refusal = qv::Decimal(articleNumber) + p.refuseShares;
-        return result;
-    }
+    return Composition::Status::Ok;
+}
 
-    CVerdict v;
-    v.articleNumber = rule->GetNumber();
-    v.articleName = rule->GetName();
-    v.articleText = rule->GetText();
-    v.heading = qv::Decimal(v.articleNumber) + p.article + v.articleName;
-
-    // The same article's sentences over today and the 10 UTC days before it. Only whole
-    // records count: a damaged line is neither listed nor deletable, so it must not
-    // weigh on a sentence either.
+History CountHistory(const SentenceLog::Contents& log, int articleNumber, qv::Seconds now) {
+    History h;
     const std::int64_t today = DayNumber(now);
-    const SentenceLog log(info.GetLogPath());
-    const auto status = log.ForEachRecord([&](const std::vector<std::string_view>& f) {
-        const std::int64_t day = DayNumber(qv::ReadInt64(f[SentenceRecord::kDecisionTime]));
-        if (day > today || day + kHistoryDays < today) return;
-        if (qv::ReadInt64(f[SentenceRecord::kArticleNumber]) != articleNumber) return;
-        v.historySum = qv::SaturatingAdd(v.historySum, qv::ReadInt64(f[SentenceRecord::kTotal]));
-        ++v.historyCount;
-    });
-    if (status == qv::io::ReadStatus::Unreadable) {
-        // Composing without the history would understate the sentence.
-        result.refusal = p.refuseLogBefore + info.GetLogPath() + p.refuseLogAfter;
-        return result;
+    std::string_view time, article, total;
+    for (size_t i = 0; i < log.RecordCount(); ++i) {
+        // A record has all 11 fields; the first four are all that is needed here.
+        qv::FieldWalk walk(log.Record(i));
+        walk.Next(time);
+        walk.Next(article);
+        walk.Next(total);  // the name, skipped
+        walk.Next(total);
+        const qv::Seconds decidedAt = qv::ReadInt64(time);
+        const std::int64_t day = DayNumber(decidedAt);
+        if (day > today || day + kHistoryDays < today) continue;
+        if (qv::ReadInt64(article) != articleNumber) continue;
+        h.sum = qv::SaturatingAdd(h.sum, qv::ReadInt64(total));
+        ++h.count;
+        if (!h.oldest || decidedAt < *h.oldest) h.oldest = decidedAt;
     }
+    return h;
+}
 
-    const std::int32_t base = rule->GetBase();
-    v.reduction = Reduction(base, level, rule->GetExtenuation());
-    v.increase = Increase(v.historySum, v.historyCount, rule->GetCumulative());
-    v.total = qv::SaturatingAdd(qv::SaturatingAdd(base, v.increase), -v.reduction);
+qv::Seconds StopsCounting(qv::Seconds decidedAt) {
+    const std::int64_t day = DayNumber(decidedAt) + kHistoryDays + 1;
+    if (day > std::numeric_limits<qv::Seconds>::max() / kSecondsPerDay)
+        return std::numeric_limits<qv::Seconds>::max();
+    return day * kSecondsPerDay;
+}
 
+Sentence ComputeSentence(const CRule& rule, int level, const History& history) {
+    Sentence s;
+    const std::int32_t base = rule.GetBase();
+    s.reduction = Reduction(base, level, rule.GetExtenuation());
+    s.increase = Increase(history.sum, history.count, rule.GetCumulative());
+    s.total = qv::SaturatingAdd(qv::SaturatingAdd(base, s.increase), -s.reduction);
+    return s;
+}
+
+Distribution DistributeSentence(const CRule& rule, const CRuleBook& book, std::int64_t total) {
+    Distribution d;
+    const std::int64_t shareSum = ShareSum(rule);
+    if (shareSum == 0) return d;  // refused before: nothing to spread over
     // Each portion is rounded up by itself; nothing is carried between them.
-    std::string lines;
     for (int i = 0; i < CRule::kShareCount; ++i) {
-        const double portion = static_cast<double>(
-            static_cast<Extended>(rule->GetShare(i)) / static_cast<Extended>(shareSum) *
-            static_cast<Extended>(v.total));
-        auto& count = v.counts[static_cast<size_t>(i)];
+        const double portion =
+            static_cast<double>(static_cast<Extended>(rule.GetShare(i)) /
+                                static_cast<Extended>(shareSum) * static_cast<Extended>(total));
+        auto& count = d.counts[static_cast<size_t>(i)];
         if (i == CRule::kShareCount - 1) {
             count = ToInteger(std::ceil(portion));
             break;
         }
-        const int weight = book->GetImpWeight(i);
+        const int weight = book.GetImpWeight(i);
         if (weight <= 0) continue;  // an implement worth nothing takes no units
-        count = ToInteger(
-            std::ceil(static_cast<double>(portion / (weight * qv::kTenth))));
-        if (count > 0) {
-            const std::string entry = book->GetImpName(i) + ":" + qv::Decimal(count);
-            lines += entry + "\r\n";
-            v.distribution += entry + " ";
-        }
+        count = ToInteger(std::ceil(static_cast<double>(portion / (weight * qv::kTenth))));
+        if (count > 0) d.text += book.GetImpName(i) + ":" + qv::Decimal(count) + " ";
     }
-    const std::int64_t pointsShare = v.counts.back();
-    if (pointsShare > 0) {
-        v.points = pointsShare;
-        lines += p.pointsLine + qv::Decimal(pointsShare);
-    }
-    for (size_t i = 0; i < v.counts.size(); ++i) {
-        if (i > 0) v.countsText += '\t';
-        v.countsText += qv::Decimal(v.counts[i]);
+    return d;
+}
+
+Composition ComposeVerdict(int articleNumber, int level, const CInfo& info, qv::Seconds now) {
+    const CRule* rule = nullptr;
+    Composition result;
+    result.status = FindArticle(info, articleNumber, rule);
+    // A refused article needs no history: the log is not read for it.
+    if (result.status != Composition::Status::Ok) return result;
+    SentenceLog::Contents log;
+    qv::io::IoError error;
+    const qv::io::ReadStatus read = SentenceLog(info.GetLogPath()).Read(log, &error);
+    return ComposeVerdict(articleNumber, level, info, now, log, read, error);
+}
+
+Composition ComposeVerdict(int articleNumber, int level, const CInfo& info, qv::Seconds now,
+                           const SentenceLog::Contents& log, qv::io::ReadStatus read,
+                           const qv::io::IoError& error) {
+    Composition result;
+    const CRule* rule = nullptr;
+    result.status = FindArticle(info, articleNumber, rule);
+    if (result.status != Composition::Status::Ok) return result;
+    if (read == qv::io::ReadStatus::Unreadable) {
+        // Composing without the history would understate the sentence.
+        result.status = Composition::Status::LogUnreadable;
+        result.error = error;
+        return result;
     }
 
-    std::string& t = v.verdictText;
-    t = lines + p.reasons;
-    t += qv::Decimal(v.articleNumber) + p.standard + qv::Decimal(base) + p.pointsAnd +
-         MercyPhrase(level);
-    if (v.historyCount > 0) {
-        t += p.furthermore + qv::Decimal(v.historyCount) + p.applications +
-             qv::Decimal(v.historySum) + p.pointsEnd;
-    }
-    t += p.conclusion + qv::Decimal(v.total) + p.decided;
+    const History history = CountHistory(log, articleNumber, now);
+    const Sentence sentence = ComputeSentence(*rule, level, history);
+    Distribution distribution = DistributeSentence(*rule, *info.GetRuleBook(), sentence.total);
 
+    CVerdict v;
+    v.historyCount = history.count;
+    v.historySum = history.sum;
+    v.reduction = sentence.reduction;
+    v.increase = sentence.increase;
+    v.total = sentence.total;
+    v.counts = distribution.counts;
+    v.distribution = std::move(distribution.text);
+    v.points = std::max<std::int64_t>(v.counts.back(), 0);
+    WriteTexts(v, *rule, level, *info.GetRuleBook());
     result.verdict = std::move(v);
     return result;
 }
 
 Decision DecideVerdict(const CVerdict& verdict, const CInfo& info, qv::Seconds decidedAt) {
     Decision d;
-    if (!SentenceLog(info.GetLogPath()).Append(verdict.ToRecord(decidedAt))) {
+    d.id = qv::Decimal(decidedAt);
+    const SentenceLog log(info.GetLogPath());
+    const PointBalance balance(info.GetBalancePath());
+    qv::io::FileLock logLock, balanceLock;
+    if (!logLock.Acquire(log.Path()) ||
+        (verdict.points > 0 && !balanceLock.Acquire(info.GetBalancePath()))) {
+        d.status = Decision::Status::NotRecorded;
+        d.busy = true;
+        return d;
+    }
+    // Two files: what is about to happen goes first, so a kill in between is settled at
+    // the next start. Without points there is one file only.
+    const IntentRecord intent = IntentRecord::Beside(log.Path());
+    IntentRecord::Opened opened;
+    IntentEntry entry;
+    std::string credited;  // the balance file's bytes after the credit
+    PointBalance::Status planned = PointBalance::Status::Ok;
+    if (verdict.points > 0) {
+        // The credit is worked out first, under the lock, so the intent can say what the
+        // balance was; it is written only after the record is in the log.
+        planned = balance.PlanCredit(verdict.points, entry.balanceBefore, credited, &d.error);
+        if (planned != PointBalance::Status::Ok) entry.balanceBefore = "?";
+        entry.id = d.id;
+        entry.points = verdict.points;
+        entry.logSize = qv::io::FileSize(log.Path());
+        if (!intent.Open(entry, opened)) {
+            qv::io::Fail(&d.error, qv::io::IoError::Op::Write, intent.Path(), errno);
+            d.status = Decision::Status::NotRecorded;
+            return d;
+        }
+    }
+    if (!log.Append(verdict.ToRecord(decidedAt), &d.error)) {
+        if (verdict.points > 0) intent.Close(opened);
         d.status = Decision::Status::NotRecorded;
         return d;
     }
     if (verdict.points > 0) {
-        d.balance = PointBalance(info.GetBalancePath()).Credit(verdict.points);
-        if (d.balance != PointBalance::Status::Ok) d.status = Decision::Status::NotCredited;
+        d.balance = planned == PointBalance::Status::Ok ? balance.WritePlanned(credited, &d.error)
+                                                        : planned;
+        if (d.balance != PointBalance::Status::Ok) {
+            d.status = Decision::Status::NotCredited;
+            // The entry stays as the note that these points are not on the balance; "?"
+            // says so whatever the balance reads later.
+            if (entry.balanceBefore != "?") {
+                intent.Close(opened);
+                entry.balanceBefore = "?";
+                intent.Open(entry, opened);
+            }
+            return d;
+        }
+        intent.Close(opened);
     }
     return d;
 }

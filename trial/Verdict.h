@@ -8,8 +8,11 @@
 #include "records/PointBalance.h"
 #include "records/SentenceLog.h"
 #include "rulebook/Clock.h"
+#include "text/FileIo.h"
 
 class CInfo;
+class CRule;
+class CRuleBook;
 
 // One composed verdict, held by the verdict window until it is decided or cancelled.
 // Texts are CP932 bytes, as they go into the log.
@@ -35,18 +38,68 @@ struct CVerdict {
     SentenceRecord ToRecord(qv::Seconds decidedAt) const;
 };
 
-// A verdict, or why none could be composed (CP932 text for the user).
+// A verdict, or why none could be composed.
 struct Composition {
-    std::optional<CVerdict> verdict;
-    std::string refusal;
+    enum class Status {
+        Ok,
+        NoSuchArticle,      // the article is not in the book
+        SharesAddUpToZero,  // its shares add up to 0: nothing to spread the sentence over
+        LogUnreadable       // the log exists but cannot be read: the history is unknown
+    };
+    Status status = Status::Ok;
+    std::optional<CVerdict> verdict;  // set exactly when status is Ok
+    qv::io::IoError error;            // LogUnreadable: why
 };
 
 // Composes the verdict for an article and a mercy level (0..10) at the time `now`: the
 // article's base points, lowered by the level, raised by the same article's sentences
 // in the log over the current UTC day and the 10 before, spread over the implements and
 // the points share. Reads the log, writes nothing. Refuses an article that is not in the
-// book, one whose shares add up to 0, and a log that exists but cannot be read.
+// book, one whose shares add up to 0, and a log that exists but cannot be read, in that
+// order.
 Composition ComposeVerdict(int articleNumber, int level, const CInfo& info, qv::Seconds now);
+
+// The same over a log the caller has already read (read is how that went, error why it
+// failed), so a window that also looks the log over for damage reads it once.
+Composition ComposeVerdict(int articleNumber, int level, const CInfo& info, qv::Seconds now,
+                           const SentenceLog::Contents& log, qv::io::ReadStatus read,
+                           const qv::io::IoError& error);
+
+// The steps of a composition, each usable by itself (a preview runs 2 to 4 on a log it
+// holds, with the same arithmetic).
+
+// 1. The article to sentence, or why it cannot be (rule is set only for Ok).
+Composition::Status FindArticle(const CInfo& info, int articleNumber, const CRule*& rule);
+
+// 2. The same article's sentences that weigh on a sentence passed at `now`: whole
+// records decided on the current UTC day or the 10 before. A damaged line is neither
+// listed nor deletable, so it does not weigh either.
+struct History {
+    std::int64_t count = 0;
+    std::int64_t sum = 0;  // their totals, saturating
+    // Decision time of the earliest of them, which is the first to stop counting.
+    std::optional<qv::Seconds> oldest;
+};
+History CountHistory(const SentenceLog::Contents& log, int articleNumber, qv::Seconds now);
+// The first second at which a sentence decided at `decidedAt` no longer counts: the
+// start of the 11th UTC day after its own (saturating at the end of time).
+qv::Seconds StopsCounting(qv::Seconds decidedAt);
+
+// 3. The sentence: the base, lowered by the level, raised by the history.
+struct Sentence {
+    std::int64_t reduction = 0;
+    std::int64_t increase = 0;
+    std::int64_t total = 0;
+};
+Sentence ComputeSentence(const CRule& rule, int level, const History& history);
+
+// 4. The sentence spread over the implements and the points share; each portion is
+// rounded up by itself. counts[4] is the points share.
+struct Distribution {
+    std::array<std::int64_t, 5> counts{};
+    std::string text;  // "name:count " for every implement with units
+};
+Distribution DistributeSentence(const CRule& rule, const CRuleBook& book, std::int64_t total);
 
 // UTC day number of a time: seconds / 86400 rounded down, for any 64-bit time.
 std::int64_t DayNumber(qv::Seconds t);
@@ -59,8 +112,13 @@ struct Decision {
     };
     Status status = Status::Ok;
     PointBalance::Status balance = PointBalance::Status::Ok;  // why, for NotCredited
+    qv::io::IoError error;  // the failed call, for NotRecorded and NotCredited
+    bool busy = false;      // NotRecorded because another program holds the log or the balance
+    std::string id;         // the record's identifier
 };
 
 // Makes a verdict final: appends its record to the log and then, when it carries
-// points, credits them to the balance file.
+// points, credits them to the balance file, both under the files' locks. An intent entry
+// is made durable before the append and removed after the credit; when the credit fails
+// it stays as the note that these points are not on the balance (see CreditPending).
 Decision DecideVerdict(const CVerdict& verdict, const CInfo& info, qv::Seconds decidedAt);

@@ -3,11 +3,65 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDir>
+#include <QFileInfo>
+#include <QStringList>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+#include "text/FileIo.h"
+
 namespace qv::ui {
+
+using qv::io::IoError;
 
 QString PathText(const std::string& path) { return QString::fromLocal8Bit(path); }
 
+namespace {
+// What the path leads to, when that alone says why it cannot be used as a file: a link to
+// nothing (a drive unplugged), a FIFO, a device, a loop of links. Empty otherwise.
+QString PathKindReason(const std::string& path) {
+    const qv::io::Target target = qv::io::Resolve(path);
+    switch (target.kind) {
+        case qv::io::Target::Kind::Dangling:
+            return QStringLiteral("リンク先「") + PathText(target.path) +
+                   QStringLiteral(
+                       "」が見つかりません。ドライブや共有フォルダがつながっているか確かめてくださ"
+                       "い");
+        case qv::io::Target::Kind::Fifo:
+            return QStringLiteral("名前付きパイプ（FIFO）で、通常のファイルではありません");
+        case qv::io::Target::Kind::OtherKind:
+            return QStringLiteral("デバイスなどで、通常のファイルではありません");
+        case qv::io::Target::Kind::Unresolved:
+            return QStringLiteral("リンクをたどれません（リンクが多すぎるか、ループしています）");
+        default:
+            return {};
+    }
+}
+}  // namespace
+
+QString UnreadableReason(const IoError& error, const std::string& path) {
+    if (QString kind = PathKindReason(path); !kind.isEmpty()) return kind;
+    if (!error.Failed()) return UnreadableReason(path);
+    switch (error.err) {
+        case EISDIR:
+            return QStringLiteral("ファイルではなくフォルダになっています");
+        case EACCES:
+        case EPERM:
+            return QStringLiteral("読み取りが許可されていません");
+        case IoError::kNotRegular:
+            return QStringLiteral("通常のファイルではありません");
+        case IoError::kTooLarge:
+            return QStringLiteral("ファイルが大きすぎます");
+        default:
+            return QStringLiteral("読み込み中にエラーが起きました");
+    }
+}
+
 QString UnreadableReason(const std::string& path) {
+    if (QString kind = PathKindReason(path); !kind.isEmpty()) return kind;
+    // Only for a caller that carried no failed call: look at what the path is now.
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode)) return QStringLiteral("ファイルではなくフォルダになっています");
@@ -18,7 +72,52 @@ QString UnreadableReason(const std::string& path) {
     return QStringLiteral("読み込み中にエラーが起きました");
 }
 
-QString BalanceProblemText(PointBalance::Status status, const std::string& path) {
+// ---------------------------------------------------------------- the rule book
+
+QString RuleBookLoadFailureText(CRuleBook::LoadStatus status, const QString& folder,
+                                const QString& examples) {
+    const QString text = QStringLiteral("データファイルが見つかりませんでした。");
+    const QString where =
+        QStringLiteral("\n\nフォルダ: ") + folder + QStringLiteral("\nファイル: test.dat");
+    switch (status) {
+        case CRuleBook::LoadStatus::Empty:
+            return text + QStringLiteral("\n\ntest.dat が空です。") + where;
+        case CRuleBook::LoadStatus::Unreadable:
+            return text +
+                   QStringLiteral(
+                       "\n\ntest.dat "
+                       "を読み込めません（フォルダであるか、読み取りが許可されていません）。") +
+                   where;
+        case CRuleBook::LoadStatus::NotARuleBook:
+            return text +
+                   QStringLiteral(
+                       "\n\ntest.dat の1行目がルールブックの見出し（qvrule）ではありません。") +
+                   where;
+        default:
+            return text + QStringLiteral("\n\n") + RuleBookMissingHelp(folder, examples);
+    }
+}
+
+QString RuleBookUnreadLinesText(size_t unread) {
+    return QStringLiteral(
+               "test.dat の %1 行はルールの形式でないため読み込めませんでした。"
+               "これらの行は保存しても消えずにそのまま残ります。")
+        .arg(unread);
+}
+
+QString RuleBookSaveFailureText(const std::string& path) {
+    return QStringLiteral(
+               "ルールを「%1」に保存できませんでした。\n"
+               "「%1」は保存前のまま変わっていません。\n"
+               "ファイルが読み取り専用でないか、ディスクに空きがあるか、"
+               "フォルダーがあるかを確かめて、もう一度「保存」を押してください。")
+        .arg(PathText(path));
+}
+
+// ---------------------------------------------------------------- the point balance
+
+QString BalanceProblemText(PointBalance::Status status, const std::string& path,
+                           const IoError& error) {
     const QString name = PathText(path);
     switch (status) {
         case PointBalance::Status::Missing:
@@ -30,14 +129,23 @@ QString BalanceProblemText(PointBalance::Status status, const std::string& path)
                 .arg(name);
         case PointBalance::Status::Unreadable:
             return QStringLiteral("ポイント残高のファイル「%1」を読み込めません（%2）。")
-                .arg(name, UnreadableReason(path));
+                .arg(name, UnreadableReason(error, path));
         case PointBalance::Status::WriteFailed:
             return QStringLiteral("ポイント残高のファイル「%1」に書き込めませんでした。").arg(name);
+        case PointBalance::Status::Busy:
+            return BusyText(path);
+        case PointBalance::Status::Overflow:
+            return QStringLiteral(
+                       "ポイント残高のファイル「%1」の残高が上限（%"
+                       "2）に達するため、加算できません。")
+                .arg(name, QString::number(std::numeric_limits<std::int64_t>::max()));
         case PointBalance::Status::Ok:
             break;
     }
     return {};
 }
+
+// ---------------------------------------------------------------- the sentence log
 
 QString LogIssuesText(const LogReadIssues& issues, const std::string& path) {
     QString text =
@@ -70,9 +178,309 @@ QString LogIssuesText(const LogReadIssues& issues, const std::string& path) {
     return text;
 }
 
-QString LogUnreadableText(const std::string& path) {
+QString LogUnreadableText(const std::string& path, const IoError& error) {
     return QStringLiteral("判決記録のファイル「%1」を読み込めません（%2）。")
-        .arg(PathText(path), UnreadableReason(path));
+        .arg(PathText(path), UnreadableReason(error, path));
+}
+
+// ---------------------------------------------------------------- the trial
+
+QString CompositionRefusalText(const Composition& composition, int articleNumber,
+                               const std::string& logPath) {
+    const QString number = QString::number(articleNumber);
+    switch (composition.status) {
+        case Composition::Status::NoSuchArticle:
+            return number + QStringLiteral("条という条文はありません。");
+        case Composition::Status::SharesAddUpToZero:
+            return number + QStringLiteral(
+                                "条は配分設定の合計が0のため、量刑を配分できません。"
+                                "ルール編集で配分設定を見直してください。");
+        case Composition::Status::LogUnreadable:
+            return QStringLiteral("判決記録ファイル「") + PathText(logPath) +
+                   QStringLiteral("」を読み込めないため、過去10日間の適用を確かめられません。");
+        case Composition::Status::Ok:
+            break;
+    }
+    return {};
+}
+
+QString VerdictLogIssuesText(const LogReadIssues& issues, const std::string& logPath) {
+    return LogIssuesText(issues, logPath) +
+           QStringLiteral(
+               "\nそのため、過去10日間の適用に数えていない判決があるかもしれません。"
+               "読めない部分はそのまま残ります。");
+}
+
+namespace {
+QString CreditFailure(PointBalance::Status status) {
+    switch (status) {
+        case PointBalance::Status::Short:
+            return QStringLiteral("ファイルの項目が6つに満たないため");
+        case PointBalance::Status::Unreadable:
+            return QStringLiteral("ファイルを読み込めないため");
+        case PointBalance::Status::Busy:
+            return QStringLiteral("ほかのプログラムが書き込み中のため");
+        case PointBalance::Status::Overflow:
+            return QStringLiteral("残高が上限に達するため");
+        default:
+            return QStringLiteral("ファイルに書き込めないため");
+    }
+}
+}  // namespace
+
+QString DecisionFailureText(const Decision& decision, std::int64_t points,
+                            const std::string& logPath, const std::string& balancePath) {
+    switch (decision.status) {
+        case Decision::Status::NotRecorded:
+            return QStringLiteral(
+                       "判決を記録できませんでした（「%1」に書き込めません）。"
+                       "判決は確定しておらず、ポイントも加算していません。")
+                .arg(PathText(logPath));
+        case Decision::Status::NotCredited:
+            return QStringLiteral(
+                       "判決は「%1」に記録しましたが、%2ポイントを「%3」の残高に"
+                       "加算できませんでした（%4）。")
+                .arg(PathText(logPath), QString::number(points), PathText(balancePath),
+                     CreditFailure(decision.balance));
+        case Decision::Status::Ok:
+            break;
+    }
+    return {};
+}
+
+// ---------------------------------------------------------------- the execution report
+
+QString BalanceNotShownText(PointBalance::Status status, const std::string& path,
+                            const IoError& error) {
+    return BalanceProblemText(status, path, error) +
+           QStringLiteral("ポイント残高は表示できません。");
+}
+
+QString BalanceNotChangeableText(const std::string& path) {
+    return BalanceProblemText(PointBalance::Status::Short, path) +
+           QStringLiteral("ポイントの加算や差し引きはできません。");
+}
+
+QString LogNotListedText(const std::string& path, const IoError& error) {
+    return LogUnreadableText(path, error) + QStringLiteral("判決の一覧は表示できません。");
+}
+
+QString LogListIssuesText(const LogReadIssues& issues, const std::string& path) {
+    QString text = LogIssuesText(issues, path) +
+                   QStringLiteral(
+                       "\n読めない行は一覧に表示していません。読めない部分は、"
+                       "執行や削除でファイルを書き換えても消えずにそのまま残ります。");
+    if (issues.gluedLines > 0)
+        text += QStringLiteral(
+            "CRだけの改行がある判決は、つながったほかの判決を巻き込まないよう削除できません。");
+    return text;
+}
+
+QString MarkFailureText(bool readFailed, const std::string& logPath, const IoError& error) {
+    if (readFailed) return LogUnreadableText(logPath, error);
+    return QStringLiteral(
+               "判決記録のファイル「%1」に書き込めませんでした。執行の記録は変わっていません。")
+        .arg(PathText(logPath));
+}
+
+QString GluedDeleteRefusalText(const std::string& logPath) {
+    return QStringLiteral(
+               "この判決の行にはCRだけの改行があり、ほかの判決がつ"
+               "ながっているおそれがあるため削除できません。"
+               "「%1」の改行を直してから削除してください。")
+        .arg(PathText(logPath));
+}
+
+QString DeleteFailureText(const DeleteOutcome& outcome, const std::string& logPath,
+                          const std::string& balancePath) {
+    using Result = DeleteOutcome::Result;
+    switch (outcome.result) {
+        case Result::Deleted:
+        case Result::NotFound:
+            break;
+        case Result::LogUnreadable:
+            return LogUnreadableText(logPath, outcome.error);
+        case Result::Busy:
+            return BusyText(logPath);
+        case Result::IntentFailed:
+            return IntentFailedText(logPath);
+        case Result::BalanceFailed:
+            return BalanceProblemText(outcome.balance, balancePath, outcome.error) +
+                   QStringLiteral("\nポイントを差し引けないため、判決は削除しませんでした。");
+        case Result::LogWriteFailed:
+            return outcome.restored
+                       ? QStringLiteral(
+                             "判決記録のファイル「%1」に書き込めませんでした。"
+                             "判決は削除されず、ポイント残高も元のままです。")
+                             .arg(PathText(logPath))
+                       : QStringLiteral(
+                             "判決記録のファイル「%"
+                             "1」に書き込めませんでした。判決は削除されていませんが、"
+                             "ポイント残高のファイル「%2」からはポイントが差し引かれたままです。")
+                             .arg(PathText(logPath), PathText(balancePath));
+    }
+    return {};
+}
+
+QString ReportNotBookedText(PointBalance::Status status, const std::string& path,
+                            const IoError& error) {
+    return BalanceProblemText(status, path, error) + QStringLiteral("\n報告は記録されていません。");
+}
+
+QString ErrorReason(int error) {
+    switch (error) {
+        case 0:
+            return QStringLiteral("原因は分かりません");
+        case EACCES:
+        case EPERM:
+            return QStringLiteral("許可がありません");
+        case ENOENT:
+            return QStringLiteral("見つかりません");
+        case ENOTDIR:
+            return QStringLiteral("途中にフォルダでないものがあります");
+        case EROFS:
+            return QStringLiteral("読み取り専用のファイルシステムにあります");
+        case ENOSPC:
+        case EDQUOT:
+            return QStringLiteral("ディスクに空きがありません");
+        case ELOOP:
+            return QStringLiteral("シンボリックリンクが循環しています");
+        case ENAMETOOLONG:
+            return QStringLiteral("パスが長すぎます");
+        default:
+            return QString::fromLocal8Bit(std::strerror(error));
+    }
+}
+
+namespace {
+// For a folder that does not exist: why it could not have been made there.
+QString MissingFolderReason(const QString& folder) {
+    QString above = QFileInfo(QDir::cleanPath(QDir(folder).absolutePath())).path();
+    while (!QFileInfo::exists(above) && above != QDir::rootPath()) above = QFileInfo(above).path();
+    const QByteArray path = QFile::encodeName(above);
+    QString reason = QStringLiteral("フォルダがありません");
+    if (!QFileInfo(above).isDir()) {
+        reason += QStringLiteral("。作ろうとした場所の「") + above +
+                  QStringLiteral("」がフォルダではないため、作れませんでした");
+    } else if (::access(path.constData(), W_OK | X_OK) != 0) {
+        reason += QStringLiteral("。作ろうとした場所の「") + above +
+                  QStringLiteral("」に書き込めないため（") + ErrorReason(errno) +
+                  QStringLiteral("）、作れませんでした");
+    }
+    return reason;
+}
+}  // namespace
+
+QString FolderUnusableText(const QString& folder, int error) {
+    const QString reason = error == ENOENT ? MissingFolderReason(folder) : ErrorReason(error);
+    return QStringLiteral("データフォルダ「") + folder + QStringLiteral("」を開けません（") +
+           reason + QStringLiteral("）。\nフォルダの場所と読み取りの許可を確かめてください。");
+}
+
+QString FolderInUseText(const QString& folder, bool raised) {
+    return QStringLiteral(
+               "このフォルダでは既にQuorvel裁判所が起動しています。\n"
+               "同じデータを二つの画面で同時に扱うことはできません。\n\nフォルダ: ") +
+           folder + (raised ? QStringLiteral("\n\n起動中の画面を前面に出しました。") : QString());
+}
+
+QString FolderReadOnlyText(const QString& folder, int error) {
+    return QStringLiteral("データフォルダ「") + folder + QStringLiteral("」には書き込めません（") +
+           ErrorReason(error) +
+           QStringLiteral(
+               "）。\nルールや判決はすべて見られますが、保存・決定・執行・削除など"
+               "ファイルを変える操作は失敗します。"
+               "変えるには、書き込めるフォルダで起動してください。");
+}
+
+QString RuleBookMissingHelp(const QString& folder, const QString& examples) {
+    return QStringLiteral("フォルダ: ") + folder + QStringLiteral("\nファイル: test.dat\n\n") +
+           QStringLiteral(
+               "見本のルールブックで始めるには、デスクトップのメニューから起動するか、"
+               "quorvel-desktop を実行してください（見本入りのデータフォルダが"
+               "用意されます）。または見本のフォルダ「") +
+           examples +
+           QStringLiteral(
+               "」の test.dat と user.dat をこのフォルダにコピーしてから起動してください。");
+}
+
+QString IntentFailedText(const std::string& logPath) {
+    return QStringLiteral(
+               "途中で終了しても直せるよう先に書く記録「%1」を読み書きできないため、"
+               "判決は削除しませんでした。ポイント残高も元のままです。")
+        .arg(PathText(IntentRecord::Beside(logPath).Path()));
+}
+
+QString BusyText(const std::string& path) {
+    return QStringLiteral(
+               "「%1」はほかのプログラムが書き込み中です。しばらくしてからもう一度試してください。"
+               "何も書き込んでいません。")
+        .arg(PathText(path));
+}
+
+QString CreditRetryText(std::int64_t points, const std::string& balancePath) {
+    return QStringLiteral(
+               "加算できなかった%1ポイントは、あとから加算できます（覚えてあります）。"
+               "「%2」を直してからOKを押すと、もう一度加算します。"
+               "キャンセルした場合は、次に起動したときに加算します。")
+        .arg(points)
+        .arg(PathText(balancePath));
+}
+
+QString CreditRetriedText(std::int64_t points, const std::string& balancePath) {
+    return QStringLiteral("%1ポイントを「%2」の残高に加算しました。")
+        .arg(points)
+        .arg(PathText(balancePath));
+}
+
+QString StartRepairText(const StartRepair& repair, const std::string& logPath,
+                        const std::string& balancePath) {
+    if (!repair.AnyToTell()) return {};
+    using What = StartRepair::Item::What;
+    const QString log = PathText(logPath);
+    const QString balance = PathText(balancePath);
+    QStringList lines;
+    for (const auto& item : repair.items) {
+        const QString id = PathText(item.id);
+        switch (item.what) {
+            case What::DecideNotRecorded:
+                lines << QStringLiteral(
+                             "・識別子%1の判決は「%2」に記録される前に終了していたため、"
+                             "記録されていません。ポイントも加算していません。")
+                             .arg(id, log);
+                break;
+            case What::DecideCredited:
+                lines << QStringLiteral(
+                             "・識別子%1の判決は記録済みでしたが、%2ポイントが「%3」の"
+                             "残高に加算されていなかったため、加算しました。")
+                             .arg(id, QString::number(item.points), balance);
+                break;
+            case What::DeleteNotMade:
+                lines << QStringLiteral(
+                             "・識別子%1の判決の削除は、ポイントを差し引く前に終了して"
+                             "いたため、行われていません。判決は残っています。")
+                             .arg(id);
+                break;
+            case What::DeleteFinished:
+                lines << QStringLiteral(
+                             "・識別子%1の判決の削除は、ポイントを差し引いたところで"
+                             "終了していたため、「%2」からの削除を済ませました。")
+                             .arg(id, log);
+                break;
+            case What::DeleteUnfinished:
+                lines << QStringLiteral(
+                             "・識別子%1の判決の削除が途中で終了していますが、今は"
+                             "仕上げられませんでした。次に起動したときにもう一度試みます。")
+                             .arg(id);
+                break;
+        }
+    }
+    for (const std::string& path : repair.copiesFinished)
+        lines << QStringLiteral(
+                     "・書き換えの途中で終了していた「%1」を、新しい内容で仕上げました。")
+                     .arg(PathText(path));
+    return QStringLiteral("前回の終了時に途中だった処理を直しました。\n") +
+           lines.join(QStringLiteral("\n"));
 }
 
 QString ReasonsUnreadableText(const std::string& path) {

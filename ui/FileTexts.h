@@ -2,28 +2,118 @@
 
 #include <QString>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
+#include "execution/DeleteSentence.h"
 #include "records/LogIssues.h"
 #include "records/PointBalance.h"
 #include "records/Reasons.h"
+#include "records/Repair.h"
+#include "rulebook/RuleBook.h"
+#include "text/IoError.h"
+#include "trial/Verdict.h"
 
+// Every wording the user sees about a file: a file that is missing, cannot be read or
+// written, or holds what the program cannot read. The core hands up statuses and the
+// failed call (qv::io::IoError); the words are made here and nowhere else.
 namespace qv::ui {
-
-// What went wrong with the balance file, for a message box.
-QString BalanceProblemText(PointBalance::Status status, const std::string& path);
 
 // A file path as the user knows it.
 QString PathText(const std::string& path);
 
-// Why a file that is there cannot be read: a folder, no read permission, or an error.
+// Why a file that is there could not be read ("読み取りが許可されていません"), from the
+// failed call; without one, from what the path is now.
+QString UnreadableReason(const qv::io::IoError& error, const std::string& path);
 QString UnreadableReason(const std::string& path);
 
+// ---- the rule book
+// The fixed message, then for a file that is there but unusable what is wrong with it and
+// where it was looked for, or how to start with the sample rule book when there is none.
+QString RuleBookLoadFailureText(CRuleBook::LoadStatus status, const QString& folder,
+                                const QString& examples);
+// Lines of the rule book that are not rules: kept, not read.
+QString RuleBookUnreadLinesText(size_t unread);
+// The rule book could not be replaced; the old file is as it was.
+QString RuleBookSaveFailureText(const std::string& path);
+
+// ---- the point balance
+// What went wrong with the balance file, for a message box.
+QString BalanceProblemText(PointBalance::Status status, const std::string& path,
+                           const qv::io::IoError& error = {});
+
+// ---- the sentence log
 // "判決記録のファイル「path」に読めない部分があります。" and one line per kind of issue.
 QString LogIssuesText(const LogReadIssues& issues, const std::string& path);
-
 // The log exists but cannot be read.
-QString LogUnreadableText(const std::string& path);
+QString LogUnreadableText(const std::string& path, const qv::io::IoError& error = {});
+
+// ---- the trial
+// Why no verdict could be composed (a composition that is not Ok).
+QString CompositionRefusalText(const Composition& composition, int articleNumber,
+                               const std::string& logPath);
+// What of the log the history of a verdict may have missed.
+QString VerdictLogIssuesText(const LogReadIssues& issues, const std::string& logPath);
+// A decision that did not go through whole (status not Ok).
+QString DecisionFailureText(const Decision& decision, std::int64_t points,
+                            const std::string& logPath, const std::string& balancePath);
+
+// ---- the execution report
+// The balance label stays empty: the file cannot be read.
+QString BalanceNotShownText(PointBalance::Status status, const std::string& path,
+                            const qv::io::IoError& error);
+// The balance has fewer than six fields: no credit or debit can be booked.
+QString BalanceNotChangeableText(const std::string& path);
+// The list stays empty: the log cannot be read.
+QString LogNotListedText(const std::string& path, const qv::io::IoError& error);
+// What the list leaves out of a log with damaged lines.
+QString LogListIssuesText(const LogReadIssues& issues, const std::string& path);
+// Marking executed / not executed failed: the log could not be read (readFailed) or
+// written; the marks are as they were.
+QString MarkFailureText(bool readFailed, const std::string& logPath, const qv::io::IoError& error);
+// A record whose line holds lone CRs is not deleted.
+QString GluedDeleteRefusalText(const std::string& logPath);
+// A delete that did not go through (Deleted and NotFound give "").
+QString DeleteFailureText(const DeleteOutcome& outcome, const std::string& logPath,
+                          const std::string& balancePath);
+// A point execution report that could not be booked.
+QString ReportNotBookedText(PointBalance::Status status, const std::string& path,
+                            const qv::io::IoError& error);
+
+// What an errno means, in a few words ("書き込みが許可されていません").
+QString ErrorReason(int error);
+
+// The data folder given to the program cannot be entered or locked. For a folder that is
+// missing, the reason is why it could not be made: what stands in the way in the nearest
+// folder above it that exists.
+QString FolderUnusableText(const QString& folder, int error);
+
+// Another copy of the program works in the folder; `raised` when its window was brought
+// to the front.
+QString FolderInUseText(const QString& folder, bool raised);
+
+// The folder can be read but not written: the user may look at everything, but nothing
+// will be saved.
+QString FolderReadOnlyText(const QString& folder, int error);
+
+// After "データファイルが見つかりませんでした。": which folder and file were looked at,
+// and how to start with the sample rule book.
+QString RuleBookMissingHelp(const QString& folder, const QString& examples);
+
+// The intent record beside the log could not be written, so a delete was not started.
+QString IntentFailedText(const std::string& logPath);
+
+// Another program is writing the file: try again shortly.
+QString BusyText(const std::string& path);
+
+// After a decision whose points could not be credited: they are kept aside and can be
+// credited later; OK tries again now.
+QString CreditRetryText(std::int64_t points, const std::string& balancePath);
+QString CreditRetriedText(std::int64_t points, const std::string& balancePath);
+
+// What start-up repaired after a run that ended midway; empty when nothing is to be told.
+QString StartRepairText(const StartRepair& repair, const std::string& logPath,
+                        const std::string& balancePath);
 
 // The kept verdict texts cannot be read.
 QString ReasonsUnreadableText(const std::string& path);

@@ -20,6 +20,7 @@ void MessageBox::Show(const QString& text, QWidget* parent) {
         return;
     }
     QMessageBox box(QMessageBox::NoIcon, kAppTitle, text, QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);  // paths and names are data, never markup
     box.exec();
 }
 
@@ -30,6 +31,7 @@ bool MessageBox::Confirm(const QString& text) {
     }
     QMessageBox box(QMessageBox::NoIcon, kConfirmCaption, text,
                     QMessageBox::Ok | QMessageBox::Cancel, nullptr);
+    box.setTextFormat(Qt::PlainText);
     return box.exec() == QMessageBox::Ok;
 }
 

@@ -199,7 +199,7 @@ const WindowCase kWindows[] = {
      {"tfImp1", "tbImp1", "tfImp2", "tbImp2", "tfImp3", "tbImp3", "tfImp4", "tbImp4", "btnReg",
       "btnCansel"},
      "btnReg", {287, 243}},
-    {"TJudge", {"btnJudge"}, "cbRule", {"cbRule", "tbJoujou", "btSubmit", "btCancel"}, "btSubmit", {392, 317}},
+    {"TJudge", {"btnJudge"}, "cbRule", {"cbRule", "tbJoujou", "btSubmit", "btCancel"}, "btSubmit", {692, 317}},
     {"TState", {"btnJudge", "btSubmit"}, "btOK", {"mmJudge", "btOK", "btCansel"}, "btOK", {534, 513}},
     {"TLogList", {"Button1"}, "sgList", {"sgList", "btDone", "btDelete", "btnPoint", "btExit", "mmReasons"}, "btDone", {685, 656}},
     {"TDonePoint", {"Button1", "btnPoint"}, "tfImp1",

@@ -1,4 +1,7 @@
+#include <QDesktopServices>
+#include <QDir>
 #include <QPushButton>
+#include <QUrl>
 
 #include "app/MenuForm.h"
 #include "tests/gui/GuiTest.h"
@@ -52,10 +55,10 @@ TEST_F(MenuTest, MissingOrBadRuleBookEndsWithTheMessage) {
     const QString message = QStringLiteral("データファイルが見つかりませんでした。");
     struct Case {
         const char* what;
-        const char* bytes;  // nullptr: no file at all
-        const char* reason;  // what the message adds after a blank line, "" for nothing
+        const char* bytes;   // nullptr: no file at all
+        const char* reason;  // what the message adds after a blank line
     } cases[] = {
-        {"missing", nullptr, ""},
+        {"missing", nullptr, "quorvel-desktop"},
         {"empty", "", "test.dat が空です。"},
         {"wrong token", "qvrul\t1\r\n", "見出し"},
         {"UTF-8 mark", "\xEF\xBB\xBFqvrule\t1\tid1\t0\tA\t1\tB\t1\tC\t1\tD\t1\r\n", "見出し"},
@@ -72,19 +75,20 @@ TEST_F(MenuTest, MissingOrBadRuleBookEndsWithTheMessage) {
         QStringList shown = ShownTexts();
         ASSERT_EQ(shown.size(), 1) << c.what;
         EXPECT_TRUE(shown[0].startsWith(message)) << c.what;
-        if (*c.reason) {
-            EXPECT_TRUE(shown[0].contains(QString::fromUtf8(c.reason))) << c.what;
-        } else {
-            EXPECT_EQ(shown[0], message) << c.what;
-        }
+        EXPECT_TRUE(shown[0].contains(QString::fromUtf8(c.reason))) << c.what;
+        // The folder and the file looked at, so the user knows where the program looked.
+        EXPECT_TRUE(shown[0].contains(QStringLiteral("フォルダ: ") + QDir::currentPath()))
+            << c.what;
+        EXPECT_TRUE(shown[0].contains(QStringLiteral("ファイル: test.dat"))) << c.what;
+        EXPECT_EQ(menu.LoadFailure(), shown[0]) << c.what << ": the same goes to stderr";
         EXPECT_EQ(qv::test::ListDir(), before) << c.what << ": no file is created";
     }
 }
 
 TEST_F(MenuTest, DamagedRuleLinesAreReportedAndKept) {
-    const std::string damaged = kHeaderOnly + "1\t1\t2\tX\tY\tZ\t30\t15\t12\t4\t3\t0\t0\t3\r\n" +
-                                "broken\tline\r\n" + "0\t1\t2\tX\tY\tZ\t30\t15\t12\t4\t3\t0\t0\t3\r\n" +
-                                "\r\n" + "2\t1\t2\tcut";
+    const std::string damaged =
+        kHeaderOnly + "1\t1\t2\tX\tY\tZ\t30\t15\t12\t4\t3\t0\t0\t3\r\n" + "broken\tline\r\n" +
+        "0\t1\t2\tX\tY\tZ\t30\t15\t12\t4\t3\t0\t0\t3\r\n" + "\r\n" + "2\t1\t2\tcut";
     WriteBytes("test.dat", damaged);
     TForm1 menu;
     ASSERT_TRUE(menu.IsLoaded());
@@ -108,4 +112,48 @@ TEST_F(MenuTest, ExitClosesTheMenu) {
     EXPECT_EQ(qv::test::ReadBytes("test.dat"), kHeaderOnly);
 }
 
+// Records the addresses the desktop is asked to open, instead of starting a browser.
+class UrlRecorder : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void Open(const QUrl& url) { opened << url; }
+};
+
+TEST_F(MenuTest, QuorvelKanOpensTheUserGuide) {
+    WriteBytes("test.dat", kHeaderOnly);
+    TForm1 menu;
+    const QString guide = TForm1::GuidePath();
+    ASSERT_FALSE(guide.isEmpty()) << "the guide is in the checkout";
+    EXPECT_TRUE(guide.endsWith(QStringLiteral("/guide/index.html")));
+
+    UrlRecorder recorder;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &recorder, "Open");
+    Child<QPushButton>(&menu, "btGoHP")->click();
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    EXPECT_EQ(recorder.opened, QList<QUrl>{QUrl::fromLocalFile(guide)});
+    EXPECT_TRUE(ShownTexts().isEmpty());
+
+    // Offscreen nothing can open a page: the user is told where the guide is instead.
+    Child<QPushButton>(&menu, "btGoHP")->click();
+    const QStringList shown = ShownTexts();
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_TRUE(shown[0].contains(QDir::toNativeSeparators(guide))) << shown[0].toStdString();
+}
+
+TEST_F(MenuTest, AboutNamesVersionLicenceAndDataFolder) {
+    WriteBytes("test.dat", kHeaderOnly);
+    TForm1 menu;
+    ASSERT_EQ(menu.actions().size(), 2) << "guide and About, in the window's context menu";
+    menu.actions()[1]->trigger();
+    const QStringList shown = ShownTexts();
+    ASSERT_EQ(shown.size(), 1);
+    for (const QString& part : {QStringLiteral("Ver.0.91"), QStringLiteral("GPL-3.0-or-later"),
+                                QStringLiteral("データフォルダ: ") + QDir::currentPath()})
+        EXPECT_TRUE(shown[0].contains(part)) << part.toStdString();
+}
+
 }  // namespace
+
+#include "menu_test.moc"

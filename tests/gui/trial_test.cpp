@@ -1,5 +1,7 @@
 #include <sys/stat.h>
 
+#include <filesystem>
+
 #include <QComboBox>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -8,6 +10,7 @@
 
 #include "app/MenuForm.h"
 #include "tests/gui/GuiTest.h"
+#include "ui/FileTexts.h"
 #include "text/Numbers.h"
 #include "trial/JudgeForm.h"
 #include "trial/StateForm.h"
@@ -98,7 +101,7 @@ protected:
 TEST_F(TrialTest, WholeRoadFromMenuToLogAndBalance) {
     HoldTrial([&](TJudge* judge) {
         EXPECT_EQ(judge->windowTitle(), QStringLiteral("裁判"));
-        EXPECT_EQ(judge->size(), QSize(392, 317));
+        EXPECT_EQ(judge->size(), QSize(692, 317));
         auto* cb = Child<QComboBox>(judge, "cbRule");
         ASSERT_EQ(cb->count(), 3);
         EXPECT_EQ(cb->itemText(0), QStringLiteral("3:暴行:20"));
@@ -179,6 +182,34 @@ TEST_F(TrialTest, SharesAllZeroIsRefusedAndTheTrialStaysOpen) {
     EXPECT_EQ(ReadBytes("user.dat"), "a\tb\tc\t10\te\tf");
 }
 
+// Every refusal of a composition, as the verdict window words it (the core gives the
+// status only).
+TEST_F(TrialTest, RefusalsAreWordedForTheUser) {
+    TForm1 menu;
+    ASSERT_TRUE(menu.IsLoaded());
+    std::filesystem::create_directory("dir.log");
+    const struct {
+        const char* what;
+        int article;
+        const char* log;
+        QString text;
+    } cases[] = {
+        {"shares adding up to 0", 13, "test.log",
+         QStringLiteral("13条は配分設定の合計が0のため、量刑を配分できません。"
+                        "ルール編集で配分設定を見直してください。")},
+        {"no such article", 99, "test.log", QStringLiteral("99条という条文はありません。")},
+        {"log that cannot be read", 12, "dir.log",
+         QStringLiteral("判決記録ファイル「dir.log」を読み込めないため、"
+                        "過去10日間の適用を確かめられません。")},
+    };
+    for (const auto& c : cases) {
+        menu.Info()->SetLogPath(c.log);
+        TState state;
+        EXPECT_FALSE(state.Init(c.article, 5, menu.Info())) << c.what;
+        EXPECT_EQ(ShownTexts(), QStringList{c.text}) << c.what;
+    }
+}
+
 TEST_F(TrialTest, DecideFailuresAreTold) {
     TForm1 menu;
     ASSERT_TRUE(menu.IsLoaded());
@@ -205,9 +236,11 @@ TEST_F(TrialTest, DecideFailuresAreTold) {
     ASSERT_TRUE(state.Init(12, 8, menu.Info()));
     state.show();
     Child<QPushButton>(&state, "btOK")->click();
+    // One box says why, and offers to credit the points later (declined here).
     EXPECT_EQ(ShownTexts(),
               QStringList{QStringLiteral("判決は「test.log」に記録しましたが、9ポイントを「user.dat」の"
-                                         "残高に加算できませんでした（ファイルの項目が6つに満たないため）。")});
+                                         "残高に加算できませんでした（ファイルの項目が6つに満たないため）。") +
+                          QStringLiteral("\n\n") + qv::ui::CreditRetryText(9, "user.dat")});
     EXPECT_FALSE(state.isVisible());
     EXPECT_EQ(state.result(), QDialog::Accepted);
     EXPECT_NE(ReadBytes("test.log"), log_);

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// What the command line asks for. Parsed before the window system is touched, so every
+// action but Run works without a display; an option that runs without windows adds an
+// Action of its own here.
+struct CommandLine {
+    enum class Action {
+        Run,          // start the program (in `folder` when one is given)
+        ShowHelp,     // print `output` on stdout, exit 0
+        ShowVersion,  // print `output` on stdout, exit 0
+        Fail,         // print `output` on stderr, exit kUsageError
+    };
+    static constexpr int kUsageError = 2;
+
+    Action action = Action::Run;
+    QString folder;  // the data folder; empty for the working folder
+    QString output;
+
+    bool NeedsDisplay() const { return action == Action::Run; }
+};
+
+// `arguments` as QCoreApplication::arguments() gives them, program name first.
+CommandLine ParseCommandLine(const QStringList& arguments);
+
+// "quorvel 0.91" and the licence, as --version prints them.
+QString VersionText();

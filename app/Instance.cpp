@@ -1,0 +1,71 @@
+#include "app/Instance.h"
+
+#include <unistd.h>
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
+#include <QLocalServer>
+#include <QLocalSocket>
+
+namespace {
+const QByteArray kRaise = QByteArrayLiteral("raise\n");
+const QByteArray kRaised = QByteArrayLiteral("raised\n");
+}  // namespace
+
+QString InstanceServer::SocketName(const QString& folder) {
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    const QByteArray digest =
+        QCryptographicHash::hash(
+            (canonical.isEmpty() ? QDir(folder).absolutePath() : canonical).toUtf8(),
+            QCryptographicHash::Sha256)
+            .toHex()
+            .left(24);
+    QString base = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (base.isEmpty() || !QFileInfo(base).isDir()) base = QDir::tempPath();
+    return QDir(base).filePath(QStringLiteral("quorvel-%1-%2")
+                                   .arg(QString::number(::getuid()), QString::fromLatin1(digest)));
+}
+
+InstanceServer::InstanceServer(const QString& folder, std::function<void()> onRaise,
+                               QObject* parent)
+    : QObject(parent),
+      name_(SocketName(folder)),
+      onRaise_(std::move(onRaise)),
+      server_(new QLocalServer(this)) {
+    server_->setSocketOptions(QLocalServer::UserAccessOption);
+    connect(server_, &QLocalServer::newConnection, this, &InstanceServer::Answer);
+}
+
+bool InstanceServer::Listen() {
+    // The caller holds the folder's lock, so a socket left by a killed copy is stale.
+    QLocalServer::removeServer(name_);
+    return server_->listen(name_);
+}
+
+void InstanceServer::Answer() {
+    while (QLocalSocket* socket = server_->nextPendingConnection()) {
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+            if (!socket->canReadLine()) return;
+            if (socket->readLine() == kRaise) {
+                if (onRaise_) onRaise_();
+                socket->write(kRaised);
+                socket->flush();
+            }
+            socket->disconnectFromServer();
+        });
+    }
+}
+
+bool InstanceServer::AskToRaise(const QString& folder, int timeoutMs) {
+    QLocalSocket socket;
+    socket.connectToServer(SocketName(folder));
+    if (!socket.waitForConnected(timeoutMs)) return false;
+    socket.write(kRaise);
+    if (!socket.waitForBytesWritten(timeoutMs)) return false;
+    while (!socket.canReadLine()) {
+        if (!socket.waitForReadyRead(timeoutMs)) return false;
+    }
+    return socket.readLine() == kRaised;
+}

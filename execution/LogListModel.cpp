@@ -1,0 +1,87 @@
+#include "execution/LogListModel.h"
+
+#include <cstdio>
+#include <ctime>
+#include <limits>
+#include <utility>
+
+#include "records/LogIssues.h"
+#include "text/Numbers.h"
+#include "ui/Texts.h"
+
+namespace {
+constexpr int kColumns = 5;
+}  // namespace
+
+void LogListModel::Reset(SentenceLog::Contents contents) {
+    beginResetModel();
+    contents_ = std::move(contents);
+    endResetModel();
+}
+
+std::string_view LogListModel::Field(int row, size_t f) const {
+    return contents_.Field(contents_.RecordCount() - 1 - static_cast<size_t>(row), f);
+}
+
+bool LogListModel::HasGluedRecord(std::string_view id) const {
+    for (size_t i = 0; i < contents_.RecordCount(); ++i) {
+        if (contents_.Field(i, SentenceRecord::kDecisionTime) == id &&
+            IsGluedRecord(contents_.Record(i)))
+            return true;
+    }
+    return false;
+}
+
+int LogListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(contents_.RecordCount());
+}
+
+int LogListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kColumns;
+}
+
+QVariant LogListModel::data(const QModelIndex& index, int role) const {
+    if (role != Qt::DisplayRole || !index.isValid()) return {};
+    const int row = index.row();
+    switch (index.column()) {
+        case 0:
+            return qv::ui::ShownText(Field(row, SentenceRecord::kDecisionTime));
+        case 1:
+            return DateText(Field(row, SentenceRecord::kDecisionTime));
+        case 2:
+            return qv::ui::ShownText(Field(row, SentenceRecord::kArticleNumber)) +
+                   QStringLiteral("条:") +
+                   qv::ui::ShownText(Field(row, SentenceRecord::kArticleName));
+        case 3:
+            return qv::ui::ShownText(Field(row, SentenceRecord::kDistribution));
+        case 4:
+            return MarkText(Field(row, SentenceRecord::kExecuted));
+        default:
+            return {};
+    }
+}
+
+QVariant LogListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    static const QString kHeaders[] = {QStringLiteral("識別子"), QStringLiteral("判決日"),
+                                       QStringLiteral("適用条文"), QStringLiteral("判決内容"),
+                                       QStringLiteral("執行")};
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
+        section >= kColumns)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    return kHeaders[section];
+}
+
+QString LogListModel::MarkText(std::string_view executed) {
+    return executed == "0" ? QStringLiteral("未") : QStringLiteral("済");
+}
+
+QString LogListModel::DateText(std::string_view decisionTime) {
+    const std::time_t seconds = static_cast<std::time_t>(qv::ReadInt64(decisionTime));
+    std::tm local{};
+    if (::localtime_r(&seconds, &local) == nullptr) return {};
+    if (local.tm_year > std::numeric_limits<int>::max() - 1900) return {};  // no such year
+    char text[48];
+    std::snprintf(text, sizeof text, "%04d/%2d/%2d", local.tm_year + 1900, local.tm_mon + 1,
+                  local.tm_mday);
+    return QString::fromLatin1(text);
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <string_view>
+
+#include "records/SentenceLog.h"
+
+// The records of the log as the grid's rows, newest first. Holds the file's bytes once
+// and a list of offsets into them; a cell's text (and a row's date) is made only when the
+// view asks for it, which it does for the rows it paints.
+class LogListModel : public QAbstractTableModel {
+public:
+    using QAbstractTableModel::QAbstractTableModel;
+
+    void Reset(SentenceLog::Contents contents);
+    // The log as the rows show it (for a rewrite that starts from it).
+    const SentenceLog::Contents& Contents() const { return contents_; }
+
+    // Field f of the record shown on row (0 = the newest), as stored.
+    std::string_view Field(int row, size_t f) const;
+    // Whether a record carrying the identifier has other sentences glued into its line.
+    bool HasGluedRecord(std::string_view id) const;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    static QString MarkText(std::string_view executed);
+    // The decision time's local calendar date, "2003/ 1/ 5".
+    static QString DateText(std::string_view decisionTime);
+
+private:
+    SentenceLog::Contents contents_;
+};

@@ -2,7 +2,9 @@
 
 #include <QDialog>
 #include <optional>
+#include <vector>
 
+#include "records/Reasons.h"
 #include "records/SentenceLog.h"
 #include "rulebook/Info.h"
 #include "ui_LogListForm.h"
@@ -27,6 +29,8 @@ private:
     void btnPointClick();
     void btExitClick();
     void btHistoryClick();
+    // The verdict text kept for the selected record, or why there is none.
+    void ShowReasons();
 
     // The record the current row shows (0 = the newest), or -1 on the header or no row.
     int SelectedRecordRow() const;
@@ -36,4 +40,6 @@ private:
     unsigned toldProblems_ = 0;  // kinds of damage the user has been told of
     // What this window just wrote to the log, for the refill that follows.
     std::optional<SentenceLog::Contents> written_;
+    std::vector<SentenceReasons::Entry> reasons_;  // as read by the last LoadList
+    qv::io::ReadStatus reasonsRead_ = qv::io::ReadStatus::Missing;
 };

@@ -1,5 +1,6 @@
 #include "execution/DonePointForm.h"
 
+#include <QFontMetrics>
 #include <array>
 
 #include "execution/PointReport.h"
@@ -7,11 +8,26 @@
 #include "records/BalanceBook.h"
 #include "records/PointBalance.h"
 #include "rulebook/RuleBook.h"
+#include "text/Numbers.h"
 #include "ui/Accessibility.h"
 #include "ui/FileTexts.h"
 #include "ui/MessageBox.h"
 #include "ui/Placement.h"
 #include "ui/Texts.h"
+
+namespace {
+QString PointsText(std::int64_t points) {
+    return QString::number(points) + QStringLiteral("ポイント");
+}
+
+// A caption shortened to the button's room, the whole of it as the tip and the name.
+void SetPlanCaption(QPushButton* button, const QString& caption) {
+    const QFontMetrics metrics(button->font());
+    button->setText(metrics.elidedText(caption, Qt::ElideRight, button->width() - 16));
+    button->setToolTip(caption);
+    button->setAccessibleName(caption);
+}
+}  // namespace
 
 TDonePoint::TDonePoint(QWidget* parent) : QDialog(parent) {
     setupUi(this);
@@ -19,6 +35,17 @@ TDonePoint::TDonePoint(QWidget* parent) : QDialog(parent) {
     qv::ui::Place(this);  // uic only sizes a top-level window
     connect(btOK, &QPushButton::clicked, this, &TDonePoint::btOKClick);
     connect(btCancel, &QPushButton::clicked, this, &TDonePoint::btCancelClick);
+    for (QLineEdit* field : {tfImp1, tfImp2, tfImp3, tfImp4})
+        connect(field, &QLineEdit::textChanged, this, &TDonePoint::ShowTotal);
+    const std::array<QPushButton*, 4> alone{btPlan1, btPlan2, btPlan3, btPlan4};
+    for (size_t k = 0; k < alone.size(); ++k) {
+        connect(alone[k], &QPushButton::clicked, this, [this, k] {
+            if (plans_.alone[k]) btPlanClick(*plans_.alone[k]);
+        });
+    }
+    connect(btPlanMix, &QPushButton::clicked, this, [this] {
+        if (plans_.mixed) btPlanClick(*plans_.mixed);
+    });
 }
 
 void TDonePoint::Init(CInfo* info) {
@@ -32,9 +59,15 @@ void TDonePoint::Init(CInfo* info) {
         row.units->setAccessibleName(
             QStringLiteral("%1の回数")
                 .arg(name.isEmpty() ? QStringLiteral("道具%1").arg(k + 1) : name));
+        weights_[static_cast<size_t>(k)] = book->GetImpWeight(k);
         // An implement worth nothing cannot be reported; the field stays empty for good.
         if (book->GetImpWeight(k) <= 0) row.units->setEnabled(false);
     }
+    balance_ = ReadBalance();
+    pnBalance->setText(QStringLiteral("現在の残高:") +
+                       (balance_ ? PointsText(*balance_) : QStringLiteral("不明")));
+    ShowPlans();
+    ShowTotal();
     qv::ui::NameControls(this);  // now that the rows carry the implements' names
 }
 
@@ -42,16 +75,92 @@ std::array<TDonePoint::Row, 4> TDonePoint::Rows() const {
     return {{{pnImp1, tfImp1}, {pnImp2, tfImp2}, {pnImp3, tfImp3}, {pnImp4, tfImp4}}};
 }
 
-void TDonePoint::btOKClick() {
-    const CRuleBook* book = info_->GetRuleBook();
+std::optional<std::int64_t> TDonePoint::ReadBalance() const {
+    std::vector<std::string> fields;
+    if (PointBalance(info_->GetBalancePath()).Read(fields) != PointBalance::Status::Ok)
+        return std::nullopt;
+    return qv::ReadInt64(fields[PointBalance::kBalanceField]);
+}
+
+qv::PointReportTotal TDonePoint::TypedTotal() const {
     const auto rows = Rows();
     std::array<std::string, 4> typed;
     std::array<qv::PointReportEntry, 4> entries;
     for (size_t k = 0; k < rows.size(); ++k) {
         if (rows[k].units->isEnabled()) typed[k] = rows[k].units->text().toStdString();
-        entries[k] = {book->GetImpWeight(static_cast<int>(k)), typed[k]};
+        entries[k] = {weights_[k], typed[k]};
     }
-    const qv::PointReportTotal total = qv::TotalPointReport(entries);
+    return qv::TotalPointReport(entries);
+}
+
+void TDonePoint::ShowTotal() {
+    if (info_ == nullptr) return;
+    const qv::PointReportTotal total = TypedTotal();
+    if (!total.fits) {
+        pnTotal->setText(QStringLiteral("報告の合計:大きすぎます"));
+        pnAfter->setText(QStringLiteral("報告後の残高:-"));
+        return;
+    }
+    pnTotal->setText(QStringLiteral("報告の合計:") + PointsText(total.points));
+    if (!balance_) {
+        pnAfter->setText(QStringLiteral("報告後の残高:不明"));
+        return;
+    }
+    const qv::ReportEffect effect = qv::EffectOfReport(*balance_, total.points);
+    QString after = QStringLiteral("報告後の残高:") + PointsText(effect.after);
+    if (effect.swallowed > 0)
+        after += QStringLiteral("（%1切り捨て）").arg(PointsText(effect.swallowed));
+    pnAfter->setText(after);
+}
+
+void TDonePoint::ShowPlans() {
+    plans_ = balance_ ? qv::PlanPayDown(*balance_, weights_) : qv::PayDownPlans{};
+    const auto rows = Rows();
+    const std::array<QPushButton*, 4> alone{btPlan1, btPlan2, btPlan3, btPlan4};
+    for (size_t k = 0; k < alone.size(); ++k) {
+        const auto& plan = plans_.alone[k];
+        alone[k]->setVisible(plan.has_value());
+        if (plan) {
+            SetPlanCaption(alone[k], rows[k].name->text() + QStringLiteral("だけで") +
+                                         QString::number(plan->units[k]) + QStringLiteral("回（") +
+                                         PointsText(plan->points) + QStringLiteral("）"));
+        }
+    }
+    btPlanMix->setVisible(plans_.mixed.has_value());
+    if (plans_.mixed) {
+        QString caption = QStringLiteral("組み合わせ:");
+        for (size_t k = 0; k < 4; ++k) {
+            if (weights_[k] > 0)
+                caption += QStringLiteral(" ") + rows[k].name->text() +
+                           QString::number(plans_.mixed->units[k]);
+        }
+        SetPlanCaption(btPlanMix, caption);
+    }
+    const bool any = plans_.mixed.has_value();
+    pnNoPlan->setVisible(!any);
+    if (!any) {
+        if (!balance_)
+            pnNoPlan->setText(QStringLiteral("残高を読めないため、計画を立てられません。"));
+        else if (*balance_ <= 0)
+            pnNoPlan->setText(QStringLiteral("返済するポイントはありません。"));
+        else if (*balance_ > 2147483647)
+            pnNoPlan->setText(QStringLiteral("残高が大きすぎるため、計画を立てられません。"));
+        else
+            pnNoPlan->setText(QStringLiteral("重みのある道具がないため、計画を立てられません。"));
+    }
+}
+
+void TDonePoint::btPlanClick(const qv::PayDownPlan& plan) {
+    const auto rows = Rows();
+    for (size_t k = 0; k < rows.size(); ++k) {
+        if (!rows[k].units->isEnabled()) continue;
+        rows[k].units->setText(plan.units[k] > 0 ? QString::number(plan.units[k]) : QString());
+    }
+}
+
+void TDonePoint::btOKClick() {
+    const auto rows = Rows();
+    const qv::PointReportTotal total = TypedTotal();
     if (!total.fits) {
         qv::ui::MessageBox::Show(QStringLiteral("合計が大きすぎるため報告できません。一度に報告でき"
                                                 "るのは2147483647ポイントまでです。"),
@@ -67,6 +176,16 @@ void TDonePoint::btOKClick() {
     }
     message += QStringLiteral("以上合計") + QString::number(total.points) +
                QStringLiteral("ポイントで報告します。");
+    // Against the balance the window shows: nothing else can change it while this modal
+    // window is open, and the debit itself reads the file again.
+    if (balance_) {
+        const qv::ReportEffect effect = qv::EffectOfReport(*balance_, total.points);
+        if (effect.swallowed > 0)
+            message += QStringLiteral(
+                           "\r\n残高は%1しかないため、残高は0になり、%2は切り捨てられて"
+                           "どこにも残りません。")
+                           .arg(PointsText(*balance_), PointsText(effect.swallowed));
+    }
     if (!qv::ui::MessageBox::Confirm(message)) return;
 
     if (total.points > 0) {

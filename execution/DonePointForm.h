@@ -2,7 +2,10 @@
 
 #include <QDialog>
 #include <array>
+#include <cstdint>
+#include <optional>
 
+#include "execution/PointReport.h"
 #include "rulebook/Info.h"
 #include "ui_DonePointForm.h"
 
@@ -11,7 +14,8 @@ class ReportSession;
 }  // namespace qv::undo
 
 // The point execution report: units executed per implement, totalled and taken off the
-// point balance.
+// point balance. Beside the rows: the balance, the total as it is typed, the balance it
+// leaves, and plans that pay the balance off.
 class TDonePoint : public QDialog, private Ui::TDonePoint {
     Q_OBJECT
 
@@ -32,7 +36,20 @@ private:
     std::array<Row, 4> Rows() const;
     void btOKClick();
     void btCancelClick();
+    // Fills the rows with a plan's units.
+    void btPlanClick(const qv::PayDownPlan& plan);
+
+    // The report the rows hold now, counted as the report counts it.
+    qv::PointReportTotal TypedTotal() const;
+    // Refreshes the total and the balance after it from the rows.
+    void ShowTotal();
+    void ShowPlans();
+    // The balance in the file now; none when there is no usable file.
+    std::optional<std::int64_t> ReadBalance() const;
 
     CInfo* info_ = nullptr;
     qv::undo::ReportSession* session_ = nullptr;
+    std::array<int, 4> weights_{};
+    std::optional<std::int64_t> balance_;  // as read when the window opened
+    qv::PayDownPlans plans_;
 };

@@ -14,10 +14,12 @@
 #include "execution/DonePointForm.h"
 #include "execution/LedgerForm.h"
 #include "execution/LogListModel.h"
+#include "execution/LogSummary.h"
 #include "execution/TrashForm.h"
 #include "execution/Undo.h"
 #include "records/Ledger.h"
 #include "records/PointBalance.h"
+#include "records/Reasons.h"
 #include "records/SentenceLog.h"
 #include "ui/Accessibility.h"
 #include "ui/FileTexts.h"
@@ -35,7 +37,8 @@ TLogList::TLogList(QWidget* parent) : QDialog(parent) {
     qv::ui::SetFormFont(this, 12);
     // The list takes what the window gains or loses; the buttons stay under it.
     using qv::ui::Follow;
-    qv::ui::MakeResizable(this, QStringLiteral("TLogList"), QSize(445, 200),
+    // The status line and the reasons panel stay under the buttons.
+    qv::ui::MakeResizable(this, QStringLiteral("TLogList"), QSize(445, 330),
                           {{pnPoint, Follow::Grow, Follow::Stay},
                            {sgList, Follow::Grow, Follow::Grow},
                            {btDone, Follow::Stay, Follow::Move},
@@ -43,7 +46,10 @@ TLogList::TLogList(QWidget* parent) : QDialog(parent) {
                            {btnPoint, Follow::Stay, Follow::Move},
                            {btExit, Follow::Stay, Follow::Move},
                            {btUndo, Follow::Stay, Follow::Move},
-                           {btHistory, Follow::Stay, Follow::Move}});
+                           {btHistory, Follow::Move, Follow::Move},
+                           {pnStatus, Follow::Grow, Follow::Move},
+                           {pnReasons, Follow::Grow, Follow::Move},
+                           {mmReasons, Follow::Grow, Follow::Move}});
 
     model_ = new LogListModel(this);
     sgList->setModel(model_);
@@ -92,6 +98,8 @@ TLogList::TLogList(QWidget* parent) : QDialog(parent) {
     connect(backups, &QAction::triggered, this, &TLogList::ShowBackups);
     sgList->addActions({undo, ledger, trash, backups});
     sgList->setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(sgList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            &TLogList::ShowReasons);
 }
 
 TLogList::~TLogList() = default;
@@ -112,7 +120,8 @@ void TLogList::LoadList() {
         kLogUnreadable = 4,
         kLogUnread = 8,
         kLogBadTimes = 16,
-        kLogGlued = 32
+        kLogGlued = 32,
+        kReasonsUnreadable = 64
     };
     unsigned found = 0;
     QStringList problems;
@@ -155,7 +164,23 @@ void TLogList::LoadList() {
         if (issues.gluedLines > 0) found |= kLogGlued;
         problems.prepend(qv::ui::LogListIssuesText(issues, info_->GetLogPath()));
     }
+    // The kept reasons are read with the log, so choosing a row reads nothing.
+    const SentenceReasons reasons(SentenceReasons::PathFor(info_->GetLogPath()));
+    reasonsRead_ = reasons.ReadAll(reasons_);
+    if (reasonsRead_ == qv::io::ReadStatus::Unreadable) {
+        found |= kReasonsUnreadable;
+        problems << qv::ui::ReasonsUnreadableText(reasons.Path()) +
+                        QStringLiteral("判決理由は表示できません。");
+    }
+    const LogSummary summary = SummarizeLog(contents);
     model_->Reset(std::move(contents));
+    pnStatus->setText(QStringLiteral("記録%1件　未執行%2件（量刑計%3ポイント）　ポイント残高:")
+                          .arg(summary.records)
+                          .arg(summary.notExecuted)
+                          .arg(summary.notExecutedPoints) +
+                      (read == PointBalance::Status::Ok
+                           ? qv::ui::ShownText(fields[PointBalance::kBalanceField])
+                           : QStringLiteral("不明")));
     // What could not be read is told in one box as the window opens, and again only when a
     // refill after an action finds a kind of damage not told yet.
     if ((found & ~toldProblems_) != 0)
@@ -165,6 +190,39 @@ void TLogList::LoadList() {
     // The current row stays where it was (the newest record on opening), within the rows.
     const int rows = model_->rowCount();
     if (rows > 0) sgList->selectRow(std::clamp(previous, 0, rows - 1));
+    ShowReasons();
+}
+
+void TLogList::ShowReasons() {
+    const int row = SelectedRecordRow();
+    if (row < 0) {
+        mmReasons->setPlainText(QStringLiteral("判決が選ばれていません。"));
+        return;
+    }
+    if (reasonsRead_ == qv::io::ReadStatus::Unreadable) {
+        mmReasons->setPlainText(
+            qv::ui::ReasonsUnreadableText(SentenceReasons::PathFor(info_->GetLogPath())));
+        return;
+    }
+    const std::string_view id = model_->Field(row, SentenceRecord::kDecisionTime);
+    std::vector<std::string_view> texts;
+    for (const SentenceReasons::Entry& entry : reasons_)
+        if (entry.id == id) texts.push_back(entry.text);
+    if (texts.empty()) {
+        mmReasons->setPlainText(QStringLiteral(
+            "この判決の判決理由は残っていません（判決理由を残すようになる前の判決か、"
+            "残せなかった判決です）。"));
+        return;
+    }
+    QStringList shown;
+    for (std::string_view text : texts) shown << qv::ui::FromCp932(text);
+    QString all = shown.join(QStringLiteral("\r\n\r\n――――――――\r\n\r\n"));
+    if (texts.size() > 1)
+        all.prepend(
+            QStringLiteral("同じ識別子の判決が%1件あるため、そのすべての判決理由です。\r\n\r\n")
+                .arg(texts.size()));
+    all.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    mmReasons->setPlainText(all);
 }
 
 int TLogList::SelectedRecordRow() const {

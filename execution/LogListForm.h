@@ -3,7 +3,9 @@
 #include <QDialog>
 #include <memory>
 #include <optional>
+#include <vector>
 
+#include "records/Reasons.h"
 #include "records/SentenceLog.h"
 #include "rulebook/Info.h"
 #include "ui_LogListForm.h"
@@ -45,6 +47,8 @@ private:
     void CheckLedger();
     // Tells what an action left undone beside its main change (ledger, trash, backup).
     void TellSideEffects(const qv::undo::Outcome& outcome);
+    // The verdict text kept for the selected record, or why there is none.
+    void ShowReasons();
 
     // The record the current row shows (0 = the newest), or -1 on the header or no row.
     int SelectedRecordRow() const;
@@ -56,4 +60,6 @@ private:
     std::optional<SentenceLog::Contents> written_;
     std::unique_ptr<qv::undo::ReportSession> session_;
     bool toldLedger_ = false;
+    std::vector<SentenceReasons::Entry> reasons_;  // as read by the last LoadList
+    qv::io::ReadStatus reasonsRead_ = qv::io::ReadStatus::Missing;
 };

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace qv {
@@ -27,5 +28,36 @@ double ImplementCoefficient(int weight);
 // and the running total is rounded to a double after each addition: at some boundaries
 // this gives one point less than exact decimal arithmetic (weight 0.7, 90 units: 62).
 PointReportTotal TotalPointReport(const std::array<PointReportEntry, 4>& entries);
+
+// The same total for units already counted (0 or less: the row is skipped).
+PointReportTotal TotalPointReport(const std::array<std::int64_t, 4>& units,
+                                  const std::array<int, 4>& weights);
+
+// What a report of R points does to a balance: the balance never goes below 0, so the
+// part of R beyond it is swallowed, not carried anywhere.
+struct ReportEffect {
+    std::int64_t after = 0;      // the balance after the report
+    std::int64_t swallowed = 0;  // points of R that the floor at 0 takes
+};
+ReportEffect EffectOfReport(std::int64_t balance, std::int64_t points);
+
+// Units that pay a balance off, as the report would count them.
+struct PayDownPlan {
+    std::array<std::int64_t, 4> units{};
+    std::int64_t points = 0;  // R of a report of exactly these units
+};
+
+struct PayDownPlans {
+    // One implement alone: the fewest units of it whose report reaches the balance.
+    // None for an implement without weight.
+    std::array<std::optional<PayDownPlan>, 4> alone;
+    // Every implement with weight together, the points spread in proportion to the
+    // weights (so the units differ by at most one): the fewest that reach the balance.
+    std::optional<PayDownPlan> mixed;
+};
+
+// Plans for a balance above 0. None at all for a balance of 0 or less, or one that a
+// single report cannot take (above 2147483647 points).
+PayDownPlans PlanPayDown(std::int64_t balance, const std::array<int, 4>& weights);
 
 }  // namespace qv

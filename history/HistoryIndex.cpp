@@ -11,16 +11,6 @@ namespace qv::history {
 
 namespace {
 
-// A decision time as the program writes it: decimal digits, maybe a sign or leading
-// blanks (what atol would also take). Anything else cannot be placed on a calendar.
-bool IsTime(std::string_view field) {
-    size_t i = field.find_first_not_of(' ');
-    if (i == std::string_view::npos) return false;
-    if (field[i] == '-' || field[i] == '+') ++i;
-    if (i == field.size()) return false;
-    return field.find_first_not_of("0123456789", i) == std::string_view::npos;
-}
-
 struct ValuesHash {
     size_t operator()(const SentenceValues& v) const {
         std::uint64_t h = 1469598103934665603ull;
@@ -60,7 +50,7 @@ void HistoryIndex::Build(const SentenceLog::Contents& contents) {
             fields[f] = line.substr(start, tab - start);
             start = std::min(line.size(), tab + 1);
         }
-        if (!IsTime(fields[SentenceRecord::kDecisionTime])) continue;  // counted in issues
+        if (!IsDecisionTime(fields[SentenceRecord::kDecisionTime])) continue;  // counted in issues
         const Seconds time = qv::ReadInt64(fields[SentenceRecord::kDecisionTime]);
 
         // Article number and name together, as one stretch of the line.

@@ -150,6 +150,25 @@ bool IntentRecord::Keep(const std::function<bool(const IntentEntry&)>& keep) con
     return Close(Opened{}, [&](const IntentEntry& e) { return !keep(e); });
 }
 
+bool IntentRecord::DropUnfinished() const {
+    std::string bytes;
+    switch (qv::io::ReadFile(path_, bytes)) {
+        case qv::io::ReadStatus::Missing:
+            return true;
+        case qv::io::ReadStatus::Empty:
+            return qv::io::RemoveFile(path_);
+        case qv::io::ReadStatus::Unreadable:
+            return false;
+        case qv::io::ReadStatus::Ok:
+            break;
+    }
+    const size_t lastEnd = bytes.rfind('\n');
+    const size_t whole = lastEnd == std::string::npos ? 0 : lastEnd + 1;
+    if (whole == bytes.size()) return true;
+    if (whole == 0) return qv::io::RemoveFile(path_);
+    return qv::io::WriteFileAtomic(path_, std::string_view(bytes).substr(0, whole));
+}
+
 bool IntentRecord::UncreditedPoints(std::string_view id, std::int64_t& points) const {
     points = 0;
     std::vector<IntentEntry> entries;

@@ -69,6 +69,9 @@ public:
     // Keeps only the entries for which keep returns true (and every line that is no entry);
     // the file goes when nothing remains.
     bool Keep(const std::function<bool(const IntentEntry&)>& keep) const;
+    // Drops what an Open killed midway left: an empty file, or a last line without its
+    // line end. Its action never began, since an entry is synced before the first write.
+    bool DropUnfinished() const;
 
     // The points of the decide entries for id: decided, but not on the balance. False
     // when the record exists but cannot be read (then nothing is known).

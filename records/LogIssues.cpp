@@ -1,15 +1,12 @@
 #include "records/LogIssues.h"
 
-namespace {
-// Written by the program as plain decimal digits; atol would also take leading blanks.
-bool IsTime(std::string_view field) {
+bool IsDecisionTime(std::string_view field) {
     size_t i = field.find_first_not_of(' ');
     if (i == std::string_view::npos) return false;
     if (field[i] == '-' || field[i] == '+') ++i;
     if (i == field.size()) return false;
     return field.find_first_not_of("0123456789", i) == std::string_view::npos;
 }
-}  // namespace
 
 bool IsGluedRecord(std::string_view recordLine) {
     return recordLine.find('\r') != std::string_view::npos;
@@ -25,7 +22,7 @@ LogReadIssues FindLogIssues(const SentenceLog::Contents& contents) {
         if (line.find('\r') != std::string_view::npos) ++issues.crOnlyLines;
     }
     for (size_t i = 0; i < contents.RecordCount(); ++i) {
-        if (!IsTime(contents.Field(i, SentenceRecord::kDecisionTime))) ++issues.badTimes;
+        if (!IsDecisionTime(contents.Field(i, SentenceRecord::kDecisionTime))) ++issues.badTimes;
         if (IsGluedRecord(contents.Record(i))) ++issues.gluedLines;
     }
     return issues;

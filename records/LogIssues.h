@@ -15,6 +15,11 @@ struct LogReadIssues {
 };
 LogReadIssues FindLogIssues(const SentenceLog::Contents& contents);
 
+// A decision time as the program writes it: decimal digits, maybe a sign or leading blanks
+// (what atol would also take). Anything else, such as a BOM before the digits, cannot be
+// placed on a calendar.
+bool IsDecisionTime(std::string_view field);
+
 // A record line holding a CR: a CR-only log whose one long line got its line end from an
 // append, with every sentence glued into it.
 bool IsGluedRecord(std::string_view recordLine);

@@ -63,20 +63,7 @@ StartRepair RepairAtStart(const std::string& bookPath, const std::string& logPat
     report.leftoversRemoved = leftovers.removed;
     report.copiesFinished = leftovers.finished;
 
-    // A kill in the middle of writing the intent itself leaves an empty file or a torn
-    // last line: that action never began its first write, so the torn part goes.
-    {
-        std::string bytes;
-        if (qv::io::ReadFile(intent.Path(), bytes) == qv::io::ReadStatus::Empty) {
-            qv::io::RemoveFile(intent.Path());
-        } else if (!bytes.empty() && bytes.back() != '\n') {
-            const size_t end = bytes.rfind('\n');
-            if (end == std::string::npos)
-                qv::io::RemoveFile(intent.Path());
-            else
-                qv::io::WriteFileAtomic(intent.Path(), bytes.substr(0, end + 1));
-        }
-    }
+    intent.DropUnfinished();
     std::vector<IntentEntry> entries;
     if (intent.Read(entries) != qv::io::ReadStatus::Ok || entries.empty()) return report;
     qv::io::FileLock logLock, balanceLock;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "records/PointBalance.h"
+#include "records/Reasons.h"
 #include "records/SentenceLog.h"
 #include "rulebook/RuleBook.h"
 #include "tests/support/FaultInjection.h"
@@ -63,6 +64,16 @@ std::vector<Operation> Operations() {
          [record] { return SentenceLog("test.log").Append(record()); }},
         {"log append creating the file", "test.log", "",
          [record] { return SentenceLog("test.log").Append(record()); }},
+        {"reasons append", "test.rsn", "1\tx\r\npartial",
+         [] {
+             return SentenceReasons("test.rsn").Append("2", "a\r\nb") ==
+                    SentenceReasons::Status::Ok;
+         }},
+        {"reasons append creating the file", "test.rsn", "",
+         [] {
+             return SentenceReasons("test.rsn").Append("2", "a\r\nb") ==
+                    SentenceReasons::Status::Ok;
+         }},
         {"log execute rewrite", "test.log", kLog,
          [] {
              SentenceLog log("test.log");

@@ -104,6 +104,9 @@ TEST_F(FileIo, ReadRefusesFoldersAndFilesWithoutAnyReadBit) {
     std::string out;
     EXPECT_EQ(qv::io::ReadFile("d", out, 100), qv::io::ReadStatus::Unreadable);
     EXPECT_EQ(qv::io::ReadFile("none", out, 100), qv::io::ReadStatus::Missing);
+    ASSERT_EQ(::mkfifo("fifo", 0644), 0);
+    EXPECT_EQ(qv::io::ReadFile("fifo", out, 100), qv::io::ReadStatus::Unreadable)
+        << "refused without waiting for a writer";
 }
 
 }  // namespace

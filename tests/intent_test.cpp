@@ -175,6 +175,30 @@ TEST_F(Intent, StartUpSettlesEveryOpenAction) {
     }
 }
 
+TEST_F(Intent, AnEntryKilledWhileItWasWrittenIsDroppedAtStartUp) {
+    const std::string entry = "delete\t1700000000\t9\t20\t11\r\n";
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::string left;  // "" : no intent file afterwards
+    } cases[] = {
+        {"created, nothing written", "", ""},
+        {"half a line", entry.substr(0, 10), ""},
+        {"a kept line and half of the next", "other\tline\r\n" + entry.substr(0, 7),
+         "other\tline\r\n"},
+    };
+    for (const Case& c : cases) {
+        WriteBytes("test.log", kOther + kRecord);
+        WriteBytes("user.dat", Balance(20));
+        WriteBytes("intent.dat", c.bytes);
+        RepairAtStart("test.dat", "test.log", "user.dat");
+        EXPECT_EQ(qv::test::Exists("intent.dat"), !c.left.empty()) << c.what;
+        if (!c.left.empty()) EXPECT_EQ(ReadBytes("intent.dat"), c.left) << c.what;
+        EXPECT_EQ(ReadBytes("test.log"), kOther + kRecord) << c.what;
+        EXPECT_EQ(ReadBytes("user.dat"), Balance(20)) << c.what;
+    }
+}
+
 TEST_F(Intent, AnActionThatCannotWriteItsIntentDoesNotStart) {
     WriteBytes("test.log", kOther + kRecord);
     WriteBytes("user.dat", Balance(20));

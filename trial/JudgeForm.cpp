@@ -1,8 +1,15 @@
 #include "trial/JudgeForm.h"
 
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
 #include "text/Numbers.h"
+#include "trial/Preview.h"
 #include "trial/StateForm.h"
 #include "ui/Accessibility.h"
+#include "ui/FileTexts.h"
 #include "ui/Placement.h"
 #include "ui/Texts.h"
 
@@ -15,7 +22,75 @@ TJudge::TJudge(QWidget* parent) : QDialog(parent) {
     connect(tbJoujou, &QSlider::valueChanged, this, &TJudge::tbJoujouChange);
     connect(btSubmit, &QPushButton::clicked, this, &TJudge::btSubmitClick);
     connect(btCancel, &QPushButton::clicked, this, &TJudge::btCancelClick);
+    connect(cbRule, &QComboBox::currentIndexChanged, this, &TJudge::ShowPreview);
+    connect(tbJoujou, &QSlider::valueChanged, this, &TJudge::ShowPreview);
+    previewTimer_ = new QTimer(this);
+    previewTimer_->setObjectName(QStringLiteral("previewTimer"));
+    previewTimer_->setSingleShot(true);
+    previewTimer_->setTimerType(Qt::PreciseTimer);  // a coarse one may fire minutes early
+    connect(previewTimer_, &QTimer::timeout, this, &TJudge::ShowPreview);
     qv::ui::NameControls(this);
+}
+
+namespace {
+
+// "29ポイント（腕立て:12 腹筋:18 ポイント:9）"
+QString Outcome(const CVerdict& v) {
+    QString parts = qv::ui::ShownText(v.distribution).trimmed();
+    if (v.points > 0) {
+        if (!parts.isEmpty()) parts += QLatin1Char(' ');
+        parts += QStringLiteral("ポイント:") + QString::number(v.points);
+    }
+    if (parts.isEmpty()) parts = QStringLiteral("配分なし");
+    return QString::number(v.total) + QStringLiteral("ポイント（") + parts + QStringLiteral("）");
+}
+
+// Local date and time, "2026/12/21 09:00".
+QString LocalTimeText(qv::Seconds t) {
+    const std::time_t seconds = static_cast<std::time_t>(t);
+    std::tm local{};
+    if (::localtime_r(&seconds, &local) == nullptr) return QStringLiteral("?");
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min);
+    return QString::fromLatin1(text);
+}
+
+}  // namespace
+
+void TJudge::ShowPreview() {
+    if (info_ == nullptr) return;
+    const qv::Seconds now = clock_();
+    pnPreviewNow->clear();
+    pnPreviewHistory->clear();
+    pnPreviewAfter->clear();
+    const std::optional<int> number = SelectedNumber();
+    if (number) {
+        const TrialPreview p =
+            PreviewTrial(*number, tbJoujou->value(), *info_, now, log_, logRead_, logError_);
+        if (!p.now.verdict) {
+            // The reason 提出 would give, word for word.
+            pnPreviewNow->setText(
+                qv::ui::CompositionRefusalText(p.now, *number, info_->GetLogPath()));
+        } else {
+            pnPreviewNow->setText(QStringLiteral("今提出すると:") + Outcome(*p.now.verdict));
+            pnPreviewHistory->setText(
+                p.history.count > 0
+                    ? QStringLiteral("過去10日間の同条文の適用:%1回、合計%2ポイント")
+                          .arg(p.history.count)
+                          .arg(p.history.sum)
+                    : QStringLiteral("過去10日間の同条文の適用:なし"));
+            if (p.oldestStops && p.afterwards && p.afterwards->verdict) {
+                pnPreviewAfter->setText(LocalTimeText(*p.oldestStops) +
+                                        QStringLiteral("に最も古い適用が数えられなくなり、"
+                                                       "それ以後に提出すると:") +
+                                        Outcome(*p.afterwards->verdict));
+            }
+        }
+    }
+    // Stays right across midnight and the moment a repeat drops out: both are a 00:00 UTC.
+    const qv::Seconds wait = NextPreviewChange(now) - now;
+    previewTimer_->start(static_cast<int>(std::clamp<qv::Seconds>(wait, 0, 86400) * 1000));
 }
 
 void TJudge::Init(CInfo* info) {
@@ -36,6 +111,9 @@ void TJudge::Init(CInfo* info) {
     }
     cbRuleChange();
     tbJoujouChange();
+    // The log is read once, here; the preview never reads it again.
+    logRead_ = SentenceLog(info->GetLogPath()).Read(log_, &logError_);
+    ShowPreview();
 }
 
 std::optional<int> TJudge::SelectedNumber() const {

@@ -3,11 +3,18 @@
 #include <QDialog>
 #include <optional>
 
+#include "records/SentenceLog.h"
+#include "rulebook/Clock.h"
 #include "rulebook/Info.h"
 #include "rulebook/RuleBook.h"
 #include "ui_JudgeForm.h"
 
+class QTimer;
+struct TrialPreview;
+
 // The trial window: pick an article and a mercy level, then submit for the verdict.
+// Beside them, what submitting would give and when the oldest counted application of
+// the article stops counting, worked out from the log as read when the window opened.
 class TJudge : public QDialog, private Ui::TJudge {
     Q_OBJECT
 
@@ -16,6 +23,8 @@ public:
 
     // Lists the rule book's articles ("number:name:base") and selects the first.
     void Init(CInfo* info);
+    // Where the preview takes the current time from (before Init; the system clock else).
+    void SetClock(qv::Clock clock) { clock_ = std::move(clock); }
 
 private:
     void cbRuleChange();
@@ -26,6 +35,15 @@ private:
     // The article number at the head of the selected item; nothing without a ":".
     std::optional<int> SelectedNumber() const;
 
+    // The preview for the article and level as set, at the clock's time; then waits for
+    // the next moment it may change (the next 00:00 UTC).
+    void ShowPreview();
+
     CInfo* info_ = nullptr;
     CRuleBook* ruleBook_ = nullptr;
+    qv::Clock clock_ = qv::SystemNow;
+    SentenceLog::Contents log_;  // read once, when the window opens
+    qv::io::ReadStatus logRead_ = qv::io::ReadStatus::Missing;
+    qv::io::IoError logError_;
+    QTimer* previewTimer_ = nullptr;
 };

@@ -1,5 +1,6 @@
 #include "trial/StateForm.h"
 
+#include "records/Reasons.h"
 #include "records/Repair.h"
 #include "ui/Accessibility.h"
 #include "ui/FileTexts.h"
@@ -86,6 +87,11 @@ void TState::btOKClick() {
     // Nothing was written when it was not recorded: the window stays so the user can try
     // again or cancel.
     if (decision.status == Decision::Status::NotRecorded) return;
+    // The record is in the log: its reasons go beside it, keyed by its identifier.
+    const SentenceReasons reasons(SentenceReasons::PathFor(info_->GetLogPath()));
+    const SentenceReasons::Status kept = reasons.Append(decision.id, verdict_.verdictText);
+    if (kept != SentenceReasons::Status::Ok)
+        qv::ui::MessageBox::Show(qv::ui::ReasonsNotKeptText(kept, reasons.Path()), this);
     accept();
 }
 

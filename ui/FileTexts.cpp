@@ -526,6 +526,21 @@ QString StartRepairText(const StartRepair& repair, const std::string& logPath,
            lines.join(QStringLiteral("\n"));
 }
 
+QString ReasonsUnreadableText(const std::string& path) {
+    return QStringLiteral("判決理由のファイル「%1」を読み込めません（%2）。")
+        .arg(PathText(path), UnreadableReason(path));
+}
+
+QString ReasonsNotKeptText(SentenceReasons::Status status, const std::string& path) {
+    const QString why = status == SentenceReasons::Status::Unkeepable
+                            ? QStringLiteral("判決文にタブか単独の改行が含まれているため")
+                            : QStringLiteral("ファイルに書き込めないため");
+    return QStringLiteral(
+               "判決は記録しましたが、判決理由を「%1」に残せませんでした（%2）。"
+               "執行報告ではこの判決の理由は表示されません。")
+        .arg(PathText(path), why);
+}
+
 }  // namespace qv::ui
 
 namespace qv::ui {

@@ -10,6 +10,7 @@
 #include "records/Backups.h"
 #include "records/LogIssues.h"
 #include "records/PointBalance.h"
+#include "records/Reasons.h"
 #include "records/Repair.h"
 #include "rulebook/Info.h"
 #include "rulebook/RuleBook.h"
@@ -116,6 +117,12 @@ QString CreditRetriedText(std::int64_t points, const std::string& balancePath);
 // What start-up repaired after a run that ended midway; empty when nothing is to be told.
 QString StartRepairText(const StartRepair& repair, const std::string& logPath,
                         const std::string& balancePath);
+
+// The kept verdict texts cannot be read.
+QString ReasonsUnreadableText(const std::string& path);
+
+// A decided verdict's text could not be kept beside the log (the record is in the log).
+QString ReasonsNotKeptText(SentenceReasons::Status status, const std::string& path);
 
 }  // namespace qv::ui
 

@@ -2,6 +2,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <filesystem>
 
 #include "execution/DonePointForm.h"
 #include "rulebook/RuleBook.h"
@@ -79,8 +80,10 @@ TEST_F(DonePointTest, ConfirmsTheCountedUnitsAndDebitsTheTotal) {
          "腕立て:12\r\n以上合計12ポイントで報告します。", "a\tb\tc\t88\te\tf"},
         {"0.7 x 90 = 62", {"", "", "", "90"}, "a\tb\tc\t100\te\tf",
          "写経:90\r\n以上合計62ポイントで報告します。", "a\tb\tc\t38\te\tf"},
-        {"8 against 5 leaves 0", {"8", "", "", ""}, "a\tb\tc\t5\te\tf",
-         "腕立て:8\r\n以上合計8ポイントで報告します。", "a\tb\tc\t0\te\tf"},
+        {"8 against 5 leaves 0, and says so", {"8", "", "", ""}, "a\tb\tc\t5\te\tf",
+         "腕立て:8\r\n以上合計8ポイントで報告します。\r\n残高は5ポイントしかないため、"
+         "残高は0になり、3ポイントは切り捨てられてどこにも残りません。",
+         "a\tb\tc\t0\te\tf"},
     };
     for (const auto& c : cases) {
         WriteBytes("user.dat", c.balanceBefore);
@@ -159,6 +162,93 @@ TEST_F(DonePointTest, ATotalBeyond32BitsIsRefused) {
     EXPECT_FALSE(shown[0].confirmation) << "refused before any confirmation";
     EXPECT_TRUE(w->isVisible());
     EXPECT_EQ(ReadBytes("user.dat"), "a\tb\tc\t10\te\tf");
+}
+
+QString Text(TDonePoint& w, const char* name) { return Child<QLabel>(&w, name)->text(); }
+
+TEST_F(DonePointTest, TheTotalAndTheBalanceAfterFollowTheTyping) {
+    WriteBytes("user.dat", "a\tb\tc\t5\te\tf");
+    auto w = Open();
+    EXPECT_EQ(Text(*w, "pnBalance"), QStringLiteral("現在の残高:5ポイント"));
+    EXPECT_EQ(Text(*w, "pnTotal"), QStringLiteral("報告の合計:0ポイント"));
+    EXPECT_EQ(Text(*w, "pnAfter"), QStringLiteral("報告後の残高:5ポイント"));
+    struct Step {
+        int field;
+        const char* typed;
+        const char* total;
+        const char* after;
+    } steps[] = {
+        {1, "3", "報告の合計:3ポイント", "報告後の残高:2ポイント"},
+        {2, "1", "報告の合計:4ポイント", "報告後の残高:1ポイント"},  // 3 + 1.5
+        {4, "9x", "報告の合計:10ポイント", "報告後の残高:0ポイント（5ポイント切り捨て）"},  // + 6.3
+        {1, "", "報告の合計:7ポイント", "報告後の残高:0ポイント（2ポイント切り捨て）"},
+        {4, "", "報告の合計:1ポイント", "報告後の残高:4ポイント"},
+        {2, "2147483648", "報告の合計:大きすぎます", "報告後の残高:-"},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.typed);
+        Field(*w, s.field)->setText(QString::fromUtf8(s.typed));
+        EXPECT_EQ(Text(*w, "pnTotal"), QString::fromUtf8(s.total));
+        EXPECT_EQ(Text(*w, "pnAfter"), QString::fromUtf8(s.after));
+    }
+    EXPECT_TRUE(MessageBox::TakeShown().isEmpty());
+    EXPECT_EQ(ReadBytes("user.dat"), "a\tb\tc\t5\te\tf") << "typing writes nothing";
+}
+
+// Implements 腕立て 1.0, 腹筋 1.5, 正座 0 (no plan), 写経 0.7, and a balance of 10.
+TEST_F(DonePointTest, APlanClickedFillsTheRowsAndReportsTheBalanceAway) {
+    struct Case {
+        const char* button;
+        const char* caption;
+        QStringList rows;
+    } cases[] = {
+        {"btPlan1", "腕立てだけで10回（10ポイント）", {"10", "", "", ""}},
+        {"btPlan2", "腹筋だけで7回（10ポイント）", {"", "7", "", ""}},
+        {"btPlan4", "写経だけで15回（10ポイント）", {"", "", "", "15"}},
+        {"btPlanMix", "組み合わせ: 腕立て4 腹筋3 写経3", {"4", "3", "", "3"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.button);
+        WriteBytes("user.dat", "a\tb\tc\t10\te\tf");
+        auto w = Open();
+        EXPECT_FALSE(Child<QPushButton>(w.get(), "btPlan3")->isVisibleTo(w.get())) << "weight 0";
+        EXPECT_FALSE(Child<QLabel>(w.get(), "pnNoPlan")->isVisibleTo(w.get()));
+        Enter(*w, {"1", "1", "", "1"});  // a plan replaces what was typed
+        auto* plan = Child<QPushButton>(w.get(), c.button);
+        EXPECT_EQ(plan->toolTip(), QString::fromUtf8(c.caption));
+        EXPECT_EQ(plan->text(), QString::fromUtf8(c.caption)) << "room for the whole caption";
+        plan->click();
+        for (int k = 1; k <= 4; ++k) EXPECT_EQ(Field(*w, k)->text(), c.rows.value(k - 1)) << k;
+        EXPECT_EQ(Text(*w, "pnAfter"), QStringLiteral("報告後の残高:0ポイント"));
+        MessageBox::QueueAnswer(true);
+        Click(*w, "btOK");
+        ASSERT_EQ(MessageBox::TakeShown().size(), 1);
+        EXPECT_EQ(ReadBytes("user.dat"), "a\tb\tc\t0\te\tf");
+    }
+}
+
+TEST_F(DonePointTest, NoPlanWithoutSomethingToPay) {
+    struct Case {
+        const char* balance;  // nullptr: no file
+        const char* shown;
+        const char* noPlan;
+    } cases[] = {
+        {"a\tb\tc\t0\te\tf", "現在の残高:0ポイント", "返済するポイントはありません。"},
+        {"a\tb\tc\t-3\te\tf", "現在の残高:-3ポイント", "返済するポイントはありません。"},
+        {nullptr, "現在の残高:不明", "残高を読めないため、計画を立てられません。"},
+        {"a\tb", "現在の残高:不明", "残高を読めないため、計画を立てられません。"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.shown);
+        std::filesystem::remove("user.dat");
+        if (c.balance) WriteBytes("user.dat", c.balance);
+        auto w = Open();
+        EXPECT_EQ(Text(*w, "pnBalance"), QString::fromUtf8(c.shown));
+        EXPECT_TRUE(Child<QLabel>(w.get(), "pnNoPlan")->isVisibleTo(w.get()));
+        EXPECT_EQ(Text(*w, "pnNoPlan"), QString::fromUtf8(c.noPlan));
+        for (const char* b : {"btPlan1", "btPlan2", "btPlan3", "btPlan4", "btPlanMix"})
+            EXPECT_FALSE(Child<QPushButton>(w.get(), b)->isVisibleTo(w.get())) << b;
+    }
 }
 
 }  // namespace

@@ -36,8 +36,7 @@ using qv::test::WriteBytes;
 // Two articles; article 2 spreads its points over three implements and the balance.
 const char kBook[] =
     "qvrule\t1\tid1\t0\t腕立て伏せ\t5\t腹筋\t5\tスクワット\t3\t正座(分)\t10\r\n"
-    "1\t0\t0\t遅刻\t約束の時刻に遅れた。\t連絡があれば情状を考慮する。\t20\t10\t10\t3\t3\t2\t0\t2\r"
-    "\n"
+    "1\t0\t0\t遅刻\t約束の時刻に遅れた。\t連絡があれば情状を考慮する。\t20\t10\t10\t3\t3\t2\t0\t2\r\n"
     "2\t0\t0\t約束破り\t交わした約束を守らなかった。\t\t40\t15\t10\t4\t2\t2\t0\t2\r\n";
 const char kBalance[] = "quorvel\t1\tuser\t10\t0\t0";
 const char kLog[] = "1700000000\t1\t遅刻\t20\t腕立て伏せ:12 \t0\t12\t0\t0\t0\t4\r\n";
@@ -120,17 +119,17 @@ std::vector<std::string> ClippedTexts(QWidget* window) {
     for (QLabel* label : window->findChildren<QLabel*>()) {
         if (!label->isVisibleTo(window) || label->text().isEmpty()) continue;
         const QRect room = label->contentsRect().adjusted(label->margin(), label->margin(),
-                                                          -label->margin(), -label->margin());
-        const QSize need = label->wordWrap() ? QSize(0, label->heightForWidth(label->width()))
-                                             : line(label->fontMetrics(), label->text());
+                                                           -label->margin(), -label->margin());
+        const QSize need = label->wordWrap()
+                               ? QSize(0, label->heightForWidth(label->width()))
+                               : line(label->fontMetrics(), label->text());
         check(label, label->text(), room.size(), need);
     }
     for (QPushButton* button : window->findChildren<QPushButton*>()) {
         QStyleOptionButton option;
         option.initFrom(button);
         option.text = button->text();
-        const QRect room =
-            button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+        const QRect room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
         check(button, button->text(), room.size(), line(button->fontMetrics(), button->text()));
     }
     for (QGroupBox* group : window->findChildren<QGroupBox*>()) {
@@ -146,8 +145,7 @@ std::vector<std::string> ClippedTexts(QWidget* window) {
     }
     for (QHeaderView* header : window->findChildren<QHeaderView*>()) {
         if (header->isHidden() || header->orientation() != Qt::Horizontal) continue;
-        const int padding =
-            2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+        const int padding = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
         for (int section = 0; section < header->count(); ++section) {
             const QString text = header->model()->headerData(section, Qt::Horizontal).toString();
             if (text.isEmpty()) continue;
@@ -190,70 +188,32 @@ struct WindowCase {
 };
 
 const WindowCase kWindows[] = {
-    {"TForm1",
-     {},
-     "btnRule",
-     {"btnRule", "btnJudge", "Button1", "btGoHP", "btExit", "btHistory"},
-     nullptr,
-     {237, 417}},
-    {"TRuleEdit",
-     {"btnRule"},
-     "sgRules",
-     {"sgRules", "btAdd", "btEdit", "Button1", "btnImp", "btSave", "btExit"},
-     "btEdit",
-     {654, 489}},
-    {"TRuleItem",
-     {"btnRule", "btAdd"},
-     "tfNo",
+    {"TForm1", {}, "btnRule", {"btnRule", "btnJudge", "Button1", "btGoHP", "btExit", "btHistory"}, nullptr, {237, 417}},
+    {"TRuleEdit", {"btnRule"}, "sgRules",
+     {"sgRules", "btAdd", "btEdit", "Button1", "btnImp", "btSave", "btExit"}, "btEdit", {654, 489}},
+    {"TRuleItem", {"btnRule", "btAdd"}, "tfNo",
      {"tfNo", "tfName", "tfState", "tfComment", "tfPoint", "tbRuiseki", "tbJoujou", "tbImp1",
       "tbImp2", "tbImp3", "tbImp4", "tbPt", "btReg", "btCancel"},
-     "btReg",
-     {354, 572}},
-    {"TImpEdit",
-     {"btnRule", "btnImp"},
-     "tfImp1",
+     "btReg", {354, 572}},
+    {"TImpEdit", {"btnRule", "btnImp"}, "tfImp1",
      {"tfImp1", "tbImp1", "tfImp2", "tbImp2", "tfImp3", "tbImp3", "tfImp4", "tbImp4", "btnReg",
       "btnCansel"},
-     "btnReg",
-     {287, 243}},
-    {"TJudge",
-     {"btnJudge"},
-     "cbRule",
-     {"cbRule", "tbJoujou", "btSubmit", "btCancel"},
-     "btSubmit",
-     {392, 317}},
-    {"TState",
-     {"btnJudge", "btSubmit"},
-     "btOK",
-     {"mmJudge", "btOK", "btCansel"},
-     "btOK",
-     {534, 513}},
-    {"TLogList",
-     {"Button1"},
-     "sgList",
-     {"sgList", "btDone", "btDelete", "btnPoint", "btExit", "btUndo", "btHistory"},
-     "btDone",
-     {685, 455}},
-    {"TDonePoint",
-     {"Button1", "btnPoint"},
-     "tfImp1",
-     {"tfImp1", "tfImp2", "tfImp3", "tfImp4", "btOK", "btCancel"},
-     "btOK",
-     {198, 269}},
-    {"THistory",
-     {"btHistory"},
-     "cbPreset",
-     {"cbPreset", "dtFrom", "dtTo", "cbExecuted", "tfSearch", "lsArticles", "sgHistory", "cbChart",
-      "btSavePng", "btExportCsv", "ckUtf8", "btExit"},
-     nullptr,
-     {1040, 720}},
-    {"THistory",
-     {"Button1", "btHistory"},
-     "cbPreset",
-     {"cbPreset", "dtFrom", "dtTo", "cbExecuted", "tfSearch", "lsArticles", "sgHistory", "cbChart",
-      "btSavePng", "btExportCsv", "ckUtf8", "btExit"},
-     nullptr,
-     {1040, 720}},
+     "btnReg", {287, 243}},
+    {"TJudge", {"btnJudge"}, "cbRule", {"cbRule", "tbJoujou", "btSubmit", "btCancel"}, "btSubmit", {692, 317}},
+    {"TState", {"btnJudge", "btSubmit"}, "btOK", {"mmJudge", "btOK", "btCansel"}, "btOK", {534, 513}},
+    {"TLogList", {"Button1"}, "sgList", {"sgList", "btDone", "btDelete", "btnPoint", "btExit", "btUndo", "btHistory", "mmReasons"}, "btDone", {685, 656}},
+    {"TDonePoint", {"Button1", "btnPoint"}, "tfImp1",
+     {"tfImp1", "tfImp2", "tfImp3", "tfImp4", "btOK", "btCancel", "btPlan1", "btPlan2", "btPlan3",
+      "btPlan4", "btPlanMix"},
+     "btOK", {498, 269}},
+    {"THistory", {"btHistory"}, "cbPreset",
+     {"cbPreset", "dtFrom", "dtTo", "cbExecuted", "tfSearch", "lsArticles", "sgHistory",
+      "cbChart", "btSavePng", "btExportCsv", "ckUtf8", "btExit"},
+     nullptr, {1040, 720}},
+    {"THistory", {"Button1", "btHistory"}, "cbPreset",
+     {"cbPreset", "dtFrom", "dtTo", "cbExecuted", "tfSearch", "lsArticles", "sgHistory",
+      "cbChart", "btSavePng", "btExportCsv", "ckUtf8", "btExit"},
+     nullptr, {1040, 720}},
 };
 
 TEST_F(KeyboardTest, EveryWindowIsNamedAndWalkedInItsListedOrder) {
@@ -367,9 +327,8 @@ TEST_F(KeyboardTest, OneTrialWithTheKeyboardAlone) {
     EXPECT_EQ(log.substr(0, tab), qv::Decimal(time));
     EXPECT_GE(time, before);
     EXPECT_LE(time, after);
-    EXPECT_EQ(
-        log.substr(tab),
-        Sjis("\t2\t約束破り\t37\t腕立て伏せ:30 腹筋:15 スクワット:25 \t0\t30\t15\t25\t0\t8\r\n"));
+    EXPECT_EQ(log.substr(tab),
+              Sjis("\t2\t約束破り\t37\t腕立て伏せ:30 腹筋:15 スクワット:25 \t0\t30\t15\t25\t0\t8\r\n"));
 }
 
 TEST_F(KeyboardTest, ListsTakeEnterDeleteAndSaveFromTheKeyboard) {
@@ -473,10 +432,8 @@ TEST_F(KeyboardTest, WindowsGrowWithTheScreenScale) {
         environment.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::fromLatin1(scale));
         run.setProcessEnvironment(environment);
         run.setProcessChannelMode(QProcess::MergedChannels);
-        run.start(
-            QCoreApplication::applicationFilePath(),
-            {QStringLiteral(
-                "--gtest_filter=KeyboardTest.WindowsKeepTheirSizesAndShowEveryCaptionWhole")});
+        run.start(QCoreApplication::applicationFilePath(),
+                  {QStringLiteral("--gtest_filter=KeyboardTest.WindowsKeepTheirSizesAndShowEveryCaptionWhole")});
         ASSERT_TRUE(run.waitForFinished(120000));
         const QString output = QString::fromLocal8Bit(run.readAll());
         EXPECT_EQ(run.exitStatus(), QProcess::NormalExit);

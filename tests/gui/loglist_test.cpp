@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <cstdlib>
+#include <filesystem>
 #include <ctime>
 
 #include "app/MenuForm.h"
@@ -298,6 +299,29 @@ TEST_F(LogListTest, TheMainMenuOpensTheExecutionReport) {
     EXPECT_TRUE(opened);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "closed by 終了";
     EXPECT_EQ(ReadBytes("test.log"), kRec1);
+}
+
+// Under the list: how many records, how many not executed and their sentences, the balance.
+TEST_F(LogListTest, TheStatusLineCountsWhatIsLeftToExecute) {
+    WriteBytes("test.log", kRec1 + kRec2 + "damaged\tline\r\n" + kRec3);
+    WriteBytes("user.dat", "a\tb\tc\t20\te\tf");
+    auto w = Open();
+    auto* status = Child<QLabel>(w.get(), "pnStatus");
+    // kRec3's mark is neither "0" nor "1": shown "済", so not counted as waiting.
+    EXPECT_EQ(status->text(),
+              QStringLiteral("記録3件　未執行1件（量刑計29ポイント）　ポイント残高:20"));
+    EXPECT_GT(status->geometry().top(), Grid(*w)->geometry().bottom()) << "under the list";
+
+    Grid(*w)->selectRow(1);  // kRec2, executed: un-execute it
+    MessageBox::QueueAnswer(true);
+    Click(*w, "btDone");
+    EXPECT_EQ(status->text(),
+              QStringLiteral("記録3件　未執行2件（量刑計34ポイント）　ポイント残高:20"));
+
+    std::filesystem::remove("user.dat");
+    WriteBytes("test.log", "");
+    w->LoadList();
+    EXPECT_EQ(status->text(), QStringLiteral("記録0件　未執行0件（量刑計0ポイント）　ポイント残高:不明"));
 }
 
 }  // namespace

@@ -101,7 +101,7 @@ protected:
 TEST_F(TrialTest, WholeRoadFromMenuToLogAndBalance) {
     HoldTrial([&](TJudge* judge) {
         EXPECT_EQ(judge->windowTitle(), QStringLiteral("裁判"));
-        EXPECT_EQ(judge->size(), QSize(392, 317));
+        EXPECT_EQ(judge->size(), QSize(692, 317));
         auto* cb = Child<QComboBox>(judge, "cbRule");
         ASSERT_EQ(cb->count(), 3);
         EXPECT_EQ(cb->itemText(0), QStringLiteral("3:暴行:20"));

@@ -1,8 +1,9 @@
 // Every window action that writes, with each of its file calls failing in turn (full
 // disk, I/O error, no permission): a box tells the user, the window is not closed as if
 // the action had worked, the files are byte for byte as before, and no temporary file is
-// left. The one agreed exception: a decision whose credit fails keeps its record in the
-// log, closes, and says the points are not on the balance.
+// left. The agreed exceptions: a decision whose credit fails keeps its record in the
+// log, closes, and says the points are not on the balance; a decision whose reasons
+// cannot be kept beside the log is booked all the same, closes, and says so.
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
@@ -29,11 +30,14 @@ using qv::test::WriteBytes;
 using qv::ui::MessageBox;
 
 struct Files {
-    std::string book, log, balance;
+    std::string book, log, balance, reasons;
     friend bool operator==(const Files&, const Files&) = default;
 };
 
-Files Snapshot() { return {ReadBytes("test.dat"), ReadBytes("test.log"), ReadBytes("user.dat")}; }
+Files Snapshot() {
+    return {ReadBytes("test.dat"), ReadBytes("test.log"), ReadBytes("user.dat"),
+            ReadBytes("test.rsn")};
+}
 
 const std::string kBook = Sjis(
     "qvrule\t1\tid1\t0\t腕立て\t10\t腹筋\t5\t背筋\t7\t縄跳び\t10\r\n"
@@ -43,6 +47,7 @@ const std::string kRecA = "1700000000\t12\tX\t29\tA:12 \t0\t12\t0\t0\t0\t9\r\n";
 const std::string kRecB = "1700000100\t12\tX\t5\t\t1\t0\t0\t0\t0\t0\r\n";
 const std::string kLog = kRecA + "damaged line\r\n" + kRecB;
 const std::string kBalance = "quorvel\t1\tuser\t20\t0\t0\r\n";
+const std::string kReasons = "1700000000\tA:12\t\tX\r\n";
 
 struct Action {
     const char* name;
@@ -69,6 +74,8 @@ void Click(QDialog* w, const char* button) { Child<QPushButton>(w, button)->clic
 
 // The bytes an action gives when it works: exactly these files.
 auto Becomes(Files expected) {
+    // Only a decision keeps reasons; the other actions leave them as planted.
+    expected.reasons = kReasons;
     return [expected](QDialog*, const Files&, const Files& now) { return now == expected; };
 }
 
@@ -105,7 +112,9 @@ std::vector<Action> Actions() {
              return now.book == before.book && now.log.size() > before.log.size() &&
                     now.log.compare(0, before.log.size(), before.log) == 0 &&
                     now.balance ==
-                        "quorvel\t1\tuser\t" + std::to_string(20 + points) + "\t0\t0\r\n";
+                        "quorvel\t1\tuser\t" + std::to_string(20 + points) + "\t0\t0\r\n" &&
+                    now.reasons.size() > before.reasons.size() &&
+                    now.reasons.compare(0, before.reasons.size(), before.reasons) == 0;
          },
          true},
         {"execution report 執行", [](CInfo* info) { return OpenList(info, 1); },
@@ -156,6 +165,7 @@ protected:
         WriteBytes("test.dat", kBook);
         WriteBytes("test.log", kLog);
         WriteBytes("user.dat", kBalance);
+        WriteBytes("test.rsn", kReasons);
         std::filesystem::remove("intent.dat");  // a note of points not credited, from before
         book_ = std::make_unique<CRuleBook>();
         book_->SetClock([] { return qv::Seconds{1700000500}; });
@@ -192,7 +202,7 @@ TEST_F(WindowFaults, EachFailingFileCallIsToldAndLosesNothing) {
         }
         ASSERT_GT(calls, 0);
 
-        int unchanged = 0, recordedOnly = 0;
+        int unchanged = 0, recordedOnly = 0, reasonsNotKept = 0;
         for (int failing = 1; failing <= calls; ++failing) {
             for (int error : {ENOSPC, EIO, EACCES}) {
                 Plant();
@@ -234,6 +244,14 @@ TEST_F(WindowFaults, EachFailingFileCallIsToldAndLosesNothing) {
                         << "decided: the record is in the log";
                     EXPECT_TRUE(told[0].contains(QStringLiteral("加算できませんでした")))
                         << told[0].toStdString();
+                } else if (action.mayRecordWithoutCredit && now.reasons == before.reasons &&
+                           now.book == before.book && now.balance != before.balance &&
+                           now.log.compare(0, before.log.size(), before.log) == 0 &&
+                           now.log.size() > before.log.size()) {
+                    ++reasonsNotKept;
+                    EXPECT_EQ(w->result(), QDialog::Accepted) << "decided and credited";
+                    EXPECT_TRUE(told[0].contains(QStringLiteral("判決理由")))
+                        << told[0].toStdString();
                 } else if (action.refills && action.done(w.get(), before, now)) {
                     // Written; then the refill could not read the files back.
                     EXPECT_TRUE(told[0].contains(QStringLiteral("読み込めません")))
@@ -249,6 +267,7 @@ TEST_F(WindowFaults, EachFailingFileCallIsToldAndLosesNothing) {
         EXPECT_GT(unchanged, 0);
         if (action.mayRecordWithoutCredit) {
             EXPECT_GT(recordedOnly, 0);
+            EXPECT_GT(reasonsNotKept, 0);
         }
     }
     RecordProperty("injected_faults", tried);

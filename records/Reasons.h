@@ -1,0 +1,51 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "text/FileIo.h"
+
+// The verdict texts of decided sentences, kept beside the log ("test.log" -> "test.rsn")
+// so that a sentence can still say why it was what it was. The log keeps its 11 fields;
+// this file is keyed by the record's identifier (its decision time).
+//
+// Format: CP932, one entry per line ended by CR LF, appended and never rewritten:
+//   identifier TAB line 1 TAB line 2 ... TAB line n CR LF
+// where lines 1..n are the verdict text cut at its CR LFs (empty lines included), so
+// joining them with CR LF gives the text back byte for byte. A line without a TAB, or the
+// last one without its line end, is no entry.
+class SentenceReasons {
+public:
+    enum class Status {
+        Ok,
+        Unkeepable,  // the text holds a TAB or a LF without its CR: it would not read back
+        WriteFailed  // nothing was added
+    };
+    struct Entry {
+        std::string id;
+        std::string text;
+    };
+
+    explicit SentenceReasons(std::string path) : path_(std::move(path)) {}
+    const std::string& Path() const { return path_; }
+
+    // The file beside a log: the log's name with ".rsn" for its ".log" (or added).
+    static std::string PathFor(const std::string& logPath);
+
+    // Adds the text of the sentence recorded as id, with the care of the log's append:
+    // the file's last line is ended first, and a failed write leaves the file as it was.
+    // Under the file's lock; error, when given, learns why a write failed.
+    Status Append(std::string_view id, std::string_view verdictText,
+                  qv::io::IoError* error = nullptr) const;
+
+    // Every text kept for id, oldest first (two sentences decided within one second share
+    // an identifier). A missing file reads as no texts.
+    qv::io::ReadStatus Find(std::string_view id, std::vector<std::string>& texts,
+                            qv::io::IoError* error = nullptr) const;
+    // Every entry in file order.
+    qv::io::ReadStatus ReadAll(std::vector<Entry>& out, qv::io::IoError* error = nullptr) const;
+
+private:
+    std::string path_;
+};

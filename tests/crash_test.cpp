@@ -11,6 +11,10 @@
 #include <thread>
 
 #include "execution/DeleteSentence.h"
+#include "execution/Undo.h"
+#include "records/BalanceBook.h"
+#include "records/Ledger.h"
+#include "records/Trash.h"
 #include "records/PointBalance.h"
 #include "records/Repair.h"
 #include "records/SentenceLog.h"
@@ -199,6 +203,139 @@ TEST_F(TwoFileKills, DecisionIsFinishedOrUndoneAtTheNextStart) {
                 EXPECT_EQ(balance, kStart + 9) << "kill point " << step << ": logged, not credited";
             else
                 EXPECT_EQ(balance, kStart) << "kill point " << step << ": credited, not logged";
+        });
+    RecordProperty("kills_between_the_files", halfDone);
+}
+
+// The same kills with the ledger, the trash and the backups switched on, as the program
+// runs: after the next start's repair the ledger explains the balance (its last figure
+// is the file's, never a difference to ask about), a sentence is in the log or in the
+// trash and never in both or neither, and no intent is left.
+class LedgerKills : public TwoFileKills {
+protected:
+    void SetUp() override {
+        TwoFileKills::SetUp();
+        info_.SetLogPath("test.log");
+        info_.SetBalancePath("user.dat");
+        info_.SetLedgerPath("user.ldg");
+        info_.SetTrashPath("test.trs");
+        info_.SetBackupFolder("backup");
+    }
+    void PlantAll(bool withRecord) {
+        Plant(withRecord);
+        qv::test::WriteBytes("user.ldg", "1\topen\t\t\t" + std::to_string(kStart) + "\t0\t" +
+                                             std::to_string(kStart) + "\r\n");
+        std::filesystem::remove("test.trs");
+        std::filesystem::remove_all("backup");
+    }
+    size_t InTrash() {
+        Trash::Contents trash;
+        Trash("test.trs").Read(trash);
+        size_t n = 0;
+        for (const Trash::Entry& e : trash.entries) n += e.payload.starts_with(kId + "\t");
+        EXPECT_TRUE(trash.unreadLines.empty());
+        return n;
+    }
+    // Kills action at points spread over its run time; returns how many kills found it
+    // half done (an intent left).
+    int KillRepairAndCheck(bool withRecord, const std::function<void()>& action,
+                           const std::function<void(int step)>& check) {
+        PlantAll(withRecord);
+        const auto t0 = std::chrono::steady_clock::now();
+        action();
+        const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now() - t0);
+        int halfDone = 0;
+        for (int step = 0; step < 24; ++step) {
+            PlantAll(withRecord);
+            pid_t pid = ::fork();
+            if (pid == 0) {
+                action();
+                ::_exit(0);
+            }
+            std::this_thread::sleep_for(took * step / 20);
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+            if (qv::test::Exists("intent.dat")) ++halfDone;
+            RepairAtStart("test.dat", "test.log", "user.dat",
+                          Journals{"user.ldg", "test.trs", [] { return qv::Seconds{5}; }});
+            EXPECT_FALSE(qv::test::Exists("intent.dat")) << "kill point " << step;
+            const auto ledger = Ledger("user.ldg").CheckAgainst(PointBalance("user.dat"), 9);
+            EXPECT_EQ(ledger.result, Ledger::Check::Result::Agrees) << "kill point " << step;
+            EXPECT_EQ(ledger.unreadLines, 0u) << "kill point " << step;
+            check(step);
+        }
+        return halfDone;
+    }
+    CInfo info_;
+};
+
+TEST_F(LedgerKills, DeleteKeepsLogTrashBalanceAndLedgerTogether) {
+    const DeleteJournal journal{Ledger("user.ldg"), Trash("test.trs"), Backups("backup"), nullptr};
+    const int halfDone = KillRepairAndCheck(
+        true,
+        [&] { DeleteSentence(SentenceLog("test.log"), PointBalance("user.dat"), kId, journal); },
+        [&](int step) {
+            const std::int64_t balance = BalanceOf(ReadBytes("user.dat"));
+            const bool listed = LogHasRecord();
+            EXPECT_EQ(InTrash(), listed ? 0u : 1u) << "kill point " << step;
+            EXPECT_EQ(balance, listed ? kStart : kStart - 9) << "kill point " << step;
+        });
+    RecordProperty("kills_between_the_files", halfDone);
+}
+
+TEST_F(LedgerKills, ADeleteAndItsUndoKeepEverythingTogether) {
+    const int halfDone = KillRepairAndCheck(
+        true,
+        [&] {
+            qv::undo::ReportSession session(info_);
+            session.Delete(kId);
+            session.Undo();
+        },
+        [&](int step) {
+            const std::int64_t balance = BalanceOf(ReadBytes("user.dat"));
+            const bool listed = LogHasRecord();
+            EXPECT_EQ(InTrash(), listed ? 0u : 1u) << "kill point " << step;
+            EXPECT_EQ(balance, listed ? kStart : kStart - 9) << "kill point " << step;
+            if (listed) {
+                // Back where it stood, with its bytes: the last line of the log.
+                const std::string log = ReadBytes("test.log");
+                EXPECT_TRUE(log.ends_with(kId + "\t12\tX\t29\tA:12 \t0\t12\t0\t0\t0\t9\r\n"))
+                    << "kill point " << step;
+            }
+        });
+    RecordProperty("kills_between_the_files", halfDone);
+}
+
+TEST_F(LedgerKills, AReportAndItsUndoAreBookedOnce) {
+    const int halfDone = KillRepairAndCheck(
+        false,
+        [&] {
+            qv::undo::ReportSession session(info_);
+            session.Report({{3, 0, 0, 0}}, 7);
+            session.Undo();
+        },
+        [&](int step) {
+            const std::int64_t balance = BalanceOf(ReadBytes("user.dat"));
+            EXPECT_TRUE(balance == kStart || balance == kStart - 7) << "kill point " << step;
+        });
+    RecordProperty("kills_between_the_files", halfDone);
+}
+
+TEST_F(LedgerKills, ADecisionIsCreditedAndBookedOnce) {
+    CVerdict v;
+    v.articleNumber = 12;
+    v.articleName = "X";
+    v.total = 29;
+    v.distribution = "A:12 ";
+    v.counts = {12, 0, 0, 0, 9};
+    v.countsText = "12\t0\t0\t0\t9";
+    v.points = 9;
+    const int halfDone = KillRepairAndCheck(
+        false, [&] { DecideVerdict(v, info_, 1700000000); },
+        [&](int step) {
+            const std::int64_t balance = BalanceOf(ReadBytes("user.dat"));
+            EXPECT_EQ(balance, LogHasRecord() ? kStart + 9 : kStart) << "kill point " << step;
         });
     RecordProperty("kills_between_the_files", halfDone);
 }

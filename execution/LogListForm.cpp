@@ -104,25 +104,28 @@ void TLogList::LoadList() {
 
     const int previous = SelectedRecordRow();
     ::tzset();  // dates follow the zone as it is now
-    // The log as this window last wrote it, while the file is still that; else read.
+    // The log as this window last wrote it into the rows, while the file is still that;
+    // else read.
+    const bool kept = rowsWritten_ && model_->Contents().StillMatches(info_->GetLogPath());
+    rowsWritten_ = false;
     SentenceLog::Contents contents;
     qv::io::ReadStatus status = qv::io::ReadStatus::Ok;
     qv::io::IoError logError;
-    if (written_ && written_->StillMatches(info_->GetLogPath()))
-        contents = std::move(*written_);
-    else
-        status = SentenceLog(info_->GetLogPath()).Read(contents, &logError);
-    written_.reset();
+    if (!kept) status = SentenceLog(info_->GetLogPath()).Read(contents, &logError);
     if (status == qv::io::ReadStatus::Unreadable) {
         found |= kLogUnreadable;
         problems.prepend(qv::ui::LogNotListedText(info_->GetLogPath(), logError));
-    } else if (const LogReadIssues issues = FindLogIssues(contents); issues.Any()) {
+    } else if (const LogReadIssues issues = FindLogIssues(kept ? model_->Contents() : contents);
+               issues.Any()) {
         if (issues.unreadLines > 0) found |= kLogUnread;
         if (issues.badTimes > 0) found |= kLogBadTimes;
         if (issues.gluedLines > 0) found |= kLogGlued;
         problems.prepend(qv::ui::LogListIssuesText(issues, info_->GetLogPath()));
     }
-    model_->Reset(std::move(contents));
+    if (kept)
+        model_->Refresh();
+    else
+        model_->Reset(std::move(contents));
     // What could not be read is told in one box as the window opens, and again only when a
     // refill after an action finds a kind of damage not told yet.
     if ((found & ~toldProblems_) != 0)
@@ -150,7 +153,8 @@ void TLogList::btDoneClick() {
         return;
 
     // The rows' copy of the log is rewritten when the file is still that copy, and what
-    // is written becomes the copy: the list is refilled without reading the log again.
+    // is written becomes the copy (a mark is set in it where it stands): the list is
+    // refilled without reading the log again.
     const SentenceLog log(info_->GetLogPath());
     SentenceLog::Rewrite rewrite = log.PlanMark(id, execute, &model_->Contents());
     if (rewrite.busy) {
@@ -159,10 +163,9 @@ void TLogList::btDoneClick() {
         qv::ui::MessageBox::Show(qv::ui::MarkFailureText(true, info_->GetLogPath(), rewrite.error),
                                  this);
     } else if (rewrite.matched > 0) {
-        SentenceLog::Contents written;
         qv::io::IoError error;
-        if (log.WriteKeeping(std::move(rewrite), written, &error)) {
-            written_ = std::move(written);
+        if (log.WriteKeeping(std::move(rewrite), model_->RowsToRewrite(), &error)) {
+            rowsWritten_ = true;
         } else {
             qv::ui::MessageBox::Show(qv::ui::MarkFailureText(false, info_->GetLogPath(), error),
                                      this);

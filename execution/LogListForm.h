@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QDialog>
-#include <optional>
 
 #include "records/SentenceLog.h"
 #include "rulebook/Info.h"
@@ -34,6 +33,7 @@ private:
     CInfo* info_ = nullptr;
     LogListModel* model_ = nullptr;
     unsigned toldProblems_ = 0;  // kinds of damage the user has been told of
-    // What this window just wrote to the log, for the refill that follows.
-    std::optional<SentenceLog::Contents> written_;
+    // The rows' copy is what this window just wrote to the log, for the refill that
+    // follows.
+    bool rowsWritten_ = false;
 };

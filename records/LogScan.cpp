@@ -10,8 +10,6 @@
 
 namespace {
 
-using Span = std::string_view;
-
 // Written by the program as plain decimal digits; atol would also take leading blanks.
 bool IsTime(std::string_view field) {
     size_t i = field.find_first_not_of(' ');
@@ -23,15 +21,18 @@ bool IsTime(std::string_view field) {
 
 constexpr size_t kRecordTabs = SentenceRecord::kFieldCount - 1;
 
-// Field 1 as a number when it is 1 to 9 decimal digits and nothing else.
+using Contents = SentenceLog::Contents;
+constexpr size_t kPlainDigits = 5;
+
+// Field 1 as a number when it is 1 to 5 decimal digits and nothing else, below kNotPlain.
 std::uint32_t PlainArticle(std::string_view field) {
-    if (field.empty() || field.size() > 9) return SentenceLog::Contents::kNotPlain;
+    if (field.empty() || field.size() > kPlainDigits) return Contents::kNotPlain;
     std::uint32_t value = 0;
     for (char c : field) {
-        if (c < '0' || c > '9') return SentenceLog::Contents::kNotPlain;
+        if (c < '0' || c > '9') return Contents::kNotPlain;
         value = value * 10 + static_cast<std::uint32_t>(c - '0');
     }
-    return value;
+    return std::min(value, Contents::kNotPlain);
 }
 
 // One bit per byte of a window: where its LFs, TABs, CRs and non-digits are.
@@ -182,15 +183,12 @@ void LogScan::Window(std::string_view data, size_t from, size_t to) {
             const size_t tab0 = Next(m.tab, pos, lf);
             const size_t tab1 = Next(m.tab, tab0 + 1, lf);
             const bool plainTime = tab0 > pos && !Any(m.other, pos, tab0);
-            const bool plainArticle = tab1 - tab0 - 1 <= 9 && !Any(m.other, tab0 + 1, tab1);
-            SentenceLog::Contents::Span span{from + pos, static_cast<std::uint32_t>(textEnd - pos),
-                                             SentenceLog::Contents::kNotPlain};
-            if (plainArticle && tab1 > tab0 + 1) {
-                std::uint32_t value = 0;
-                for (size_t i = tab0 + 1; i < tab1; ++i)
-                    value = value * 10 + static_cast<std::uint32_t>(p[i] - '0');
-                span.article = value;
-            }
+            const bool plainArticle =
+                tab1 - tab0 - 1 <= kPlainDigits && !Any(m.other, tab0 + 1, tab1);
+            const std::uint32_t article =
+                plainArticle ? PlainArticle(std::string_view(p + tab0 + 1, tab1 - tab0 - 1))
+                             : Contents::kNotPlain;
+            const Contents::Span span = Contents::MakeSpan(from + pos, textEnd - pos, article);
             if (!plainTime && !IsTime(std::string_view(p + pos, tab0 - pos)))
                 ++out_.damage_.badTimes;
             if (Any(m.cr, pos, textEnd)) ++out_.damage_.gluedLines;
@@ -214,13 +212,10 @@ void LogScan::Line(std::string_view data, size_t begin, size_t end) {
         return;
     }
     if (text.size() + 1 == raw.size()) ++out_.bareLfRecords_;
-    SentenceLog::Contents::Span span{begin, SentenceLog::Contents::kLong,
-                                     SentenceLog::Contents::kNotPlain};
-    if (text.size() < SentenceLog::Contents::kLong)
-        span.size = static_cast<std::uint32_t>(text.size());
     const size_t tab0 = text.find('\t');
     const size_t tab1 = text.find('\t', tab0 + 1);
-    span.article = PlainArticle(text.substr(tab0 + 1, tab1 - tab0 - 1));
+    const Contents::Span span = Contents::MakeSpan(
+        begin, text.size(), PlainArticle(text.substr(tab0 + 1, tab1 - tab0 - 1)));
     if (!IsTime(text.substr(0, tab0))) ++out_.damage_.badTimes;
     if (text.find('\r') != std::string_view::npos) ++out_.damage_.gluedLines;
     out_.records_.push_back(span);
@@ -228,9 +223,7 @@ void LogScan::Line(std::string_view data, size_t begin, size_t end) {
 
 void LogScan::AddOther(std::string_view data, size_t begin, size_t end) {
     std::string_view line = data.substr(begin, end - begin);
-    SentenceLog::Contents::Span span{begin, SentenceLog::Contents::kLong, 0};
-    if (line.size() < SentenceLog::Contents::kLong)
-        span.size = static_cast<std::uint32_t>(line.size());
+    const Contents::Span span = Contents::MakeSpan(begin, line.size(), 0);
     out_.others_.push_back(span);
     // Empty lines hold nothing; every other line is one the user is told of.
     if (line == "\n" || line == "\r\n") return;

@@ -77,6 +77,11 @@ qv::io::ReadStatus SentenceLog::Read(Contents& out, qv::io::IoError* error) cons
         out.Clear();
         return status;
     }
+    if (bytes.size() >= Contents::kMaxBytes) {
+        out.Clear();
+        qv::io::Fail(error, qv::io::IoError::Op::Read, path_, EFBIG);
+        return qv::io::ReadStatus::Unreadable;
+    }
     out.bytes_ = std::move(bytes);
     scan.Finish(out.bytes_.View());
     const qv::io::FileStamp after = qv::io::StampOf(path_);

@@ -50,9 +50,9 @@ public:
         static std::string_view FieldOf(std::string_view line, size_t f);
 
         // Record i's article number (field 1) when it is written as plain decimal digits
-        // (at most 9 of them), found while the lines were sorted; kNotPlain when the
-        // field has to be read from its text.
-        static constexpr std::uint32_t kNotPlain = 0xFFFFFFFF;
+        // (at most 5 of them, below kNotPlain), found while the lines were sorted;
+        // kNotPlain when the field has to be read from its text.
+        static constexpr std::uint32_t kNotPlain = 0x3FFF;
         std::uint32_t PlainArticle(size_t i) const { return records_[i].article; }
 
         // What could not be read as records, counted while the lines were sorted.
@@ -74,12 +74,17 @@ public:
     private:
         friend class SentenceLog;
         friend class LogScan;
+        // 8 bytes a line: a log of a million records costs 8 MB besides its bytes.
         struct Span {
-            std::uint64_t begin;
-            std::uint32_t size;     // kLong: the line is longer, its end is looked for
-            std::uint32_t article;  // records only: see PlainArticle
+            std::uint64_t begin : 38;    // logs reach at most kMaxBytes
+            std::uint64_t size : 12;     // kLong: that long or longer, its end is looked for
+            std::uint64_t article : 14;  // records only: see PlainArticle
         };
-        static constexpr std::uint32_t kLong = 0xFFFFFFFF;
+        static constexpr std::uint32_t kLong = 0xFFF;
+        static constexpr std::uint64_t kMaxBytes = std::uint64_t{1} << 38;
+        static Span MakeSpan(size_t begin, size_t size, std::uint32_t article) {
+            return Span{begin, size < kLong ? size : kLong, article};
+        }
         // A record's text without its line end, or another line as stored.
         std::string_view View(Span s, bool record) const;
         void Clear();
@@ -127,7 +132,8 @@ public:
     template <typename Visit>
     qv::io::ReadStatus ForEachRecord(Visit&& visit, qv::io::IoError* error = nullptr) const;
 
-    // The whole log for the list; out is emptied first. Missing and Empty give no lines.
+    // The whole log for the list; out is emptied first. Missing and Empty give no lines;
+    // a log of 256 GiB or more is Unreadable (EFBIG).
     qv::io::ReadStatus Read(Contents& out, qv::io::IoError* error = nullptr) const;
 
     // Appends one record line (see SentenceRecord::ToLine), creating the file when

@@ -7,6 +7,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 namespace {
 
@@ -45,9 +48,43 @@ struct Masks {
     std::uint64_t other[kWords];  // not '0'..'9'
 };
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#define QV_SCAN_AVX2 1
+// The same 32 bytes at a time, on processors that have AVX2 (most since 2013).
+__attribute__((target("avx2"))) size_t FillWide(const char* p, size_t n, Masks& m) {
+    const __m256i lf = _mm256_set1_epi8('\n'), tab = _mm256_set1_epi8('\t');
+    const __m256i cr = _mm256_set1_epi8('\r');
+    const __m256i zero = _mm256_set1_epi8('0'), nine = _mm256_set1_epi8(9);
+    size_t w = 0;
+    for (; (w + 1) * 64 <= n; ++w) {
+        std::uint64_t a = 0, b = 0, c = 0, d = 0;
+        for (int j = 0; j < 2; ++j) {
+            const __m256i v =
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + w * 64 + 32 * j));
+            const int shift = 32 * j;
+            a |= std::uint64_t(unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, lf)))) << shift;
+            b |= std::uint64_t(unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, tab)))) << shift;
+            c |= std::uint64_t(unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, cr)))) << shift;
+            const __m256i digit = _mm256_sub_epi8(v, zero);
+            const __m256i isDigit = _mm256_cmpeq_epi8(_mm256_min_epu8(digit, nine), digit);
+            d |= std::uint64_t(unsigned(_mm256_movemask_epi8(isDigit))) << shift;
+        }
+        m.lf[w] = a;
+        m.tab[w] = b;
+        m.cr[w] = c;
+        m.other[w] = ~d;
+    }
+    return w;
+}
+#endif
+
 void Fill(const char* p, size_t n, Masks& m) {
     const size_t words = (n + 63) / 64;
     size_t w = 0;
+#if defined(QV_SCAN_AVX2)
+    static const bool wide = __builtin_cpu_supports("avx2");
+    if (wide) w = FillWide(p, n, m);
+#endif
 #if defined(__SSE2__)
     const __m128i lf = _mm_set1_epi8('\n'), tab = _mm_set1_epi8('\t'), cr = _mm_set1_epi8('\r');
     const __m128i zero = _mm_set1_epi8('0'), nine = _mm_set1_epi8(9);

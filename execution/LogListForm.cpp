@@ -146,19 +146,19 @@ void TLogList::LoadList() {
 
     const int previous = SelectedRecordRow();
     ::tzset();  // dates follow the zone as it is now
-    // The log as this window last wrote it, while the file is still that; else read.
+    // The log as this window last wrote it into the rows, while the file is still that;
+    // else read.
+    const bool kept = rowsWritten_ && model_->Contents().StillMatches(info_->GetLogPath());
+    rowsWritten_ = false;
     SentenceLog::Contents contents;
     qv::io::ReadStatus status = qv::io::ReadStatus::Ok;
     qv::io::IoError logError;
-    if (written_ && written_->StillMatches(info_->GetLogPath()))
-        contents = std::move(*written_);
-    else
-        status = SentenceLog(info_->GetLogPath()).Read(contents, &logError);
-    written_.reset();
+    if (!kept) status = SentenceLog(info_->GetLogPath()).Read(contents, &logError);
     if (status == qv::io::ReadStatus::Unreadable) {
         found |= kLogUnreadable;
         problems.prepend(qv::ui::LogNotListedText(info_->GetLogPath(), logError));
-    } else if (const LogReadIssues issues = FindLogIssues(contents); issues.Any()) {
+    } else if (const LogReadIssues issues = FindLogIssues(kept ? model_->Contents() : contents);
+               issues.Any()) {
         if (issues.unreadLines > 0) found |= kLogUnread;
         if (issues.badTimes > 0) found |= kLogBadTimes;
         if (issues.gluedLines > 0) found |= kLogGlued;
@@ -172,8 +172,11 @@ void TLogList::LoadList() {
         problems << qv::ui::ReasonsUnreadableText(reasons.Path()) +
                         QStringLiteral("判決理由は表示できません。");
     }
-    const LogSummary summary = SummarizeLog(contents);
-    model_->Reset(std::move(contents));
+    const LogSummary summary = SummarizeLog(kept ? model_->Contents() : contents);
+    if (kept)
+        model_->Refresh();
+    else
+        model_->Reset(std::move(contents));
     pnStatus->setText(QStringLiteral("記録%1件　未執行%2件（量刑計%3ポイント）　ポイント残高:")
                           .arg(summary.records)
                           .arg(summary.notExecuted)
@@ -241,10 +244,10 @@ void TLogList::btDoneClick() {
         return;
 
     // The rows' copy of the log is rewritten when the file is still that copy, and what
-    // is written becomes the copy: the list is refilled without reading the log again.
+    // is written becomes the copy (a mark is set in it where it stands): the list is
+    // refilled without reading the log again.
     using Result = qv::undo::Outcome::Result;
-    SentenceLog::Contents written;
-    const qv::undo::Outcome outcome = session_->Mark(id, execute, &model_->Contents(), &written);
+    const qv::undo::Outcome outcome = session_->Mark(id, execute, &model_->Contents(), &model_->RowsToRewrite());
     if (outcome.result == Result::LogUnreadable) {
         qv::ui::MessageBox::Show(
             outcome.error.op == qv::io::IoError::Op::Lock
@@ -255,7 +258,7 @@ void TLogList::btDoneClick() {
         qv::ui::MessageBox::Show(qv::ui::MarkFailureText(false, info_->GetLogPath(), outcome.error),
                                  this);
     } else if (outcome.Ok()) {
-        written_ = std::move(written);
+        rowsWritten_ = true;
         TellSideEffects(outcome);
     }
     LoadList();

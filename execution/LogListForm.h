@@ -56,10 +56,11 @@ private:
     CInfo* info_ = nullptr;
     LogListModel* model_ = nullptr;
     unsigned toldProblems_ = 0;  // kinds of damage the user has been told of
-    // What this window just wrote to the log, for the refill that follows.
-    std::optional<SentenceLog::Contents> written_;
     std::unique_ptr<qv::undo::ReportSession> session_;
     bool toldLedger_ = false;
     std::vector<SentenceReasons::Entry> reasons_;  // as read by the last LoadList
     qv::io::ReadStatus reasonsRead_ = qv::io::ReadStatus::Missing;
+    // The rows' copy is what this window just wrote to the log, for the refill that
+    // follows.
+    bool rowsWritten_ = false;
 };

@@ -19,6 +19,11 @@ void LogListModel::Reset(SentenceLog::Contents contents) {
     endResetModel();
 }
 
+void LogListModel::Refresh() {
+    beginResetModel();
+    endResetModel();
+}
+
 std::string_view LogListModel::Field(int row, size_t f) const {
     return contents_.Field(contents_.RecordCount() - 1 - static_cast<size_t>(row), f);
 }

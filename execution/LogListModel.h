@@ -15,6 +15,11 @@ public:
     void Reset(SentenceLog::Contents contents);
     // The log as the rows show it (for a rewrite that starts from it).
     const SentenceLog::Contents& Contents() const { return contents_; }
+    // The same, for a rewrite that keeps what it wrote in the rows' own copy; Refresh
+    // after it.
+    SentenceLog::Contents& RowsToRewrite() { return contents_; }
+    // Tells the view that the rows' copy changed in place.
+    void Refresh();
 
     // Field f of the record shown on row (0 = the newest), as stored.
     std::string_view Field(int row, size_t f) const;

@@ -13,17 +13,12 @@ bool IsGluedRecord(std::string_view recordLine) {
 }
 
 LogReadIssues FindLogIssues(const SentenceLog::Contents& contents) {
+    // Counted while the log was read: this costs nothing however long the log is.
+    const SentenceLog::Contents::Damage& d = contents.Damaged();
     LogReadIssues issues;
-    for (size_t i = 0; i < contents.OtherLineCount(); ++i) {
-        std::string_view line = contents.OtherLine(i);
-        if (line == "\n" || line == "\r\n") continue;
-        ++issues.unreadLines;
-        if (line.ends_with("\r\n")) line.remove_suffix(2);
-        if (line.find('\r') != std::string_view::npos) ++issues.crOnlyLines;
-    }
-    for (size_t i = 0; i < contents.RecordCount(); ++i) {
-        if (!IsDecisionTime(contents.Field(i, SentenceRecord::kDecisionTime))) ++issues.badTimes;
-        if (IsGluedRecord(contents.Record(i))) ++issues.gluedLines;
-    }
+    issues.unreadLines = d.unreadLines;
+    issues.crOnlyLines = d.crOnlyLines;
+    issues.badTimes = d.badTimes;
+    issues.gluedLines = d.gluedLines;
     return issues;
 }

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
+#include "records/LogScan.h"
 #include "text/Numbers.h"
 
 std::string SentenceRecord::ToLine() const {
@@ -28,38 +30,64 @@ bool SentenceLog::Contents::StillMatches(const std::string& path) const {
     return stamp_.Known() && qv::io::StampOf(path) == stamp_;
 }
 
+std::string_view SentenceLog::Contents::View(Span s, bool record) const {
+    const std::string_view all = bytes_.View();
+    if (s.size != kLong) return all.substr(s.begin, s.size);
+    // A line of 4 GiB or more: its end is looked for. A record's text stops before its
+    // line end; any other line keeps it.
+    const size_t lf = all.find('\n', s.begin);
+    if (lf == std::string_view::npos) return all.substr(s.begin);
+    if (!record) return all.substr(s.begin, lf + 1 - s.begin);
+    const size_t end = lf > s.begin && all[lf - 1] == '\r' ? lf - 1 : lf;
+    return all.substr(s.begin, end - s.begin);
+}
+
+void SentenceLog::Contents::Clear() {
+    bytes_.Clear();
+    records_.clear();
+    others_.clear();
+    damage_ = {};
+    bareLfRecords_ = 0;
+    stamp_ = {};
+}
+
 void SentenceLog::Contents::Index() {
     records_.clear();
     others_.clear();
+    damage_ = {};
+    bareLfRecords_ = 0;
     // Room for records of 40 bytes and more, which is what the program writes; the pages
     // of room a log of longer lines leaves unused are never touched.
     records_.reserve(bytes_.size() / 40 + 1);
-    const char* base = bytes_.data();
-    qv::ForEachLine(bytes_, [&](const qv::Line& line) {
-        if (IsRecord(line))
-            records_.push_back({static_cast<size_t>(line.text.data() - base), line.text.size()});
-        else
-            others_.push_back({static_cast<size_t>(line.raw.data() - base), line.raw.size()});
-    });
+    LogScan(*this).Finish(bytes_.View());
 }
 
 qv::io::ReadStatus SentenceLog::Read(Contents& out, qv::io::IoError* error) const {
-    out.bytes_.clear();
-    out.records_.clear();
-    out.others_.clear();
+    out.Clear();
     // The stamp before and after the read: when they differ the file changed while it
     // was read, and the copy is never trusted.
     const qv::io::FileStamp before = qv::io::StampOf(path_);
-    qv::io::ReadStatus status = qv::io::ReadFile(path_, out.bytes_, qv::io::kWholeFile, error);
+    if (before.size > 0) out.records_.reserve(static_cast<size_t>(before.size) / 40 + 1);
+    // The lines are sorted as the file comes in, while each piece is still in the cache.
+    LogScan scan(out);
+    qv::io::FileBuffer bytes;
+    qv::io::ReadStatus status = qv::io::ReadFile(
+        path_, bytes, error, [&](std::string_view readSoFar) { scan.Feed(readSoFar); });
     if (status != qv::io::ReadStatus::Ok) {
-        out.stamp_ = {};
+        out.Clear();
         return status;
     }
+    if (bytes.size() >= Contents::kMaxBytes) {
+        out.Clear();
+        qv::io::Fail(error, qv::io::IoError::Op::Read, path_, EFBIG);
+        return qv::io::ReadStatus::Unreadable;
+    }
+    out.bytes_ = std::move(bytes);
+    scan.Finish(out.bytes_.View());
     const qv::io::FileStamp after = qv::io::StampOf(path_);
     out.stamp_ = before == after && after.size == static_cast<std::int64_t>(out.bytes_.size())
                      ? after
                      : qv::io::FileStamp{};
-    out.Index();
     return status;
 }
 
@@ -119,7 +147,7 @@ SentenceLog::Rewrite SentenceLog::Plan(std::string_view id, Change change,
     }
     Rewrite r;
     if (copy != nullptr && copy->StillMatches(path_)) {
-        r = RewriteBytes(copy->Bytes(), id, change);
+        if (!PlanInPlace(*copy, id, change, r)) r = RewriteBytes(copy->Bytes(), id, change);
     } else {
         std::string bytes;
         r.read = qv::io::ReadFile(path_, bytes, qv::io::kWholeFile, &r.error);
@@ -127,6 +155,39 @@ SentenceLog::Rewrite SentenceLog::Plan(std::string_view id, Change change,
     }
     r.lock = std::move(lock);
     return r;
+}
+
+bool SentenceLog::PlanInPlace(const Contents& copy, std::string_view id, Change change,
+                              Rewrite& r) {
+    // Every byte but the marks stays only when no record gains a CR and no mark changes
+    // its length; an identifier with a TAB matches no record.
+    if (change == Change::Drop || copy.bareLfRecords_ > 0 ||
+        id.find('\t') != std::string_view::npos)
+        return false;
+    std::vector<size_t> marks;
+    for (size_t i = 0; i < copy.RecordCount(); ++i) {
+        const std::string_view text = copy.Record(i);
+        // A record has a TAB after its identifier, so this is "field 0 is id".
+        if (text.size() <= id.size() || text[id.size()] != '\t' ||
+            std::memcmp(text.data(), id.data(), id.size()) != 0)
+            continue;
+        const std::string_view mark = *qv::FieldAt(text, SentenceRecord::kExecuted);
+        if (mark.size() != 1) return false;
+        marks.push_back(static_cast<size_t>(mark.data() - copy.Bytes().data()));
+    }
+    r = Rewrite{};
+    r.read = qv::io::ReadStatus::Ok;
+    r.matched = marks.size();
+    r.source = &copy;
+    r.marks = std::move(marks);
+    r.flag = change == Change::MarkExecuted ? '1' : '0';
+    return true;
+}
+
+std::string SentenceLog::Materialize(const Rewrite& r) {
+    std::string bytes(r.source->Bytes());
+    for (size_t at : r.marks) bytes[at] = r.flag;
+    return bytes;
 }
 
 SentenceLog::Rewrite SentenceLog::PlanMark(std::string_view id, bool executed,
@@ -139,6 +200,12 @@ SentenceLog::Rewrite SentenceLog::PlanDelete(std::string_view id) const {
 }
 
 bool SentenceLog::Write(const Rewrite& rewrite, qv::io::IoError* error) const {
+    if (rewrite.source != nullptr) return WriteLocked(rewrite, Materialize(rewrite), error);
+    return WriteLocked(rewrite, rewrite.bytes, error);
+}
+
+bool SentenceLog::WriteLocked(const Rewrite& rewrite, std::string_view bytes,
+                              qv::io::IoError* error) const {
     if (rewrite.read != qv::io::ReadStatus::Ok) {
         if (error != nullptr) *error = rewrite.error;
         return false;
@@ -146,14 +213,33 @@ bool SentenceLog::Write(const Rewrite& rewrite, qv::io::IoError* error) const {
     qv::io::FileLock lock;  // already held when the rewrite was planned here
     if (!lock.Acquire(path_))
         return qv::io::Fail(error, qv::io::IoError::Op::Lock, path_, EWOULDBLOCK);
-    return qv::io::WriteFileAtomic(path_, rewrite.bytes, error);
+    return qv::io::WriteFileAtomic(path_, bytes, error);
 }
 
 bool SentenceLog::WriteKeeping(Rewrite&& rewrite, Contents& kept, qv::io::IoError* error) const {
-    if (!Write(rewrite, error)) return false;
-    kept.bytes_ = std::move(rewrite.bytes);
+    if (rewrite.source == &kept) {
+        // The marks are set in the copy itself, written from there, and set back when the
+        // write fails; every line stays where it was, so the index does too.
+        char* bytes = kept.bytes_.data();
+        std::string old;
+        old.reserve(rewrite.marks.size());
+        for (size_t at : rewrite.marks) {
+            old += bytes[at];
+            bytes[at] = rewrite.flag;
+        }
+        if (!WriteLocked(rewrite, kept.Bytes(), error)) {
+            for (size_t i = 0; i < rewrite.marks.size(); ++i) bytes[rewrite.marks[i]] = old[i];
+            return false;
+        }
+    } else {
+        std::string bytes =
+            rewrite.source != nullptr ? Materialize(rewrite) : std::move(rewrite.bytes);
+        if (!WriteLocked(rewrite, bytes, error)) return false;
+        kept.Clear();
+        kept.bytes_ = qv::io::FileBuffer(std::move(bytes));
+        kept.Index();
+    }
     kept.stamp_ = qv::io::StampOf(path_);
     if (kept.stamp_.size != static_cast<std::int64_t>(kept.bytes_.size())) kept.stamp_ = {};
-    kept.Index();
     return true;
 }

@@ -40,18 +40,33 @@ public:
     public:
         size_t RecordCount() const { return records_.size(); }
         // Record i's line without its line end.
-        std::string_view Record(size_t i) const { return View(records_[i]); }
+        std::string_view Record(size_t i) const { return View(records_[i], true); }
         // Field f of record i as stored.
         std::string_view Field(size_t i, size_t f) const { return FieldOf(Record(i), f); }
         size_t OtherLineCount() const { return others_.size(); }
         // Non-record line i as stored, line end included.
-        std::string_view OtherLine(size_t i) const { return View(others_[i]); }
+        std::string_view OtherLine(size_t i) const { return View(others_[i], false); }
 
         // Field f of a line cut at TABs; empty when the line has fewer fields.
         static std::string_view FieldOf(std::string_view line, size_t f);
 
+        // Record i's article number (field 1) when it is written as plain decimal digits
+        // (at most 5 of them, below kNotPlain), found while the lines were sorted;
+        // kNotPlain when the field has to be read from its text.
+        static constexpr std::uint32_t kNotPlain = 0x3FFF;
+        std::uint32_t PlainArticle(size_t i) const { return records_[i].article; }
+
+        // What could not be read as records, counted while the lines were sorted.
+        struct Damage {
+            size_t unreadLines = 0;  // non-record lines other than empty ones
+            size_t crOnlyLines = 0;  // of those, lines holding a lone CR
+            size_t badTimes = 0;     // records whose decision time is not a number
+            size_t gluedLines = 0;   // records holding a lone CR
+        };
+        const Damage& Damaged() const { return damage_; }
+
         // The whole file as read (or as last written by this program).
-        std::string_view Bytes() const { return bytes_; }
+        std::string_view Bytes() const { return bytes_.View(); }
         // Whether the file at path is still exactly what these contents hold: its size,
         // times and identity are those seen when it was read or written here. A log
         // edited by hand since then is read again.
@@ -59,17 +74,29 @@ public:
 
     private:
         friend class SentenceLog;
+        friend class LogScan;
+        // 8 bytes a line: a log of a million records costs 8 MB besides its bytes.
         struct Span {
-            size_t begin;
-            size_t size;
+            std::uint64_t begin : 38;    // logs reach at most kMaxBytes
+            std::uint64_t size : 12;     // kLong: that long or longer, its end is looked for
+            std::uint64_t article : 14;  // records only: see PlainArticle
         };
-        std::string_view View(Span s) const { return {bytes_.data() + s.begin, s.size}; }
+        static constexpr std::uint32_t kLong = 0xFFF;
+        static constexpr std::uint64_t kMaxBytes = std::uint64_t{1} << 38;
+        static Span MakeSpan(size_t begin, size_t size, std::uint32_t article) {
+            return Span{begin, size < kLong ? size : kLong, article};
+        }
+        // A record's text without its line end, or another line as stored.
+        std::string_view View(Span s, bool record) const;
+        void Clear();
         // Sorts the lines of bytes_ into records and others.
         void Index();
 
-        std::string bytes_;
+        qv::io::FileBuffer bytes_;
         std::vector<Span> records_;
         std::vector<Span> others_;
+        Damage damage_;
+        size_t bareLfRecords_ = 0;  // records ended by LF alone: a rewrite lengthens them
         qv::io::FileStamp stamp_;
     };
 
@@ -82,7 +109,13 @@ public:
         std::vector<std::int64_t> droppedPoints;
         // The dropped records with what puts each back where it stood (see CutsOf).
         std::vector<qv::undo::CutRecord> cuts;
-        std::string bytes;  // the whole new file
+        std::string bytes;  // the whole new file, unless `marks` tells it
+        // A mark that keeps every length is made in the copy planned from instead: source
+        // is that copy, marks the offsets of the mark bytes to set to flag, and bytes
+        // stays empty. Valid while the copy lives unchanged.
+        const Contents* source = nullptr;
+        std::vector<size_t> marks;
+        char flag = '0';
         // Another program holds the log (read is then Unreadable). Otherwise the lock on
         // the log is held from the plan until this rewrite is destroyed, so nothing can
         // be appended in between and lost by the write.
@@ -102,7 +135,8 @@ public:
     template <typename Visit>
     qv::io::ReadStatus ForEachRecord(Visit&& visit, qv::io::IoError* error = nullptr) const;
 
-    // The whole log for the list; out is emptied first. Missing and Empty give no lines.
+    // The whole log for the list; out is emptied first. Missing and Empty give no lines;
+    // a log of 256 GiB or more is Unreadable (EFBIG).
     qv::io::ReadStatus Read(Contents& out, qv::io::IoError* error = nullptr) const;
 
     // Appends one record line (see SentenceRecord::ToLine), creating the file when
@@ -117,7 +151,9 @@ public:
     // Replaces the log with the rewrite atomically; false, old file kept, on failure.
     bool Write(const Rewrite& rewrite, qv::io::IoError* error = nullptr) const;
     // The same, and then the written bytes become kept: the contents of the log as it now
-    // is, without reading it back. kept is left alone when the write fails.
+    // is, without reading it back. kept is left alone when the write fails. When kept is
+    // the copy the marks were planned from, they are made in it where it stands: no
+    // second copy of the log is made.
     bool WriteKeeping(Rewrite&& rewrite, Contents& kept, qv::io::IoError* error = nullptr) const;
 
     // The rewrite itself, on bytes: records are written back as their fields joined by
@@ -128,6 +164,13 @@ public:
 
 private:
     Rewrite Plan(std::string_view id, Change change, const Contents* copy) const;
+    // The marks of a copy that still matches the file, set where they are; false when the
+    // change would alter a length (a bare LF, a mark that is not one byte).
+    static bool PlanInPlace(const Contents& copy, std::string_view id, Change change, Rewrite& r);
+    // The new file of a rewrite planned in place, made whole.
+    static std::string Materialize(const Rewrite& r);
+    // Writes bytes as the rewrite's new file, under the log's lock.
+    bool WriteLocked(const Rewrite& rewrite, std::string_view bytes, qv::io::IoError* error) const;
 
     std::string path_;
 };

@@ -4,12 +4,15 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "tests/support/FaultInjection.h"
 #include "tests/support/TestFiles.h"
 #include "text/FileIo.h"
+#include "text/LineWalk.h"
+#include "text/Numbers.h"
 
 namespace {
 
@@ -293,6 +296,126 @@ TEST_F(SentenceLogTest, AKeptCopyIsTrustedOnlyWhileTheFileIsUnchanged) {
     EXPECT_EQ(error.op, qv::io::IoError::Op::Check);
     chmod("test.log", 0644);
     EXPECT_FALSE(SentenceLog::Contents().StillMatches("test.log")) << "an empty copy never is";
+}
+
+// The one-pass reader against the plain rules, on logs large enough to be read in pieces
+// and looked over in windows, with every kind of line at every position: records and
+// other lines, LF and CR LF, lone CRs, lines far longer than a window, decision times
+// and article numbers that are not plain digits.
+TEST_F(SentenceLogTest, TheOnePassReaderAgreesWithThePlainRules) {
+    const std::string pieces[] = {
+        ExampleLine("1700000000"),
+        "1700000060\t7\tn\t3\t\t1\t0\t0\t0\t0\t3\n",  // bare LF
+        " 170\t+12\tn\t3\t\t1\t0\t0\t0\t0\t3\r\n",    // time and article not plain
+        "17x\t012\tn\t3\t\t1\t0\t0\t0\t0\t3\r\n",     // bad time, leading zero
+        "\t123456\tn\t3\t\t1\t0\t0\t0\t0\t3\r\n",     // empty time, long article
+        "5\t\tn\t3\t\t1\t0\t0\t0\t0\t3\r\n",          // empty article
+        "6\t99999\tn\t3\t\t1\t0\t0\t0\t0\t3\r\n",     // article past the mark
+        "7\t12\tn\r3\t\t1\t0\t0\t0\t0\t3\r\n",        // glued
+        "8\t12\tn\t3\t\t1\t0\t0\t0\t0\t3\r\r\n",      // CR before CR LF
+        "damaged\tline\r\n",
+        "cr\ronly\r\n",
+        "\r\n",
+        "\n",
+        "9\t12\t" + std::string(70000, 'x') + "\t3\t\t1\t0\t0\t0\t0\t3\r\n",  // long record
+        std::string(70000, '\t') + "\n",                                      // long, all TABs
+        "y" + std::string(5000, '\r') + "\n",                                 // long other
+    };
+    std::mt19937 random(11);
+    for (int round = 0; round < 4; ++round) {
+        std::string log;
+        while (log.size() < (round + 1) * 400000u) log += pieces[random() % std::size(pieces)];
+        if (round % 2 == 1) log += "tail\twithout\tline\tend";
+        WriteBytes("test.log", log);
+        SentenceLog::Contents read;
+        ASSERT_EQ(SentenceLog("test.log").Read(read), ReadStatus::Ok);
+        ASSERT_EQ(read.Bytes(), log);
+
+        std::vector<std::string_view> records, others;
+        SentenceLog::Contents::Damage damage;
+        qv::ForEachLine(log, [&](const qv::Line& line) {
+            if (SentenceLog::IsRecord(line)) {
+                records.push_back(line.text);
+                const std::string_view time = SentenceLog::Contents::FieldOf(line.text, 0);
+                const size_t digits = time.find_first_not_of(' ');
+                const bool isTime =
+                    digits != std::string_view::npos &&
+                    time.find_first_not_of("0123456789",
+                                           digits + (time[digits] == '+' || time[digits] == '-')) ==
+                        std::string_view::npos &&
+                    time.find_first_of("0123456789") != std::string_view::npos;
+                if (!isTime) ++damage.badTimes;
+                if (line.text.find('\r') != std::string_view::npos) ++damage.gluedLines;
+                return;
+            }
+            others.push_back(line.raw);
+            if (line.raw == "\n" || line.raw == "\r\n") return;
+            ++damage.unreadLines;
+            std::string_view body = line.raw;
+            if (body.ends_with("\r\n")) body.remove_suffix(2);
+            if (body.find('\r') != std::string_view::npos) ++damage.crOnlyLines;
+        });
+        ASSERT_EQ(read.RecordCount(), records.size()) << round;
+        for (size_t i = 0; i < records.size(); ++i) {
+            ASSERT_EQ(read.Record(i), records[i]) << round << " record " << i;
+            const std::uint32_t plain = read.PlainArticle(i);
+            if (plain != SentenceLog::Contents::kNotPlain)
+                ASSERT_EQ(plain, qv::ReadInt64(read.Field(i, 1))) << read.Record(i);
+        }
+        ASSERT_EQ(read.OtherLineCount(), others.size()) << round;
+        for (size_t i = 0; i < others.size(); ++i) ASSERT_EQ(read.OtherLine(i), others[i]);
+        EXPECT_EQ(read.Damaged().unreadLines, damage.unreadLines) << round;
+        EXPECT_EQ(read.Damaged().crOnlyLines, damage.crOnlyLines) << round;
+        EXPECT_EQ(read.Damaged().badTimes, damage.badTimes) << round;
+        EXPECT_EQ(read.Damaged().gluedLines, damage.gluedLines) << round;
+    }
+}
+
+// A mark kept in the copy it was planned from: the file gets exactly what a full rewrite
+// gives, the copy becomes the file, and a failed write leaves the copy as it was. A bare
+// LF or a mark longer than a byte makes the full rewrite do it.
+TEST_F(SentenceLogTest, AMarkSetInTheKeptCopyWritesWhatARewriteWould) {
+    const SentenceLog log("test.log");
+    const std::string plain =
+        ExampleLine("5") + "short\tline\n" + ExampleLine("6") + ExampleLine("5");
+    struct Case {
+        const char* what;
+        std::string before;
+        const char* id;
+    } cases[] = {
+        {"every record ends in CR LF", plain, "5"},
+        {"no such record", plain, "7"},
+        {"a bare LF", plain + "9\t1\tn\t3\t\t0\t0\t0\t0\t0\t3\n", "5"},
+        {"a mark of two bytes", plain + "9\t1\tn\t3\t\t00\t0\t0\t0\t0\t3\r\n", "9"},
+    };
+    for (const auto& c : cases) {
+        WriteBytes("test.log", c.before);
+        const std::string rewritten =
+            SentenceLog::RewriteBytes(c.before, c.id, SentenceLog::Change::MarkExecuted).bytes;
+        SentenceLog::Contents copy;
+        ASSERT_EQ(log.Read(copy), ReadStatus::Ok);
+
+        chmod("test.log", 0444);
+        qv::io::IoError error;
+        EXPECT_FALSE(log.WriteKeeping(log.PlanMark(c.id, true, &copy), copy, &error)) << c.what;
+        EXPECT_EQ(copy.Bytes(), c.before) << c.what;
+        chmod("test.log", 0644);
+
+        ASSERT_TRUE(log.WriteKeeping(log.PlanMark(c.id, true, &copy), copy)) << c.what;
+        EXPECT_EQ(ReadBytes("test.log"), rewritten) << c.what;
+        EXPECT_EQ(copy.Bytes(), rewritten) << c.what;
+        EXPECT_TRUE(copy.StillMatches("test.log")) << c.what;
+        SentenceLog::Contents fresh;
+        ASSERT_EQ(log.Read(fresh), ReadStatus::Ok);
+        ASSERT_EQ(copy.RecordCount(), fresh.RecordCount()) << c.what;
+        for (size_t i = 0; i < copy.RecordCount(); ++i)
+            EXPECT_EQ(copy.Record(i), fresh.Record(i)) << c.what;
+        // Planned from the copy but kept elsewhere: the same file, the copy untouched.
+        SentenceLog::Contents elsewhere;
+        ASSERT_TRUE(log.WriteKeeping(log.PlanMark(c.id, false, &copy), elsewhere)) << c.what;
+        EXPECT_EQ(copy.Bytes(), rewritten) << c.what;
+        EXPECT_EQ(elsewhere.Bytes(), ReadBytes("test.log")) << c.what;
+    }
 }
 
 }  // namespace

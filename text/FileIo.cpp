@@ -4,15 +4,18 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
 #include <map>
 #include <thread>
+#include <utility>
 
 namespace qv::io {
 namespace {
@@ -216,11 +219,14 @@ Target Resolve(const std::string& path) {
     return t;
 }
 
-ReadStatus ReadFile(const std::string& path, std::string& out, std::int64_t maxBytes,
-                    IoError* error) {
+namespace {
+
+// Opens a regular, readable file for a whole read: Ok with fd open and size > 0, or the
+// status to return (fd then closed).
+ReadStatus OpenForRead(const std::string& path, int& fd, std::int64_t& size, IoError* error) {
     using Op = IoError::Op;
     // O_NONBLOCK: opening a FIFO must not wait for a writer; the type is checked next.
-    int fd = Sys().open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0);
+    fd = Sys().open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0);
     if (fd < 0) {
         const int err = errno;
         // A link to a missing file is not a missing file: nothing may be made in its place.
@@ -242,33 +248,57 @@ ReadStatus ReadFile(const std::string& path, std::string& out, std::int64_t maxB
         Sys().close(fd);
         return ReadStatus::Empty;
     }
-    std::int64_t want = st.st_size < maxBytes ? st.st_size : maxBytes;
-    std::string buf;
-    try {
-        buf.resize(static_cast<size_t>(want));
-    } catch (const std::exception&) {
-        Fail(error, Op::Read, path, ENOMEM);
-        Sys().close(fd);
-        return ReadStatus::Unreadable;
-    }
-    size_t got = 0;
-    while (got < buf.size()) {
+    size = st.st_size;
+    return ReadStatus::Ok;
+}
+
+// Reads up to n bytes into p, calling seen after each piece; closes fd. got is what came.
+ReadStatus ReadAndClose(const std::string& path, int fd, char* p, size_t n, size_t& got,
+                        IoError* error, const std::function<void(std::string_view)>& seen) {
+    using Op = IoError::Op;
+    // Pieces small enough to be looked over while they are still in the cache.
+    const size_t piece = seen ? size_t{256} << 10 : n;
+    got = 0;
+    while (got < n) {
         // One read returns at most about 2 GiB on Linux: the loop reads the rest.
-        ssize_t n = Sys().read(fd, buf.data() + got, buf.size() - got);
-        if (n < 0) {
+        ssize_t r = Sys().read(fd, p + got, std::min(piece, n - got));
+        if (r < 0) {
             if (errno == EINTR) continue;
             Fail(error, Op::Read, path, errno);
             Sys().close(fd);
             return ReadStatus::Unreadable;
         }
-        if (n == 0) break;  // shrank while reading: keep what is there
-        got += static_cast<size_t>(n);
+        if (r == 0) break;  // shrank while reading: keep what is there
+        got += static_cast<size_t>(r);
+        if (seen) seen(std::string_view(p, got));
     }
     if (Sys().close(fd) != 0) {
         Fail(error, Op::Close, path, errno);
         return ReadStatus::Unreadable;
     }
-    if (got == 0) return ReadStatus::Empty;
+    return got == 0 ? ReadStatus::Empty : ReadStatus::Ok;
+}
+
+}  // namespace
+
+ReadStatus ReadFile(const std::string& path, std::string& out, std::int64_t maxBytes,
+                    IoError* error) {
+    int fd = -1;
+    std::int64_t size = 0;
+    if (const ReadStatus opened = OpenForRead(path, fd, size, error); opened != ReadStatus::Ok)
+        return opened;
+    std::int64_t want = size < maxBytes ? size : maxBytes;
+    std::string buf;
+    try {
+        buf.resize(static_cast<size_t>(want));
+    } catch (const std::exception&) {
+        Fail(error, IoError::Op::Read, path, ENOMEM);
+        Sys().close(fd);
+        return ReadStatus::Unreadable;
+    }
+    size_t got = 0;
+    const ReadStatus read = ReadAndClose(path, fd, buf.data(), buf.size(), got, error, {});
+    if (read != ReadStatus::Ok) return read;
     buf.resize(got);
     out.swap(buf);
     return ReadStatus::Ok;
@@ -302,6 +332,85 @@ ReplaceWatch::ReplaceWatch(const std::string& path, ReplaceHook hook) : id_(gNex
 
 ReplaceWatch::~ReplaceWatch() {
     std::erase_if(Watches(), [&](const Watch& w) { return w.id == id_; });
+}
+
+ReadStatus ReadFile(const std::string& path, FileBuffer& out, IoError* error,
+                    const std::function<void(std::string_view)>& seen) {
+    int fd = -1;
+    std::int64_t size = 0;
+    if (const ReadStatus opened = OpenForRead(path, fd, size, error); opened != ReadStatus::Ok)
+        return opened;
+    FileBuffer buf;
+    if (static_cast<std::uint64_t>(size) > std::numeric_limits<size_t>::max() / 2 ||
+        !buf.Allocate(static_cast<size_t>(size))) {
+        Fail(error, IoError::Op::Read, path, ENOMEM);
+        Sys().close(fd);
+        return ReadStatus::Unreadable;
+    }
+    size_t got = 0;
+    const ReadStatus read = ReadAndClose(path, fd, buf.data(), buf.size(), got, error, seen);
+    if (read != ReadStatus::Ok) return read;
+    buf.Shrink(got);
+    out = std::move(buf);
+    return ReadStatus::Ok;
+}
+
+FileBuffer::FileBuffer(std::string bytes) : string_(std::move(bytes)), size_(string_.size()) {}
+
+FileBuffer& FileBuffer::operator=(FileBuffer&& other) noexcept {
+    if (this != &other) {
+        Free();
+        map_ = std::exchange(other.map_, nullptr);
+        mapSize_ = std::exchange(other.mapSize_, 0);
+        string_ = std::move(other.string_);
+        other.string_.clear();
+        size_ = std::exchange(other.size_, 0);
+    }
+    return *this;
+}
+
+void FileBuffer::Free() {
+    if (map_ != nullptr) ::munmap(map_, mapSize_);
+    map_ = nullptr;
+    mapSize_ = 0;
+    std::string().swap(string_);
+    size_ = 0;
+}
+
+bool FileBuffer::Allocate(size_t n) {
+    Free();
+    // Small files go on the heap; the mapping pays off from a few hundred kilobytes on.
+    constexpr size_t kMapFrom = size_t{512} << 10;
+    if (n < kMapFrom) {
+        try {
+            string_.resize(n);
+        } catch (const std::exception&) {
+            return false;
+        }
+        size_ = n;
+        return true;
+    }
+    const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    constexpr size_t kHuge = size_t{2} << 20;
+    const size_t length = (n + page - 1) / page * page;
+    // Mapped with room to start on a huge-page boundary, then trimmed to exactly the
+    // pages needed: no memory is spent on rounding.
+    const size_t room = length + kHuge;
+    void* p = ::mmap(nullptr, room, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return false;
+    char* raw = static_cast<char*>(p);
+    char* start = reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(raw) + kHuge - 1) &
+                                          ~std::uintptr_t{kHuge - 1});
+    if (start > raw) ::munmap(raw, static_cast<size_t>(start - raw));
+    const size_t after = static_cast<size_t>(raw + room - (start + length));
+    if (after > 0) ::munmap(start + length, after);
+#ifdef MADV_HUGEPAGE
+    ::madvise(start, length, MADV_HUGEPAGE);  // a hint: without it, small pages serve
+#endif
+    map_ = start;
+    mapSize_ = length;
+    size_ = n;
+    return true;
 }
 
 bool WriteFileAtomic(const std::string& path, std::string_view bytes, IoError* error) {

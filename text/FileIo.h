@@ -59,6 +59,45 @@ inline constexpr std::int64_t kWholeFile = std::numeric_limits<std::int64_t>::ma
 ReadStatus ReadFile(const std::string& path, std::string& out, std::int64_t maxBytes = kWholeFile,
                     IoError* error = nullptr);
 
+// A whole file's bytes held in memory. A large file goes into pages mapped for it alone
+// (huge pages where the system gives them): the read neither zero-fills the memory first
+// nor takes a fault per small page, which costs more than the read itself for a log of
+// tens of megabytes. Bytes this program made itself can be handed over as a string.
+class FileBuffer {
+public:
+    FileBuffer() = default;
+    explicit FileBuffer(std::string bytes);
+    ~FileBuffer() { Free(); }
+    FileBuffer(FileBuffer&& other) noexcept { *this = std::move(other); }
+    FileBuffer& operator=(FileBuffer&& other) noexcept;
+    FileBuffer(const FileBuffer&) = delete;
+    FileBuffer& operator=(const FileBuffer&) = delete;
+
+    // Room for n bytes (size() becomes n); false, nothing held, when there is none.
+    bool Allocate(size_t n);
+    // Shortens the bytes held (a file that shrank while it was read).
+    void Shrink(size_t n) { size_ = n < size_ ? n : size_; }
+    void Clear() { Free(); }
+
+    char* data() { return map_ != nullptr ? map_ : string_.data(); }
+    const char* data() const { return map_ != nullptr ? map_ : string_.data(); }
+    size_t size() const { return size_; }
+    std::string_view View() const { return {data(), size_}; }
+
+private:
+    void Free();
+    char* map_ = nullptr;  // the mapping, when the bytes live in one
+    size_t mapSize_ = 0;
+    std::string string_;  // otherwise
+    size_t size_ = 0;
+};
+
+// The same read into a FileBuffer. seen, when given, is called as the file comes in with
+// the bytes read so far, so a caller can look the start over while it is still in the
+// cache; when the read then fails, out is untouched and what seen was shown is void.
+ReadStatus ReadFile(const std::string& path, FileBuffer& out, IoError* error,
+                    const std::function<void(std::string_view readSoFar)>& seen = {});
+
 // Replaces the file with bytes so that a crash leaves it old or new. Links are followed
 // and stay links; the file keeps its owner, group, mode and ACL. Normally a temporary
 // file beside the target, fsync, rename. A file with further hard links, or whose owner

@@ -1,11 +1,34 @@
 #include "history/BalanceHistory.h"
 
+#include "records/Ledger.h"
 #include "rulebook/Info.h"
 #include "text/Numbers.h"
 
 namespace qv::history {
 
-BalanceHistory ReadBalanceHistory(const CInfo&) { return {}; }
+BalanceHistory ReadBalanceHistory(const CInfo& info) {
+    BalanceHistory history;
+    const Ledger ledger(info.GetLedgerPath());
+    if (!ledger.Enabled()) return history;
+    Ledger::Contents contents;
+    // A ledger that cannot be read leaves the past unknown, as no ledger does.
+    if (ledger.Read(contents) != qv::io::ReadStatus::Ok) return history;
+    history.events.reserve(contents.entries.size());
+    for (const Ledger::Entry& e : contents.entries) {
+        BalanceEvent event;
+        event.time = e.time;
+        event.change = qv::SaturatingAdd(e.after, -e.before);
+        event.balance = e.after;
+        // Units go with a report, and come off again with its undo.
+        if (e.units && (e.kind == Ledger::Kind::Report || e.kind == Ledger::Kind::Undo)) {
+            const std::int64_t sign = e.kind == Ledger::Kind::Report ? 1 : -1;
+            for (int k = 0; k < kImplementCount; ++k)
+                event.reportedUnits[k] = sign * (*e.units)[static_cast<size_t>(k)];
+        }
+        history.events.push_back(event);
+    }
+    return history;
+}
 
 std::array<std::int64_t, kImplementCount> ReportedUnits(const BalanceHistory& history,
                                                         std::optional<Seconds> from,

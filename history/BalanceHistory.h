@@ -22,9 +22,9 @@ struct BalanceEvent {
     std::array<std::int64_t, kImplementCount> reportedUnits{};
 };
 
-// The balance's past as far as a ledger records it, oldest first. "user.dat" holds only
-// the balance of the moment, so until the program keeps a ledger this is empty: history
-// then says so instead of drawing a past it cannot know.
+// The balance's past as far as the ledger records it, oldest first. "user.dat" holds only
+// the balance of the moment, so a folder without a ledger (or from before it) has none:
+// history then says so instead of drawing a past it cannot know.
 struct BalanceHistory {
     std::vector<BalanceEvent> events;
     bool Empty() const { return events.empty(); }
@@ -34,7 +34,7 @@ struct BalanceHistory {
     }
 };
 
-// The ledger beside the data files, read for history. No ledger file exists yet.
+// The ledger beside the data files (CInfo's ledger path), read for history.
 BalanceHistory ReadBalanceHistory(const CInfo& info);
 
 // Units reported per implement in [from, to).

@@ -13,6 +13,7 @@
 #include "history/HistoryIndex.h"
 #include "history/HistoryQuery.h"
 #include "records/SentenceLog.h"
+#include "rulebook/Info.h"
 #include "tests/support/TestFiles.h"
 
 namespace {
@@ -260,6 +261,29 @@ TEST(BalanceHistoryTest, ReportsAndLateStartFromTheLedgerOnly) {
     EXPECT_TRUE(LedgerStartsLate(ledger, 99));
     EXPECT_EQ(ReportedUnits(ledger, 150, 300), (std::array<std::int64_t, 4>{1, 0, 2, 0}));
     EXPECT_EQ(ReportedUnits(ledger, {}, {}), (std::array<std::int64_t, 4>{1, 4, 2, 0}));
+}
+
+class LedgerHistoryTest : public qv::test::InTempDir {};
+
+TEST_F(LedgerHistoryTest, ReadFromTheLedgerWithReportsAndTheirUndos) {
+    CInfo info;
+    EXPECT_TRUE(ReadBalanceHistory(info).Empty()) << "no ledger path: nothing known";
+    info.SetLedgerPath("user.ldg");
+    EXPECT_TRUE(ReadBalanceHistory(info).Empty()) << "no ledger file yet";
+    qv::test::WriteBytes("user.ldg",
+                         "100\topen\t\t\t0\t0\t10\r\n"
+                         "200\treport\t\t1/0/2/0\t-30\t10\t0\r\n"  // the floor took 20
+                         "300\tundo\t\t1/0/2/0\t10\t0\t10\r\n"
+                         "400\tcredit\t1700000000\t\t5\t10\t15\r\n"
+                         "torn\tline");
+    const BalanceHistory h = ReadBalanceHistory(info);
+    ASSERT_EQ(h.events.size(), 4u);
+    EXPECT_EQ(h.events[1].change, -10);
+    EXPECT_EQ(h.events[1].balance, 0);
+    EXPECT_EQ(h.events[3].balance, 15);
+    EXPECT_EQ(ReportedUnits(h, {}, 250), (std::array<std::int64_t, 4>{1, 0, 2, 0}));
+    EXPECT_EQ(ReportedUnits(h, {}, {}), (std::array<std::int64_t, 4>{}));
+    EXPECT_FALSE(LedgerStartsLate(h, 100));
 }
 
 }  // namespace

@@ -18,23 +18,6 @@
 
 namespace {
 
-QString LocalTimeText(qv::Seconds t) {
-    const std::time_t seconds = static_cast<std::time_t>(t);
-    std::tm local{};
-    if (::localtime_r(&seconds, &local) == nullptr) return QString::number(t);
-    char text[64];
-    std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d", local.tm_year + 1900,
-                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-    return QString::fromLatin1(text);
-}
-
-QTableWidgetItem* Cell(const QString& text, bool number = false) {
-    auto* item = new QTableWidgetItem(text);
-    item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
-    if (number) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    return item;
-}
-
 std::string BaseName(const std::string& path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -51,16 +34,10 @@ TBackups::TBackups(QWidget* parent) : QDialog(parent) {
     sgBackups->setObjectName(QStringLiteral("sgBackups"));
     sgBackups->setHorizontalHeaderLabels({QStringLiteral("ファイル"), QStringLiteral("日時"),
                                           QStringLiteral("サイズ"), QStringLiteral("件数")});
-    sgBackups->setSelectionBehavior(QAbstractItemView::SelectRows);
-    sgBackups->setSelectionMode(QAbstractItemView::SingleSelection);
-    sgBackups->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    sgBackups->setTabKeyNavigation(false);
-    sgBackups->verticalHeader()->setVisible(false);
     sgBackups->setColumnWidth(0, 110);
     sgBackups->setColumnWidth(1, 160);
     sgBackups->setColumnWidth(2, 110);
-    sgBackups->horizontalHeader()->setStretchLastSection(true);
-    sgBackups->setAccessibleName(QStringLiteral("バックアップの一覧"));
+    qv::ui::SetUpRecordTable(sgBackups, QStringLiteral("バックアップの一覧"));
     layout->addWidget(sgBackups);
     auto* buttons = new QHBoxLayout;
     btRestore = new QPushButton(QStringLiteral("この版に戻す"), this);
@@ -92,14 +69,14 @@ void TBackups::LoadList() {
     for (size_t i = 0; i < versions_.size(); ++i) {
         const Backups::Version& v = versions_[i];
         const int row = static_cast<int>(i);
-        sgBackups->setItem(row, 0, Cell(qv::ui::PathText(v.file)));
-        sgBackups->setItem(row, 1, Cell(LocalTimeText(v.time)));
-        sgBackups->setItem(
-            row, 2,
-            Cell(QLocale(QLocale::Japanese).toString(static_cast<qlonglong>(v.size)) +
-                     QStringLiteral(" バイト"),
-                 true));
-        sgBackups->setItem(row, 3, Cell(QString::number(v.records), true));
+        sgBackups->setItem(row, 0, qv::ui::ReadOnlyCell(qv::ui::PathText(v.file)));
+        sgBackups->setItem(row, 1, qv::ui::ReadOnlyCell(qv::ui::LocalTimeText(v.time)));
+        sgBackups->setItem(row, 2,
+                           qv::ui::ReadOnlyCell(
+                               QLocale(QLocale::Japanese).toString(static_cast<qlonglong>(v.size)) +
+                                   QStringLiteral(" バイト"),
+                               true));
+        sgBackups->setItem(row, 3, qv::ui::ReadOnlyCell(QString::number(v.records), true));
     }
     if (!versions_.empty())
         sgBackups->selectRow(std::clamp(previous, 0, static_cast<int>(versions_.size()) - 1));
@@ -123,7 +100,7 @@ void TBackups::btRestoreClick() {
     const bool isBook = book != nullptr && target == book->GetFileName();
     QString question =
         QStringLiteral("「%1」を%2の版に戻します。いまの版はバックアップに残します。")
-            .arg(qv::ui::PathText(target), LocalTimeText(version.time));
+            .arg(qv::ui::PathText(target), qv::ui::LocalTimeText(version.time));
     if (isBook && book->IsModified())
         question += QStringLiteral("\nまだ保存していないルールの変更は失われます。");
     if (!qv::ui::MessageBox::Confirm(question)) return;

@@ -17,16 +17,6 @@
 
 namespace {
 
-QString LocalTimeText(qv::Seconds t) {
-    const std::time_t seconds = static_cast<std::time_t>(t);
-    std::tm local{};
-    if (::localtime_r(&seconds, &local) == nullptr) return QString::number(t);
-    char text[64];
-    std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d", local.tm_year + 1900,
-                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-    return QString::fromLatin1(text);
-}
-
 QString KindText(Ledger::Kind kind) {
     switch (kind) {
         case Ledger::Kind::Open:
@@ -43,13 +33,6 @@ QString KindText(Ledger::Kind kind) {
             return QStringLiteral("調整");
     }
     return {};
-}
-
-QTableWidgetItem* Cell(const QString& text, bool number = false) {
-    auto* item = new QTableWidgetItem(text);
-    item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
-    if (number) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    return item;
 }
 
 QString Signed(std::int64_t n) {
@@ -127,13 +110,13 @@ void TLedger::LoadList() {
         if (e.units)
             for (std::int64_t u : *e.units)
                 units += (units.isEmpty() ? QString() : QStringLiteral("/")) + QString::number(u);
-        sgLedger->setItem(rows, 0, Cell(LocalTimeText(e.time)));
-        sgLedger->setItem(rows, 1, Cell(KindText(e.kind)));
-        sgLedger->setItem(rows, 2, Cell(qv::ui::ShownText(e.id)));
-        sgLedger->setItem(rows, 3, Cell(units));
-        sgLedger->setItem(rows, 4, Cell(Signed(e.asked), true));
-        sgLedger->setItem(rows, 5, Cell(QString::number(e.before), true));
-        sgLedger->setItem(rows, 6, Cell(QString::number(e.after), true));
+        sgLedger->setItem(rows, 0, qv::ui::ReadOnlyCell(qv::ui::LocalTimeText(e.time)));
+        sgLedger->setItem(rows, 1, qv::ui::ReadOnlyCell(KindText(e.kind)));
+        sgLedger->setItem(rows, 2, qv::ui::ReadOnlyCell(qv::ui::ShownText(e.id)));
+        sgLedger->setItem(rows, 3, qv::ui::ReadOnlyCell(units));
+        sgLedger->setItem(rows, 4, qv::ui::ReadOnlyCell(Signed(e.asked), true));
+        sgLedger->setItem(rows, 5, qv::ui::ReadOnlyCell(QString::number(e.before), true));
+        sgLedger->setItem(rows, 6, qv::ui::ReadOnlyCell(QString::number(e.after), true));
         ++rows;
     }
     if (all) {

@@ -20,26 +20,6 @@
 #include "ui/Placement.h"
 #include "ui/Texts.h"
 
-namespace {
-
-QString LocalTimeText(qv::Seconds t) {
-    const std::time_t seconds = static_cast<std::time_t>(t);
-    std::tm local{};
-    if (::localtime_r(&seconds, &local) == nullptr) return QString::number(t);
-    char text[64];
-    std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d", local.tm_year + 1900,
-                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-    return QString::fromLatin1(text);
-}
-
-QTableWidgetItem* Cell(const QString& text) {
-    auto* item = new QTableWidgetItem(text);
-    item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
-    return item;
-}
-
-}  // namespace
-
 TTrash::TTrash(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("TTrash"));
     setWindowTitle(QStringLiteral("ごみ箱"));
@@ -49,16 +29,10 @@ TTrash::TTrash(QWidget* parent) : QDialog(parent) {
     sgTrash->setObjectName(QStringLiteral("sgTrash"));
     sgTrash->setHorizontalHeaderLabels({QStringLiteral("削除日時"), QStringLiteral("種類"),
                                         QStringLiteral("内容"), QStringLiteral("ポイント")});
-    sgTrash->setSelectionBehavior(QAbstractItemView::SelectRows);
-    sgTrash->setSelectionMode(QAbstractItemView::SingleSelection);
-    sgTrash->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    sgTrash->setTabKeyNavigation(false);
-    sgTrash->verticalHeader()->setVisible(false);
     sgTrash->setColumnWidth(0, 150);
     sgTrash->setColumnWidth(1, 50);
     sgTrash->setColumnWidth(2, 380);
-    sgTrash->horizontalHeader()->setStretchLastSection(true);
-    sgTrash->setAccessibleName(QStringLiteral("ごみ箱の項目"));
+    qv::ui::SetUpRecordTable(sgTrash, QStringLiteral("ごみ箱の項目"));
     layout->addWidget(sgTrash);
     auto* buttons = new QHBoxLayout;
     btRestore = new QPushButton(QStringLiteral("元に戻す"), this);
@@ -104,10 +78,10 @@ void TTrash::LoadList() {
     for (size_t i = 0; i < entries_.size(); ++i) {
         const Trash::Entry& e = entries_[i];
         const int row = static_cast<int>(i);
-        sgTrash->setItem(row, 0, Cell(LocalTimeText(e.deletedAt)));
+        sgTrash->setItem(row, 0, qv::ui::ReadOnlyCell(qv::ui::LocalTimeText(e.deletedAt)));
         QString what;
         if (e.kind == Trash::Kind::LogRecord) {
-            sgTrash->setItem(row, 1, Cell(QStringLiteral("判決")));
+            sgTrash->setItem(row, 1, qv::ui::ReadOnlyCell(QStringLiteral("判決")));
             const std::string_view line = e.payload;
             using F = SentenceLog::Contents;
             what = qv::ui::ShownText(F::FieldOf(line, SentenceRecord::kDecisionTime)) +
@@ -118,7 +92,7 @@ void TTrash::LoadList() {
                    QStringLiteral("  ") +
                    qv::ui::ShownText(F::FieldOf(line, SentenceRecord::kDistribution));
         } else {
-            sgTrash->setItem(row, 1, Cell(QStringLiteral("条文")));
+            sgTrash->setItem(row, 1, qv::ui::ReadOnlyCell(QStringLiteral("条文")));
             CRule rule;
             if (rule.FromLine(e.payload))
                 what = QString::number(rule.GetNumber()) + QStringLiteral(" - ") +
@@ -126,9 +100,11 @@ void TTrash::LoadList() {
             else
                 what = qv::ui::ShownText(e.payload);
         }
-        sgTrash->setItem(row, 2, Cell(what));
+        sgTrash->setItem(row, 2, qv::ui::ReadOnlyCell(what));
         sgTrash->setItem(
-            row, 3, Cell(e.kind == Trash::Kind::LogRecord ? QString::number(e.points) : QString()));
+            row, 3,
+            qv::ui::ReadOnlyCell(e.kind == Trash::Kind::LogRecord ? QString::number(e.points)
+                                                                  : QString()));
     }
     if (!entries_.empty())
         sgTrash->selectRow(std::clamp(previous, 0, static_cast<int>(entries_.size()) - 1));

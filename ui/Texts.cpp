@@ -1,10 +1,14 @@
 #include "ui/Texts.h"
 
 #include <QFont>
+#include <QHeaderView>
 #include <QStringList>
+#include <QTableWidget>
 #include <QTextDocument>
 #include <QWidget>
 #include <algorithm>
+#include <cstdio>
+#include <ctime>
 
 #include "text/Cp932.h"
 #include "ui/MessageBox.h"
@@ -77,6 +81,33 @@ void SetFormFont(QWidget* widget, int pixelSize) {
     font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("Noto Sans CJK JP")});
     font.setPixelSize(pixelSize);
     widget->setFont(font);
+}
+
+QString LocalTimeText(std::int64_t seconds) {
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm local{};
+    if (::localtime_r(&t, &local) == nullptr) return QString::number(seconds);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    return QString::fromLatin1(text);
+}
+
+void SetUpRecordTable(QTableWidget* table, const QString& accessibleName) {
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setTabKeyNavigation(false);
+    table->verticalHeader()->setVisible(false);
+    table->horizontalHeader()->setStretchLastSection(true);
+    table->setAccessibleName(accessibleName);
+}
+
+QTableWidgetItem* ReadOnlyCell(const QString& text, bool number) {
+    auto* item = new QTableWidgetItem(text);
+    item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+    if (number) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    return item;
 }
 
 }  // namespace qv::ui

@@ -1,11 +1,14 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
 class QWidget;
+class QTableWidget;
+class QTableWidgetItem;
 
 namespace qv::ui {
 
@@ -40,5 +43,14 @@ QString TenthsText(int tenths);
 
 // The forms' face: "ＭＳ Ｐゴシック" where installed, else Noto Sans CJK JP.
 void SetFormFont(QWidget* widget, int pixelSize);
+
+// A time in seconds since 1970 as local "YYYY/MM/DD HH:MM:SS" (the number itself when the
+// calendar cannot hold it).
+QString LocalTimeText(std::int64_t seconds);
+
+// The read-only lists of records (ledger, trash, backups): whole rows selected one at a
+// time, never edited, Tab leaving the list; cells made by ReadOnlyCell.
+void SetUpRecordTable(QTableWidget* table, const QString& accessibleName);
+QTableWidgetItem* ReadOnlyCell(const QString& text, bool number = false);
 
 }  // namespace qv::ui

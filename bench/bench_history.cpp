@@ -3,48 +3,20 @@
 // totals and charts again); heap held by the open window and its peak while opening, as
 // multiples of the log file's size.
 #include <benchmark/benchmark.h>
-#include <malloc.h>
 
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
-#include <atomic>
 #include <cstdlib>
-#include <new>
 
 #include "bench/BenchData.h"
+#include "bench/HeapCount.h"
 #include "history/HistoryForm.h"
 #include "history/HistoryIndex.h"
 #include "history/HistoryQuery.h"
 #include "records/SentenceLog.h"
 #include "rulebook/Info.h"
 #include "rulebook/RuleBook.h"
-
-namespace {
-std::atomic<long long> gLive{0};
-std::atomic<long long> gPeak{0};
-
-void* Counted(void* p) {
-    if (p == nullptr) throw std::bad_alloc();
-    const long long live = gLive += static_cast<long long>(malloc_usable_size(p));
-    long long peak = gPeak.load();
-    while (live > peak && !gPeak.compare_exchange_weak(peak, live)) {
-    }
-    return p;
-}
-void Uncounted(void* p) {
-    if (p == nullptr) return;
-    gLive -= static_cast<long long>(malloc_usable_size(p));
-    std::free(p);
-}
-}  // namespace
-
-void* operator new(size_t n) { return Counted(std::malloc(n ? n : 1)); }
-void* operator new[](size_t n) { return Counted(std::malloc(n ? n : 1)); }
-void operator delete(void* p) noexcept { Uncounted(p); }
-void operator delete[](void* p) noexcept { Uncounted(p); }
-void operator delete(void* p, size_t) noexcept { Uncounted(p); }
-void operator delete[](void* p, size_t) noexcept { Uncounted(p); }
 
 namespace {
 
@@ -81,15 +53,14 @@ void BM_OpenHistory(benchmark::State& state) {
     Files files(static_cast<int>(state.range(0)));
     double heldPerByte = 0, peakPerByte = 0;
     for (auto _ : state) {
-        const long long before = gLive.load();
-        gPeak = before;
+        const long long before = qv::bench::ResetHeapPeak();
         auto* window = new THistory;
         window->Init(&files.info);
         window->show();
         QApplication::processEvents();
         state.PauseTiming();
-        heldPerByte = static_cast<double>(gLive.load() - before) / files.fileBytes;
-        peakPerByte = static_cast<double>(gPeak.load() - before) / files.fileBytes;
+        heldPerByte = static_cast<double>(qv::bench::HeapLive() - before) / files.fileBytes;
+        peakPerByte = static_cast<double>(qv::bench::HeapPeak() - before) / files.fileBytes;
         window->hide();
         delete window;
         state.ResumeTiming();

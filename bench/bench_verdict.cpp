@@ -7,45 +7,17 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <new>
 
 #include "bench/BenchData.h"
+#include "bench/HeapCount.h"
 #include "rulebook/Info.h"
 #include "rulebook/RuleBook.h"
 #include "text/FileIo.h"
 #include "trial/Verdict.h"
-
-// Live and peak heap bytes of the whole program, for the memory figures.
-namespace {
-std::atomic<long long> gLive{0};
-std::atomic<long long> gPeak{0};
-
-void* Counted(void* p) {
-    if (p == nullptr) throw std::bad_alloc();
-    const long long live = gLive += static_cast<long long>(malloc_usable_size(p));
-    long long peak = gPeak.load();
-    while (live > peak && !gPeak.compare_exchange_weak(peak, live)) {
-    }
-    return p;
-}
-void Uncounted(void* p) {
-    if (p == nullptr) return;
-    gLive -= static_cast<long long>(malloc_usable_size(p));
-    std::free(p);
-}
-}  // namespace
-
-void* operator new(size_t n) { return Counted(std::malloc(n ? n : 1)); }
-void* operator new[](size_t n) { return Counted(std::malloc(n ? n : 1)); }
-void operator delete(void* p) noexcept { Uncounted(p); }
-void operator delete[](void* p) noexcept { Uncounted(p); }
-void operator delete(void* p, size_t) noexcept { Uncounted(p); }
-void operator delete[](void* p, size_t) noexcept { Uncounted(p); }
 
 namespace {
 
@@ -138,10 +110,9 @@ void BM_ComposeVerdict(benchmark::State& state) {
         Composition c = ComposeVerdict(12, 8, s.info, s.now);
         benchmark::DoNotOptimize(c);
     }
-    const long long base = gLive.load();
-    gPeak = base;
+    const long long base = qv::bench::ResetHeapPeak();
     benchmark::DoNotOptimize(ComposeVerdict(12, 8, s.info, s.now));
-    const double heapPeak = static_cast<double>(gPeak.load() - base);
+    const double heapPeak = static_cast<double>(qv::bench::HeapPeak() - base);
     const double file = static_cast<double>(s.fileBytes);
     state.counters["file_MB"] = file / 1e6;
     state.counters["heap_peak/file"] = heapPeak / file;
@@ -160,6 +131,10 @@ void BM_ReadAndCountLines(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_ComposeVerdict)->Arg(1000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ReadAndCountLines)->Arg(1000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadAndCountLines)
+    ->Arg(1000)
+    ->Arg(100000)
+    ->Arg(1000000)
+    ->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

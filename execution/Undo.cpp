@@ -9,6 +9,23 @@
 
 namespace qv::undo {
 
+namespace {
+// What a balance booking tells the window: its status and failed call, and for a booking
+// made, whether the ledger and the backup kept up. False when it was not made.
+bool TakeBooking(const Booking& booking, Outcome& o) {
+    o.balance = booking.status;
+    o.error = booking.error;
+    o.backedUp = booking.backedUp;
+    if (!booking.Ok()) {
+        o.result = Outcome::Result::BalanceFailed;
+        return false;
+    }
+    o.ledgered = booking.ledgered;
+    o.adjusted = booking.adjusted;
+    return true;
+}
+}  // namespace
+
 ReportFiles ReportFiles::From(const CInfo& info, qv::Clock clock) {
     return {SentenceLog(info.GetLogPath()), PointBalance(info.GetBalancePath()),
             BalanceBook(info.GetBalancePath(), info.GetLedgerPath(), clock, info.GetBackupFolder()),
@@ -101,15 +118,7 @@ Outcome ReportSession::Report(const std::array<std::int64_t, 4>& units, std::int
     Outcome o;
     if (points <= 0) return o;
     const Booking booking = files_.book.Report(units, points);
-    o.balance = booking.status;
-    o.error = booking.error;
-    o.backedUp = booking.backedUp;
-    if (!booking.Ok()) {
-        o.result = Outcome::Result::BalanceFailed;
-        return o;
-    }
-    o.ledgered = booking.ledgered;
-    o.adjusted = booking.adjusted;
+    if (!TakeBooking(booking, o)) return o;
     done_.push_back(
         {Kind::Report, {}, {}, {}, {}, units, booking.figures.before - booking.figures.after});
     return o;
@@ -200,15 +209,7 @@ Outcome ReportSession::GiveBackReport(const Action& action) {
     Outcome o;
     if (action.taken == 0) return o;
     const Booking booking = files_.book.GiveBack({}, action.units, action.taken);
-    o.balance = booking.status;
-    o.error = booking.error;
-    o.backedUp = booking.backedUp;
-    if (!booking.Ok()) {
-        o.result = Outcome::Result::BalanceFailed;
-        return o;
-    }
-    o.ledgered = booking.ledgered;
-    o.adjusted = booking.adjusted;
+    if (!TakeBooking(booking, o)) return o;
     return o;
 }
 

@@ -21,6 +21,7 @@
 #include "ui/Placement.h"
 #include "ui/Texts.h"
 #include "ui/WindowHooks.h"
+#include "records/DataFolder.h"
 
 namespace {
 // The first of: installed beside the program (bin/../share/quorvel), the checkout.
@@ -110,17 +111,12 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
         qv::ui::MessageBox::Show(qv::ui::RuleBookUnreadLinesText(unread));
     }
     info_.SetRuleBook(&ruleBook_);
-    info_.SetLogPath("test.log");
-    info_.SetBalancePath("user.dat");
-    // Beside the three files: the balance ledger, the trash and the backups.
-    info_.SetLedgerPath("user.ldg");
-    info_.SetTrashPath("test.trs");
-    info_.SetBackupFolder("backup");
+    // The working folder, with the ledger, the trash and the backups beside the three files.
+    AttachFolder(info_, DataFolder());
     if (loaded_) {
         // A run that ended midway (a kill, a power cut) is settled before any window opens.
         const QString repaired = qv::ui::StartRepairText(
-            RepairAtStart("test.dat", info_.GetLogPath(), info_.GetBalancePath(),
-                          Journals{info_.GetLedgerPath(), info_.GetTrashPath(), nullptr}),
+            RepairAtStart(FolderOf(info_)),
             info_.GetLogPath(), info_.GetBalancePath());
         if (!repaired.isEmpty()) qv::ui::MessageBox::Show(repaired);
     }

@@ -20,6 +20,7 @@
 #include "records/Trash.h"
 #include "rulebook/Info.h"
 #include "rulebook/RuleBook.h"
+#include "records/DataFolder.h"
 
 namespace {
 void Settle() {
@@ -46,12 +47,8 @@ int main(int argc, char** argv) {
     if (!book.LoadFile()) return 1;
     CInfo info;
     info.SetRuleBook(&book);
-    info.SetLogPath(folder + "/test.log");
-    info.SetBalancePath(folder + "/user.dat");
-    info.SetLedgerPath(folder + "/user.ldg");
-    info.SetTrashPath(folder + "/test.trs");
-    info.SetBackupFolder(folder + "/backup");
-    Ledger(info.GetLedgerPath()).CheckAgainst(PointBalance(info.GetBalancePath()), qv::SystemNow());
+    AttachFolder(info, DataFolder(folder));
+    Ledger(FolderOf(info).LedgerPath()).CheckAgainst(PointBalance(info.GetBalancePath()), qv::SystemNow());
     std::string shown;  // a sentence deleted and put back: it has ledger lines
     {
         // Something in every window: deletes (one undone), a report and its undo, another
@@ -71,7 +68,7 @@ int main(int argc, char** argv) {
         if (const CRule* rule = book.FindRule(book.NextNumber() - 1)) {
             std::vector<Trash::Entry> entries{
                 {0, Trash::Kind::Article, qv::SystemNow(), 0, {}, 0, rule->ToLine()}};
-            Trash(info.GetTrashPath()).Append(entries);
+            Trash(FolderOf(info).TrashPath()).Append(entries);
         }
     }
     TLogList report;

@@ -15,6 +15,7 @@
 #include "ui/FileTexts.h"
 #include "ui/MessageBox.h"
 #include "ui/Texts.h"
+#include "records/DataFolder.h"
 
 namespace {
 
@@ -64,7 +65,7 @@ void TBackups::Init(CInfo* info) {
 void TBackups::LoadList() {
     if (info_ == nullptr) return;
     const int previous = sgBackups->currentRow();
-    versions_ = Backups(info_->GetBackupFolder()).List();
+    versions_ = Backups(FolderOf(*info_).BackupFolder()).List();
     sgBackups->setRowCount(static_cast<int>(versions_.size()));
     for (size_t i = 0; i < versions_.size(); ++i) {
         const Backups::Version& v = versions_[i];
@@ -104,10 +105,10 @@ void TBackups::btRestoreClick() {
     if (isBook && book->IsModified())
         question += QStringLiteral("\nまだ保存していないルールの変更は失われます。");
     if (!qv::ui::MessageBox::Confirm(question)) return;
-    const auto result = Backups(info_->GetBackupFolder()).Restore(version, target);
+    const auto result = Backups(FolderOf(*info_).BackupFolder()).Restore(version, target);
     if (result != Backups::RestoreResult::Restored) {
         qv::ui::MessageBox::Show(
-            qv::ui::BackupRestoreFailedText(result, target, info_->GetBackupFolder()), this);
+            qv::ui::BackupRestoreFailedText(result, target, FolderOf(*info_).BackupFolder()), this);
     } else if (isBook && !book->LoadFile()) {
         // The restored file is what the windows work on from now; one that cannot be read
         // back is told (the version before it is in the backups).

@@ -9,13 +9,22 @@
 #include "text/Numbers.h"
 
 DeleteOutcome DeleteSentence(const SentenceLog& log, const PointBalance& balance,
-                             std::string_view id, const DeleteJournal& journal) {
+                             std::string_view id) {
+    return DeleteSentence(DataFolder::DataOnly(log.Path(), balance.Path()), id);
+}
+
+DeleteOutcome DeleteSentence(const DataFolder& folder, std::string_view id, size_t which,
+                             qv::Clock clock) {
     using Result = DeleteOutcome::Result;
     DeleteOutcome outcome;
+    const SentenceLog log(folder.LogPath());
+    const PointBalance balance(folder.BalancePath());
+    Change change(folder, clock);
     // Holds the log's lock until the log is written.
-    SentenceLog::Rewrite rewrite = log.PlanDelete(id);
+    SentenceLog::Rewrite rewrite = log.PlanDelete(id, which);
     if (rewrite.busy) {
         outcome.result = Result::Busy;
+        outcome.error = rewrite.error;
         return outcome;
     }
     if (rewrite.read == qv::io::ReadStatus::Unreadable) {
@@ -24,13 +33,20 @@ DeleteOutcome DeleteSentence(const SentenceLog& log, const PointBalance& balance
         return outcome;
     }
     if (rewrite.matched == 0) return outcome;
+    const auto fail = [&](Result result) {
+        outcome.result = result;
+        outcome.error = change.error;
+        change.Rollback();
+        outcome.effects = change.effects;
+        return outcome;
+    };
 
     // Points a failed credit never put on the balance are not taken off it either.
-    const IntentRecord intent = IntentRecord::Beside(log.Path());
+    const IntentRecord intent(folder.IntentPath());
     std::int64_t uncredited = 0;
     if (!intent.UncreditedPoints(id, uncredited)) {
-        outcome.result = Result::IntentFailed;
-        return outcome;
+        qv::io::Fail(&change.error, qv::io::IoError::Op::Read, intent.Path(), EIO);
+        return fail(Result::IntentFailed);
     }
     outcome.uncredited = uncredited;
     std::vector<std::int64_t> perRecord;  // what each record asks, in file order
@@ -45,31 +61,22 @@ DeleteOutcome DeleteSentence(const SentenceLog& log, const PointBalance& balance
         perRecord.push_back(asked);
         if (asked > 0) debits.push_back(asked);
     }
-    const std::function<bool(const IntentEntry&)> dropNotes = [&](const IntentEntry& e) {
-        return e.kind == IntentEntry::Kind::Decide && e.id == id;
-    };
 
     IntentEntry entry;
     entry.kind = IntentEntry::Kind::Delete;
     entry.id = std::string(id);
     entry.balanceBefore = "-";
-    qv::io::FileLock balanceLock;
     std::int64_t before = 0;
     if (!debits.empty()) {
-        if (!balanceLock.Acquire(balance.Path())) {
-            outcome.result = Result::Busy;
-            return outcome;
-        }
+        if (!change.Lock(balance.Path())) return fail(Result::Busy);
         for (std::int64_t p : debits) entry.points = qv::SaturatingAdd(entry.points, p);
         std::vector<std::string> fields;
-        outcome.balance = balance.Read(fields, &outcome.error);
+        outcome.balance = balance.Read(fields, &change.error);
         if (outcome.balance == PointBalance::Status::Ok &&
             fields.size() < PointBalance::kFieldCount)
             outcome.balance = PointBalance::Status::Short;
-        if (outcome.balance != PointBalance::Status::Ok) {
-            outcome.result = Result::BalanceFailed;  // what the debit would meet as well
-            return outcome;
-        }
+        if (outcome.balance != PointBalance::Status::Ok)
+            return fail(Result::BalanceFailed);  // what the debit would meet as well
         before = qv::ReadInt64(fields[PointBalance::kBalanceField]);
         std::int64_t after = before;
         for (std::int64_t p : debits)
@@ -81,79 +88,62 @@ DeleteOutcome DeleteSentence(const SentenceLog& log, const PointBalance& balance
 
     // The records, each with the points it took, as trash entries with their serials
     // chosen now, so the intent can name them.
-    const qv::Seconds now = journal.clock ? journal.clock() : qv::SystemNow();
     const std::vector<std::int64_t> taken = qv::undo::TakenEach(before, perRecord);
     std::vector<Trash::Entry> trashed;
-    qv::io::FileLock trashLock;
-    if (journal.trash.Enabled()) {
-        if (!trashLock.Acquire(journal.trash.Path())) {
-            outcome.result = Result::Busy;
-            return outcome;
-        }
-        std::int64_t serial = journal.trash.NextSerial(&outcome.error);
-        if (serial == 0) {
-            outcome.result = Result::TrashFailed;
-            return outcome;
-        }
+    const Trash trash(folder.TrashPath());
+    if (trash.Enabled()) {
+        if (!change.Lock(trash.Path())) return fail(Result::Busy);
+        std::int64_t serial = trash.NextSerial(&change.error);
+        if (serial == 0) return fail(Result::TrashFailed);
         for (size_t i = 0; i < rewrite.cuts.size(); ++i) {
             const qv::undo::CutRecord& cut = rewrite.cuts[i];
-            trashed.push_back({serial, Trash::Kind::LogRecord, now, i < taken.size() ? taken[i] : 0,
-                               cut.anchor, cut.nth, cut.line});
+            trashed.push_back({serial, Trash::Kind::LogRecord, change.Now(),
+                               i < taken.size() ? taken[i] : 0, cut.anchor, cut.nth, cut.line});
             entry.serials.push_back(serial++);
         }
     }
 
     // More than one file: the intent goes first, so a kill in between is settled at the
     // next start.
-    IntentRecord::Opened opened;
     const bool twoFiles = !debits.empty() || !trashed.empty();
-    if (twoFiles && !intent.Open(entry, opened)) {
-        qv::io::Fail(&outcome.error, qv::io::IoError::Op::Write, intent.Path(), errno);
-        outcome.result = Result::IntentFailed;
-        return outcome;
-    }
-    if (!trashed.empty() && !journal.trash.Append(trashed, &outcome.error)) {
-        intent.Close(opened);
-        outcome.result = Result::TrashFailed;
-        return outcome;
-    }
-    auto untrash = [&] { return journal.trash.Remove(entry.serials); };
-
-    std::string old;
+    if (twoFiles && !change.Begin(entry, {&folder.TrashPath(), &folder.LedgerPath()}))
+        return fail(Result::IntentFailed);
+    if (!change.PutInTrash(trashed)) return fail(Result::TrashFailed);
     if (!debits.empty()) {
-        const Backups::OnReplace keep(journal.backups, balance.Path());
-        outcome.balance = balance.DebitDeleteEach(debits, &old, &outcome.error);
-        outcome.backedUp = keep.Kept();
-        if (outcome.balance != PointBalance::Status::Ok) {
-            if (untrash()) intent.Close(opened);
-            outcome.result = Result::BalanceFailed;
-            return outcome;
+        std::string old;
+        std::string bytes;
+        outcome.balance = balance.PlanDebitDeleteEach(debits, old, bytes, &change.error);
+        if (outcome.balance != PointBalance::Status::Ok ||
+            !change.Replace(balance.Path(), bytes, std::move(old))) {
+            if (outcome.balance == PointBalance::Status::Ok)
+                outcome.balance = PointBalance::Status::WriteFailed;
+            return fail(Result::BalanceFailed);
         }
     }
-    const Backups::OnReplace keepLog(journal.backups, log.Path());
-    const bool logWritten = log.Write(rewrite, &outcome.error);
-    if (!keepLog.Kept()) outcome.backedUp = false;
-    if (!logWritten) {
+    std::string oldLog;
+    if (qv::io::ReadFile(log.Path(), oldLog, qv::io::kWholeFile, &change.error) ==
+            qv::io::ReadStatus::Unreadable ||
+        !change.Replace(log.Path(), rewrite.bytes, std::move(oldLog))) {
         outcome.result = Result::LogWriteFailed;
-        outcome.restored = debits.empty() || balance.PutBack(old);
+        outcome.error = change.error;
         // Not put back: the intent stays, and the next start finishes the delete.
-        if (outcome.restored && untrash() && !opened.line.empty()) intent.Close(opened);
+        outcome.restored = change.Rollback();
+        outcome.effects = change.effects;
         return outcome;
     }
-    if (!debits.empty()) {
-        const Ledger::Entry line{
-            now,    Ledger::Kind::Delete, std::string(id), std::nullopt, -entry.points,
-            before, entry.balanceAfter};
-        outcome.ledgered = journal.ledger.Book(line, &outcome.adjusted);
-    }
-    if (!opened.line.empty())
-        intent.Close(
-            opened, outcome.uncredited > 0 ? dropNotes : std::function<bool(const IntentEntry&)>());
-    else if (outcome.uncredited > 0)
-        intent.Keep([&](const IntentEntry& e) { return !dropNotes(e); });
+    if (!debits.empty())
+        change.Book({change.Now(), Ledger::Kind::Delete, std::string(id), std::nullopt,
+                     -entry.points, before, entry.balanceAfter});
+    // A deleted record takes its note of points not credited with it.
+    const auto dropNotes = [&](const IntentEntry& e) {
+        return e.kind == IntentEntry::Kind::Decide && e.id == id;
+    };
+    change.Commit(outcome.uncredited > 0 ? std::function<bool(const IntentEntry&)>(dropNotes)
+                                         : nullptr);
     outcome.result = Result::Deleted;
     outcome.deleted = rewrite.matched;
     outcome.cuts = std::move(rewrite.cuts);
     outcome.trashSerials = entry.serials;
+    outcome.effects = change.effects;
     return outcome;
 }

@@ -6,7 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "records/Backups.h"
+#include "records/Change.h"
+#include "records/DataFolder.h"
 #include "records/Ledger.h"
 #include "records/LogSplice.h"
 #include "records/PointBalance.h"
@@ -38,24 +39,18 @@ struct DeleteOutcome {
     std::vector<qv::undo::CutRecord> cuts;
     std::int64_t taken = 0;
     std::vector<std::int64_t> trashSerials;
-    bool ledgered = true;  // false: the ledger line is missing (the check will find it)
-    bool backedUp = true;  // false: a replaced version could not be kept (the delete went on)
-    std::optional<Ledger::Figures> adjusted;  // see Ledger::Book
+    SideEffects effects;  // the ledger line, the backups
 };
 
-// What a delete keeps besides the two data files. Empty paths: not kept.
-struct DeleteJournal {
-    Ledger ledger{""};
-    Trash trash{""};
-    Backups backups{""};
-    qv::Clock clock;  // the time of the deletion (nullptr: now)
-};
-
-// Deletes every record of the log whose identifier is id and takes the points of each
-// (those above 0, less what a failed credit never put on the balance) off the balance,
-// under the locks of both files and with an intent entry around them: the records go
-// to the trash first, then the debit, then the log rewrite, then the ledger line. A step
-// that cannot be made leaves every file as it was; a log that cannot be written gets
-// the balance put back (when that fails too, the next start finishes the delete).
+// Deletes the records of the folder's log whose identifier is id (only the which-th of
+// them, when given: a row acts on itself alone) and takes the points of each (those above
+// 0, less what a failed credit never put on the balance) off the balance, as one change:
+// the records go to the trash first, then the debit, then the log rewrite, then the
+// ledger line. A step that cannot be made leaves every file as it was; a log that cannot
+// be written gets the balance put back (when that fails too, the next start finishes the
+// delete).
+DeleteOutcome DeleteSentence(const DataFolder& folder, std::string_view id,
+                             size_t which = qv::undo::kEveryRecord, qv::Clock clock = nullptr);
+// The same in a folder of the log and the balance alone.
 DeleteOutcome DeleteSentence(const SentenceLog& log, const PointBalance& balance,
-                             std::string_view id, const DeleteJournal& journal = {});
+                             std::string_view id);

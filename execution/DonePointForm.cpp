@@ -14,6 +14,7 @@
 #include "ui/MessageBox.h"
 #include "ui/Placement.h"
 #include "ui/Texts.h"
+#include "records/DataFolder.h"
 
 namespace {
 QString PointsText(std::int64_t points) {
@@ -191,19 +192,9 @@ void TDonePoint::btOKClick() {
     if (total.points > 0) {
         // Through the window's session when there is one, so the report can be undone;
         // either way with its ledger line and the old balance kept.
-        qv::undo::Outcome outcome;
-        if (session_ != nullptr) {
-            outcome = session_->Report(total.units, total.points);
-        } else {
-            const Booking booking = BalanceBook(info_->GetBalancePath(), info_->GetLedgerPath(),
-                                                nullptr, info_->GetBackupFolder())
-                                        .Report(total.units, total.points);
-            outcome.balance = booking.status;
-            outcome.error = booking.error;
-            outcome.ledgered = booking.ledgered;
-            outcome.backedUp = booking.backedUp;
-            if (!booking.Ok()) outcome.result = qv::undo::Outcome::Result::BalanceFailed;
-        }
+        qv::undo::ReportSession own(*info_);
+        const qv::undo::Outcome outcome =
+            (session_ != nullptr ? *session_ : own).Report(total.units, total.points);
         const PointBalance::Status status = outcome.balance;
         const qv::io::IoError& error = outcome.error;
         if (status != PointBalance::Status::Ok) {
@@ -213,7 +204,7 @@ void TDonePoint::btOKClick() {
             return;
         }
         const QString told =
-            qv::ui::SideEffectsText(outcome.ledgered, true, outcome.backedUp, *info_);
+            qv::ui::SideEffectsText(outcome.effects, *info_);
         if (!told.isEmpty()) qv::ui::MessageBox::Show(told, this);
     }
     accept();

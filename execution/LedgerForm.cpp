@@ -14,6 +14,7 @@
 #include "ui/FileTexts.h"
 #include "ui/MessageBox.h"
 #include "ui/Texts.h"
+#include "records/DataFolder.h"
 
 namespace {
 
@@ -87,8 +88,8 @@ void TLedger::Init(CInfo* info, std::string id) {
     info_ = info;
     id_ = std::move(id);
     qv::io::IoError error;
-    if (Ledger(info_->GetLedgerPath()).Read(contents_, &error) == qv::io::ReadStatus::Unreadable)
-        qv::ui::MessageBox::Show(qv::ui::LedgerUnreadableText(info_->GetLedgerPath(), error), this);
+    if (Ledger(FolderOf(*info_).LedgerPath()).Read(contents_, &error) == qv::io::ReadStatus::Unreadable)
+        qv::ui::MessageBox::Show(qv::ui::LedgerUnreadableText(FolderOf(*info_).LedgerPath(), error), this);
     cbAll->setChecked(id_.empty());
     cbAll->setEnabled(!id_.empty());
     LoadList();

@@ -27,6 +27,7 @@
 #include "ui/Placement.h"
 #include "ui/Texts.h"
 #include "ui/WindowHooks.h"
+#include "records/DataFolder.h"
 
 namespace {
 const int kColumnWidths[] = {73, 65, 223, 217, 43};
@@ -165,7 +166,7 @@ void TLogList::LoadList() {
         problems.prepend(qv::ui::LogListIssuesText(issues, info_->GetLogPath()));
     }
     // The kept reasons are read with the log, so choosing a row reads nothing.
-    const SentenceReasons reasons(SentenceReasons::PathFor(info_->GetLogPath()));
+    const SentenceReasons reasons(FolderOf(*info_).ReasonsPath());
     reasonsRead_ = reasons.ReadAll(reasons_);
     if (reasonsRead_ == qv::io::ReadStatus::Unreadable) {
         found |= kReasonsUnreadable;
@@ -204,7 +205,7 @@ void TLogList::ShowReasons() {
     }
     if (reasonsRead_ == qv::io::ReadStatus::Unreadable) {
         mmReasons->setPlainText(
-            qv::ui::ReasonsUnreadableText(SentenceReasons::PathFor(info_->GetLogPath())));
+            qv::ui::ReasonsUnreadableText(FolderOf(*info_).ReasonsPath()));
         return;
     }
     const std::string_view id = model_->Field(row, SentenceRecord::kDecisionTime);
@@ -315,14 +316,14 @@ void TLogList::btUndoClick() {
 }
 
 void TLogList::CheckLedger() {
-    if (toldLedger_ || info_->GetLedgerPath().empty()) return;
-    const Ledger ledger(info_->GetLedgerPath());
+    if (toldLedger_ || FolderOf(*info_).LedgerPath().empty()) return;
+    const Ledger ledger(FolderOf(*info_).LedgerPath());
     const Ledger::Check check =
         ledger.CheckAgainst(PointBalance(info_->GetBalancePath()), qv::SystemNow());
     if (check.unreadLines > 0) {
         toldLedger_ = true;
         qv::ui::MessageBox::Show(
-            qv::ui::LedgerUnreadLinesText(info_->GetLedgerPath(), check.unreadLines), this);
+            qv::ui::LedgerUnreadLinesText(FolderOf(*info_).LedgerPath(), check.unreadLines), this);
     }
     if (check.result != Ledger::Check::Result::Differs) return;
     toldLedger_ = true;
@@ -331,14 +332,14 @@ void TLogList::CheckLedger() {
             check.fileBalance, check.ledgerBalance, info_->GetBalancePath())))
         return;
     if (!ledger.RecordAdjustment(check.ledgerBalance, check.fileBalance, qv::SystemNow()))
-        qv::ui::MessageBox::Show(qv::ui::LedgerWriteFailedText(info_->GetLedgerPath()), this);
+        qv::ui::MessageBox::Show(qv::ui::LedgerWriteFailedText(FolderOf(*info_).LedgerPath()), this);
 }
 
 void TLogList::TellSideEffects(const qv::undo::Outcome& outcome) {
     // The difference a missing ledger line leaves is told here, not again.
-    if (!outcome.ledgered) toldLedger_ = true;
+    if (!outcome.effects.ledgered) toldLedger_ = true;
     const QString told =
-        qv::ui::SideEffectsText(outcome.ledgered, outcome.trashed, outcome.backedUp, *info_);
+        qv::ui::SideEffectsText(outcome.effects, *info_);
     if (!told.isEmpty()) qv::ui::MessageBox::Show(told, this);
 }
 

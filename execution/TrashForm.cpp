@@ -19,6 +19,7 @@
 #include "ui/MessageBox.h"
 #include "ui/Placement.h"
 #include "ui/Texts.h"
+#include "records/DataFolder.h"
 
 TTrash::TTrash(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("TTrash"));
@@ -65,13 +66,13 @@ void TTrash::LoadList() {
     const int previous = sgTrash->currentRow();
     Trash::Contents contents;
     qv::io::IoError error;
-    const auto read = Trash(info_->GetTrashPath()).Read(contents, &error);
+    const auto read = Trash(FolderOf(*info_).TrashPath()).Read(contents, &error);
     if (read == qv::io::ReadStatus::Unreadable) {
-        qv::ui::MessageBox::Show(qv::ui::TrashUnreadableText(info_->GetTrashPath(), error), this);
+        qv::ui::MessageBox::Show(qv::ui::TrashUnreadableText(FolderOf(*info_).TrashPath(), error), this);
     } else if (!contents.unreadLines.empty() && !toldUnread_) {
         toldUnread_ = true;
         qv::ui::MessageBox::Show(
-            qv::ui::TrashUnreadLinesText(info_->GetTrashPath(), contents.unreadLines.size()), this);
+            qv::ui::TrashUnreadLinesText(FolderOf(*info_).TrashPath(), contents.unreadLines.size()), this);
     }
     entries_.assign(contents.entries.rbegin(), contents.entries.rend());
     sgTrash->setRowCount(static_cast<int>(entries_.size()));
@@ -136,7 +137,7 @@ void TTrash::btRestoreClick() {
     const qv::undo::Outcome outcome = session.RestoreFromTrash({&entry, 1});
     QString told = qv::ui::UndoFailureText(outcome, info_->GetLogPath(), info_->GetBalancePath());
     if (told.isEmpty())
-        told = qv::ui::SideEffectsText(outcome.ledgered, outcome.trashed, outcome.backedUp, *info_);
+        told = qv::ui::SideEffectsText(outcome.effects, *info_);
     if (!told.isEmpty()) qv::ui::MessageBox::Show(told, this);
     LoadList();
 }
@@ -157,7 +158,7 @@ bool TTrash::RestoreArticle(const Trash::Entry& entry) {
         question += QStringLiteral("\nまだ保存していないルールの変更も一緒に保存されます。");
     if (!qv::ui::MessageBox::Confirm(question)) return false;
     // The article is out of the trash only once the book holding it is on disk.
-    const Backups::OnReplace keep(Backups(info_->GetBackupFolder()), book->GetFileName());
+    const Backups::OnReplace keep(Backups(FolderOf(*info_).BackupFolder()), book->GetFileName());
     book->AddRule(rule);
     const bool saved = book->SaveFile();
     const bool backedUp = keep.Kept();
@@ -167,9 +168,9 @@ bool TTrash::RestoreArticle(const Trash::Entry& entry) {
     }
     qv::io::IoError error;
     QStringList told;
-    if (!backedUp) told << qv::ui::BackupFailedText(info_->GetBackupFolder());
-    if (!Trash(info_->GetTrashPath()).Remove({&entry.serial, 1}, &error))
-        told << qv::ui::TrashRemoveFailedText(info_->GetTrashPath(), error);
+    if (!backedUp) told << qv::ui::BackupFailedText(FolderOf(*info_).BackupFolder());
+    if (!Trash(FolderOf(*info_).TrashPath()).Remove({&entry.serial, 1}, &error))
+        told << qv::ui::TrashRemoveFailedText(FolderOf(*info_).TrashPath(), error);
     if (!told.isEmpty()) qv::ui::MessageBox::Show(told.join(QStringLiteral("\n")), this);
     return true;
 }
@@ -181,8 +182,8 @@ void TTrash::btPurgeClick() {
             QStringLiteral("選択された項目をごみ箱から完全に削除します。元には戻せません。")))
         return;
     qv::io::IoError error;
-    if (!Trash(info_->GetTrashPath()).Remove({&selected->serial, 1}, &error))
-        qv::ui::MessageBox::Show(qv::ui::TrashRemoveFailedText(info_->GetTrashPath(), error), this);
+    if (!Trash(FolderOf(*info_).TrashPath()).Remove({&selected->serial, 1}, &error))
+        qv::ui::MessageBox::Show(qv::ui::TrashRemoveFailedText(FolderOf(*info_).TrashPath(), error), this);
     LoadList();
 }
 

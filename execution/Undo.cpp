@@ -11,30 +11,23 @@ namespace qv::undo {
 
 namespace {
 // What a balance booking tells the window: its status and failed call, and for a booking
-// made, whether the ledger and the backup kept up. False when it was not made.
+// made, what became of its side files. False when it was not made.
 bool TakeBooking(const Booking& booking, Outcome& o) {
     o.balance = booking.status;
     o.error = booking.error;
-    o.backedUp = booking.backedUp;
+    o.effects = booking.effects;
     if (!booking.Ok()) {
         o.result = Outcome::Result::BalanceFailed;
         return false;
     }
-    o.ledgered = booking.ledgered;
-    o.adjusted = booking.adjusted;
     return true;
 }
 }  // namespace
 
-ReportFiles ReportFiles::From(const CInfo& info, qv::Clock clock) {
-    return {SentenceLog(info.GetLogPath()), PointBalance(info.GetBalancePath()),
-            BalanceBook(info.GetBalancePath(), info.GetLedgerPath(), clock, info.GetBackupFolder()),
-            DeleteJournal{Ledger(info.GetLedgerPath()), Trash(info.GetTrashPath()),
-                          Backups(info.GetBackupFolder(), clock), clock}};
-}
-
 ReportSession::ReportSession(const CInfo& info, qv::Clock clock)
-    : files_(ReportFiles::From(info, clock)),
+    : folder_(FolderOf(info)),
+      log_(folder_.LogPath()),
+      book_(folder_, clock),
       clock_(clock ? std::move(clock) : qv::Clock(qv::SystemNow)) {}
 
 std::optional<ReportSession::Kind> ReportSession::NextUndo() const {
@@ -43,10 +36,10 @@ std::optional<ReportSession::Kind> ReportSession::NextUndo() const {
 }
 
 Outcome ReportSession::Mark(std::string_view id, bool executed, const SentenceLog::Contents* copy,
-                            SentenceLog::Contents* written) {
+                            SentenceLog::Contents* written, size_t which) {
     Outcome o;
     // Holds the log's lock until the log is written.
-    SentenceLog::Rewrite rewrite = files_.log.PlanMark(id, executed, copy);
+    SentenceLog::Rewrite rewrite = log_.PlanMark(id, executed, copy, which);
     if (rewrite.busy || rewrite.read == qv::io::ReadStatus::Unreadable) {
         o.result = Outcome::Result::LogUnreadable;
         o.error = rewrite.error;
@@ -58,19 +51,19 @@ Outcome ReportSession::Mark(std::string_view id, bool executed, const SentenceLo
     }
     // The marks as they were, from the same bytes the rewrite was made from.
     std::string bytes;
-    const bool fromCopy = copy != nullptr && copy->StillMatches(files_.log.Path());
-    if (!fromCopy && qv::io::ReadFile(files_.log.Path(), bytes) != qv::io::ReadStatus::Ok) {
+    const bool fromCopy = copy != nullptr && copy->StillMatches(log_.Path());
+    if (!fromCopy && qv::io::ReadFile(log_.Path(), bytes) != qv::io::ReadStatus::Ok) {
         o.result = Outcome::Result::LogUnreadable;
         return o;
     }
-    Action action{
-        Kind::Mark, std::string(id), MarksOf(fromCopy ? copy->Bytes() : bytes, id), {}, {}, {}, 0};
+    Action action{Kind::Mark, std::string(id), MarksOf(fromCopy ? copy->Bytes() : bytes, id),
+                  which,      {},              {},
+                  {},         0};
     o.records = rewrite.matched;
-    const Backups::OnReplace keep(files_.journal.backups, files_.log.Path());
-    const bool ok = written != nullptr
-                        ? files_.log.WriteKeeping(std::move(rewrite), *written, &o.error)
-                        : files_.log.Write(rewrite, &o.error);
-    o.backedUp = keep.Kept();
+    const Backups::OnReplace keep(Backups(folder_.BackupFolder(), clock_), log_.Path());
+    const bool ok = written != nullptr ? log_.WriteKeeping(std::move(rewrite), *written, &o.error)
+                                       : log_.Write(rewrite, &o.error);
+    o.effects.backedUp = keep.Kept();
     if (!ok) {
         o.result = Outcome::Result::LogWriteFailed;
         return o;
@@ -79,20 +72,18 @@ Outcome ReportSession::Mark(std::string_view id, bool executed, const SentenceLo
     return o;
 }
 
-Outcome ReportSession::Delete(std::string_view id) {
+Outcome ReportSession::Delete(std::string_view id, size_t which) {
     Outcome o;
-    DeleteOutcome d = DeleteSentence(files_.log, files_.balance, id, files_.journal);
+    DeleteOutcome d = DeleteSentence(folder_, id, which, clock_);
     o.balance = d.balance;
     o.error = d.error;
     o.restored = d.restored;
-    o.ledgered = d.ledgered;
-    o.backedUp = d.backedUp;
-    o.adjusted = d.adjusted;
+    o.effects = d.effects;
     o.records = d.deleted;
     switch (d.result) {
         case DeleteOutcome::Result::Deleted:
             done_.push_back(
-                {Kind::Delete, std::string(id), {}, d.cuts, d.trashSerials, {}, d.taken});
+                {Kind::Delete, std::string(id), {}, which, d.cuts, d.trashSerials, {}, d.taken});
             break;
         case DeleteOutcome::Result::NotFound:
             o.result = Outcome::Result::NotFound;
@@ -117,31 +108,32 @@ Outcome ReportSession::Delete(std::string_view id) {
 Outcome ReportSession::Report(const std::array<std::int64_t, 4>& units, std::int64_t points) {
     Outcome o;
     if (points <= 0) return o;
-    const Booking booking = files_.book.Report(units, points);
+    const Booking booking = book_.Report(units, points);
     if (!TakeBooking(booking, o)) return o;
-    done_.push_back(
-        {Kind::Report, {}, {}, {}, {}, units, booking.figures.before - booking.figures.after});
+    done_.push_back({Kind::Report, {}, {}, kEveryRecord, {}, {}, units,
+                     booking.figures.before - booking.figures.after});
     return o;
 }
 
 Outcome ReportSession::PutBack(std::string_view id, std::span<const CutRecord> cuts,
                                std::int64_t taken, std::span<const std::int64_t> trashSerials) {
     Outcome o;
-    const std::string& logPath = files_.log.Path();
-    const std::string& balancePath = files_.balance.Path();
-    qv::io::FileLock logLock, balanceLock;
-    if (!logLock.Acquire(logPath) || (taken != 0 && !balanceLock.Acquire(balancePath))) {
-        o.result = Outcome::Result::LogUnreadable;
-        qv::io::Fail(&o.error, qv::io::IoError::Op::Lock, logPath, EWOULDBLOCK);
+    const std::string& logPath = folder_.LogPath();
+    const PointBalance balance(folder_.BalancePath());
+    Change change(folder_, clock_);
+    const auto failed = [&](Outcome::Result result) {
+        o.result = result;
+        if (!o.error.Failed()) o.error = change.error;
+        o.restored = change.Rollback();
+        o.effects = change.effects;
         return o;
-    }
+    };
+    if (!change.Lock(logPath) || (taken != 0 && !change.Lock(balance.Path())))
+        return failed(Outcome::Result::LogUnreadable);
     std::string bytes;
     const qv::io::ReadStatus read = qv::io::ReadFile(logPath, bytes, qv::io::kWholeFile, &o.error);
-    if (read == qv::io::ReadStatus::Unreadable) {
-        o.result = Outcome::Result::LogUnreadable;
-        return o;
-    }
-    const std::string restored = InsertRecords(bytes, cuts);
+    if (read == qv::io::ReadStatus::Unreadable) return failed(Outcome::Result::LogUnreadable);
+    std::string restored = InsertRecords(bytes, cuts);
 
     // The figures of the give-back, for the intent and the ledger.
     IntentEntry entry;
@@ -153,77 +145,65 @@ Outcome ReportSession::PutBack(std::string_view id, std::span<const CutRecord> c
     std::int64_t before = 0;
     if (taken != 0) {
         std::vector<std::string> fields;
-        o.balance = files_.balance.Read(fields, &o.error);
+        o.balance = balance.Read(fields, &o.error);
         if (o.balance == PointBalance::Status::Ok && fields.size() < PointBalance::kFieldCount)
             o.balance = PointBalance::Status::Short;
         if (o.balance == PointBalance::Status::Ok) {
             before = qv::ReadInt64(fields[PointBalance::kBalanceField]);
             entry.balanceBefore = qv::Decimal(before);
         } else if (!(o.balance == PointBalance::Status::Missing && taken > 0)) {
-            o.result = Outcome::Result::BalanceFailed;
-            return o;
+            return failed(Outcome::Result::BalanceFailed);
         }
         entry.balanceAfter = qv::SaturatingAdd(before, taken);
     }
     // Several files: the intent goes first; a kill in between is finished at the next start.
-    const IntentRecord intent = IntentRecord::Beside(logPath);
-    IntentRecord::Opened opened;
-    if (!intent.Open(entry, opened)) {
-        qv::io::Fail(&o.error, qv::io::IoError::Op::Write, intent.Path(), errno);
-        o.result = Outcome::Result::LogWriteFailed;
-        return o;
-    }
-    std::string old;
+    if (!change.Begin(entry, {&folder_.LedgerPath()})) return failed(Outcome::Result::LogWriteFailed);
     if (taken != 0) {
-        const Backups::OnReplace keep(files_.journal.backups, balancePath);
-        o.balance = files_.balance.GiveBack(taken, &old, &o.error);
-        o.backedUp = keep.Kept();
-        if (o.balance != PointBalance::Status::Ok) {
-            intent.Close(opened);
-            o.result = Outcome::Result::BalanceFailed;
-            return o;
-        }
+        std::string old, given;
+        o.balance = balance.PlanGiveBack(taken, old, given, &o.error);
+        if (o.balance == PointBalance::Status::Ok &&
+            !change.Replace(balance.Path(), given, std::move(old)))
+            o.balance = PointBalance::Status::WriteFailed;
+        if (o.balance != PointBalance::Status::Ok) return failed(Outcome::Result::BalanceFailed);
     }
-    const Backups::OnReplace keepLog(files_.journal.backups, logPath);
-    const bool logWritten = qv::io::WriteFileAtomic(logPath, restored, &o.error);
-    if (!keepLog.Kept()) o.backedUp = false;
-    if (!logWritten) {
-        o.result = Outcome::Result::LogWriteFailed;
-        o.restored = taken == 0 || files_.balance.PutBack(old);
-        // Not put back: the intent stays, and the next start finishes the restore.
-        if (o.restored) intent.Close(opened);
-        return o;
-    }
+    if (!change.Replace(logPath, restored, std::move(bytes)))
+        return failed(Outcome::Result::LogWriteFailed);
     if (taken != 0)
-        o.ledgered = files_.journal.ledger.Book({clock_(), Ledger::Kind::Undo, std::string(id),
-                                                 std::nullopt, taken, before, entry.balanceAfter},
-                                                &o.adjusted);
+        change.Book({change.Now(), Ledger::Kind::Undo, std::string(id), std::nullopt, taken, before,
+                     entry.balanceAfter});
     o.records = cuts.size();
-    o.trashed = files_.journal.trash.Remove(trashSerials);
-    // A trash that keeps the entries keeps the intent too: the next start takes them out.
-    if (o.trashed) intent.Close(opened);
+    if (change.TakeFromTrash(trashSerials)) {
+        change.Commit();
+    } else {
+        // A trash that keeps the entries keeps the intent too: the entries cannot be put
+        // back again meanwhile, and the next start takes them out.
+        if (change.effects.AllKept()) change.effects.error = change.error;
+        change.effects.trashed = false;
+        change.Leave();
+    }
+    o.effects = change.effects;
     return o;
 }
 
 Outcome ReportSession::GiveBackReport(const Action& action) {
     Outcome o;
     if (action.taken == 0) return o;
-    const Booking booking = files_.book.GiveBack({}, action.units, action.taken);
-    if (!TakeBooking(booking, o)) return o;
+    const Booking booking = book_.GiveBack({}, action.units, action.taken);
+    TakeBooking(booking, o);
     return o;
 }
 
 Outcome ReportSession::SetMarksBack(const Action& action) {
     Outcome o;
     qv::io::FileLock lock;  // from the read to the write
-    if (!lock.Acquire(files_.log.Path())) {
+    if (!lock.Acquire(log_.Path())) {
         o.result = Outcome::Result::LogUnreadable;
-        qv::io::Fail(&o.error, qv::io::IoError::Op::Lock, files_.log.Path(), EWOULDBLOCK);
+        qv::io::Fail(&o.error, qv::io::IoError::Op::Lock, log_.Path(), EWOULDBLOCK);
         return o;
     }
     std::string bytes;
     const qv::io::ReadStatus read =
-        qv::io::ReadFile(files_.log.Path(), bytes, qv::io::kWholeFile, &o.error);
+        qv::io::ReadFile(log_.Path(), bytes, qv::io::kWholeFile, &o.error);
     if (read == qv::io::ReadStatus::Unreadable) {
         o.result = Outcome::Result::LogUnreadable;
         return o;
@@ -232,11 +212,10 @@ Outcome ReportSession::SetMarksBack(const Action& action) {
         o.result = Outcome::Result::NotFound;
         return o;
     }
-    const Backups::OnReplace keep(files_.journal.backups, files_.log.Path());
-    if (!qv::io::WriteFileAtomic(files_.log.Path(), SetMarks(bytes, action.id, action.flags),
-                                 &o.error))
+    const Backups::OnReplace keep(Backups(folder_.BackupFolder(), clock_), log_.Path());
+    if (!qv::io::WriteFileAtomic(log_.Path(), SetMarks(bytes, action.id, action.flags), &o.error))
         o.result = Outcome::Result::LogWriteFailed;
-    o.backedUp = keep.Kept();
+    o.effects.backedUp = keep.Kept();
     return o;
 }
 
@@ -279,6 +258,25 @@ Outcome ReportSession::RestoreFromTrash(std::span<const Trash::Entry> entries) {
         Outcome none;
         none.result = Outcome::Result::NotFound;
         return none;
+    }
+    // An entry whose restore is still open (its trash line could not be taken out) is
+    // back in the log already: putting it back again would log it twice.
+    std::vector<IntentEntry> open;
+    const IntentRecord intent(folder_.IntentPath());
+    if (intent.Read(open) == qv::io::ReadStatus::Unreadable) {
+        Outcome unreadable;
+        unreadable.result = Outcome::Result::Pending;
+        qv::io::Fail(&unreadable.error, qv::io::IoError::Op::Read, intent.Path(), EIO);
+        return unreadable;
+    }
+    for (const IntentEntry& e : open) {
+        if (e.kind != IntentEntry::Kind::Restore) continue;
+        for (std::int64_t s : e.serials)
+            if (std::find(serials.begin(), serials.end(), s) != serials.end()) {
+                Outcome pending;
+                pending.result = Outcome::Result::Pending;
+                return pending;
+            }
     }
     const std::string id(cuts.front().line.substr(0, cuts.front().line.find('\t')));
     Outcome o = PutBack(id, cuts, taken, serials);

@@ -11,6 +11,7 @@
 #include "execution/DeleteSentence.h"
 #include "records/Backups.h"
 #include "records/BalanceBook.h"
+#include "records/DataFolder.h"
 #include "records/LogSplice.h"
 #include "records/SentenceLog.h"
 #include "records/Trash.h"
@@ -18,15 +19,6 @@
 #include "rulebook/Info.h"
 
 namespace qv::undo {
-
-// The files of the execution report, as the context names them.
-struct ReportFiles {
-    SentenceLog log;
-    PointBalance balance;
-    BalanceBook book;
-    DeleteJournal journal;  // ledger, trash, backups
-    static ReportFiles From(const CInfo& info, qv::Clock clock);
-};
 
 // What became of an action or an undo.
 struct Outcome {
@@ -38,16 +30,14 @@ struct Outcome {
         LogWriteFailed,  // the log is as it was; the balance was put back when restored
         NothingToUndo,
         Refused,  // a delete that did not go through: see deletion
+        Pending,  // a restore of these trash entries is still open: not made twice
     };
     Result result = Result::Done;
     PointBalance::Status balance = PointBalance::Status::Ok;
     qv::io::IoError error;  // the failed call
     bool restored = true;   // LogWriteFailed: the balance has its old bytes again
-    bool ledgered = true;   // false: the ledger line is missing (the check will find it)
-    bool trashed = true;    // false: the trash could not be written (see each action)
-    bool backedUp = true;   // false: a backup could not be made (the change went on)
-    std::optional<Ledger::Figures> adjusted;  // see Ledger::Book
-    std::optional<DeleteOutcome> deletion;    // Delete: what DeleteSentence said
+    SideEffects effects;    // the ledger line, the trash, the backups
+    std::optional<DeleteOutcome> deletion;  // Delete: what DeleteSentence said
     size_t records = 0;                       // records deleted or put back
     bool Ok() const { return result == Result::Done; }
 };
@@ -60,12 +50,13 @@ public:
 
     // copy: the log as the window holds it, rewritten instead of reading the file while
     // the file is still that; written, when given, receives the log as written.
+    // which: only the which-th record carrying id (a row of the list acts on itself alone).
     Outcome Mark(std::string_view id, bool executed, const SentenceLog::Contents* copy = nullptr,
-                 SentenceLog::Contents* written = nullptr);
-    // Deletes the records carrying id through DeleteSentence: the records go to the
-    // trash with the points each took, the balance is debited, the log rewritten, the
-    // ledger gets its line.
-    Outcome Delete(std::string_view id);
+                 SentenceLog::Contents* written = nullptr, size_t which = kEveryRecord);
+    // Deletes the records carrying id (or the which-th) through DeleteSentence: the records
+    // go to the trash with the points each took, the balance is debited, the log
+    // rewritten, the ledger gets its line.
+    Outcome Delete(std::string_view id, size_t which = kEveryRecord);
     Outcome Report(const std::array<std::int64_t, 4>& units, std::int64_t points);
 
     bool CanUndo() const { return !done_.empty(); }
@@ -83,6 +74,7 @@ private:
         Kind kind;
         std::string id;
         std::vector<std::string> flags;  // Mark: field 5 as it was, in file order
+        size_t which = kEveryRecord;     // Mark: the record marked
         std::vector<CutRecord> cuts;     // Delete
         std::vector<std::int64_t> trashSerials;
         std::array<std::int64_t, 4> units{};  // Report
@@ -93,7 +85,9 @@ private:
     Outcome GiveBackReport(const Action& action);
     Outcome SetMarksBack(const Action& action);
 
-    ReportFiles files_;
+    DataFolder folder_;
+    SentenceLog log_;
+    BalanceBook book_;
     qv::Clock clock_;
     std::vector<Action> done_;
 };

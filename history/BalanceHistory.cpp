@@ -3,12 +3,13 @@
 #include "records/Ledger.h"
 #include "rulebook/Info.h"
 #include "text/Numbers.h"
+#include "records/DataFolder.h"
 
 namespace qv::history {
 
 BalanceHistory ReadBalanceHistory(const CInfo& info) {
     BalanceHistory history;
-    const Ledger ledger(info.GetLedgerPath());
+    const Ledger ledger(FolderOf(info).LedgerPath());
     if (!ledger.Enabled()) return history;
     Ledger::Contents contents;
     // A ledger that cannot be read leaves the past unknown, as no ledger does.

@@ -5,88 +5,73 @@
 #include <limits>
 #include <vector>
 
-#include "records/Intent.h"
 #include "text/FileIo.h"
 #include "text/LineWalk.h"
 #include "text/Numbers.h"
 
-BalanceBook::BalanceBook(std::string balancePath, std::string ledgerPath, qv::Clock clock,
-                         std::string backupFolder)
-    : balancePath_(balancePath),
-      balance_(std::move(balancePath)),
-      ledger_(std::move(ledgerPath)),
-      backups_(std::move(backupFolder), clock),
+BalanceBook::BalanceBook(DataFolder folder, qv::Clock clock)
+    : folder_(std::move(folder)),
+      balance_(folder_.BalancePath()),
+      ledger_(folder_.LedgerPath()),
       clock_(clock ? std::move(clock) : qv::Clock(qv::SystemNow)) {}
 
 Booking BalanceBook::Change(Ledger::Kind kind, std::string_view id,
                             const std::optional<std::array<std::int64_t, 4>>& units,
                             std::int64_t delta, bool floorAtZero) const {
     Booking booking;
-    qv::io::FileLock lock;  // from the read of the figure to the write
-    if (!lock.Acquire(balancePath_)) {
+    ::Change change(folder_, clock_);
+    if (!change.Lock(folder_.BalancePath())) {  // from the read of the figure to the write
         booking.status = PointBalance::Status::Busy;
-        qv::io::Fail(&booking.error, qv::io::IoError::Op::Lock, balancePath_, EWOULDBLOCK);
+        booking.error = change.error;
         return booking;
     }
-    std::vector<std::string> fields;
-    PointBalance::Status read = balance_.Read(fields, &booking.error);
-    if (read == PointBalance::Status::Ok && fields.size() < PointBalance::kFieldCount)
-        read = PointBalance::Status::Short;
-    std::string mark;
-    if (read == PointBalance::Status::Missing && delta > 0) {
-        mark = "-";  // the write makes a fresh file
-    } else if (read != PointBalance::Status::Ok) {
-        booking.status = read;
-        return booking;
-    } else {
-        booking.figures.before = qv::ReadInt64(fields[PointBalance::kBalanceField]);
-        mark = qv::Decimal(booking.figures.before);
-    }
-    if (delta > 0 && booking.figures.before > std::numeric_limits<std::int64_t>::max() - delta) {
-        booking.status = PointBalance::Status::Overflow;
-        return booking;
-    }
+    std::string old, bytes;
+    booking.status = floorAtZero ? balance_.PlanReport(-delta, old, bytes, &booking.error)
+                                 : balance_.PlanGiveBack(delta, old, bytes, &booking.error);
+    if (booking.status != PointBalance::Status::Ok) return booking;
+    // The figure before, from the very bytes the change was planned on.
+    const bool had = !old.empty();
+    std::vector<std::string_view> fields;
+    if (had) qv::SplitFields(old, fields);
+    booking.figures.before =
+        fields.size() > PointBalance::kBalanceField
+            ? qv::ReadInt64(fields[PointBalance::kBalanceField])
+            : 0;
     booking.figures.after = qv::SaturatingAdd(booking.figures.before, delta);
     if (floorAtZero) booking.figures.after = std::max<std::int64_t>(0, booking.figures.after);
 
-    Ledger::Entry line{clock_(),
-                       kind,
-                       std::string(id),
-                       units,
-                       delta,
-                       booking.figures.before,
-                       booking.figures.after};
+    const Ledger::Entry line{change.Now(), kind, std::string(id), units, delta,
+                             booking.figures.before, booking.figures.after};
     // Two files: the intent goes first, so a kill in between is settled at the next start.
-    const IntentRecord intent = IntentRecord::Beside(balancePath_);
-    IntentRecord::Opened opened;
     if (ledger_.Enabled()) {
         IntentEntry entry;
         entry.kind = IntentEntry::Kind::Balance;
         entry.id = std::string(id);
         entry.points = delta;
-        entry.balanceBefore = mark;
+        entry.balanceBefore = had ? qv::Decimal(booking.figures.before) : "-";
         entry.balanceAfter = booking.figures.after;
         entry.ledgerKind = std::string(Ledger::KindToken(kind));
         const std::string text = Ledger::ToLine(line);
         std::vector<std::string_view> f;
         qv::SplitFields(std::string_view(text).substr(0, text.size() - 2), f);
         entry.units = std::string(f[3]);
-        if (!intent.Open(entry, opened)) {
+        if (!change.Begin(entry, {&folder_.LedgerPath()})) {
             booking.status = PointBalance::Status::WriteFailed;
             booking.intentFailed = true;
-            qv::io::Fail(&booking.error, qv::io::IoError::Op::Write, intent.Path(), errno);
+            booking.error = change.error;
             return booking;
         }
     }
-    {
-        const Backups::OnReplace keep(backups_, balancePath_);
-        booking.status = floorAtZero ? balance_.DebitReport(-delta, &booking.error)
-                                     : balance_.GiveBack(delta, nullptr, &booking.error);
-        booking.backedUp = keep.Kept();
+    if (!change.Replace(folder_.BalancePath(), bytes, std::move(old))) {
+        booking.status = PointBalance::Status::WriteFailed;
+        booking.error = change.error;
+        change.Rollback();
+        booking.effects = change.effects;
+        return booking;
     }
-    if (booking.status == PointBalance::Status::Ok)
-        booking.ledgered = ledger_.Book(line, &booking.adjusted);
-    if (!opened.line.empty()) intent.Close(opened);
+    change.Book(line);
+    change.Commit();
+    booking.effects = change.effects;
     return booking;
 }
 

@@ -62,15 +62,59 @@ std::string IntentEntry::ToLine() const {
                    balanceBefore + '\t' + qv::Decimal(balanceAfter) + '\t' + JoinSerials(serials);
             break;
     }
+    if (!sizes.empty()) {
+        line += "\t@";
+        for (size_t i = 0; i < sizes.size(); ++i) {
+            if (i > 0) line += ',';
+            line += sizes[i].first + '=' + qv::Decimal(sizes[i].second);
+        }
+        if (kind == Kind::Decide && !record.empty()) line += '\t' + record;
+    }
     line += "\r\n";
     return line;
 }
 
+std::optional<std::int64_t> IntentEntry::SizeOf(std::string_view shortName) const {
+    for (const auto& [name, size] : sizes)
+        if (name == shortName) return size;
+    return std::nullopt;
+}
+
+namespace {
+// "log=12,ldg=0" into sizes; false for anything else.
+bool SplitSizes(std::string_view text, std::vector<std::pair<std::string, std::int64_t>>& sizes) {
+    sizes.clear();
+    while (!text.empty()) {
+        const size_t comma = text.find(',');
+        const std::string_view piece = text.substr(0, comma);
+        const size_t eq = piece.find('=');
+        if (eq == std::string_view::npos || eq == 0 || !IsNumber(piece.substr(eq + 1)) ||
+            piece[eq + 1] == '-')
+            return false;
+        sizes.emplace_back(std::string(piece.substr(0, eq)), qv::ReadInt64(piece.substr(eq + 1)));
+        if (comma == std::string_view::npos) break;
+        text.remove_prefix(comma + 1);
+    }
+    return true;
+}
+}  // namespace
+
 std::optional<IntentEntry> IntentEntry::FromLine(std::string_view line) {
     std::vector<std::string_view> f;
     qv::SplitFields(line, f);
-    if (f.size() < 5 || !IsNumber(f[2])) return std::nullopt;
     IntentEntry e;
+    // The sizes and the record follow the kind's own fields, behind "@".
+    for (size_t k = 1; k < f.size(); ++k) {
+        if (!f[k].starts_with('@')) continue;
+        if (!SplitSizes(f[k].substr(1), e.sizes)) return std::nullopt;
+        if (k + 1 < f.size()) {
+            const size_t from = static_cast<size_t>(f[k + 1].data() - line.data());
+            e.record = std::string(line.substr(from));
+        }
+        f.resize(k);
+        break;
+    }
+    if (f.size() < 5 || !IsNumber(f[2])) return std::nullopt;
     e.id = f[1];
     e.points = qv::ReadInt64(f[2]);
     if (f[0] == kDecide && f.size() == 5 && IsNumber(f[3])) {
@@ -117,10 +161,11 @@ qv::io::ReadStatus IntentRecord::Read(std::vector<IntentEntry>& entries) const {
     return status;
 }
 
-bool IntentRecord::Open(const IntentEntry& entry, Opened& opened) const {
+bool IntentRecord::Open(const IntentEntry& entry, Opened& opened, qv::io::IoError* error,
+                        const std::string& like) const {
     opened.line = entry.ToLine();
     opened.alone = qv::io::Resolve(path_).kind == qv::io::Target::Kind::Missing;
-    return qv::io::AppendLine(path_, opened.line);
+    return qv::io::AppendLine(path_, opened.line, error, qv::io::AppendMode{true, like});
 }
 
 bool IntentRecord::Close(const Opened& opened,

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,12 +34,22 @@ struct IntentEntry {
     std::vector<std::int64_t> serials;
     std::string ledgerKind;  // balance: the ledger's token for the change ("report", "undo")
     std::string units;       // balance: the units per implement "u1/u2/u3/u4", or empty
+    // The size of each file the action appends to, before its first append, by the
+    // folder's short names ("log", "ldg", "trs", "rsn"): a kill that cut an append short
+    // is cut back to it. Empty in entries written before sizes were kept.
+    std::vector<std::pair<std::string, std::int64_t>> sizes;
+    // decide: the record line the action appends (without its line end), so start-up can
+    // check the log against it rather than trust the entry's figures.
+    std::string record;
+
+    std::optional<std::int64_t> SizeOf(std::string_view shortName) const;
 
     // "decide\tid\tpoints\tlogSize\tbalanceBefore\r\n",
     // "delete\tid\tdebit\tbalanceBefore\tbalanceAfter[\tserials]\r\n",
     // "balance\tid\tasked\tbalanceBefore\tbalanceAfter\tledgerKind\tunits\r\n",
     // "restore\tid\tamount\tbalanceBefore\tbalanceAfter\tserials\r\n";
-    // serials are decimal numbers joined by ",".
+    // serials are decimal numbers joined by ",". Then, when known, "\t@" and the sizes
+    // as "name=size" joined by ",", and for a decide "\t" and the record line.
     std::string ToLine() const;
     static std::optional<IntentEntry> FromLine(std::string_view line);
 };
@@ -61,8 +72,11 @@ public:
         std::string line;
         bool alone = false;  // the record held nothing else: closing removes the file
     };
-    // False when the entry could not be made durable: the action must not start.
-    bool Open(const IntentEntry& entry, Opened& opened) const;
+    // False when the entry could not be made durable: the action must not start (error,
+    // when given, says which call failed on which file). like: a new record takes the
+    // group and mode of that file.
+    bool Open(const IntentEntry& entry, Opened& opened, qv::io::IoError* error = nullptr,
+              const std::string& like = {}) const;
     // Removes the opened entry, and every entry for which alsoDrop returns true.
     bool Close(const Opened& opened,
                const std::function<bool(const IntentEntry&)>& alsoDrop = nullptr) const;

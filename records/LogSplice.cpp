@@ -25,14 +25,15 @@ std::pair<size_t, size_t> FieldBounds(std::string_view line, size_t f) {
 
 }  // namespace
 
-std::vector<CutRecord> CutsOf(std::string_view content, std::string_view id) {
+std::vector<CutRecord> CutsOf(std::string_view content, std::string_view id, size_t which) {
     std::vector<CutRecord> cuts;
+    size_t carrying = 0;  // records carrying id so far
     size_t waiting = 0;                  // cuts still waiting for the line that follows them
     std::vector<std::string_view> kept;  // first fields of the lines that stay, so far
     std::int64_t index = 0;
     qv::ForEachLine(content, [&](const qv::Line& line) {
         const std::int64_t at = index++;
-        if (Carries(line, id)) {
+        if (Carries(line, id) && (which == kEveryRecord || carrying++ == which)) {
             CutRecord cut;
             cut.line = std::string(line.text);
             cut.nth = at;  // until a line that stays follows it

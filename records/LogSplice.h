@@ -20,9 +20,14 @@ struct CutRecord {
     std::int64_t points = 0;  // field 10 read like atol
 };
 
-// The records carrying id in content, in file order, with their anchors as seen in the
-// log once they are gone.
-std::vector<CutRecord> CutsOf(std::string_view content, std::string_view id);
+// Which of the records carrying one identifier an action is about: the n-th (0 = the
+// first in file order), or every one of them.
+inline constexpr size_t kEveryRecord = static_cast<size_t>(-1);
+
+// The records carrying id in content (only the which-th of them, when given), in file
+// order, with their anchors as seen in the log once they are gone.
+std::vector<CutRecord> CutsOf(std::string_view content, std::string_view id,
+                              size_t which = kEveryRecord);
 
 // Puts records back into content, in the order given: each before the nth line whose
 // first field is its anchor, or, when that line is gone, before the first record decided

@@ -101,6 +101,26 @@ Status PointBalance::WritePlanned(std::string_view bytes, qv::io::IoError* error
     return qv::io::WriteFileAtomic(path_, bytes, error) ? Status::Ok : Status::WriteFailed;
 }
 
+Status PointBalance::PlanDebitDeleteEach(std::span<const std::int64_t> points, std::string& old,
+                                         std::string& bytes, qv::io::IoError* error) const {
+    std::vector<Change> changes;
+    changes.reserve(points.size());
+    for (std::int64_t p : points) changes.push_back({-p, true, true});
+    return Compute(changes, bytes, &old, nullptr, error);
+}
+
+Status PointBalance::PlanReport(std::int64_t points, std::string& old, std::string& bytes,
+                                qv::io::IoError* error) const {
+    const Change change{-points, true, false};
+    return Compute({&change, 1}, bytes, &old, nullptr, error);
+}
+
+Status PointBalance::PlanGiveBack(std::int64_t amount, std::string& old, std::string& bytes,
+                                  qv::io::IoError* error) const {
+    const Change change{amount, false, false};
+    return Compute({&change, 1}, bytes, &old, nullptr, error);
+}
+
 Status PointBalance::Credit(std::int64_t points, qv::io::IoError* error) const {
     const Change change{points, false, false};
     return Rewrite({&change, 1}, nullptr, error);

@@ -63,6 +63,14 @@ public:
     Status PlanCredit(std::int64_t points, std::string& balanceBefore, std::string& bytes,
                       qv::io::IoError* error = nullptr) const;
     Status WritePlanned(std::string_view bytes, qv::io::IoError* error = nullptr) const;
+    // The new bytes of a debit of deleted sentences, a point report's debit or a give-back,
+    // worked out under a lock the caller holds; old receives the bytes they replace.
+    Status PlanDebitDeleteEach(std::span<const std::int64_t> points, std::string& old,
+                               std::string& bytes, qv::io::IoError* error = nullptr) const;
+    Status PlanReport(std::int64_t points, std::string& old, std::string& bytes,
+                      qv::io::IoError* error = nullptr) const;
+    Status PlanGiveBack(std::int64_t amount, std::string& old, std::string& bytes,
+                        qv::io::IoError* error = nullptr) const;
 
 private:
     struct Change {

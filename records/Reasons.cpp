@@ -45,23 +45,8 @@ std::string SentenceReasons::PathFor(const std::string& logPath) {
 
 SentenceReasons::Status SentenceReasons::Append(std::string_view id, std::string_view verdictText,
                                                 qv::io::IoError* error) const {
-    if (id.find_first_of("\t\r\n") != std::string_view::npos) return Status::Unkeepable;
-    std::string line(id);
-    line.reserve(id.size() + verdictText.size() + 4);
-    line += '\t';
-    for (size_t i = 0; i < verdictText.size(); ++i) {
-        const char c = verdictText[i];
-        if (c == '\t') return Status::Unkeepable;
-        if (c == '\r' && i + 1 < verdictText.size() && verdictText[i + 1] == '\n') {
-            line += '\t';
-            ++i;
-        } else if (c == '\n') {
-            return Status::Unkeepable;
-        } else {
-            line += c;
-        }
-    }
-    line += "\r\n";
+    std::string line;
+    if (!ToLine(id, verdictText, line)) return Status::Unkeepable;
     // Under the file's lock, as the log's own append.
     qv::io::FileLock lock;
     if (!lock.Acquire(path_)) {
@@ -69,6 +54,27 @@ SentenceReasons::Status SentenceReasons::Append(std::string_view id, std::string
         return Status::WriteFailed;
     }
     return qv::io::AppendLine(path_, line, error) ? Status::Ok : Status::WriteFailed;
+}
+
+bool SentenceReasons::ToLine(std::string_view id, std::string_view verdictText, std::string& line) {
+    if (id.find_first_of("\t\r\n") != std::string_view::npos) return false;
+    line = std::string(id);
+    line.reserve(id.size() + verdictText.size() + 4);
+    line += '\t';
+    for (size_t i = 0; i < verdictText.size(); ++i) {
+        const char c = verdictText[i];
+        if (c == '\t') return false;
+        if (c == '\r' && i + 1 < verdictText.size() && verdictText[i + 1] == '\n') {
+            line += '\t';
+            ++i;
+        } else if (c == '\n') {
+            return false;
+        } else {
+            line += c;
+        }
+    }
+    line += "\r\n";
+    return true;
 }
 
 qv::io::ReadStatus SentenceReasons::Find(std::string_view id, std::vector<std::string>& texts,

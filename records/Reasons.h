@@ -39,6 +39,9 @@ public:
     Status Append(std::string_view id, std::string_view verdictText,
                   qv::io::IoError* error = nullptr) const;
 
+    // The entry line of a text, with its line end; false when it would not read back.
+    static bool ToLine(std::string_view id, std::string_view verdictText, std::string& line);
+
     // Every text kept for id, oldest first (two sentences decided within one second share
     // an identifier). A missing file reads as no texts.
     qv::io::ReadStatus Find(std::string_view id, std::vector<std::string>& texts,

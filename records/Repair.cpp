@@ -1,5 +1,6 @@
 #include "records/Repair.h"
 
+#include "records/Change.h"
 #include "records/Ledger.h"
 #include "records/LogSplice.h"
 #include "records/SentenceLog.h"
@@ -29,6 +30,53 @@ bool HasRecordFrom(std::string_view log, std::string_view id, std::int64_t offse
 
 using Item = StartRepair::Item;
 
+// Where the record of a decide entry stands in the log.
+struct DecideFound {
+    enum class Where { Absent, Torn, Whole } where = Where::Absent;
+    std::int64_t points = 0;  // the whole record's points share (field 10, 0 when below)
+};
+DecideFound FindDecided(std::string_view log, const IntentEntry& e) {
+    DecideFound found;
+    if (e.logSize < 0 || static_cast<size_t>(e.logSize) > log.size()) {
+        // The log is shorter than before the append: whatever it was, it is not there.
+        return found;
+    }
+    std::string_view tail = log.substr(static_cast<size_t>(e.logSize));
+    if (!e.record.empty()) {
+        // The entry names the bytes it appended: they are there whole, in part, or not.
+        std::string_view rest = tail;
+        if (rest.starts_with("\r\n") && !std::string_view(e.record).starts_with("\r\n"))
+            rest.remove_prefix(2);
+        const std::string whole = e.record + "\r\n";
+        if (rest.starts_with(whole)) {
+            found.where = DecideFound::Where::Whole;
+        } else if (!tail.empty() && (std::string_view(whole).starts_with(rest) ||
+                                     std::string_view("\r\n" + whole).starts_with(tail))) {
+            found.where = DecideFound::Where::Torn;
+            return found;
+        } else {
+            return found;
+        }
+        found.points = std::max<std::int64_t>(
+            0, qv::ReadInt64(SentenceLog::Contents::FieldOf(e.record, SentenceRecord::kPoints)));
+        return found;
+    }
+    // An entry of an older version: the first record carrying id after the size.
+    bool seen = false;
+    qv::ForEachLine(tail, [&](const qv::Line& line) {
+        if (seen || !SentenceLog::IsRecord(line) ||
+            SentenceLog::Contents::FieldOf(line.text, SentenceRecord::kDecisionTime) != e.id)
+            return;
+        seen = true;
+        found.where = DecideFound::Where::Whole;
+        found.points = std::max<std::int64_t>(
+            0, qv::ReadInt64(SentenceLog::Contents::FieldOf(line.text, SentenceRecord::kPoints)));
+    });
+    if (!seen && !tail.empty() && tail.find('\n') == std::string_view::npos)
+        found.where = DecideFound::Where::Torn;
+    return found;
+}
+
 }  // namespace
 
 std::string BalanceMark(const PointBalance& balance) {
@@ -45,25 +93,22 @@ std::string BalanceMark(const PointBalance& balance) {
     }
 }
 
-StartRepair RepairAtStart(const std::string& bookPath, const std::string& logPath,
-                          const std::string& balancePath) {
-    return RepairAtStart(bookPath, logPath, balancePath, Journals{});
-}
-
-StartRepair RepairAtStart(const std::string& bookPath, const std::string& logPath,
-                          const std::string& balancePath, const Journals& journals) {
+StartRepair RepairAtStart(const DataFolder& folder, qv::Clock clock) {
     StartRepair report;
-    const IntentRecord intent = IntentRecord::Beside(logPath);
-    const Ledger ledger(journals.ledgerPath);
-    const Trash trash(journals.trashPath);
+    const std::string& logPath = folder.LogPath();
+    const std::string& balancePath = folder.BalancePath();
+    const IntentRecord intent(folder.IntentPath());
+    const Ledger ledger(folder.LedgerPath());
+    const Trash trash(folder.TrashPath());
     qv::io::Leftovers leftovers;
-    for (const std::string& path :
-         {bookPath, logPath, balancePath, intent.Path(), journals.ledgerPath, journals.trashPath})
-        if (!path.empty()) qv::io::CleanLeftovers(path, leftovers);
+    for (const std::string& path : folder.Files()) qv::io::CleanLeftovers(path, leftovers);
     report.leftoversRemoved = leftovers.removed;
     report.copiesFinished = leftovers.finished;
 
+    // Before anything is appended: a journal line a kill cut short is no entry, and the
+    // next append would otherwise end it and make half an entry look whole.
     intent.DropUnfinished();
+    for (const std::string& journal : folder.Journals()) CutTornTail(journal);
     std::vector<IntentEntry> entries;
     if (intent.Read(entries) != qv::io::ReadStatus::Ok || entries.empty()) return report;
     qv::io::FileLock logLock, balanceLock;
@@ -79,7 +124,7 @@ StartRepair RepairAtStart(const std::string& bookPath, const std::string& logPat
     const qv::io::ReadStatus logRead = qv::io::ReadFile(logPath, logBytes);
     if (logRead == qv::io::ReadStatus::Unreadable) return report;  // nothing can be told apart
 
-    const qv::Seconds now = journals.clock ? journals.clock() : qv::SystemNow();
+    const qv::Seconds now = clock ? clock() : qv::SystemNow();
     // The ledger line of a change that reached the balance: it stands at after now.
     auto bookIfMade = [&](Ledger::Kind kind, const std::string& id,
                           std::optional<std::array<std::int64_t, 4>> units, std::int64_t asked,
@@ -106,8 +151,22 @@ StartRepair RepairAtStart(const std::string& bookPath, const std::string& logPat
     std::vector<std::string> deletedIds;
     for (const IntentEntry& e : entries) {
         if (e.kind == IntentEntry::Kind::Decide) {
-            if (!HasRecordFrom(logBytes, e.id, e.logSize)) {
+            const DecideFound found = FindDecided(logBytes, e);
+            if (found.where == DecideFound::Where::Absent || found.where == DecideFound::Where::Torn) {
+                // Never recorded: what the action appended before its kill goes again.
+                if (found.where == DecideFound::Where::Torn &&
+                    qv::io::TruncateTo(logPath, e.logSize))
+                    logBytes.resize(static_cast<size_t>(e.logSize));
+                for (const char* name : {"rsn", "ldg"})
+                    if (const auto size = e.SizeOf(name); size && !folder.ByShortName(name).empty())
+                        qv::io::TruncateTo(folder.ByShortName(name), *size);
                 report.items.push_back({Item::What::DecideNotRecorded, e.id, e.points});
+                settled.push_back(e.ToLine());
+                continue;
+            }
+            // The record's own points, never the entry's figure.
+            if (e.points != found.points) {
+                report.items.push_back({Item::What::Refused, e.id, e.points});
                 settled.push_back(e.ToLine());
                 continue;
             }
@@ -210,6 +269,12 @@ StartRepair RepairAtStart(const std::string& bookPath, const std::string& logPat
             settled.push_back(e.ToLine());
             deletedIds.push_back(e.id);
             bookDelete();
+            continue;
+        }
+        if (e.serials.empty() && trash.Enabled()) {
+            // A folder with a trash deletes nothing that has no copy there.
+            report.items.push_back({Item::What::Refused, e.id, e.points});
+            settled.push_back(e.ToLine());
             continue;
         }
         if (!e.serials.empty()) {

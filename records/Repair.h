@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "records/DataFolder.h"
 #include "records/Intent.h"
 #include "records/PointBalance.h"
 #include "rulebook/Clock.h"
@@ -26,6 +27,9 @@ struct StartRepair {
             BalanceNotMade,     // a report or its undo had not reached the balance
             RestoreFinished,    // records being put back from the trash are back
             RestoreUnfinished,  // could not be finished now; tried again at the next start
+            // The entry does not agree with the files (the record's bytes or points, the
+            // trash copies): nothing was done for it, and it was dropped.
+            Refused,
         };
         What what;
         std::string id;
@@ -39,25 +43,13 @@ struct StartRepair {
 };
 
 // Run once at start-up, before any window: removes the temporary files of writes that a
-// kill interrupted (their process gone), finishes interrupted in-place rewrites, and
-// settles every open action of the intent record so the log and the balance agree. A
-// decision whose record is in the log gets its points credited (a note of points not
-// credited is retried the same way); one whose record is not is dropped. A delete whose
-// debit was made is finished; one whose debit was not is dropped.
-StartRepair RepairAtStart(const std::string& bookPath, const std::string& logPath,
-                          const std::string& balancePath);
-
-// The files beside the three that an action may have been writing too: the ledger gets
-// the line of every change that reached the balance (never twice), the trash gives up
-// the entries of a delete that was not made and gives back those of a restore, which is
-// always finished. Empty paths: not kept.
-struct Journals {
-    std::string ledgerPath;
-    std::string trashPath;
-    qv::Clock clock;  // the time of the ledger lines written here (nullptr: now)
-};
-StartRepair RepairAtStart(const std::string& bookPath, const std::string& logPath,
-                          const std::string& balancePath, const Journals& journals);
+// kill interrupted (their process gone), finishes interrupted in-place rewrites, cuts the
+// torn tails of the journals back (an append a kill cut short; the log's own back to the
+// size its intent noted), and settles every open action of the intent record so the log,
+// the balance, the ledger and the trash agree. An entry is a claim checked against the
+// files, not an order: a decision is credited with its record's own points, a delete is
+// finished only with its records in the trash, and what does not agree is refused.
+StartRepair RepairAtStart(const DataFolder& folder, qv::Clock clock = nullptr);
 
 // Credits the points of the decision id that are noted as not credited, and drops the
 // note when that works. Ok when there was nothing to credit.

@@ -99,7 +99,8 @@ bool SentenceLog::Append(const SentenceRecord& record, qv::io::IoError* error) c
 }
 
 SentenceLog::Rewrite SentenceLog::RewriteBytes(std::string_view content, std::string_view id,
-                                               Change change) {
+                                               Change change, size_t which) {
+    size_t carrying = 0;
     Rewrite r;
     r.read = qv::io::ReadStatus::Ok;
     // Room for a CR on every line that had a bare LF, so the output rarely moves.
@@ -111,7 +112,8 @@ SentenceLog::Rewrite SentenceLog::RewriteBytes(std::string_view content, std::st
             return;
         }
         std::string_view text = line.text;
-        if (text.substr(0, text.find('\t')) != id) {
+        if (text.substr(0, text.find('\t')) != id ||
+            (which != qv::undo::kEveryRecord && carrying++ != which)) {
             r.bytes.append(text);
             r.bytes.append("\r\n");
             return;
@@ -130,12 +132,12 @@ SentenceLog::Rewrite SentenceLog::RewriteBytes(std::string_view content, std::st
         r.bytes.append(text.substr(begin + mark.size()));
         r.bytes.append("\r\n");
     });
-    if (change == Change::Drop && r.matched > 0) r.cuts = qv::undo::CutsOf(content, id);
+    if (change == Change::Drop && r.matched > 0) r.cuts = qv::undo::CutsOf(content, id, which);
     return r;
 }
 
-SentenceLog::Rewrite SentenceLog::Plan(std::string_view id, Change change,
-                                       const Contents* copy) const {
+SentenceLog::Rewrite SentenceLog::Plan(std::string_view id, Change change, const Contents* copy,
+                                       size_t which) const {
     // Held from the read to the write, so no other program's rewrite falls in between.
     qv::io::FileLock lock;
     if (!lock.Acquire(path_)) {
@@ -147,30 +149,33 @@ SentenceLog::Rewrite SentenceLog::Plan(std::string_view id, Change change,
     }
     Rewrite r;
     if (copy != nullptr && copy->StillMatches(path_)) {
-        if (!PlanInPlace(*copy, id, change, r)) r = RewriteBytes(copy->Bytes(), id, change);
+        if (!PlanInPlace(*copy, id, change, which, r))
+            r = RewriteBytes(copy->Bytes(), id, change, which);
     } else {
         std::string bytes;
         r.read = qv::io::ReadFile(path_, bytes, qv::io::kWholeFile, &r.error);
-        if (r.read == qv::io::ReadStatus::Ok) r = RewriteBytes(bytes, id, change);
+        if (r.read == qv::io::ReadStatus::Ok) r = RewriteBytes(bytes, id, change, which);
     }
     r.lock = std::move(lock);
     return r;
 }
 
 bool SentenceLog::PlanInPlace(const Contents& copy, std::string_view id, Change change,
-                              Rewrite& r) {
+                              size_t which, Rewrite& r) {
     // Every byte but the marks stays only when no record gains a CR and no mark changes
     // its length; an identifier with a TAB matches no record.
     if (change == Change::Drop || copy.bareLfRecords_ > 0 ||
         id.find('\t') != std::string_view::npos)
         return false;
     std::vector<size_t> marks;
+    size_t carrying = 0;
     for (size_t i = 0; i < copy.RecordCount(); ++i) {
         const std::string_view text = copy.Record(i);
         // A record has a TAB after its identifier, so this is "field 0 is id".
         if (text.size() <= id.size() || text[id.size()] != '\t' ||
             std::memcmp(text.data(), id.data(), id.size()) != 0)
             continue;
+        if (which != qv::undo::kEveryRecord && carrying++ != which) continue;
         const std::string_view mark = *qv::FieldAt(text, SentenceRecord::kExecuted);
         if (mark.size() != 1) return false;
         marks.push_back(static_cast<size_t>(mark.data() - copy.Bytes().data()));
@@ -191,12 +196,12 @@ std::string SentenceLog::Materialize(const Rewrite& r) {
 }
 
 SentenceLog::Rewrite SentenceLog::PlanMark(std::string_view id, bool executed,
-                                           const Contents* copy) const {
-    return Plan(id, executed ? Change::MarkExecuted : Change::MarkNotExecuted, copy);
+                                           const Contents* copy, size_t which) const {
+    return Plan(id, executed ? Change::MarkExecuted : Change::MarkNotExecuted, copy, which);
 }
 
-SentenceLog::Rewrite SentenceLog::PlanDelete(std::string_view id) const {
-    return Plan(id, Change::Drop, nullptr);
+SentenceLog::Rewrite SentenceLog::PlanDelete(std::string_view id, size_t which) const {
+    return Plan(id, Change::Drop, nullptr, which);
 }
 
 bool SentenceLog::Write(const Rewrite& rewrite, qv::io::IoError* error) const {

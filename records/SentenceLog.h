@@ -145,9 +145,12 @@ public:
 
     // Marks every record whose identifier is id executed ("1") or not executed ("0").
     // A copy that still matches the file is rewritten instead of reading it again.
-    Rewrite PlanMark(std::string_view id, bool executed, const Contents* copy = nullptr) const;
-    // Leaves out every record whose identifier is id, handing back their points.
-    Rewrite PlanDelete(std::string_view id) const;
+    // which: only the which-th record carrying id (0 = the first in file order).
+    Rewrite PlanMark(std::string_view id, bool executed, const Contents* copy = nullptr,
+                     size_t which = qv::undo::kEveryRecord) const;
+    // Leaves out every record whose identifier is id (or only the which-th), handing back
+    // their points.
+    Rewrite PlanDelete(std::string_view id, size_t which = qv::undo::kEveryRecord) const;
     // Replaces the log with the rewrite atomically; false, old file kept, on failure.
     bool Write(const Rewrite& rewrite, qv::io::IoError* error = nullptr) const;
     // The same, and then the written bytes become kept: the contents of the log as it now
@@ -160,13 +163,15 @@ public:
     // TAB and ended by "\r\n" (so a bare LF becomes CR LF); every other line is copied
     // byte for byte. A record keeps all its fields, even past the eleventh.
     enum class Change { MarkExecuted, MarkNotExecuted, Drop };
-    static Rewrite RewriteBytes(std::string_view content, std::string_view id, Change change);
+    static Rewrite RewriteBytes(std::string_view content, std::string_view id, Change change,
+                                size_t which = qv::undo::kEveryRecord);
 
 private:
-    Rewrite Plan(std::string_view id, Change change, const Contents* copy) const;
+    Rewrite Plan(std::string_view id, Change change, const Contents* copy, size_t which) const;
     // The marks of a copy that still matches the file, set where they are; false when the
     // change would alter a length (a bare LF, a mark that is not one byte).
-    static bool PlanInPlace(const Contents& copy, std::string_view id, Change change, Rewrite& r);
+    static bool PlanInPlace(const Contents& copy, std::string_view id, Change change, size_t which,
+                            Rewrite& r);
     // The new file of a rewrite planned in place, made whole.
     static std::string Materialize(const Rewrite& r);
     // Writes bytes as the rewrite's new file, under the log's lock.

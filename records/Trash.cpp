@@ -118,18 +118,20 @@ bool Trash::Remove(std::span<const std::int64_t> serials, qv::io::IoError* error
     const auto status = qv::io::ReadFile(path_, bytes, qv::io::kWholeFile, error);
     if (status == qv::io::ReadStatus::Unreadable) return false;
     if (status != qv::io::ReadStatus::Ok) return true;  // nothing there to take out
+    const std::string out = Without(bytes, serials);
+    if (out.size() == bytes.size()) return true;
+    return qv::io::WriteFileAtomic(path_, out, error);
+}
+
+std::string Trash::Without(std::string_view bytes, std::span<const std::int64_t> serials) {
     std::string out;
     out.reserve(bytes.size());
-    bool changed = false;
     qv::ForEachLine(bytes, [&](const qv::Line& line) {
         Entry e;
         if (line.terminated && FromLine(line.text, e) &&
-            std::find(serials.begin(), serials.end(), e.serial) != serials.end()) {
-            changed = true;
+            std::find(serials.begin(), serials.end(), e.serial) != serials.end())
             return;
-        }
         out.append(line.raw);
     });
-    if (!changed) return true;
-    return qv::io::WriteFileAtomic(path_, out, error);
+    return out;
 }

@@ -56,6 +56,9 @@ public:
     // Takes the entries with these serials out for good; every other line, unreadable
     // ones included, stays byte for byte.
     bool Remove(std::span<const std::int64_t> serials, qv::io::IoError* error = nullptr) const;
+    // The trash's bytes without the entries with these serials; every other line, unreadable
+    // ones included, stays byte for byte.
+    static std::string Without(std::string_view bytes, std::span<const std::int64_t> serials);
 
 private:
     std::string path_;

@@ -1,10 +1,14 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 class CRuleBook;
+class DataFolder;
 
-// What every window is handed: the rule book and the paths of the two other files.
+// What every window is handed: the rule book, the paths of the sentence log and of the
+// point balance, and (when the program runs in a folder) that folder with the files kept
+// beside the three (see records/DataFolder: FolderOf, AttachFolder).
 class CInfo {
 public:
     bool SetRuleBook(CRuleBook* ruleBook) {
@@ -13,38 +17,25 @@ public:
     }
     bool SetLogPath(std::string path) {
         logPath_ = std::move(path);
+        folder_.reset();  // a folder no longer holds the log named now
         return true;
     }
     bool SetBalancePath(std::string path) {
         balancePath_ = std::move(path);
-        return true;
-    }
-    // The files that keep what the three data files lose: the balance ledger, the trash
-    // and the backup folder. Empty: not kept (a context that names none writes none).
-    bool SetLedgerPath(std::string path) {
-        ledgerPath_ = std::move(path);
-        return true;
-    }
-    bool SetTrashPath(std::string path) {
-        trashPath_ = std::move(path);
-        return true;
-    }
-    bool SetBackupFolder(std::string path) {
-        backupFolder_ = std::move(path);
+        folder_.reset();
         return true;
     }
     CRuleBook* GetRuleBook() const { return ruleBook_; }
     std::string GetLogPath() const { return logPath_; }
     std::string GetBalancePath() const { return balancePath_; }
-    std::string GetLedgerPath() const { return ledgerPath_; }
-    std::string GetTrashPath() const { return trashPath_; }
-    std::string GetBackupFolder() const { return backupFolder_; }
+
+    // Set by AttachFolder; nullptr: the log and the balance alone.
+    void SetFolder(std::shared_ptr<const DataFolder> folder) { folder_ = std::move(folder); }
+    const DataFolder* GetFolder() const { return folder_.get(); }
 
 private:
     CRuleBook* ruleBook_ = nullptr;
     std::string logPath_;
     std::string balancePath_;
-    std::string ledgerPath_;
-    std::string trashPath_;
-    std::string backupFolder_;
+    std::shared_ptr<const DataFolder> folder_;
 };

@@ -14,6 +14,7 @@
 #include "ui/MessageBox.h"
 #include "ui/Placement.h"
 #include "ui/Texts.h"
+#include "records/DataFolder.h"
 
 namespace {
 constexpr int kColumnWidths[] = {53, 109, 376, 52};
@@ -131,7 +132,7 @@ void TRuleEdit::UndoDelete() {
     if (last.trashSerial != 0) {
         // Saved since: it went to the trash, and comes out of it again.
         const std::int64_t serial[] = {last.trashSerial};
-        Trash(info_->GetTrashPath()).Remove(serial);
+        Trash(FolderOf(*info_).TrashPath()).Remove(serial);
     }
     ruleBook_->AddRule(last.rule);
     deleted_.pop_back();
@@ -154,11 +155,11 @@ void TRuleEdit::btSaveClick() {
         entries.push_back({0, Trash::Kind::Article, qv::SystemNow(), 0, {}, 0, d.rule.ToLine()});
         waiting.push_back(&d);
     }
-    const bool trashed = Trash(info_->GetTrashPath()).Append(entries);
-    if (trashed && !info_->GetTrashPath().empty())
+    const bool trashed = Trash(FolderOf(*info_).TrashPath()).Append(entries);
+    if (trashed && !FolderOf(*info_).TrashPath().empty())
         for (size_t i = 0; i < waiting.size(); ++i) waiting[i]->trashSerial = entries[i].serial;
     if (!trashed)
-        qv::ui::MessageBox::Show(qv::ui::ArticlesNotTrashedText(info_->GetTrashPath()), this);
+        qv::ui::MessageBox::Show(qv::ui::ArticlesNotTrashedText(FolderOf(*info_).TrashPath()), this);
 }
 
 bool TRuleEdit::SaveBook(CRuleBook* ruleBook, QWidget* parent, const CInfo* info) {
@@ -175,11 +176,11 @@ bool TRuleEdit::SaveBook(CRuleBook* ruleBook, QWidget* parent, const CInfo* info
     // The version being replaced is kept first; a backup that cannot be made is told and
     // does not stop the save.
     const Backups::OnReplace keep(
-        Backups(info != nullptr ? info->GetBackupFolder() : std::string()),
+        Backups(info != nullptr ? FolderOf(*info).BackupFolder() : std::string()),
         ruleBook->GetFileName());
     if (ruleBook->SaveFile()) {
         if (!keep.Kept())
-            qv::ui::MessageBox::Show(qv::ui::BackupFailedText(info->GetBackupFolder()), parent);
+            qv::ui::MessageBox::Show(qv::ui::BackupFailedText(FolderOf(*info).BackupFolder()), parent);
         return true;
     }
     // The rule book stays in memory; only the file could not be replaced, and the old

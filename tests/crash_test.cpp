@@ -23,6 +23,7 @@
 #include "tests/support/TestFiles.h"
 #include "text/Numbers.h"
 #include "trial/Verdict.h"
+#include "records/DataFolder.h"
 
 namespace {
 
@@ -162,7 +163,7 @@ protected:
             ::kill(pid, SIGKILL);
             ::waitpid(pid, nullptr, 0);
             if (qv::test::Exists("intent.dat")) ++halfDone;
-            RepairAtStart("test.dat", "test.log", "user.dat");
+            RepairAtStart(DataFolder::DataOnly("test.log", "user.dat"));
             check(step);
             EXPECT_FALSE(qv::test::Exists("intent.dat")) << "kill point " << step;
             EXPECT_EQ(qv::test::ListDir(), "test.log\nuser.dat\n") << "kill point " << step;
@@ -215,11 +216,7 @@ class LedgerKills : public TwoFileKills {
 protected:
     void SetUp() override {
         TwoFileKills::SetUp();
-        info_.SetLogPath("test.log");
-        info_.SetBalancePath("user.dat");
-        info_.SetLedgerPath("user.ldg");
-        info_.SetTrashPath("test.trs");
-        info_.SetBackupFolder("backup");
+        AttachFolder(info_, DataFolder());
     }
     void PlantAll(bool withRecord) {
         Plant(withRecord);
@@ -257,8 +254,7 @@ protected:
             ::kill(pid, SIGKILL);
             ::waitpid(pid, nullptr, 0);
             if (qv::test::Exists("intent.dat")) ++halfDone;
-            RepairAtStart("test.dat", "test.log", "user.dat",
-                          Journals{"user.ldg", "test.trs", [] { return qv::Seconds{5}; }});
+            RepairAtStart(DataFolder(), [] { return qv::Seconds{5}; });
             EXPECT_FALSE(qv::test::Exists("intent.dat")) << "kill point " << step;
             const auto ledger = Ledger("user.ldg").CheckAgainst(PointBalance("user.dat"), 9);
             EXPECT_EQ(ledger.result, Ledger::Check::Result::Agrees) << "kill point " << step;
@@ -271,10 +267,9 @@ protected:
 };
 
 TEST_F(LedgerKills, DeleteKeepsLogTrashBalanceAndLedgerTogether) {
-    const DeleteJournal journal{Ledger("user.ldg"), Trash("test.trs"), Backups("backup"), nullptr};
     const int halfDone = KillRepairAndCheck(
         true,
-        [&] { DeleteSentence(SentenceLog("test.log"), PointBalance("user.dat"), kId, journal); },
+        [&] { DeleteSentence(DataFolder(), kId); },
         [&](int step) {
             const std::int64_t balance = BalanceOf(ReadBytes("user.dat"));
             const bool listed = LogHasRecord();

@@ -15,6 +15,7 @@
 #include "records/SentenceLog.h"
 #include "rulebook/Info.h"
 #include "tests/support/TestFiles.h"
+#include "records/DataFolder.h"
 
 namespace {
 
@@ -268,7 +269,7 @@ class LedgerHistoryTest : public qv::test::InTempDir {};
 TEST_F(LedgerHistoryTest, ReadFromTheLedgerWithReportsAndTheirUndos) {
     CInfo info;
     EXPECT_TRUE(ReadBalanceHistory(info).Empty()) << "no ledger path: nothing known";
-    info.SetLedgerPath("user.ldg");
+    AttachFolder(info, DataFolder());
     EXPECT_TRUE(ReadBalanceHistory(info).Empty()) << "no ledger file yet";
     qv::test::WriteBytes("user.ldg",
                          "100\topen\t\t\t0\t0\t10\r\n"

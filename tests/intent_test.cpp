@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "execution/DeleteSentence.h"
+#include "records/DataFolder.h"
 #include "records/Repair.h"
 #include "rulebook/Info.h"
 #include "tests/support/TestFiles.h"
@@ -162,7 +163,7 @@ TEST_F(Intent, StartUpSettlesEveryOpenAction) {
         WriteBytes("test.log", c.log);
         WriteBytes("user.dat", c.balance);
         WriteBytes("intent.dat", c.intent);
-        const StartRepair repair = RepairAtStart("test.dat", "test.log", "user.dat");
+        const StartRepair repair = RepairAtStart(DataFolder::DataOnly("test.log", "user.dat"));
         std::vector<What> told;
         for (const auto& item : repair.items) told.push_back(item.what);
         EXPECT_EQ(told, c.told);
@@ -170,7 +171,7 @@ TEST_F(Intent, StartUpSettlesEveryOpenAction) {
         EXPECT_EQ(ReadBytes("user.dat"), c.balanceAfter);
         EXPECT_EQ(ReadBytes("intent.dat"), c.intentAfter);
         // Told once: a second start finds nothing more to do.
-        EXPECT_TRUE(RepairAtStart("test.dat", "test.log", "user.dat").items.empty());
+        EXPECT_TRUE(RepairAtStart(DataFolder::DataOnly("test.log", "user.dat")).items.empty());
         std::filesystem::remove("intent.dat");
     }
 }
@@ -191,7 +192,7 @@ TEST_F(Intent, AnEntryKilledWhileItWasWrittenIsDroppedAtStartUp) {
         WriteBytes("test.log", kOther + kRecord);
         WriteBytes("user.dat", Balance(20));
         WriteBytes("intent.dat", c.bytes);
-        RepairAtStart("test.dat", "test.log", "user.dat");
+        RepairAtStart(DataFolder::DataOnly("test.log", "user.dat"));
         EXPECT_EQ(qv::test::Exists("intent.dat"), !c.left.empty()) << c.what;
         if (!c.left.empty()) EXPECT_EQ(ReadBytes("intent.dat"), c.left) << c.what;
         EXPECT_EQ(ReadBytes("test.log"), kOther + kRecord) << c.what;

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "records/BalanceBook.h"
+#include "records/DataFolder.h"
 #include "records/Trash.h"
 #include "tests/support/FaultInjection.h"
 #include "tests/support/TestFiles.h"
@@ -95,16 +96,16 @@ TEST_F(LedgerFiles, TheCheckStartsAMissingLedgerAndFindsADifference) {
 
 TEST_F(LedgerFiles, BookingsShowTheFloorAndTakeOverADifference) {
     WriteBytes("user.dat", "a\tb\tc\t10\te\tf");
-    const BalanceBook book("user.dat", "user.ldg", At(50));
+    const BalanceBook book(DataFolder(), At(50));
     EXPECT_TRUE(book.Credit("1700000000", 9).Ok());
     const Booking report = book.Report({{20, 0, 0, 0}}, 25);
     EXPECT_EQ(report.figures.before, 19);
     EXPECT_EQ(report.figures.after, 0);          // 6 points swallowed by the floor
     WriteBytes("user.dat", "a\tb\tc\t7\te\tf");  // edited behind the ledger's back
     const Booking credit = book.Credit("1700000002", 1);
-    ASSERT_TRUE(credit.adjusted);
-    EXPECT_EQ(credit.adjusted->before, 0);
-    EXPECT_EQ(credit.adjusted->after, 7);
+    ASSERT_TRUE(credit.effects.adjusted);
+    EXPECT_EQ(credit.effects.adjusted->before, 0);
+    EXPECT_EQ(credit.effects.adjusted->after, 7);
     EXPECT_EQ(ReadBytes("user.ldg"),
               "50\topen\t\t\t10\t0\t10\r\n"
               "50\tcredit\t1700000000\t\t9\t10\t19\r\n"
@@ -116,7 +117,7 @@ TEST_F(LedgerFiles, BookingsShowTheFloorAndTakeOverADifference) {
 
 TEST_F(LedgerFiles, EachFailingCallOfABookingLeavesTheBalanceExplainedOrTheDifferenceFound) {
     WriteBytes("user.dat", "a\tb\tc\t10\te\tf");
-    const BalanceBook book("user.dat", "user.ldg", At(50));
+    const BalanceBook book(DataFolder().WithoutBackups(), At(50));
     ASSERT_TRUE(book.Credit("1", 1).Ok());
     const std::string ledger = ReadBytes("user.ldg");
     const int all = qv::test::FaultInjection::CountCalls([&] { return book.Credit("2", 1).Ok(); });
@@ -139,7 +140,7 @@ TEST_F(LedgerFiles, EachFailingCallOfABookingLeavesTheBalanceExplainedOrTheDiffe
             EXPECT_EQ(ReadBytes("user.dat"), "a\tb\tc\t11\te\tf");
             EXPECT_EQ(ReadBytes("user.ldg"), ledger);
             EXPECT_EQ(check.result, Ledger::Check::Result::Agrees);
-        } else if (!b.ledgered) {
+        } else if (!b.effects.ledgered) {
             ++unledgered;
             EXPECT_EQ(ReadBytes("user.ldg"), ledger) << "no half line";
             EXPECT_EQ(check.result, Ledger::Check::Result::Differs);

@@ -18,6 +18,7 @@
 
 #include "execution/DeleteSentence.h"
 #include "records/PointBalance.h"
+#include "records/DataFolder.h"
 #include "records/Repair.h"
 #include "records/SentenceLog.h"
 #include "rulebook/Info.h"
@@ -299,7 +300,7 @@ TEST_F(RealFiles, StartUpRemovesTheTemporaryFilesOfProcessesThatAreGone) {
     WriteBytes("user.dat.new-" + dead + "-5", "quorvel\t1\tuser\t29\t0\t0\r\n");
     { std::fstream("user.dat", std::ios::in | std::ios::out | std::ios::binary) << "QUORV"; }
 
-    const StartRepair repair = RepairAtStart("test.dat", "test.log", "user.dat");
+    const StartRepair repair = RepairAtStart(DataFolder::DataOnly("test.log", "user.dat"));
     EXPECT_EQ(repair.leftoversRemoved, 4u);
     EXPECT_EQ(repair.copiesFinished, std::vector<std::string>{"user.dat"});
     for (const auto& name : leftovers) EXPECT_FALSE(qv::test::Exists(name)) << name;

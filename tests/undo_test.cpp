@@ -16,6 +16,7 @@
 #include "tests/support/TestFiles.h"
 #include "text/Numbers.h"
 #include "trial/Verdict.h"
+#include "records/DataFolder.h"
 
 namespace {
 
@@ -84,11 +85,7 @@ class UndoFiles : public qv::test::InTempDir {
 protected:
     void SetUp() override {
         InTempDir::SetUp();
-        info_.SetLogPath("test.log");
-        info_.SetBalancePath("user.dat");
-        info_.SetLedgerPath("user.ldg");
-        info_.SetTrashPath("test.trs");
-        info_.SetBackupFolder("backup");
+        AttachFolder(info_, DataFolder());
     }
     std::int64_t Balance() {
         std::vector<std::string> f;
@@ -223,7 +220,7 @@ TEST_F(UndoFiles, EachFailingCallOfADeleteOrItsUndoLeavesBothFilesAsTheyWere) {
                 // Done (a failure after the last data write, such as closing the intent
                 // entry, is settled at the next start); the ledger either explains the
                 // balance or the check finds the difference.
-                EXPECT_EQ(check.result, o.ledgered ? Ledger::Check::Result::Agrees
+                EXPECT_EQ(check.result, o.effects.ledgered ? Ledger::Check::Result::Agrees
                                                    : Ledger::Check::Result::Differs);
             }
         }
@@ -344,11 +341,7 @@ TEST_F(UndoFiles, ASmallDiskThatFillsUpLosesNothing) {
     struct Unmount {
         ~Unmount() { ::umount2("small", MNT_DETACH); }
     } unmount;
-    info_.SetLogPath("small/test.log");
-    info_.SetBalancePath("small/user.dat");
-    info_.SetLedgerPath("small/user.ldg");
-    info_.SetTrashPath("small/test.trs");
-    info_.SetBackupFolder("small/backup");
+    AttachFolder(info_, DataFolder("small"));
     std::string log;
     std::vector<std::string> ids;
     for (int i = 0; i < 40; ++i) {
@@ -401,7 +394,7 @@ TEST_F(UndoFiles, ASmallDiskThatFillsUpLosesNothing) {
             EXPECT_EQ(ReadBytes("small/user.dat"), balanceBefore);
             EXPECT_TRUE(o.restored);
         }
-        if (o.Ok() && !o.ledgered) owed = true;
+        if (o.Ok() && !o.effects.ledgered) owed = true;
         const auto check = ledger.CheckAgainst(balanceFile, 2);
         if (check.result == Ledger::Check::Result::Differs) {
             EXPECT_TRUE(owed) << "a difference no action told of";

@@ -327,12 +327,15 @@ TEST_F(Verdicts, DecideAppendsThenCredits) {
     EXPECT_EQ(ReadBytes("test.log"), log + record);
     EXPECT_EQ(ReadBytes("user.dat"), "a\tb\tc\t19\te\tf");
 
-    // The balance cannot be credited: the record stays, the file is left alone.
+    // The balance cannot be credited: the record stays, the file is left alone. The
+    // second it was decided in names a sentence already: it takes the next one.
     WriteBytes("user.dat", "a\tb\tc\t10");
     d = DecideVerdict(v, info_, kNow + 60);
     EXPECT_EQ(d.status, Decision::Status::NotCredited);
     EXPECT_EQ(d.balance, PointBalance::Status::Short);
-    EXPECT_EQ(ReadBytes("test.log"), log + record + record);
+    EXPECT_EQ(d.id, std::to_string(kNow + 61));
+    const std::string next = std::to_string(kNow + 61) + record.substr(record.find('\t'));
+    EXPECT_EQ(ReadBytes("test.log"), log + record + next);
     EXPECT_EQ(ReadBytes("user.dat"), "a\tb\tc\t10");
 
     // The record cannot be appended: neither file changes.
@@ -340,7 +343,7 @@ TEST_F(Verdicts, DecideAppendsThenCredits) {
     ::chmod("test.log", 0444);
     d = DecideVerdict(v, info_, kNow + 60);
     EXPECT_EQ(d.status, Decision::Status::NotRecorded);
-    EXPECT_EQ(ReadBytes("test.log"), log + record + record);
+    EXPECT_EQ(ReadBytes("test.log"), log + record + next);
     EXPECT_EQ(ReadBytes("user.dat"), "a\tb\tc\t10\te\tf");
 }
 

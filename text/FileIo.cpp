@@ -22,7 +22,7 @@ namespace {
 
 int RealOpen(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
 
-const SysCalls kReal{RealOpen, ::read, ::write, ::fsync, ::rename, ::close};
+const SysCalls kReal{RealOpen, ::read, ::write, ::fsync, ::rename, ::close, ::unlink, ::ftruncate};
 std::atomic<const SysCalls*> gCalls{&kReal};
 
 constexpr const char* kAclName = "system.posix_acl_access";
@@ -467,6 +467,45 @@ bool WriteFileAtomic(const std::string& path, std::string_view bytes, IoError* e
 }
 
 bool AppendLine(const std::string& path, std::string_view bytes, IoError* error) {
+    return AppendLine(path, bytes, error, AppendMode{});
+}
+
+void TakeGroupAndMode(int fd, const std::string& like) {
+    struct stat st {};
+    if (like.empty() || ::stat(like.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+    struct stat made {};
+    if (::fstat(fd, &made) == 0 && made.st_gid != st.st_gid) (void)::fchown(fd, -1, st.st_gid);
+    ::fchmod(fd, st.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID | S_IXUSR | S_IXGRP | S_IXOTH));
+}
+
+std::int64_t WholeLinesSize(const std::string& path) {
+    std::string bytes;
+    if (ReadFile(path, bytes) != ReadStatus::Ok) return 0;
+    const size_t end = bytes.rfind('\n');
+    return end == std::string::npos ? 0 : static_cast<std::int64_t>(end + 1);
+}
+
+bool TruncateTo(const std::string& path, std::int64_t size, IoError* error) {
+    using Op = IoError::Op;
+    const Target t = Resolve(path);
+    if (t.kind == Target::Kind::Missing) return size == 0;
+    if (t.kind != Target::Kind::Regular) return Fail(error, Op::Check, path, RefusalOf(t));
+    int fd = Sys().open(t.path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK, 0);
+    if (fd < 0) return Fail(error, Op::Open, path, errno);
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 || Fail(error, Op::Check, path, errno);
+    if (ok && st.st_size > size)
+        ok = (Sys().ftruncate(fd, static_cast<off_t>(size)) == 0 ||
+              Fail(error, Op::Write, path, errno)) &&
+             (Sys().fsync(fd) == 0 || Fail(error, Op::Sync, path, errno));
+    else if (ok && st.st_size < size)
+        ok = Fail(error, Op::Check, path, EINVAL);
+    if (Sys().close(fd) != 0 && ok) ok = Fail(error, Op::Close, path, errno);
+    return ok;
+}
+
+bool AppendLine(const std::string& path, std::string_view bytes, IoError* error,
+                const AppendMode& mode) {
     using Op = IoError::Op;
     const Target t = Resolve(path);
     if (t.kind != Target::Kind::Regular && t.kind != Target::Kind::Missing)
@@ -484,7 +523,8 @@ bool AppendLine(const std::string& path, std::string_view bytes, IoError* error)
         Sys().close(fd);
         return false;
     }
-    const off_t oldSize = st.st_size;
+    if (!existed) TakeGroupAndMode(fd, mode.like);
+    off_t oldSize = st.st_size;
     std::string line;
     if (oldSize > 0) {
         char last = 0;
@@ -493,7 +533,18 @@ bool AppendLine(const std::string& path, std::string_view bytes, IoError* error)
             Sys().close(fd);
             return false;
         }
-        if (last != '\n') line = "\r\n";
+        if (last != '\n' && mode.journal) {
+            // A torn entry: cut back to the last whole line.
+            const std::int64_t whole = WholeLinesSize(target);
+            if (Sys().ftruncate(fd, static_cast<off_t>(whole)) != 0) {
+                Fail(error, Op::Write, path, errno);
+                Sys().close(fd);
+                return false;
+            }
+            oldSize = static_cast<off_t>(whole);
+        } else if (last != '\n') {
+            line = "\r\n";
+        }
     }
     line.append(bytes);
     bool ok = WriteAll(fd, line) || Fail(error, Op::Write, path, errno);
@@ -530,7 +581,7 @@ std::int64_t FileSize(const std::string& path) {
 }
 
 bool RemoveFile(const std::string& path) {
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return false;
+    if (Sys().unlink(path.c_str()) != 0 && errno != ENOENT) return false;
     SyncFolder(path);
     return true;
 }

@@ -23,6 +23,9 @@ struct SysCalls {
     int (*fsync)(int fd);
     int (*rename)(const char* from, const char* to);
     int (*close)(int fd);
+    // Calls that change a file without writing to it: the kill tests count them too.
+    int (*unlink)(const char* path);
+    int (*ftruncate)(int fd, off_t length);
 };
 
 const SysCalls& Sys();
@@ -132,6 +135,30 @@ private:
 // an unterminated last line is never glued to the new one. A failed write is rolled back
 // to the old length; false on any failure (error, when given, learns why).
 bool AppendLine(const std::string& path, std::string_view bytes, IoError* error = nullptr);
+
+// How an append treats the file. A journal (a file only this program appends whole
+// lines to) holds no line without its line end but one torn by a kill: that tail is cut
+// back before the append instead of being ended, which would make half an entry look
+// whole. like: a file created now takes the group and mode of that file (the data
+// files' own), not the umask's.
+struct AppendMode {
+    bool journal = false;
+    std::string like;
+};
+bool AppendLine(const std::string& path, std::string_view bytes, IoError* error,
+                const AppendMode& mode);
+
+// Cuts a regular file back to size bytes (never longer) and syncs it; true when the file
+// has that size now (or is missing and size is 0).
+bool TruncateTo(const std::string& path, std::int64_t size, IoError* error = nullptr);
+
+// The size of a journal's complete lines: the offset just past its last "\n" (0 for a
+// missing or empty file, or one without any line end).
+std::int64_t WholeLinesSize(const std::string& path);
+
+// Gives a file just created (open descriptor fd) the group and the permission bits of
+// the file like leads to, where that can be done; nothing when like is empty or missing.
+void TakeGroupAndMode(int fd, const std::string& like);
 
 // What a file looks like from outside: size, modification and change times, identity. A
 // copy of a file kept in memory is trusted only while its stamp is unchanged.

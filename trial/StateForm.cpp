@@ -7,6 +7,7 @@
 #include "ui/MessageBox.h"
 #include "ui/Placement.h"
 #include "ui/Texts.h"
+#include "records/DataFolder.h"
 
 TState::TState(QWidget* parent) : QDialog(parent) {
     setupUi(this);
@@ -87,11 +88,10 @@ void TState::btOKClick() {
     // Nothing was written when it was not recorded: the window stays so the user can try
     // again or cancel.
     if (decision.status == Decision::Status::NotRecorded) return;
-    // The record is in the log: its reasons go beside it, keyed by its identifier.
-    const SentenceReasons reasons(SentenceReasons::PathFor(info_->GetLogPath()));
-    const SentenceReasons::Status kept = reasons.Append(decision.id, verdict_.verdictText);
-    if (kept != SentenceReasons::Status::Ok)
-        qv::ui::MessageBox::Show(qv::ui::ReasonsNotKeptText(kept, reasons.Path()), this);
+    // What the change could not keep beside the record (the ledger line, the verdict
+    // text, a backup) is told now, never left for later.
+    const QString side = qv::ui::SideEffectsText(decision.effects, *info_);
+    if (!side.isEmpty()) qv::ui::MessageBox::Show(side, this);
     accept();
 }
 

@@ -6,9 +6,9 @@
 #include <limits>
 #include <string_view>
 
-#include "records/Backups.h"
-#include "records/Intent.h"
-#include "records/Ledger.h"
+#include "records/Change.h"
+#include "records/DataFolder.h"
+#include "records/LogSplice.h"
 #include "rulebook/Info.h"
 #include "rulebook/RuleBook.h"
 #include "rulebook/Tenths.h"
@@ -272,76 +272,85 @@ Composition ComposeVerdict(int articleNumber, int level, const CInfo& info, qv::
     return result;
 }
 
+namespace {
+// The first second from t on that names no record of the log (two decisions within one
+// second, or a clock set back, would otherwise share an identifier).
+qv::Seconds FreeSecond(std::string_view log, qv::Seconds t) {
+    while (qv::undo::HasRecord(log, qv::Decimal(t)) && t < std::numeric_limits<qv::Seconds>::max())
+        ++t;
+    return t;
+}
+}  // namespace
+
 Decision DecideVerdict(const CVerdict& verdict, const CInfo& info, qv::Seconds decidedAt) {
     Decision d;
-    d.id = qv::Decimal(decidedAt);
-    const SentenceLog log(info.GetLogPath());
-    const PointBalance balance(info.GetBalancePath());
-    qv::io::FileLock logLock, balanceLock;
-    if (!logLock.Acquire(log.Path()) ||
-        (verdict.points > 0 && !balanceLock.Acquire(info.GetBalancePath()))) {
+    const DataFolder folder = FolderOf(info);
+    const PointBalance balance(folder.BalancePath());
+    Change change(folder, [&decidedAt] { return decidedAt; });
+    const auto notRecorded = [&](bool busy) {
         d.status = Decision::Status::NotRecorded;
-        d.busy = true;
+        d.busy = busy;
+        d.error = change.error;
         return d;
-    }
-    // Two files: what is about to happen goes first, so a kill in between is settled at
-    // the next start. Without points there is one file only.
-    const IntentRecord intent = IntentRecord::Beside(log.Path());
-    IntentRecord::Opened opened;
+    };
+    if (!change.Lock(folder.LogPath()) ||
+        (verdict.points > 0 && !change.Lock(folder.BalancePath())))
+        return notRecorded(true);
+    std::string logBytes;
+    if (qv::io::ReadFile(folder.LogPath(), logBytes, qv::io::kWholeFile, &change.error) ==
+        qv::io::ReadStatus::Unreadable)
+        return notRecorded(false);
+    decidedAt = FreeSecond(logBytes, decidedAt);
+    d.id = qv::Decimal(decidedAt);
+    std::string record = verdict.ToRecord(decidedAt).ToLine();
+
     IntentEntry entry;
+    entry.id = d.id;
+    entry.points = std::max<std::int64_t>(verdict.points, 0);
+    entry.logSize = static_cast<std::int64_t>(logBytes.size());
+    entry.record = record.substr(0, record.size() - 2);
+    entry.balanceBefore = "-";
     std::string credited;  // the balance file's bytes after the credit
     PointBalance::Status planned = PointBalance::Status::Ok;
     if (verdict.points > 0) {
-        // The credit is worked out first, under the lock, so the intent can say what the
-        // balance was; it is written only after the record is in the log.
+        // Worked out first, under the lock, so the intent can say what the balance was;
+        // written only once the record is in the log.
         planned = balance.PlanCredit(verdict.points, entry.balanceBefore, credited, &d.error);
         if (planned != PointBalance::Status::Ok) entry.balanceBefore = "?";
-        entry.id = d.id;
-        entry.points = verdict.points;
-        entry.logSize = qv::io::FileSize(log.Path());
-        if (!intent.Open(entry, opened)) {
-            qv::io::Fail(&d.error, qv::io::IoError::Op::Write, intent.Path(), errno);
-            d.status = Decision::Status::NotRecorded;
-            return d;
-        }
     }
-    if (!log.Append(verdict.ToRecord(decidedAt), &d.error)) {
-        if (verdict.points > 0) intent.Close(opened);
-        d.status = Decision::Status::NotRecorded;
+    if (!change.Begin(entry, {&folder.LogPath(), &folder.ReasonsPath(), &folder.LedgerPath()}))
+        return notRecorded(false);
+    // The text first: a sentence in the log always has it.
+    if (!verdict.verdictText.empty()) change.KeepReasons(d.id, verdict.verdictText);
+    if (!change.Append(folder.LogPath(), record)) {
+        notRecorded(false);
+        change.Rollback();
+        d.effects = change.effects;
         return d;
     }
     if (verdict.points > 0) {
-        if (planned == PointBalance::Status::Ok) {
-            const qv::Clock at = [decidedAt] { return decidedAt; };
-            const Backups::OnReplace keep(Backups(info.GetBackupFolder(), at),
-                                          info.GetBalancePath());
-            d.balance = balance.WritePlanned(credited, &d.error);
-            d.backedUp = keep.Kept();
-        } else {
-            d.balance = planned;
-        }
+        d.balance = planned;
+        if (planned == PointBalance::Status::Ok &&
+            !change.Replace(folder.BalancePath(), credited, {}))
+            d.balance = PointBalance::Status::WriteFailed;
         if (d.balance != PointBalance::Status::Ok) {
             d.status = Decision::Status::NotCredited;
+            if (planned == PointBalance::Status::Ok) d.error = change.error;
             // The entry stays as the note that these points are not on the balance; "?"
             // says so whatever the balance reads later.
-            if (entry.balanceBefore != "?") {
-                intent.Close(opened);
-                entry.balanceBefore = "?";
-                intent.Open(entry, opened);
-            }
+            entry = change.Entry();
+            entry.balanceBefore = "?";
+            entry.sizes.clear();  // a note, not an append to cut back
+            change.Restate(entry);
+            d.effects = change.effects;
             return d;
         }
         const std::int64_t before =
             entry.balanceBefore == "-" ? 0 : qv::ReadInt64(entry.balanceBefore);
-        const Ledger::Entry line{decidedAt,
-                                 Ledger::Kind::Credit,
-                                 d.id,
-                                 std::nullopt,
-                                 verdict.points,
-                                 before,
-                                 qv::SaturatingAdd(before, verdict.points)};
-        d.ledgered = Ledger(info.GetLedgerPath()).Book(line, &d.adjusted);
-        intent.Close(opened);
+        change.Book({decidedAt, Ledger::Kind::Credit, d.id, std::nullopt, verdict.points, before,
+                     qv::SaturatingAdd(before, verdict.points)});
     }
+    change.Commit();
+    d.effects = change.effects;
     return d;
 }

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "records/Change.h"
 #include "records/Ledger.h"
 #include "records/PointBalance.h"
 #include "records/SentenceLog.h"
@@ -116,15 +117,13 @@ struct Decision {
     qv::io::IoError error;  // the failed call, for NotRecorded and NotCredited
     bool busy = false;      // NotRecorded because another program holds the log or the balance
     std::string id;         // the record's identifier
-    bool ledgered = true;   // false: credited, but the ledger line is missing
-    bool backedUp = true;   // false: the balance file's old version could not be kept
-    std::optional<Ledger::Figures> adjusted;  // see Booking::adjusted
+    SideEffects effects;    // the ledger line, the backup, the verdict text
 };
 
-// Makes a verdict final: appends its record to the log and then, when it carries
-// points, credits them to the balance file, both under the files' locks. An intent entry
-// is made durable before the append and removed after the credit; when the credit fails
-// it stays as the note that these points are not on the balance (see CreditPending).
-// The balance file's old version goes to the context's backup folder first, and the
-// credit is booked in the context's ledger before the entry is removed.
+// Makes a verdict final, as one change of the context's folder: the verdict text goes
+// beside the log, the record is appended to the log and then, when it carries points,
+// they are credited to the balance file and booked in the ledger. A second that already
+// names a sentence in the log is taken by the next free one, so no two sentences share
+// an identifier. When the credit fails the intent entry stays as the note that these
+// points are not on the balance (see CreditPending).
 Decision DecideVerdict(const CVerdict& verdict, const CInfo& info, qv::Seconds decidedAt);

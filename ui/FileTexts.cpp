@@ -11,6 +11,7 @@
 #include <limits>
 
 #include "text/FileIo.h"
+#include "records/DataFolder.h"
 
 namespace qv::ui {
 
@@ -246,6 +247,13 @@ QString DecisionFailureText(const Decision& decision, std::int64_t points,
                             const std::string& logPath, const std::string& balancePath) {
     switch (decision.status) {
         case Decision::Status::NotRecorded:
+            // The file that failed: the log, or the intent record written before it.
+            if (decision.error.Failed() && !decision.error.path.empty() &&
+                decision.error.path != logPath)
+                return QStringLiteral(
+                           "判決を記録できませんでした（「%1」に書き込めません：%2）。"
+                           "判決は確定しておらず、ポイントも加算していません。")
+                    .arg(PathText(decision.error.path), ErrorReason(decision.error.err));
             return QStringLiteral(
                        "判決を記録できませんでした（「%1」に書き込めません）。"
                        "判決は確定しておらず、ポイントも加算していません。")
@@ -343,6 +351,12 @@ QString DeleteFailureText(const DeleteOutcome& outcome, const std::string& logPa
 
 QString ReportNotBookedText(PointBalance::Status status, const std::string& path,
                             const IoError& error) {
+    // Another file failed first (the intent record): name that one, not the balance.
+    if (error.Failed() && !error.path.empty() && error.path != path)
+        return QStringLiteral(
+                   "「%1」に書き込めませんでした（%2）。\n報告は記録されていません。"
+                   "ポイント残高も元のままです。")
+            .arg(PathText(error.path), ErrorReason(error.err));
     return BalanceProblemText(status, path, error) + QStringLiteral("\n報告は記録されていません。");
 }
 
@@ -602,23 +616,36 @@ QString RuleBookUnsavedText(const std::string& path) {
 
 namespace qv::ui {
 
-QString SideEffectsText(bool ledgered, bool trashed, bool backedUp, const CInfo& info) {
+QString SideEffectsText(const SideEffects& effects, const CInfo& info) {
+    const DataFolder folder = FolderOf(info);
+    // The file that failed and why, where the change knows it.
+    const auto why = [&](const std::string& path) {
+        return effects.error.path == path && effects.error.err > 0
+                   ? QStringLiteral("（%1）").arg(ErrorReason(effects.error.err))
+                   : QString();
+    };
     QStringList told;
-    if (!ledgered)
+    if (!effects.ledgered)
         told << QStringLiteral(
-                    "ポイント台帳のファイル「%1」に書き込めませんでした。"
+                    "ポイント台帳のファイル「%1」に書き込めませんでした%2。"
                     "残高は変わっています。次に開いたとき台帳との違いを確かめます。")
-                    .arg(PathText(info.GetLedgerPath()));
-    if (!trashed)
+                    .arg(PathText(folder.LedgerPath()), why(folder.LedgerPath()));
+    if (!effects.trashed)
         told << QStringLiteral(
-                    "ごみ箱のファイル「%1」から取り出した項目を消せませんでした。"
-                    "次に起動したときに消します。")
-                    .arg(PathText(info.GetTrashPath()));
-    if (!backedUp)
+                    "ごみ箱のファイル「%1」から取り出した項目を消せませんでした%2。"
+                    "次に起動したときに消します。それまでこの項目は元に戻せません。")
+                    .arg(PathText(folder.TrashPath()), why(folder.TrashPath()));
+    if (!effects.reasonsKept)
+        told << ReasonsNotKeptText(effects.error.path == folder.ReasonsPath() &&
+                                           effects.error.err == EINVAL
+                                       ? SentenceReasons::Status::Unkeepable
+                                       : SentenceReasons::Status::WriteFailed,
+                                   folder.ReasonsPath());
+    if (!effects.backedUp)
         told << QStringLiteral(
                     "書き換える前のファイルをバックアップのフォルダー「%1」に"
                     "残せませんでした。書き換えはそのまま行いました。")
-                    .arg(PathText(info.GetBackupFolder()));
+                    .arg(PathText(folder.BackupFolder()));
     return told.join(QStringLiteral("\n"));
 }
 

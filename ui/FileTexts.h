@@ -8,6 +8,7 @@
 #include "execution/DeleteSentence.h"
 #include "execution/Undo.h"
 #include "records/Backups.h"
+#include "records/Change.h"
 #include "records/LogIssues.h"
 #include "records/PointBalance.h"
 #include "records/Reasons.h"
@@ -145,7 +146,7 @@ namespace qv::ui {
 // ---- the ledger, the trash and the backups
 // What an action left undone beside its main change: the ledger line, taking restored
 // entries out of the trash, the backup of the replaced version. Empty when all went.
-QString SideEffectsText(bool ledgered, bool trashed, bool backedUp, const CInfo& info);
+QString SideEffectsText(const SideEffects& effects, const CInfo& info);
 QString LedgerUnreadLinesText(const std::string& ledgerPath, size_t lines);
 // The question when the balance file and the ledger disagree: take the file's figure?
 QString LedgerDiffersText(std::int64_t fileBalance, std::int64_t ledgerBalance,

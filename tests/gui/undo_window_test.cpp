@@ -16,6 +16,7 @@
 #include "rulebook/RuleBook.h"
 #include "rules/RuleEditForm.h"
 #include "tests/gui/GuiTest.h"
+#include "records/DataFolder.h"
 
 namespace {
 
@@ -46,11 +47,7 @@ protected:
         book_.SetFileName("test.dat");
         ASSERT_TRUE(book_.LoadFile());
         info_.SetRuleBook(&book_);
-        info_.SetLogPath("test.log");
-        info_.SetBalancePath("user.dat");
-        info_.SetLedgerPath("user.ldg");
-        info_.SetTrashPath("test.trs");
-        info_.SetBackupFolder("backup");
+        AttachFolder(info_, DataFolder());
     }
     std::unique_ptr<TLogList> Open() {
         auto window = std::make_unique<TLogList>();

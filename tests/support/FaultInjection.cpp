@@ -38,6 +38,8 @@ const qv::io::SysCalls kInjecting{
         }
         return Real().close(fd);
     },
+    [](const char* p) { return Real().unlink(p); },
+    [](int fd, off_t n) { return Real().ftruncate(fd, n); },
 };
 
 }  // namespace

@@ -1,0 +1,203 @@
+#include "records/Change.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "records/Reasons.h"
+#include "text/Numbers.h"
+
+namespace {
+
+// The size a journal's next append starts from: its size, or the end of its last whole
+// line when a kill left a torn one (the append cuts that back first).
+std::int64_t JournalSize(const std::string& path) {
+    const std::int64_t size = qv::io::FileSize(path);
+    if (size == 0) return 0;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return size;
+    char last = '\n';
+    const bool read = ::pread(fd, &last, 1, size - 1) == 1;
+    ::close(fd);
+    return !read || last == '\n' ? size : qv::io::WholeLinesSize(path);
+}
+
+}  // namespace
+
+bool CutTornTail(const std::string& journal) {
+    if (journal.empty()) return true;
+    const std::int64_t whole = JournalSize(journal);
+    return whole == qv::io::FileSize(journal) || qv::io::TruncateTo(journal, whole);
+}
+
+Change::Change(DataFolder folder, qv::Clock clock)
+    : folder_(std::move(folder)),
+      clock_(clock ? std::move(clock) : qv::Clock(qv::SystemNow)),
+      backups_(folder_.BackupFolder(), clock_),
+      intent_(folder_.IntentPath()) {}
+
+Change::~Change() {
+    if (!ended_ && (begun_ || !steps_.empty())) Rollback();
+}
+
+bool Change::Fail(qv::io::IoError::Op op, const std::string& path, int err) {
+    return qv::io::Fail(&error, op, path, err);
+}
+
+void Change::Side(bool& flag, const qv::io::IoError& why) {
+    if (effects.AllKept()) effects.error = why;
+    flag = false;
+}
+
+bool Change::Lock(const std::string& path) {
+    if (path.empty()) return true;
+    qv::io::FileLock lock;
+    if (!lock.Acquire(path)) return Fail(qv::io::IoError::Op::Lock, path, EWOULDBLOCK);
+    locks_.push_back(std::move(lock));
+    return true;
+}
+
+bool Change::Begin(IntentEntry entry, std::initializer_list<const std::string*> appendsTo) {
+    for (const std::string* path : appendsTo) {
+        const std::string_view name = folder_.ShortName(*path);
+        if (name.empty()) continue;
+        const std::int64_t size =
+            *path == folder_.LogPath() ? qv::io::FileSize(*path) : JournalSize(*path);
+        entry.sizes.emplace_back(std::string(name), size);
+    }
+    entry_ = std::move(entry);
+    if (!intent_.Open(entry_, opened_, &error, folder_.ModelFile())) return false;
+    begun_ = true;
+    return true;
+}
+
+bool Change::Append(const std::string& path, std::string_view lines) {
+    if (path.empty()) return true;
+    const bool journal = path != folder_.LogPath();
+    const bool existed = qv::io::Resolve(path).kind != qv::io::Target::Kind::Missing;
+    const std::int64_t before = journal ? JournalSize(path) : qv::io::FileSize(path);
+    if (!qv::io::AppendLine(path, lines, &error, qv::io::AppendMode{journal, folder_.ModelFile()}))
+        return false;
+    steps_.push_back({Step::Kind::Appended, path, existed ? before : -1, {}});
+    return true;
+}
+
+bool Change::Replace(const std::string& path, std::string_view bytes, std::string old) {
+    const bool existed = qv::io::Resolve(path).kind != qv::io::Target::Kind::Missing;
+    bool written = false;
+    if (path == folder_.TrashPath()) {
+        written = qv::io::WriteFileAtomic(path, bytes, &error);  // the trash has no versions
+    } else {
+        const Backups::OnReplace keep(backups_, path);
+        written = qv::io::WriteFileAtomic(path, bytes, &error);
+        if (!keep.Kept()) Side(effects.backedUp, {qv::io::IoError::Op::Write, 0, path});
+    }
+    if (!written) return false;
+    steps_.push_back({Step::Kind::Replaced, path, existed ? 0 : -1, std::move(old)});
+    return true;
+}
+
+bool Change::Book(const Ledger::Entry& entry) {
+    const Ledger ledger(folder_.LedgerPath());
+    if (!ledger.Enabled()) return true;
+    qv::io::IoError why;
+    Ledger::Contents contents;
+    if (ledger.Read(contents, &why) == qv::io::ReadStatus::Unreadable) {
+        Side(effects.ledgered, why);
+        return false;
+    }
+    std::string lines;
+    const auto last = contents.Last();
+    if (!last) {
+        // A ledger started by this change: it opens with the figure found.
+        lines += Ledger::ToLine({entry.time, Ledger::Kind::Open, {}, {}, entry.before, 0,
+                                 entry.before});
+    } else if (*last != entry.before) {
+        effects.adjusted = Ledger::Figures{*last, entry.before};
+        lines += Ledger::ToLine({entry.time, Ledger::Kind::Adjust, {}, {},
+                                 qv::SaturatingAdd(entry.before, -*last), *last, entry.before});
+    }
+    lines += Ledger::ToLine(entry);
+    if (!Lock(ledger.Path()) || !Append(ledger.Path(), lines)) {
+        Side(effects.ledgered, error);
+        return false;
+    }
+    return true;
+}
+
+bool Change::PutInTrash(std::vector<Trash::Entry>& entries) {
+    const Trash trash(folder_.TrashPath());
+    if (!trash.Enabled() || entries.empty()) return true;
+    if (!Lock(trash.Path())) return false;
+    std::int64_t next = trash.NextSerial(&error);
+    if (next == 0) return false;
+    std::string lines;
+    for (Trash::Entry& e : entries) {
+        if (e.serial == 0) e.serial = next++;
+        lines += Trash::ToLine(e);
+    }
+    return Append(trash.Path(), lines);
+}
+
+bool Change::TakeFromTrash(std::span<const std::int64_t> serials) {
+    const Trash trash(folder_.TrashPath());
+    if (!trash.Enabled() || serials.empty()) return true;
+    if (!Lock(trash.Path())) return false;
+    std::string bytes;
+    const auto status = qv::io::ReadFile(trash.Path(), bytes, qv::io::kWholeFile, &error);
+    if (status == qv::io::ReadStatus::Unreadable) return false;
+    if (status != qv::io::ReadStatus::Ok) return true;  // nothing there to take out
+    const std::string kept = Trash::Without(bytes, serials);
+    if (kept.size() == bytes.size()) return true;
+    return Replace(trash.Path(), kept, std::move(bytes));
+}
+
+bool Change::KeepReasons(std::string_view id, std::string_view text) {
+    std::string line;
+    if (!SentenceReasons::ToLine(id, text, line)) {
+        Side(effects.reasonsKept, {qv::io::IoError::Op::Write, EINVAL, folder_.ReasonsPath()});
+        return false;
+    }
+    if (!Lock(folder_.ReasonsPath()) || !Append(folder_.ReasonsPath(), line)) {
+        Side(effects.reasonsKept, error);
+        return false;
+    }
+    return true;
+}
+
+bool Change::Commit(const std::function<bool(const IntentEntry&)>& alsoDrop) {
+    ended_ = true;
+    if (begun_) return intent_.Close(opened_, alsoDrop);
+    if (alsoDrop) return intent_.Keep([&](const IntentEntry& e) { return !alsoDrop(e); });
+    return true;
+}
+
+bool Change::Rollback() {
+    ended_ = true;
+    bool all = true;
+    for (auto step = steps_.rbegin(); step != steps_.rend(); ++step) {
+        bool undone = false;
+        if (step->size < 0)  // made by this change
+            undone = qv::io::RemoveFile(step->path);
+        else if (step->kind == Step::Kind::Replaced)
+            undone = qv::io::WriteFileAtomic(step->path, step->old);
+        else
+            undone = qv::io::TruncateTo(step->path, step->size);
+        all = all && undone;
+    }
+    steps_.clear();
+    if (all && begun_) intent_.Close(opened_);
+    return all;
+}
+
+bool Change::Restate(const IntentEntry& entry) {
+    ended_ = true;
+    if (!begun_) return true;
+    IntentRecord::Opened note;
+    if (!intent_.Open(entry, note, &error, folder_.ModelFile())) return false;
+    IntentRecord::Opened old = opened_;
+    old.alone = false;  // the note stays in the file
+    return intent_.Close(old);
+}

@@ -1,0 +1,92 @@
+#include "records/DataFolder.h"
+
+#include "rulebook/Info.h"
+
+namespace {
+
+std::string In(const std::string& dir, const char* name) {
+    return dir.empty() || dir == "." ? std::string(name) : dir + '/' + name;
+}
+
+std::string FolderOfPath(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+// "test.log" -> "test.rsn": the log's name with another extension.
+std::string WithExtension(const std::string& path, const char* extension) {
+    const size_t slash = path.rfind('/');
+    const size_t dot = path.rfind('.');
+    const bool hasDot = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    return (hasDot ? path.substr(0, dot) : path) + extension;
+}
+
+const std::string kNone;
+
+}  // namespace
+
+DataFolder::DataFolder(std::string dir)
+    : dir_(std::move(dir)),
+      book_(In(dir_, "test.dat")),
+      log_(In(dir_, "test.log")),
+      balance_(In(dir_, "user.dat")),
+      intent_(In(dir_, "intent.dat")),
+      reasons_(In(dir_, "test.rsn")),
+      ledger_(In(dir_, "user.ldg")),
+      trash_(In(dir_, "test.trs")),
+      backups_(In(dir_, "backup")),
+      conflicts_(In(dir_, "conflicts")) {}
+
+DataFolder DataFolder::DataOnly(std::string logPath, std::string balancePath) {
+    DataFolder f(FolderOfPath(logPath));
+    f.log_ = std::move(logPath);
+    f.balance_ = std::move(balancePath);
+    f.reasons_ = WithExtension(f.log_, ".rsn");
+    f.ledger_.clear();
+    f.trash_.clear();
+    f.backups_.clear();
+    f.conflicts_.clear();
+    return f;
+}
+
+std::vector<std::string> DataFolder::Journals() const {
+    std::vector<std::string> out;
+    for (const std::string* p : {&ledger_, &trash_, &reasons_})
+        if (!p->empty()) out.push_back(*p);
+    return out;
+}
+
+std::vector<std::string> DataFolder::Files() const {
+    std::vector<std::string> out;
+    for (const std::string* p : {&book_, &log_, &balance_, &intent_, &ledger_, &trash_, &reasons_})
+        if (!p->empty()) out.push_back(*p);
+    return out;
+}
+
+std::string_view DataFolder::ShortName(const std::string& path) const {
+    if (path.empty()) return {};
+    if (path == log_) return "log";
+    if (path == ledger_) return "ldg";
+    if (path == trash_) return "trs";
+    if (path == reasons_) return "rsn";
+    return {};
+}
+
+const std::string& DataFolder::ByShortName(std::string_view name) const {
+    if (name == "log") return log_;
+    if (name == "ldg") return ledger_;
+    if (name == "trs") return trash_;
+    if (name == "rsn") return reasons_;
+    return kNone;
+}
+
+DataFolder FolderOf(const CInfo& info) {
+    if (const DataFolder* attached = info.GetFolder(); attached != nullptr) return *attached;
+    return DataFolder::DataOnly(info.GetLogPath(), info.GetBalancePath());
+}
+
+void AttachFolder(CInfo& info, const DataFolder& folder) {
+    info.SetLogPath(folder.LogPath());
+    info.SetBalancePath(folder.BalancePath());
+    info.SetFolder(std::make_shared<const DataFolder>(folder));
+}

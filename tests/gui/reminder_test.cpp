@@ -242,6 +242,8 @@ TEST_F(ReminderTest, TimerIsEnabledAndDisabledThroughTheUserInstance) {
     instance.setProcessChannelMode(QProcess::ForwardedChannels);
     instance.start();
     const QString socket = QDir::current().filePath(QStringLiteral("../run/systemd/private"));
+    // Started with the test's runtime and configuration folders, so it reads the units the
+    // window writes and nobody else's.
     if (!instance.waitForStarted(5000) ||
         !QTest::qWaitFor([&] { return QFileInfo::exists(socket); }, 20000)) {
         instance.kill();
@@ -254,12 +256,25 @@ TEST_F(ReminderTest, TimerIsEnabledAndDisabledThroughTheUserInstance) {
             .value_or(Tool{})
             .said.trimmed();
     };
+    // A folder whose name systemd would otherwise expand: the service must hand it over as is.
+    const QString awkward = QStringLiteral("データ 100% $HOME \"q\"");
+    ASSERT_TRUE(QDir().mkpath(awkward));
+    ASSERT_TRUE(QFile::copy(QStringLiteral("test.dat"), awkward + QStringLiteral("/test.dat")));
+    ASSERT_TRUE(QDir::setCurrent(awkward));
     FromMenu([](QWidget* w) {
         Child<QCheckBox>(w, "ckOn")->setChecked(true);
         Child<QPushButton>(w, "btOK")->click();
     });
     EXPECT_TRUE(ShownTexts().isEmpty());
     EXPECT_EQ(InstalledWay(Files()), ReminderWay::Timer);
+    const auto exec = RunTool(QStringLiteral("systemctl"),
+                              {QStringLiteral("--user"), QStringLiteral("show"),
+                               QStringLiteral("--property=ExecStart"),
+                               QStringLiteral("quorvel-check.service")});
+    ASSERT_TRUE(exec);
+    EXPECT_TRUE(exec->said.contains(QStringLiteral(" --check ") + QDir::currentPath() +
+                                    QStringLiteral(" ;")))
+        << exec->said.toStdString();
     EXPECT_FALSE(QFileInfo::exists(Files().Autostart()));
     EXPECT_EQ(systemctl(QStringLiteral("is-enabled")), QStringLiteral("enabled"));
     EXPECT_EQ(systemctl(QStringLiteral("is-active")), QStringLiteral("active"));
@@ -274,6 +289,19 @@ TEST_F(ReminderTest, TimerIsEnabledAndDisabledThroughTheUserInstance) {
     EXPECT_NE(systemctl(QStringLiteral("is-active")), QStringLiteral("active"));
     instance.terminate();
     if (!instance.waitForFinished(10000)) instance.kill();
+}
+
+// The notification's 開く starts the program with --open-report: the menu opens the
+// execution report once it is up.
+TEST_F(ReminderTest, OpenReportOpensTheExecutionReport) {
+    TForm1 menu;
+    QString opened;
+    WhenModalOpens([&opened](QWidget* w) {
+        opened = w->objectName();
+        w->close();
+    });
+    menu.OpenReport();
+    EXPECT_EQ(opened, QStringLiteral("TLogList"));
 }
 
 }  // namespace

@@ -38,7 +38,14 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     const QCommandLineOption utf8(
         QStringLiteral("utf8"),
         QStringLiteral("--export-csv: Shift-JIS ではなく UTF-8（BOM付き）で書き出します。"));
-    for (const QCommandLineOption& option : {help, version, exportCsv, from, to, utf8})
+    const QCommandLineOption check(
+        QStringLiteral("check"),
+        QStringLiteral("未執行の判決とポイント残高をリマインダーの設定で確かめ、知らせることが"
+                       "あればデスクトップに通知して終わります（画面は使いません）。"));
+    const QCommandLineOption openReport(QStringLiteral("open-report"),
+                                        QStringLiteral("執行報告の画面を開いて始めます。"));
+    for (const QCommandLineOption& option :
+         {help, version, exportCsv, from, to, utf8, check, openReport})
         parser.addOption(option);
     parser.addPositionalArgument(
         QStringLiteral("folder"),
@@ -72,6 +79,15 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         return line;
     }
     line.folder = rest.value(0);
+    const int asked =
+        int(parser.isSet(exportCsv)) + int(parser.isSet(check)) + int(parser.isSet(openReport));
+    if (asked > 1) {
+        line.action = CommandLine::Action::Fail;
+        line.output = program +
+                      QStringLiteral(": --export-csv, --check, --open-report は一つずつ使います。") +
+                      seeHelp;
+        return line;
+    }
     if (parser.isSet(exportCsv)) {
         line.action = CommandLine::Action::ExportCsv;
         line.csv.file = parser.value(exportCsv).toLocal8Bit().toStdString();
@@ -83,6 +99,10 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         line.output = program +
                       QStringLiteral(": --from, --to, --utf8 は --export-csv と使います。") +
                       seeHelp;
+    } else if (parser.isSet(check)) {
+        line.action = CommandLine::Action::Check;
+    } else if (parser.isSet(openReport)) {
+        line.openReport = true;
     }
     return line;
 }

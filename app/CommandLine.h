@@ -15,11 +15,13 @@ struct CommandLine {
         ShowVersion,  // print `output` on stdout, exit 0
         Fail,         // print `output` on stderr, exit kUsageError
         ExportCsv,    // write `csv` from the data folder's log, no display needed
+        Check,        // the reminder's check of `folder`, no display needed
     };
     static constexpr int kUsageError = 2;
 
     Action action = Action::Run;
     QString folder;  // the data folder; empty for the working folder
+    bool openReport = false;  // Run: the execution report opens at once
     QString output;
     qv::history::CsvExportRequest csv;
 

@@ -10,6 +10,7 @@
 
 namespace {
 const QByteArray kRaise = QByteArrayLiteral("raise\n");
+const QByteArray kReport = QByteArrayLiteral("report\n");
 const QByteArray kRaised = QByteArrayLiteral("raised\n");
 }  // namespace
 
@@ -27,7 +28,7 @@ QString InstanceServer::SocketName(const QString& folder) {
                                    .arg(QString::number(::getuid()), QString::fromLatin1(digest)));
 }
 
-InstanceServer::InstanceServer(const QString& folder, std::function<void()> onRaise,
+InstanceServer::InstanceServer(const QString& folder, std::function<void(bool)> onRaise,
                                QObject* parent)
     : QObject(parent),
       name_(SocketName(folder)),
@@ -48,8 +49,9 @@ void InstanceServer::Answer() {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
             if (!socket->canReadLine()) return;
-            if (socket->readLine() == kRaise) {
-                if (onRaise_) onRaise_();
+            const QByteArray asked = socket->readLine();
+            if (asked == kRaise || asked == kReport) {
+                if (onRaise_) onRaise_(asked == kReport);
                 socket->write(kRaised);
                 socket->flush();
             }
@@ -58,11 +60,11 @@ void InstanceServer::Answer() {
     }
 }
 
-bool InstanceServer::AskToRaise(const QString& folder, int timeoutMs) {
+bool InstanceServer::AskToRaise(const QString& folder, int timeoutMs, bool report) {
     QLocalSocket socket;
     socket.connectToServer(SocketName(folder));
     if (!socket.waitForConnected(timeoutMs)) return false;
-    socket.write(kRaise);
+    socket.write(report ? kReport : kRaise);
     if (!socket.waitForBytesWritten(timeoutMs)) return false;
     while (!socket.canReadLine()) {
         if (!socket.waitForReadyRead(timeoutMs)) return false;

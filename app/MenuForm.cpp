@@ -12,6 +12,7 @@
 #include "execution/LogListForm.h"
 #include "execution/TrashForm.h"
 #include "history/HistoryForm.h"
+#include "reminder/ReminderForm.h"
 #include "records/Repair.h"
 #include "rules/RuleEditForm.h"
 #include "trial/JudgeForm.h"
@@ -94,9 +95,15 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     auto* backups = new QAction(QStringLiteral("バックアップ…"), this);
     backups->setObjectName(QStringLiteral("acBackups"));
     connect(backups, &QAction::triggered, this, [this] { OpenBackups(this, &info_); });
+    // The daily reminder, which works while the program is closed.
+    auto* reminder = new QAction(QStringLiteral("リマインダー…"), this);
+    reminder->setObjectName(QStringLiteral("acReminder"));
+    reminder->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    connect(reminder, &QAction::triggered, this, &TForm1::OpenReminder);
     addAction(guide);
     addAction(trash);
     addAction(backups);
+    addAction(reminder);
     addAction(about);
     setContextMenuPolicy(Qt::ActionsContextMenu);
 
@@ -137,6 +144,17 @@ void TForm1::btnJudgeClick() {
 void TForm1::Button1Click() {
     TLogList window(this);
     window.Init(&info_);
+    window.exec();
+}
+
+void TForm1::OpenReport() {
+    if (!loaded_ || QApplication::activeModalWidget() != nullptr) return;
+    Button1Click();
+}
+
+void TForm1::OpenReminder() {
+    TReminder window(this);
+    window.Init(QDir::cleanPath(QDir::currentPath()));
     window.exec();
 }
 

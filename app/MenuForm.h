@@ -28,6 +28,10 @@ public:
 
     void OpenGuide();
     void ShowAbout();
+    // The execution report, as 執行報告 opens it; nothing while another window is open.
+    void OpenReport();
+    // The daily reminder's window (right click or Ctrl+R).
+    void OpenReminder();
 
 protected:
     // 終了 and the close box alike: unsaved rule changes are saved, dropped or kept open

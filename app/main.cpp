@@ -13,6 +13,7 @@
 #include "app/Instance.h"
 #include "app/MenuForm.h"
 #include "history/CsvCommand.h"
+#include "reminder/CheckCommand.h"
 #include "text/FileIo.h"
 #include "ui/FileTexts.h"
 #include "ui/Application.h"
@@ -92,6 +93,12 @@ int main(int argc, char** argv) {
                 return 1;
             }
             return qv::history::RunCsvExport(line.csv);
+        case CommandLine::Action::Check: {
+            // Run by a timer or at login: no window, and the bus needs an event loop.
+            QCoreApplication core(argc, argv);
+            SetIdentity();
+            return RunCheck(line.folder);
+        }
         case CommandLine::Action::Run:
             break;
     }
@@ -125,7 +132,10 @@ int main(int argc, char** argv) {
         case qv::io::FolderLock::Result::Acquired:
             break;
         case qv::io::FolderLock::Result::Held: {
-            const bool raised = InstanceServer::AskToRaise(QDir::currentPath());
+            const bool raised = InstanceServer::AskToRaise(QDir::currentPath(), 2000,
+                                                           line.openReport);
+            // Asked from a reminder: the copy at work shows its report, nothing to tell.
+            if (raised && line.openReport) return 0;
             Tell(qv::ui::FolderInUseText(folder, raised));
             return 1;
         }
@@ -139,7 +149,10 @@ int main(int argc, char** argv) {
         Print(stderr, QStringLiteral("quorvel: ") + menu.LoadFailure());
         return 1;
     }
-    InstanceServer instance(QDir::currentPath(), [&menu] { Raise(&menu); });
+    InstanceServer instance(QDir::currentPath(), [&menu](bool report) {
+        Raise(&menu);
+        if (report) menu.OpenReport();
+    });
     instance.Listen();
     menu.show();
     // Looking stays possible in a folder that cannot be written; say so once, up front.
@@ -148,5 +161,6 @@ int main(int argc, char** argv) {
         Print(stderr, QStringLiteral("quorvel: ") + text);
         QTimer::singleShot(0, &menu, [&menu, text] { qv::ui::MessageBox::Show(text, &menu); });
     }
+    if (line.openReport) QTimer::singleShot(0, &menu, [&menu] { menu.OpenReport(); });
     return app.exec();
 }

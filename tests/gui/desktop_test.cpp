@@ -41,6 +41,13 @@ TEST(CommandLineTest, EachFormTurnsIntoItsAction) {
         {{"-v"}, Action::ShowVersion, "", "GPL-3.0-or-later"},
         {{"a", "b"}, Action::Fail, "", "a, b"},
         {{"--bogus"}, Action::Fail, "", "bogus"},
+        {{"--check"}, Action::Check, "", ""},
+        {{"--check", "data"}, Action::Check, "data", ""},
+        {{"--check", "a", "b"}, Action::Fail, "", "a, b"},
+        {{"--check", "--export-csv", "x.csv"}, Action::Fail, "", "--check"},
+        {{"--check", "--utf8"}, Action::Fail, "", "--export-csv"},
+        {{"--open-report", "data"}, Action::Run, "data", ""},
+        {{"--open-report", "--check"}, Action::Fail, "", "--open-report"},
     };
     for (const auto& c : cases) {
         const QString what = c.arguments.join(QLatin1Char(' '));
@@ -50,6 +57,9 @@ TEST(CommandLineTest, EachFormTurnsIntoItsAction) {
         EXPECT_EQ(line.folder, QString::fromUtf8(c.folder)) << what.toStdString();
         EXPECT_TRUE(line.output.contains(QString::fromUtf8(c.output))) << line.output.toStdString();
         EXPECT_EQ(line.NeedsDisplay(), c.action == Action::Run) << what.toStdString();
+        EXPECT_EQ(line.openReport, what.startsWith(QStringLiteral("--open-report")) &&
+                                       c.action == Action::Run)
+            << what.toStdString();
     }
 }
 
@@ -162,16 +172,20 @@ TEST_F(DesktopTest, ASecondStartRaisesTheRunningCopy) {
     QFile stale(InstanceServer::SocketName(folder));
     ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
     stale.close();
-    int raised = 0;
-    InstanceServer server(folder, [&raised] { ++raised; });
+    QList<bool> raised;  // whether each ask wanted the execution report
+    InstanceServer server(folder, [&raised](bool report) { raised << report; });
     ASSERT_TRUE(server.Listen());
 
-    auto asked =
-        std::async(std::launch::async, [folder] { return InstanceServer::AskToRaise(folder); });
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return asked.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
-    EXPECT_TRUE(asked.get());
-    EXPECT_EQ(raised, 1);
+    // A plain start, then one from the reminder's 開く (--open-report).
+    for (const bool report : {false, true}) {
+        auto asked = std::async(std::launch::async, [folder, report] {
+            return InstanceServer::AskToRaise(folder, 2000, report);
+        });
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return asked.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+        EXPECT_TRUE(asked.get());
+    }
+    EXPECT_EQ(raised, (QList<bool>{false, true}));
 }
 
 }  // namespace

@@ -150,8 +150,8 @@ TEST_F(MenuTest, QuorvelKanOpensTheUserGuide) {
 TEST_F(MenuTest, AboutNamesVersionLicenceAndDataFolder) {
     WriteBytes("test.dat", kHeaderOnly);
     TForm1 menu;
-    ASSERT_EQ(menu.actions().size(), 4)
-        << "guide, trash, backups and About, in the window's context menu";
+    ASSERT_EQ(menu.actions().size(), 5)
+        << "guide, trash, backups, reminder and About, in the window's context menu";
     menu.actions().back()->trigger();
     const QStringList shown = ShownTexts();
     ASSERT_EQ(shown.size(), 1);

@@ -1,0 +1,46 @@
+#include "reminder/ReminderSettings.h"
+
+#include <QSettings>
+#include <algorithm>
+
+namespace {
+const QString kGroup = QStringLiteral("reminder");
+}  // namespace
+
+ReminderSettings ReminderSettings::Load() {
+    ReminderSettings s;
+    QSettings settings;
+    settings.beginGroup(kGroup);
+    s.on = settings.value(QStringLiteral("on"), s.on).toBool();
+    const QTime time = QTime::fromString(settings.value(QStringLiteral("time")).toString(),
+                                         QStringLiteral("HH:mm"));
+    if (time.isValid()) s.time = time;
+    bool ok = false;
+    const int days = settings.value(QStringLiteral("days")).toInt(&ok);
+    if (ok) s.days = std::clamp(days, 0, kMaxDays);
+    s.balanceOn = settings.value(QStringLiteral("balanceOn"), s.balanceOn).toBool();
+    const qlonglong above = settings.value(QStringLiteral("balanceAbove")).toLongLong(&ok);
+    if (ok) s.balanceAbove = std::clamp<std::int64_t>(above, 0, kMaxBalance);
+    s.folder = settings.value(QStringLiteral("folder")).toString();
+    return s;
+}
+
+bool ReminderSettings::Save() const {
+    QSettings settings;
+    settings.beginGroup(kGroup);
+    settings.setValue(QStringLiteral("on"), on);
+    settings.setValue(QStringLiteral("time"), time.toString(QStringLiteral("HH:mm")));
+    settings.setValue(QStringLiteral("days"), days);
+    settings.setValue(QStringLiteral("balanceOn"), balanceOn);
+    settings.setValue(QStringLiteral("balanceAbove"), static_cast<qlonglong>(balanceAbove));
+    settings.setValue(QStringLiteral("folder"), folder);
+    settings.sync();
+    return settings.status() == QSettings::NoError;
+}
+
+OverdueRule ReminderSettings::Rule() const {
+    OverdueRule rule;
+    rule.days = days;
+    if (balanceOn) rule.balanceAbove = balanceAbove;
+    return rule;
+}

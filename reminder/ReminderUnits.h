@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QTime>
+
+#include "reminder/ReminderSettings.h"
+
+// The reminder's place in the user's session: a systemd user timer and its service that
+// run `quorvel --check FOLDER` daily (a run missed while the computer was off happens at
+// the next login), or, where no systemd user instance runs, an XDG autostart entry that
+// runs the same check at each login.
+struct ReminderFiles {
+    QString configHome;  // $XDG_CONFIG_HOME, else ~/.config
+
+    static ReminderFiles ForUser();
+    QString Timer() const;      // systemd/user/quorvel-check.timer
+    QString Service() const;    // systemd/user/quorvel-check.service
+    QString Autostart() const;  // autostart/quorvel-check.desktop
+};
+
+inline const QString kTimerUnit = QStringLiteral("quorvel-check.timer");
+
+// The files' texts. program and folder are absolute paths.
+QString ServiceText(const QString& program, const QString& folder);
+QString TimerText(QTime time);
+QString AutostartText(const QString& program, const QString& folder);
+
+// How the reminder runs now, judged by the files that are there.
+enum class ReminderWay { None, Timer, Autostart };
+ReminderWay InstalledWay(const ReminderFiles& files);
+
+struct ReminderOutcome {
+    bool ok = false;
+    ReminderWay way = ReminderWay::None;  // how it runs after the change
+    QString problem;                      // what failed, for the user; empty when ok
+};
+
+// Writes the files for the settings and enables them: the timer through
+// `systemctl --user` when a user instance answers, else the autostart entry. Whatever
+// the other way left behind is removed. On failure nothing of the reminder stays on.
+ReminderOutcome TurnReminderOn(const ReminderSettings& settings, const QString& program,
+                               const ReminderFiles& files);
+// Disables the timer and removes every file of the reminder.
+ReminderOutcome TurnReminderOff(const ReminderFiles& files);

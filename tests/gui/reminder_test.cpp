@@ -1,0 +1,307 @@
+// The reminder window as the user reaches it from the main menu, and the files it leaves
+// in the user's configuration: never anything in the data folder.
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QSettings>
+#include <QSpinBox>
+#include <QStandardPaths>
+#include <QTest>
+#include <QTimeEdit>
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+
+#include "app/MenuForm.h"
+#include "reminder/ReminderForm.h"
+#include "reminder/ReminderUnits.h"
+#include "tests/gui/GuiTest.h"
+
+namespace {
+
+using qv::test::Child;
+using qv::test::WhenModalOpens;
+using qv::test::WriteBytes;
+
+QString ReadText(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// Runs a tool; its exit code and what it said, or nothing when it is not installed.
+struct Tool {
+    int code = -1;
+    QString said;
+};
+std::optional<Tool> RunTool(const QString& program, const QStringList& args) {
+    if (QStandardPaths::findExecutable(program).isEmpty()) return std::nullopt;
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, args);
+    if (!process.waitForFinished(60000)) return Tool{};
+    return Tool{process.exitCode(), QString::fromLocal8Bit(process.readAll())};
+}
+
+// Each test has its own configuration folder and a runtime folder where no systemd user
+// instance listens (unless the test starts one), so nothing reaches the user's own session.
+class ReminderTest : public qv::test::GuiTest {
+protected:
+    void SetUp() override {
+        GuiTest::SetUp();
+        for (const char* name : {"XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "DBUS_SESSION_BUS_ADDRESS"}) {
+            const char* value = std::getenv(name);
+            saved_.push_back({name, value ? std::optional<std::string>(value) : std::nullopt});
+        }
+        const QString here = QDir::currentPath();
+        // The data folder is a folder of its own, so the test can see that nothing lands there.
+        ASSERT_TRUE(QDir().mkpath(here + "/data") && QDir().mkpath(here + "/config") &&
+                    QDir().mkpath(here + "/run"));
+        ::chmod("run", 0700);
+        config_ = here + "/config";
+        ::setenv("XDG_CONFIG_HOME", QFile::encodeName(config_).constData(), 1);
+        ::setenv("XDG_RUNTIME_DIR", QFile::encodeName(here + "/run").constData(), 1);
+        ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+        QCoreApplication::setOrganizationName(QStringLiteral("quorvel"));
+        QCoreApplication::setApplicationName(QStringLiteral("quorvel"));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config_);
+        ASSERT_EQ(::chdir("data"), 0);
+        WriteBytes("test.dat", "qvrule\t1\tid1\t0\tA\t10\tB\t5\tC\t7\tD\t10\r\n");
+        folder_ = QDir::currentPath();
+    }
+    void TearDown() override {
+        for (const auto& [name, value] : saved_) {
+            if (value)
+                ::setenv(name, value->c_str(), 1);
+            else
+                ::unsetenv(name);
+        }
+        QCoreApplication::setOrganizationName(QString());
+        GuiTest::TearDown();
+    }
+
+    // Opens the window from the menu's context menu and lets act work on it.
+    void FromMenu(std::function<void(QWidget*)> act) {
+        TForm1 menu;
+        WhenModalOpens([act = std::move(act)](QWidget* w) {
+            act(w);
+            // A window the test failed to close would wait for ever.
+            if (w->isVisible()) qobject_cast<QDialog*>(w)->reject();
+        });
+        Child<QAction>(&menu, "acReminder")->trigger();
+    }
+
+    ReminderFiles Files() const { return ReminderFiles{config_}; }
+
+    QString config_;
+    QString folder_;
+    std::vector<std::pair<const char*, std::optional<std::string>>> saved_;
+};
+
+// Without a systemd user instance (as here, and on desktops without systemd) the check
+// runs at each login through an autostart entry.
+TEST_F(ReminderTest, OnWritesTheAutostartEntryAndTheSettingsOffRemovesIt) {
+    const std::string before = qv::test::ListDir();
+    FromMenu([](QWidget* w) {
+        EXPECT_EQ(w->windowTitle(), QStringLiteral("リマインダー"));
+        EXPECT_EQ(Child<QLabel>(w, "pnState")->text(), QStringLiteral("いまは切れています。"));
+        EXPECT_FALSE(Child<QWidget>(w, "gbWhen")->isEnabled()) << "off: its conditions rest";
+        Child<QCheckBox>(w, "ckOn")->setChecked(true);
+        Child<QTimeEdit>(w, "teTime")->setTime(QTime(7, 30));
+        Child<QSpinBox>(w, "seDays")->setValue(5);
+        Child<QCheckBox>(w, "ckBalance")->setChecked(true);
+        Child<QSpinBox>(w, "seBalance")->setValue(200);
+        Child<QPushButton>(w, "btOK")->click();
+    });
+    EXPECT_TRUE(ShownTexts().isEmpty());
+    const ReminderFiles files = Files();
+    EXPECT_EQ(InstalledWay(files), ReminderWay::Autostart);
+    EXPECT_FALSE(QFileInfo::exists(files.Timer()));
+    const QString entry = ReadText(files.Autostart());
+    EXPECT_TRUE(entry.contains(QStringLiteral(" --check \"") + folder_ + QStringLiteral("\"\n")))
+        << entry.toStdString();
+    if (const auto valid = RunTool(QStringLiteral("desktop-file-validate"), {files.Autostart()})) {
+        EXPECT_EQ(valid->code, 0) << valid->said.toStdString();
+    }
+
+    {
+        QSettings settings;
+        EXPECT_EQ(settings.fileName(), config_ + QStringLiteral("/quorvel/quorvel.conf"));
+        EXPECT_EQ(settings.value("reminder/on").toBool(), true);
+        EXPECT_EQ(settings.value("reminder/time").toString(), QStringLiteral("07:30"));
+        EXPECT_EQ(settings.value("reminder/days").toInt(), 5);
+        EXPECT_EQ(settings.value("reminder/balanceOn").toBool(), true);
+        EXPECT_EQ(settings.value("reminder/balanceAbove").toInt(), 200);
+        EXPECT_EQ(settings.value("reminder/folder").toString(), folder_);
+    }
+    EXPECT_EQ(qv::test::ListDir(), before) << "nothing of the reminder in the data folder";
+
+    // Opened again it shows what was set, and turns it off.
+    FromMenu([&](QWidget* w) {
+        EXPECT_TRUE(Child<QCheckBox>(w, "ckOn")->isChecked());
+        EXPECT_EQ(Child<QTimeEdit>(w, "teTime")->time(), QTime(7, 30));
+        EXPECT_EQ(Child<QSpinBox>(w, "seDays")->value(), 5);
+        EXPECT_EQ(Child<QSpinBox>(w, "seBalance")->value(), 200);
+        EXPECT_TRUE(Child<QLabel>(w, "pnState")->text().contains(files.Autostart()));
+        Child<QCheckBox>(w, "ckOn")->setChecked(false);
+        Child<QPushButton>(w, "btOK")->click();
+    });
+    EXPECT_EQ(InstalledWay(files), ReminderWay::None);
+    EXPECT_FALSE(QFileInfo::exists(files.Autostart()));
+    EXPECT_EQ(QSettings().value("reminder/on").toBool(), false);
+    EXPECT_EQ(QSettings().value("reminder/days").toInt(), 5) << "the conditions are kept";
+    EXPECT_EQ(qv::test::ListDir(), before);
+}
+
+// 今すぐ確かめる says what a check would say now, and changes nothing.
+TEST_F(ReminderTest, CheckNowTellsWhatTheReminderWouldSay) {
+    const std::int64_t old = static_cast<std::int64_t>(std::time(nullptr)) - 6 * 86400 - 60;
+    const std::string log = std::to_string(old) + "\t1\tX\t12\tA:1 \t0\t1\t0\t0\t0\t2\r\n";
+    WriteBytes("test.log", log);
+    const std::string before = qv::test::ListDir();
+    FromMenu([](QWidget* w) {
+        Child<QCheckBox>(w, "ckOn")->setChecked(true);
+        Child<QSpinBox>(w, "seDays")->setValue(3);
+        Child<QPushButton>(w, "btCheckNow")->click();
+        Child<QPushButton>(w, "btCancel")->click();
+    });
+    EXPECT_EQ(ShownTexts(), QStringList{QStringLiteral(
+                                "未執行の判決が1件あります（量刑計12ポイント、最も古いものは6日前）")});
+    EXPECT_EQ(qv::test::ListDir(), before);
+    EXPECT_EQ(qv::test::ReadBytes("test.log"), log);
+    EXPECT_EQ(InstalledWay(Files()), ReminderWay::None) << "キャンセル keeps it off";
+}
+
+// The units as written for folders whose names systemd or a desktop entry would otherwise
+// read as specifiers, variables, quotes or escapes.
+TEST_F(ReminderTest, UnitsForAwkwardFolderNamesPassTheirValidators) {
+    const QString program = QCoreApplication::applicationFilePath();  // must exist to verify
+    const QString folders[] = {
+        QStringLiteral("/srv/データ 置き場"),
+        QStringLiteral("/srv/100% $HOME \"q\" it's back\\slash `x`"),
+    };
+    for (const QString& folder : folders) {
+        SCOPED_TRACE(folder.toStdString());
+        const QString dir = config_ + QStringLiteral("/verify");
+        QDir(dir).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(dir));
+        const auto write = [&](const QString& name, const QString& text) {
+            QFile file(dir + "/" + name);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(text.toUtf8());
+        };
+        write(QStringLiteral("quorvel-check.service"), ServiceText(program, folder));
+        write(QStringLiteral("quorvel-check.timer"), TimerText(QTime(20, 5)));
+        write(QStringLiteral("quorvel-check.desktop"), AutostartText(program, folder));
+        const auto verified = RunTool(QStringLiteral("systemd-analyze"),
+                                      {QStringLiteral("verify"), QStringLiteral("--man=no"),
+                                       dir + "/quorvel-check.timer", dir + "/quorvel-check.service"});
+        if (!verified) {
+            ADD_FAILURE() << "systemd-analyze is missing: run scripts/setup";
+        } else {
+            EXPECT_EQ(verified->code, 0) << verified->said.toStdString();
+            EXPECT_FALSE(verified->said.contains(QStringLiteral("quorvel-check")))
+                << verified->said.toStdString();
+        }
+        if (const auto valid = RunTool(QStringLiteral("desktop-file-validate"),
+                                       {dir + "/quorvel-check.desktop"})) {
+            EXPECT_EQ(valid->code, 0) << valid->said.toStdString();
+        }
+    }
+    EXPECT_TRUE(TimerText(QTime(20, 5)).contains(QStringLiteral("\nOnCalendar=*-*-* 20:05:00\n")));
+    EXPECT_TRUE(TimerText(QTime(20, 5)).contains(QStringLiteral("\nPersistent=true\n")));
+
+    // A folder name a unit line cannot hold is refused, and nothing is left on.
+    ReminderSettings settings;
+    settings.on = true;
+    settings.folder = QStringLiteral("/srv/two\nlines");
+    const ReminderOutcome outcome = TurnReminderOn(settings, program, Files());
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_FALSE(outcome.problem.isEmpty());
+    EXPECT_EQ(InstalledWay(Files()), ReminderWay::None);
+}
+
+// Where a systemd user instance can run, on and off go through it: the timer is enabled
+// and active, then disabled and gone.
+TEST_F(ReminderTest, TimerIsEnabledAndDisabledThroughTheUserInstance) {
+    if (!QFileInfo(QStringLiteral("/run/systemd/system")).isDir())
+        GTEST_SKIP() << "no systemd user instance can run here: the system was not booted "
+                        "with systemd (no /run/systemd/system)";
+    const QString manager = QStringLiteral("/lib/systemd/systemd");
+    if (!QFileInfo(manager).isExecutable()) GTEST_SKIP() << "systemd is not installed";
+    QProcess instance;
+    instance.setProgram(manager);
+    instance.setArguments({QStringLiteral("--user")});
+    instance.setProcessChannelMode(QProcess::ForwardedChannels);
+    instance.start();
+    const QString socket = QDir::current().filePath(QStringLiteral("../run/systemd/private"));
+    // Started with the test's runtime and configuration folders, so it reads the units the
+    // window writes and nobody else's.
+    if (!instance.waitForStarted(5000) ||
+        !QTest::qWaitFor([&] { return QFileInfo::exists(socket); }, 20000)) {
+        instance.kill();
+        instance.waitForFinished(5000);
+        GTEST_SKIP() << "a private systemd user instance did not start here";
+    }
+    const auto systemctl = [](const QString& verb) {
+        return RunTool(QStringLiteral("systemctl"),
+                       {QStringLiteral("--user"), verb, kTimerUnit})
+            .value_or(Tool{})
+            .said.trimmed();
+    };
+    // A folder whose name systemd would otherwise expand: the service must hand it over as is.
+    const QString awkward = QStringLiteral("データ 100% $HOME \"q\"");
+    ASSERT_TRUE(QDir().mkpath(awkward));
+    ASSERT_TRUE(QFile::copy(QStringLiteral("test.dat"), awkward + QStringLiteral("/test.dat")));
+    ASSERT_TRUE(QDir::setCurrent(awkward));
+    FromMenu([](QWidget* w) {
+        Child<QCheckBox>(w, "ckOn")->setChecked(true);
+        Child<QPushButton>(w, "btOK")->click();
+    });
+    EXPECT_TRUE(ShownTexts().isEmpty());
+    EXPECT_EQ(InstalledWay(Files()), ReminderWay::Timer);
+    const auto exec = RunTool(QStringLiteral("systemctl"),
+                              {QStringLiteral("--user"), QStringLiteral("show"),
+                               QStringLiteral("--property=ExecStart"),
+                               QStringLiteral("quorvel-check.service")});
+    ASSERT_TRUE(exec);
+    EXPECT_TRUE(exec->said.contains(QStringLiteral(" --check ") + QDir::currentPath() +
+                                    QStringLiteral(" ;")))
+        << exec->said.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(Files().Autostart()));
+    EXPECT_EQ(systemctl(QStringLiteral("is-enabled")), QStringLiteral("enabled"));
+    EXPECT_EQ(systemctl(QStringLiteral("is-active")), QStringLiteral("active"));
+
+    FromMenu([](QWidget* w) {
+        Child<QCheckBox>(w, "ckOn")->setChecked(false);
+        Child<QPushButton>(w, "btOK")->click();
+    });
+    EXPECT_EQ(InstalledWay(Files()), ReminderWay::None);
+    EXPECT_FALSE(QFileInfo::exists(Files().Service()));
+    EXPECT_NE(systemctl(QStringLiteral("is-enabled")), QStringLiteral("enabled"));
+    EXPECT_NE(systemctl(QStringLiteral("is-active")), QStringLiteral("active"));
+    instance.terminate();
+    if (!instance.waitForFinished(10000)) instance.kill();
+}
+
+// The notification's 開く starts the program with --open-report: the menu opens the
+// execution report once it is up.
+TEST_F(ReminderTest, OpenReportOpensTheExecutionReport) {
+    TForm1 menu;
+    QString opened;
+    WhenModalOpens([&opened](QWidget* w) {
+        opened = w->objectName();
+        w->close();
+    });
+    menu.OpenReport();
+    EXPECT_EQ(opened, QStringLiteral("TLogList"));
+}
+
+}  // namespace

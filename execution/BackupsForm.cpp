@@ -59,6 +59,9 @@ TBackups::TBackups(QWidget* parent) : QDialog(parent) {
 
 void TBackups::Init(CInfo* info) {
     info_ = info;
+    // A folder that is a link is never used: said once, and the list stays empty.
+    if (Backups(FolderOf(*info_).BackupFolder()).State() == Backups::FolderState::Link)
+        qv::ui::MessageBox::Show(qv::ui::BackupFolderIsLinkText(FolderOf(*info_).BackupFolder()), this);
     LoadList();
 }
 

@@ -1,9 +1,11 @@
 #include "records/Backups.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,7 +13,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <map>
 #include <set>
+#include <utility>
 
 #include "text/FileIo.h"
 #include "text/KxString.h"
@@ -20,13 +24,22 @@
 namespace {
 
 int RealMkdir(const char* path, mode_t mode) { return ::mkdir(path, mode); }
-const Backups::Calls kReal{::link, ::unlink, RealMkdir};
+const Backups::Calls kReal{::linkat, ::unlinkat, RealMkdir};
 std::atomic<const Backups::Calls*> gCalls{&kReal};
 const Backups::Calls& CurrentCalls() { return *gCalls.load(); }
 
 std::string BaseName(const std::string& path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The folder the data files sit in: the backup folder's parent.
+std::string ParentOf(const std::string& folder) {
+    std::string f = folder;
+    while (f.size() > 1 && f.back() == '/') f.pop_back();
+    const size_t slash = f.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : f.substr(0, slash);
 }
 
 // "20261210-044800" in local time.
@@ -45,57 +58,203 @@ bool AllDigits(std::string_view s) {
            std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// Splits "<file>.<YYYYMMDD-HHMMSS>[-N]" into the file's name and the time; false for
-// any other name (those are never touched).
-bool ParseName(const std::string& name, std::string& file, qv::Seconds& time, int& serial) {
-    for (size_t dot = name.rfind('.'); dot != std::string::npos && dot > 0;
-         dot = name.rfind('.', dot - 1)) {
-        std::string_view rest = std::string_view(name).substr(dot + 1);
-        if (rest.size() < 15 || rest[8] != '-' || !AllDigits(rest.substr(0, 8)) ||
-            !AllDigits(rest.substr(9, 6)))
-            continue;
-        serial = 1;
-        if (rest.size() > 15) {
-            if (rest[15] != '-' || !AllDigits(rest.substr(16)) || rest.size() > 22) continue;
-            serial = std::atoi(std::string(rest.substr(16)).c_str());
-        }
-        std::tm tm{};
-        const std::string digits(rest.substr(0, 15));
-        tm.tm_year = std::atoi(digits.substr(0, 4).c_str()) - 1900;
-        tm.tm_mon = std::atoi(digits.substr(4, 2).c_str()) - 1;
-        tm.tm_mday = std::atoi(digits.substr(6, 2).c_str());
-        tm.tm_hour = std::atoi(digits.substr(9, 2).c_str());
-        tm.tm_min = std::atoi(digits.substr(11, 2).c_str());
-        tm.tm_sec = std::atoi(digits.substr(13, 2).c_str());
-        tm.tm_isdst = -1;
-        time = static_cast<qv::Seconds>(std::mktime(&tm));
-        file = name.substr(0, dot);
-        return true;
-    }
-    return false;
+int ToInt(std::string_view digits) {
+    int n = 0;
+    for (char c : digits) n = n * 10 + (c - '0');
+    return n;
 }
 
-struct Found {
-    std::string name;
-    std::string file;
-    qv::Seconds time;
-    int serial;
+// The backup folder, opened without following a link in its place.
+class FolderHandle {
+public:
+    FolderHandle() = default;
+    ~FolderHandle() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FolderHandle(const FolderHandle&) = delete;
+    FolderHandle& operator=(const FolderHandle&) = delete;
+
+    // Missing (ENOENT) leaves state Usable with no handle.
+    Backups::FolderState Open(const std::string& folder) {
+        fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd_ >= 0) return Backups::FolderState::Usable;
+        error_ = errno;
+        struct stat st {};
+        if (::lstat(folder.c_str(), &st) != 0) return Backups::FolderState::Usable;
+        if (S_ISLNK(st.st_mode)) return Backups::FolderState::Link;
+        return S_ISDIR(st.st_mode) ? Backups::FolderState::Usable
+                                   : Backups::FolderState::NotFolder;
+    }
+    int fd() const { return fd_; }
+    int Error() const { return error_; }
+
+private:
+    int fd_ = -1;
+    int error_ = 0;
 };
 
-std::vector<Found> Scan(const std::string& folder) {
-    std::vector<Found> found;
-    DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr) return found;
-    while (const dirent* entry = ::readdir(dir)) {
-        Found f{entry->d_name, {}, 0, 0};
-        if (ParseName(f.name, f.file, f.time, f.serial)) found.push_back(std::move(f));
+struct Entry {
+    std::string name;
+    Backups::Name parsed;
+    struct stat st {};
+};
+
+// Newer first: a sequence orders where both have one; a name with one is newer than a
+// name without; otherwise the time in the name, then the serial within one second.
+bool Newer(const Entry& a, const Entry& b) {
+    const auto& x = a.parsed;
+    const auto& y = b.parsed;
+    if (x.sequence != y.sequence && x.sequence > 0 && y.sequence > 0)
+        return x.sequence > y.sequence;
+    if ((x.sequence > 0) != (y.sequence > 0)) return x.sequence > 0;
+    if (x.time != y.time) return x.time > y.time;
+    if (x.serial != y.serial) return x.serial > y.serial;
+    return a.name > b.name;
+}
+
+// Who may have made a version of a data file: this process's user, or the data file's
+// owner (a hard link keeps the owner of the file it was taken from).
+class Owners {
+public:
+    explicit Owners(std::string dataDir) : dataDir_(std::move(dataDir)) {}
+    bool MayHaveMade(const std::string& file, const struct stat& st) {
+        if (st.st_uid == ::geteuid()) return true;
+        auto it = owners_.find(file);
+        if (it == owners_.end()) {
+            struct stat data {};
+            const long owner = ::stat((dataDir_ + "/" + file).c_str(), &data) == 0
+                                   ? static_cast<long>(data.st_uid)
+                                   : -1;
+            it = owners_.emplace(file, owner).first;
+        }
+        return it->second == static_cast<long>(st.st_uid);
+    }
+
+private:
+    std::string dataDir_;
+    std::map<std::string, long> owners_;
+};
+
+// The versions in the open folder, newest first: regular files with a version's name that
+// this program (this user, or the data file's owner) made. Nothing else is ever touched.
+std::vector<Entry> Scan(int dirfd, const std::string& dataDir) {
+    std::vector<Entry> found;
+    if (dirfd < 0) return found;
+    const int copy = ::dup(dirfd);
+    if (copy < 0) return found;
+    DIR* dir = ::fdopendir(copy);
+    if (dir == nullptr) {
+        ::close(copy);
+        return found;
+    }
+    ::rewinddir(dir);
+    Owners owners(dataDir);
+    while (const dirent* d = ::readdir(dir)) {
+        Entry e;
+        e.name = d->d_name;
+        if (!Backups::ParseName(e.name, e.parsed)) continue;
+        if (::fstatat(dirfd, d->d_name, &e.st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (!S_ISREG(e.st.st_mode) || !owners.MayHaveMade(e.parsed.file, e.st)) continue;
+        found.push_back(std::move(e));
     }
     ::closedir(dir);
-    // Newest first; within one second the later serial is the newer.
-    std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
-        return a.time != b.time ? a.time > b.time : a.serial > b.serial;
-    });
+    std::sort(found.begin(), found.end(), Newer);
     return found;
+}
+
+// Reads a version through the open folder, never through a link; false unless it is one
+// of the program's versions.
+bool ReadVersion(int dirfd, const std::string& name, const std::string& dataDir,
+                 std::string& out, bool& notVersion) {
+    notVersion = false;
+    Backups::Name parsed;
+    if (!Backups::ParseName(name, parsed)) {
+        notVersion = true;
+        return false;
+    }
+    const int fd = ::openat(dirfd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        notVersion = errno == ELOOP;
+        return false;
+    }
+    struct stat st {};
+    Owners owners(dataDir);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !owners.MayHaveMade(parsed.file, st)) {
+        notVersion = true;
+        qv::io::Sys().close(fd);
+        return false;
+    }
+    std::string bytes;
+    bytes.reserve(static_cast<size_t>(st.st_size));
+    char buffer[65536];
+    bool ok = true;
+    for (;;) {
+        const ssize_t n = qv::io::Sys().read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            ok = false;
+            break;
+        }
+        if (n == 0) break;
+        bytes.append(buffer, static_cast<size_t>(n));
+    }
+    if (qv::io::Sys().close(fd) != 0) ok = false;
+    if (ok) out = std::move(bytes);
+    return ok;
+}
+
+// The bytes the versions take (a name shared by two entries counted once).
+std::int64_t Total(const std::vector<Entry>& entries, const std::vector<bool>& gone) {
+    std::set<std::pair<dev_t, ino_t>> seen;
+    std::int64_t total = 0;
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (!gone[i] && seen.insert({entries[i].st.st_dev, entries[i].st.st_ino}).second)
+            total += entries[i].st.st_size;
+    return total;
+}
+
+// Removes versions oldest first, never the newest kKeepAlways of a file, until enough()
+// says so. Returns how many went; failed learns whether a removal failed.
+size_t PruneOldest(int dirfd, const std::vector<Entry>& entries, std::vector<bool>& gone,
+                   const std::function<bool()>& enough, bool& failed) {
+    std::vector<bool> kept(entries.size(), false);
+    std::map<std::string, size_t> seen;
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (!gone[i] && seen[entries[i].parsed.file]++ < Backups::kKeepAlways) kept[i] = true;
+    size_t removed = 0;
+    for (size_t i = entries.size(); i-- > 0;) {
+        if (enough()) break;
+        if (gone[i] || kept[i]) continue;
+        if (CurrentCalls().unlinkat(dirfd, entries[i].name.c_str(), 0) != 0) {
+            failed = true;
+            continue;
+        }
+        gone[i] = true;
+        ++removed;
+    }
+    return removed;
+}
+
+std::int64_t FreeBytes(int dirfd) {
+    struct statvfs vfs {};
+    if (::fstatvfs(dirfd, &vfs) != 0) return -1;
+    return static_cast<std::int64_t>(vfs.f_bavail) * static_cast<std::int64_t>(vfs.f_frsize);
+}
+
+// Room a replacement of a file of this size needs: the new bytes beside the old ones,
+// which may be somewhat larger, and a copy of the old ones when rewritten in place.
+std::int64_t RoomFor(std::int64_t size, bool inPlace) {
+    return size + size / 2 + (inPlace ? size : 0) + 64 * 1024;
+}
+
+// A folder's mode made from a file's: the file's read and write bits, and search where
+// it may be read.
+mode_t FolderModeFrom(mode_t file) {
+    mode_t mode = file & 0777;
+    if (mode & S_IRUSR) mode |= S_IXUSR;
+    if (mode & S_IRGRP) mode |= S_IXGRP;
+    if (mode & S_IROTH) mode |= S_IXOTH;
+    return mode;
 }
 
 }  // namespace
@@ -105,6 +264,54 @@ void Backups::SetCalls(const Calls* calls) { gCalls.store(calls ? calls : &kReal
 Backups::Backups(std::string folder, qv::Clock clock)
     : folder_(std::move(folder)), clock_(clock ? std::move(clock) : qv::Clock(qv::SystemNow)) {}
 
+bool Backups::ParseName(std::string_view name, Name& out) {
+    std::int64_t sequence = 0;
+    // ".s<sequence>" at the end: at most 18 digits, so it fits and never wraps.
+    const size_t s = name.rfind(".s");
+    if (s != std::string_view::npos && AllDigits(name.substr(s + 2)) && name.size() - s - 2 <= 18) {
+        for (char c : name.substr(s + 2)) sequence = sequence * 10 + (c - '0');
+        if (sequence <= 0) return false;
+        name = name.substr(0, s);
+    }
+    const size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0) return false;
+    const std::string_view rest = name.substr(dot + 1);
+    if (rest.size() < 15 || rest[8] != '-' || !AllDigits(rest.substr(0, 8)) ||
+        !AllDigits(rest.substr(9, 6)))
+        return false;
+    int serial = 1;
+    if (rest.size() > 15) {
+        if (rest[15] != '-' || !AllDigits(rest.substr(16)) || rest.size() > 22) return false;
+        serial = ToInt(rest.substr(16));
+    }
+    std::tm tm{};
+    tm.tm_year = ToInt(rest.substr(0, 4)) - 1900;
+    tm.tm_mon = ToInt(rest.substr(4, 2)) - 1;
+    tm.tm_mday = ToInt(rest.substr(6, 2));
+    tm.tm_hour = ToInt(rest.substr(9, 2));
+    tm.tm_min = ToInt(rest.substr(11, 2));
+    tm.tm_sec = ToInt(rest.substr(13, 2));
+    tm.tm_isdst = -1;
+    out.time = static_cast<qv::Seconds>(std::mktime(&tm));
+    out.file = std::string(name.substr(0, dot));
+    out.serial = serial;
+    out.sequence = sequence;
+    return true;
+}
+
+std::string Backups::VersionName(const std::string& file, qv::Seconds time,
+                                 std::int64_t sequence) {
+    return file + "." + Stamp(time) + ".s" + std::to_string(sequence);
+}
+
+bool Backups::IsNoSpace(int err) { return err == ENOSPC || err == EDQUOT; }
+
+Backups::FolderState Backups::State() const {
+    if (!Enabled()) return FolderState::Usable;
+    FolderHandle folder;
+    return folder.Open(folder_);
+}
+
 Backups::Keeping Backups::Keep(const std::string& path) const {
     Keeping keeping;
     if (!Enabled()) return keeping;
@@ -113,6 +320,8 @@ Backups::Keeping Backups::Keep(const std::string& path) const {
     if (::realpath(path.c_str(), real) == nullptr) {
         if (errno == ENOENT) return keeping;  // nothing yet to keep
         keeping.result = Result::Failed;
+        keeping.problem = Problem::Other;
+        qv::io::Fail(&keeping.error, qv::io::IoError::Op::Check, path, errno);
         return keeping;
     }
     return KeepFile(real, BaseName(path), true);
@@ -120,40 +329,113 @@ Backups::Keeping Backups::Keep(const std::string& path) const {
 
 Backups::Keeping Backups::KeepFile(const std::string& real, const std::string& file,
                                    bool copy) const {
+    using Op = qv::io::IoError::Op;
     Keeping keeping;
+    auto fail = [&](Problem problem, Op op, const std::string& path, int err) {
+        keeping.result = Result::Failed;
+        keeping.problem = problem;
+        qv::io::Fail(&keeping.error, op, path, err);
+        return keeping;
+    };
     struct stat st {};
-    if (::stat(real.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        keeping.result = Result::Failed;
-        return keeping;
+    if (::stat(real.c_str(), &st) != 0) return fail(Problem::Other, Op::Check, real, errno);
+    if (!S_ISREG(st.st_mode))
+        return fail(Problem::Other, Op::Check, real, qv::io::IoError::kNotRegular);
+
+    FolderHandle folder;
+    switch (folder.Open(folder_)) {
+        case FolderState::Link:
+            return fail(Problem::FolderIsLink, Op::Check, folder_, ELOOP);
+        case FolderState::NotFolder:
+            return fail(Problem::Other, Op::Check, folder_, ENOTDIR);
+        case FolderState::Usable:
+            break;
     }
-    if (CurrentCalls().mkdir(folder_.c_str(), 0777) != 0 && errno != EEXIST) {
-        keeping.result = Result::Failed;
-        return keeping;
+    if (folder.fd() < 0) {
+        // Made now, with the group of the file it keeps and a mode made from the file's,
+        // so the others who share the data files share their backups too.
+        if (CurrentCalls().mkdir(folder_.c_str(), 0700) != 0 && errno != EEXIST)
+            return fail(IsNoSpace(errno) ? Problem::NoSpace : Problem::Other, Op::Open, folder_,
+                        errno);
+        switch (folder.Open(folder_)) {
+            case FolderState::Link:
+                return fail(Problem::FolderIsLink, Op::Check, folder_, ELOOP);
+            case FolderState::NotFolder:
+                return fail(Problem::Other, Op::Check, folder_, ENOTDIR);
+            case FolderState::Usable:
+                break;
+        }
+        if (folder.fd() < 0) return fail(Problem::Other, Op::Open, folder_, folder.Error());
+        struct stat made {};
+        if (::fstat(folder.fd(), &made) == 0 && made.st_uid == ::geteuid()) {
+            if (made.st_gid != st.st_gid) (void)::fchown(folder.fd(), static_cast<uid_t>(-1), st.st_gid);
+            ::fchmod(folder.fd(), FolderModeFrom(st.st_mode));
+        }
     }
-    const std::string stamp = Stamp(clock_());
+
+    // The next sequence of the folder, whatever the clock says.
+    const std::string dataDir = ParentOf(folder_);
+    std::int64_t sequence = 0;
+    for (const Entry& e : Scan(folder.fd(), dataDir))
+        sequence = std::max(sequence, e.parsed.sequence);
+    const qv::Seconds now = clock_();
     std::string name;
-    for (int serial = 1; serial < 1000; ++serial) {
-        name = file + "." + stamp + (serial > 1 ? "-" + std::to_string(serial) : "");
-        struct stat taken {};
-        if (::lstat((folder_ + "/" + name).c_str(), &taken) != 0) break;
-    }
-    const std::string target = folder_ + "/" + name;
-    if (!copy && CurrentCalls().link(real.c_str(), target.c_str()) == 0) {
+    auto nextName = [&] {
+        for (;;) {
+            name = VersionName(file, now, ++sequence);
+            struct stat taken {};
+            if (::fstatat(folder.fd(), name.c_str(), &taken, AT_SYMLINK_NOFOLLOW) != 0) return;
+        }
+    };
+    nextName();
+    if (!copy &&
+        CurrentCalls().linkat(AT_FDCWD, real.c_str(), folder.fd(), name.c_str(), 0) == 0) {
         keeping.linked = true;
     } else {
         // Another file system, one without links, or a file about to be rewritten in
         // place: the bytes themselves.
         std::string bytes;
-        const auto read = qv::io::ReadFile(real, bytes);
-        if ((read != qv::io::ReadStatus::Ok && read != qv::io::ReadStatus::Empty) ||
-            !qv::io::WriteFileAtomic(target, bytes)) {
-            keeping.result = Result::Failed;
-            return keeping;
+        qv::io::IoError error;
+        const auto read = qv::io::ReadFile(real, bytes, qv::io::kWholeFile, &error);
+        if (read != qv::io::ReadStatus::Ok && read != qv::io::ReadStatus::Empty)
+            return fail(Problem::Other, Op::Read, real, error.err);
+        const std::string target = folder_ + "/" + name;
+        bool written = qv::io::WriteFileAtomic(target, bytes, &error);
+        if (!written && IsNoSpace(error.err) && MakeRoom(RoomFor(st.st_size, false))) {
+            nextName();
+            written = qv::io::WriteFileAtomic(folder_ + "/" + name, bytes, &error);
+        }
+        if (!written)
+            return fail(IsNoSpace(error.err) ? Problem::NoSpace : Problem::Other, error.op,
+                        error.path, error.err);
+        // The copy takes the group and mode of the file it keeps, not the umask's.
+        const int fd =
+            ::openat(folder.fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0) {
+            struct stat made {};
+            if (::fstat(fd, &made) == 0 && S_ISREG(made.st_mode)) {
+                if (made.st_gid != st.st_gid) (void)::fchown(fd, static_cast<uid_t>(-1), st.st_gid);
+                ::fchmod(fd, st.st_mode & 0777);
+            }
+            ::close(fd);
         }
     }
     keeping.name = name;
     keeping.rotated = Rotate(file);
     return keeping;
+}
+
+void Backups::RoomBeforeReplacing(const std::string& path) const {
+    struct stat data {};
+    if (::stat(path.c_str(), &data) != 0 || !S_ISREG(data.st_mode)) return;
+    FolderHandle folder;
+    if (folder.Open(folder_) != FolderState::Usable || folder.fd() < 0) return;
+    struct stat st {};
+    // Removing versions frees room only on the disk the data file is on.
+    if (::fstat(folder.fd(), &st) != 0 || st.st_dev != data.st_dev) return;
+    const std::int64_t needed = RoomFor(data.st_size, data.st_nlink > 1);
+    const std::int64_t free = FreeBytes(folder.fd());
+    if (free >= 0 && free < needed) MakeRoom(needed);
 }
 
 Backups::OnReplace::OnReplace(Backups backups, const std::string& path, bool required)
@@ -163,20 +445,24 @@ Backups::OnReplace::OnReplace(Backups backups, const std::string& path, bool req
       watch_(path, [this](const std::string& target, bool inPlace) {
           if (backups_.Enabled()) keeping_ = backups_.KeepFile(target, file_, inPlace);
           return !required_ || keeping_.result == Result::Kept;
-      }) {}
+      }) {
+    if (backups_.Enabled()) backups_.RoomBeforeReplacing(path);
+}
 
 std::vector<Backups::Version> Backups::List() const {
     std::vector<Version> versions;
     if (!Enabled()) return versions;
-    for (const Found& f : Scan(folder_)) {
-        Version v{f.file, f.name, f.time, 0, 0};
+    FolderHandle folder;
+    if (folder.Open(folder_) != FolderState::Usable || folder.fd() < 0) return versions;
+    const std::string dataDir = ParentOf(folder_);
+    for (const Entry& e : Scan(folder.fd(), dataDir)) {
+        Version v{e.parsed.file, e.name, e.parsed.time, e.st.st_size, 0, e.parsed.sequence};
         std::string bytes;
-        const std::string path = folder_ + "/" + f.name;
-        struct stat st {};
-        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-        v.size = st.st_size;
-        if (qv::io::ReadFile(path, bytes, qv::io::kWholeFile) == qv::io::ReadStatus::Ok)
+        bool notVersion = false;
+        if (ReadVersion(folder.fd(), e.name, dataDir, bytes, notVersion))
             v.records = CountRecords(bytes);
+        else if (notVersion)
+            continue;
         versions.push_back(std::move(v));
     }
     return versions;
@@ -184,29 +470,103 @@ std::vector<Backups::Version> Backups::List() const {
 
 bool Backups::Rotate(const std::string& fileName) const {
     if (!Enabled()) return true;
+    FolderHandle folder;
+    const FolderState state = folder.Open(folder_);
+    if (state != FolderState::Usable) return false;  // never removes where a link leads
+    if (folder.fd() < 0) return true;                 // no folder: nothing to rotate
+    const std::string dataDir = ParentOf(folder_);
+    const std::vector<Entry> entries = Scan(folder.fd(), dataDir);
+    std::vector<bool> gone(entries.size(), false);
+    bool ok = true;
+
     // The last 30 calendar days: today and the 29 before, by the names' local dates.
     const std::string firstDay =
         Stamp(clock_() - static_cast<qv::Seconds>(kKeepDays - 1) * 86400).substr(0, 8);
     std::set<std::string> daysKept;
     size_t position = 0;  // among this file's versions, newest first
-    bool ok = true;
-    for (const Found& f : Scan(folder_)) {
-        if (f.file != fileName) continue;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const Entry& e = entries[i];
+        if (e.parsed.file != fileName) continue;
         bool keep = position++ < kKeepLast;
         // The newest version of each day: the list is newest first.
-        const std::string day = f.name.substr(f.file.size() + 1, 8);
+        const std::string day = e.name.substr(e.parsed.file.size() + 1, 8);
         if (day >= firstDay && daysKept.insert(day).second) keep = true;
         if (keep) continue;
-        if (CurrentCalls().unlink((folder_ + "/" + f.name).c_str()) != 0) ok = false;
+        if (CurrentCalls().unlinkat(folder.fd(), e.name.c_str(), 0) != 0)
+            ok = false;
+        else
+            gone[i] = true;
+    }
+
+    // Then the budget, over every file's versions.
+    std::int64_t budget = budget_;
+    if (budget <= 0) {
+        std::set<std::string> files{fileName};
+        for (const Entry& e : entries) files.insert(e.parsed.file);
+        std::int64_t data = 0;
+        for (const std::string& f : files) data += qv::io::FileSize(dataDir + "/" + f);
+        budget = std::max(kMinBudget, kBudgetTimes * data);
+    }
+    std::int64_t total = Total(entries, gone);
+    if (total > budget) {
+        bool failed = false;
+        PruneOldest(
+            folder.fd(), entries, gone,
+            [&] {
+                total = Total(entries, gone);
+                return total <= budget;
+            },
+            failed);
+        if (failed) ok = false;
     }
     return ok;
 }
 
+bool Backups::MakeRoom(std::int64_t needed) const {
+    if (!Enabled()) return false;
+    FolderHandle folder;
+    if (folder.Open(folder_) != FolderState::Usable || folder.fd() < 0) return false;
+    const std::vector<Entry> entries = Scan(folder.fd(), ParentOf(folder_));
+    std::vector<bool> gone(entries.size(), false);
+    bool failed = false;
+    const size_t removed = PruneOldest(
+        folder.fd(), entries, gone,
+        [&] {
+            const std::int64_t free = FreeBytes(folder.fd());
+            return free >= needed;
+        },
+        failed);
+    if (removed > 0) ::fsync(folder.fd());
+    return removed > 0;
+}
+
+bool Backups::WithRoom(std::int64_t needed, const std::function<bool(qv::io::IoError*)>& write,
+                       qv::io::IoError* error) const {
+    qv::io::IoError failure;
+    if (write(&failure)) return true;
+    if (IsNoSpace(failure.err) && MakeRoom(needed)) {
+        failure = {};
+        if (write(&failure)) return true;
+    }
+    if (error != nullptr) *error = failure;
+    return false;
+}
+
 Backups::RestoreResult Backups::Restore(const Version& version, const std::string& target) const {
+    FolderHandle folder;
+    switch (folder.Open(folder_)) {
+        case FolderState::Link:
+            return RestoreResult::FolderIsLink;
+        case FolderState::NotFolder:
+            return RestoreResult::BackupUnreadable;
+        case FolderState::Usable:
+            break;
+    }
+    if (folder.fd() < 0) return RestoreResult::BackupUnreadable;
     std::string bytes;
-    const auto read = qv::io::ReadFile(folder_ + "/" + version.name, bytes, qv::io::kWholeFile);
-    if (read != qv::io::ReadStatus::Ok && read != qv::io::ReadStatus::Empty)
-        return RestoreResult::BackupUnreadable;
+    bool notVersion = false;
+    if (!ReadVersion(folder.fd(), version.name, ParentOf(folder_), bytes, notVersion))
+        return notVersion ? RestoreResult::NotAVersion : RestoreResult::BackupUnreadable;
     // The version being replaced is kept first: a restore is undone the same way.
     const OnReplace keep(*this, target, true);
     if (!qv::io::WriteFileAtomic(target, bytes))

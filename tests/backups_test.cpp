@@ -7,7 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sys/mount.h>
+
 #include <cerrno>
+#include <cstdio>
+#include <functional>
 
 #include "tests/support/FaultInjection.h"
 #include "tests/support/TestFiles.h"
@@ -40,27 +44,27 @@ TEST_F(BackupFiles, KeepsTheReplacedVersionAsALinkThatTheAtomicWriteLeavesAlone)
         const Backups::OnReplace keep(backups_, "test.log");
         ASSERT_TRUE(qv::io::WriteFileAtomic("test.log", "new\r\n"));
         ASSERT_TRUE(keep.Kept());
-        EXPECT_EQ(keep.Result().name, "test.log.20251210-043000");
+        EXPECT_EQ(keep.Result().name, "test.log.20251210-043000.s1");
         EXPECT_TRUE(keep.Result().linked) << "taken right before the rename";
     }
-    EXPECT_EQ(ReadBytes("backup/test.log.20251210-043000"), "old\r\n");
+    EXPECT_EQ(ReadBytes("backup/test.log.20251210-043000.s1"), "old\r\n");
     // The link leaves the data file with one name, so the next save still renames over
     // it instead of rewriting the backup in place.
     ASSERT_TRUE(qv::io::WriteFileAtomic("test.log", "newer\r\n"));
-    EXPECT_EQ(ReadBytes("backup/test.log.20251210-043000"), "old\r\n");
+    EXPECT_EQ(ReadBytes("backup/test.log.20251210-043000.s1"), "old\r\n");
     // A data file with a hard link of its own is rewritten in place: its backup is a copy.
     ASSERT_EQ(::link("test.log", "other-name"), 0);
     {
         const Backups::OnReplace keep(backups_, "test.log");
         ASSERT_TRUE(qv::io::WriteFileAtomic("test.log", "newest\r\n"));
-        EXPECT_EQ(keep.Result().name, "test.log.20251210-043000-2") << "its own name";
+        EXPECT_EQ(keep.Result().name, "test.log.20251210-043000.s2") << "its own name";
         EXPECT_FALSE(keep.Result().linked);
     }
-    EXPECT_EQ(ReadBytes("backup/test.log.20251210-043000-2"), "newer\r\n");
+    EXPECT_EQ(ReadBytes("backup/test.log.20251210-043000.s2"), "newer\r\n");
     EXPECT_EQ(ReadBytes("other-name"), "newest\r\n");
     // Keeping outside a replacement copies; nothing to keep yet; no folder, no backups.
     const Backups::Keeping now = backups_.Keep("test.log");
-    EXPECT_EQ(now.name, "test.log.20251210-043000-3");
+    EXPECT_EQ(now.name, "test.log.20251210-043000.s3");
     EXPECT_FALSE(now.linked);
     EXPECT_EQ(backups_.Keep("user.dat").name, "");
     EXPECT_EQ(Backups("").Keep("test.log").name, "") << "no folder: no backups";
@@ -68,11 +72,11 @@ TEST_F(BackupFiles, KeepsTheReplacedVersionAsALinkThatTheAtomicWriteLeavesAlone)
 
 TEST_F(BackupFiles, ALinkThatFailsIsACopyAndACopyThatFailsIsReported) {
     WriteBytes("user.dat", "a\tb\tc\t10\te\tf");
-    static const Backups::Calls noLinks{[](const char*, const char*) {
+    static const Backups::Calls noLinks{[](int, const char*, int, const char*, int) {
                                             errno = EXDEV;
                                             return -1;
                                         },
-                                        ::unlink,
+                                        ::unlinkat,
                                         [](const char* p, mode_t m) { return ::mkdir(p, m); }};
     Backups::SetCalls(&noLinks);
     const Backups::Keeping copied = backups_.Keep("user.dat");
@@ -92,7 +96,7 @@ TEST_F(BackupFiles, ALinkThatFailsIsACopyAndACopyThatFailsIsReported) {
         EXPECT_FALSE(Exists("backup") && !std::filesystem::is_empty("backup")) << failing;
     }
     // No folder can be made.
-    static const Backups::Calls noFolder{::link, ::unlink, [](const char*, mode_t) {
+    static const Backups::Calls noFolder{::linkat, ::unlinkat, [](const char*, mode_t) {
                                              errno = EROFS;
                                              return -1;
                                          }};
@@ -108,7 +112,7 @@ TEST_F(BackupFiles, ALinkedDataFileIsKeptByWhatItPointsTo) {
     std::filesystem::create_symlink("real/test.dat", "test.dat");
     const Backups::Keeping k = backups_.Keep("test.dat");
     ASSERT_EQ(k.result, Backups::Result::Kept);
-    EXPECT_EQ(k.name, "test.dat.20251210-043000");
+    EXPECT_EQ(k.name, "test.dat.20251210-043000.s1");
     EXPECT_TRUE(
         std::filesystem::is_regular_file(std::filesystem::symlink_status("backup/" + k.name)));
     EXPECT_EQ(ReadBytes("backup/" + k.name), "book\r\n");
@@ -154,8 +158,8 @@ TEST_F(BackupFiles, RotationKeepsTwentyAndOneADayForThirtyDays) {
     EXPECT_TRUE(Exists("backup/test.log.keepme"));
 
     // A removal that fails leaves that version for the next rotation and says so.
-    static const Backups::Calls noUnlink{::link,
-                                         [](const char*) {
+    static const Backups::Calls noUnlink{::linkat,
+                                         [](int, const char*, int) {
                                              errno = EACCES;
                                              return -1;
                                          },
@@ -210,6 +214,259 @@ TEST_F(BackupFiles, ListAndRestoreByteForByte) {
     for (const auto& v : backups_.List())
         if (v.file == "test.dat" && ReadBytes("backup/" + v.name) == replaced) keptReplaced = true;
     EXPECT_TRUE(keptReplaced);
+}
+
+// The clock stepped back after twenty versions: the five made since are still the newest
+// (listed first, none rotated away), whatever their names say; names from before
+// sequences are older than every name with one.
+TEST_F(BackupFiles, AClockSteppedBackNeitherHidesNorRotatesAwayTheNewestVersions) {
+    WriteBytes("test.log", "v0\r\n");
+    for (int i = 1; i <= 20; ++i) {
+        now_ += 3600;
+        ASSERT_EQ(backups_.Keep("test.log").result, Backups::Result::Kept);
+        ASSERT_TRUE(qv::io::WriteFileAtomic("test.log", "v" + std::to_string(i) + "\r\n"));
+    }
+    // An old name from before sequences, with a stamp later than all of them.
+    WriteBytes("backup/test.log.20260101-000000", "pre\r\n");
+    now_ -= 5 * 86400;  // the clock goes back five days
+    std::vector<std::string> fresh;
+    for (int i = 21; i <= 25; ++i) {
+        now_ += 60;
+        const Backups::Keeping k = backups_.Keep("test.log");
+        ASSERT_EQ(k.result, Backups::Result::Kept);
+        fresh.push_back(k.name);
+        ASSERT_TRUE(qv::io::WriteFileAtomic("test.log", "v" + std::to_string(i) + "\r\n"));
+    }
+    for (const std::string& name : fresh) EXPECT_TRUE(Exists("backup/" + name)) << name;
+    const auto list = backups_.List();
+    ASSERT_GE(list.size(), 5u);
+    for (size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(list[i].name, fresh[4 - i]) << "newest first, by sequence";
+        EXPECT_EQ(ReadBytes("backup/" + list[i].name), "v" + std::to_string(24 - i) + "\r\n");
+    }
+    EXPECT_EQ(list.back().name, "test.log.20260101-000000") << "an unsequenced name is older";
+    for (size_t i = 1; i < list.size(); ++i) EXPECT_GT(list[i - 1].sequence, list[i].sequence);
+}
+
+// Entries named like versions that the program did not make: links (to a file outside the
+// folder), a FIFO, a folder, another user's file. They are never listed, restored or
+// removed, and what they point to is left alone.
+TEST_F(BackupFiles, OnlyTheProgramsOwnRegularFilesAreVersions) {
+    std::filesystem::create_directories("backup");
+    std::filesystem::create_directories("outside");
+    WriteBytes("outside/secret", "not a version\r\n");
+    WriteBytes("test.log", "mine\r\n");
+    struct Planted {
+        const char* name;
+        std::function<void(const std::string&)> make;
+    };
+    const std::vector<Planted> planted = {
+        {"test.log.20200101-000000",  // a link to a file outside, with an old stamp
+         [](const std::string& p) {
+             std::filesystem::create_symlink(std::filesystem::absolute("outside/secret"), p);
+         }},
+        {"test.log.20200102-000000.s900",  // a relative link, with a high sequence
+         [](const std::string& p) { std::filesystem::create_symlink("../outside/secret", p); }},
+        {"test.log.20200103-000000", [](const std::string& p) { ::mkfifo(p.c_str(), 0600); }},
+        {"test.log.20200104-000000",
+         [](const std::string& p) { std::filesystem::create_directory(p); }},
+        {"test.log.20200105-000000",  // another user's file
+         [](const std::string& p) {
+             WriteBytes(p, "theirs\r\n");
+             ASSERT_EQ(::chown(p.c_str(), 4321, 4321), 0);
+         }},
+    };
+    for (const Planted& p : planted) p.make("backup/" + std::string(p.name));
+    // Enough versions of the program's own that rotation removes the oldest.
+    for (int i = 0; i < 25; ++i) {
+        now_ += 86400 * 2;
+        ASSERT_EQ(backups_.Keep("test.log").result, Backups::Result::Kept);
+    }
+    const std::string last = backups_.Keep("test.log").name;
+    EXPECT_TRUE(last.ends_with(".s26")) << last << ": a planted sequence does not push the count";
+    ASSERT_TRUE(backups_.Rotate("test.log"));
+    const auto list = backups_.List();
+    EXPECT_GE(list.size(), 20u);
+    for (const auto& v : list) {
+        EXPECT_NE(v.name.find(".s"), std::string::npos) << v.name;
+        EXPECT_EQ(ReadBytes("backup/" + v.name), "mine\r\n");
+    }
+    for (const Planted& p : planted) {
+        SCOPED_TRACE(p.name);
+        const std::string path = "backup/" + std::string(p.name);
+        EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(path)))
+            << "never removed";
+        Backups::Version forged{"test.log", p.name, 0, 0, 0, 0};
+        EXPECT_EQ(backups_.Restore(forged, "test.log"), Backups::RestoreResult::NotAVersion);
+        EXPECT_EQ(ReadBytes("test.log"), "mine\r\n");
+    }
+    EXPECT_EQ(ReadBytes("outside/secret"), "not a version\r\n");
+}
+
+// A backup folder that is itself a link is not used: nothing is kept in, listed from,
+// rotated in or restored from where it leads, and the caller learns why.
+TEST_F(BackupFiles, ABackupFolderThatIsALinkIsRefused) {
+    std::filesystem::create_directories("outside");
+    std::vector<std::string> theirs;
+    for (int day = 1; day <= 25; ++day) {
+        char name[64];
+        std::snprintf(name, sizeof name, "test.log.201901%02d-000000", day);
+        theirs.push_back(name);
+        WriteBytes("outside/" + theirs.back(), "someone's file\r\n");
+    }
+    std::filesystem::create_symlink("outside", "backup");
+    WriteBytes("test.log", "mine\r\n");
+
+    EXPECT_EQ(backups_.State(), Backups::FolderState::Link);
+    const Backups::Keeping k = backups_.Keep("test.log");
+    EXPECT_EQ(k.result, Backups::Result::Failed);
+    EXPECT_EQ(k.problem, Backups::Problem::FolderIsLink);
+    {
+        const Backups::OnReplace keep(backups_, "test.log");
+        ASSERT_TRUE(qv::io::WriteFileAtomic("test.log", "new\r\n")) << "the save goes on";
+        EXPECT_FALSE(keep.Kept());
+        EXPECT_EQ(keep.Result().problem, Backups::Problem::FolderIsLink);
+    }
+    EXPECT_FALSE(backups_.Rotate("test.log"));
+    EXPECT_TRUE(backups_.List().empty());
+    const Backups::Version v{"test.log", theirs[0], 0, 0, 0, 0};
+    EXPECT_EQ(backups_.Restore(v, "test.log"), Backups::RestoreResult::FolderIsLink);
+    EXPECT_EQ(ReadBytes("test.log"), "new\r\n");
+    for (const std::string& name : theirs) EXPECT_TRUE(Exists("outside/" + name)) << name;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator("outside"),
+                            std::filesystem::directory_iterator()),
+              25);
+}
+
+// In a folder shared by a group, the backup folder and the copies take the data file's
+// group and a mode made from its mode (the folder searchable where it is readable), not
+// the umask of whoever made them.
+TEST_F(BackupFiles, NewBackupsTakeTheGroupAndModeOfTheFileTheyKeep) {
+    constexpr gid_t kGroup = 4242;  // a group that is not root's
+    struct Case {
+        mode_t file;
+        mode_t folder;
+    };
+    for (const Case c : {Case{0660, 0770}, Case{0640, 0750}, Case{0664, 0775}}) {
+        SCOPED_TRACE(c.file);
+        std::filesystem::remove_all("backup");
+        WriteBytes("test.log", "shared\r\n");
+        ASSERT_EQ(::chown("test.log", static_cast<uid_t>(-1), kGroup), 0);
+        ASSERT_EQ(::chmod("test.log", c.file), 0);
+        const mode_t umask = ::umask(077);
+        const Backups::Keeping copy = backups_.Keep("test.log");
+        Backups::Keeping link;
+        {
+            const Backups::OnReplace keep(backups_, "test.log");
+            EXPECT_TRUE(qv::io::WriteFileAtomic("test.log", "next\r\n"));
+            link = keep.Result();
+        }
+        ::umask(umask);
+        ASSERT_EQ(copy.result, Backups::Result::Kept);
+        ASSERT_TRUE(link.linked);
+        struct stat st {};
+        ASSERT_EQ(::lstat("backup", &st), 0);
+        EXPECT_EQ(st.st_gid, kGroup);
+        EXPECT_EQ(st.st_mode & 07777, c.folder);
+        for (const std::string& name : {copy.name, link.name}) {
+            ASSERT_EQ(::lstat(("backup/" + name).c_str(), &st), 0);
+            EXPECT_EQ(st.st_gid, kGroup) << name;
+            EXPECT_EQ(st.st_mode & 07777, c.file) << name;
+        }
+        ASSERT_EQ(::lstat("test.log", &st), 0);
+        EXPECT_EQ(st.st_gid, kGroup) << "the data file keeps its group";
+    }
+}
+
+// Beyond the budget the oldest versions go first, over every file, but the newest three
+// of each file always stay.
+TEST_F(BackupFiles, TheFolderStaysWithinItsBudgetKeepingTheNewestThreeOfEachFile) {
+    const std::string log(4000, 'l');
+    WriteBytes("user.dat", "a\tb\tc\t10\te\tf");
+    struct Case {
+        std::int64_t budget;
+        size_t logVersions;  // what is left of 12
+        size_t balanceVersions;
+    };
+    for (const Case c : {Case{0, 12, 12},          // the default: 100 MB at least
+                         Case{20'000, 4, 4},       // oldest first, whichever the file
+                         Case{1, 3, 3}}) {         // the newest three whatever the budget
+        SCOPED_TRACE(c.budget);
+        std::filesystem::remove_all("backup");
+        Backups backups("backup", [this] { return now_; });
+        backups.SetBudget(c.budget);
+        for (int i = 0; i < 12; ++i) {
+            now_ += 60;
+            WriteBytes("test.log", log + std::to_string(i));
+            ASSERT_EQ(backups.Keep("user.dat").result, Backups::Result::Kept);
+            ASSERT_EQ(backups.Keep("test.log").result, Backups::Result::Kept);
+        }
+        size_t logs = 0, balances = 0;
+        std::int64_t total = 0;
+        const auto list = backups.List();
+        for (const auto& v : list) {
+            (v.file == "test.log" ? logs : balances)++;
+            total += v.size;
+        }
+        EXPECT_EQ(logs, c.logVersions);
+        EXPECT_EQ(balances, c.balanceVersions);
+        if (c.budget > 1) EXPECT_LE(total, c.budget);
+        ASSERT_FALSE(list.empty());
+        EXPECT_EQ(ReadBytes("backup/" + list[0].name), log + "11") << "the newest stays";
+    }
+}
+
+// A real 12 MiB disk and a 1 MiB log: versions fill it, then every later replacement
+// still goes through because the oldest versions make room; the newest three stay. When
+// nothing may go, the failure says the disk is full.
+TEST_F(BackupFiles, ADiskFilledByBackupsMakesRoomForTheNextWrite) {
+    std::filesystem::create_directory("small");
+    if (::mount("tmpfs", "small", "tmpfs", 0, "size=12m") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    struct Unmount {
+        ~Unmount() { ::umount2("small", MNT_DETACH); }
+    } unmount;
+    Backups backups("small/backup", [this] { return now_; });
+    std::string bytes(1 << 20, 'x');
+    WriteBytes("small/test.log", bytes);
+    for (int i = 0; i < 30; ++i) {
+        SCOPED_TRACE(i);
+        now_ += 60;
+        bytes[static_cast<size_t>(i)] = 'y';
+        const Backups::OnReplace keep(backups, "small/test.log");
+        qv::io::IoError error;
+        ASSERT_TRUE(qv::io::WriteFileAtomic("small/test.log", bytes, &error))
+            << "errno " << error.err;
+        EXPECT_TRUE(keep.Kept());
+    }
+    EXPECT_EQ(ReadBytes("small/test.log"), bytes);
+    const auto list = backups.List();
+    EXPECT_GE(list.size(), Backups::kKeepAlways);
+    bytes[29] = 'x';
+    EXPECT_EQ(ReadBytes("small/backup/" + list[0].name), bytes) << "the newest version";
+
+    // Only the newest three left, and a file of someone else fills the rest: the write
+    // fails, and says it is the space.
+    ASSERT_TRUE(backups.MakeRoom(std::int64_t{1} << 40) || list.size() == Backups::kKeepAlways);
+    EXPECT_EQ(backups.List().size(), Backups::kKeepAlways);
+    {
+        std::FILE* filler = std::fopen("small/filler", "wb");
+        ASSERT_NE(filler, nullptr);
+        const std::string chunk(1 << 16, 'z');
+        while (std::fwrite(chunk.data(), 1, chunk.size(), filler) == chunk.size()) {
+        }
+        std::fclose(filler);
+    }
+    qv::io::IoError error;
+    EXPECT_FALSE(backups.WithRoom(
+        1 << 21, [&](qv::io::IoError* e) { return qv::io::WriteFileAtomic("small/test.log", "n", e); },
+        &error));
+    EXPECT_TRUE(Backups::IsNoSpace(error.err)) << error.err;
+    EXPECT_EQ(backups.List().size(), Backups::kKeepAlways) << "the newest three stay";
+    // Room once the filler goes; WithRoom makes it from the versions when it can.
+    std::filesystem::resize_file("small/filler", 0);
+    EXPECT_TRUE(backups.WithRoom(
+        1 << 21, [&](qv::io::IoError* e) { return qv::io::WriteFileAtomic("small/test.log", "n", e); }));
 }
 
 }  // namespace

@@ -301,8 +301,8 @@ QString LogListIssuesText(const LogReadIssues& issues, const std::string& path) 
 QString MarkFailureText(bool readFailed, const std::string& logPath, const IoError& error) {
     if (readFailed) return LogUnreadableText(logPath, error);
     return QStringLiteral(
-               "判決記録のファイル「%1」に書き込めませんでした。執行の記録は変わっていません。")
-        .arg(PathText(logPath));
+               "判決記録のファイル「%1」に書き込めませんでした%2。執行の記録は変わっていません。")
+        .arg(PathText(logPath), WriteFailureReason(error));
 }
 
 QString GluedDeleteRefusalText(const std::string& logPath) {
@@ -337,14 +337,15 @@ QString DeleteFailureText(const DeleteOutcome& outcome, const std::string& logPa
         case Result::LogWriteFailed:
             return outcome.restored
                        ? QStringLiteral(
-                             "判決記録のファイル「%1」に書き込めませんでした。"
+                             "判決記録のファイル「%1」に書き込めませんでした%2。"
                              "判決は削除されず、ポイント残高も元のままです。")
-                             .arg(PathText(logPath))
+                             .arg(PathText(logPath), WriteFailureReason(outcome.error))
                        : QStringLiteral(
                              "判決記録のファイル「%"
-                             "1」に書き込めませんでした。判決は削除されていませんが、"
+                             "1」に書き込めませんでした%3。判決は削除されていませんが、"
                              "ポイント残高のファイル「%2」からはポイントが差し引かれたままです。")
-                             .arg(PathText(logPath), PathText(balancePath));
+                             .arg(PathText(logPath), PathText(balancePath),
+                                  WriteFailureReason(outcome.error));
     }
     return {};
 }
@@ -358,6 +359,11 @@ QString ReportNotBookedText(PointBalance::Status status, const std::string& path
                    "ポイント残高も元のままです。")
             .arg(PathText(error.path), ErrorReason(error.err));
     return BalanceProblemText(status, path, error) + QStringLiteral("\n報告は記録されていません。");
+}
+
+QString WriteFailureReason(const IoError& error) {
+    if (error.err == 0) return {};
+    return QStringLiteral("（%1）").arg(ErrorReason(error.err));
 }
 
 QString ErrorReason(int error) {
@@ -641,11 +647,7 @@ QString SideEffectsText(const SideEffects& effects, const CInfo& info) {
                                        ? SentenceReasons::Status::Unkeepable
                                        : SentenceReasons::Status::WriteFailed,
                                    folder.ReasonsPath());
-    if (!effects.backedUp)
-        told << QStringLiteral(
-                    "書き換える前のファイルをバックアップのフォルダー「%1」に"
-                    "残せませんでした。書き換えはそのまま行いました。")
-                    .arg(PathText(folder.BackupFolder()));
+    if (!effects.backedUp) told << BackupFailedText(folder.BackupFolder());
     return told.join(QStringLiteral("\n"));
 }
 
@@ -750,8 +752,24 @@ QString BackupRestoreFailedText(Backups::RestoreResult result, const std::string
         case Backups::RestoreResult::WriteFailed:
             return QStringLiteral("「%1」を書き換えられませんでした。ファイルは元のままです。")
                 .arg(PathText(target));
+        case Backups::RestoreResult::FolderIsLink:
+            return BackupFolderIsLinkText(backupFolder) +
+                   QStringLiteral("何も戻していません。");
+        case Backups::RestoreResult::NotAVersion:
+            return QStringLiteral(
+                       "バックアップのフォルダー「%1」のこの項目は、このプログラムが残した"
+                       "ファイルではなくなっています（リンクなど）。何も戻していません。")
+                .arg(PathText(backupFolder));
     }
     return {};
+}
+
+QString BackupFolderIsLinkText(const std::string& backupFolder) {
+    return QStringLiteral(
+               "バックアップのフォルダー「%1」はシンボリックリンクです。"
+               "リンク先のファイルを書き換えたり消したりしないよう、"
+               "バックアップには使いません。")
+        .arg(PathText(backupFolder));
 }
 
 QString ArticlesNotTrashedText(const std::string& trashPath) {
@@ -762,10 +780,32 @@ QString ArticlesNotTrashedText(const std::string& trashPath) {
 }
 
 QString BackupFailedText(const std::string& backupFolder) {
+    Backups::Keeping keeping;
+    keeping.result = Backups::Result::Failed;
+    if (Backups(backupFolder).State() == Backups::FolderState::Link)
+        keeping.problem = Backups::Problem::FolderIsLink;
+    return BackupFailedText(backupFolder, keeping);
+}
+
+QString BackupFailedText(const std::string& backupFolder, const Backups::Keeping& keeping) {
+    switch (keeping.problem) {
+        case Backups::Problem::FolderIsLink:
+            return BackupFolderIsLinkText(backupFolder) +
+                   QStringLiteral("書き換えはそのまま行いました。");
+        case Backups::Problem::NoSpace:
+            return QStringLiteral(
+                       "ディスクに空きがないため、書き換える前のファイルをバックアップの"
+                       "フォルダー「%1」に残せませんでした（古いバックアップを消しても"
+                       "足りませんでした）。書き換えはそのまま行いました。")
+                .arg(PathText(backupFolder));
+        case Backups::Problem::None:
+        case Backups::Problem::Other:
+            break;
+    }
     return QStringLiteral(
                "書き換える前のファイルをバックアップのフォルダー「%1」に"
-               "残せませんでした。書き換えはそのまま行いました。")
-        .arg(PathText(backupFolder));
+               "残せませんでした%2。書き換えはそのまま行いました。")
+        .arg(PathText(backupFolder), WriteFailureReason(keeping.error));
 }
 
 }  // namespace qv::ui

@@ -86,6 +86,9 @@ QString ReportNotBookedText(PointBalance::Status status, const std::string& path
 
 // What an errno means, in a few words ("書き込みが許可されていません").
 QString ErrorReason(int error);
+// Why a write failed, as "（…）" to follow "書き込めませんでした" ("（ディスクに空きが
+// ありません）" for a full disk); empty when unknown.
+QString WriteFailureReason(const qv::io::IoError& error);
 
 // The data folder given to the program cannot be entered or locked. For a folder that is
 // missing, the reason is why it could not be made: what stands in the way in the nearest
@@ -162,7 +165,11 @@ QString TrashRemoveFailedText(const std::string& trashPath, const qv::io::IoErro
 QString ArticleRestoreFailedText(const std::string& bookPath);
 QString BackupRestoreFailedText(Backups::RestoreResult result, const std::string& target,
                                 const std::string& backupFolder);
+// A version could not be kept; without the keeping's outcome, the folder is looked at now.
 QString BackupFailedText(const std::string& backupFolder);
+QString BackupFailedText(const std::string& backupFolder, const Backups::Keeping& keeping);
+// The backup folder is a symbolic link and is not used.
+QString BackupFolderIsLinkText(const std::string& backupFolder);
 // Articles deleted in the rule list could not go to the trash at save.
 QString ArticlesNotTrashedText(const std::string& trashPath);
 

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QTimer>
 
 namespace {
 const QByteArray kRaise = QByteArrayLiteral("raise\n");
@@ -45,17 +46,41 @@ bool InstanceServer::Listen() {
 
 void InstanceServer::Answer() {
     while (QLocalSocket* socket = server_->nextPendingConnection()) {
+        if (peers_ >= kMaxPeers) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        ++peers_;
+        connect(socket, &QObject::destroyed, this, [this] { --peers_; });
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-            if (!socket->canReadLine()) return;
-            if (socket->readLine() == kRaise) {
-                if (onRaise_) onRaise_();
-                socket->write(kRaised);
-                socket->flush();
-            }
-            socket->disconnectFromServer();
+        // Qt stops taking bytes from the socket once this much waits unread.
+        socket->setReadBufferSize(kMaxMessage);
+        QTimer::singleShot(peerTimeoutMs_, socket, [socket] {
+            socket->abort();
+            socket->deleteLater();
         });
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { Read(socket); });
+        // Bytes may have come with the connection, before readyRead was connected.
+        if (socket->bytesAvailable() > 0) Read(socket);
     }
+}
+
+void InstanceServer::Read(QLocalSocket* socket) {
+    if (!socket->canReadLine()) {
+        // No line end within the limit: nothing this program sends.
+        if (socket->bytesAvailable() >= kMaxMessage) {
+            socket->abort();
+            socket->deleteLater();
+        }
+        return;
+    }
+    if (socket->readLine(kMaxMessage) == kRaise) {
+        if (onRaise_) onRaise_();
+        socket->write(kRaised);
+        socket->flush();
+    }
+    socket->disconnectFromServer();
 }
 
 bool InstanceServer::AskToRaise(const QString& folder, int timeoutMs) {

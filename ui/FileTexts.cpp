@@ -550,6 +550,13 @@ namespace {
 // from the call that failed.
 QString WriteOutReason(const std::string& path, const IoError& error) {
     using Op = IoError::Op;
+    // A file where a folder of the path should be stops the path's walk early; say so
+    // rather than what the walk makes of it.
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return QStringLiteral("書き出し先のフォルダがありません");
     if (QString kind = PathKindReason(path); !kind.isEmpty()) return kind;
     const int err = error.err;
     if (err == EISDIR) return QStringLiteral("同じ名前のフォルダがあります");

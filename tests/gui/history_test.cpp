@@ -206,6 +206,8 @@ TEST_F(HistoryWindowTest, ExportFailuresAreToldAndLeaveTheOldFile) {
     } cases[] = {
         {"missing folder", [] {}, "no-such-folder/out.csv",
          QStringLiteral("書き出し先のフォルダがありません")},
+        {"a file where the folder should be", [] { WriteBytes("plain", "x"); }, "plain/out.csv",
+         QStringLiteral("書き出し先のフォルダがありません")},
         {"read-only file",
          [] {
              WriteBytes("ro.csv", "old");

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QTimer>
 
 namespace {
 const QByteArray kRaise = QByteArrayLiteral("raise\n");
@@ -46,18 +47,42 @@ bool InstanceServer::Listen() {
 
 void InstanceServer::Answer() {
     while (QLocalSocket* socket = server_->nextPendingConnection()) {
+        if (peers_ >= kMaxPeers) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        ++peers_;
+        connect(socket, &QObject::destroyed, this, [this] { --peers_; });
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-            if (!socket->canReadLine()) return;
-            const QByteArray asked = socket->readLine();
-            if (asked == kRaise || asked == kReport) {
-                if (onRaise_) onRaise_(asked == kReport);
-                socket->write(kRaised);
-                socket->flush();
-            }
-            socket->disconnectFromServer();
+        // Qt stops taking bytes from the socket once this much waits unread.
+        socket->setReadBufferSize(kMaxMessage);
+        QTimer::singleShot(peerTimeoutMs_, socket, [socket] {
+            socket->abort();
+            socket->deleteLater();
         });
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { Read(socket); });
+        // Bytes may have come with the connection, before readyRead was connected.
+        if (socket->bytesAvailable() > 0) Read(socket);
     }
+}
+
+void InstanceServer::Read(QLocalSocket* socket) {
+    if (!socket->canReadLine()) {
+        // No line end within the limit: nothing this program sends.
+        if (socket->bytesAvailable() >= kMaxMessage) {
+            socket->abort();
+            socket->deleteLater();
+        }
+        return;
+    }
+    const QByteArray asked = socket->readLine(kMaxMessage);
+    if (asked == kRaise || asked == kReport) {
+        if (onRaise_) onRaise_(asked == kReport);
+        socket->write(kRaised);
+        socket->flush();
+    }
+    socket->disconnectFromServer();
 }
 
 bool InstanceServer::AskToRaise(const QString& folder, int timeoutMs, bool report) {

@@ -5,6 +5,7 @@
 #include <functional>
 
 class QLocalServer;
+class QLocalSocket;
 
 // The copy of the program that holds a folder listens on a local socket named after the
 // folder, so a second start there can bring its window to the front instead of opening a
@@ -25,10 +26,22 @@ public:
     // the folder's canonical path, so each user and each folder have their own.
     static QString SocketName(const QString& folder);
 
+    // What one peer may send before its line end (the real message is a few bytes), how
+    // many may be connected at once, and how long one may take: a peer past any of them
+    // is dropped, so whatever connects costs the program at most a few KiB each.
+    static constexpr qint64 kMaxMessage = 4096;
+    static constexpr int kMaxPeers = 8;
+    static constexpr int kDefaultPeerTimeoutMs = 5000;
+    void SetPeerTimeout(int ms) { peerTimeoutMs_ = ms; }
+    int PeerCount() const { return peers_; }
+
 private:
     void Answer();
+    void Read(QLocalSocket* socket);
 
     QString name_;
     std::function<void(bool)> onRaise_;
     QLocalServer* server_;
+    int peers_ = 0;
+    int peerTimeoutMs_ = kDefaultPeerTimeoutMs;
 };

@@ -88,8 +88,9 @@ int main(int argc, char** argv) {
             // For scripts: neither a display nor the toolkit's windows are needed.
             if (!line.folder.isEmpty() &&
                 ::chdir(QFile::encodeName(line.folder).constData()) != 0) {
+                const int error = errno;  // before anything else can change it
                 Print(stderr, QStringLiteral("quorvel: ") +
-                                  qv::ui::FolderUnusableText(FolderText(line.folder), errno));
+                                  qv::ui::FolderUnusableText(FolderText(line.folder), error));
                 return 1;
             }
             return qv::history::RunCsvExport(line.csv);
@@ -121,7 +122,8 @@ int main(int argc, char** argv) {
     qv::ui::SetRememberGeometry(true);
 
     if (!line.folder.isEmpty() && ::chdir(QFile::encodeName(line.folder).constData()) != 0) {
-        Tell(qv::ui::FolderUnusableText(FolderText(line.folder), errno));
+        const int error = errno;  // before anything else can change it
+        Tell(qv::ui::FolderUnusableText(FolderText(line.folder), error));
         return 1;
     }
     const QString folder = FolderText(QDir::currentPath());

@@ -1,9 +1,7 @@
 #include "history/CsvCommand.h"
 
 #include <QString>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "history/CsvExport.h"
 #include "history/HistoryQuery.h"
@@ -76,11 +74,10 @@ int RunCsvExport(const CsvExportRequest& request) {
 
     Rows rows = Apply(index, filter);
     SortRows(index, rows, Column::Time, false);
-    const std::string bytes =
-        MakeCsv(index, rows, names, request.utf8 ? CsvEncoding::Utf8Bom : CsvEncoding::Cp932);
     qv::io::IoError error;
-    if (!qv::io::WriteFileAtomic(request.file, bytes, &error)) {
-        Tell(qv::ui::ExportFailureText(request.file, error.err));
+    if (!ExportCsv(request.file, index, rows, names,
+                   request.utf8 ? CsvEncoding::Utf8Bom : CsvEncoding::Cp932, &error)) {
+        Tell(qv::ui::ExportFailureText(request.file, error));
         return 1;
     }
     return 0;

@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "text/Cp932.h"
+#include "text/FileIo.h"
 #include "text/Numbers.h"
 
 namespace qv::history {
@@ -22,8 +23,12 @@ void AppendNumber(std::string& out, std::int64_t value) {
 
 std::string CsvField(std::string_view text) {
     // CP932 trail bytes are 0x40 and above, so these bytes are always characters of their own.
-    if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
-    std::string out = "\"";
+    // The first byte of a text is always a lead byte or a character of its own.
+    const bool formula = !text.empty() && std::string_view("=+-@\t\r").find(text[0]) !=
+                                              std::string_view::npos;
+    if (!formula && text.find_first_of(",\"\r\n") == std::string_view::npos)
+        return std::string(text);
+    std::string out = formula ? "\"'" : "\"";
     for (char c : text) {
         if (c == '"') out += '"';
         out += c;
@@ -71,6 +76,12 @@ std::string MakeCsv(const HistoryIndex& index, const Rows& rows,
     }
     if (encoding == CsvEncoding::Utf8Bom) return "\xEF\xBB\xBF" + qv::Cp932ToUtf8(out);
     return out;
+}
+
+bool ExportCsv(const std::string& path, const HistoryIndex& index, const Rows& rows,
+               const std::array<std::string, kImplementCount>& implementNames,
+               CsvEncoding encoding, qv::io::IoError* error) {
+    return qv::io::WriteFileAtomic(path, MakeCsv(index, rows, implementNames, encoding), error);
 }
 
 }  // namespace qv::history

@@ -12,7 +12,6 @@
 #include <QSettings>
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
-#include <cerrno>
 #include <ctime>
 #include <set>
 
@@ -388,13 +387,12 @@ bool THistory::ExportCsvTo(const QString& path) {
     std::array<std::string, kImplementCount> names;
     const CRuleBook* book = info_ ? info_->GetRuleBook() : nullptr;
     for (int k = 0; k < kImplementCount; ++k) names[k] = book ? book->GetImpName(k) : std::string();
-    const std::string bytes =
-        MakeCsv(index_, model_->GetRows(), names,
-                ckUtf8->isChecked() ? CsvEncoding::Utf8Bom : CsvEncoding::Cp932);
     const std::string file = path.toStdString();
-    errno = 0;
-    if (qv::io::WriteFileAtomic(file, bytes)) return true;
-    qv::ui::MessageBox::Show(qv::ui::ExportFailureText(file, errno), this);
+    qv::io::IoError error;
+    if (ExportCsv(file, index_, model_->GetRows(), names,
+                  ckUtf8->isChecked() ? CsvEncoding::Utf8Bom : CsvEncoding::Cp932, &error))
+        return true;
+    qv::ui::MessageBox::Show(qv::ui::ExportFailureText(file, error), this);
     return false;
 }
 
@@ -405,11 +403,11 @@ bool THistory::SaveChartTo(const QString& path) {
     buffer.open(QIODevice::WriteOnly);
     view->grab().save(&buffer, "PNG");
     const std::string file = path.toStdString();
-    errno = 0;
+    qv::io::IoError error;  // stays empty when no image could be made
     if (!png.isEmpty() &&
-        qv::io::WriteFileAtomic(file, std::string_view(png.constData(), png.size())))
+        qv::io::WriteFileAtomic(file, std::string_view(png.constData(), png.size()), &error))
         return true;
-    qv::ui::MessageBox::Show(qv::ui::ExportFailureText(file, errno), this);
+    qv::ui::MessageBox::Show(qv::ui::ChartSaveFailureText(file, error), this);
     return false;
 }
 

@@ -13,6 +13,12 @@ run --export-csv out.csv 2>err.txt
 cmp out.csv "$data/all-cp932.csv"
 grep -q 'test.log' err.txt  # the damaged lines are told, the export still succeeds
 
+# Names that a spreadsheet would run as formulas go out as text; numbers stay numbers.
+mkdir formulas
+cp "$data/../formulas/test.dat" "$data/../formulas/test.log" formulas/
+(cd formulas && run --export-csv out.csv)
+cmp formulas/out.csv "$data/../formulas/expected.csv"
+
 status=0
 run --export-csv missing/out.csv 2>err.txt || status=$?
 [ "$status" -eq 1 ]

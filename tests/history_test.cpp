@@ -14,6 +14,7 @@
 #include "history/HistoryQuery.h"
 #include "records/SentenceLog.h"
 #include "rulebook/Info.h"
+#include "text/Cp932.h"
 #include "tests/support/TestFiles.h"
 #include "records/DataFolder.h"
 
@@ -248,8 +249,36 @@ TEST(CsvField, QuotesOnlyWhatNeedsIt) {
                  {"lf\n", "\"lf\n\""},
                  {"", ""},
                  // CP932 表 is 0x95 0x5C: its trail byte is a backslash, never a quote.
-                 {"\x95\x5C", "\x95\x5C"}};
+                 {"\x95\x5C", "\x95\x5C"},
+                 // What a spreadsheet would run as a formula opens as text.
+                 {"=HYPERLINK(\"http://x\",\"y\")", "\"'=HYPERLINK(\"\"http://x\"\",\"\"y\"\")\""},
+                 {"+1", "\"'+1\""},
+                 {"-5", "\"'-5\""},
+                 {"@SUM(A1)", "\"'@SUM(A1)\""},
+                 {"\tcmd", "\"'\tcmd\""},
+                 {"\rcmd", "\"'\rcmd\""},
+                 {"=a,b", "\"'=a,b\""},
+                 // Only the first character counts.
+                 {"a=1", "a=1"},
+                 {" =1", " =1"},
+                 {"'=1", "'=1"}};
     for (const auto& c : cases) EXPECT_EQ(CsvField(c.in), c.out) << c.in;
+}
+
+// Article and implement names from the user are neutralised; dates and every number,
+// negative ones included, stay as they are.
+TEST_F(HistoryTest, FormulaNamesGoOutAsTextAndNumbersAsNumbers) {
+    const std::string dir = QV_TEST_DATA "/formulas/";
+    SentenceLog::Contents contents;
+    ASSERT_EQ(SentenceLog(dir + "test.log").Read(contents), qv::io::ReadStatus::Ok);
+    HistoryIndex index;
+    index.Build(contents);
+    const std::array<std::string, 4> names = {"=1+1", Sjis("-腹筋"), Sjis("@腕立て"), ""};
+    Rows rows = Apply(index, {});
+    SortRows(index, rows, Column::Time, false);
+    EXPECT_EQ(MakeCsv(index, rows, names, CsvEncoding::Cp932), ReadBytes(dir + "expected.csv"));
+    EXPECT_EQ(MakeCsv(index, rows, names, CsvEncoding::Utf8Bom),
+              "\xEF\xBB\xBF" + qv::Cp932ToUtf8(ReadBytes(dir + "expected.csv")));
 }
 
 TEST(BalanceHistoryTest, ReportsAndLateStartFromTheLedgerOnly) {

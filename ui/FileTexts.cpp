@@ -565,34 +565,46 @@ QString ReasonsNotKeptText(SentenceReasons::Status status, const std::string& pa
 
 namespace qv::ui {
 
-QString ExportFailureText(const std::string& path, int error) {
-    QString reason;
+namespace {
+// Why a file the user chose to write out (a CSV export, a chart) could not be written,
+// from the call that failed.
+QString WriteOutReason(const std::string& path, const IoError& error) {
+    using Op = IoError::Op;
+    // A file where a folder of the path should be stops the path's walk early; say so
+    // rather than what the walk makes of it.
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
     struct stat st {};
-    const std::string::size_type slash = path.rfind('/');
-    const std::string folder =
-        slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
-    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        reason = QStringLiteral("同じ名前のフォルダがあります");
-    } else if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        reason = QStringLiteral("通常のファイルではありません");
-    } else if (::stat(path.c_str(), &st) == 0 &&
-               ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
-                ::access(path.c_str(), W_OK) != 0)) {
-        reason = QStringLiteral("ファイルが読み取り専用です");
-    } else if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        reason = QStringLiteral("書き出し先のフォルダがありません");
-    } else if (::access(folder.c_str(), W_OK) != 0 || error == EACCES || error == EPERM ||
-               error == EROFS) {
-        reason = QStringLiteral("書き出し先のフォルダに書き込む権限がありません");
-    } else if (error == ENOSPC || error == EDQUOT) {
-        reason = QStringLiteral("ディスクの空きが足りません");
-    } else {
-        reason = QStringLiteral("書き込み中にエラーが起きました");
-        if (error != 0)
-            reason += QStringLiteral("：") + QString::fromLocal8Bit(std::strerror(error));
-    }
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return QStringLiteral("書き出し先のフォルダがありません");
+    if (QString kind = PathKindReason(path); !kind.isEmpty()) return kind;
+    const int err = error.err;
+    if (err == EISDIR) return QStringLiteral("同じ名前のフォルダがあります");
+    if (err == IoError::kNotRegular) return QStringLiteral("通常のファイルではありません");
+    if (error.op == Op::Check && (err == EACCES || err == EPERM))
+        return QStringLiteral("ファイルが読み取り専用です");
+    if (err == ENOSPC || err == EDQUOT) return QStringLiteral("ディスクの空きが足りません");
+    // The temporary file beside the target could not be made, or not renamed over it.
+    if ((error.op == Op::Open || error.op == Op::Rename) && (err == ENOENT || err == ENOTDIR))
+        return QStringLiteral("書き出し先のフォルダがありません");
+    if ((error.op == Op::Open || error.op == Op::Rename) &&
+        (err == EACCES || err == EPERM || err == EROFS))
+        return QStringLiteral("書き出し先のフォルダに書き込む権限がありません");
+    QString reason = QStringLiteral("書き込み中にエラーが起きました");
+    if (error.Failed() && err > 0)
+        reason += QStringLiteral("：") + QString::fromLocal8Bit(std::strerror(err));
+    return reason;
+}
+}  // namespace
+
+QString ExportFailureText(const std::string& path, const IoError& error) {
     return QStringLiteral("CSVファイル「%1」に書き出せませんでした（%2）。")
-        .arg(PathText(path), reason);
+        .arg(PathText(path), WriteOutReason(path, error));
+}
+
+QString ChartSaveFailureText(const std::string& path, const IoError& error) {
+    return QStringLiteral("グラフの画像「%1」を保存できませんでした（%2）。")
+        .arg(PathText(path), WriteOutReason(path, error));
 }
 
 QString RuleBookChangedText(CRuleBook::DiskChange change, const std::string& path) {

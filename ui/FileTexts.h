@@ -132,8 +132,11 @@ QString ReasonsNotKeptText(SentenceReasons::Status status, const std::string& pa
 
 namespace qv::ui {
 
-// A CSV export could not be written (error: the errno of the failed call, 0 when none).
-QString ExportFailureText(const std::string& path, int error);
+// A CSV export could not be written; error is the call that failed (none when the
+// bytes could not even be made). The old file, if any, is as it was.
+QString ExportFailureText(const std::string& path, const qv::io::IoError& error);
+// The same for a chart saved as a PNG image.
+QString ChartSaveFailureText(const std::string& path, const qv::io::IoError& error);
 
 // The question before a save over a rule book that another program rewrote or removed
 // since it was loaded; for one that cannot be read to tell, why the save was not made.

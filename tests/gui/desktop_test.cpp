@@ -1,12 +1,21 @@
 // How the program meets the desktop: the command line, the toolkit's language, where
 // windows open and how they follow a new size, and the one copy per folder.
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QPushButton>
 #include <QSettings>
 #include <QTableView>
 #include <QTest>
+#include <cerrno>
+#include <cstring>
 #include <future>
+#include <thread>
+#include <vector>
 
 #include "app/CommandLine.h"
 #include "app/Instance.h"
@@ -186,6 +195,132 @@ TEST_F(DesktopTest, ASecondStartRaisesTheRunningCopy) {
         EXPECT_TRUE(asked.get());
     }
     EXPECT_EQ(raised, (QList<bool>{false, true}));
+}
+
+// A raw client of the instance socket, run on its own thread while the test's event loop
+// serves it.
+int ConnectRaw(const QString& name) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray path = QFile::encodeName(name);
+    std::memcpy(address.sun_path, path.constData(),
+                std::min<size_t>(path.size(), sizeof address.sun_path - 1));
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    timeval wait{20, 0};  // never hang the test: a peer the server keeps shows as a timeout
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+    return fd;
+}
+
+// True when the server closed the connection (end of file or reset) before anything came.
+bool DroppedByServer(int fd) {
+    char byte;
+    const ssize_t n = ::recv(fd, &byte, 1, 0);
+    return n == 0 || (n < 0 && errno == ECONNRESET);
+}
+
+// The most memory the program has held since the last ResetPeakKiB (both 0 where the
+// kernel does not tell).
+long PeakKiB() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:")) return line.mid(6).trimmed().split(' ')[0].toLong();
+    return 0;
+}
+void ResetPeakKiB() {
+    QFile refs(QStringLiteral("/proc/self/clear_refs"));
+    if (refs.open(QIODevice::WriteOnly)) refs.write("5");
+}
+
+template <typename T>
+T Serve(std::future<T>& client) {
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return client.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+        60000));
+    return client.get();
+}
+
+// Whatever a peer sends, the program holds a few KiB of it at most: a peer that sends
+// without a line end, stays silent, or comes when too many are already connected is
+// dropped, and a real second start is still answered after them.
+TEST_F(DesktopTest, TheInstanceSocketDropsPeersThatSendTooMuchOrNothing) {
+    const QString folder = QDir::currentPath();
+    int raised = 0;
+    InstanceServer server(folder, [&raised] { ++raised; });
+    server.SetPeerTimeout(300);
+    ASSERT_TRUE(server.Listen());
+    const QString name = InstanceServer::SocketName(folder);
+
+    // 256 MiB without a line end: the peer is cut off long before, and the program has
+    // not grown by what it sent.
+    constexpr size_t kFlood = size_t{256} << 20;
+    ResetPeakKiB();
+    const long before = PeakKiB();
+    auto flood = std::async(std::launch::async, [name] {
+        const int fd = ConnectRaw(name);
+        if (fd < 0) return std::pair<size_t, bool>{0, false};
+        const std::string chunk(1 << 16, 'x');
+        size_t sent = 0;
+        while (sent < kFlood) {
+            const ssize_t n = ::send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL);
+            if (n <= 0) break;
+            sent += static_cast<size_t>(n);
+        }
+        const bool dropped = sent < kFlood || DroppedByServer(fd);
+        ::close(fd);
+        return std::pair<size_t, bool>{sent, dropped};
+    });
+    const auto [sent, dropped] = Serve(flood);
+    EXPECT_TRUE(dropped);
+    EXPECT_LT(sent, size_t{16} << 20) << "the server went on reading";
+    EXPECT_LT(PeakKiB() - before, 32 * 1024) << "KiB grown";
+
+    // A peer that connects and says nothing is dropped after the timeout.
+    auto silent = std::async(std::launch::async, [name] {
+        const int fd = ConnectRaw(name);
+        const bool dropped = fd >= 0 && DroppedByServer(fd);
+        ::close(fd);
+        return dropped;
+    });
+    EXPECT_TRUE(Serve(silent));
+
+    // Past the number of peers at once, a new one is turned away at once. (The server
+    // takes connections in the order they came.)
+    server.SetPeerTimeout(10000);
+    auto crowd = std::async(std::launch::async, [name] {
+        std::vector<int> fds;
+        for (int i = 0; i < InstanceServer::kMaxPeers; ++i) fds.push_back(ConnectRaw(name));
+        const int extra = ConnectRaw(name);
+        timeval quick{4, 0};  // well under the 10 s the others are allowed
+        ::setsockopt(extra, SOL_SOCKET, SO_RCVTIMEO, &quick, sizeof quick);
+        const bool turnedAway = extra >= 0 && DroppedByServer(extra);
+        ::close(extra);
+        for (int fd : fds) ::close(fd);
+        return turnedAway;
+    });
+    EXPECT_TRUE(Serve(crowd));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server.PeerCount() == 0; }));
+
+    // The message of a real second start, also when it comes in two pieces.
+    auto split = std::async(std::launch::async, [name] {
+        const int fd = ConnectRaw(name);
+        ::send(fd, "rai", 3, MSG_NOSIGNAL);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ::send(fd, "se\n", 3, MSG_NOSIGNAL);
+        char reply[16] = {};
+        const ssize_t n = ::recv(fd, reply, sizeof reply - 1, MSG_WAITALL);
+        ::close(fd);
+        return n > 0 ? std::string(reply, static_cast<size_t>(n)) : std::string();
+    });
+    EXPECT_EQ(Serve(split), "raised\n");
+    auto asked = std::async(std::launch::async, [folder] { return InstanceServer::AskToRaise(folder); });
+    EXPECT_TRUE(Serve(asked));
+    EXPECT_EQ(raised, 2);
 }
 
 }  // namespace

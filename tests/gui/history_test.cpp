@@ -1,6 +1,8 @@
 // The history window over the fixture log: filters drive the table and totals, the CSV
 // export writes the shown rows (or tells why it cannot), Ctrl+C copies, PNG saves, its
 // size is remembered, and the command line exports without a window.
+#include <sys/stat.h>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -13,6 +15,7 @@
 #include <QSettings>
 #include <QTableView>
 #include <QTest>
+#include <cerrno>
 #include <filesystem>
 
 #include "app/CommandLine.h"
@@ -21,6 +24,7 @@
 #include "history/HistoryQuery.h"
 #include "rulebook/Info.h"
 #include "rulebook/RuleBook.h"
+#include "text/FileIo.h"
 #include "tests/gui/GuiTest.h"
 
 namespace {
@@ -175,16 +179,34 @@ TEST_F(HistoryWindowTest, ExportWritesTheShownRowsInTheirOrder) {
     EXPECT_TRUE(ShownTexts().isEmpty());
 }
 
+// The disk fills during the write, and the share says so again when the file is closed:
+// the reason is the write's, not whatever the last call left behind.
+ssize_t WriteFindsTheDiskFull(int, const void*, size_t) {
+    errno = ENOSPC;
+    return -1;
+}
+int CloseFailsToo(int fd) {
+    qv::io::RealSysCalls().close(fd);
+    errno = EIO;
+    return -1;
+}
+
 TEST_F(HistoryWindowTest, ExportFailuresAreToldAndLeaveTheOldFile) {
     auto w = Open();
     ShownTexts();
+    qv::io::SysCalls diskFull = qv::io::RealSysCalls();
+    diskFull.write = WriteFindsTheDiskFull;
+    diskFull.close = CloseFailsToo;
     struct Case {
         const char* what;
         std::function<void()> prepare;
         const char* target;
         QString reason;
+        const qv::io::SysCalls* calls = nullptr;
     } cases[] = {
         {"missing folder", [] {}, "no-such-folder/out.csv",
+         QStringLiteral("書き出し先のフォルダがありません")},
+        {"a file where the folder should be", [] { WriteBytes("plain", "x"); }, "plain/out.csv",
          QStringLiteral("書き出し先のフォルダがありません")},
         {"read-only file",
          [] {
@@ -194,17 +216,34 @@ TEST_F(HistoryWindowTest, ExportFailuresAreToldAndLeaveTheOldFile) {
          "ro.csv", QStringLiteral("ファイルが読み取り専用です")},
         {"a folder by that name", [] { std::filesystem::create_directory("dir.csv"); }, "dir.csv",
          QStringLiteral("同じ名前のフォルダがあります")},
+        {"a link to a drive that is gone",
+         [] { std::filesystem::create_symlink("/nonexistent-drive/out.csv", "gone.csv"); },
+         "gone.csv", QStringLiteral("リンク先「/nonexistent-drive/out.csv」が見つかりません")},
+        {"a FIFO", [] { ASSERT_EQ(::mkfifo("fifo.csv", 0600), 0); }, "fifo.csv",
+         QStringLiteral("名前付きパイプ（FIFO）")},
+        {"the disk fills", [] { WriteBytes("full.csv", "old"); }, "full.csv",
+         QStringLiteral("ディスクの空きが足りません"), &diskFull},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         c.prepare();
+        if (c.calls) qv::io::SetSysCalls(c.calls);
         EXPECT_FALSE(w->ExportCsvTo(QString::fromLatin1(c.target)));
+        qv::io::SetSysCalls(nullptr);
         const QStringList shown = ShownTexts();
         ASSERT_EQ(shown.size(), 1);
         EXPECT_TRUE(shown[0].contains(c.reason)) << shown[0].toStdString();
         EXPECT_TRUE(shown[0].startsWith(QStringLiteral("CSVファイル「")));
     }
     EXPECT_EQ(ReadBytes("ro.csv"), "old");
+    EXPECT_EQ(ReadBytes("full.csv"), "old");
+
+    // A chart is named as the image it is, not as a CSV file.
+    EXPECT_FALSE(w->SaveChartTo(QStringLiteral("no-such-folder/chart.png")));
+    const QStringList shown = ShownTexts();
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_EQ(shown[0], QStringLiteral("グラフの画像「no-such-folder/chart.png」を保存できません"
+                                       "でした（書き出し先のフォルダがありません）。"));
 }
 
 TEST_F(HistoryWindowTest, CtrlCCopiesTheSelectedRowsAsTabSeparatedText) {

@@ -14,6 +14,7 @@
 #include "records/Backups.h"
 #include "rulebook/RuleBook.h"
 #include "tests/gui/GuiTest.h"
+#include "records/DataFolder.h"
 
 namespace {
 
@@ -37,11 +38,7 @@ protected:
         book_.SetFileName("data/test.dat");
         EXPECT_TRUE(book_.LoadFile());
         info_.SetRuleBook(&book_);
-        info_.SetLogPath("data/test.log");
-        info_.SetBalancePath("data/user.dat");
-        info_.SetLedgerPath("data/user.ldg");
-        info_.SetTrashPath("data/test.trs");
-        info_.SetBackupFolder("data/backup");
+        AttachFolder(info_, DataFolder("data"));
     }
     void TearDown() override {
         if (mounted_) ::umount2("data", MNT_DETACH);

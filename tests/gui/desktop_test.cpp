@@ -251,7 +251,7 @@ T Serve(std::future<T>& client) {
 TEST_F(DesktopTest, TheInstanceSocketDropsPeersThatSendTooMuchOrNothing) {
     const QString folder = QDir::currentPath();
     int raised = 0;
-    InstanceServer server(folder, [&raised] { ++raised; });
+    InstanceServer server(folder, [&raised](bool) { ++raised; });
     server.SetPeerTimeout(300);
     ASSERT_TRUE(server.Listen());
     const QString name = InstanceServer::SocketName(folder);

@@ -36,7 +36,7 @@ TEST(CommandLineTest, EachFormTurnsIntoItsAction) {
         {{"data"}, Action::Run, "data", ""},
         {{"--", "-odd-name"}, Action::Run, "-odd-name", ""},
         {{"--help"}, Action::ShowHelp, "", "--version"},
-        {{"-h", "data"}, Action::ShowHelp, "", "folder"},
+        {{"-h", "data"}, Action::ShowHelp, "", "[フォルダ]"},
         {{"--version"}, Action::ShowVersion, "", "quorvel 0.91"},
         {{"-v"}, Action::ShowVersion, "", "GPL-3.0-or-later"},
         {{"a", "b"}, Action::Fail, "", "a, b"},

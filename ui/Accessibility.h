@@ -9,5 +9,11 @@ namespace qv::ui {
 // (its buddy, else the label beside it on the left, else the label just above it, else
 // its group's title). Call once at the end of a window's constructor.
 void NameControls(QWidget* window);
+// A label's name is its text, as it is now: a label given no name of its own is announced
+// with its current text, so NameControls leaves labels alone.
+
+// Tells screen readers that `window`, a plain widget, is an application window (its role
+// would otherwise be a bare pane, "filler").
+void MarkAsWindow(QWidget* window);
 
 }  // namespace qv::ui

@@ -25,6 +25,7 @@ int main(int argc, char** argv) {
     info.SetRuleBook(&book);
     info.SetLogPath(folder + "/test.log");
     info.SetBalancePath(folder + "/user.dat");
+    info.SetLedgerPath(folder + "/user.ldg");  // the balance's past, where there is one
     THistory window;
     window.Init(&info);
     window.show();  // at its size, or as large as the screen allows (QT_SCALE_FACTOR=2)

@@ -174,6 +174,7 @@ THistory::THistory(QWidget* parent) : QDialog(parent), clock_(qv::SystemNow) {
         views_[static_cast<size_t>(i)]->setRenderHint(QPainter::Antialiasing);
         views_[static_cast<size_t>(i)]->setFocusPolicy(Qt::NoFocus);
         views_[static_cast<size_t>(i)]->viewport()->setFocusPolicy(Qt::NoFocus);
+        qv::ui::SetAccessibleRole(views_[static_cast<size_t>(i)], QAccessible::Chart);
         layout->addWidget(views_[static_cast<size_t>(i)]);
     }
     // The date fields take Tab to leave them, not to walk their year, month and day (the

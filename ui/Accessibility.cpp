@@ -76,22 +76,24 @@ void NameControls(QWidget* window) {
 }
 
 namespace {
-const char kWindowRole[] = "qvWindowRole";
+const char kRoleProperty[] = "qvAccessibleRole";
 
-QAccessibleInterface* WindowFactory(const QString&, QObject* object) {
+QAccessibleInterface* RoleFactory(const QString&, QObject* object) {
     auto* widget = qobject_cast<QWidget*>(object);
-    if (widget == nullptr || !widget->property(kWindowRole).toBool()) return nullptr;
-    return new QAccessibleWidget(widget, QAccessible::Window);
+    if (widget == nullptr) return nullptr;
+    const QVariant role = widget->property(kRoleProperty);
+    if (!role.isValid()) return nullptr;
+    return new QAccessibleWidget(widget, static_cast<QAccessible::Role>(role.toInt()));
 }
 }  // namespace
 
-void MarkAsWindow(QWidget* window) {
+void SetAccessibleRole(QWidget* widget, QAccessible::Role role) {
     static const bool installed = [] {
-        QAccessible::installFactory(WindowFactory);
+        QAccessible::installFactory(RoleFactory);
         return true;
     }();
     (void)installed;
-    window->setProperty(kWindowRole, true);
+    widget->setProperty(kRoleProperty, static_cast<int>(role));
 }
 
 }  // namespace qv::ui

@@ -111,6 +111,7 @@ TEST_F(AccessibilityTest, HistoryChartsAndTotalsCanBeRead) {
         SCOPED_TRACE(c.chart);
         auto* view = Child<QChartView>(&history, c.chart);
         EXPECT_EQ(Announced(view), QString::fromUtf8(c.name));
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(view)->role(), QAccessible::Chart);
         const QString said = Announced(view, QAccessible::Description);
         EXPECT_TRUE(said.contains(QString::fromUtf8(c.says))) << said.toStdString();
         EXPECT_TRUE(said.contains(QStringLiteral("表「判決の履歴」"))) << said.toStdString();

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QDir>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTableView>
 #include <QTest>
 #include <filesystem>
@@ -100,6 +101,36 @@ TEST_F(HistoryWindowTest, OpensOnEverythingAndTellsOfDamagedLinesOnce) {
     EXPECT_EQ(Child<QDateEdit>(w.get(), "dtFrom")->date(), QDate(2024, 1, 1));
     EXPECT_EQ(Child<QDateEdit>(w.get(), "dtTo")->date(), QDate(2024, 3, 5));
     EXPECT_EQ(Child<QListWidget>(w.get(), "lsArticles")->count(), 3);
+    // Under すべて the dates only show the log's span; another period lets them be edited.
+    for (const char* date : {"dtFrom", "dtTo"})
+        EXPECT_TRUE(Child<QDateEdit>(w.get(), date)->isReadOnly()) << date;
+    Child<QComboBox>(w.get(), "cbPreset")->setCurrentIndex(1);  // 今月
+    for (const char* date : {"dtFrom", "dtTo"})
+        EXPECT_FALSE(Child<QDateEdit>(w.get(), date)->isReadOnly()) << date;
+}
+
+// The picture and the CSV are offered in the user's own folders, not in the data folder.
+TEST_F(HistoryWindowTest, SaveDialogsOfferTheUsersFolders) {
+    auto w = Open();
+    QStringList suggested;
+    w->SetSavePathAsker([&](const QString&, const QString& offered, const QString&) {
+        suggested << offered;
+        return QString();  // cancelled
+    });
+    Child<QPushButton>(w.get(), "btSavePng")->click();
+    Child<QPushButton>(w.get(), "btExportCsv")->click();
+    ASSERT_EQ(suggested.size(), 2);
+    const struct {
+        QStandardPaths::StandardLocation kind;
+        const char* name;
+    } expected[] = {{QStandardPaths::PicturesLocation, "quorvel-period.png"},
+                    {QStandardPaths::DocumentsLocation, "quorvel-history.csv"}};
+    for (int i = 0; i < 2; ++i) {
+        QString folder = QStandardPaths::writableLocation(expected[i].kind);
+        if (folder.isEmpty() || !QDir(folder).exists()) folder = QDir::homePath();
+        EXPECT_EQ(suggested[i], QDir(folder).filePath(QString::fromLatin1(expected[i].name)));
+        EXPECT_FALSE(suggested[i].startsWith(QDir::currentPath())) << suggested[i].toStdString();
+    }
 }
 
 TEST_F(HistoryWindowTest, EachFilterChangesTableAndTotalsAtOnce) {

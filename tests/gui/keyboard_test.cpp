@@ -6,7 +6,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
-#include <QFile>
 #include <QGuiApplication>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -565,26 +564,27 @@ TEST_F(KeyboardTest, WindowsFitTheirScreen) {
     }
 }
 
-// Starts an X server of the given size on a free display; empty when none could start.
+// Starts an X server of the given size on a display it picks itself (and tells on its
+// standard output, so two runs at once never share one); empty when none could start.
 QString StartXvfb(QProcess& server, const QString& size) {
     const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
     if (xvfb.isEmpty()) return {};
-    for (int display = 140 + QCoreApplication::applicationPid() % 50; display < 400; ++display) {
-        const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(display);
-        if (QFile::exists(socket) || QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(display)))
-            continue;
-        server.start(xvfb, {QStringLiteral(":%1").arg(display), QStringLiteral("-screen"),
-                            QStringLiteral("0"), size + QStringLiteral("x24"),
-                            QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-        if (!server.waitForStarted(10000)) return {};
-        if (QTest::qWaitFor([&] { return QFile::exists(socket) || server.state() != QProcess::Running; },
-                            10000) &&
-            server.state() == QProcess::Running)
-            return QStringLiteral(":%1").arg(display);
+    server.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                        QStringLiteral("0"), size + QStringLiteral("x24"),
+                        QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    if (!server.waitForStarted(10000)) return {};
+    QByteArray told;
+    while (!told.contains('\n') && server.state() == QProcess::Running &&
+           server.waitForReadyRead(10000))
+        told += server.readAllStandardOutput();
+    bool ok = false;
+    const int display = told.trimmed().toInt(&ok);
+    if (!ok) {
         server.kill();
         server.waitForFinished();
+        return {};
     }
-    return {};
+    return QStringLiteral(":%1").arg(display);
 }
 
 // Every window opens inside its screen and no two controls stand over one another, on a

@@ -8,9 +8,9 @@
 QString VersionText() {
     return QStringLiteral("quorvel " QUORVEL_VERSION "\n") + qv::ui::kAppTitle +
            QStringLiteral(
-               "\nLicense GPL-3.0-or-later <https://www.gnu.org/licenses/gpl-3.0.html>\n"
-               "This is free software: you are free to change and redistribute it.\n"
-               "There is NO WARRANTY, to the extent permitted by law.\n");
+               "\nライセンス: GPL-3.0-or-later <https://www.gnu.org/licenses/gpl-3.0.html>\n"
+               "これはフリーソフトウェアです。変更と再配布は自由です。\n"
+               "法律の許す限り、いかなる保証もありません。\n");
 }
 
 CommandLine ParseCommandLine(const QStringList& arguments) {
@@ -27,14 +27,14 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     const QCommandLineOption exportCsv(
         QStringLiteral("export-csv"),
         QStringLiteral("判決の一覧をCSVファイルに書き出して終わります（画面は使いません）。"),
-        QStringLiteral("file"));
+        QStringLiteral("ファイル"));
     const QCommandLineOption from(QStringLiteral("from"),
                                   QStringLiteral("--export-csv: この日から（YYYY/MM/DD）。"),
-                                  QStringLiteral("date"));
+                                  QStringLiteral("日付"));
     const QCommandLineOption to(
         QStringLiteral("to"),
         QStringLiteral("--export-csv: この日まで（YYYY/MM/DD、その日を含む）。"),
-        QStringLiteral("date"));
+        QStringLiteral("日付"));
     const QCommandLineOption utf8(
         QStringLiteral("utf8"),
         QStringLiteral("--export-csv: Shift-JIS ではなく UTF-8（BOM付き）で書き出します。"));
@@ -48,9 +48,9 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
          {help, version, exportCsv, from, to, utf8, check, openReport})
         parser.addOption(option);
     parser.addPositionalArgument(
-        QStringLiteral("folder"),
+        QStringLiteral("フォルダ"),
         QStringLiteral("データフォルダ（test.dat のあるフォルダ）。省略すると現在のフォルダ。"),
-        QStringLiteral("[folder]"));
+        QStringLiteral("[フォルダ]"));
 
     CommandLine line;
     const QString program = arguments.value(0, QStringLiteral("quorvel"));

@@ -31,5 +31,5 @@ struct CommandLine {
 // `arguments` as QCoreApplication::arguments() gives them, program name first.
 CommandLine ParseCommandLine(const QStringList& arguments);
 
-// "quorvel 0.91" and the licence, as --version prints them.
+// "quorvel 0.91", the title and the licence, as --version prints them.
 QString VersionText();

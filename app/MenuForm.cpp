@@ -6,9 +6,11 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QMenu>
 #include <QUrl>
 
 #include "execution/BackupsForm.h"
+#include "execution/LedgerForm.h"
 #include "execution/LogListForm.h"
 #include "execution/TrashForm.h"
 #include "history/HistoryForm.h"
@@ -45,18 +47,30 @@ QString TForm1::ExamplesFolder() {
     return found.isEmpty() ? QStringLiteral(QUORVEL_EXAMPLES_DIR) : found;
 }
 
+namespace {
+// "name: value" that a wrapping box never parts: the name is joined to the start of its
+// value (the value itself, a long path, may still wrap).
+QString NameAndValue(const QString& name, const QString& value) {
+    return qv::ui::Unbroken(name + QLatin1Char(':')) + QChar(0x00A0) + value;
+}
+}  // namespace
+
 QString TForm1::AboutText() {
     const QString guide = GuidePath();
-    return qv::ui::kAppTitle + QStringLiteral("（quorvel " QUORVEL_VERSION "）\n\n") +
-           QStringLiteral(
-               "ライセンス: GNU 一般公衆利用許諾書 第3版、またはそれ以降の版"
-               "（GPL-3.0-or-later）。\nこのプログラムはフリーソフトウェアです。"
-               "許諾書の条件のもとで再配布や改変ができます。無保証です。\n\n"
-               "データフォルダ: ") +
-           QDir::toNativeSeparators(QDir::currentPath()) +
-           QStringLiteral(
-               "\n（test.dat, test.log, user.dat はここに置かれます）\n\n利用の手引き: ") +
-           (guide.isEmpty() ? QStringLiteral("見つかりません") : QDir::toNativeSeparators(guide));
+    return qv::ui::Unbroken(qv::ui::kAppTitle) +
+           qv::ui::Unbroken(QStringLiteral("（quorvel " QUORVEL_VERSION "）")) +
+           QStringLiteral("\n\n") +
+           NameAndValue(QStringLiteral("ライセンス"),
+                        QStringLiteral("GNU 一般公衆利用許諾書 第3版、またはそれ以降の版"
+                                       "（GPL-3.0-or-later）。")) +
+           QStringLiteral("\nこのプログラムはフリーソフトウェアです。"
+                          "許諾書の条件のもとで再配布や改変ができます。無保証です。\n\n") +
+           NameAndValue(QStringLiteral("データフォルダ"),
+                        QDir::toNativeSeparators(QDir::currentPath())) +
+           QStringLiteral("\n（test.dat, test.log, user.dat はここに置かれます）\n\n") +
+           NameAndValue(QStringLiteral("利用の手引き"),
+                        guide.isEmpty() ? QStringLiteral("見つかりません")
+                                        : QDir::toNativeSeparators(guide));
 }
 
 TForm1::TForm1(QWidget* parent) : QWidget(parent) {
@@ -66,8 +80,10 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     qv::ui::SetFormFont(this, 12);
     for (QPushButton* b : {btnRule, btnJudge, Button1, btGoHP, btExit, btHistory})
         qv::ui::SetFormFont(b, 16);
+    qv::ui::SetFormFont(btMore, 12);
 
     qv::ui::NameControls(this);
+    qv::ui::MarkAsWindow(this);
 
     connect(btnRule, &QPushButton::clicked, this, &TForm1::btnRuleClick);
     connect(btnJudge, &QPushButton::clicked, this, &TForm1::btnJudgeClick);
@@ -82,30 +98,40 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
         window.exec();
     });
 
-    // Reached by a right click (or the menu key) without moving a button; F1 as usual.
+    // Under the seed's buttons (その他), by a right click or the menu key, and by their
+    // keys; F1 as usual.
     auto* guide = new QAction(QStringLiteral("利用の手引き"), this);
     guide->setShortcut(QKeySequence::HelpContents);
     connect(guide, &QAction::triggered, this, &TForm1::OpenGuide);
     auto* about = new QAction(QStringLiteral("Quorvel裁判所について"), this);
     connect(about, &QAction::triggered, this, &TForm1::ShowAbout);
-    // The trash and the backups, for a folder whose execution report is not at hand.
+    // The ledger, the trash and the backups, also when the execution report is not open.
+    auto* ledger = new QAction(QStringLiteral("ポイント台帳…"), this);
+    ledger->setObjectName(QStringLiteral("acLedger"));
+    ledger->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    connect(ledger, &QAction::triggered, this, [this] { OpenLedger(this, &info_, {}); });
     auto* trash = new QAction(QStringLiteral("ごみ箱…"), this);
     trash->setObjectName(QStringLiteral("acTrash"));
+    trash->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
     connect(trash, &QAction::triggered, this, [this] { OpenTrash(this, &info_); });
     auto* backups = new QAction(QStringLiteral("バックアップ…"), this);
     backups->setObjectName(QStringLiteral("acBackups"));
+    backups->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
     connect(backups, &QAction::triggered, this, [this] { OpenBackups(this, &info_); });
     // The daily reminder, which works while the program is closed.
     auto* reminder = new QAction(QStringLiteral("リマインダー…"), this);
     reminder->setObjectName(QStringLiteral("acReminder"));
     reminder->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     connect(reminder, &QAction::triggered, this, &TForm1::OpenReminder);
-    addAction(guide);
-    addAction(trash);
-    addAction(backups);
-    addAction(reminder);
-    addAction(about);
+    auto* separator = new QAction(this);
+    separator->setSeparator(true);
+    const QList<QAction*> actions{ledger, trash, backups, reminder, separator, guide, about};
+    for (QAction* action : actions) action->setShortcutVisibleInContextMenu(true);
+    addActions(actions);
     setContextMenuPolicy(Qt::ActionsContextMenu);
+    auto* more = new QMenu(btMore);
+    more->addActions(actions);
+    btMore->setMenu(more);
 
     ruleBook_.SetFileName("test.dat");
     loaded_ = ruleBook_.LoadFile();

@@ -104,10 +104,12 @@ int main(int argc, char** argv) {
             break;
     }
     if (!HasDisplay()) {
-        std::fprintf(stderr,
-                     "quorvel: no display found (DISPLAY is not set).\n"
-                     "Start it on a desktop, or without one under a virtual display:\n"
-                     "  xvfb-run -a quorvel\n");
+        Print(stderr, QStringLiteral(
+                          "quorvel: 画面（ディスプレイ）が見つかりません"
+                          "（DISPLAY も WAYLAND_DISPLAY も設定されていません）。\n"
+                          "デスクトップで起動してください。デスクトップのない機械では、"
+                          "仮想ディスプレイの下で起動できます:\n"
+                          "  xvfb-run -a quorvel"));
         return CommandLine::kUsageError;
     }
 

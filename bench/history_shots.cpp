@@ -1,5 +1,6 @@
 // Pictures of the history window, one per chart, for looking at it on a real display:
 //   xvfb-run -a -s "-screen 0 1280x800x24" build/bench/history_shots DATA_FOLDER OUT_PREFIX
+//   QT_SCALE_FACTOR=2 xvfb-run -a -s "-screen 0 1920x1080x24" build/bench/history_shots ...
 // The window opens on DATA_FOLDER (test.dat, test.log) with each chart's tab in turn.
 #include <QApplication>
 #include <QComboBox>
@@ -24,10 +25,10 @@ int main(int argc, char** argv) {
     info.SetRuleBook(&book);
     info.SetLogPath(folder + "/test.log");
     info.SetBalancePath(folder + "/user.dat");
+    info.SetLedgerPath(folder + "/user.ldg");  // the balance's past, where there is one
     THistory window;
     window.Init(&info);
-    window.resize(1040, 720);
-    window.show();
+    window.show();  // at its size, or as large as the screen allows (QT_SCALE_FACTOR=2)
     auto* charts = window.findChild<QComboBox*>("cbChart");
     for (int i = 0; i < charts->count(); ++i) {
         charts->setCurrentIndex(i);

@@ -1,6 +1,7 @@
 // Pictures of the execution report with the ledger, the trash and the backups windows,
 // for looking at them on a real display:
 //   xvfb-run -a -s "-screen 0 1280x900x24" build/bench/safety_shots DATA_FOLDER OUT_PREFIX
+//   QT_SCALE_FACTOR=2 xvfb-run -a -s "-screen 0 1920x1080x24" build/bench/safety_shots ...
 // DATA_FOLDER holds test.dat, test.log and user.dat; some sentences are deleted, a report
 // made and undone, an article trashed, so every window has something to show.
 #include <QApplication>
@@ -73,14 +74,12 @@ int main(int argc, char** argv) {
     }
     TLogList report;
     report.Init(&info);
-    report.move(10, 10);
-    report.show();
+    report.show();  // placed inside the screen, as the program places it
     report.findChild<QTableView*>("sgList")->selectRow(0);  // the newest: the one put back
     if (!Save(report, out + "report.png")) return 1;
 
-    TLedger ledger;
+    TLedger ledger(&report);
     ledger.Init(&info, shown);
-    ledger.move(120, 300);
     ledger.show();
     if (!Save(ledger, out + "ledger.png")) return 1;
     // The report with the ledger over it, as the screen shows them.

@@ -14,6 +14,7 @@
 #include "ui/Accessibility.h"
 #include "ui/FileTexts.h"
 #include "ui/MessageBox.h"
+#include "ui/Placement.h"
 #include "ui/Texts.h"
 #include "records/DataFolder.h"
 
@@ -47,11 +48,14 @@ TBackups::TBackups(QWidget* parent) : QDialog(parent) {
     btExit->setObjectName(QStringLiteral("btExit"));
     for (QPushButton* b : {btRestore, btExit}) {
         b->setAutoDefault(true);
+        // Room around the caption, as the other windows' buttons have.
+        b->setMinimumWidth(b->sizeHint().width() + 2 * b->fontMetrics().height());
         buttons->addWidget(b);
     }
     buttons->addStretch();
     layout->addLayout(buttons);
     resize(520, 360);
+    qv::ui::MakeResizable(this, QStringLiteral("TBackups"), minimumSizeHint());
     qv::ui::NameControls(this);
     connect(btRestore, &QPushButton::clicked, this, &TBackups::btRestoreClick);
     connect(btExit, &QPushButton::clicked, this, &QDialog::reject);

@@ -28,10 +28,26 @@ void SetPlanCaption(QPushButton* button, const QString& caption) {
     button->setToolTip(caption);
     button->setAccessibleName(caption);
 }
+
+// What a unit field holds that the report does not count as typed: letters are read as
+// 0, and "12abc" as 12. Empty when it is a plain number (or nothing).
+QString NotANumberNote(const QString& typed) {
+    const QString text = typed.trimmed();
+    if (text.isEmpty()) return {};
+    bool plain = false;
+    text.toLongLong(&plain);
+    if (plain) return {};
+    const std::int64_t read = qv::ReadInt64(text.toStdString());
+    return read == 0 ? QStringLiteral("「") + typed + QStringLiteral("」は数字ではないため、0として数えます。")
+                     : QStringLiteral("「") + typed + QStringLiteral("」は先頭の") +
+                           QString::number(read) + QStringLiteral("だけを数えます。");
+}
 }  // namespace
 
 TDonePoint::TDonePoint(QWidget* parent) : QDialog(parent) {
     setupUi(this);
+    // Its controls stand at fixed places: a smaller window would cut them off.
+    setFixedSize(size());
     qv::ui::SetFormFont(this, 12);
     qv::ui::Place(this);  // uic only sizes a top-level window
     connect(btOK, &QPushButton::clicked, this, &TDonePoint::btOKClick);
@@ -47,6 +63,26 @@ TDonePoint::TDonePoint(QWidget* parent) : QDialog(parent) {
     connect(btPlanMix, &QPushButton::clicked, this, [this] {
         if (plans_.mixed) btPlanClick(*plans_.mixed);
     });
+    // The mixed plan names every implement: its caption wraps onto a second line inside
+    // the button instead of being cut off.
+    pnPlanMix = new QLabel(btPlanMix);
+    pnPlanMix->setObjectName(QStringLiteral("pnPlanMix"));
+    pnPlanMix->setTextFormat(Qt::PlainText);
+    pnPlanMix->setWordWrap(true);
+    pnPlanMix->setAlignment(Qt::AlignCenter);
+    pnPlanMix->setAttribute(Qt::WA_TransparentForMouseEvents);
+    pnPlanMix->setGeometry(btPlanMix->rect().adjusted(6, 1, -6, -1));
+    // Beside each unit field, a mark when what is typed is not read as typed.
+    const std::array<QLineEdit*, 4> fields{tfImp1, tfImp2, tfImp3, tfImp4};
+    for (size_t k = 0; k < fields.size(); ++k) {
+        auto* mark = new QLabel(QStringLiteral("！"), fields[k]->parentWidget());
+        mark->setObjectName(QStringLiteral("pnNotNumber%1").arg(k + 1));
+        mark->setStyleSheet(QStringLiteral("color: #c00000; font-weight: bold;"));
+        const QRect field = fields[k]->geometry();
+        mark->setGeometry(field.right() + 2, field.top(), 13, field.height());
+        mark->hide();
+        notNumber_[k] = mark;
+    }
 }
 
 void TDonePoint::Init(CInfo* info) {
@@ -96,6 +132,15 @@ qv::PointReportTotal TDonePoint::TypedTotal() const {
 
 void TDonePoint::ShowTotal() {
     if (info_ == nullptr) return;
+    const auto rows = Rows();
+    for (size_t k = 0; k < rows.size(); ++k) {
+        const QString note = NotANumberNote(rows[k].units->text());
+        notNumber_[k]->setVisible(!note.isEmpty());
+        notNumber_[k]->setToolTip(note);
+        notNumber_[k]->setAccessibleName(note);
+        rows[k].units->setToolTip(note);
+        rows[k].units->setAccessibleDescription(note);
+    }
     const qv::PointReportTotal total = TypedTotal();
     if (!total.fits) {
         pnTotal->setText(QStringLiteral("報告の合計:大きすぎます"));
@@ -122,20 +167,28 @@ void TDonePoint::ShowPlans() {
         const auto& plan = plans_.alone[k];
         alone[k]->setVisible(plan.has_value());
         if (plan) {
-            SetPlanCaption(alone[k], rows[k].name->text() + QStringLiteral("だけで") +
-                                         QString::number(plan->units[k]) + QStringLiteral("回（") +
-                                         PointsText(plan->points) + QStringLiteral("）"));
+            const QString name = rows[k].name->text();
+            SetPlanCaption(alone[k], name + QStringLiteral("だけで") +
+                                         QString::number(plan->units[k]) + qv::ui::UnitOf(name) +
+                                         QStringLiteral("（") + PointsText(plan->points) +
+                                         QStringLiteral("）"));
         }
     }
     btPlanMix->setVisible(plans_.mixed.has_value());
     if (plans_.mixed) {
         QString caption = QStringLiteral("組み合わせ:");
+        QString shown = caption;
         for (size_t k = 0; k < 4; ++k) {
-            if (weights_[k] > 0)
-                caption += QStringLiteral(" ") + rows[k].name->text() +
-                           QString::number(plans_.mixed->units[k]);
+            if (weights_[k] <= 0) continue;
+            const QString part = qv::ui::CountText(rows[k].name->text(), plans_.mixed->units[k]);
+            caption += QStringLiteral(" ") + part;
+            shown += QStringLiteral(" ") + qv::ui::Unbroken(part);
         }
-        SetPlanCaption(btPlanMix, caption);
+        btPlanMix->setText(QString());
+        btPlanMix->setToolTip(caption);
+        btPlanMix->setAccessibleName(caption);
+        pnPlanMix->setText(shown);
+        pnPlanMix->setAccessibleName(caption);
     }
     const bool any = plans_.mixed.has_value();
     pnNoPlan->setVisible(!any);

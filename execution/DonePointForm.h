@@ -52,4 +52,6 @@ private:
     std::array<int, 4> weights_{};
     std::optional<std::int64_t> balance_;  // as read when the window opened
     qv::PayDownPlans plans_;
+    QLabel* pnPlanMix = nullptr;           // the mixed plan's caption, wrapped
+    std::array<QLabel*, 4> notNumber_{};  // the marks beside fields not read as typed
 };

@@ -13,6 +13,7 @@
 #include "ui/Accessibility.h"
 #include "ui/FileTexts.h"
 #include "ui/MessageBox.h"
+#include "ui/Placement.h"
 #include "ui/Texts.h"
 #include "records/DataFolder.h"
 
@@ -79,6 +80,7 @@ TLedger::TLedger(QWidget* parent) : QDialog(parent) {
     buttons->addWidget(btExit);
     layout->addLayout(buttons);
     resize(760, 380);
+    qv::ui::MakeResizable(this, QStringLiteral("TLedger"), minimumSizeHint());
     qv::ui::NameControls(this);
     connect(btExit, &QPushButton::clicked, this, &QDialog::reject);
     connect(cbAll, &QCheckBox::toggled, this, &TLedger::LoadList);

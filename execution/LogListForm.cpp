@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QMenu>
 #include <QStyle>
 #include <algorithm>
 #include <ctime>
@@ -21,6 +22,7 @@
 #include "records/PointBalance.h"
 #include "records/Reasons.h"
 #include "records/SentenceLog.h"
+#include "text/Numbers.h"
 #include "ui/Accessibility.h"
 #include "ui/FileTexts.h"
 #include "ui/MessageBox.h"
@@ -39,7 +41,9 @@ TLogList::TLogList(QWidget* parent) : QDialog(parent) {
     // The list takes what the window gains or loses; the buttons stay under it.
     using qv::ui::Follow;
     // The status line and the reasons panel stay under the buttons.
-    qv::ui::MakeResizable(this, QStringLiteral("TLogList"), QSize(445, 330),
+    // At its narrowest 履歴・統計 still stands whole beside 元に戻す.
+    const QSize smallest(std::max(445, qv::ui::WidthKeepingRightOf(btHistory, btUndo)), 330);
+    qv::ui::MakeResizable(this, QStringLiteral("TLogList"), smallest,
                           {{pnPoint, Follow::Grow, Follow::Stay},
                            {sgList, Follow::Grow, Follow::Grow},
                            {btDone, Follow::Stay, Follow::Move},
@@ -47,9 +51,10 @@ TLogList::TLogList(QWidget* parent) : QDialog(parent) {
                            {btnPoint, Follow::Stay, Follow::Move},
                            {btExit, Follow::Stay, Follow::Move},
                            {btUndo, Follow::Stay, Follow::Move},
-                           {btHistory, Follow::Move, Follow::Move},
+                           {btHistory, Follow::Move, Follow::Move, btUndo},
                            {pnStatus, Follow::Grow, Follow::Move},
                            {pnReasons, Follow::Grow, Follow::Move},
+                           {btRecords, Follow::Move, Follow::Move},
                            {mmReasons, Follow::Grow, Follow::Move}});
 
     model_ = new LogListModel(this);
@@ -86,19 +91,31 @@ TLogList::TLogList(QWidget* parent) : QDialog(parent) {
     undo->setShortcutContext(Qt::WindowShortcut);
     addAction(undo);
     connect(undo, &QAction::triggered, this, &TLogList::btUndoClick);
-    // The rest is reached from the list's context menu (right click, or the menu key),
-    // where it moves no button.
+    // The ledger, the trash and the backups: from the button over the reasons, from the
+    // list's context menu (right click, or the menu key), and by their keys anywhere in
+    // the window.
     auto* ledger = new QAction(QStringLiteral("ポイント台帳…"), this);
     ledger->setObjectName(QStringLiteral("acLedger"));
+    ledger->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
     connect(ledger, &QAction::triggered, this, &TLogList::ShowLedger);
     auto* trash = new QAction(QStringLiteral("ごみ箱…"), this);
     trash->setObjectName(QStringLiteral("acTrash"));
+    trash->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
     connect(trash, &QAction::triggered, this, &TLogList::ShowTrash);
     auto* backups = new QAction(QStringLiteral("バックアップ…"), this);
     backups->setObjectName(QStringLiteral("acBackups"));
+    backups->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
     connect(backups, &QAction::triggered, this, &TLogList::ShowBackups);
+    for (QAction* action : {undo, ledger, trash, backups}) {
+        action->setShortcutContext(Qt::WindowShortcut);
+        action->setShortcutVisibleInContextMenu(true);
+    }
+    addActions({ledger, trash, backups});
     sgList->addActions({undo, ledger, trash, backups});
     sgList->setContextMenuPolicy(Qt::ActionsContextMenu);
+    auto* records = new QMenu(btRecords);
+    records->addActions({ledger, trash, backups});
+    btRecords->setMenu(records);
     connect(sgList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             &TLogList::ShowReasons);
 }
@@ -260,6 +277,9 @@ void TLogList::btDoneClick() {
                                  this);
     } else if (outcome.Ok()) {
         rowsWritten_ = true;
+        undoTexts_.push_back((execute ? QStringLiteral("執行済みにした判決（")
+                                      : QStringLiteral("未執行にした判決（")) +
+                             content.trimmed() + QStringLiteral("）"));
         TellSideEffects(outcome);
     }
     LoadList();
@@ -274,7 +294,26 @@ void TLogList::btDeleteClick() {
         qv::ui::MessageBox::Show(qv::ui::GluedDeleteRefusalText(info_->GetLogPath()), this);
         return;
     }
-    if (!qv::ui::MessageBox::Confirm(QStringLiteral("選択された判決を削除します"))) return;
+    // The seed's question, then which sentence, the points it takes back, and where it goes.
+    const QString which = LogListModel::DateText(model_->Field(row, SentenceRecord::kDecisionTime)) +
+                          QStringLiteral(" ") +
+                          qv::ui::ShownText(model_->Field(row, SentenceRecord::kArticleName)) +
+                          QStringLiteral("（") +
+                          qv::ui::ShownText(model_->Field(row, SentenceRecord::kDistribution)).trimmed() +
+                          QStringLiteral("）");
+    // Every record of the identifier goes, each taking back its points.
+    std::int64_t points = 0;
+    for (int r = 0; r < model_->rowCount(); ++r)
+        if (model_->Field(r, SentenceRecord::kDecisionTime) == id)
+            points = qv::SaturatingAdd(points, std::max<std::int64_t>(
+                                                   0, qv::ReadInt64(model_->Field(r, SentenceRecord::kPoints))));
+    QString question = QStringLiteral("選択された判決を削除します\n\n判決: ") + which;
+    if (points > 0)
+        question += QStringLiteral("\nこの判決の") + QString::number(points) +
+                    QStringLiteral("ポイントをポイント残高から差し引きます。");
+    question += QStringLiteral(
+        "\n削除した判決はごみ箱に移ります（元に戻す・Ctrl+Z、またはごみ箱から戻せます）。");
+    if (!qv::ui::MessageBox::Confirm(question)) return;
 
     // The one delete path (DeleteSentence), through the session so it can be undone.
     const qv::undo::Outcome outcome = session_->Delete(id);
@@ -282,10 +321,12 @@ void TLogList::btDeleteClick() {
                                 ? qv::ui::DeleteFailureText(*outcome.deletion, info_->GetLogPath(),
                                                             info_->GetBalancePath())
                                 : QString();
-    if (!failure.isEmpty())
+    if (!failure.isEmpty()) {
         qv::ui::MessageBox::Show(failure, this);
-    else if (outcome.Ok())
+    } else if (outcome.Ok()) {
+        undoTexts_.push_back(QStringLiteral("削除した判決（") + which + QStringLiteral("）"));
         TellSideEffects(outcome);
+    }
     LoadList();
 }
 
@@ -305,7 +346,21 @@ void TLogList::btHistoryClick() { qv::ui::OpenHistory(this, info_); }
 
 void TLogList::btUndoClick() {
     if (!session_ || !session_->CanUndo()) return;
+    const auto kind = session_->NextUndo();
+    const bool canUndoBefore = session_->CanUndo();
     const qv::undo::Outcome outcome = session_->Undo();
+    // What was undone, for the status line: the window's own actions by what they did;
+    // a point report (made in its own window) by its kind.
+    QString undone;
+    const bool popped = outcome.Ok() || outcome.result == qv::undo::Outcome::Result::NotFound;
+    if (popped && canUndoBefore) {
+        if (kind == qv::undo::ReportSession::Kind::Report) {
+            undone = QStringLiteral("ポイント執行報告");
+        } else if (!undoTexts_.empty()) {
+            undone = undoTexts_.back();
+            undoTexts_.pop_back();
+        }
+    }
     const QString failure =
         qv::ui::UndoFailureText(outcome, info_->GetLogPath(), info_->GetBalancePath());
     if (!failure.isEmpty())
@@ -313,6 +368,10 @@ void TLogList::btUndoClick() {
     else if (outcome.Ok())
         TellSideEffects(outcome);
     LoadList();
+    if (outcome.Ok() && !undone.isEmpty()) {
+        const QString said = QStringLiteral("元に戻しました: ") + undone;
+        pnStatus->setText(said + QStringLiteral("　") + pnStatus->text());
+    }
 }
 
 void TLogList::CheckLedger() {

@@ -63,4 +63,7 @@ private:
     // The rows' copy is what this window just wrote to the log, for the refill that
     // follows.
     bool rowsWritten_ = false;
+    // What each 執行 / 未執行 / 削除 of this window still undoable did, newest last, so
+    // that 元に戻す can say what it undid.
+    std::vector<QString> undoTexts_;
 };

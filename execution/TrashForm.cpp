@@ -32,8 +32,11 @@ TTrash::TTrash(QWidget* parent) : QDialog(parent) {
                                         QStringLiteral("内容"), QStringLiteral("ポイント")});
     sgTrash->setColumnWidth(0, 150);
     sgTrash->setColumnWidth(1, 50);
-    sgTrash->setColumnWidth(2, 380);
+    sgTrash->setColumnWidth(3, 80);
     qv::ui::SetUpRecordTable(sgTrash, QStringLiteral("ごみ箱の項目"));
+    // The content takes what the others leave, so the columns never overrun the view.
+    sgTrash->horizontalHeader()->setStretchLastSection(false);
+    sgTrash->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
     layout->addWidget(sgTrash);
     auto* buttons = new QHBoxLayout;
     btRestore = new QPushButton(QStringLiteral("元に戻す"), this);
@@ -49,6 +52,7 @@ TTrash::TTrash(QWidget* parent) : QDialog(parent) {
     buttons->addStretch();
     layout->addLayout(buttons);
     resize(700, 380);
+    qv::ui::MakeResizable(this, QStringLiteral("TTrash"), minimumSizeHint());
     qv::ui::NameControls(this);
     connect(btRestore, &QPushButton::clicked, this, &TTrash::btRestoreClick);
     connect(btPurge, &QPushButton::clicked, this, &TTrash::btPurgeClick);

@@ -19,7 +19,7 @@ void Tell(const QString& text) {
 }
 
 constexpr const char kUsage[] =
-    "usage: quorvel --export-csv FILE [--from YYYY/MM/DD] [--to YYYY/MM/DD] [--utf8]";
+    "使い方: quorvel --export-csv ファイル [--from YYYY/MM/DD] [--to YYYY/MM/DD] [--utf8]";
 
 }  // namespace
 

@@ -4,12 +4,13 @@
 #include <QBuffer>
 #include <QClipboard>
 #include <QDate>
+#include <QDir>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QListWidgetItem>
-#include <QSettings>
+#include <QStandardPaths>
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
 #include <ctime>
@@ -23,6 +24,7 @@
 #include "ui/Accessibility.h"
 #include "ui/FileTexts.h"
 #include "ui/MessageBox.h"
+#include "ui/Placement.h"
 #include "ui/Texts.h"
 
 using namespace qv::history;
@@ -121,11 +123,6 @@ private:
 
 namespace {
 
-const char kSettingsSize[] = "THistory/size";
-
-// Window geometry only; never data.
-#define QV_SETTINGS(name) QSettings name(QStringLiteral("Quorvel"), QStringLiteral("quorvel"))
-
 QDate DateOf(qv::Seconds t) {
     const std::time_t seconds = static_cast<std::time_t>(t);
     std::tm tm{};
@@ -137,6 +134,14 @@ std::optional<qv::Seconds> StartOf(const QDate& date) {
     return LocalDate(date.year(), date.month(), date.day());
 }
 
+// A file name in the user's own folder of that kind (ピクチャ, ドキュメント), or in the
+// home folder where there is none: not in the data folder, where the program runs.
+QString InUserFolder(QStandardPaths::StandardLocation kind, const QString& name) {
+    QString folder = QStandardPaths::writableLocation(kind);
+    if (folder.isEmpty() || !QDir(folder).exists()) folder = QDir::homePath();
+    return QDir(folder).filePath(name);
+}
+
 enum PresetItem { kThisWeek, kThisMonth, kLast30Days, kThisYear, kAll, kCustom };
 
 }  // namespace
@@ -144,9 +149,6 @@ enum PresetItem { kThisWeek, kThisMonth, kLast30Days, kThisYear, kAll, kCustom }
 THistory::THistory(QWidget* parent) : QDialog(parent), clock_(qv::SystemNow) {
     setupUi(this);
     qv::ui::SetFormFont(this, 12);
-    QV_SETTINGS(settings);
-    const QSize remembered = settings.value(QLatin1String(kSettingsSize)).toSize();
-    if (remembered.isValid()) resize(remembered);
 
     model_ = new HistoryModel(index_, this);
     sgHistory->setModel(model_);
@@ -159,7 +161,6 @@ THistory::THistory(QWidget* parent) : QDialog(parent), clock_(qv::SystemNow) {
         fontMetrics().horizontalAdvance(QStringLiteral("0000/00/00 00:00")) + 16);
     sgHistory->setColumnWidth(static_cast<int>(Column::Name), 180);
     sgHistory->setAccessibleName(QStringLiteral("判決の履歴"));
-    pnTotals->setAccessibleName(QStringLiteral("合計"));
     tfSearch->setPlaceholderText(QStringLiteral("条文名の一部"));
 
     QWidget* pages[] = {tsPeriod, tsArticles, tsUnits, tsBalance};
@@ -172,6 +173,7 @@ THistory::THistory(QWidget* parent) : QDialog(parent), clock_(qv::SystemNow) {
         views_[static_cast<size_t>(i)]->setRenderHint(QPainter::Antialiasing);
         views_[static_cast<size_t>(i)]->setFocusPolicy(Qt::NoFocus);
         views_[static_cast<size_t>(i)]->viewport()->setFocusPolicy(Qt::NoFocus);
+        qv::ui::SetAccessibleRole(views_[static_cast<size_t>(i)], QAccessible::Chart);
         layout->addWidget(views_[static_cast<size_t>(i)]);
     }
     // The date fields take Tab to leave them, not to walk their year, month and day (the
@@ -184,6 +186,8 @@ THistory::THistory(QWidget* parent) : QDialog(parent), clock_(qv::SystemNow) {
     }
     spBody->setStretchFactor(0, 3);
     spBody->setStretchFactor(1, 2);
+    // Placed inside its screen like every window, its size remembered per screen.
+    qv::ui::MakeResizable(this, QStringLiteral("THistory"), minimumSizeHint());
     qv::ui::NameControls(this);
 
     connect(cbPreset, &QComboBox::currentIndexChanged, this, &THistory::PresetChanged);
@@ -269,6 +273,8 @@ void THistory::PresetChanged() {
     dtFrom->setDate(DateOf(from));
     dtTo->setDate(DateOf(lastDay));
     settingDates_ = false;
+    // "すべて" has no dates to edit: they only show the log's span (期間指定 edits them).
+    for (QDateEdit* edit : {dtFrom, dtTo}) edit->setReadOnly(preset == kAll);
     filter_.from = range.from;
     filter_.to = range.to;
     Refilter();
@@ -276,6 +282,7 @@ void THistory::PresetChanged() {
 
 void THistory::DateEdited() {
     if (settingDates_) return;
+    for (QDateEdit* edit : {dtFrom, dtTo}) edit->setReadOnly(false);
     if (cbPreset->currentIndex() != kCustom) {
         cbPreset->blockSignals(true);
         cbPreset->setCurrentIndex(kCustom);
@@ -301,7 +308,12 @@ void THistory::Refilter() {
 
     model_->SetRows(Apply(index_, filter_));
     totals_ = Sum(index_, model_->GetRows());
-    pnTotals->setText(TotalsText());
+    const QString totals = TotalsText();
+    // Shown with each figure joined to its name, so a wrap never parts them; read out
+    // as it is, and with the name following the figures.
+    pnTotals->setText(qv::ui::Unbroken(totals).replace(QStringLiteral("\u2060　\u2060"),
+                                                        QStringLiteral("　")));
+    pnTotals->setAccessibleName(totals);
     RefreshCharts();
 }
 
@@ -314,8 +326,8 @@ QString THistory::TotalsText() const {
                    QStringLiteral("件・未執行 ") + QString::number(totals_.notExecuted) +
                    QStringLiteral("件）　判決ポイント ") + QString::number(totals_.total);
     for (int k = 0; k < kImplementCount; ++k)
-        text += QStringLiteral("　") + implementNames_[static_cast<size_t>(k)] + ' ' +
-                QString::number(totals_.units[static_cast<size_t>(k)]);
+        text += QStringLiteral("　") + qv::ui::CountText(implementNames_[static_cast<size_t>(k)],
+                                                        totals_.units[static_cast<size_t>(k)]);
     text += QStringLiteral("　ポイント ") + QString::number(totals_.points);
     return text;
 }
@@ -353,6 +365,57 @@ void THistory::RefreshCharts() {
         QChart* old = views_[i]->chart();
         views_[i]->setChart(charts[i]);
         delete old;
+    }
+
+    // What a screen reader says of each chart: what it shows, its latest figures, and
+    // where the numbers themselves can be read.
+    const QString where = QStringLiteral("数値は表「判決の履歴」で読めます（Ctrl+Cで表をコピー）。");
+    QStringList said;
+    if (range.from && range.to) {
+        const Bucket bucket = BucketFor(*range.from, *range.to);
+        const std::vector<Period> periods = PerPeriod(index_, rows, bucket, *range.from, *range.to);
+        if (!periods.empty()) {
+            const Period& last = periods.back();
+            said << QStringLiteral("%1期間。最後の期間 %2: 判決%3件、判決ポイント%4。")
+                        .arg(periods.size())
+                        .arg(PeriodLabel(last.start, bucket))
+                        .arg(last.sentences)
+                        .arg(last.total);
+        }
+    }
+    if (said.isEmpty()) said << QStringLiteral("判決はありません。");
+    QStringList articles;
+    for (const ArticleCount& a : PerArticle(index_, rows)) {
+        if (articles.size() == 3) break;
+        articles << QString::number(a.number) + QStringLiteral("条 ") +
+                        qv::ui::ShownText(a.name) + QStringLiteral(" ") +
+                        QString::number(a.sentences) + QStringLiteral("件");
+    }
+    said << (articles.isEmpty() ? QStringLiteral("判決はありません。")
+                                : QStringLiteral("多い順に ") + articles.join(QStringLiteral("、")) +
+                                      QStringLiteral("。"));
+    QStringList units;
+    for (size_t k = 0; k < kImplementCount; ++k) {
+        QString unit = QStringLiteral("判決 ") + qv::ui::CountText(implementNames_[k], totals_.units[k]);
+        if (reported)
+            unit += QStringLiteral("・報告 ") + QString::number((*reported)[k]) +
+                    qv::ui::UnitOf(implementNames_[k]);
+        units << unit;
+    }
+    said << units.join(QStringLiteral("、")) + QStringLiteral("。") + ledgerNote;
+    QString balanceSaid = ledgerNote;
+    for (auto e = balance_.events.rbegin(); e != balance_.events.rend(); ++e) {
+        if ((range.from && e->time < *range.from) || (range.to && e->time >= *range.to)) continue;
+        balanceSaid = QStringLiteral("最後の残高 %1ポイント（%2）。")
+                          .arg(e->balance)
+                          .arg(QString::fromStdString(DateTimeText(e->time))) +
+                      ledgerNote;
+        break;
+    }
+    said << (balanceSaid.isEmpty() ? QStringLiteral("この期間の台帳の記録はありません。") : balanceSaid);
+    for (size_t i = 0; i < views_.size(); ++i) {
+        views_[i]->setAccessibleName(QStringLiteral("グラフ: ") + cbChart->itemText(static_cast<int>(i)));
+        views_[i]->setAccessibleDescription(said.value(static_cast<int>(i)) + where);
     }
 }
 
@@ -413,9 +476,10 @@ bool THistory::SaveChartTo(const QString& path) {
 
 void THistory::btSavePngClick() {
     static const char* kNames[] = {"period", "articles", "units", "balance"};
-    const QString suggested = QStringLiteral("quorvel-") +
-                              QLatin1String(kNames[std::clamp(cbChart->currentIndex(), 0, 3)]) +
-                              QStringLiteral(".png");
+    const QString suggested = InUserFolder(
+        QStandardPaths::PicturesLocation,
+        QStringLiteral("quorvel-") + QLatin1String(kNames[std::clamp(cbChart->currentIndex(), 0, 3)]) +
+            QStringLiteral(".png"));
     const QString caption = QStringLiteral("グラフをPNGで保存");
     const QString filterText = QStringLiteral("PNG画像 (*.png)");
     const QString path = askSavePath_
@@ -426,7 +490,8 @@ void THistory::btSavePngClick() {
 
 void THistory::btExportCsvClick() {
     const QString caption = QStringLiteral("CSVに書き出す");
-    const QString suggested = QStringLiteral("quorvel-history.csv");
+    const QString suggested =
+        InUserFolder(QStandardPaths::DocumentsLocation, QStringLiteral("quorvel-history.csv"));
     const QString filterText = QStringLiteral("CSVファイル (*.csv)");
     const QString path = askSavePath_
                              ? askSavePath_(caption, suggested, filterText)
@@ -468,8 +533,3 @@ void THistory::keyPressEvent(QKeyEvent* event) {
     QDialog::keyPressEvent(event);
 }
 
-void THistory::done(int result) {
-    QV_SETTINGS(settings);
-    settings.setValue(QLatin1String(kSettingsSize), size());
-    QDialog::done(result);
-}

@@ -47,7 +47,6 @@ public:
     // The selected rows (all when none is selected) with a header, TAB-separated.
     QString TableText() const;
 
-    void done(int result) override;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

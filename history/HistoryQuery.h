@@ -15,9 +15,9 @@ namespace qv::history {
 struct Filter {
     std::optional<Seconds> from;
     std::optional<Seconds> to;
-    std::vector<std::int32_t> articles;  // article numbers; empty: every article
+    std::vector<std::int32_t> articles{};  // article numbers; empty: every article
     enum class Execution { All, Executed, NotExecuted } execution = Execution::All;
-    std::string nameText;  // UTF-8; a record matches when its article name contains it
+    std::string nameText{};  // UTF-8; a record matches when its article name contains it
 };
 
 // Record numbers (into the index) that pass the filter, in file order.

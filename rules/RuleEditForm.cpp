@@ -28,6 +28,14 @@ TRuleEdit::TRuleEdit(QWidget* parent) : QDialog(parent) {
         sgRules->setColumnWidth(column, kColumnWidths[column]);
     sgRules->verticalHeader()->setDefaultSectionSize(22);
     sgRules->setAccessibleName(windowTitle());
+    // The headers stay blank on the screen; a screen reader still hears what each holds.
+    const QString headers[] = {QStringLiteral("条"), QStringLiteral("条文名"),
+                               QStringLiteral("条文"), QStringLiteral("ポイント")};
+    for (int column = 0; column < 4; ++column) {
+        auto* header = new QTableWidgetItem(QString());
+        header->setData(Qt::AccessibleTextRole, headers[column]);
+        sgRules->setHorizontalHeaderItem(column, header);
+    }
     qv::ui::NameControls(this);
 
     connect(btAdd, &QPushButton::clicked, this, &TRuleEdit::btAddClick);

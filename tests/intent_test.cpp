@@ -194,7 +194,9 @@ TEST_F(Intent, AnEntryKilledWhileItWasWrittenIsDroppedAtStartUp) {
         WriteBytes("intent.dat", c.bytes);
         RepairAtStart(DataFolder::DataOnly("test.log", "user.dat"));
         EXPECT_EQ(qv::test::Exists("intent.dat"), !c.left.empty()) << c.what;
-        if (!c.left.empty()) EXPECT_EQ(ReadBytes("intent.dat"), c.left) << c.what;
+        if (!c.left.empty()) {
+            EXPECT_EQ(ReadBytes("intent.dat"), c.left) << c.what;
+        }
         EXPECT_EQ(ReadBytes("test.log"), kOther + kRecord) << c.what;
         EXPECT_EQ(ReadBytes("user.dat"), Balance(20)) << c.what;
     }

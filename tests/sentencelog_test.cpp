@@ -359,8 +359,9 @@ TEST_F(SentenceLogTest, TheOnePassReaderAgreesWithThePlainRules) {
         for (size_t i = 0; i < records.size(); ++i) {
             ASSERT_EQ(read.Record(i), records[i]) << round << " record " << i;
             const std::uint32_t plain = read.PlainArticle(i);
-            if (plain != SentenceLog::Contents::kNotPlain)
+            if (plain != SentenceLog::Contents::kNotPlain) {
                 ASSERT_EQ(plain, qv::ReadInt64(read.Field(i, 1))) << read.Record(i);
+            }
         }
         ASSERT_EQ(read.OtherLineCount(), others.size()) << round;
         for (size_t i = 0; i < others.size(); ++i) ASSERT_EQ(read.OtherLine(i), others[i]);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "rulebook/RuleBook.h"
 #include "text/Numbers.h"
 #include "trial/Preview.h"
 #include "trial/StateForm.h"
@@ -34,15 +35,27 @@ TJudge::TJudge(QWidget* parent) : QDialog(parent) {
 
 namespace {
 
-// "29ポイント（腕立て:12 腹筋:18 ポイント:9）"
-QString Outcome(const CVerdict& v) {
-    QString parts = qv::ui::ShownText(v.distribution).trimmed();
-    if (v.points > 0) {
-        if (!parts.isEmpty()) parts += QLatin1Char(' ');
-        parts += QStringLiteral("ポイント:") + QString::number(v.points);
+// "29ポイント（腕立て:12回 腹筋:18回 ポイント:9）", each figure joined to its name so a
+// wrap never parts them.
+// lead, the words before it, stays on the line of the total.
+QString Outcome(const QString& lead, const CVerdict& v, const CRuleBook* book) {
+    QStringList parts;
+    for (int k = 0; k < 4; ++k) {
+        if (v.counts[static_cast<size_t>(k)] <= 0) continue;
+        const QString name = book ? qv::ui::ShownText(book->GetImpName(k)) : QString();
+        parts << qv::ui::Unbroken(qv::ui::CountText(name, v.counts[static_cast<size_t>(k)]));
     }
-    if (parts.isEmpty()) parts = QStringLiteral("配分なし");
-    return QString::number(v.total) + QStringLiteral("ポイント（") + parts + QStringLiteral("）");
+    if (v.points > 0)
+        parts << qv::ui::Unbroken(QStringLiteral("ポイント:") + QString::number(v.points));
+    if (parts.isEmpty()) parts << QStringLiteral("配分なし");
+    return qv::ui::Unbroken(lead + QString::number(v.total) + QStringLiteral("ポイント")) +
+           QStringLiteral("（") + parts.join(QLatin1Char(' ')) + QStringLiteral("）");
+}
+
+// Shows a text whose figures are joined to their names; read out without the joiners.
+void SetJoinedText(QLabel* label, const QString& shown) {
+    label->setText(shown);
+    label->setAccessibleName(qv::ui::WithoutJoiners(shown));
 }
 
 // Local date and time, "2026/12/21 09:00".
@@ -61,30 +74,35 @@ QString LocalTimeText(qv::Seconds t) {
 void TJudge::ShowPreview() {
     if (info_ == nullptr) return;
     const qv::Seconds now = clock_();
-    pnPreviewNow->clear();
-    pnPreviewHistory->clear();
-    pnPreviewAfter->clear();
+    for (QLabel* label : {pnPreviewNow, pnPreviewHistory, pnPreviewAfter})
+        SetJoinedText(label, QString());
     const std::optional<int> number = SelectedNumber();
     if (number) {
         const TrialPreview p =
             PreviewTrial(*number, tbJoujou->value(), *info_, now, log_, logRead_, logError_);
         if (!p.now.verdict) {
             // The reason 提出 would give, word for word.
-            pnPreviewNow->setText(
-                qv::ui::CompositionRefusalText(p.now, *number, info_->GetLogPath()));
+            SetJoinedText(pnPreviewNow,
+                          qv::ui::CompositionRefusalText(p.now, *number, info_->GetLogPath()));
         } else {
-            pnPreviewNow->setText(QStringLiteral("今提出すると:") + Outcome(*p.now.verdict));
-            pnPreviewHistory->setText(
-                p.history.count > 0
-                    ? QStringLiteral("過去10日間の同条文の適用:%1回、合計%2ポイント")
-                          .arg(p.history.count)
-                          .arg(p.history.sum)
-                    : QStringLiteral("過去10日間の同条文の適用:なし"));
+            const CRuleBook* book = info_->GetRuleBook();
+            SetJoinedText(pnPreviewNow,
+                          Outcome(QStringLiteral("今提出すると:"), *p.now.verdict, book));
+            SetJoinedText(pnPreviewHistory,
+                          p.history.count > 0
+                              ? qv::ui::Unbroken(QStringLiteral("過去10日間の同条文の適用:%1回")
+                                                     .arg(p.history.count)) +
+                                    QStringLiteral("、") +
+                                    qv::ui::Unbroken(
+                                        QStringLiteral("合計%1ポイント").arg(p.history.sum))
+                              : qv::ui::Unbroken(QStringLiteral("過去10日間の同条文の適用:なし")));
             if (p.oldestStops && p.afterwards && p.afterwards->verdict) {
-                pnPreviewAfter->setText(LocalTimeText(*p.oldestStops) +
-                                        QStringLiteral("に最も古い適用が数えられなくなり、"
-                                                       "それ以後に提出すると:") +
-                                        Outcome(*p.afterwards->verdict));
+                SetJoinedText(pnPreviewAfter,
+                              qv::ui::Unbroken(LocalTimeText(*p.oldestStops)) +
+                                  QStringLiteral("に最も古い適用が数えられなくなり、"
+                                                 "それ以後に") +
+                                  Outcome(QStringLiteral("提出すると:"), *p.afterwards->verdict,
+                                          book));
             }
         }
     }

@@ -1,6 +1,8 @@
 #include "ui/Accessibility.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QGroupBox>
 #include <QLabel>
 #include <QWidget>
@@ -55,8 +57,9 @@ QLabel* NearestLabel(QWidget* window, QWidget* control) {
 }  // namespace
 
 void NameControls(QWidget* window) {
+    // A label keeps no name of its own: the toolkit announces its text as it stands, so a
+    // label whose text changes (a total, a balance) is never read out stale.
     for (QLabel* label : window->findChildren<QLabel*>()) {
-        if (label->accessibleName().isEmpty()) label->setAccessibleName(LabelName(label));
         if (QWidget* buddy = label->buddy(); buddy && buddy->accessibleName().isEmpty())
             buddy->setAccessibleName(LabelName(label));
     }
@@ -70,6 +73,27 @@ void NameControls(QWidget* window) {
             w->setAccessibleName(Plain(group->title()));
         }
     }
+}
+
+namespace {
+const char kRoleProperty[] = "qvAccessibleRole";
+
+QAccessibleInterface* RoleFactory(const QString&, QObject* object) {
+    auto* widget = qobject_cast<QWidget*>(object);
+    if (widget == nullptr) return nullptr;
+    const QVariant role = widget->property(kRoleProperty);
+    if (!role.isValid()) return nullptr;
+    return new QAccessibleWidget(widget, static_cast<QAccessible::Role>(role.toInt()));
+}
+}  // namespace
+
+void SetAccessibleRole(QWidget* widget, QAccessible::Role role) {
+    static const bool installed = [] {
+        QAccessible::installFactory(RoleFactory);
+        return true;
+    }();
+    (void)installed;
+    widget->setProperty(kRoleProperty, static_cast<int>(role));
 }
 
 }  // namespace qv::ui

@@ -41,7 +41,7 @@ void TellAndEnd(std::exception_ptr error) {
                            "保存していないルールの変更は失われます。\n\n") +
             Describe(error));
     } catch (...) {
-        std::fputs("quorvel: an unexpected error ended the program\n", stderr);
+        std::fputs("quorvel: 予期しないエラーが起きたため終了しました。\n", stderr);
     }
     End()();
 }

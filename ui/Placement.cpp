@@ -23,8 +23,28 @@ QMargins FrameOf(const QWidget* window) {
             outer.bottom() - inner.bottom()};
 }
 
-QString SettingsKey(const QString& window, const char* what) {
-    return QStringLiteral("windows/%1/%2").arg(window, QLatin1String(what));
+// A size saved on one screen means nothing on another: geometry is kept per screen size
+// (in device-independent pixels) and scale, e.g. "windows/TLogList/960x540@2/size".
+QString ScreenText(const QScreen* screen) {
+    if (screen == nullptr) return QStringLiteral("any");
+    const QSize size = screen->size();
+    return QStringLiteral("%1x%2@%3")
+        .arg(size.width())
+        .arg(size.height())
+        .arg(screen->devicePixelRatio());
+}
+
+QString SettingsKey(const QString& window, const QScreen* screen, const char* what) {
+    return QStringLiteral("windows/%1/%2/%3").arg(window, ScreenText(screen), QLatin1String(what));
+}
+
+// The screen a window opens on: that of the window it opens from, else the one under the
+// pointer, else the primary one.
+QScreen* OpeningScreen(const QWidget* window) {
+    const QWidget* parent = window->parentWidget() ? window->parentWidget()->window() : nullptr;
+    if (parent != nullptr && parent->screen() != nullptr) return parent->screen();
+    if (QScreen* screen = QGuiApplication::screenAt(QCursor::pos())) return screen;
+    return QGuiApplication::primaryScreen();
 }
 
 // Places the window, where an earlier run left it when `remembered` holds its frame's
@@ -35,12 +55,10 @@ struct Remembered {
 };
 void PlaceAround(QWidget* window, const std::optional<Remembered>& remembered) {
     QWidget* parent = window->parentWidget() ? window->parentWidget()->window() : nullptr;
-    QScreen* screen = parent ? parent->screen() : nullptr;
+    QScreen* screen = OpeningScreen(window);
     if (remembered) {
         if (QScreen* there = QGuiApplication::screenAt(remembered->framePosition)) screen = there;
     }
-    if (screen == nullptr) screen = QGuiApplication::screenAt(QCursor::pos());
-    if (screen == nullptr) screen = QGuiApplication::primaryScreen();
     if (screen == nullptr) return;
     const QMargins frame = FrameOf(parent);
     const QSize size = remembered ? remembered->size : window->size();
@@ -67,6 +85,7 @@ public:
         Follow vertical;
         QRect design;        // its geometry in the form
         QSize parentDesign;  // its parent's size in the form
+        const QWidget* keepRightOf;
     };
 
     Follower(QWidget* window, QString key, std::vector<Entry> entries)
@@ -106,14 +125,23 @@ private:
             int y = e.design.y(), height = e.design.height();
             Shift(e.horizontal, now.width() - e.parentDesign.width(), x, width);
             Shift(e.vertical, now.height() - e.parentDesign.height(), y, height);
+            if (e.keepRightOf != nullptr) {
+                const int leftmost = e.keepRightOf->geometry().right() + 1 + kControlGap;
+                if (x < leftmost) {
+                    const int narrowest = std::min(width, e.control->sizeHint().width());
+                    width = std::max(narrowest, width - (leftmost - x));
+                    x = leftmost;
+                }
+            }
             e.control->setGeometry(x, y, width, height);
         }
     }
 
     void Remember() {
         QSettings settings;
-        settings.setValue(SettingsKey(key_, "size"), window_->size());
-        settings.setValue(SettingsKey(key_, "position"), window_->frameGeometry().topLeft());
+        settings.setValue(SettingsKey(key_, window_->screen(), "size"), window_->size());
+        settings.setValue(SettingsKey(key_, window_->screen(), "position"),
+                          window_->frameGeometry().topLeft());
     }
 
     QWidget* window_;
@@ -148,18 +176,28 @@ void MakeResizable(QWidget* window, const QString& key, const QSize& minimum,
     std::vector<Follower::Entry> entries;
     for (const Anchor& a : anchors)
         entries.push_back({a.control, a.horizontal, a.vertical, a.control->geometry(),
-                           a.control->parentWidget()->size()});
+                           a.control->parentWidget()->size(), a.keepRightOf});
     new Follower(window, key, std::move(entries));
 
     std::optional<Remembered> remembered;
     if (gRemember) {
         QSettings settings;
-        const QSize size = settings.value(SettingsKey(key, "size")).toSize();
-        const QVariant position = settings.value(SettingsKey(key, "position"));
+        const QScreen* screen = OpeningScreen(window);
+        const QSize size = settings.value(SettingsKey(key, screen, "size")).toSize();
+        const QVariant position = settings.value(SettingsKey(key, screen, "position"));
+        // A form of controls at fixed places is never made smaller than it was drawn, so
+        // they keep those places; only a screen too small for it makes it smaller
+        // (PlaceAround). A window that lays itself out needs only its minimum.
+        const QSize floor = anchors.size() > 0 ? window->size() : window->minimumSize();
         if (size.isValid() && position.isValid())
-            remembered = Remembered{position.toPoint(), size.expandedTo(window->minimumSize())};
+            remembered = Remembered{position.toPoint(), size.expandedTo(floor)};
     }
     PlaceAround(window, remembered);
+}
+
+int WidthKeepingRightOf(const QWidget* control, const QWidget* neighbour) {
+    const int narrowest = std::min(control->width(), control->sizeHint().width());
+    return neighbour->geometry().right() + 1 + kControlGap + narrowest + kControlGap;
 }
 
 void SetRememberGeometry(bool on) { gRemember = on; }

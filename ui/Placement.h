@@ -33,7 +33,17 @@ struct Anchor {
     QWidget* control;
     Follow horizontal;
     Follow vertical;
+    // A control that moves with the right edge never runs over this one, left of it on
+    // the same row: first it narrows down to what its caption needs, then it stops there.
+    const QWidget* keepRightOf = nullptr;
 };
+
+// The gap kept between a control and its neighbour or the window's edge.
+inline constexpr int kControlGap = 8;
+
+// The width a window needs so that `control`, kept right of `neighbour` as above, still
+// shows whole: its narrowest right edge plus the gap to the window's edge.
+int WidthKeepingRightOf(const QWidget* control, const QWidget* neighbour);
 
 // Lets the user resize a window down to `minimum` (and to any size up). Controls laid out
 // at fixed positions follow as their anchors say (parents listed before their children);

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <utility>
 
 #include "text/Cp932.h"
 #include "ui/MessageBox.h"
@@ -92,6 +93,38 @@ QString LocalTimeText(std::int64_t seconds) {
                   local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
     return QString::fromLatin1(text);
 }
+
+QString UnitOf(const QString& implementName) {
+    for (const auto& [open, close] : {std::pair{u'(', u')'}, std::pair{u'（', u'）'}}) {
+        if (!implementName.endsWith(QChar(close))) continue;
+        const qsizetype start = implementName.lastIndexOf(QChar(open));
+        if (start < 0) continue;
+        const QString unit = implementName.mid(start + 1, implementName.size() - start - 2).trimmed();
+        if (!unit.isEmpty()) return unit;
+    }
+    return QStringLiteral("回");
+}
+
+QString CountText(const QString& implementName, std::int64_t count) {
+    return implementName + QLatin1Char(':') + QString::number(count) + UnitOf(implementName);
+}
+
+namespace {
+constexpr char16_t kWordJoiner = u'\u2060';
+}
+
+QString Unbroken(const QString& text) {
+    QString joined;
+    joined.reserve(text.size() * 2);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        joined += text.at(i);
+        // Not inside a surrogate pair, and not after the last character.
+        if (i + 1 < text.size() && !text.at(i).isHighSurrogate()) joined += QChar(kWordJoiner);
+    }
+    return joined;
+}
+
+QString WithoutJoiners(QString text) { return text.remove(QChar(kWordJoiner)); }
 
 void SetUpRecordTable(QTableWidget* table, const QString& accessibleName) {
     table->setSelectionBehavior(QAbstractItemView::SelectRows);

@@ -48,6 +48,18 @@ void SetFormFont(QWidget* widget, int pixelSize);
 // calendar cannot hold it).
 QString LocalTimeText(std::int64_t seconds);
 
+// The unit an implement is counted in: the one its name ends with in brackets
+// ("正座(分)" or "正座（分）" -> "分"), else "回".
+QString UnitOf(const QString& implementName);
+// "腕立て伏せ:17回", "正座(分):10分": an implement and its count, with the unit.
+QString CountText(const QString& implementName, std::int64_t count);
+
+// The text with a word joiner (U+2060, shown as nothing) between its characters, so a
+// label that wraps never breaks it across lines: a name and its value stay together.
+QString Unbroken(const QString& text);
+// The text as it reads: the word joiners gone.
+QString WithoutJoiners(QString text);
+
 // The read-only lists of records (ledger, trash, backups): whole rows selected one at a
 // time, never edited, Tab leaving the list; cells made by ReadOnlyCell.
 void SetUpRecordTable(QTableWidget* table, const QString& accessibleName);

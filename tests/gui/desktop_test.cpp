@@ -7,6 +7,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QPushButton>
 #include <QSettings>
 #include <QTableView>
@@ -45,7 +47,7 @@ TEST(CommandLineTest, EachFormTurnsIntoItsAction) {
         {{"data"}, Action::Run, "data", ""},
         {{"--", "-odd-name"}, Action::Run, "-odd-name", ""},
         {{"--help"}, Action::ShowHelp, "", "--version"},
-        {{"-h", "data"}, Action::ShowHelp, "", "folder"},
+        {{"-h", "data"}, Action::ShowHelp, "", "[フォルダ]"},
         {{"--version"}, Action::ShowVersion, "", "quorvel 0.91"},
         {{"-v"}, Action::ShowVersion, "", "GPL-3.0-or-later"},
         {{"a", "b"}, Action::Fail, "", "a, b"},
@@ -165,7 +167,33 @@ TEST_F(DesktopTest, TheReportFollowsItsSizeAndIsRemembered) {
     }
     {
         TLogList again;
-        EXPECT_EQ(again.size(), QSize(600, 400)) << "the size of the last run";
+        EXPECT_EQ(again.size(), QSize(685, 656))
+            << "a smaller size would move the controls from their places";
+        again.show();
+        again.resize(800, 700);
+        again.hide();
+    }
+    {
+        TLogList again;
+        EXPECT_EQ(again.size(), QSize(800, 700)) << "the size of the last run";
+    }
+    // Kept for this screen's size and scale only: another screen starts afresh.
+    QSettings settings;
+    const QStringList kept = settings.allKeys().filter(QStringLiteral("TLogList"));
+    ASSERT_EQ(kept.size(), 2) << kept.join(' ').toStdString();
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QString here = QStringLiteral("windows/TLogList/%1x%2@1/")
+                             .arg(screen->size().width())
+                             .arg(screen->size().height());
+    for (const QString& key : kept) {
+        EXPECT_TRUE(key.startsWith(here)) << key.toStdString();
+        settings.setValue(QString(key).replace(here, QStringLiteral("windows/TLogList/640x512@2/")),
+                          settings.value(key));
+        settings.remove(key);
+    }
+    {
+        TLogList elsewhere;
+        EXPECT_EQ(elsewhere.size(), QSize(685, 656)) << "nothing remembered for this screen";
     }
     qv::ui::SetRememberGeometry(false);
     QCoreApplication::setOrganizationName(QString());

@@ -7,6 +7,7 @@
 #include "execution/DonePointForm.h"
 #include "rulebook/RuleBook.h"
 #include "tests/gui/GuiTest.h"
+#include "ui/Texts.h"
 
 namespace {
 
@@ -195,8 +196,36 @@ TEST_F(DonePointTest, TheTotalAndTheBalanceAfterFollowTheTyping) {
     EXPECT_EQ(ReadBytes("user.dat"), "a\tb\tc\t5\te\tf") << "typing writes nothing";
 }
 
+// What a unit field holds that is not read as typed is marked beside it, and said.
+TEST_F(DonePointTest, LettersInAUnitFieldAreMarkedBesideIt) {
+    WriteBytes("user.dat", "a\tb\tc\t5\te\tf");
+    auto w = Open();
+    const struct {
+        const char* typed;
+        const char* said;  // empty: no mark
+    } cases[] = {
+        {"12", ""},
+        {"", ""},
+        {" 7 ", ""},
+        {"abc", "「abc」は数字ではないため、0として数えます。"},
+        {"9x", "「9x」は先頭の9だけを数えます。"},
+        {"三", "「三」は数字ではないため、0として数えます。"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        Field(*w, 2)->setText(QString::fromUtf8(c.typed));
+        auto* mark = Child<QLabel>(w.get(), "pnNotNumber2");
+        EXPECT_EQ(mark->isVisibleTo(w.get()), *c.said != '\0');
+        EXPECT_EQ(mark->toolTip(), QString::fromUtf8(c.said));
+        EXPECT_EQ(Field(*w, 2)->accessibleDescription(), QString::fromUtf8(c.said));
+        EXPECT_FALSE(Child<QLabel>(w.get(), "pnNotNumber1")->isVisibleTo(w.get()));
+    }
+    EXPECT_TRUE(MessageBox::TakeShown().isEmpty()) << "said beside the field, not in a box";
+}
+
 // Implements 腕立て 1.0, 腹筋 1.5, 正座 0 (no plan), 写経 0.7, and a balance of 10.
 TEST_F(DonePointTest, APlanClickedFillsTheRowsAndReportsTheBalanceAway) {
+    book_.SetImpName(3, Sjis("写経(枚)"));  // counted in its own unit
     struct Case {
         const char* button;
         const char* caption;
@@ -204,8 +233,8 @@ TEST_F(DonePointTest, APlanClickedFillsTheRowsAndReportsTheBalanceAway) {
     } cases[] = {
         {"btPlan1", "腕立てだけで10回（10ポイント）", {"10", "", "", ""}},
         {"btPlan2", "腹筋だけで7回（10ポイント）", {"", "7", "", ""}},
-        {"btPlan4", "写経だけで15回（10ポイント）", {"", "", "", "15"}},
-        {"btPlanMix", "組み合わせ: 腕立て4 腹筋3 写経3", {"4", "3", "", "3"}},
+        {"btPlan4", "写経(枚)だけで15枚（10ポイント）", {"", "", "", "15"}},
+        {"btPlanMix", "組み合わせ: 腕立て:4回 腹筋:3回 写経(枚):3枚", {"4", "3", "", "3"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.button);
@@ -216,7 +245,16 @@ TEST_F(DonePointTest, APlanClickedFillsTheRowsAndReportsTheBalanceAway) {
         Enter(*w, {"1", "1", "", "1"});  // a plan replaces what was typed
         auto* plan = Child<QPushButton>(w.get(), c.button);
         EXPECT_EQ(plan->toolTip(), QString::fromUtf8(c.caption));
-        EXPECT_EQ(plan->text(), QString::fromUtf8(c.caption)) << "room for the whole caption";
+        EXPECT_EQ(plan->accessibleName(), QString::fromUtf8(c.caption));
+        // The whole caption shows: on the button, or wrapped inside the mixed plan's.
+        auto* wrapped = plan->findChild<QLabel*>();
+        const QString shown =
+            wrapped ? qv::ui::WithoutJoiners(wrapped->text()) : plan->text();
+        EXPECT_EQ(shown, QString::fromUtf8(c.caption)) << "room for the whole caption";
+        if (wrapped) {
+            const QRect room = wrapped->contentsRect();
+            EXPECT_LE(wrapped->heightForWidth(room.width()), room.height()) << "two lines at most";
+        }
         plan->click();
         for (int k = 1; k <= 4; ++k) EXPECT_EQ(Field(*w, k)->text(), c.rows.value(k - 1)) << k;
         EXPECT_EQ(Text(*w, "pnAfter"), QStringLiteral("報告後の残高:0ポイント"));

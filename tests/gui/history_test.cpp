@@ -12,7 +12,9 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QDir>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTableView>
 #include <QTest>
 #include <cerrno>
@@ -26,6 +28,8 @@
 #include "rulebook/RuleBook.h"
 #include "text/FileIo.h"
 #include "tests/gui/GuiTest.h"
+#include "ui/Placement.h"
+#include "ui/Texts.h"
 
 namespace {
 
@@ -57,7 +61,6 @@ protected:
         else
             ::unsetenv("TZ");
         ::tzset();
-        QSettings(QStringLiteral("Quorvel"), QStringLiteral("quorvel")).remove("THistory");
         GuiTest::TearDown();
     }
     // A window on the fixture, "now" being Wednesday 6 March 2024 10:00 in Tokyo.
@@ -69,7 +72,12 @@ protected:
         w->Init(&info_);
         return w;
     }
-    static QString Totals(THistory& w) { return Child<QLabel>(&w, "pnTotals")->text(); }
+    // As read out: the screen's text less the joiners that keep each figure by its name.
+    static QString Totals(THistory& w) {
+        auto* totals = Child<QLabel>(&w, "pnTotals");
+        EXPECT_EQ(qv::ui::WithoutJoiners(totals->text()), totals->accessibleName());
+        return totals->accessibleName();
+    }
     static int Rows(THistory& w) { return Child<QTableView>(&w, "sgHistory")->model()->rowCount(); }
 
     CRuleBook book_;
@@ -89,7 +97,7 @@ TEST_F(HistoryWindowTest, OpensOnEverythingAndTellsOfDamagedLinesOnce) {
     EXPECT_EQ(Rows(*w), 6);
     EXPECT_EQ(Totals(*w),
               QStringLiteral("合計　判決 6件（執行済み 3件・未執行 3件）　判決ポイント 132　"
-                             "腕立て,伏せ 31　腹筋 10　ス\"ク\"ワット 3　道具4 5　ポイント 17"));
+                             "腕立て,伏せ:31回　腹筋:10回　ス\"ク\"ワット:3回　道具4:5回　ポイント 17"));
     // Newest first; the date fields show the whole log.
     auto* grid = Child<QTableView>(w.get(), "sgHistory");
     EXPECT_EQ(grid->model()->index(0, 0).data().toString(), QStringLiteral("2024/03/05 12:00"));
@@ -97,6 +105,36 @@ TEST_F(HistoryWindowTest, OpensOnEverythingAndTellsOfDamagedLinesOnce) {
     EXPECT_EQ(Child<QDateEdit>(w.get(), "dtFrom")->date(), QDate(2024, 1, 1));
     EXPECT_EQ(Child<QDateEdit>(w.get(), "dtTo")->date(), QDate(2024, 3, 5));
     EXPECT_EQ(Child<QListWidget>(w.get(), "lsArticles")->count(), 3);
+    // Under すべて the dates only show the log's span; another period lets them be edited.
+    for (const char* date : {"dtFrom", "dtTo"})
+        EXPECT_TRUE(Child<QDateEdit>(w.get(), date)->isReadOnly()) << date;
+    Child<QComboBox>(w.get(), "cbPreset")->setCurrentIndex(1);  // 今月
+    for (const char* date : {"dtFrom", "dtTo"})
+        EXPECT_FALSE(Child<QDateEdit>(w.get(), date)->isReadOnly()) << date;
+}
+
+// The picture and the CSV are offered in the user's own folders, not in the data folder.
+TEST_F(HistoryWindowTest, SaveDialogsOfferTheUsersFolders) {
+    auto w = Open();
+    QStringList suggested;
+    w->SetSavePathAsker([&](const QString&, const QString& offered, const QString&) {
+        suggested << offered;
+        return QString();  // cancelled
+    });
+    Child<QPushButton>(w.get(), "btSavePng")->click();
+    Child<QPushButton>(w.get(), "btExportCsv")->click();
+    ASSERT_EQ(suggested.size(), 2);
+    const struct {
+        QStandardPaths::StandardLocation kind;
+        const char* name;
+    } expected[] = {{QStandardPaths::PicturesLocation, "quorvel-period.png"},
+                    {QStandardPaths::DocumentsLocation, "quorvel-history.csv"}};
+    for (int i = 0; i < 2; ++i) {
+        QString folder = QStandardPaths::writableLocation(expected[i].kind);
+        if (folder.isEmpty() || !QDir(folder).exists()) folder = QDir::homePath();
+        EXPECT_EQ(suggested[i], QDir(folder).filePath(QString::fromLatin1(expected[i].name)));
+        EXPECT_FALSE(suggested[i].startsWith(QDir::currentPath())) << suggested[i].toStdString();
+    }
 }
 
 TEST_F(HistoryWindowTest, EachFilterChangesTableAndTotalsAtOnce) {
@@ -143,7 +181,7 @@ TEST_F(HistoryWindowTest, EachFilterChangesTableAndTotalsAtOnce) {
     EXPECT_EQ(Rows(*w), 0);
     EXPECT_EQ(Totals(*w),
               QStringLiteral("合計　判決 0件（執行済み 0件・未執行 0件）　判決ポイント 0　"
-                             "腕立て,伏せ 0　腹筋 0　ス\"ク\"ワット 0　道具4 0　ポイント 0"));
+                             "腕立て,伏せ:0回　腹筋:0回　ス\"ク\"ワット:0回　道具4:0回　ポイント 0"));
 }
 
 TEST_F(HistoryWindowTest, ExportWritesTheShownRowsInTheirOrder) {
@@ -273,13 +311,19 @@ TEST_F(HistoryWindowTest, EveryChartSavesAsPng) {
 }
 
 TEST_F(HistoryWindowTest, RemembersItsSize) {
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QDir::currentPath());
+    QCoreApplication::setOrganizationName(QStringLiteral("quorvel-test"));
+    qv::ui::SetRememberGeometry(true);
     {
         auto w = Open();
+        w->show();
         w->resize(900, 650);
         w->reject();
     }
     auto w = Open();
     EXPECT_EQ(w->size(), QSize(900, 650));
+    qv::ui::SetRememberGeometry(false);
+    QCoreApplication::setOrganizationName(QString());
 }
 
 TEST_F(HistoryWindowTest, CommandLineExportsInTimeOrder) {

@@ -3,14 +3,18 @@
 // alone, and captions shown whole at the scales 1, 1.5 and 2.
 
 #include <QAccessible>
+#include <QAction>
 #include <QApplication>
 #include <QDialog>
+#include <QGuiApplication>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
+#include <QStandardPaths>
 #include <QStyle>
 #include <QStyleOption>
 #include <QTableWidget>
@@ -188,7 +192,7 @@ struct WindowCase {
 };
 
 const WindowCase kWindows[] = {
-    {"TForm1", {}, "btnRule", {"btnRule", "btnJudge", "Button1", "btGoHP", "btExit", "btHistory"}, nullptr, {237, 417}},
+    {"TForm1", {}, "btnRule", {"btnRule", "btnJudge", "Button1", "btGoHP", "btExit", "btHistory", "btMore"}, nullptr, {237, 417}},
     {"TRuleEdit", {"btnRule"}, "sgRules",
      {"sgRules", "btAdd", "btEdit", "Button1", "btnImp", "btSave", "btExit"}, "btEdit", {654, 489}},
     {"TRuleItem", {"btnRule", "btAdd"}, "tfNo",
@@ -201,7 +205,7 @@ const WindowCase kWindows[] = {
      "btnReg", {287, 243}},
     {"TJudge", {"btnJudge"}, "cbRule", {"cbRule", "tbJoujou", "btSubmit", "btCancel"}, "btSubmit", {692, 317}},
     {"TState", {"btnJudge", "btSubmit"}, "btOK", {"mmJudge", "btOK", "btCansel"}, "btOK", {534, 513}},
-    {"TLogList", {"Button1"}, "sgList", {"sgList", "btDone", "btDelete", "btnPoint", "btExit", "btUndo", "btHistory", "mmReasons"}, "btDone", {685, 656}},
+    {"TLogList", {"Button1"}, "sgList", {"sgList", "btDone", "btDelete", "btnPoint", "btExit", "btUndo", "btHistory", "btRecords", "mmReasons"}, "btDone", {685, 656}},
     {"TDonePoint", {"Button1", "btnPoint"}, "tfImp1",
      {"tfImp1", "tfImp2", "tfImp3", "tfImp4", "btOK", "btCancel", "btPlan1", "btPlan2", "btPlan3",
       "btPlan4", "btPlanMix"},
@@ -389,7 +393,14 @@ TEST_F(KeyboardTest, ListsTakeEnterDeleteAndSaveFromTheKeyboard) {
             shown += ShownTexts();
             return !shown.isEmpty();
         }));
-        EXPECT_EQ(shown, QStringList{QStringLiteral("選択された判決を削除します")});
+        // The seed's question first, then which sentence, its points and the trash.
+        ASSERT_EQ(shown.size(), 1);
+        EXPECT_TRUE(shown[0].startsWith(QStringLiteral("選択された判決を削除します\n\n判決: ")))
+            << shown[0].toStdString();
+        EXPECT_TRUE(shown[0].contains(QStringLiteral("遅刻（腕立て伏せ:12）"))) << shown[0].toStdString();
+        EXPECT_TRUE(shown[0].contains(QStringLiteral("この判決の4ポイントをポイント残高から差し引きます")))
+            << shown[0].toStdString();
+        EXPECT_TRUE(shown[0].contains(QStringLiteral("ごみ箱"))) << shown[0].toStdString();
     });
     Press(Qt::Key_Return);  // "執行報告"
     EXPECT_TRUE(*reported);
@@ -437,6 +448,175 @@ TEST_F(KeyboardTest, WindowsGrowWithTheScreenScale) {
         ASSERT_TRUE(run.waitForFinished(120000));
         const QString output = QString::fromLocal8Bit(run.readAll());
         EXPECT_EQ(run.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(run.exitCode(), 0) << output.toStdString();
+        EXPECT_TRUE(output.contains(QStringLiteral("[  PASSED  ] 1 test"))) << output.toStdString();
+    }
+}
+
+
+// ---- Every window on the screens people have: a real X server (Xvfb) of 1280x1024 at
+// scale 1 and of 1920x1080 at scale 2 (960x540 device-independent pixels).
+
+// The controls a window lays out itself: named, shown, and not the inner parts of a
+// composite control (whose names, where they have any, begin with "qt_").
+std::vector<QWidget*> PlacedControls(QWidget* parent, QWidget* window) {
+    std::vector<QWidget*> controls;
+    for (QObject* child : parent->children()) {
+        auto* w = qobject_cast<QWidget*>(child);
+        if (w == nullptr || w->isWindow() || !w->isVisibleTo(window)) continue;
+        const QString name = w->objectName();
+        if (name.isEmpty() || name.startsWith(QLatin1String("qt_"))) continue;
+        controls.push_back(w);
+    }
+    return controls;
+}
+
+// Controls that stand over one another or outside the window, as "a overlaps b" and
+// "a is outside the window".
+std::vector<std::string> MisplacedControls(QWidget* window) {
+    std::vector<std::string> found;
+    std::vector<QWidget*> parents{window};
+    for (QWidget* w : window->findChildren<QWidget*>()) parents.push_back(w);
+    for (QWidget* parent : parents) {
+        const std::vector<QWidget*> controls = PlacedControls(parent, window);
+        for (size_t i = 0; i < controls.size(); ++i) {
+            const QRect at(controls[i]->mapTo(window, QPoint(0, 0)), controls[i]->size());
+            if (!window->rect().contains(at))
+                found.push_back(Name(controls[i]) + " is outside the window");
+            for (size_t j = i + 1; j < controls.size(); ++j) {
+                // A shared edge line is no overlap (the balance label stands on the list's
+                // top line, as the form has it).
+                const QRect both = controls[i]->geometry() & controls[j]->geometry();
+                if (both.width() > 1 && both.height() > 1)
+                    found.push_back(Name(controls[i]) + " overlaps " + Name(controls[j]));
+            }
+        }
+    }
+    return found;
+}
+
+// Opens the window reached by `path` (buttons, or actions of the window's menus, by name)
+// without waiting for a window manager to activate anything, and runs act on it.
+void ReachThrough(QWidget* from, const std::vector<const char*>& path, size_t step,
+                  const std::function<void(QWidget*)>& act) {
+    if (step == path.size()) return act(from);
+    bool opened = false;
+    qv::test::WhenModalOpens([&](QWidget* window) {
+        opened = true;
+        ReachThrough(window, path, step + 1, act);
+        if (auto* dialog = qobject_cast<QDialog*>(window); dialog && dialog->isVisible())
+            dialog->reject();
+    });
+    if (auto* button = from->findChild<QPushButton*>(QString::fromLatin1(path[step]))) {
+        button->click();
+    } else if (auto* action = from->findChild<QAction*>(QString::fromLatin1(path[step]))) {
+        action->trigger();
+    } else {
+        ADD_FAILURE() << "nothing named " << path[step] << " in " << Name(from);
+        return;
+    }
+    EXPECT_TRUE(opened) << path[step] << " opened no window";
+}
+
+// The run under the X server WindowsFitScreensOfARealXServer starts; skipped elsewhere.
+TEST_F(KeyboardTest, WindowsFitTheirScreen) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "runs under the X server that its launcher starts";
+    WriteBytes("test.log", Sjis(kLog));
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    ASSERT_NE(screen, nullptr);
+    const QString expected = qEnvironmentVariable("QV_FIT_SCREEN");
+    EXPECT_EQ(QStringLiteral("%1x%2").arg(screen->size().width()).arg(screen->size().height()),
+              expected);
+    std::vector<std::pair<const char*, std::vector<const char*>>> windows;
+    for (const WindowCase& c : kWindows) windows.emplace_back(c.window, c.path);
+    windows.push_back({"TLedger", {"Button1", "acLedger"}});
+    windows.push_back({"TTrash", {"Button1", "acTrash"}});
+    windows.push_back({"TBackups", {"Button1", "acBackups"}});
+    windows.push_back({"TBackups", {"acBackups"}});
+    for (const auto& [name, path] : windows) {
+        SCOPED_TRACE(name);
+        TForm1 menu;
+        ASSERT_TRUE(menu.IsLoaded());
+        menu.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
+        bool reached = false;
+        ReachThrough(&menu, path, 0, [&](QWidget* window) {
+            reached = true;
+            EXPECT_STREQ(window->metaObject()->className(), name);
+            QTest::qWait(50);  // the X server has mapped it where it was placed
+            const QRect room = window->screen()->availableGeometry();
+            EXPECT_TRUE(room.contains(window->frameGeometry()))
+                << "at " << window->frameGeometry().x() << "," << window->frameGeometry().y()
+                << " size " << window->frameGeometry().width() << "x"
+                << window->frameGeometry().height() << " on " << room.width() << "x"
+                << room.height();
+            EXPECT_EQ(MisplacedControls(window), std::vector<std::string>());
+            EXPECT_EQ(ClippedTexts(window), std::vector<std::string>());
+            // At its smallest too, for a window the user may resize.
+            if (window->minimumSize() != window->maximumSize()) {
+                window->resize(window->minimumSize());
+                EXPECT_TRUE(QTest::qWaitFor([&] { return window->size() == window->minimumSize(); }));
+                EXPECT_EQ(MisplacedControls(window), std::vector<std::string>()) << "at its smallest";
+            }
+        });
+        EXPECT_TRUE(reached);
+    }
+}
+
+// Starts an X server of the given size on a display it picks itself (and tells on its
+// standard output, so two runs at once never share one); empty when none could start.
+QString StartXvfb(QProcess& server, const QString& size) {
+    const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+    if (xvfb.isEmpty()) return {};
+    server.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                        QStringLiteral("0"), size + QStringLiteral("x24"),
+                        QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    if (!server.waitForStarted(10000)) return {};
+    QByteArray told;
+    while (!told.contains('\n') && server.state() == QProcess::Running &&
+           server.waitForReadyRead(10000))
+        told += server.readAllStandardOutput();
+    bool ok = false;
+    const int display = told.trimmed().toInt(&ok);
+    if (!ok) {
+        server.kill();
+        server.waitForFinished();
+        return {};
+    }
+    return QStringLiteral(":%1").arg(display);
+}
+
+// Every window opens inside its screen and no two controls stand over one another, on a
+// real X server: 1280x1024 at scale 1, and 1920x1080 at scale 2 (a 960x540 screen).
+TEST_F(KeyboardTest, WindowsFitScreensOfARealXServer) {
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) GTEST_SKIP() << "the run itself";
+    const struct {
+        const char* size;
+        const char* scale;
+        const char* logical;
+    } screens[] = {{"1280x1024", "1", "1280x1024"}, {"1920x1080", "2", "960x540"}};
+    for (const auto& s : screens) {
+        SCOPED_TRACE(std::string(s.size) + " at scale " + s.scale);
+        QProcess server;
+        const QString display = StartXvfb(server, QString::fromLatin1(s.size));
+        ASSERT_FALSE(display.isEmpty()) << "Xvfb (package xvfb) did not start";
+        QProcess run;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        environment.insert(QStringLiteral("DISPLAY"), display);
+        environment.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::fromLatin1(s.scale));
+        environment.insert(QStringLiteral("QV_FIT_SCREEN"), QString::fromLatin1(s.logical));
+        environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        run.setProcessEnvironment(environment);
+        run.setProcessChannelMode(QProcess::MergedChannels);
+        run.start(QCoreApplication::applicationFilePath(),
+                  {QStringLiteral("--gtest_filter=KeyboardTest.WindowsFitTheirScreen")});
+        const bool finished = run.waitForFinished(240000);
+        const QString output = QString::fromLocal8Bit(run.readAll());
+        server.terminate();
+        server.waitForFinished(5000);
+        ASSERT_TRUE(finished) << output.toStdString();
         EXPECT_EQ(run.exitCode(), 0) << output.toStdString();
         EXPECT_TRUE(output.contains(QStringLiteral("[  PASSED  ] 1 test"))) << output.toStdString();
     }

@@ -1,10 +1,13 @@
 #include <QDesktopServices>
 #include <QDir>
+#include <QMenu>
 #include <QPushButton>
+#include <QTest>
 #include <QUrl>
 
 #include "app/MenuForm.h"
 #include "tests/gui/GuiTest.h"
+#include "ui/Texts.h"
 
 namespace {
 
@@ -85,7 +88,9 @@ TEST_F(MenuTest, MissingOrBadRuleBookEndsWithTheMessage) {
             << c.what;
         EXPECT_TRUE(shown[0].contains(QStringLiteral("ファイル: test.dat"))) << c.what;
         EXPECT_EQ(menu.LoadFailure(), shown[0]) << c.what << ": the same goes to stderr";
-        if (c.notSaid) EXPECT_FALSE(shown[0].contains(QString::fromUtf8(c.notSaid))) << c.what;
+        if (c.notSaid) {
+            EXPECT_FALSE(shown[0].contains(QString::fromUtf8(c.notSaid))) << c.what;
+        }
         EXPECT_EQ(qv::test::ListDir(), before) << c.what << ": no file is created";
     }
 }
@@ -150,14 +155,49 @@ TEST_F(MenuTest, QuorvelKanOpensTheUserGuide) {
 TEST_F(MenuTest, AboutNamesVersionLicenceAndDataFolder) {
     WriteBytes("test.dat", kHeaderOnly);
     TForm1 menu;
-    ASSERT_EQ(menu.actions().size(), 5)
-        << "guide, trash, backups, reminder and About, in the window's context menu";
+    ASSERT_EQ(menu.actions().size(), 7)
+        << "ledger, trash, backups, reminder, a separator, guide and About, in the window's "
+           "context menu";
     menu.actions().back()->trigger();
     const QStringList shown = ShownTexts();
     ASSERT_EQ(shown.size(), 1);
+    // Each name stays on the line of its value (joined to it), read as it is written.
     for (const QString& part : {QStringLiteral("Ver.0.91"), QStringLiteral("GPL-3.0-or-later"),
-                                QStringLiteral("データフォルダ: ") + QDir::currentPath()})
-        EXPECT_TRUE(shown[0].contains(part)) << part.toStdString();
+                                QStringLiteral("データフォルダ:\u00a0") + QDir::currentPath()})
+        EXPECT_TRUE(qv::ui::WithoutJoiners(shown[0]).contains(part)) << part.toStdString();
+}
+
+// The ledger, the trash and the backups: under その他, and a key away.
+TEST_F(MenuTest, OpensTheLedgerTrashAndBackupsByKeyAndByItsMoreButton) {
+    WriteBytes("test.dat", kHeaderOnly);
+    TForm1 menu;
+    menu.show();
+    menu.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&menu));
+    QMenu* more = Child<QPushButton>(&menu, "btMore")->menu();
+    ASSERT_NE(more, nullptr);
+    QStringList items;
+    for (QAction* action : more->actions())
+        if (!action->isSeparator()) items << action->text();
+    EXPECT_EQ(items, (QStringList{QStringLiteral("ポイント台帳…"), QStringLiteral("ごみ箱…"),
+                                  QStringLiteral("バックアップ…"), QStringLiteral("利用の手引き"),
+                                  QStringLiteral("Quorvel裁判所について")}));
+    const struct {
+        Qt::Key key;
+        const char* window;
+    } cases[] = {{Qt::Key_L, "TLedger"}, {Qt::Key_T, "TTrash"}, {Qt::Key_B, "TBackups"}};
+    for (const auto& c : cases) {
+        bool opened = false;
+        qv::test::WhenModalOpens([&](QWidget* window) {
+            opened = true;
+            EXPECT_EQ(window->objectName(), QString::fromLatin1(c.window));
+            window->close();
+        });
+        QTest::keyClick(&menu, c.key, Qt::ControlModifier);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return opened; })) << c.window;
+        menu.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&menu));
+    }
 }
 
 TEST_F(MenuTest, UnsavedRulesAtExitAskToSaveDiscardOrGoBack) {

@@ -51,18 +51,24 @@ std::string Log(const std::vector<Entry>& entries, qv::Seconds shift = 0) {
     return log;
 }
 
-// The preview's wording of a verdict: "29ポイント（腕立て:12 腹筋:18 ポイント:9）".
+// The preview's wording of a verdict: "29ポイント（腕立て:12回 腹筋:18回 ポイント:9）",
+// each count with its implement's unit.
 QString Outcome(const CVerdict& v) {
     QStringList parts;
     for (const QString& entry : qv::ui::FromCp932(v.distribution).split(' ', Qt::SkipEmptyParts))
-        parts << entry;
+        parts << entry + qv::ui::UnitOf(entry.section(QLatin1Char(':'), 0, -2));
     if (v.points > 0) parts << QStringLiteral("ポイント:%1").arg(v.points);
     return QStringLiteral("%1ポイント（%2）")
         .arg(v.total)
         .arg(parts.isEmpty() ? QStringLiteral("配分なし") : parts.join(' '));
 }
 
-QString Label(QWidget* w, const char* name) { return Child<QLabel>(w, name)->text(); }
+// A preview line as read out; on the screen each figure is joined to its name.
+QString Label(QWidget* w, const char* name) {
+    auto* label = Child<QLabel>(w, name);
+    EXPECT_EQ(qv::ui::WithoutJoiners(label->text()), label->accessibleName()) << name;
+    return qv::ui::WithoutJoiners(label->text());
+}
 
 class PreviewTest : public qv::test::GuiTest {
 protected:

@@ -737,8 +737,9 @@ TEST_F(RulesTest, SaveAsksBeforeOverwritingAFileChangedOnDisk) {
         EXPECT_TRUE(shown[0].text.contains(U(c.said))) << c.what;
         const std::string now = ReadBytes("test.dat");
         EXPECT_EQ(now.find("\r\n3\t") != std::string::npos, c.overwrite) << c.what;
-        if (!c.overwrite)
+        if (!c.overwrite) {
             EXPECT_EQ(now, edited) << c.what << ": left as the other program wrote it";
+        }
         EXPECT_EQ(book_.IsModified(), !c.overwrite) << c.what;
 
         // After its own save the next one asks nothing.

@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QTableView>
 #include <QTableWidget>
@@ -80,6 +81,10 @@ TEST_F(UndoWindows, ADeleteUndoneWithCtrlZPutsBackTheBytesAndThePoints) {
     PressUndo(w.get());
     EXPECT_EQ(ReadBytes("test.log"), kLog);
     EXPECT_EQ(ReadBytes("user.dat").substr(0, 8), "a\tb\tc\t6\t");
+    // The status line says what Ctrl+Z undid.
+    const QString status = Child<QLabel>(w.get(), "pnStatus")->text();
+    EXPECT_TRUE(status.startsWith(QStringLiteral("元に戻しました: 削除した判決（"))) << status.toStdString();
+    EXPECT_TRUE(status.contains(QStringLiteral("X（A:3）"))) << status.toStdString();
     Trash("test.trs").Read(trash);
     EXPECT_TRUE(trash.entries.empty());
     EXPECT_TRUE(ShownTexts().isEmpty());
@@ -101,6 +106,52 @@ TEST_F(UndoWindows, ADeleteUndoneWithCtrlZPutsBackTheBytesAndThePoints) {
     });
     Child<QAction>(w.get(), "acLedger")->trigger();
     EXPECT_EQ(Backups("backup").List().size(), 4u);
+
+    // An execution mark undone says so too.
+    w->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+    Child<QTableView>(w.get(), "sgList")->selectRow(0);
+    MessageBox::QueueAnswer(true);
+    Child<QPushButton>(w.get(), "btDone")->click();
+    ASSERT_EQ(ShownTexts().size(), 1);
+    PressUndo(w.get());
+    EXPECT_TRUE(Child<QLabel>(w.get(), "pnStatus")
+                    ->text()
+                    .startsWith(QStringLiteral("元に戻しました: 執行済みにした判決（A:3）")))
+        << Child<QLabel>(w.get(), "pnStatus")->text().toStdString();
+    EXPECT_EQ(ReadBytes("test.log"), kLog);
+}
+
+// The ledger, the trash and the backups are a key away, and a button over the reasons.
+TEST_F(UndoWindows, TheReportOpensTheLedgerTrashAndBackupsByKeyAndButton) {
+    WriteBytes("test.log", kLog);
+    WriteBytes("user.dat", "a\tb\tc\t6\te\tf");
+    auto w = Open();
+    const struct {
+        Qt::Key key;
+        const char* window;
+    } cases[] = {{Qt::Key_L, "TLedger"}, {Qt::Key_T, "TTrash"}, {Qt::Key_B, "TBackups"}};
+    auto* menu = Child<QPushButton>(w.get(), "btRecords")->menu();
+    ASSERT_NE(menu, nullptr);
+    ASSERT_EQ(menu->actions().size(), 3);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].window);
+        for (bool byKey : {true, false}) {
+            bool opened = false;
+            qv::test::WhenModalOpens([&](QWidget* window) {
+                opened = true;
+                EXPECT_EQ(window->objectName(), QString::fromLatin1(cases[i].window));
+                window->close();
+            });
+            if (byKey)
+                QTest::keyClick(QApplication::focusWidget(), cases[i].key, Qt::ControlModifier);
+            else
+                menu->actions()[static_cast<int>(i)]->trigger();
+            EXPECT_TRUE(QTest::qWaitFor([&] { return opened; })) << (byKey ? "key" : "button");
+            w->activateWindow();
+            EXPECT_TRUE(QTest::qWaitForWindowActive(w.get()));
+        }
+    }
 }
 
 // The trash window: a deleted sentence restored from it comes back with its bytes and

@@ -69,10 +69,12 @@ protected:
         EXPECT_EQ(label->textFormat(), Qt::PlainText) << name;
         EXPECT_TRUE(label->buddy() == nullptr || !expected.contains(QLatin1Char('&')))
             << name << ": a label with a buddy takes '&' for a shortcut marker";
-        if (!label->accessibleName().isEmpty())
+        if (!label->accessibleName().isEmpty()) {
             EXPECT_EQ(label->accessibleName(), expected) << name << ": read out as shown";
-        if (!label->toolTip().isEmpty())
+        }
+        if (!label->toolTip().isEmpty()) {
             EXPECT_EQ(TipAsShown(label->toolTip()), expected) << name << ": tip";
+        }
     }
 
     CRuleBook book_;

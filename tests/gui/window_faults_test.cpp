@@ -73,9 +73,14 @@ std::unique_ptr<QDialog> OpenList(CInfo* info, int row) {
 void Click(QDialog* w, const char* button) { Child<QPushButton>(w, button)->click(); }
 
 // The bytes an action gives when it works: exactly these files.
-auto Becomes(Files expected) {
+// The three data files an action should leave.
+struct DataFiles {
+    std::string book, log, balance;
+};
+
+auto Becomes(const DataFiles& files) {
     // Only a decision keeps reasons; the other actions leave them as planted.
-    expected.reasons = kReasons;
+    const Files expected{files.book, files.log, files.balance, kReasons};
     return [expected](QDialog*, const Files&, const Files& now) { return now == expected; };
 }
 

@@ -10,6 +10,7 @@
 #include "history/HistoryForm.h"
 #include "rulebook/Info.h"
 #include "rulebook/RuleBook.h"
+#include "records/DataFolder.h"
 
 int main(int argc, char** argv) {
     if (argc < 3) {
@@ -23,9 +24,7 @@ int main(int argc, char** argv) {
     book.LoadFile();
     CInfo info;
     info.SetRuleBook(&book);
-    info.SetLogPath(folder + "/test.log");
-    info.SetBalancePath(folder + "/user.dat");
-    info.SetLedgerPath(folder + "/user.ldg");  // the balance's past, where there is one
+    AttachFolder(info, DataFolder(folder));  // the balance's past from its ledger
     THistory window;
     window.Init(&info);
     window.show();  // at its size, or as large as the screen allows (QT_SCALE_FACTOR=2)

@@ -24,6 +24,7 @@
 #include "records/SentenceLog.h"
 #include "text/Numbers.h"
 #include "ui/Accessibility.h"
+#include "execution/ExecutionTexts.h"
 #include "ui/FileTexts.h"
 #include "ui/MessageBox.h"
 #include "ui/Placement.h"

@@ -15,10 +15,12 @@
 #include "rulebook/Rule.h"
 #include "rulebook/RuleBook.h"
 #include "ui/Accessibility.h"
+#include "execution/ExecutionTexts.h"
 #include "ui/FileTexts.h"
 #include "ui/MessageBox.h"
 #include "ui/Placement.h"
 #include "ui/Texts.h"
+#include "records/BookSave.h"
 #include "records/DataFolder.h"
 
 TTrash::TTrash(QWidget* parent) : QDialog(parent) {
@@ -162,19 +164,18 @@ bool TTrash::RestoreArticle(const Trash::Entry& entry) {
         question += QStringLiteral("\nまだ保存していないルールの変更も一緒に保存されます。");
     if (!qv::ui::MessageBox::Confirm(question)) return false;
     // The article is out of the trash only once the book holding it is on disk.
-    const Backups::OnReplace keep(Backups(FolderOf(*info_).BackupFolder()), book->GetFileName());
     book->AddRule(rule);
-    const bool saved = book->SaveFile();
-    const bool backedUp = keep.Kept();
-    if (!saved) {
+    const DataFolder folder = FolderOf(*info_);
+    std::vector<Trash::Entry> none;
+    const BookSave save = SaveRuleBook(folder, *book, none, {&entry.serial, 1});
+    if (!save.saved) {
         qv::ui::MessageBox::Show(qv::ui::ArticleRestoreFailedText(book->GetFileName()), this);
         return false;
     }
-    qv::io::IoError error;
     QStringList told;
-    if (!backedUp) told << qv::ui::BackupFailedText(FolderOf(*info_).BackupFolder());
-    if (!Trash(FolderOf(*info_).TrashPath()).Remove({&entry.serial, 1}, &error))
-        told << qv::ui::TrashRemoveFailedText(FolderOf(*info_).TrashPath(), error);
+    if (!save.effects.backedUp) told << qv::ui::BackupFailedText(folder.BackupFolder());
+    if (!save.effects.trashed)
+        told << qv::ui::TrashRemoveFailedText(folder.TrashPath(), save.effects.error);
     if (!told.isEmpty()) qv::ui::MessageBox::Show(told.join(QStringLiteral("\n")), this);
     return true;
 }

@@ -7,9 +7,12 @@ namespace {
 constexpr std::string_view kDecide = "decide";
 constexpr std::string_view kDelete = "delete";
 
+// A whole decimal number of at most 18 digits, as the other journals read them: a longer
+// one would be read as the largest number, a figure nobody wrote.
 bool IsNumber(std::string_view text) {
     size_t i = text.starts_with('-') ? 1 : 0;
-    return i < text.size() && text.find_first_not_of("0123456789", i) == std::string_view::npos;
+    return i < text.size() && text.size() - i <= 18 &&
+           text.find_first_not_of("0123456789", i) == std::string_view::npos;
 }
 }  // namespace
 

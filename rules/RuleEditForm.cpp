@@ -14,6 +14,7 @@
 #include "ui/MessageBox.h"
 #include "ui/Placement.h"
 #include "ui/Texts.h"
+#include "records/BookSave.h"
 #include "records/DataFolder.h"
 
 namespace {
@@ -154,8 +155,8 @@ void TRuleEdit::btnImpClick() {
 }
 
 void TRuleEdit::btSaveClick() {
-    if (ruleBook_ == nullptr || !SaveBook(ruleBook_, this, info_)) return;
-    // The articles deleted since the last save go to the trash.
+    if (ruleBook_ == nullptr) return;
+    // The articles deleted since the last save go to the trash with the save.
     std::vector<Trash::Entry> entries;
     std::vector<Deleted*> waiting;
     for (Deleted& d : deleted_) {
@@ -163,14 +164,12 @@ void TRuleEdit::btSaveClick() {
         entries.push_back({0, Trash::Kind::Article, qv::SystemNow(), 0, {}, 0, d.rule.ToLine()});
         waiting.push_back(&d);
     }
-    const bool trashed = Trash(FolderOf(*info_).TrashPath()).Append(entries);
-    if (trashed && !FolderOf(*info_).TrashPath().empty())
-        for (size_t i = 0; i < waiting.size(); ++i) waiting[i]->trashSerial = entries[i].serial;
-    if (!trashed)
-        qv::ui::MessageBox::Show(qv::ui::ArticlesNotTrashedText(FolderOf(*info_).TrashPath()), this);
+    if (!SaveBook(ruleBook_, this, info_, &entries)) return;
+    for (size_t i = 0; i < waiting.size(); ++i) waiting[i]->trashSerial = entries[i].serial;
 }
 
-bool TRuleEdit::SaveBook(CRuleBook* ruleBook, QWidget* parent, const CInfo* info) {
+bool TRuleEdit::SaveBook(CRuleBook* ruleBook, QWidget* parent, const CInfo* info,
+                         std::vector<Trash::Entry>* trashed) {
     // An editor or a sync client may have rewritten the file meanwhile: overwrite that
     // only when the user says so, and never without having looked.
     const auto change = ruleBook->ChangeOnDisk();
@@ -181,20 +180,24 @@ bool TRuleEdit::SaveBook(CRuleBook* ruleBook, QWidget* parent, const CInfo* info
     }
     if (change != CRuleBook::DiskChange::None && !qv::ui::MessageBox::Confirm(changed))
         return false;
-    // The version being replaced is kept first; a backup that cannot be made is told and
-    // does not stop the save.
-    const Backups::OnReplace keep(
-        Backups(info != nullptr ? FolderOf(*info).BackupFolder() : std::string()),
-        ruleBook->GetFileName());
-    if (ruleBook->SaveFile()) {
-        if (!keep.Kept())
-            qv::ui::MessageBox::Show(qv::ui::BackupFailedText(FolderOf(*info).BackupFolder()), parent);
-        return true;
+    // One change of the folder: the trash, the book with its old version kept first.
+    const DataFolder folder = info != nullptr
+                                  ? FolderOf(*info)
+                                  : DataFolder::DataOnly({}, {}).WithoutBackups();
+    std::vector<Trash::Entry> none;
+    const BookSave save = SaveRuleBook(folder, *ruleBook, trashed != nullptr ? *trashed : none);
+    if (!save.saved) {
+        // The rule book stays in memory; only the file could not be replaced, and the old
+        // one is still there as it was.
+        qv::ui::MessageBox::Show(qv::ui::RuleBookSaveFailureText(ruleBook->GetFileName()),
+                                 parent);
+        return false;
     }
-    // The rule book stays in memory; only the file could not be replaced, and the old
-    // one is still there as it was.
-    qv::ui::MessageBox::Show(qv::ui::RuleBookSaveFailureText(ruleBook->GetFileName()), parent);
-    return false;
+    QStringList told;
+    if (!save.effects.backedUp) told << qv::ui::BackupFailedText(folder.BackupFolder());
+    if (!save.effects.trashed) told << qv::ui::ArticlesNotTrashedText(folder.TrashPath());
+    if (!told.isEmpty()) qv::ui::MessageBox::Show(told.join(QStringLiteral("\n")), parent);
+    return true;
 }
 
 void TRuleEdit::btExitClick() { reject(); }

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <vector>
+
+#include "records/Trash.h"
+
 #include <QDialog>
 #include <cstdint>
 #include <optional>
@@ -28,7 +32,10 @@ public:
     // Writes the book to its file, asking first when another program changed or removed
     // the file since it was loaded; a failure is told. True when the book was saved.
     // With a context, the version being replaced goes to its backup folder first.
-    static bool SaveBook(CRuleBook* book, QWidget* parent, const CInfo* info = nullptr);
+    // trashed: articles deleted since the last save, put into the trash with it (their
+    // serials written back).
+    static bool SaveBook(CRuleBook* book, QWidget* parent, const CInfo* info = nullptr,
+                         std::vector<Trash::Entry>* trashed = nullptr);
 
 private:
     void btAddClick();

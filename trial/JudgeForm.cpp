@@ -10,6 +10,7 @@
 #include "trial/Preview.h"
 #include "trial/StateForm.h"
 #include "ui/Accessibility.h"
+#include "trial/TrialTexts.h"
 #include "ui/FileTexts.h"
 #include "ui/Placement.h"
 #include "ui/Texts.h"

@@ -3,6 +3,7 @@
 #include "records/Reasons.h"
 #include "records/Repair.h"
 #include "ui/Accessibility.h"
+#include "trial/TrialTexts.h"
 #include "ui/FileTexts.h"
 #include "ui/MessageBox.h"
 #include "ui/Placement.h"

@@ -200,24 +200,6 @@ QString LogUnreadableText(const std::string& path, const IoError& error) {
 
 // ---------------------------------------------------------------- the trial
 
-QString CompositionRefusalText(const Composition& composition, int articleNumber,
-                               const std::string& logPath) {
-    const QString number = QString::number(articleNumber);
-    switch (composition.status) {
-        case Composition::Status::NoSuchArticle:
-            return number + QStringLiteral("条という条文はありません。");
-        case Composition::Status::SharesAddUpToZero:
-            return number + QStringLiteral(
-                                "条は配分設定の合計が0のため、量刑を配分できません。"
-                                "ルール編集で配分設定を見直してください。");
-        case Composition::Status::LogUnreadable:
-            return QStringLiteral("判決記録ファイル「") + PathText(logPath) +
-                   QStringLiteral("」を読み込めないため、過去10日間の適用を確かめられません。");
-        case Composition::Status::Ok:
-            break;
-    }
-    return {};
-}
 
 QString VerdictLogIssuesText(const LogReadIssues& issues, const std::string& logPath) {
     return LogIssuesText(issues, logPath) +
@@ -226,49 +208,7 @@ QString VerdictLogIssuesText(const LogReadIssues& issues, const std::string& log
                "読めない部分はそのまま残ります。");
 }
 
-namespace {
-QString CreditFailure(PointBalance::Status status) {
-    switch (status) {
-        case PointBalance::Status::Short:
-            return QStringLiteral("ファイルの項目が6つに満たないため");
-        case PointBalance::Status::Unreadable:
-            return QStringLiteral("ファイルを読み込めないため");
-        case PointBalance::Status::Busy:
-            return QStringLiteral("ほかのプログラムが書き込み中のため");
-        case PointBalance::Status::Overflow:
-            return QStringLiteral("残高が上限に達するため");
-        default:
-            return QStringLiteral("ファイルに書き込めないため");
-    }
-}
-}  // namespace
 
-QString DecisionFailureText(const Decision& decision, std::int64_t points,
-                            const std::string& logPath, const std::string& balancePath) {
-    switch (decision.status) {
-        case Decision::Status::NotRecorded:
-            // The file that failed: the log, or the intent record written before it.
-            if (decision.error.Failed() && !decision.error.path.empty() &&
-                decision.error.path != logPath)
-                return QStringLiteral(
-                           "判決を記録できませんでした（「%1」に書き込めません：%2）。"
-                           "判決は確定しておらず、ポイントも加算していません。")
-                    .arg(PathText(decision.error.path), ErrorReason(decision.error.err));
-            return QStringLiteral(
-                       "判決を記録できませんでした（「%1」に書き込めません）。"
-                       "判決は確定しておらず、ポイントも加算していません。")
-                .arg(PathText(logPath));
-        case Decision::Status::NotCredited:
-            return QStringLiteral(
-                       "判決は「%1」に記録しましたが、%2ポイントを「%3」の残高に"
-                       "加算できませんでした（%4）。")
-                .arg(PathText(logPath), QString::number(points), PathText(balancePath),
-                     CreditFailure(decision.balance));
-        case Decision::Status::Ok:
-            break;
-    }
-    return {};
-}
 
 // ---------------------------------------------------------------- the execution report
 
@@ -313,42 +253,6 @@ QString GluedDeleteRefusalText(const std::string& logPath) {
         .arg(PathText(logPath));
 }
 
-QString DeleteFailureText(const DeleteOutcome& outcome, const std::string& logPath,
-                          const std::string& balancePath) {
-    using Result = DeleteOutcome::Result;
-    switch (outcome.result) {
-        case Result::Deleted:
-        case Result::NotFound:
-            break;
-        case Result::LogUnreadable:
-            return LogUnreadableText(logPath, outcome.error);
-        case Result::Busy:
-            return BusyText(logPath);
-        case Result::IntentFailed:
-            return IntentFailedText(logPath);
-        case Result::TrashFailed:
-            return QStringLiteral(
-                       "ごみ箱のファイル「%1」に入れられませんでした（%2）。"
-                       "元に戻せなくなるため、判決は削除していません。")
-                .arg(PathText(outcome.error.path), ErrorReason(outcome.error.err));
-        case Result::BalanceFailed:
-            return BalanceProblemText(outcome.balance, balancePath, outcome.error) +
-                   QStringLiteral("\nポイントを差し引けないため、判決は削除しませんでした。");
-        case Result::LogWriteFailed:
-            return outcome.restored
-                       ? QStringLiteral(
-                             "判決記録のファイル「%1」に書き込めませんでした%2。"
-                             "判決は削除されず、ポイント残高も元のままです。")
-                             .arg(PathText(logPath), WriteFailureReason(outcome.error))
-                       : QStringLiteral(
-                             "判決記録のファイル「%"
-                             "1」に書き込めませんでした%3。判決は削除されていませんが、"
-                             "ポイント残高のファイル「%2」からはポイントが差し引かれたままです。")
-                             .arg(PathText(logPath), PathText(balancePath),
-                                  WriteFailureReason(outcome.error));
-    }
-    return {};
-}
 
 QString ReportNotBookedText(PointBalance::Status status, const std::string& path,
                             const IoError& error) {
@@ -689,36 +593,6 @@ QString LedgerUnreadableText(const std::string& ledgerPath, const IoError& error
         .arg(PathText(ledgerPath), UnreadableReason(error, ledgerPath));
 }
 
-QString UndoFailureText(const qv::undo::Outcome& outcome, const std::string& logPath,
-                        const std::string& balancePath) {
-    using Result = qv::undo::Outcome::Result;
-    switch (outcome.result) {
-        case Result::Done:
-        case Result::NotFound:
-        case Result::NothingToUndo:
-            return {};
-        case Result::Refused:
-        case Result::LogUnreadable:
-            return LogUnreadableText(logPath, outcome.error);
-        case Result::BalanceFailed:
-            return BalanceProblemText(outcome.balance, balancePath, outcome.error) +
-                   QStringLiteral("\nポイントを戻せないため、元に戻しませんでした。");
-        case Result::LogWriteFailed:
-            return outcome.restored
-                       ? QStringLiteral(
-                             "判決記録のファイル「%1」に書き込めませんでした（%2）。"
-                             "元に戻しておらず、ポイント残高もそのままです。")
-                             .arg(PathText(outcome.error.path.empty() ? logPath
-                                                                      : outcome.error.path),
-                                  ErrorReason(outcome.error.err))
-                       : QStringLiteral(
-                             "判決記録のファイル「%1」に書き込めませんでした。"
-                             "判決は戻っていませんが、ポイント残高のファイル「%2」には"
-                             "ポイントが戻されたままです。次に起動したときに仕上げます。")
-                             .arg(PathText(logPath), PathText(balancePath));
-    }
-    return {};
-}
 
 QString TrashUnreadableText(const std::string& trashPath, const IoError& error) {
     return QStringLiteral("ごみ箱のファイル「%1」を読み込めません（%2）。")

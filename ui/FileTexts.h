@@ -5,8 +5,6 @@
 #include <cstdint>
 #include <string>
 
-#include "execution/DeleteSentence.h"
-#include "execution/Undo.h"
 #include "records/Backups.h"
 #include "records/Change.h"
 #include "records/LogIssues.h"
@@ -16,7 +14,6 @@
 #include "rulebook/Info.h"
 #include "rulebook/RuleBook.h"
 #include "text/IoError.h"
-#include "trial/Verdict.h"
 
 // Every wording the user sees about a file: a file that is missing, cannot be read or
 // written, or holds what the program cannot read. The core hands up statuses and the
@@ -53,14 +50,8 @@ QString LogIssuesText(const LogReadIssues& issues, const std::string& path);
 QString LogUnreadableText(const std::string& path, const qv::io::IoError& error = {});
 
 // ---- the trial
-// Why no verdict could be composed (a composition that is not Ok).
-QString CompositionRefusalText(const Composition& composition, int articleNumber,
-                               const std::string& logPath);
 // What of the log the history of a verdict may have missed.
 QString VerdictLogIssuesText(const LogReadIssues& issues, const std::string& logPath);
-// A decision that did not go through whole (status not Ok).
-QString DecisionFailureText(const Decision& decision, std::int64_t points,
-                            const std::string& logPath, const std::string& balancePath);
 
 // ---- the execution report
 // The balance label stays empty: the file cannot be read.
@@ -77,9 +68,6 @@ QString LogListIssuesText(const LogReadIssues& issues, const std::string& path);
 QString MarkFailureText(bool readFailed, const std::string& logPath, const qv::io::IoError& error);
 // A record whose line holds lone CRs is not deleted.
 QString GluedDeleteRefusalText(const std::string& logPath);
-// A delete that did not go through (Deleted and NotFound give "").
-QString DeleteFailureText(const DeleteOutcome& outcome, const std::string& logPath,
-                          const std::string& balancePath);
 // A point execution report that could not be booked.
 QString ReportNotBookedText(PointBalance::Status status, const std::string& path,
                             const qv::io::IoError& error);
@@ -159,9 +147,6 @@ QString LedgerDiffersText(std::int64_t fileBalance, std::int64_t ledgerBalance,
                           const std::string& balancePath);
 QString LedgerWriteFailedText(const std::string& ledgerPath);
 QString LedgerUnreadableText(const std::string& ledgerPath, const qv::io::IoError& error);
-// An undo or a restore from the trash that did not go through ("" when it did).
-QString UndoFailureText(const qv::undo::Outcome& outcome, const std::string& logPath,
-                        const std::string& balancePath);
 QString TrashUnreadableText(const std::string& trashPath, const qv::io::IoError& error);
 QString TrashUnreadLinesText(const std::string& trashPath, size_t lines);
 QString TrashRemoveFailedText(const std::string& trashPath, const qv::io::IoError& error);

@@ -180,7 +180,8 @@ TEST_F(MenuTest, OpensTheLedgerTrashAndBackupsByKeyAndByItsMoreButton) {
     for (QAction* action : more->actions())
         if (!action->isSeparator()) items << action->text();
     EXPECT_EQ(items, (QStringList{QStringLiteral("ポイント台帳…"), QStringLiteral("ごみ箱…"),
-                                  QStringLiteral("バックアップ…"), QStringLiteral("利用の手引き"),
+                                  QStringLiteral("バックアップ…"), QStringLiteral("リマインダー…"),
+                                  QStringLiteral("利用の手引き"),
                                   QStringLiteral("Quorvel裁判所について")}));
     const struct {
         Qt::Key key;

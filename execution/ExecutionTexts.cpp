@@ -1,0 +1,75 @@
+#include "execution/ExecutionTexts.h"
+
+#include "ui/FileTexts.h"
+
+namespace qv::ui {
+
+QString DeleteFailureText(const DeleteOutcome& outcome, const std::string& logPath,
+                          const std::string& balancePath) {
+    using Result = DeleteOutcome::Result;
+    switch (outcome.result) {
+        case Result::Deleted:
+        case Result::NotFound:
+            break;
+        case Result::LogUnreadable:
+            return LogUnreadableText(logPath, outcome.error);
+        case Result::Busy:
+            return BusyText(logPath);
+        case Result::IntentFailed:
+            return IntentFailedText(logPath);
+        case Result::TrashFailed:
+            return QStringLiteral(
+                       "ごみ箱のファイル「%1」に入れられませんでした（%2）。"
+                       "元に戻せなくなるため、判決は削除していません。")
+                .arg(PathText(outcome.error.path), ErrorReason(outcome.error.err));
+        case Result::BalanceFailed:
+            return BalanceProblemText(outcome.balance, balancePath, outcome.error) +
+                   QStringLiteral("\nポイントを差し引けないため、判決は削除しませんでした。");
+        case Result::LogWriteFailed:
+            return outcome.restored
+                       ? QStringLiteral(
+                             "判決記録のファイル「%1」に書き込めませんでした%2。"
+                             "判決は削除されず、ポイント残高も元のままです。")
+                             .arg(PathText(logPath), WriteFailureReason(outcome.error))
+                       : QStringLiteral(
+                             "判決記録のファイル「%"
+                             "1」に書き込めませんでした%3。判決は削除されていませんが、"
+                             "ポイント残高のファイル「%2」からはポイントが差し引かれたままです。")
+                             .arg(PathText(logPath), PathText(balancePath),
+                                  WriteFailureReason(outcome.error));
+    }
+    return {};
+}
+
+QString UndoFailureText(const qv::undo::Outcome& outcome, const std::string& logPath,
+                        const std::string& balancePath) {
+    using Result = qv::undo::Outcome::Result;
+    switch (outcome.result) {
+        case Result::Done:
+        case Result::NotFound:
+        case Result::NothingToUndo:
+            return {};
+        case Result::Refused:
+        case Result::LogUnreadable:
+            return LogUnreadableText(logPath, outcome.error);
+        case Result::BalanceFailed:
+            return BalanceProblemText(outcome.balance, balancePath, outcome.error) +
+                   QStringLiteral("\nポイントを戻せないため、元に戻しませんでした。");
+        case Result::LogWriteFailed:
+            return outcome.restored
+                       ? QStringLiteral(
+                             "判決記録のファイル「%1」に書き込めませんでした（%2）。"
+                             "元に戻しておらず、ポイント残高もそのままです。")
+                             .arg(PathText(outcome.error.path.empty() ? logPath
+                                                                      : outcome.error.path),
+                                  ErrorReason(outcome.error.err))
+                       : QStringLiteral(
+                             "判決記録のファイル「%1」に書き込めませんでした。"
+                             "判決は戻っていませんが、ポイント残高のファイル「%2」には"
+                             "ポイントが戻されたままです。次に起動したときに仕上げます。")
+                             .arg(PathText(logPath), PathText(balancePath));
+    }
+    return {};
+}
+
+}  // namespace qv::ui

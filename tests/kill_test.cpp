@@ -1,0 +1,192 @@
+// Every action that writes several files, killed at each of its file-changing calls
+// (before the call, after it, and with a write cut in half), then started twice: every
+// sentence is once in the log or once in the trash, the balance is the ledger's last
+// figure, nothing temporary is left, and the second start changes nothing.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "execution/Undo.h"
+#include "records/Backups.h"
+#include "records/DataFolder.h"
+#include "records/Ledger.h"
+#include "records/PointBalance.h"
+#include "records/Repair.h"
+#include "records/Trash.h"
+#include "rulebook/Info.h"
+#include "tests/support/KillAt.h"
+#include "tests/support/TestFiles.h"
+#include "trial/Verdict.h"
+
+namespace {
+
+using qv::test::KillMode;
+using qv::test::ReadBytes;
+using qv::test::WriteBytes;
+
+constexpr std::int64_t kStart = 1000;
+const std::string kId = "1700000000";
+const std::string kTarget = kId + "\t12\tX\t29\tA:12 \t0\t12\t0\t0\t0\t9";
+const std::string kDeleted = "1650000000\t3\tZ\t8\tA:8 \t0\t8\t0\t0\t0\t5";
+
+class KillEveryCall : public qv::test::InTempDir {
+protected:
+    void SetUp() override {
+        InTempDir::SetUp();
+        AttachFolder(info_, DataFolder());
+    }
+
+    // A folder in use: a log, the balance with its ledger, a sentence in the trash and a
+    // kept version of the log.
+    void Plant() {
+        for (const char* f : {"test.log", "user.dat", "user.ldg", "test.trs", "intent.dat",
+                              "test.rsn"})
+            std::filesystem::remove(f);
+        std::filesystem::remove_all("backup");
+        std::string log;
+        for (int i = 0; i < 200; ++i)
+            log += std::to_string(1600000000 + i) + "\t1\tY\t30\tA:3 \t0\t3\t0\t0\t0\t3\r\n";
+        WriteBytes("test.log", log + kTarget + "\r\n");
+        WriteBytes("user.dat", "a\tb\tc\t" + std::to_string(kStart) + "\te\tf");
+        WriteBytes("user.ldg", "1\topen\t\t\t" + std::to_string(kStart) + "\t0\t" +
+                                   std::to_string(kStart) + "\r\n");
+        WriteBytes("test.trs", "1\tlog\t5\t5\t\t201\t" + kDeleted + "\r\n");
+        Backups("backup").Keep("test.log");
+        WriteBytes("test.log", log + kTarget + "\r\n");
+    }
+
+    // What the folder holds, file by file.
+    std::map<std::string, std::string> Snapshot() {
+        std::map<std::string, std::string> files;
+        for (const auto& e : std::filesystem::recursive_directory_iterator("."))
+            if (e.is_regular_file()) files[e.path().string()] = ReadBytes(e.path().string());
+        return files;
+    }
+
+    // How often a record line is in the log and in the trash.
+    static size_t Count(const std::string& bytes, const std::string& line) {
+        size_t n = 0;
+        for (size_t at = bytes.find(line); at != std::string::npos; at = bytes.find(line, at + 1))
+            ++n;
+        return n;
+    }
+
+    void Check(const std::string& where) {
+        SCOPED_TRACE(where);
+        const qv::Clock at = [] { return qv::Seconds{1800000000}; };
+        RepairAtStart(DataFolder(), at);
+        const auto first = Snapshot();
+        const StartRepair again = RepairAtStart(DataFolder(), at);
+        EXPECT_TRUE(again.items.empty()) << "the second start found more to do";
+        EXPECT_EQ(Snapshot(), first) << "the second start changed a file";
+        EXPECT_FALSE(qv::test::Exists("intent.dat"));
+        for (const auto& [path, bytes] : first)
+            EXPECT_TRUE(path.find(".tmp-") == std::string::npos &&
+                        path.find(".new-") == std::string::npos)
+                << path << " left behind";
+        const std::string log = ReadBytes("test.log");
+        const std::string trash = ReadBytes("test.trs");
+        // By identifier: a mark may have changed the line.
+        for (const std::string& id : {kId, kDeleted.substr(0, 10)}) {
+            const size_t inLog = Count("\n" + log, "\n" + id + "\t");
+            const size_t inTrash = Count(trash, "\t" + id + "\t");
+            EXPECT_EQ(inLog + inTrash, 1u) << id << ": once in the log or once in the trash";
+        }
+        EXPECT_EQ(Count(log, "\t1\tY\t30\t"), 200u) << "the other sentences stay";
+        const auto check = Ledger("user.ldg").CheckAgainst(PointBalance("user.dat"), 9);
+        EXPECT_EQ(check.result, Ledger::Check::Result::Agrees)
+            << "ledger " << check.ledgerBalance << ", file " << check.fileBalance;
+        EXPECT_EQ(check.unreadLines, 0u);
+    }
+
+    void KillThroughout(const std::function<void()>& action) {
+        Plant();
+        const int calls = qv::test::CountChangingCalls(action);
+        ASSERT_GT(calls, 0);
+        int killed = 0;
+        for (int n = 1; n <= calls; ++n)
+            for (KillMode mode : {KillMode::Before, KillMode::After, KillMode::HalfWrite}) {
+                Plant();
+                killed += qv::test::RunKilledAt(action, n, mode);
+                Check("call " + std::to_string(n) + " of " + std::to_string(calls) + ", mode " +
+                      std::to_string(static_cast<int>(mode)));
+                if (HasFailure()) return;
+            }
+        RecordProperty("kills", killed);
+    }
+
+public:
+    CVerdict Verdict() const {
+        CVerdict v;
+        v.articleNumber = 12;
+        v.articleName = "X";
+        v.total = 29;
+        v.distribution = "A:12 ";
+        v.counts = {12, 0, 0, 0, 9};
+        v.points = 9;
+        v.verdictText = "text";
+        return v;
+    }
+    std::vector<Trash::Entry> TrashEntries() {
+        Trash::Contents c;
+        Trash("test.trs").Read(c);
+        return c.entries;
+    }
+
+protected:
+    CInfo info_;
+};
+
+struct Action {
+    const char* name;
+    std::function<void(KillEveryCall&, CInfo&)> run;
+};
+
+TEST_F(KillEveryCall, EveryMultiFileActionIsWholeOrUndoneAfterTheNextStart) {
+    const Action actions[] = {
+        {"decide", [](KillEveryCall& t, CInfo& info) { DecideVerdict(t.Verdict(), info, 1700000500); }},
+        {"delete", [](KillEveryCall&, CInfo& info) { qv::undo::ReportSession(info).Delete(kId); }},
+        {"execute",
+         [](KillEveryCall&, CInfo& info) { qv::undo::ReportSession(info).Mark(kId, true); }},
+        {"point report",
+         [](KillEveryCall&, CInfo& info) { qv::undo::ReportSession(info).Report({{3, 0, 0, 0}}, 7); }},
+        {"delete and its undo",
+         [](KillEveryCall&, CInfo& info) {
+             qv::undo::ReportSession s(info);
+             s.Delete(kId);
+             s.Undo();
+         }},
+        {"execute and its undo",
+         [](KillEveryCall&, CInfo& info) {
+             qv::undo::ReportSession s(info);
+             s.Mark(kId, true);
+             s.Undo();
+         }},
+        {"report and its undo",
+         [](KillEveryCall&, CInfo& info) {
+             qv::undo::ReportSession s(info);
+             s.Report({{3, 0, 0, 0}}, 7);
+             s.Undo();
+         }},
+        {"trash restore",
+         [](KillEveryCall& t, CInfo& info) {
+             qv::undo::ReportSession(info).RestoreFromTrash(t.TrashEntries());
+         }},
+        {"backup restore",
+         [](KillEveryCall&, CInfo&) {
+             const Backups backups("backup");
+             const auto versions = backups.List();
+             if (!versions.empty()) backups.Restore(versions.front(), "test.log");
+         }},
+    };
+    for (const Action& a : actions) {
+        SCOPED_TRACE(a.name);
+        KillThroughout([&] { a.run(*this, info_); });
+        if (HasFailure()) return;
+    }
+}
+
+}  // namespace

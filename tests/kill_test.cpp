@@ -11,12 +11,14 @@
 
 #include "execution/Undo.h"
 #include "records/Backups.h"
+#include "records/BookSave.h"
 #include "records/DataFolder.h"
 #include "records/Ledger.h"
 #include "records/PointBalance.h"
 #include "records/Repair.h"
 #include "records/Trash.h"
 #include "rulebook/Info.h"
+#include "rulebook/RuleBook.h"
 #include "tests/support/KillAt.h"
 #include "tests/support/TestFiles.h"
 #include "trial/Verdict.h"
@@ -53,7 +55,17 @@ protected:
         WriteBytes("user.dat", "a\tb\tc\t" + std::to_string(kStart) + "\te\tf");
         WriteBytes("user.ldg", "1\topen\t\t\t" + std::to_string(kStart) + "\t0\t" +
                                    std::to_string(kStart) + "\r\n");
-        WriteBytes("test.trs", "1\tlog\t5\t5\t\t201\t" + kDeleted + "\r\n");
+        // The sample rule book, and an article of it (as number 9998) in the trash.
+        WriteBytes("test.dat", ReadBytes(QV_TEST_DATA "/../../examples/test.dat"));
+        CRuleBook book;
+        book.SetFileName("test.dat");
+        book.LoadFile();
+        CRule article;
+        firstArticle_ = book.begin()->first;
+        article.CopyFrom(&book.begin()->second);
+        article.SetNumber(9998);
+        WriteBytes("test.trs", "1\tlog\t5\t5\t\t201\t" + kDeleted + "\r\n2\trule\t5\t0\t\t0\t" +
+                                   article.ToLine() + "\r\n");
         Backups("backup").Keep("test.log");
         WriteBytes("test.log", log + kTarget + "\r\n");
     }
@@ -96,6 +108,17 @@ protected:
             EXPECT_EQ(inLog + inTrash, 1u) << id << ": once in the log or once in the trash";
         }
         EXPECT_EQ(Count(log, "\t1\tY\t30\t"), 200u) << "the other sentences stay";
+        // An article is in the book or in the trash (both at worst), never in neither.
+        CRuleBook book;
+        book.SetFileName("test.dat");
+        ASSERT_TRUE(book.LoadFile());
+        const auto inTrash = [&](int number) {
+            return trash.find("\trule\t5\t0\t\t0\t" + std::to_string(number) + "\t") !=
+                   std::string::npos;
+        };
+        for (int number : {firstArticle_, 9998})
+            EXPECT_TRUE(book.FindRule(number) != nullptr || inTrash(number))
+                << "article " << number << " is gone";
         const auto check = Ledger("user.ldg").CheckAgainst(PointBalance("user.dat"), 9);
         EXPECT_EQ(check.result, Ledger::Check::Result::Agrees)
             << "ledger " << check.ledgerBalance << ", file " << check.fileBalance;
@@ -138,6 +161,7 @@ public:
 
 protected:
     CInfo info_;
+    int firstArticle_ = 0;
 };
 
 struct Action {
@@ -180,6 +204,30 @@ TEST_F(KillEveryCall, EveryMultiFileActionIsWholeOrUndoneAfterTheNextStart) {
              const Backups backups("backup");
              const auto versions = backups.List();
              if (!versions.empty()) backups.Restore(versions.front(), "test.log");
+         }},
+        {"the rule list's save with its trash",
+         [](KillEveryCall&, CInfo&) {
+             CRuleBook book;
+             book.SetFileName("test.dat");
+             book.LoadFile();
+             const int first = book.begin()->first;
+             std::vector<Trash::Entry> deleted{
+                 {0, Trash::Kind::Article, 5, 0, {}, 0, book.FindRule(first)->ToLine()}};
+             book.RemoveRule(first);
+             SaveRuleBook(DataFolder(), book, deleted);
+         }},
+        {"an article put back from the trash",
+         [](KillEveryCall& t, CInfo&) {
+             CRuleBook book;
+             book.SetFileName("test.dat");
+             book.LoadFile();
+             for (const Trash::Entry& e : t.TrashEntries()) {
+                 CRule rule;
+                 if (e.kind != Trash::Kind::Article || !rule.FromLine(e.payload)) continue;
+                 book.AddRule(rule);
+                 std::vector<Trash::Entry> none;
+                 SaveRuleBook(DataFolder(), book, none, {&e.serial, 1});
+             }
          }},
     };
     for (const Action& a : actions) {

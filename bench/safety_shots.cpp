@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
     {
         // Something in every window: deletes (one undone), a report and its undo, another
         // report, an article trashed.
-        qv::undo::ReportSession session(info);
+        qv::execution::ReportSession session(info);
         SentenceLog::Contents log;
         SentenceLog(info.GetLogPath()).Read(log);
         if (log.RecordCount() < 4) return 1;

@@ -88,7 +88,7 @@ DeleteOutcome DeleteSentence(const DataFolder& folder, std::string_view id, size
 
     // The records, each with the points it took, as trash entries with their serials
     // chosen now, so the intent can name them.
-    const std::vector<std::int64_t> taken = qv::undo::TakenEach(before, perRecord);
+    const std::vector<std::int64_t> taken = qv::records::TakenEach(before, perRecord);
     std::vector<Trash::Entry> trashed;
     const Trash trash(folder.TrashPath());
     if (trash.Enabled()) {
@@ -96,7 +96,7 @@ DeleteOutcome DeleteSentence(const DataFolder& folder, std::string_view id, size
         std::int64_t serial = trash.NextSerial(&change.error);
         if (serial == 0) return fail(Result::TrashFailed);
         for (size_t i = 0; i < rewrite.cuts.size(); ++i) {
-            const qv::undo::CutRecord& cut = rewrite.cuts[i];
+            const qv::records::CutRecord& cut = rewrite.cuts[i];
             trashed.push_back({serial, Trash::Kind::LogRecord, change.Now(),
                                i < taken.size() ? taken[i] : 0, cut.anchor, cut.nth, cut.line});
             entry.serials.push_back(serial++);

@@ -36,7 +36,7 @@ struct DeleteOutcome {
 
     // For undo: the records as they stood, the points the debits really took (the floor
     // at 0 applied) and the trash entries that hold the records.
-    std::vector<qv::undo::CutRecord> cuts;
+    std::vector<qv::records::CutRecord> cuts;
     std::int64_t taken = 0;
     std::vector<std::int64_t> trashSerials;
     SideEffects effects;  // the ledger line, the backups
@@ -50,7 +50,7 @@ struct DeleteOutcome {
 // be written gets the balance put back (when that fails too, the next start finishes the
 // delete).
 DeleteOutcome DeleteSentence(const DataFolder& folder, std::string_view id,
-                             size_t which = qv::undo::kEveryRecord, qv::Clock clock = nullptr);
+                             size_t which = qv::records::kEveryRecord, qv::Clock clock = nullptr);
 // The same in a folder of the log and the balance alone.
 DeleteOutcome DeleteSentence(const SentenceLog& log, const PointBalance& balance,
                              std::string_view id);

@@ -119,15 +119,15 @@ std::optional<std::int64_t> TDonePoint::ReadBalance() const {
     return qv::ReadInt64(fields[PointBalance::kBalanceField]);
 }
 
-qv::PointReportTotal TDonePoint::TypedTotal() const {
+qv::execution::PointReportTotal TDonePoint::TypedTotal() const {
     const auto rows = Rows();
     std::array<std::string, 4> typed;
-    std::array<qv::PointReportEntry, 4> entries;
+    std::array<qv::execution::PointReportEntry, 4> entries;
     for (size_t k = 0; k < rows.size(); ++k) {
         if (rows[k].units->isEnabled()) typed[k] = rows[k].units->text().toStdString();
         entries[k] = {weights_[k], typed[k]};
     }
-    return qv::TotalPointReport(entries);
+    return qv::execution::TotalPointReport(entries);
 }
 
 void TDonePoint::ShowTotal() {
@@ -141,7 +141,7 @@ void TDonePoint::ShowTotal() {
         rows[k].units->setToolTip(note);
         rows[k].units->setAccessibleDescription(note);
     }
-    const qv::PointReportTotal total = TypedTotal();
+    const qv::execution::PointReportTotal total = TypedTotal();
     if (!total.fits) {
         pnTotal->setText(QStringLiteral("報告の合計:大きすぎます"));
         pnAfter->setText(QStringLiteral("報告後の残高:-"));
@@ -152,7 +152,7 @@ void TDonePoint::ShowTotal() {
         pnAfter->setText(QStringLiteral("報告後の残高:不明"));
         return;
     }
-    const qv::ReportEffect effect = qv::EffectOfReport(*balance_, total.points);
+    const qv::execution::ReportEffect effect = qv::execution::EffectOfReport(*balance_, total.points);
     QString after = QStringLiteral("報告後の残高:") + PointsText(effect.after);
     if (effect.swallowed > 0)
         after += QStringLiteral("（%1切り捨て）").arg(PointsText(effect.swallowed));
@@ -160,7 +160,7 @@ void TDonePoint::ShowTotal() {
 }
 
 void TDonePoint::ShowPlans() {
-    plans_ = balance_ ? qv::PlanPayDown(*balance_, weights_) : qv::PayDownPlans{};
+    plans_ = balance_ ? qv::execution::PlanPayDown(*balance_, weights_) : qv::execution::PayDownPlans{};
     const auto rows = Rows();
     const std::array<QPushButton*, 4> alone{btPlan1, btPlan2, btPlan3, btPlan4};
     for (size_t k = 0; k < alone.size(); ++k) {
@@ -204,7 +204,7 @@ void TDonePoint::ShowPlans() {
     }
 }
 
-void TDonePoint::btPlanClick(const qv::PayDownPlan& plan) {
+void TDonePoint::btPlanClick(const qv::execution::PayDownPlan& plan) {
     const auto rows = Rows();
     for (size_t k = 0; k < rows.size(); ++k) {
         if (!rows[k].units->isEnabled()) continue;
@@ -214,7 +214,7 @@ void TDonePoint::btPlanClick(const qv::PayDownPlan& plan) {
 
 void TDonePoint::btOKClick() {
     const auto rows = Rows();
-    const qv::PointReportTotal total = TypedTotal();
+    const qv::execution::PointReportTotal total = TypedTotal();
     if (!total.fits) {
         qv::ui::MessageBox::Show(QStringLiteral("合計が大きすぎるため報告できません。一度に報告でき"
                                                 "るのは2147483647ポイントまでです。"),
@@ -233,7 +233,7 @@ void TDonePoint::btOKClick() {
     // Against the balance the window shows: nothing else can change it while this modal
     // window is open, and the debit itself reads the file again.
     if (balance_) {
-        const qv::ReportEffect effect = qv::EffectOfReport(*balance_, total.points);
+        const qv::execution::ReportEffect effect = qv::execution::EffectOfReport(*balance_, total.points);
         if (effect.swallowed > 0)
             message += QStringLiteral(
                            "\r\n残高は%1しかないため、残高は0になり、%2は切り捨てられて"
@@ -245,8 +245,8 @@ void TDonePoint::btOKClick() {
     if (total.points > 0) {
         // Through the window's session when there is one, so the report can be undone;
         // either way with its ledger line and the old balance kept.
-        qv::undo::ReportSession own(*info_);
-        const qv::undo::Outcome outcome =
+        qv::execution::ReportSession own(*info_);
+        const qv::execution::Outcome outcome =
             (session_ != nullptr ? *session_ : own).Report(total.units, total.points);
         const PointBalance::Status status = outcome.balance;
         const qv::io::IoError& error = outcome.error;

@@ -9,9 +9,9 @@
 #include "rulebook/Info.h"
 #include "ui_DonePointForm.h"
 
-namespace qv::undo {
+namespace qv::execution {
 class ReportSession;
-}  // namespace qv::undo
+}  // namespace qv::execution
 
 // The point execution report: units executed per implement, totalled and taken off the
 // point balance. Beside the rows: the balance, the total as it is typed, the balance it
@@ -25,7 +25,7 @@ public:
     void Init(CInfo* info);
     // The execution report's session: the report then goes through it, with its ledger
     // line, and can be undone there.
-    void SetSession(qv::undo::ReportSession* session) { session_ = session; }
+    void SetSession(qv::execution::ReportSession* session) { session_ = session; }
 
 private:
     // One row per implement: its name and the units typed for it.
@@ -37,10 +37,10 @@ private:
     void btOKClick();
     void btCancelClick();
     // Fills the rows with a plan's units.
-    void btPlanClick(const qv::PayDownPlan& plan);
+    void btPlanClick(const qv::execution::PayDownPlan& plan);
 
     // The report the rows hold now, counted as the report counts it.
-    qv::PointReportTotal TypedTotal() const;
+    qv::execution::PointReportTotal TypedTotal() const;
     // Refreshes the total and the balance after it from the rows.
     void ShowTotal();
     void ShowPlans();
@@ -48,10 +48,10 @@ private:
     std::optional<std::int64_t> ReadBalance() const;
 
     CInfo* info_ = nullptr;
-    qv::undo::ReportSession* session_ = nullptr;
+    qv::execution::ReportSession* session_ = nullptr;
     std::array<int, 4> weights_{};
     std::optional<std::int64_t> balance_;  // as read when the window opened
-    qv::PayDownPlans plans_;
+    qv::execution::PayDownPlans plans_;
     QLabel* pnPlanMix = nullptr;           // the mixed plan's caption, wrapped
     std::array<QLabel*, 4> notNumber_{};  // the marks beside fields not read as typed
 };

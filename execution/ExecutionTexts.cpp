@@ -41,9 +41,9 @@ QString DeleteFailureText(const DeleteOutcome& outcome, const std::string& logPa
     return {};
 }
 
-QString UndoFailureText(const qv::undo::Outcome& outcome, const std::string& logPath,
+QString UndoFailureText(const qv::execution::Outcome& outcome, const std::string& logPath,
                         const std::string& balancePath) {
-    using Result = qv::undo::Outcome::Result;
+    using Result = qv::execution::Outcome::Result;
     switch (outcome.result) {
         case Result::Done:
         case Result::NotFound:

@@ -14,7 +14,7 @@ namespace qv::ui {
 QString DeleteFailureText(const DeleteOutcome& outcome, const std::string& logPath,
                           const std::string& balancePath);
 // An undo or a restore from the trash that did not go through ("" when it did).
-QString UndoFailureText(const qv::undo::Outcome& outcome, const std::string& logPath,
+QString UndoFailureText(const qv::execution::Outcome& outcome, const std::string& logPath,
                         const std::string& balancePath);
 
 }  // namespace qv::ui

@@ -125,7 +125,7 @@ TLogList::~TLogList() = default;
 
 void TLogList::Init(CInfo* info) {
     info_ = info;
-    session_ = std::make_unique<qv::undo::ReportSession>(*info);
+    session_ = std::make_unique<qv::execution::ReportSession>(*info);
     LoadList();
 }
 
@@ -265,8 +265,8 @@ void TLogList::btDoneClick() {
     // The rows' copy of the log is rewritten when the file is still that copy, and what
     // is written becomes the copy (a mark is set in it where it stands): the list is
     // refilled without reading the log again.
-    using Result = qv::undo::Outcome::Result;
-    const qv::undo::Outcome outcome = session_->Mark(id, execute, &model_->Contents(), &model_->RowsToRewrite());
+    using Result = qv::execution::Outcome::Result;
+    const qv::execution::Outcome outcome = session_->Mark(id, execute, &model_->Contents(), &model_->RowsToRewrite());
     if (outcome.result == Result::LogUnreadable) {
         qv::ui::MessageBox::Show(
             outcome.error.op == qv::io::IoError::Op::Lock
@@ -317,7 +317,7 @@ void TLogList::btDeleteClick() {
     if (!qv::ui::MessageBox::Confirm(question)) return;
 
     // The one delete path (DeleteSentence), through the session so it can be undone.
-    const qv::undo::Outcome outcome = session_->Delete(id);
+    const qv::execution::Outcome outcome = session_->Delete(id);
     const QString failure = outcome.deletion
                                 ? qv::ui::DeleteFailureText(*outcome.deletion, info_->GetLogPath(),
                                                             info_->GetBalancePath())
@@ -349,13 +349,13 @@ void TLogList::btUndoClick() {
     if (!session_ || !session_->CanUndo()) return;
     const auto kind = session_->NextUndo();
     const bool canUndoBefore = session_->CanUndo();
-    const qv::undo::Outcome outcome = session_->Undo();
+    const qv::execution::Outcome outcome = session_->Undo();
     // What was undone, for the status line: the window's own actions by what they did;
     // a point report (made in its own window) by its kind.
     QString undone;
-    const bool popped = outcome.Ok() || outcome.result == qv::undo::Outcome::Result::NotFound;
+    const bool popped = outcome.Ok() || outcome.result == qv::execution::Outcome::Result::NotFound;
     if (popped && canUndoBefore) {
-        if (kind == qv::undo::ReportSession::Kind::Report) {
+        if (kind == qv::execution::ReportSession::Kind::Report) {
             undone = QStringLiteral("ポイント執行報告");
         } else if (!undoTexts_.empty()) {
             undone = undoTexts_.back();
@@ -395,7 +395,7 @@ void TLogList::CheckLedger() {
         qv::ui::MessageBox::Show(qv::ui::LedgerWriteFailedText(FolderOf(*info_).LedgerPath()), this);
 }
 
-void TLogList::TellSideEffects(const qv::undo::Outcome& outcome) {
+void TLogList::TellSideEffects(const qv::execution::Outcome& outcome) {
     // The difference a missing ledger line leaves is told here, not again.
     if (!outcome.effects.ledgered) toldLedger_ = true;
     const QString told =

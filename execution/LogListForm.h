@@ -11,10 +11,10 @@
 #include "ui_LogListForm.h"
 
 class LogListModel;
-namespace qv::undo {
+namespace qv::execution {
 class ReportSession;
 struct Outcome;
-}  // namespace qv::undo
+}  // namespace qv::execution
 
 // The execution report: the logged sentences newest first, their execution marks and the
 // point balance; execute / un-execute, delete, and the point execution report.
@@ -46,7 +46,7 @@ private:
     // The balance file against the ledger; a difference is shown once per window.
     void CheckLedger();
     // Tells what an action left undone beside its main change (ledger, trash, backup).
-    void TellSideEffects(const qv::undo::Outcome& outcome);
+    void TellSideEffects(const qv::execution::Outcome& outcome);
     // The verdict text kept for the selected record, or why there is none.
     void ShowReasons();
 
@@ -56,7 +56,7 @@ private:
     CInfo* info_ = nullptr;
     LogListModel* model_ = nullptr;
     unsigned toldProblems_ = 0;  // kinds of damage the user has been told of
-    std::unique_ptr<qv::undo::ReportSession> session_;
+    std::unique_ptr<qv::execution::ReportSession> session_;
     bool toldLedger_ = false;
     std::vector<SentenceReasons::Entry> reasons_;  // as read by the last LoadList
     qv::io::ReadStatus reasonsRead_ = qv::io::ReadStatus::Missing;

@@ -6,7 +6,7 @@
 #include "rulebook/Tenths.h"
 #include "text/Numbers.h"
 
-namespace qv {
+namespace qv::execution {
 
 namespace {
 
@@ -121,4 +121,4 @@ PayDownPlans PlanPayDown(std::int64_t balance, const std::array<int, 4>& weights
     return plans;
 }
 
-}  // namespace qv
+}  // namespace qv::execution

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string_view>
 
-namespace qv {
+namespace qv::execution {
 
 // One implement's row of the point execution report.
 struct PointReportEntry {
@@ -60,4 +60,4 @@ struct PayDownPlans {
 // single report cannot take (above 2147483647 points).
 PayDownPlans PlanPayDown(std::int64_t balance, const std::array<int, 4>& weights);
 
-}  // namespace qv
+}  // namespace qv::execution

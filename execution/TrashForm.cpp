@@ -61,7 +61,7 @@ TTrash::TTrash(QWidget* parent) : QDialog(parent) {
     connect(btExit, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-void TTrash::Init(CInfo* info, qv::undo::ReportSession* session) {
+void TTrash::Init(CInfo* info, qv::execution::ReportSession* session) {
     info_ = info;
     session_ = session;
     LoadList();
@@ -138,9 +138,9 @@ void TTrash::btRestoreClick() {
             QStringLiteral("選択された判決を判決記録に戻し、差し引いた%1ポイントを残高に戻します。")
                 .arg(QString::number(entry.points))))
         return;
-    qv::undo::ReportSession own(*info_);
-    qv::undo::ReportSession& session = session_ != nullptr ? *session_ : own;
-    const qv::undo::Outcome outcome = session.RestoreFromTrash({&entry, 1});
+    qv::execution::ReportSession own(*info_);
+    qv::execution::ReportSession& session = session_ != nullptr ? *session_ : own;
+    const qv::execution::Outcome outcome = session.RestoreFromTrash({&entry, 1});
     QString told = qv::ui::UndoFailureText(outcome, info_->GetLogPath(), info_->GetBalancePath());
     if (told.isEmpty())
         told = qv::ui::SideEffectsText(outcome.effects, *info_);
@@ -192,7 +192,7 @@ void TTrash::btPurgeClick() {
     LoadList();
 }
 
-void OpenTrash(QWidget* parent, CInfo* info, qv::undo::ReportSession* session) {
+void OpenTrash(QWidget* parent, CInfo* info, qv::execution::ReportSession* session) {
     TTrash window(parent);
     window.Init(info, session);
     window.exec();

@@ -8,9 +8,9 @@
 
 class QPushButton;
 class QTableWidget;
-namespace qv::undo {
+namespace qv::execution {
 class ReportSession;
-}  // namespace qv::undo
+}  // namespace qv::execution
 
 // The trash window (ごみ箱): what was deleted, sentences and articles, with the time of
 // the deletion; an entry is restored (a sentence back into the log where it stood with
@@ -24,7 +24,7 @@ public:
 
     // session: the execution report's, so a restored sentence leaves its undo stack;
     // nullptr: one of the window's own.
-    void Init(CInfo* info, qv::undo::ReportSession* session = nullptr);
+    void Init(CInfo* info, qv::execution::ReportSession* session = nullptr);
     // Refills the list from the trash as it stands.
     void LoadList();
 
@@ -36,7 +36,7 @@ private:
     bool RestoreArticle(const Trash::Entry& entry);
 
     CInfo* info_ = nullptr;
-    qv::undo::ReportSession* session_ = nullptr;
+    qv::execution::ReportSession* session_ = nullptr;
     std::vector<Trash::Entry> entries_;  // newest first, as the rows show them
     bool toldUnread_ = false;
     QTableWidget* sgTrash = nullptr;
@@ -46,4 +46,4 @@ private:
 };
 
 // Opens the trash window modally over parent.
-void OpenTrash(QWidget* parent, CInfo* info, qv::undo::ReportSession* session = nullptr);
+void OpenTrash(QWidget* parent, CInfo* info, qv::execution::ReportSession* session = nullptr);

@@ -7,7 +7,7 @@
 #include "text/FileIo.h"
 #include "text/Numbers.h"
 
-namespace qv::undo {
+namespace qv::execution {
 
 namespace {
 // What a balance booking tells the window: its status and failed call, and for a booking
@@ -56,7 +56,7 @@ Outcome ReportSession::Mark(std::string_view id, bool executed, const SentenceLo
         o.result = Outcome::Result::LogUnreadable;
         return o;
     }
-    Action action{Kind::Mark, std::string(id), MarksOf(fromCopy ? copy->Bytes() : bytes, id),
+    Action action{Kind::Mark, std::string(id), qv::records::MarksOf(fromCopy ? copy->Bytes() : bytes, id),
                   which,      {},              {},
                   {},         0};
     o.records = rewrite.matched;
@@ -110,12 +110,12 @@ Outcome ReportSession::Report(const std::array<std::int64_t, 4>& units, std::int
     if (points <= 0) return o;
     const Booking booking = book_.Report(units, points);
     if (!TakeBooking(booking, o)) return o;
-    done_.push_back({Kind::Report, {}, {}, kEveryRecord, {}, {}, units,
+    done_.push_back({Kind::Report, {}, {}, qv::records::kEveryRecord, {}, {}, units,
                      booking.figures.before - booking.figures.after});
     return o;
 }
 
-Outcome ReportSession::PutBack(std::string_view id, std::span<const CutRecord> cuts,
+Outcome ReportSession::PutBack(std::string_view id, std::span<const qv::records::CutRecord> cuts,
                                std::int64_t taken, std::span<const std::int64_t> trashSerials) {
     Outcome o;
     const std::string& logPath = folder_.LogPath();
@@ -133,7 +133,7 @@ Outcome ReportSession::PutBack(std::string_view id, std::span<const CutRecord> c
     std::string bytes;
     const qv::io::ReadStatus read = qv::io::ReadFile(logPath, bytes, qv::io::kWholeFile, &o.error);
     if (read == qv::io::ReadStatus::Unreadable) return failed(Outcome::Result::LogUnreadable);
-    std::string restored = InsertRecords(bytes, cuts);
+    std::string restored = qv::records::InsertRecords(bytes, cuts);
 
     // The figures of the give-back, for the intent and the ledger.
     IntentEntry entry;
@@ -208,12 +208,12 @@ Outcome ReportSession::SetMarksBack(const Action& action) {
         o.result = Outcome::Result::LogUnreadable;
         return o;
     }
-    if (read != qv::io::ReadStatus::Ok || MarksOf(bytes, action.id).empty()) {
+    if (read != qv::io::ReadStatus::Ok || qv::records::MarksOf(bytes, action.id).empty()) {
         o.result = Outcome::Result::NotFound;
         return o;
     }
     const Backups::OnReplace keep(Backups(folder_.BackupFolder(), clock_), log_.Path());
-    if (!qv::io::WriteFileAtomic(log_.Path(), SetMarks(bytes, action.id, action.flags), &o.error))
+    if (!qv::io::WriteFileAtomic(log_.Path(), qv::records::SetMarks(bytes, action.id, action.flags), &o.error))
         o.result = Outcome::Result::LogWriteFailed;
     o.effects.backedUp = keep.Kept();
     return o;
@@ -245,7 +245,7 @@ Outcome ReportSession::Undo() {
 }
 
 Outcome ReportSession::RestoreFromTrash(std::span<const Trash::Entry> entries) {
-    std::vector<CutRecord> cuts;
+    std::vector<qv::records::CutRecord> cuts;
     std::vector<std::int64_t> serials;
     std::int64_t taken = 0;
     for (const Trash::Entry& e : entries) {
@@ -293,4 +293,4 @@ Outcome ReportSession::RestoreFromTrash(std::span<const Trash::Entry> entries) {
     return o;
 }
 
-}  // namespace qv::undo
+}  // namespace qv::execution

@@ -18,7 +18,7 @@
 #include "rulebook/Clock.h"
 #include "rulebook/Info.h"
 
-namespace qv::undo {
+namespace qv::execution {
 
 // What became of an action or an undo.
 struct Outcome {
@@ -52,11 +52,11 @@ public:
     // the file is still that; written, when given, receives the log as written.
     // which: only the which-th record carrying id (a row of the list acts on itself alone).
     Outcome Mark(std::string_view id, bool executed, const SentenceLog::Contents* copy = nullptr,
-                 SentenceLog::Contents* written = nullptr, size_t which = kEveryRecord);
+                 SentenceLog::Contents* written = nullptr, size_t which = qv::records::kEveryRecord);
     // Deletes the records carrying id (or the which-th) through DeleteSentence: the records
     // go to the trash with the points each took, the balance is debited, the log
     // rewritten, the ledger gets its line.
-    Outcome Delete(std::string_view id, size_t which = kEveryRecord);
+    Outcome Delete(std::string_view id, size_t which = qv::records::kEveryRecord);
     Outcome Report(const std::array<std::int64_t, 4>& units, std::int64_t points);
 
     bool CanUndo() const { return !done_.empty(); }
@@ -74,13 +74,13 @@ private:
         Kind kind;
         std::string id;
         std::vector<std::string> flags;  // Mark: field 5 as it was, in file order
-        size_t which = kEveryRecord;     // Mark: the record marked
-        std::vector<CutRecord> cuts;     // Delete
+        size_t which = qv::records::kEveryRecord;     // Mark: the record marked
+        std::vector<qv::records::CutRecord> cuts;     // Delete
         std::vector<std::int64_t> trashSerials;
         std::array<std::int64_t, 4> units{};  // Report
         std::int64_t taken = 0;               // Delete, Report: before - after of the change
     };
-    Outcome PutBack(std::string_view id, std::span<const CutRecord> cuts, std::int64_t taken,
+    Outcome PutBack(std::string_view id, std::span<const qv::records::CutRecord> cuts, std::int64_t taken,
                     std::span<const std::int64_t> trashSerials);
     Outcome GiveBackReport(const Action& action);
     Outcome SetMarksBack(const Action& action);
@@ -92,4 +92,4 @@ private:
     std::vector<Action> done_;
 };
 
-}  // namespace qv::undo
+}  // namespace qv::execution

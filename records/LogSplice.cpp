@@ -6,7 +6,7 @@
 #include "text/LineWalk.h"
 #include "text/Numbers.h"
 
-namespace qv::undo {
+namespace qv::records {
 namespace {
 
 std::string_view FirstField(std::string_view text) { return text.substr(0, text.find('\t')); }
@@ -139,4 +139,4 @@ bool HasRecord(std::string_view content, std::string_view id) {
     return found;
 }
 
-}  // namespace qv::undo
+}  // namespace qv::records

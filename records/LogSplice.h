@@ -8,7 +8,7 @@
 
 // Taking sentence records out of the log's bytes and putting them back exactly where they
 // stood, for undo, the trash and the repair of a restore a kill cut short.
-namespace qv::undo {
+namespace qv::records {
 
 // A record cut out of the log, with what puts it back where it stood.
 struct CutRecord {
@@ -49,4 +49,4 @@ std::string SetMarks(std::string_view content, std::string_view id,
 // one after another, each floored at 0, and a debit of 0 or less takes nothing.
 std::vector<std::int64_t> TakenEach(std::int64_t before, std::span<const std::int64_t> points);
 
-}  // namespace qv::undo
+}  // namespace qv::records

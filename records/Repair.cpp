@@ -216,7 +216,7 @@ StartRepair RepairAtStart(const DataFolder& folder, qv::Clock clock) {
                 report.items.push_back({Item::What::RestoreUnfinished, e.id, e.points});
                 continue;
             }
-            if (!qv::undo::HasRecord(logBytes, e.id) && found.empty()) {
+            if (!qv::records::HasRecord(logBytes, e.id) && found.empty()) {
                 // No trash kept the records, so they cannot come back: the points given
                 // back for them are taken back too.
                 const std::string mark = BalanceMark(balance);
@@ -230,12 +230,12 @@ StartRepair RepairAtStart(const DataFolder& folder, qv::Clock clock) {
                 settled.push_back(e.ToLine());
                 continue;
             }
-            if (!qv::undo::HasRecord(logBytes, e.id)) {
-                std::vector<qv::undo::CutRecord> cuts;
+            if (!qv::records::HasRecord(logBytes, e.id)) {
+                std::vector<qv::records::CutRecord> cuts;
                 for (const Trash::Entry& t : found)
                     if (t.kind == Trash::Kind::LogRecord)
                         cuts.push_back({t.payload, t.anchor, t.nth, 0});
-                const std::string restored = qv::undo::InsertRecords(logBytes, cuts);
+                const std::string restored = qv::records::InsertRecords(logBytes, cuts);
                 if (!qv::io::WriteFileAtomic(logPath, restored)) {
                     report.items.push_back({Item::What::RestoreUnfinished, e.id, e.points});
                     continue;

@@ -113,7 +113,7 @@ SentenceLog::Rewrite SentenceLog::RewriteBytes(std::string_view content, std::st
         }
         std::string_view text = line.text;
         if (text.substr(0, text.find('\t')) != id ||
-            (which != qv::undo::kEveryRecord && carrying++ != which)) {
+            (which != qv::records::kEveryRecord && carrying++ != which)) {
             r.bytes.append(text);
             r.bytes.append("\r\n");
             return;
@@ -132,7 +132,7 @@ SentenceLog::Rewrite SentenceLog::RewriteBytes(std::string_view content, std::st
         r.bytes.append(text.substr(begin + mark.size()));
         r.bytes.append("\r\n");
     });
-    if (change == Change::Drop && r.matched > 0) r.cuts = qv::undo::CutsOf(content, id, which);
+    if (change == Change::Drop && r.matched > 0) r.cuts = qv::records::CutsOf(content, id, which);
     return r;
 }
 
@@ -175,7 +175,7 @@ bool SentenceLog::PlanInPlace(const Contents& copy, std::string_view id, Change 
         if (text.size() <= id.size() || text[id.size()] != '\t' ||
             std::memcmp(text.data(), id.data(), id.size()) != 0)
             continue;
-        if (which != qv::undo::kEveryRecord && carrying++ != which) continue;
+        if (which != qv::records::kEveryRecord && carrying++ != which) continue;
         const std::string_view mark = *qv::FieldAt(text, SentenceRecord::kExecuted);
         if (mark.size() != 1) return false;
         marks.push_back(static_cast<size_t>(mark.data() - copy.Bytes().data()));

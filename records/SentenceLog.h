@@ -108,7 +108,7 @@ public:
         // Field 10 (points, read like atol) of every dropped record, in file order.
         std::vector<std::int64_t> droppedPoints;
         // The dropped records with what puts each back where it stood (see CutsOf).
-        std::vector<qv::undo::CutRecord> cuts;
+        std::vector<qv::records::CutRecord> cuts;
         std::string bytes;  // the whole new file, unless `marks` tells it
         // A mark that keeps every length is made in the copy planned from instead: source
         // is that copy, marks the offsets of the mark bytes to set to flag, and bytes
@@ -147,10 +147,10 @@ public:
     // A copy that still matches the file is rewritten instead of reading it again.
     // which: only the which-th record carrying id (0 = the first in file order).
     Rewrite PlanMark(std::string_view id, bool executed, const Contents* copy = nullptr,
-                     size_t which = qv::undo::kEveryRecord) const;
+                     size_t which = qv::records::kEveryRecord) const;
     // Leaves out every record whose identifier is id (or only the which-th), handing back
     // their points.
-    Rewrite PlanDelete(std::string_view id, size_t which = qv::undo::kEveryRecord) const;
+    Rewrite PlanDelete(std::string_view id, size_t which = qv::records::kEveryRecord) const;
     // Replaces the log with the rewrite atomically; false, old file kept, on failure.
     bool Write(const Rewrite& rewrite, qv::io::IoError* error = nullptr) const;
     // The same, and then the written bytes become kept: the contents of the log as it now
@@ -164,7 +164,7 @@ public:
     // byte for byte. A record keeps all its fields, even past the eleventh.
     enum class Change { MarkExecuted, MarkNotExecuted, Drop };
     static Rewrite RewriteBytes(std::string_view content, std::string_view id, Change change,
-                                size_t which = qv::undo::kEveryRecord);
+                                size_t which = qv::records::kEveryRecord);
 
 private:
     Rewrite Plan(std::string_view id, Change change, const Contents* copy, size_t which) const;

@@ -118,7 +118,7 @@ TEST_F(ChangeFaults, OneIdentifierNamesOneSentence) {
 
     WriteBytes("test.log", kOther + kRecord + kRecord);
     WriteBytes("user.dat", Balance(20));
-    qv::undo::ReportSession session(info_);
+    qv::execution::ReportSession session(info_);
     EXPECT_TRUE(session.Mark("1700000000", true, nullptr, nullptr, 1).Ok());
     const std::string marked = kRecord.substr(0, kRecord.find("\t0\t12")) + "\t1\t12\t0\t0\t0\t4\r\n";
     EXPECT_EQ(ReadBytes("test.log"), kOther + kRecord + marked);
@@ -132,7 +132,7 @@ TEST_F(ChangeFaults, OneIdentifierNamesOneSentence) {
 TEST_F(ChangeFaults, ATrashEntryIsRestoredAtMostOnce) {
     WriteBytes("test.log", kOther + kRecord);
     WriteBytes("user.dat", Balance(20));
-    qv::undo::ReportSession session(info_);
+    qv::execution::ReportSession session(info_);
     ASSERT_TRUE(session.Delete("1700000000").Ok());
     Trash::Contents trash;
     ASSERT_EQ(Trash("test.trs").Read(trash), qv::io::ReadStatus::Ok);
@@ -141,13 +141,13 @@ TEST_F(ChangeFaults, ATrashEntryIsRestoredAtMostOnce) {
     const std::string kept = ReadBytes("test.trs");
     std::filesystem::remove("test.trs");
     std::filesystem::create_directory("test.trs");
-    qv::undo::ReportSession fresh(info_);
-    const qv::undo::Outcome first = fresh.RestoreFromTrash(trash.entries);
+    qv::execution::ReportSession fresh(info_);
+    const qv::execution::Outcome first = fresh.RestoreFromTrash(trash.entries);
     EXPECT_TRUE(first.Ok());
     EXPECT_EQ(ReadBytes("test.log"), kOther + kRecord);
     for (int again = 0; again < 2; ++again) {
-        const qv::undo::Outcome more = fresh.RestoreFromTrash(trash.entries);
-        EXPECT_EQ(more.result, qv::undo::Outcome::Result::Pending);
+        const qv::execution::Outcome more = fresh.RestoreFromTrash(trash.entries);
+        EXPECT_EQ(more.result, qv::execution::Outcome::Result::Pending);
     }
     EXPECT_EQ(ReadBytes("test.log"), kOther + kRecord) << "in the log once";
     EXPECT_EQ(BalanceNow(), "20") << "credited once";
@@ -170,7 +170,7 @@ TEST_F(ChangeFaults, NewSideFilesTakeTheGroupAndModeOfTheLog) {
     ASSERT_EQ(::chown("test.log", 0, 4242), 0);
     ASSERT_EQ(::chmod("test.log", 0660), 0);
     const mode_t old = ::umask(077);
-    qv::undo::ReportSession session(info_);
+    qv::execution::ReportSession session(info_);
     const bool deleted = session.Delete("1700000000").Ok();
     ::umask(old);
     ASSERT_TRUE(deleted);

@@ -283,7 +283,7 @@ TEST_F(LedgerKills, ADeleteAndItsUndoKeepEverythingTogether) {
     const int halfDone = KillRepairAndCheck(
         true,
         [&] {
-            qv::undo::ReportSession session(info_);
+            qv::execution::ReportSession session(info_);
             session.Delete(kId);
             session.Undo();
         },
@@ -306,7 +306,7 @@ TEST_F(LedgerKills, AReportAndItsUndoAreBookedOnce) {
     const int halfDone = KillRepairAndCheck(
         false,
         [&] {
-            qv::undo::ReportSession session(info_);
+            qv::execution::ReportSession session(info_);
             session.Report({{3, 0, 0, 0}}, 7);
             session.Undo();
         },

@@ -172,32 +172,32 @@ struct Action {
 TEST_F(KillEveryCall, EveryMultiFileActionIsWholeOrUndoneAfterTheNextStart) {
     const Action actions[] = {
         {"decide", [](KillEveryCall& t, CInfo& info) { DecideVerdict(t.Verdict(), info, 1700000500); }},
-        {"delete", [](KillEveryCall&, CInfo& info) { qv::undo::ReportSession(info).Delete(kId); }},
+        {"delete", [](KillEveryCall&, CInfo& info) { qv::execution::ReportSession(info).Delete(kId); }},
         {"execute",
-         [](KillEveryCall&, CInfo& info) { qv::undo::ReportSession(info).Mark(kId, true); }},
+         [](KillEveryCall&, CInfo& info) { qv::execution::ReportSession(info).Mark(kId, true); }},
         {"point report",
-         [](KillEveryCall&, CInfo& info) { qv::undo::ReportSession(info).Report({{3, 0, 0, 0}}, 7); }},
+         [](KillEveryCall&, CInfo& info) { qv::execution::ReportSession(info).Report({{3, 0, 0, 0}}, 7); }},
         {"delete and its undo",
          [](KillEveryCall&, CInfo& info) {
-             qv::undo::ReportSession s(info);
+             qv::execution::ReportSession s(info);
              s.Delete(kId);
              s.Undo();
          }},
         {"execute and its undo",
          [](KillEveryCall&, CInfo& info) {
-             qv::undo::ReportSession s(info);
+             qv::execution::ReportSession s(info);
              s.Mark(kId, true);
              s.Undo();
          }},
         {"report and its undo",
          [](KillEveryCall&, CInfo& info) {
-             qv::undo::ReportSession s(info);
+             qv::execution::ReportSession s(info);
              s.Report({{3, 0, 0, 0}}, 7);
              s.Undo();
          }},
         {"trash restore",
          [](KillEveryCall& t, CInfo& info) {
-             qv::undo::ReportSession(info).RestoreFromTrash(t.TrashEntries());
+             qv::execution::ReportSession(info).RestoreFromTrash(t.TrashEntries());
          }},
         {"backup restore",
          [](KillEveryCall&, CInfo&) {

@@ -38,9 +38,9 @@ TEST(PointReport, TotalTable) {
          {4294967295, 0, 0, 0}, 2147483647},
     };
     for (const auto& c : cases) {
-        std::array<qv::PointReportEntry, 4> entries;
+        std::array<qv::execution::PointReportEntry, 4> entries;
         for (size_t k = 0; k < 4; ++k) entries[k] = {c.weights[k], c.units[k]};
-        qv::PointReportTotal total = qv::TotalPointReport(entries);
+        qv::execution::PointReportTotal total = qv::execution::TotalPointReport(entries);
         EXPECT_TRUE(total.fits) << c.what;
         EXPECT_EQ(total.points, c.r) << c.what;
         EXPECT_EQ(total.units, c.counted) << c.what;
@@ -49,18 +49,18 @@ TEST(PointReport, TotalTable) {
 
 TEST(PointReport, ATotalBeyond32BitsIsRefusedNotWrapped) {
     for (const char* units : {"2147483648", "99999999999999999999999"}) {
-        std::array<qv::PointReportEntry, 4> entries{{{10, units}, {0, ""}, {0, ""}, {0, ""}}};
-        qv::PointReportTotal total = qv::TotalPointReport(entries);
+        std::array<qv::execution::PointReportEntry, 4> entries{{{10, units}, {0, ""}, {0, ""}, {0, ""}}};
+        qv::execution::PointReportTotal total = qv::execution::TotalPointReport(entries);
         EXPECT_FALSE(total.fits) << units;
         EXPECT_EQ(total.points, 0) << units;
     }
-    std::array<qv::PointReportEntry, 4> sum{
+    std::array<qv::execution::PointReportEntry, 4> sum{
         {{20, "1073741824"}, {10, "1"}, {0, ""}, {0, ""}}};  // 2^31 + 1 only together
-    EXPECT_FALSE(qv::TotalPointReport(sum).fits);
+    EXPECT_FALSE(qv::execution::TotalPointReport(sum).fits);
 }
 
 TEST(PointReport, CoefficientIsTheDoubleNearestToTheTenths) {
-    for (int w = 0; w <= 20; ++w) EXPECT_EQ(qv::ImplementCoefficient(w), w / 10.0) << w;
+    for (int w = 0; w <= 20; ++w) EXPECT_EQ(qv::execution::ImplementCoefficient(w), w / 10.0) << w;
 }
 
 TEST(PointReport, WhatTheFloorAtZeroSwallows) {
@@ -72,7 +72,7 @@ TEST(PointReport, WhatTheFloorAtZeroSwallows) {
         {10, 0, 10, 0},
     };
     for (const auto& c : cases) {
-        const qv::ReportEffect effect = qv::EffectOfReport(c.balance, c.r);
+        const qv::execution::ReportEffect effect = qv::execution::EffectOfReport(c.balance, c.r);
         EXPECT_EQ(effect.after, c.after) << c.balance << " - " << c.r;
         EXPECT_EQ(effect.swallowed, c.swallowed) << c.balance << " - " << c.r;
     }
@@ -136,7 +136,7 @@ TEST(PayDownPlan, PlansOnFixtures) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const qv::PayDownPlans plans = qv::PlanPayDown(c.balance, c.weights);
+        const qv::execution::PayDownPlans plans = qv::execution::PlanPayDown(c.balance, c.weights);
         for (size_t k = 0; k < 4; ++k) {
             if (c.alone[k] == kNone) {
                 EXPECT_FALSE(plans.alone[k].has_value()) << k;
@@ -164,20 +164,20 @@ TEST(PayDownPlan, EveryPlanIsTheFewestUnitsTheReportAccepts) {
     for (const auto& weights : weightSets) {
         for (std::int64_t balance = 1; balance <= 400; ++balance) {
             SCOPED_TRACE(balance);
-            const qv::PayDownPlans plans = qv::PlanPayDown(balance, weights);
+            const qv::execution::PayDownPlans plans = qv::execution::PlanPayDown(balance, weights);
             for (size_t k = 0; k < 4; ++k) {
                 ASSERT_EQ(plans.alone[k].has_value(), weights[k] > 0);
                 if (!plans.alone[k]) continue;
                 Units units = plans.alone[k]->units;
-                const qv::PointReportTotal total = qv::TotalPointReport(units, weights);
+                const qv::execution::PointReportTotal total = qv::execution::TotalPointReport(units, weights);
                 EXPECT_EQ(total.points, plans.alone[k]->points);
                 EXPECT_GE(total.points, balance);
                 --units[k];
-                EXPECT_LT(qv::TotalPointReport(units, weights).points, balance);
+                EXPECT_LT(qv::execution::TotalPointReport(units, weights).points, balance);
             }
             ASSERT_TRUE(plans.mixed.has_value());
             const Units& mixed = plans.mixed->units;
-            EXPECT_GE(qv::TotalPointReport(mixed, weights).points, balance);
+            EXPECT_GE(qv::execution::TotalPointReport(mixed, weights).points, balance);
             // In proportion to the weights: the units differ by one at most.
             std::int64_t low = INT64_MAX, high = 0;
             for (size_t k = 0; k < 4; ++k) {

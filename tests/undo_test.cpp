@@ -22,7 +22,8 @@ namespace {
 
 using qv::test::ReadBytes;
 using qv::test::WriteBytes;
-using namespace qv::undo;
+using namespace qv::execution;
+using namespace qv::records;
 
 std::string Rec(std::string_view id, int points, std::string_view flag = "0") {
     return std::string(id) + "\t1\tX\t30\tA:3 \t" + std::string(flag) + "\t3\t0\t0\t0\t" +

@@ -276,7 +276,7 @@ namespace {
 // The first second from t on that names no record of the log (two decisions within one
 // second, or a clock set back, would otherwise share an identifier).
 qv::Seconds FreeSecond(std::string_view log, qv::Seconds t) {
-    while (qv::undo::HasRecord(log, qv::Decimal(t)) && t < std::numeric_limits<qv::Seconds>::max())
+    while (qv::records::HasRecord(log, qv::Decimal(t)) && t < std::numeric_limits<qv::Seconds>::max())
         ++t;
     return t;
 }

@@ -14,6 +14,7 @@
 #include "records/Repair.h"
 #include "records/Trash.h"
 #include "rulebook/Info.h"
+#include "tests/support/SampleVerdict.h"
 #include "tests/support/TestFiles.h"
 #include "text/Numbers.h"
 #include "trial/Verdict.h"
@@ -38,16 +39,9 @@ protected:
     void SetUp() override {
         InTempDir::SetUp();
         AttachFolder(info_, DataFolder());
-        verdict_.articleNumber = 12;
-        verdict_.articleName = "X";
-        verdict_.total = 29;
-        verdict_.distribution = "A:12 ";
-        verdict_.counts = {12, 0, 0, 0, 4};
-        verdict_.points = 4;
-        verdict_.verdictText = "text";
     }
     CInfo info_;
-    CVerdict verdict_;
+    CVerdict verdict_ = qv::test::SampleVerdict(4, "text");
 };
 
 // Start-up checks every open entry against the files and cuts what kills tore.

@@ -20,6 +20,7 @@
 #include "records/Trash.h"
 #include "rulebook/Info.h"
 #include "rulebook/RuleBook.h"
+#include "tests/support/SampleVerdict.h"
 #include "tests/support/TestFiles.h"
 #include "text/Numbers.h"
 #include "trial/Verdict.h"
@@ -189,13 +190,7 @@ TEST_F(TwoFileKills, DecisionIsFinishedOrUndoneAtTheNextStart) {
     CInfo info;
     info.SetLogPath("test.log");
     info.SetBalancePath("user.dat");
-    CVerdict v;
-    v.articleNumber = 12;
-    v.articleName = "X";
-    v.total = 29;
-    v.distribution = "A:12 ";
-    v.counts = {12, 0, 0, 0, 9};
-    v.points = 9;
+    const CVerdict v = qv::test::SampleVerdict();
     const int halfDone = KillAndRepair(
         false, [&] { DecideVerdict(v, info, 1700000000); },
         [&](int step) {
@@ -318,14 +313,7 @@ TEST_F(LedgerKills, AReportAndItsUndoAreBookedOnce) {
 }
 
 TEST_F(LedgerKills, ADecisionIsCreditedAndBookedOnce) {
-    CVerdict v;
-    v.articleNumber = 12;
-    v.articleName = "X";
-    v.total = 29;
-    v.distribution = "A:12 ";
-    v.counts = {12, 0, 0, 0, 9};
-    v.countsText = "12\t0\t0\t0\t9";
-    v.points = 9;
+    const CVerdict v = qv::test::SampleVerdict();
     const int halfDone = KillRepairAndCheck(
         false, [&] { DecideVerdict(v, info_, 1700000000); },
         [&](int step) {

@@ -8,6 +8,7 @@
 #include "records/DataFolder.h"
 #include "records/Repair.h"
 #include "rulebook/Info.h"
+#include "tests/support/SampleVerdict.h"
 #include "tests/support/TestFiles.h"
 #include "trial/Verdict.h"
 
@@ -26,18 +27,12 @@ protected:
         InTempDir::SetUp();
         info_.SetLogPath("test.log");
         info_.SetBalancePath("user.dat");
-        verdict_.articleNumber = 12;
-        verdict_.articleName = "X";
-        verdict_.total = 29;
-        verdict_.distribution = "A:12 ";
-        verdict_.counts = {12, 0, 0, 0, 9};
-        verdict_.points = 9;
     }
     DeleteOutcome Delete() {
         return DeleteSentence(SentenceLog("test.log"), PointBalance("user.dat"), "1700000000");
     }
     CInfo info_;
-    CVerdict verdict_;
+    CVerdict verdict_ = qv::test::SampleVerdict();
 };
 
 TEST_F(Intent, PointsNeverCreditedAreNeverDebited) {

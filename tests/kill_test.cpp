@@ -20,6 +20,7 @@
 #include "rulebook/Info.h"
 #include "rulebook/RuleBook.h"
 #include "tests/support/KillAt.h"
+#include "tests/support/SampleVerdict.h"
 #include "tests/support/TestFiles.h"
 #include "trial/Verdict.h"
 
@@ -142,17 +143,7 @@ protected:
     }
 
 public:
-    CVerdict Verdict() const {
-        CVerdict v;
-        v.articleNumber = 12;
-        v.articleName = "X";
-        v.total = 29;
-        v.distribution = "A:12 ";
-        v.counts = {12, 0, 0, 0, 9};
-        v.points = 9;
-        v.verdictText = "text";
-        return v;
-    }
+    CVerdict Verdict() const { return qv::test::SampleVerdict(9, "text"); }
     std::vector<Trash::Entry> TrashEntries() {
         Trash::Contents c;
         Trash("test.trs").Read(c);

@@ -120,10 +120,8 @@ DeleteOutcome DeleteSentence(const DataFolder& folder, std::string_view id, size
             return fail(Result::BalanceFailed);
         }
     }
-    std::string oldLog;
-    if (qv::io::ReadFile(log.Path(), oldLog, qv::io::kWholeFile, &change.error) ==
-            qv::io::ReadStatus::Unreadable ||
-        !change.Replace(log.Path(), rewrite.bytes, std::move(oldLog))) {
+    // The last step: nothing after it rolls back, so the log is not read again to keep it.
+    if (!change.Replace(log.Path(), rewrite.bytes, std::nullopt)) {
         outcome.result = Result::LogWriteFailed;
         outcome.error = change.error;
         // Not put back: the intent stays, and the next start finishes the delete.

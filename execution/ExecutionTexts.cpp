@@ -1,5 +1,6 @@
 #include "execution/ExecutionTexts.h"
 
+#include "records/DataFolder.h"
 #include "ui/FileTexts.h"
 
 namespace qv::ui {
@@ -16,7 +17,10 @@ QString DeleteFailureText(const DeleteOutcome& outcome, const std::string& logPa
         case Result::Busy:
             return BusyText(logPath);
         case Result::IntentFailed:
-            return IntentFailedText(logPath);
+            // The intent record beside the log, as the failed call names it.
+            return IntentFailedText(outcome.error.path.empty()
+                                        ? DataFolder::DataOnly(logPath, {}).IntentPath()
+                                        : outcome.error.path);
         case Result::TrashFailed:
             return QStringLiteral(
                        "ごみ箱のファイル「%1」に入れられませんでした（%2）。"

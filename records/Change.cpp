@@ -84,7 +84,8 @@ bool Change::Append(const std::string& path, std::string_view lines) {
     return true;
 }
 
-bool Change::Replace(const std::string& path, std::string_view bytes, std::string old) {
+bool Change::Replace(const std::string& path, std::string_view bytes,
+                     std::optional<std::string> old) {
     const bool existed = qv::io::Resolve(path).kind != qv::io::Target::Kind::Missing;
     bool written = false;
     if (path == folder_.TrashPath()) {
@@ -182,7 +183,7 @@ bool Change::Rollback() {
         if (step->size < 0)  // made by this change
             undone = qv::io::RemoveFile(step->path);
         else if (step->kind == Step::Kind::Replaced)
-            undone = qv::io::WriteFileAtomic(step->path, step->old);
+            undone = step->old && qv::io::WriteFileAtomic(step->path, *step->old);
         else
             undone = qv::io::TruncateTo(step->path, step->size);
         all = all && undone;

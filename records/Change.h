@@ -63,8 +63,11 @@ public:
     // first; a new file takes the data files' group and mode).
     bool Append(const std::string& path, std::string_view lines);
     // Replaces a file with bytes, keeping the version replaced in the backups first (when
-    // the folder keeps backups); old, the bytes replaced, puts it back on rollback.
-    bool Replace(const std::string& path, std::string_view bytes, std::string old);
+    // the folder keeps backups); old, the bytes replaced, puts it back on rollback. Without
+    // old (the last step of an action, nothing after it rolls back) a rollback past this
+    // step leaves the intent for start-up instead.
+    bool Replace(const std::string& path, std::string_view bytes,
+                 std::optional<std::string> old);
 
     // The ledger line of a balance change, with an "open" or "adjust" line first where the
     // ledger's last figure is not entry.before. A failure is a side effect (the balance
@@ -95,7 +98,7 @@ private:
         enum class Kind { Appended, Replaced } kind;
         std::string path;
         std::int64_t size = 0;  // Appended: the size before (-1: there was no file)
-        std::string old;        // Replaced: the bytes before
+        std::optional<std::string> old;  // Replaced: the bytes before, when kept
     };
     bool Fail(qv::io::IoError::Op op, const std::string& path, int err);
     void Side(bool& flag, const qv::io::IoError& why);

@@ -1,5 +1,7 @@
 #include "records/DataFolder.h"
 
+#include <string_view>
+
 #include "rulebook/Info.h"
 
 namespace {
@@ -13,12 +15,13 @@ std::string FolderOfPath(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-// "test.log" -> "test.rsn": the log's name with another extension.
-std::string WithExtension(const std::string& path, const char* extension) {
-    const size_t slash = path.rfind('/');
-    const size_t dot = path.rfind('.');
-    const bool hasDot = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
-    return (hasDot ? path.substr(0, dot) : path) + extension;
+// "test.log" -> "test.rsn": the kept verdict texts beside a log of any name.
+std::string ReasonsBeside(const std::string& logPath) {
+    constexpr std::string_view kLog = ".log";
+    if (logPath.size() > kLog.size() &&
+        std::string_view(logPath).substr(logPath.size() - kLog.size()) == kLog)
+        return logPath.substr(0, logPath.size() - kLog.size()) + ".rsn";
+    return logPath + ".rsn";
 }
 
 const std::string kNone;
@@ -41,7 +44,7 @@ DataFolder DataFolder::DataOnly(std::string logPath, std::string balancePath) {
     DataFolder f(FolderOfPath(logPath));
     f.log_ = std::move(logPath);
     f.balance_ = std::move(balancePath);
-    f.reasons_ = WithExtension(f.log_, ".rsn");
+    f.reasons_ = ReasonsBeside(f.log_);
     f.ledger_.clear();
     f.trash_.clear();
     f.backups_.clear();

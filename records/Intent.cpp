@@ -146,12 +146,6 @@ std::optional<IntentEntry> IntentEntry::FromLine(std::string_view line) {
     return std::nullopt;
 }
 
-IntentRecord IntentRecord::Beside(const std::string& logPath) {
-    const auto slash = logPath.rfind('/');
-    return IntentRecord(slash == std::string::npos ? "intent.dat"
-                                                   : logPath.substr(0, slash + 1) + "intent.dat");
-}
-
 qv::io::ReadStatus IntentRecord::Read(std::vector<IntentEntry>& entries) const {
     entries.clear();
     std::string bytes;

@@ -60,8 +60,6 @@ struct IntentEntry {
 class IntentRecord {
 public:
     explicit IntentRecord(std::string path) : path_(std::move(path)) {}
-    // The record beside the sentence log at logPath.
-    static IntentRecord Beside(const std::string& logPath);
     const std::string& Path() const { return path_; }
 
     // The entries as stored (lines that are no entry are skipped here, kept on rewrite).

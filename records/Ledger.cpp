@@ -20,18 +20,9 @@ std::optional<std::int64_t> WholeNumber(std::string_view text) {
     return qv::ReadInt64(text);
 }
 
-std::string FileNameWithExtension(const std::string& path, std::string_view extension) {
-    const size_t slash = path.rfind('/');
-    const size_t dot = path.rfind('.');
-    const bool hasDot = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
-    return (hasDot ? path.substr(0, dot) : path) + std::string(extension);
-}
 
 }  // namespace
 
-std::string LedgerPathBeside(const std::string& balancePath) {
-    return FileNameWithExtension(balancePath, ".ldg");
-}
 
 std::optional<std::int64_t> Ledger::Contents::Last() const {
     if (entries.empty()) return std::nullopt;

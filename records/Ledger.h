@@ -106,6 +106,3 @@ public:
 private:
     std::string path_;
 };
-
-// The ledger file that goes with a balance file: "user.dat" -> "user.ldg".
-std::string LedgerPathBeside(const std::string& balancePath);

@@ -35,14 +35,6 @@ std::string Decode(std::string_view encoded) {
 
 }  // namespace
 
-std::string SentenceReasons::PathFor(const std::string& logPath) {
-    constexpr std::string_view kLog = ".log";
-    if (logPath.size() > kLog.size() &&
-        std::string_view(logPath).substr(logPath.size() - kLog.size()) == kLog)
-        return logPath.substr(0, logPath.size() - kLog.size()) + ".rsn";
-    return logPath + ".rsn";
-}
-
 SentenceReasons::Status SentenceReasons::Append(std::string_view id, std::string_view verdictText,
                                                 qv::io::IoError* error) const {
     std::string line;

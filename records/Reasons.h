@@ -30,9 +30,6 @@ public:
     explicit SentenceReasons(std::string path) : path_(std::move(path)) {}
     const std::string& Path() const { return path_; }
 
-    // The file beside a log: the log's name with ".rsn" for its ".log" (or added).
-    static std::string PathFor(const std::string& logPath);
-
     // Adds the text of the sentence recorded as id, with the care of the log's append:
     // the file's last line is ended first, and a failed write leaves the file as it was.
     // Under the file's lock; error, when given, learns why a write failed.

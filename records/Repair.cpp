@@ -328,16 +328,15 @@ StartRepair RepairAtStart(const DataFolder& folder, qv::Clock clock) {
     return report;
 }
 
-PointBalance::Status CreditPending(const std::string& logPath, const std::string& balancePath,
-                                   std::string_view id) {
+PointBalance::Status CreditPending(const DataFolder& folder, std::string_view id) {
     qv::io::FileLock logLock, balanceLock;
-    if (!logLock.Acquire(logPath) || !balanceLock.Acquire(balancePath))
+    if (!logLock.Acquire(folder.LogPath()) || !balanceLock.Acquire(folder.BalancePath()))
         return PointBalance::Status::Busy;
-    const IntentRecord intent = IntentRecord::Beside(logPath);
+    const IntentRecord intent(folder.IntentPath());
     std::int64_t points = 0;
     if (!intent.UncreditedPoints(id, points)) return PointBalance::Status::Unreadable;
     if (points <= 0) return PointBalance::Status::Ok;
-    const PointBalance::Status status = PointBalance(balancePath).Credit(points);
+    const PointBalance::Status status = PointBalance(folder.BalancePath()).Credit(points);
     if (status != PointBalance::Status::Ok) return status;
     intent.Keep(
         [&](const IntentEntry& e) { return !(e.kind == IntentEntry::Kind::Decide && e.id == id); });

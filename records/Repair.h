@@ -53,5 +53,4 @@ StartRepair RepairAtStart(const DataFolder& folder, qv::Clock clock = nullptr);
 
 // Credits the points of the decision id that are noted as not credited, and drops the
 // note when that works. Ok when there was nothing to credit.
-PointBalance::Status CreditPending(const std::string& logPath, const std::string& balancePath,
-                                   std::string_view id);
+PointBalance::Status CreditPending(const DataFolder& folder, std::string_view id);

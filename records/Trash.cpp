@@ -22,13 +22,6 @@ bool WholeNumber(std::string_view text, std::int64_t& out) {
 
 }  // namespace
 
-std::string TrashPathBeside(const std::string& logPath) {
-    const size_t slash = logPath.rfind('/');
-    const size_t dot = logPath.rfind('.');
-    const bool hasDot = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
-    return (hasDot ? logPath.substr(0, dot) : logPath) + ".trs";
-}
-
 std::string Trash::ToLine(const Entry& e) {
     std::string line = qv::Decimal(e.serial);
     line += e.kind == Kind::LogRecord ? "\tlog\t" : "\trule\t";

@@ -63,6 +63,3 @@ public:
 private:
     std::string path_;
 };
-
-// The trash file that goes with a sentence log: "test.log" -> "test.trs".
-std::string TrashPathBeside(const std::string& logPath);

@@ -56,14 +56,14 @@ TEST_F(Intent, PointsNeverCreditedAreNeverDebited) {
 TEST_F(Intent, ARetryCreditsTheRememberedPointsOnce) {
     WriteBytes("user.dat", "q\tshort");
     ASSERT_EQ(DecideVerdict(verdict_, info_, 1700000000).status, Decision::Status::NotCredited);
-    EXPECT_EQ(CreditPending("test.log", "user.dat", "1700000000"), PointBalance::Status::Short)
+    EXPECT_EQ(CreditPending(DataFolder::DataOnly("test.log", "user.dat"), "1700000000"), PointBalance::Status::Short)
         << "still broken: still remembered";
     EXPECT_TRUE(qv::test::Exists("intent.dat"));
     WriteBytes("user.dat", Balance(20));
-    EXPECT_EQ(CreditPending("test.log", "user.dat", "1700000000"), PointBalance::Status::Ok);
+    EXPECT_EQ(CreditPending(DataFolder::DataOnly("test.log", "user.dat"), "1700000000"), PointBalance::Status::Ok);
     EXPECT_EQ(ReadBytes("user.dat"), "q\t1\tu\t29\t0\t0\r\n");
     EXPECT_FALSE(qv::test::Exists("intent.dat"));
-    EXPECT_EQ(CreditPending("test.log", "user.dat", "1700000000"), PointBalance::Status::Ok);
+    EXPECT_EQ(CreditPending(DataFolder::DataOnly("test.log", "user.dat"), "1700000000"), PointBalance::Status::Ok);
     EXPECT_EQ(ReadBytes("user.dat"), "q\t1\tu\t29\t0\t0\r\n") << "not twice";
     // Now credited, a delete takes the points off again.
     EXPECT_EQ(Delete().result, DeleteOutcome::Result::Deleted);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "records/DataFolder.h"
 #include "tests/support/TestFiles.h"
 
 namespace {
@@ -102,10 +103,10 @@ TEST_F(ReasonsTest, SharedIdentifiersDamagedLinesAndAMissingFile) {
 }
 
 TEST_F(ReasonsTest, BesideTheLog) {
-    EXPECT_EQ(SentenceReasons::PathFor("test.log"), "test.rsn");
-    EXPECT_EQ(SentenceReasons::PathFor("dir/a.b.log"), "dir/a.b.rsn");
-    EXPECT_EQ(SentenceReasons::PathFor("journal"), "journal.rsn");
-    EXPECT_EQ(SentenceReasons::PathFor(".log"), ".log.rsn");
+    EXPECT_EQ(DataFolder::DataOnly("test.log", "user.dat").ReasonsPath(), "test.rsn");
+    EXPECT_EQ(DataFolder::DataOnly("dir/a.b.log", "user.dat").ReasonsPath(), "dir/a.b.rsn");
+    EXPECT_EQ(DataFolder::DataOnly("journal", "user.dat").ReasonsPath(), "journal.rsn");
+    EXPECT_EQ(DataFolder::DataOnly(".log", "user.dat").ReasonsPath(), ".log.rsn");
 }
 
 TEST_F(ReasonsTest, FilesThatMayNotBeWrittenAreLeftAsTheyWere) {

@@ -102,7 +102,7 @@ void TState::RetryCredit(const std::string& id, QString why) {
     const std::string balance = info_->GetBalancePath();
     const QString retry = qv::ui::CreditRetryText(verdict_.points, balance);
     while (qv::ui::MessageBox::Confirm(why + QStringLiteral("\n\n") + retry)) {
-        const PointBalance::Status status = CreditPending(info_->GetLogPath(), balance, id);
+        const PointBalance::Status status = CreditPending(FolderOf(*info_), id);
         if (status == PointBalance::Status::Ok) {
             qv::ui::MessageBox::Show(qv::ui::CreditRetriedText(verdict_.points, balance), this);
             return;

@@ -331,7 +331,7 @@ Decision DecideVerdict(const CVerdict& verdict, const CInfo& info, qv::Seconds d
     if (verdict.points > 0) {
         d.balance = planned;
         if (planned == PointBalance::Status::Ok &&
-            !change.Replace(folder.BalancePath(), credited, {}))
+            !change.Replace(folder.BalancePath(), credited, std::nullopt))
             d.balance = PointBalance::Status::WriteFailed;
         if (d.balance != PointBalance::Status::Ok) {
             d.status = Decision::Status::NotCredited;

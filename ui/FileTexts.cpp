@@ -347,11 +347,11 @@ QString RuleBookMissingHelp(const QString& folder, const QString& examples) {
                "」の test.dat と user.dat をこのフォルダにコピーしてから起動してください。");
 }
 
-QString IntentFailedText(const std::string& logPath) {
+QString IntentFailedText(const std::string& intentPath) {
     return QStringLiteral(
                "途中で終了しても直せるよう先に書く記録「%1」を読み書きできないため、"
                "判決は削除しませんでした。ポイント残高も元のままです。")
-        .arg(PathText(IntentRecord::Beside(logPath).Path()));
+        .arg(PathText(intentPath));
 }
 
 QString BusyText(const std::string& path) {

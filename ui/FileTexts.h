@@ -96,7 +96,7 @@ QString FolderReadOnlyText(const QString& folder, int error);
 QString RuleBookMissingHelp(const QString& folder, const QString& examples);
 
 // The intent record beside the log could not be written, so a delete was not started.
-QString IntentFailedText(const std::string& logPath);
+QString IntentFailedText(const std::string& intentPath);
 
 // Another program is writing the file: try again shortly.
 QString BusyText(const std::string& path);

@@ -534,6 +534,7 @@ TEST_F(KeyboardTest, WindowsFitTheirScreen) {
     windows.push_back({"TTrash", {"Button1", "acTrash"}});
     windows.push_back({"TBackups", {"Button1", "acBackups"}});
     windows.push_back({"TBackups", {"acBackups"}});
+    windows.push_back({"TReminder", {"acReminder"}});
     for (const auto& [name, path] : windows) {
         SCOPED_TRACE(name);
         TForm1 menu;

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <ctime>
 #include <map>
+#include <optional>
 #include <set>
 #include <utility>
 
@@ -343,20 +344,8 @@ Backups::Keeping Backups::KeepFile(const std::string& real, const std::string& f
         return fail(Problem::Other, Op::Check, real, qv::io::IoError::kNotRegular);
 
     FolderHandle folder;
-    switch (folder.Open(folder_)) {
-        case FolderState::Link:
-            return fail(Problem::FolderIsLink, Op::Check, folder_, ELOOP);
-        case FolderState::NotFolder:
-            return fail(Problem::Other, Op::Check, folder_, ENOTDIR);
-        case FolderState::Usable:
-            break;
-    }
-    if (folder.fd() < 0) {
-        // Made now, with the group of the file it keeps and a mode made from the file's,
-        // so the others who share the data files share their backups too.
-        if (CurrentCalls().mkdir(folder_.c_str(), 0700) != 0 && errno != EEXIST)
-            return fail(IsNoSpace(errno) ? Problem::NoSpace : Problem::Other, Op::Open, folder_,
-                        errno);
+    // A folder that is a link or no folder keeps nothing; Usable may still be missing.
+    const auto refused = [&]() -> std::optional<Keeping> {
         switch (folder.Open(folder_)) {
             case FolderState::Link:
                 return fail(Problem::FolderIsLink, Op::Check, folder_, ELOOP);
@@ -365,6 +354,16 @@ Backups::Keeping Backups::KeepFile(const std::string& real, const std::string& f
             case FolderState::Usable:
                 break;
         }
+        return std::nullopt;
+    };
+    if (auto no = refused()) return *no;
+    if (folder.fd() < 0) {
+        // Made now, with the group of the file it keeps and a mode made from the file's,
+        // so the others who share the data files share their backups too.
+        if (CurrentCalls().mkdir(folder_.c_str(), 0700) != 0 && errno != EEXIST)
+            return fail(IsNoSpace(errno) ? Problem::NoSpace : Problem::Other, Op::Open, folder_,
+                        errno);
+        if (auto no = refused()) return *no;
         if (folder.fd() < 0) return fail(Problem::Other, Op::Open, folder_, folder.Error());
         struct stat made {};
         if (::fstat(folder.fd(), &made) == 0 && made.st_uid == ::geteuid()) {

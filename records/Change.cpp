@@ -103,25 +103,10 @@ bool Change::Replace(const std::string& path, std::string_view bytes,
 bool Change::Book(const Ledger::Entry& entry) {
     const Ledger ledger(folder_.LedgerPath());
     if (!ledger.Enabled()) return true;
-    qv::io::IoError why;
     Ledger::Contents contents;
-    if (ledger.Read(contents, &why) == qv::io::ReadStatus::Unreadable) {
-        Side(effects.ledgered, why);
-        return false;
-    }
-    std::string lines;
-    const auto last = contents.Last();
-    if (!last) {
-        // A ledger started by this change: it opens with the figure found.
-        lines += Ledger::ToLine({entry.time, Ledger::Kind::Open, {}, {}, entry.before, 0,
-                                 entry.before});
-    } else if (*last != entry.before) {
-        effects.adjusted = Ledger::Figures{*last, entry.before};
-        lines += Ledger::ToLine({entry.time, Ledger::Kind::Adjust, {}, {},
-                                 qv::SaturatingAdd(entry.before, -*last), *last, entry.before});
-    }
-    lines += Ledger::ToLine(entry);
-    if (!Lock(ledger.Path()) || !Append(ledger.Path(), lines)) {
+    // Locked from the read of the last figure to the append.
+    if (!Lock(ledger.Path()) || ledger.Read(contents, &error) == qv::io::ReadStatus::Unreadable ||
+        !Append(ledger.Path(), Ledger::LinesFor(entry, contents.Last(), &effects.adjusted))) {
         Side(effects.ledgered, error);
         return false;
     }

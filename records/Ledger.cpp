@@ -126,6 +126,21 @@ bool Ledger::Append(const std::vector<Entry>& entries, qv::io::IoError* error) c
     return qv::io::AppendLine(path_, bytes, error);
 }
 
+std::string Ledger::LinesFor(const Entry& entry, std::optional<std::int64_t> last,
+                            std::optional<Figures>* adjusted) {
+    std::string lines;
+    if (!last) {
+        // A ledger started by this change: it opens with the figure found.
+        lines += ToLine({entry.time, Kind::Open, {}, {}, entry.before, 0, entry.before});
+    } else if (*last != entry.before) {
+        if (adjusted) *adjusted = Figures{*last, entry.before};
+        lines += ToLine({entry.time, Kind::Adjust, {}, {}, qv::SaturatingAdd(entry.before, -*last),
+                         *last, entry.before});
+    }
+    lines += ToLine(entry);
+    return lines;
+}
+
 bool Ledger::Book(const Entry& entry, std::optional<Figures>* adjusted,
                   qv::io::IoError* error) const {
     if (!Enabled()) return true;
@@ -134,23 +149,7 @@ bool Ledger::Book(const Entry& entry, std::optional<Figures>* adjusted,
         return qv::io::Fail(error, qv::io::IoError::Op::Lock, path_, EWOULDBLOCK);
     Contents contents;
     if (Read(contents, error) == qv::io::ReadStatus::Unreadable) return false;
-    std::vector<Entry> lines;
-    const auto last = contents.Last();
-    if (!last) {
-        // A ledger started by this change: it opens with the figure found.
-        lines.push_back({entry.time, Kind::Open, {}, {}, entry.before, 0, entry.before});
-    } else if (*last != entry.before) {
-        if (adjusted) *adjusted = Figures{*last, entry.before};
-        lines.push_back({entry.time,
-                         Kind::Adjust,
-                         {},
-                         {},
-                         qv::SaturatingAdd(entry.before, -*last),
-                         *last,
-                         entry.before});
-    }
-    lines.push_back(entry);
-    return Append(lines, error);
+    return qv::io::AppendLine(path_, LinesFor(entry, contents.Last(), adjusted), error);
 }
 
 bool Ledger::BookOnce(const Entry& entry) const {

@@ -77,6 +77,11 @@ public:
     // adding up. Read and append under the ledger's lock.
     bool Book(const Entry& entry, std::optional<Figures>* adjusted = nullptr,
               qv::io::IoError* error = nullptr) const;
+    // The lines that book entry after a ledger whose last figure is last (none: an empty
+    // ledger): an "open" or "adjust" line first where needed (adjusted then tells from
+    // what to what), then the entry itself.
+    static std::string LinesFor(const Entry& entry, std::optional<std::int64_t> last,
+                                std::optional<Figures>* adjusted = nullptr);
     // Books the entry unless the ledger's last entry is already this change (same kind,
     // identifier, before and after): a repair after a kill never books a change twice.
     bool BookOnce(const Entry& entry) const;

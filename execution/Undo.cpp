@@ -1,6 +1,8 @@
 #include "execution/Undo.h"
 
 #include <algorithm>
+#include <sys/stat.h>
+
 #include <cerrno>
 
 #include "records/Intent.h"
@@ -35,8 +37,118 @@ std::optional<ReportSession::Kind> ReportSession::NextUndo() const {
     return done_.back().kind;
 }
 
+namespace {
+// A log with further hard links would change every other name with it (a backup, too):
+// such a log is replaced, never written in place.
+bool SoleLink(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1;
+}
+}  // namespace
+
 Outcome ReportSession::Mark(std::string_view id, bool executed, const SentenceLog::Contents* copy,
                             SentenceLog::Contents* written, size_t which) {
+    Outcome o;
+    if (MarkInPlace(id, executed, copy, written, which, o)) return o;
+    return MarkByRewrite(id, executed, copy, written, which);
+}
+
+bool ReportSession::WriteMarkBytes(Change& change, std::string_view id, std::int64_t logSize,
+                                   const std::vector<IntentEntry::Byte>& bytes, Outcome& o) {
+    if (!logKept_) {
+        // One copy of the log before its first in-place write of the session (or the day):
+        // a mark is one byte, its undo is on the stack, and a copy per mark would cost the
+        // whole log each time.
+        const Backups::Keeping keeping =
+            Backups(folder_.BackupFolder(), clock_).KeepBeforeInPlace(log_.Path());
+        o.effects.backedUp = keeping.result == Backups::Result::Kept;
+        if (!o.effects.backedUp) o.effects.error = keeping.error;
+        logKept_ = o.effects.backedUp;
+    }
+    IntentEntry entry;
+    entry.kind = IntentEntry::Kind::Mark;
+    entry.id = std::string(id);
+    entry.logSize = logSize;
+    entry.bytes = bytes;
+    if (!change.Begin(entry)) {
+        o.result = Outcome::Result::LogWriteFailed;
+        o.error = change.error;
+        return false;
+    }
+    if (!change.SetBytes(log_.Path(), bytes)) {
+        o.result = Outcome::Result::LogWriteFailed;
+        o.error = change.error;
+        o.restored = change.Rollback();
+        return false;
+    }
+    change.Commit();
+    return true;
+}
+
+bool ReportSession::MarkInPlace(std::string_view id, bool executed,
+                                const SentenceLog::Contents* copy, SentenceLog::Contents* written,
+                                size_t which, Outcome& o) {
+    Change change(folder_.WithoutBackups(), clock_);
+    // Held from the search for the marks to their write.
+    if (!change.Lock(log_.Path())) {
+        o.result = Outcome::Result::LogUnreadable;
+        o.error = change.error;
+        return true;
+    }
+    SentenceLog::Contents read;
+    const SentenceLog::Contents* from = copy;
+    if (from == nullptr || !from->StillMatches(log_.Path())) {
+        const qv::io::ReadStatus status = log_.Read(read, &o.error);
+        if (status == qv::io::ReadStatus::Unreadable) {
+            o.result = Outcome::Result::LogUnreadable;
+            return true;
+        }
+        if (status != qv::io::ReadStatus::Ok) {
+            o.result = Outcome::Result::NotFound;
+            return true;
+        }
+        from = &read;
+    }
+    std::vector<IntentEntry::Byte> bytes;
+    size_t matched = 0;
+    if (!SentenceLog::MarkBytes(*from, id, executed, which, bytes, matched) ||
+        !SoleLink(log_.Path())) {
+        if (matched != 0) return false;
+        o.result = Outcome::Result::NotFound;
+        return true;
+    }
+    if (matched == 0) {
+        o.result = Outcome::Result::NotFound;
+        return true;
+    }
+    // Checked on the file itself before anything is written: each byte is still the mark of
+    // a record carrying id and holds what the copy says.
+    std::vector<int> now;
+    std::int64_t size = 0;
+    if (log_.ReadMarks(id, bytes, now, size, &o.error) != qv::io::ReadStatus::Ok) return false;
+    for (size_t i = 0; i < bytes.size(); ++i)
+        if (now[i] != bytes[i].before) return false;
+    Action action{Kind::Mark, std::string(id), SentenceLog::MarksIn(*from, id), which, {}, {},
+                  {},         0,               bytes};
+    o.records = matched;
+    if (!bytes.empty() && !WriteMarkBytes(change, id, size, bytes, o)) return true;
+    if (written != nullptr) {
+        if (written == from) {
+            log_.SetInCopy(*written, bytes, false);
+        } else if (from == &read) {
+            log_.SetInCopy(read, bytes, false);
+            *written = std::move(read);
+        } else {
+            log_.Read(*written);
+        }
+    }
+    done_.push_back(std::move(action));
+    return true;
+}
+
+Outcome ReportSession::MarkByRewrite(std::string_view id, bool executed,
+                                     const SentenceLog::Contents* copy,
+                                     SentenceLog::Contents* written, size_t which) {
     Outcome o;
     // Holds the log's lock until the log is written.
     SentenceLog::Rewrite rewrite = log_.PlanMark(id, executed, copy, which);
@@ -58,7 +170,7 @@ Outcome ReportSession::Mark(std::string_view id, bool executed, const SentenceLo
     }
     Action action{Kind::Mark, std::string(id), qv::records::MarksOf(fromCopy ? copy->Bytes() : bytes, id),
                   which,      {},              {},
-                  {},         0};
+                  {},         0,               {}};
     o.records = rewrite.matched;
     const Backups::OnReplace keep(Backups(folder_.BackupFolder(), clock_), log_.Path());
     const bool ok = written != nullptr ? log_.WriteKeeping(std::move(rewrite), *written, &o.error)
@@ -83,7 +195,7 @@ Outcome ReportSession::Delete(std::string_view id, size_t which) {
     switch (d.result) {
         case DeleteOutcome::Result::Deleted:
             done_.push_back(
-                {Kind::Delete, std::string(id), {}, which, d.cuts, d.trashSerials, {}, d.taken});
+                {Kind::Delete, std::string(id), {}, which, d.cuts, d.trashSerials, {}, d.taken, {}});
             break;
         case DeleteOutcome::Result::NotFound:
             o.result = Outcome::Result::NotFound;
@@ -111,7 +223,7 @@ Outcome ReportSession::Report(const std::array<std::int64_t, 4>& units, std::int
     const Booking booking = book_.Report(units, points);
     if (!TakeBooking(booking, o)) return o;
     done_.push_back({Kind::Report, {}, {}, qv::records::kEveryRecord, {}, {}, units,
-                     booking.figures.before - booking.figures.after});
+                     booking.figures.before - booking.figures.after, {}});
     return o;
 }
 
@@ -193,13 +305,39 @@ Outcome ReportSession::GiveBackReport(const Action& action) {
     return o;
 }
 
-Outcome ReportSession::SetMarksBack(const Action& action) {
+Outcome ReportSession::SetMarksBack(const Action& action, SentenceLog::Contents* written) {
     Outcome o;
     qv::io::FileLock lock;  // from the read to the write
     if (!lock.Acquire(log_.Path())) {
         o.result = Outcome::Result::LogUnreadable;
         qv::io::Fail(&o.error, qv::io::IoError::Op::Lock, log_.Path(), EWOULDBLOCK);
         return o;
+    }
+    if (!action.bytes.empty() && SoleLink(log_.Path())) {
+        // The reverse of the bytes written, where each still stands as this session left it.
+        std::vector<int> now;
+        std::int64_t size = 0;
+        const qv::io::ReadStatus read = log_.ReadMarks(action.id, action.bytes, now, size, &o.error);
+        if (read == qv::io::ReadStatus::Unreadable) {
+            o.result = Outcome::Result::LogUnreadable;
+            return o;
+        }
+        std::vector<IntentEntry::Byte> back;
+        bool standing = read == qv::io::ReadStatus::Ok;
+        for (size_t i = 0; standing && i < action.bytes.size(); ++i) {
+            const IntentEntry::Byte& b = action.bytes[i];
+            if (now[i] == b.after)
+                back.push_back({b.offset, b.after, b.before});
+            else if (now[i] != b.before)
+                standing = false;  // no longer that mark: the marks are set back by identifier
+        }
+        if (standing) {
+            const bool copyMatches = written != nullptr && written->StillMatches(log_.Path());
+            Change change(folder_.WithoutBackups(), clock_);
+            if (!back.empty() && !WriteMarkBytes(change, action.id, size, back, o)) return o;
+            if (copyMatches) log_.SetInCopy(*written, back, false);
+            return o;
+        }
     }
     std::string bytes;
     const qv::io::ReadStatus read =
@@ -219,7 +357,9 @@ Outcome ReportSession::SetMarksBack(const Action& action) {
     return o;
 }
 
-Outcome ReportSession::Undo() {
+Outcome ReportSession::Undo() { return Undo(nullptr); }
+
+Outcome ReportSession::Undo(SentenceLog::Contents* written) {
     if (done_.empty()) {
         Outcome nothing;
         nothing.result = Outcome::Result::NothingToUndo;
@@ -229,7 +369,7 @@ Outcome ReportSession::Undo() {
     Outcome o;
     switch (action.kind) {
         case Kind::Mark:
-            o = SetMarksBack(action);
+            o = SetMarksBack(action, written);
             break;
         case Kind::Delete:
             o = PutBack(action.id, action.cuts, action.taken, action.trashSerials);

@@ -11,7 +11,9 @@
 #include "execution/DeleteSentence.h"
 #include "records/Backups.h"
 #include "records/BalanceBook.h"
+#include "records/Change.h"
 #include "records/DataFolder.h"
+#include "records/Intent.h"
 #include "records/LogSplice.h"
 #include "records/SentenceLog.h"
 #include "records/Trash.h"
@@ -48,9 +50,14 @@ class ReportSession {
 public:
     ReportSession(const CInfo& info, qv::Clock clock = nullptr);
 
-    // copy: the log as the window holds it, rewritten instead of reading the file while
-    // the file is still that; written, when given, receives the log as written.
-    // which: only the which-th record carrying id (a row of the list acts on itself alone).
+    // copy: the log as the window holds it, where the marks are found while the file is
+    // still that (else the log is read); written, when given, receives the log as written
+    // (when it is copy, the marks are set in it where they stand). which: only the
+    // which-th record carrying id (a row of the list acts on itself alone). The marks are
+    // written where they stand, a byte each, journalled in the intent record; the log is
+    // rewritten whole only where that cannot be done (a record ended by a bare LF, a mark
+    // that is not one byte, a log with further hard links). The log's first such write in
+    // a session keeps a copy of it in the backups, unless one was kept today.
     Outcome Mark(std::string_view id, bool executed, const SentenceLog::Contents* copy = nullptr,
                  SentenceLog::Contents* written = nullptr, size_t which = qv::records::kEveryRecord);
     // Deletes the records carrying id (or the which-th) through DeleteSentence: the records
@@ -64,6 +71,10 @@ public:
     std::optional<Kind> NextUndo() const;
     // Undoes the newest action still done; it stays on the stack when the undo fails.
     Outcome Undo();
+    // The same; the undo of a mark made in place also sets the marks back in written (the
+    // log as the window holds it) while that still matches the file, so the window need
+    // not read the log again.
+    Outcome Undo(SentenceLog::Contents* written);
 
     // Puts trash entries of deleted records back into the log and gives back their
     // points; they leave the trash. Entries of other kinds are ignored.
@@ -79,17 +90,27 @@ private:
         std::vector<std::int64_t> trashSerials;
         std::array<std::int64_t, 4> units{};  // Report
         std::int64_t taken = 0;               // Delete, Report: before - after of the change
+        std::vector<IntentEntry::Byte> bytes;  // Mark: written in place (empty: rewritten)
     };
+    // Marks written where they stand; false (nothing done, o untouched) when they cannot be.
+    bool MarkInPlace(std::string_view id, bool executed, const SentenceLog::Contents* copy,
+                     SentenceLog::Contents* written, size_t which, Outcome& o);
+    // The bytes of change set (or set back) in the log under the intent record.
+    bool WriteMarkBytes(Change& change, std::string_view id, std::int64_t logSize,
+                        const std::vector<IntentEntry::Byte>& bytes, Outcome& o);
+    Outcome MarkByRewrite(std::string_view id, bool executed, const SentenceLog::Contents* copy,
+                          SentenceLog::Contents* written, size_t which);
     Outcome PutBack(std::string_view id, std::span<const qv::records::CutRecord> cuts, std::int64_t taken,
                     std::span<const std::int64_t> trashSerials);
     Outcome GiveBackReport(const Action& action);
-    Outcome SetMarksBack(const Action& action);
+    Outcome SetMarksBack(const Action& action, SentenceLog::Contents* written);
 
     DataFolder folder_;
     SentenceLog log_;
     BalanceBook book_;
     qv::Clock clock_;
     std::vector<Action> done_;
+    bool logKept_ = false;  // a copy of the log was kept before its first in-place write
 };
 
 }  // namespace qv::execution

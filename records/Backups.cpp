@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -135,6 +137,69 @@ private:
     std::string dataDir_;
     std::map<std::string, long> owners_;
 };
+
+// A copy of the file real as name in the open folder: a reflink where the file system
+// shares blocks, else the bytes copied in the kernel, into a file without a name until it
+// is whole and synced, so a kill never leaves half a version (or a temporary) behind.
+// Returns 0, or the errno that stopped it; EOPNOTSUPP where a nameless file cannot be made.
+int CopyInto(int dirfd, const std::string& name, const std::string& real, const struct stat& st) {
+    const int from = ::open(real.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (from < 0) return errno;
+    const int to = ::openat(dirfd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, st.st_mode & 0777);
+    if (to < 0) {
+        ::close(from);
+        return EOPNOTSUPP;
+    }
+    int err = 0;
+    if (::ioctl(to, FICLONE, from) != 0) {
+        off_t in = 0;
+        while (in < st.st_size) {
+            const ssize_t n = ::copy_file_range(from, &in, to, nullptr,
+                                                static_cast<size_t>(st.st_size - in), 0);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
+                          errno == EOPNOTSUPP)) {
+                // The bytes through memory, a block at a time.
+                std::string block(1 << 20, '\0');
+                while (err == 0) {
+                    const ssize_t r = ::pread(from, block.data(), block.size(), in);
+                    if (r < 0 && errno == EINTR) continue;
+                    if (r <= 0) {
+                        if (r < 0) err = errno;
+                        break;
+                    }
+                    for (ssize_t put = 0; put < r && err == 0;) {
+                        const ssize_t w = ::write(to, block.data() + put, static_cast<size_t>(r - put));
+                        if (w < 0 && errno != EINTR) err = errno;
+                        if (w > 0) put += w;
+                    }
+                    in += r;
+                }
+                break;
+            }
+            if (n < 0) {
+                err = errno;
+                break;
+            }
+            if (n == 0) break;  // the file shrank meanwhile: what was there
+        }
+    }
+    if (err == 0) {
+        if (::fchown(to, static_cast<uid_t>(-1), st.st_gid) != 0) { /* the group stays ours */ }
+        ::fchmod(to, st.st_mode & 0777);
+        if (::fsync(to) != 0) err = errno;
+    }
+    if (err == 0) {
+        const std::string self = "/proc/self/fd/" + std::to_string(to);
+        if (::linkat(AT_FDCWD, self.c_str(), dirfd, name.c_str(), AT_SYMLINK_FOLLOW) != 0)
+            err = errno;
+        else
+            ::fsync(dirfd);
+    }
+    ::close(to);
+    ::close(from);
+    return err;
+}
 
 // The versions in the open folder, newest first: regular files with a version's name that
 // this program (this user, or the data file's owner) made. Nothing else is ever touched.
@@ -392,7 +457,20 @@ Backups::Keeping Backups::KeepFile(const std::string& real, const std::string& f
         keeping.linked = true;
     } else {
         // Another file system, one without links, or a file about to be rewritten in
-        // place: the bytes themselves.
+        // place: a reflink where the file system shares blocks, else the bytes themselves.
+        int copied = CopyInto(folder.fd(), name, real, st);
+        if (IsNoSpace(copied) && MakeRoom(RoomFor(st.st_size, false))) {
+            nextName();
+            copied = CopyInto(folder.fd(), name, real, st);
+        }
+        if (copied == 0) {
+            keeping.name = name;
+            keeping.rotated = Rotate(file);
+            return keeping;
+        }
+        if (copied != EOPNOTSUPP)
+            return fail(IsNoSpace(copied) ? Problem::NoSpace : Problem::Other, Op::Write,
+                        folder_ + "/" + name, copied);
         std::string bytes;
         qv::io::IoError error;
         const auto read = qv::io::ReadFile(real, bytes, qv::io::kWholeFile, &error);
@@ -424,6 +502,41 @@ Backups::Keeping Backups::KeepFile(const std::string& real, const std::string& f
     return keeping;
 }
 
+Backups::Keeping Backups::KeepBeforeInPlace(const std::string& path) const {
+    Keeping keeping;
+    if (!Enabled()) return keeping;
+    char real[PATH_MAX];
+    if (::realpath(path.c_str(), real) == nullptr) {
+        if (errno == ENOENT) return keeping;
+        keeping.result = Result::Failed;
+        keeping.problem = Problem::Other;
+        qv::io::Fail(&keeping.error, qv::io::IoError::Op::Check, path, errno);
+        return keeping;
+    }
+    const std::string file = BaseName(path);
+    {
+        FolderHandle folder;
+        if (folder.Open(folder_) == FolderState::Usable && folder.fd() >= 0) {
+            const std::string today = Stamp(clock_()).substr(0, 8);
+            for (const Entry& e : Scan(folder.fd(), ParentOf(folder_))) {
+                if (e.parsed.file != file) continue;
+                if (Stamp(e.parsed.time).substr(0, 8) == today) return keeping;  // kept today
+                break;  // the newest of that file is older
+            }
+        }
+    }
+    return KeepFile(real, file, true);
+}
+
+Backups::OnReplace::~OnReplace() {
+    if (!keeping_.linked || keeping_.name.empty() || target_.empty()) return;
+    struct stat kept {}, live {};
+    const std::string at = backups_.Folder() + "/" + keeping_.name;
+    if (::lstat(at.c_str(), &kept) == 0 && ::stat(target_.c_str(), &live) == 0 &&
+        kept.st_dev == live.st_dev && kept.st_ino == live.st_ino)
+        ::unlink(at.c_str());
+}
+
 void Backups::RoomBeforeReplacing(const std::string& path) const {
     struct stat data {};
     if (::stat(path.c_str(), &data) != 0 || !S_ISREG(data.st_mode)) return;
@@ -442,6 +555,7 @@ Backups::OnReplace::OnReplace(Backups backups, const std::string& path, bool req
       file_(BaseName(path)),
       required_(required),
       watch_(path, [this](const std::string& target, bool inPlace) {
+          target_ = target;
           if (backups_.Enabled()) keeping_ = backups_.KeepFile(target, file_, inPlace);
           return !required_ || keeping_.result == Result::Kept;
       }) {

@@ -88,6 +88,10 @@ public:
     // taken now would make the next replacement rewrite the file in place, and the
     // backup with it.)
     Keeping Keep(const std::string& path) const;
+    // Before a file is written where it stands (a mark set in place): a copy of its present
+    // version, a reflink where the file system shares blocks, unless a version of that file
+    // was kept today already. Never a hard link: it would change with the file.
+    Keeping KeepBeforeInPlace(const std::string& path) const;
 
     // While it lives, the version of path that a replacement (qv::io::WriteFileAtomic)
     // is about to replace is kept: a hard link taken right before the rename, a copy
@@ -163,6 +167,11 @@ class Backups::OnReplace {
 public:
     // required: a version that cannot be kept stops the replacement.
     OnReplace(Backups backups, const std::string& path, bool required = false);
+    // A link taken for a replacement that then failed names the live file itself: it goes,
+    // so no version ever shares its inode with a file that may be written in place.
+    ~OnReplace();
+    OnReplace(const OnReplace&) = delete;
+    OnReplace& operator=(const OnReplace&) = delete;
     const Keeping& Result() const { return keeping_; }
     bool Kept() const { return keeping_.result == Backups::Result::Kept; }
 
@@ -171,5 +180,6 @@ private:
     std::string file_;
     Keeping keeping_;
     bool required_;
+    std::string target_;  // the file the link was taken from
     qv::io::ReplaceWatch watch_;
 };

@@ -1,6 +1,7 @@
 #include "records/Change.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +23,39 @@ std::int64_t JournalSize(const std::string& path) {
     const bool read = ::pread(fd, &last, 1, size - 1) == 1;
     ::close(fd);
     return !read || last == '\n' ? size : qv::io::WholeLinesSize(path);
+}
+
+
+// Writes each byte's after (or before, undoing) at its offset and syncs the file; false,
+// with the failed call in error, on any failure.
+bool WriteBytesAt(const std::string& path, const std::vector<IntentEntry::Byte>& bytes, bool undo,
+                  qv::io::IoError* error) {
+    using Op = qv::io::IoError::Op;
+    const int fd = qv::io::Sys().open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC, 0);
+    if (fd < 0) return qv::io::Fail(error, Op::Open, path, errno);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int err = S_ISREG(st.st_mode) ? errno : qv::io::IoError::kNotRegular;
+        qv::io::Sys().close(fd);
+        return qv::io::Fail(error, Op::Open, path, err);
+    }
+    bool ok = true;
+    for (const IntentEntry::Byte& b : bytes) {
+        const char c = static_cast<char>(undo ? b.before : b.after);
+        if (b.offset < 0 || b.offset >= st.st_size) {
+            ok = qv::io::Fail(error, Op::Write, path, EINVAL);
+            break;
+        }
+        ssize_t n = -1;
+        if (::lseek(fd, b.offset, SEEK_SET) == b.offset) n = qv::io::Sys().write(fd, &c, 1);
+        if (n != 1) {
+            ok = qv::io::Fail(error, Op::Write, path, n < 0 ? errno : EIO);
+            break;
+        }
+    }
+    if (ok && qv::io::Sys().fsync(fd) != 0) ok = qv::io::Fail(error, Op::Sync, path, errno);
+    if (qv::io::Sys().close(fd) != 0 && ok) ok = qv::io::Fail(error, Op::Close, path, errno);
+    return ok;
 }
 
 }  // namespace
@@ -80,7 +114,7 @@ bool Change::Append(const std::string& path, std::string_view lines) {
     const std::int64_t before = journal ? JournalSize(path) : qv::io::FileSize(path);
     if (!qv::io::AppendLine(path, lines, &error, qv::io::AppendMode{journal, folder_.ModelFile()}))
         return false;
-    steps_.push_back({Step::Kind::Appended, path, existed ? before : -1, {}});
+    steps_.push_back({Step::Kind::Appended, path, existed ? before : -1, {}, {}});
     return true;
 }
 
@@ -96,17 +130,25 @@ bool Change::Replace(const std::string& path, std::string_view bytes,
         if (!keep.Kept()) Side(effects.backedUp, {qv::io::IoError::Op::Write, 0, path});
     }
     if (!written) return false;
-    steps_.push_back({Step::Kind::Replaced, path, existed ? 0 : -1, std::move(old)});
+    steps_.push_back({Step::Kind::Replaced, path, existed ? 0 : -1, std::move(old), {}});
+    return true;
+}
+
+bool Change::SetBytes(const std::string& path, const std::vector<IntentEntry::Byte>& bytes) {
+    if (bytes.empty()) return true;
+    // Noted before the write: a write that fails halfway is set back too.
+    steps_.push_back({Step::Kind::BytesSet, path, 0, {}, bytes});
+    if (!WriteBytesAt(path, bytes, false, &error)) return false;
     return true;
 }
 
 bool Change::Book(const Ledger::Entry& entry) {
     const Ledger ledger(folder_.LedgerPath());
     if (!ledger.Enabled()) return true;
-    Ledger::Contents contents;
+    std::optional<std::int64_t> last;
     // Locked from the read of the last figure to the append.
-    if (!Lock(ledger.Path()) || ledger.Read(contents, &error) == qv::io::ReadStatus::Unreadable ||
-        !Append(ledger.Path(), Ledger::LinesFor(entry, contents.Last(), &effects.adjusted))) {
+    if (!Lock(ledger.Path()) || ledger.LastBalance(last, &error) == qv::io::ReadStatus::Unreadable ||
+        !Append(ledger.Path(), Ledger::LinesFor(entry, last, &effects.adjusted))) {
         Side(effects.ledgered, error);
         return false;
     }
@@ -165,7 +207,9 @@ bool Change::Rollback() {
     bool all = true;
     for (auto step = steps_.rbegin(); step != steps_.rend(); ++step) {
         bool undone = false;
-        if (step->size < 0)  // made by this change
+        if (step->kind == Step::Kind::BytesSet)
+            undone = WriteBytesAt(step->path, step->bytes, true, nullptr);
+        else if (step->size < 0)  // made by this change
             undone = qv::io::RemoveFile(step->path);
         else if (step->kind == Step::Kind::Replaced)
             undone = step->old && qv::io::WriteFileAtomic(step->path, *step->old);

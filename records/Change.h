@@ -69,6 +69,11 @@ public:
     bool Replace(const std::string& path, std::string_view bytes,
                  std::optional<std::string> old);
 
+    // Writes single bytes where they stand in the file (the marks of the log), then syncs
+    // it: each byte's before is what a rollback writes back. The file keeps its inode, so
+    // the caller has made sure no backup shares it. Only a regular file is written.
+    bool SetBytes(const std::string& path, const std::vector<IntentEntry::Byte>& bytes);
+
     // The ledger line of a balance change, with an "open" or "adjust" line first where the
     // ledger's last figure is not entry.before. A failure is a side effect (the balance
     // is right; the check against the ledger finds the difference): false, effects say.
@@ -95,10 +100,11 @@ public:
 
 private:
     struct Step {
-        enum class Kind { Appended, Replaced } kind;
+        enum class Kind { Appended, Replaced, BytesSet } kind;
         std::string path;
         std::int64_t size = 0;  // Appended: the size before (-1: there was no file)
         std::optional<std::string> old;  // Replaced: the bytes before, when kept
+        std::vector<IntentEntry::Byte> bytes;  // BytesSet: what was written where
     };
     bool Fail(qv::io::IoError::Op op, const std::string& path, int err);
     void Side(bool& flag, const qv::io::IoError& why);

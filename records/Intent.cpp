@@ -19,6 +19,39 @@ bool IsNumber(std::string_view text) {
 namespace {
 constexpr std::string_view kBalance = "balance";
 constexpr std::string_view kRestore = "restore";
+constexpr std::string_view kMark = "mark";
+
+std::string JoinBytes(const std::vector<IntentEntry::Byte>& bytes) {
+    std::string text;
+    for (const IntentEntry::Byte& b : bytes) {
+        if (!text.empty()) text += ',';
+        text += qv::Decimal(b.offset) + ':' + qv::Decimal(b.before) + ':' + qv::Decimal(b.after);
+    }
+    return text;
+}
+
+bool SplitBytes(std::string_view text, std::vector<IntentEntry::Byte>& bytes) {
+    bytes.clear();
+    while (!text.empty()) {
+        const size_t comma = text.find(',');
+        std::string_view piece = text.substr(0, comma);
+        std::int64_t n[3];
+        for (int k = 0; k < 3; ++k) {
+            const size_t colon = piece.find(':');
+            if ((k < 2) == (colon == std::string_view::npos)) return false;
+            const std::string_view number = piece.substr(0, colon);
+            if (!IsNumber(number) || number.starts_with('-')) return false;
+            n[k] = qv::ReadInt64(number);
+            if (k > 0 && n[k] > 255) return false;
+            if (k < 2) piece.remove_prefix(colon + 1);
+        }
+        bytes.push_back({n[0], static_cast<unsigned char>(n[1]), static_cast<unsigned char>(n[2])});
+        if (comma == std::string_view::npos) break;
+        text.remove_prefix(comma + 1);
+        if (text.empty()) return false;  // a comma with nothing after it
+    }
+    return !bytes.empty();
+}
 
 std::string JoinSerials(const std::vector<std::int64_t>& serials) {
     std::string text;
@@ -63,6 +96,10 @@ std::string IntentEntry::ToLine() const {
         case Kind::Restore:
             line = std::string(kRestore) + '\t' + id + '\t' + qv::Decimal(points) + '\t' +
                    balanceBefore + '\t' + qv::Decimal(balanceAfter) + '\t' + JoinSerials(serials);
+            break;
+        case Kind::Mark:
+            line = std::string(kMark) + '\t' + id + '\t' + qv::Decimal(logSize) + '\t' +
+                   JoinBytes(bytes);
             break;
     }
     if (!sizes.empty()) {
@@ -116,6 +153,14 @@ std::optional<IntentEntry> IntentEntry::FromLine(std::string_view line) {
         }
         f.resize(k);
         break;
+    }
+    if (f.size() == 4 && f[0] == kMark) {
+        if (!IsNumber(f[2]) || f[2].starts_with('-') || !SplitBytes(f[3], e.bytes))
+            return std::nullopt;
+        e.kind = Kind::Mark;
+        e.id = f[1];
+        e.logSize = qv::ReadInt64(f[2]);
+        return e;
     }
     if (f.size() < 5 || !IsNumber(f[2])) return std::nullopt;
     e.id = f[1];

@@ -18,8 +18,10 @@
 //   balance (a balance change of its own and its ledger line: a point report, its undo)
 //   restore (credit given back, records put back into the log, ledger line, out of the
 //            trash: the undo of a delete, a restore from the trash)
+//   mark    (the executed marks of records set where they stand in the log: 執行, 未執行
+//            and their undo)
 struct IntentEntry {
-    enum class Kind { Decide, Delete, Balance, Restore };
+    enum class Kind { Decide, Delete, Balance, Restore, Mark };
     Kind kind = Kind::Decide;
     std::string id;            // the record's identifier (decision time); balance: may be empty
     std::int64_t points = 0;   // decide: the credit; delete: the debit; balance, restore:
@@ -41,13 +43,24 @@ struct IntentEntry {
     // decide: the record line the action appends (without its line end), so start-up can
     // check the log against it rather than trust the entry's figures.
     std::string record;
+    // mark: each byte the action writes in the log, at its offset, with the byte it
+    // replaces; logSize then holds the log's size when the marks were found.
+    struct Byte {
+        std::int64_t offset = 0;
+        unsigned char before = 0;
+        unsigned char after = 0;
+        bool operator==(const Byte&) const = default;
+    };
+    std::vector<Byte> bytes;
 
     std::optional<std::int64_t> SizeOf(std::string_view shortName) const;
 
     // "decide\tid\tpoints\tlogSize\tbalanceBefore\r\n",
     // "delete\tid\tdebit\tbalanceBefore\tbalanceAfter[\tserials]\r\n",
     // "balance\tid\tasked\tbalanceBefore\tbalanceAfter\tledgerKind\tunits\r\n",
-    // "restore\tid\tamount\tbalanceBefore\tbalanceAfter\tserials\r\n";
+    // "restore\tid\tamount\tbalanceBefore\tbalanceAfter\tserials\r\n",
+    // "mark\tid\tlogSize\toffset:before:after[,offset:before:after...]\r\n" (bytes as
+    // decimal numbers);
     // serials are decimal numbers joined by ",". Then, when known, "\t@" and the sizes
     // as "name=size" joined by ",", and for a decide "\t" and the record line.
     std::string ToLine() const;

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "records/FileTail.h"
 #include "text/KxString.h"
 #include "text/LineWalk.h"
 #include "text/Numbers.h"
@@ -112,6 +113,39 @@ qv::io::ReadStatus Ledger::Read(Contents& out, qv::io::IoError* error) const {
     return status;
 }
 
+qv::io::ReadStatus Ledger::LastEntry(std::optional<Entry>& last, qv::io::IoError* error,
+                                     bool* fullRead, size_t* unreadLines) const {
+    last.reset();
+    if (fullRead) *fullRead = false;
+    if (unreadLines) *unreadLines = 0;
+    qv::records::ReadOnlyFile file;
+    const qv::io::ReadStatus status = file.Open(path_, error);
+    if (status != qv::io::ReadStatus::Ok) return status;
+    bool whole = false;
+    const bool read = qv::records::ForEachLineBackward(file, [&](const qv::Line& line, std::int64_t) {
+        if (line.terminated) last = FromLine(line.text);
+        whole = last.has_value();
+        return false;  // the last line alone
+    });
+    if (read && whole) return status;
+    // A torn or damaged tail: the last entry is further up.
+    if (fullRead) *fullRead = true;
+    Contents contents;
+    const qv::io::ReadStatus full = Read(contents, error);
+    if (!contents.entries.empty()) last = std::move(contents.entries.back());
+    if (unreadLines) *unreadLines = contents.unreadLines.size();
+    return full;
+}
+
+qv::io::ReadStatus Ledger::LastBalance(std::optional<std::int64_t>& last,
+                                       qv::io::IoError* error) const {
+    std::optional<Entry> entry;
+    const qv::io::ReadStatus status = LastEntry(entry, error);
+    last.reset();
+    if (entry) last = entry->after;
+    return status;
+}
+
 bool Ledger::Append(const Entry& entry, qv::io::IoError* error) const {
     return Append(std::vector<Entry>{entry}, error);
 }
@@ -147,17 +181,17 @@ bool Ledger::Book(const Entry& entry, std::optional<Figures>* adjusted,
     qv::io::FileLock lock;  // from the read of the last balance to the append
     if (!lock.Acquire(path_))
         return qv::io::Fail(error, qv::io::IoError::Op::Lock, path_, EWOULDBLOCK);
-    Contents contents;
-    if (Read(contents, error) == qv::io::ReadStatus::Unreadable) return false;
-    return qv::io::AppendLine(path_, LinesFor(entry, contents.Last(), adjusted), error);
+    std::optional<std::int64_t> last;
+    if (LastBalance(last, error) == qv::io::ReadStatus::Unreadable) return false;
+    return qv::io::AppendLine(path_, LinesFor(entry, last, adjusted), error);
 }
 
 bool Ledger::BookOnce(const Entry& entry) const {
     if (!Enabled()) return true;
-    Contents contents;
-    if (Read(contents) == qv::io::ReadStatus::Unreadable) return false;
-    if (!contents.entries.empty()) {
-        const Entry& last = contents.entries.back();
+    std::optional<Entry> found;
+    if (LastEntry(found) == qv::io::ReadStatus::Unreadable) return false;
+    if (found) {
+        const Entry& last = *found;
         if (last.kind == entry.kind && last.id == entry.id && last.before == entry.before &&
             last.after == entry.after)
             return true;
@@ -174,14 +208,14 @@ Ledger::Check Ledger::CheckAgainst(const PointBalance& balance, qv::Seconds now)
         return check;
     }
     check.fileBalance = qv::ReadInt64(fields[PointBalance::kBalanceField]);
-    Contents contents;
-    const auto status = Read(contents);
-    check.unreadLines = contents.unreadLines.size();
+    std::optional<Entry> lastEntry;
+    const auto status = LastEntry(lastEntry, nullptr, nullptr, &check.unreadLines);
     if (status == qv::io::ReadStatus::Unreadable) {
         check.result = Check::Result::LedgerUnusable;
         return check;
     }
-    const auto last = contents.Last();
+    std::optional<std::int64_t> last;
+    if (lastEntry) last = lastEntry->after;
     if (!last) {
         // A folder from before the ledger (or a ledger whose every line is damaged, which
         // stays as it is): begin with the figure found, without asking.

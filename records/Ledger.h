@@ -62,6 +62,15 @@ public:
 
     // A missing or empty ledger reads as no entries (Missing / Empty).
     qv::io::ReadStatus Read(Contents& out, qv::io::IoError* error = nullptr) const;
+    // The last entry, read from the end of the file: its last line when that is a whole
+    // entry, else (a torn tail, a last line that is no entry) the whole file is read as
+    // Read does. fullRead, when given, learns whether it was, and unreadLines then counts
+    // the lines that are not entries (else it stays 0).
+    qv::io::ReadStatus LastEntry(std::optional<Entry>& last, qv::io::IoError* error = nullptr,
+                                 bool* fullRead = nullptr, size_t* unreadLines = nullptr) const;
+    // The balance after the last entry (nothing when there is none), as LastEntry reads it.
+    qv::io::ReadStatus LastBalance(std::optional<std::int64_t>& last,
+                                   qv::io::IoError* error = nullptr) const;
     // Appends in one write under the ledger's lock; false, ledger unchanged, on failure.
     bool Append(const Entry& entry, qv::io::IoError* error = nullptr) const;
     bool Append(const std::vector<Entry>& entries, qv::io::IoError* error = nullptr) const;
@@ -100,7 +109,9 @@ public:
         std::int64_t fileBalance = 0;
         size_t unreadLines = 0;  // lines of the ledger that are not entries
     };
-    // Starts a missing (or empty) ledger silently with an "open" entry.
+    // Starts a missing (or empty) ledger silently with an "open" entry. The ledger's figure
+    // is its last line's; lines that are not entries are counted when the last line is
+    // damaged and the whole ledger had to be read.
     Check CheckAgainst(const PointBalance& balance, qv::Seconds now) const;
 
     // Records that the balance file's figure was accepted: an "adjust" entry from the

@@ -40,7 +40,11 @@ public:
     static bool ToLine(std::string_view id, std::string_view verdictText, std::string& line);
 
     // Every text kept for id, oldest first (two sentences decided within one second share
-    // an identifier). A missing file reads as no texts.
+    // an identifier). A missing file reads as no texts. The file is in decision order, so
+    // the entries are searched for by their time with a few short reads, never read whole:
+    // a window asks for one row's text when the row is chosen. Entries out of order by
+    // more than a stretch of the file around the place searched (a clock set back by
+    // days) are not found; an identifier that is no number is looked for in every line.
     qv::io::ReadStatus Find(std::string_view id, std::vector<std::string>& texts,
                             qv::io::IoError* error = nullptr) const;
     // Every entry in file order.

@@ -1,6 +1,7 @@
 #include "records/Repair.h"
 
 #include "records/Change.h"
+#include "records/FileTail.h"
 #include "records/Ledger.h"
 #include "records/LogSplice.h"
 #include "records/SentenceLog.h"
@@ -35,13 +36,13 @@ struct DecideFound {
     enum class Where { Absent, Torn, Whole } where = Where::Absent;
     std::int64_t points = 0;  // the whole record's points share (field 10, 0 when below)
 };
-DecideFound FindDecided(std::string_view log, const IntentEntry& e) {
+// tail: the log from the size the entry noted on; shorter: the log is shorter than that.
+DecideFound FindDecided(std::string_view tail, bool shorter, const IntentEntry& e) {
     DecideFound found;
-    if (e.logSize < 0 || static_cast<size_t>(e.logSize) > log.size()) {
+    if (e.logSize < 0 || shorter) {
         // The log is shorter than before the append: whatever it was, it is not there.
         return found;
     }
-    std::string_view tail = log.substr(static_cast<size_t>(e.logSize));
     if (!e.record.empty()) {
         // The entry names the bytes it appended: they are there whole, in part, or not.
         std::string_view rest = tail;
@@ -101,7 +102,7 @@ StartRepair RepairAtStart(const DataFolder& folder, qv::Clock clock) {
     const Ledger ledger(folder.LedgerPath());
     const Trash trash(folder.TrashPath());
     qv::io::Leftovers leftovers;
-    for (const std::string& path : folder.Files()) qv::io::CleanLeftovers(path, leftovers);
+    qv::io::CleanLeftovers(folder.Files(), leftovers);
     report.leftoversRemoved = leftovers.removed;
     report.copiesFinished = leftovers.finished;
 
@@ -120,9 +121,16 @@ StartRepair RepairAtStart(const DataFolder& folder, qv::Clock clock) {
 
     const SentenceLog log(logPath);
     const PointBalance balance(balancePath);
+    // The log is read whole only for an entry that needs every record (a delete, a
+    // restore); a decide looks at what follows the size it noted, a mark at its bytes.
+    qv::records::ReadOnlyFile logFile;
+    if (logFile.Open(logPath) == qv::io::ReadStatus::Unreadable) return report;  // nothing can be told apart
     std::string logBytes;
-    const qv::io::ReadStatus logRead = qv::io::ReadFile(logPath, logBytes);
-    if (logRead == qv::io::ReadStatus::Unreadable) return report;  // nothing can be told apart
+    bool logRead = false;
+    const auto wholeLog = [&]() -> bool {
+        if (!logRead) logRead = qv::io::ReadFile(logPath, logBytes) != qv::io::ReadStatus::Unreadable;
+        return logRead;
+    };
 
     const qv::Seconds now = clock ? clock() : qv::SystemNow();
     // The ledger line of a change that reached the balance: it stands at after now.
@@ -150,12 +158,60 @@ StartRepair RepairAtStart(const DataFolder& folder, qv::Clock clock) {
     std::vector<std::string> settled;  // lines of the entries that are done with
     std::vector<std::string> deletedIds;
     for (const IntentEntry& e : entries) {
+        if (e.kind == IntentEntry::Kind::Mark) {
+            // Finished where every byte is still the mark it was found as, or already set;
+            // a log of another size or shape is another log, and nothing is written to it.
+            std::vector<int> now;
+            std::int64_t size = 0;
+            const qv::io::ReadStatus read = log.ReadMarks(e.id, e.bytes, now, size);
+            if (read == qv::io::ReadStatus::Unreadable) continue;  // tried again next time
+            bool agrees = read == qv::io::ReadStatus::Ok && size == e.logSize;
+            std::vector<IntentEntry::Byte> rest;
+            for (size_t i = 0; agrees && i < e.bytes.size(); ++i) {
+                if (now[i] == e.bytes[i].after) continue;
+                if (now[i] != e.bytes[i].before) agrees = false;
+                rest.push_back(e.bytes[i]);
+            }
+            if (!agrees) {
+                report.items.push_back({Item::What::Refused, e.id, 0});
+                settled.push_back(e.ToLine());
+                continue;
+            }
+            if (!rest.empty()) {
+                Change marks(folder.WithoutBackups(), clock);
+                if (!marks.SetBytes(logPath, rest)) continue;  // set back; tried again next time
+                marks.Leave();
+                if (logRead) {
+                    for (const IntentEntry::Byte& b : rest)
+                        if (static_cast<size_t>(b.offset) < logBytes.size())
+                            logBytes[static_cast<size_t>(b.offset)] = static_cast<char>(b.after);
+                }
+                report.items.push_back({Item::What::MarkFinished, e.id, 0});
+            }
+            settled.push_back(e.ToLine());
+            continue;
+        }
         if (e.kind == IntentEntry::Kind::Decide) {
-            const DecideFound found = FindDecided(logBytes, e);
+            // What follows the size noted before the append.
+            std::string tail;
+            const std::int64_t logSize =
+                logRead ? static_cast<std::int64_t>(logBytes.size()) : qv::io::FileSize(logPath);
+            const bool shorter = e.logSize > logSize;
+            if (!shorter && e.logSize >= 0) {
+                if (logRead) {
+                    tail = logBytes.substr(static_cast<size_t>(e.logSize));
+                } else {
+                    qv::records::ReadOnlyFile file;
+                    if (file.Open(logPath) == qv::io::ReadStatus::Unreadable ||
+                        !file.ReadAt(e.logSize, static_cast<size_t>(logSize - e.logSize), tail))
+                        continue;  // tried again next time
+                }
+            }
+            const DecideFound found = FindDecided(tail, shorter, e);
             if (found.where == DecideFound::Where::Absent || found.where == DecideFound::Where::Torn) {
                 // Never recorded: what the action appended before its kill goes again.
                 if (found.where == DecideFound::Where::Torn &&
-                    qv::io::TruncateTo(logPath, e.logSize))
+                    qv::io::TruncateTo(logPath, e.logSize) && logRead)
                     logBytes.resize(static_cast<size_t>(e.logSize));
                 for (const char* name : {"rsn", "ldg"})
                     if (const auto size = e.SizeOf(name); size && !folder.ByShortName(name).empty())
@@ -206,6 +262,13 @@ StartRepair RepairAtStart(const DataFolder& folder, qv::Clock clock) {
             report.items.push_back(
                 {made ? Item::What::BalanceFinished : Item::What::BalanceNotMade, e.id, e.points});
             settled.push_back(e.ToLine());
+            continue;
+        }
+        if ((e.kind == IntentEntry::Kind::Restore || e.kind == IntentEntry::Kind::Delete) &&
+            !wholeLog()) {
+            report.items.push_back({e.kind == IntentEntry::Kind::Restore ? Item::What::RestoreUnfinished
+                                                                          : Item::What::DeleteUnfinished,
+                                    e.id, e.points});
             continue;
         }
         if (e.kind == IntentEntry::Kind::Restore) {

@@ -27,6 +27,7 @@ struct StartRepair {
             BalanceNotMade,     // a report or its undo had not reached the balance
             RestoreFinished,    // records being put back from the trash are back
             RestoreUnfinished,  // could not be finished now; tried again at the next start
+            MarkFinished,       // marks being set in the log were set
             // The entry does not agree with the files (the record's bytes or points, the
             // trash copies): nothing was done for it, and it was dropped.
             Refused,

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
+#include <optional>
 
+#include "records/FileTail.h"
 #include "records/LogScan.h"
 #include "text/Numbers.h"
 
@@ -88,6 +91,69 @@ qv::io::ReadStatus SentenceLog::Read(Contents& out, qv::io::IoError* error) cons
     out.stamp_ = before == after && after.size == static_cast<std::int64_t>(out.bytes_.size())
                      ? after
                      : qv::io::FileStamp{};
+    return status;
+}
+
+namespace {
+// A decision time written as the program writes it (digits, an optional "-").
+std::optional<std::int64_t> PlainTime(std::string_view text) {
+    const size_t digits = text.starts_with('-') ? 1 : 0;
+    if (text.size() <= digits || text.size() - digits > 18 ||
+        text.find_first_not_of("0123456789", digits) != std::string_view::npos)
+        return std::nullopt;
+    return qv::ReadInt64(text);
+}
+}  // namespace
+
+qv::io::ReadStatus SentenceLog::FreeSecond(std::int64_t& t, std::int64_t& size,
+                                           qv::io::IoError* error) const {
+    size = 0;
+    qv::records::ReadOnlyFile file;
+    const qv::io::ReadStatus status = file.Open(path_, error);
+    if (status != qv::io::ReadStatus::Ok) return status;
+    size = file.Size();
+    // The identifiers of the newest records, back past the first one decided before t and
+    // at least a stretch of the file: out of order within it (a clock set back among the
+    // newest records) onto t or later, every record is looked at.
+    constexpr std::int64_t kStretch = 64 * 1024;
+    std::vector<std::string> taken;
+    bool everyRecord = false, newest = true;
+    std::int64_t earliestAfter = std::numeric_limits<std::int64_t>::max();
+    const bool read = qv::records::ForEachLineBackward(file, [&](const qv::Line& line, std::int64_t at) {
+        if (!IsRecord(line)) return true;
+        const std::string_view id = line.text.substr(0, line.text.find('\t'));
+        const std::optional<std::int64_t> time = PlainTime(id);
+        if (!time) {
+            taken.emplace_back(id);
+            return true;
+        }
+        if ((newest && *time > t) || (*time > earliestAfter && *time >= t)) {
+            everyRecord = true;
+            return false;
+        }
+        newest = false;
+        earliestAfter = std::min(earliestAfter, *time);
+        if (*time >= t) taken.emplace_back(id);
+        return !(*time < t && size - at >= kStretch);
+    });
+    if (!read) {
+        qv::io::Fail(error, qv::io::IoError::Op::Read, path_, EIO);
+        return qv::io::ReadStatus::Unreadable;
+    }
+    if (everyRecord) {
+        std::string bytes;
+        const qv::io::ReadStatus all = qv::io::ReadFile(path_, bytes, qv::io::kWholeFile, error);
+        if (all == qv::io::ReadStatus::Unreadable) return all;
+        size = static_cast<std::int64_t>(bytes.size());
+        while (qv::records::HasRecord(bytes, qv::Decimal(t)) &&
+               t < std::numeric_limits<std::int64_t>::max())
+            ++t;
+        return all;
+    }
+    const auto carried = [&](std::int64_t s) {
+        return std::find(taken.begin(), taken.end(), qv::Decimal(s)) != taken.end();
+    };
+    while (carried(t) && t < std::numeric_limits<std::int64_t>::max()) ++t;
     return status;
 }
 
@@ -193,6 +259,83 @@ std::string SentenceLog::Materialize(const Rewrite& r) {
     std::string bytes(r.source->Bytes());
     for (size_t at : r.marks) bytes[at] = r.flag;
     return bytes;
+}
+
+bool SentenceLog::MarkBytes(const Contents& copy, std::string_view id, bool executed, size_t which,
+                            std::vector<IntentEntry::Byte>& bytes, size_t& matched) {
+    bytes.clear();
+    matched = 0;
+    Rewrite r;
+    const Change change = executed ? Change::MarkExecuted : Change::MarkNotExecuted;
+    if (!PlanInPlace(copy, id, change, which, r)) {
+        // Counted all the same, so the caller knows whether there is anything to mark.
+        matched = RewriteBytes(copy.Bytes(), id, change, which).matched;
+        return false;
+    }
+    matched = r.matched;
+    for (size_t at : r.marks) {
+        const auto before = static_cast<unsigned char>(copy.Bytes()[at]);
+        if (before != static_cast<unsigned char>(r.flag))
+            bytes.push_back({static_cast<std::int64_t>(at), before, static_cast<unsigned char>(r.flag)});
+    }
+    return true;
+}
+
+std::vector<std::string> SentenceLog::MarksIn(const Contents& copy, std::string_view id) {
+    std::vector<std::string> flags;
+    if (id.find('\t') != std::string_view::npos) return flags;
+    for (size_t i = 0; i < copy.RecordCount(); ++i) {
+        const std::string_view text = copy.Record(i);
+        if (text.size() <= id.size() || text[id.size()] != '\t' ||
+            std::memcmp(text.data(), id.data(), id.size()) != 0)
+            continue;
+        flags.emplace_back(Contents::FieldOf(text, SentenceRecord::kExecuted));
+    }
+    return flags;
+}
+
+qv::io::ReadStatus SentenceLog::ReadMarks(std::string_view id,
+                                          const std::vector<IntentEntry::Byte>& bytes,
+                                          std::vector<int>& now, std::int64_t& size,
+                                          qv::io::IoError* error) const {
+    now.assign(bytes.size(), -1);
+    size = 0;
+    qv::records::ReadOnlyFile file;
+    const qv::io::ReadStatus status = file.Open(path_, error);
+    if (status != qv::io::ReadStatus::Ok) return status;
+    size = file.Size();
+    std::string raw;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        std::int64_t start = 0;
+        if (!file.LineStartBefore(bytes[i].offset, start) || !file.LineAt(start, raw)) {
+            qv::io::Fail(error, qv::io::IoError::Op::Read, path_, EIO);
+            return qv::io::ReadStatus::Unreadable;
+        }
+        const qv::Line line = [&] {
+            std::string_view text = raw;
+            const bool terminated = text.ends_with('\n');
+            if (terminated) text.remove_suffix(1);
+            if (terminated && text.ends_with('\r')) text.remove_suffix(1);
+            return qv::Line{text, raw, terminated};
+        }();
+        if (!IsRecord(line) || line.text.substr(0, line.text.find('\t')) != id) continue;
+        const std::string_view mark = *qv::FieldAt(line.text, SentenceRecord::kExecuted);
+        if (mark.size() != 1 ||
+            start + (mark.data() - line.text.data()) != bytes[i].offset)
+            continue;
+        now[i] = static_cast<unsigned char>(mark[0]);
+    }
+    return status;
+}
+
+void SentenceLog::SetInCopy(Contents& copy, const std::vector<IntentEntry::Byte>& bytes,
+                            bool undone) const {
+    char* data = copy.bytes_.data();
+    for (const IntentEntry::Byte& b : bytes)
+        if (b.offset >= 0 && static_cast<size_t>(b.offset) < copy.bytes_.size())
+            data[b.offset] = static_cast<char>(undone ? b.before : b.after);
+    copy.stamp_ = qv::io::StampOf(path_);
+    if (copy.stamp_.size != static_cast<std::int64_t>(copy.bytes_.size())) copy.stamp_ = {};
 }
 
 SentenceLog::Rewrite SentenceLog::PlanMark(std::string_view id, bool executed,

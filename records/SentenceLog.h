@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "records/Intent.h"
 #include "records/LogSplice.h"
 #include "text/FileIo.h"
 #include "text/KxString.h"
@@ -139,6 +140,17 @@ public:
     // a log of 256 GiB or more is Unreadable (EFBIG).
     qv::io::ReadStatus Read(Contents& out, qv::io::IoError* error = nullptr) const;
 
+    // The first second from t on that names no record (two decisions within one second,
+    // or a clock set back, would otherwise share an identifier), and the log's size. The
+    // log is in decision order, so the records that may carry such a second are the
+    // newest: it is read from its end back past the first record decided before t (and
+    // at least 64 KiB). Only when the clock went back onto t or later among those (the
+    // newest record decided after t, or one out of order) is every record looked at; a
+    // clock set back further up the log than that is not seen. A missing log is Missing
+    // (size 0, t free).
+    qv::io::ReadStatus FreeSecond(std::int64_t& t, std::int64_t& size,
+                                  qv::io::IoError* error = nullptr) const;
+
     // Appends one record line (see SentenceRecord::ToLine), creating the file when
     // missing, under the log's lock; false, file unchanged, on any failure (busy too).
     bool Append(const SentenceRecord& record, qv::io::IoError* error = nullptr) const;
@@ -158,6 +170,25 @@ public:
     // the copy the marks were planned from, they are made in it where it stands: no
     // second copy of the log is made.
     bool WriteKeeping(Rewrite&& rewrite, Contents& kept, qv::io::IoError* error = nullptr) const;
+
+    // A mark made where it stands: the bytes it changes (offset, before, after) in a copy
+    // of the log, and how many records carry id (or the which-th). False when the mark
+    // cannot be made in place: a record ended by a bare LF (a rewrite would end it with CR
+    // LF), a mark that is not one byte, an identifier with a TAB. Marks that already hold
+    // the flag are left out of bytes.
+    static bool MarkBytes(const Contents& copy, std::string_view id, bool executed, size_t which,
+                          std::vector<IntentEntry::Byte>& bytes, size_t& matched);
+    // Field 5 of every record carrying id in a copy, in file order (as MarksOf on its
+    // bytes), found through the copy's index of records.
+    static std::vector<std::string> MarksIn(const Contents& copy, std::string_view id);
+    // What the file holds at each byte's offset, read with a line's worth each: the byte,
+    // or -1 where that offset is not the mark of a record carrying id. size: the file's.
+    qv::io::ReadStatus ReadMarks(std::string_view id, const std::vector<IntentEntry::Byte>& bytes,
+                                 std::vector<int>& now, std::int64_t& size,
+                                 qv::io::IoError* error = nullptr) const;
+    // The bytes written in the file set in a copy too (their before, when undone); the copy
+    // takes the file's new stamp, so it is still trusted.
+    void SetInCopy(Contents& copy, const std::vector<IntentEntry::Byte>& bytes, bool undone) const;
 
     // The rewrite itself, on bytes: records are written back as their fields joined by
     // TAB and ended by "\r\n" (so a bare LF becomes CR LF); every other line is copied

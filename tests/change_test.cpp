@@ -49,6 +49,15 @@ TEST_F(ChangeFaults, StartUpChecksTheIntentAndCutsTornTails) {
     using What = StartRepair::Item::What;
     const std::string size = std::to_string(kOther.size());
     const std::string record = kRecord.substr(0, kRecord.size() - 2);
+    // The mark of kRecord after kOther, as 執行 journals it.
+    size_t markAt = kOther.size();
+    for (int tab = 0; tab < 5; ++tab) markAt = (kOther + kRecord).find('\t', markAt) + 1;
+    std::string executed = kOther + kRecord;
+    executed[markAt] = '1';
+    const std::string whole = std::to_string((kOther + kRecord).size());
+    const auto markIntent = [&](size_t at, const std::string& logSize) {
+        return "mark\t1700000000\t" + logSize + "\t" + std::to_string(at) + ":48:49\r\n";
+    };
     struct Case {
         const char* what;
         std::string log, intent, trash;
@@ -74,6 +83,14 @@ TEST_F(ChangeFaults, StartUpChecksTheIntentAndCutsTornTails) {
         {"a trash line cut by a kill is cut back before anything is appended", kOther, "",
          "1\tlog\t5\t4\t\t1\t" + record + "\r\n2\tlog\t6\t4\t\t1\t17000", kOther, "20", {},
          "1\tlog\t5\t4\t\t1\t" + record + "\r\n"},
+        {"a journalled mark not yet written is finished", kOther + kRecord,
+         markIntent(markAt, whole), "", executed, "20", {What::MarkFinished}},
+        {"a journalled mark written before the kill is settled", executed,
+         markIntent(markAt, whole), "", executed, "20", {}},
+        {"a mark journalled for a log of another size writes nothing", kOther + kRecord,
+         markIntent(markAt, whole + "0"), "", kOther + kRecord, "20", {What::Refused}},
+        {"a mark whose offset is no mark of that sentence writes nothing", kOther + kRecord,
+         markIntent(markAt - 2, whole), "", kOther + kRecord, "20", {What::Refused}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

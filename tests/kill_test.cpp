@@ -16,6 +16,7 @@
 #include "records/Ledger.h"
 #include "records/PointBalance.h"
 #include "records/Repair.h"
+#include "records/SentenceLog.h"
 #include "records/Trash.h"
 #include "rulebook/Info.h"
 #include "rulebook/RuleBook.h"
@@ -109,6 +110,13 @@ protected:
             EXPECT_EQ(inLog + inTrash, 1u) << id << ": once in the log or once in the trash";
         }
         EXPECT_EQ(Count(log, "\t1\tY\t30\t"), 200u) << "the other sentences stay";
+        // A mark is set or not, never anything else, and nothing else of the line changes.
+        if (log.find("\n" + kId + "\t") != std::string::npos) {
+            std::string executed = kTarget;
+            executed[kTarget.find("\t0\t") + 1] = '1';
+            EXPECT_TRUE(Count(log, kTarget + "\r\n") + Count(log, executed + "\r\n") == 1)
+                << "the marked sentence is whole";
+        }
         // An article is in the book or in the trash (both at worst), never in neither.
         CRuleBook book;
         book.SetFileName("test.dat");
@@ -168,6 +176,20 @@ TEST_F(KillEveryCall, EveryMultiFileActionIsWholeOrUndoneAfterTheNextStart) {
          [](KillEveryCall&, CInfo& info) { qv::execution::ReportSession(info).Mark(kId, true); }},
         {"point report",
          [](KillEveryCall&, CInfo& info) { qv::execution::ReportSession(info).Report({{3, 0, 0, 0}}, 7); }},
+        {"execute in place through the window's copy",
+         [](KillEveryCall&, CInfo& info) {
+             SentenceLog::Contents copy;
+             SentenceLog(info.GetLogPath()).Read(copy);
+             qv::execution::ReportSession(info).Mark(kId, true, &copy, &copy);
+         }},
+        {"execute, unexecute and both undone",
+         [](KillEveryCall&, CInfo& info) {
+             qv::execution::ReportSession s(info);
+             s.Mark(kId, true);
+             s.Mark(kId, false);
+             s.Undo();
+             s.Undo();
+         }},
         {"delete and its undo",
          [](KillEveryCall&, CInfo& info) {
              qv::execution::ReportSession s(info);

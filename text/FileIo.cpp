@@ -692,33 +692,61 @@ void FileLock::Release() {
 }
 
 void CleanLeftovers(const std::string& path, Leftovers& found) {
-    const Target t = Resolve(path);
-    // Beside the file the link leads to, and beside the name itself (where writes that
-    // replaced links used to leave them).
-    std::vector<std::string> places{t.path};
-    if (t.path != path) places.push_back(path);
-    for (const std::string& target : places) {
-        const std::string folder = FolderOf(target);
-        const std::string base = NameOf(target);
+    CleanLeftovers(std::vector<std::string>{path}, found);
+}
+
+void CleanLeftovers(const std::vector<std::string>& paths, Leftovers& found) {
+    // The files, by the folder their leftovers may be in: beside the file a link leads
+    // to, and beside the name itself (where writes that replaced links used to leave them).
+    struct Watched {
+        std::string target;  // the file a leftover belongs to
+        std::string base;
+        bool real;  // target is the file itself (a copy may be finished into it)
+    };
+    std::map<std::string, std::vector<Watched>> folders;
+    for (const std::string& path : paths) {
+        if (path.empty()) continue;
+        const Target t = Resolve(path);
+        folders[FolderOf(t.path)].push_back({t.path, NameOf(t.path), true});
+        if (t.path != path) folders[FolderOf(path)].push_back({path, NameOf(path), false});
+    }
+    // Each folder is listed once, and synced only when something in it went.
+    for (const auto& [folder, watched] : folders) {
         DIR* dir = ::opendir(folder.c_str());
         if (dir == nullptr) continue;
         std::vector<std::string> names;
-        while (const dirent* entry = ::readdir(dir)) names.emplace_back(entry->d_name);
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string_view name = entry->d_name;
+            if (name.find(".tmp-") != std::string_view::npos ||
+                name.find(".new-") != std::string_view::npos)
+                names.emplace_back(name);
+        }
         ::closedir(dir);
+        bool changed = false;
         for (const std::string& name : names) {
-            const std::string full = folder + "/" + name;
-            if (pid_t pid = LeftoverPid(name, base + ".tmp-"); pid != 0 && ProcessGone(pid)) {
-                if (::unlink(full.c_str()) == 0) ++found.removed;
-            } else if (pid_t pid2 = LeftoverPid(name, base + ".new-");
-                       pid2 != 0 && ProcessGone(pid2) && target == t.path) {
-                std::string bytes;
-                const ReadStatus read = ReadFile(full, bytes);
-                if ((read == ReadStatus::Ok || read == ReadStatus::Empty) &&
-                    OverwriteInPlace(target, bytes) && ::unlink(full.c_str()) == 0)
-                    found.finished.push_back(target);
+            for (const Watched& w : watched) {
+                const std::string full = folder + "/" + name;
+                if (pid_t pid = LeftoverPid(name, w.base + ".tmp-"); pid != 0 && ProcessGone(pid)) {
+                    if (::unlink(full.c_str()) == 0) {
+                        ++found.removed;
+                        changed = true;
+                    }
+                    break;
+                }
+                if (pid_t pid2 = LeftoverPid(name, w.base + ".new-");
+                    pid2 != 0 && ProcessGone(pid2) && w.real) {
+                    std::string bytes;
+                    const ReadStatus read = ReadFile(full, bytes);
+                    if ((read == ReadStatus::Ok || read == ReadStatus::Empty) &&
+                        OverwriteInPlace(w.target, bytes) && ::unlink(full.c_str()) == 0) {
+                        found.finished.push_back(w.target);
+                        changed = true;
+                    }
+                    break;
+                }
             }
         }
-        SyncFolder(target);
+        if (changed) SyncFolder(folder + "/.");
     }
 }
 

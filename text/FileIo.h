@@ -242,5 +242,8 @@ struct Leftovers {
     std::vector<std::string> finished;  // files completed from their copies
 };
 void CleanLeftovers(const std::string& path, Leftovers& found);
+// The same for several files at once: each folder is listed once, and synced only when a
+// leftover in it was removed or finished.
+void CleanLeftovers(const std::vector<std::string>& paths, Leftovers& found);
 
 }  // namespace qv::io

@@ -8,7 +8,7 @@
 
 #include "records/Change.h"
 #include "records/DataFolder.h"
-#include "records/LogSplice.h"
+#include "records/SentenceLog.h"
 #include "rulebook/Info.h"
 #include "rulebook/RuleBook.h"
 #include "rulebook/Tenths.h"
@@ -272,15 +272,6 @@ Composition ComposeVerdict(int articleNumber, int level, const CInfo& info, qv::
     return result;
 }
 
-namespace {
-// The first second from t on that names no record of the log (two decisions within one
-// second, or a clock set back, would otherwise share an identifier).
-qv::Seconds FreeSecond(std::string_view log, qv::Seconds t) {
-    while (qv::records::HasRecord(log, qv::Decimal(t)) && t < std::numeric_limits<qv::Seconds>::max())
-        ++t;
-    return t;
-}
-}  // namespace
 
 Decision DecideVerdict(const CVerdict& verdict, const CInfo& info, qv::Seconds decidedAt) {
     Decision d;
@@ -296,18 +287,18 @@ Decision DecideVerdict(const CVerdict& verdict, const CInfo& info, qv::Seconds d
     if (!change.Lock(folder.LogPath()) ||
         (verdict.points > 0 && !change.Lock(folder.BalancePath())))
         return notRecorded(true);
-    std::string logBytes;
-    if (qv::io::ReadFile(folder.LogPath(), logBytes, qv::io::kWholeFile, &change.error) ==
+    // The log's end alone: the newest records say whether the second is free.
+    std::int64_t logSize = 0;
+    if (SentenceLog(folder.LogPath()).FreeSecond(decidedAt, logSize, &change.error) ==
         qv::io::ReadStatus::Unreadable)
         return notRecorded(false);
-    decidedAt = FreeSecond(logBytes, decidedAt);
     d.id = qv::Decimal(decidedAt);
     std::string record = verdict.ToRecord(decidedAt).ToLine();
 
     IntentEntry entry;
     entry.id = d.id;
     entry.points = std::max<std::int64_t>(verdict.points, 0);
-    entry.logSize = static_cast<std::int64_t>(logBytes.size());
+    entry.logSize = logSize;
     entry.record = record.substr(0, record.size() - 2);
     entry.balanceBefore = "-";
     std::string credited;  // the balance file's bytes after the credit

@@ -434,6 +434,12 @@ QString StartRepairText(const StartRepair& repair, const std::string& logPath,
                              "仕上げられませんでした。次に起動したときにもう一度試みます。")
                              .arg(id);
                 break;
+            case What::MarkFinished:
+                lines << QStringLiteral(
+                             "・識別子%1の判決の執行済み・未執行の書き換えが途中で終了して"
+                             "いたため、「%2」で済ませました。")
+                             .arg(id, log);
+                break;
             case What::DeleteUnfinished:
                 lines << QStringLiteral(
                              "・識別子%1の判決の削除が途中で終了していますが、今は"

@@ -1,0 +1,277 @@
+// Journals read from where they are needed: the ledger's last figure from its last line,
+// a verdict text found by its identifier, a decision's free second from the log's end,
+// and the marks of 執行 / 未執行 written where they stand.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "execution/Undo.h"
+#include "records/Backups.h"
+#include "records/DataFolder.h"
+#include "records/Intent.h"
+#include "records/Ledger.h"
+#include "records/Reasons.h"
+#include "records/SentenceLog.h"
+#include "rulebook/Info.h"
+#include "tests/support/TestFiles.h"
+
+namespace {
+
+using qv::io::ReadStatus;
+using qv::test::ReadBytes;
+using qv::test::WriteBytes;
+
+class JournalTail : public qv::test::InTempDir {};
+
+std::string LedgerLine(int time, int after) {
+    return std::to_string(time) + "\tcredit\t" + std::to_string(time) + "\t\t1\t" +
+           std::to_string(after - 1) + "\t" + std::to_string(after) + "\r\n";
+}
+
+// The last line's figure, or the whole read's where the last line is no entry.
+TEST_F(JournalTail, TheLedgersLastFigureIsItsLastWholeEntry) {
+    std::string many;
+    for (int i = 1; i <= 5000; ++i) many += LedgerLine(i, i);  // past a read block
+    const struct Case {
+        const char* what;
+        std::string bytes;
+        std::optional<std::int64_t> last;
+        bool fullRead;
+        size_t unread;
+    } cases[] = {
+        {"many lines", many, 5000, false, 0},
+        {"lines ended by LF alone", "1\topen\t\t\t7\t0\t7\n2\tcredit\t2\t\t1\t7\t8\n", 8, false, 0},
+        {"a torn tail", many + "5001\tcredit\t5001\t\t1\t5000\t50", 5000, true, 1},
+        {"a garbage last line", many + "garbage\r\n", 5000, true, 1},
+        {"an empty last line", many + "\r\n", 5000, true, 0},
+        {"one line", LedgerLine(1, 3), 3, false, 0},
+        {"no entry at all", "garbage\r\n", std::nullopt, true, 1},
+        {"a line longer than a block", LedgerLine(1, 3) + std::string(70000, 'x') + "\r\n" +
+                                           LedgerLine(2, 4), 4, false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteBytes("user.ldg", c.bytes);
+        const Ledger ledger("user.ldg");
+        std::optional<Ledger::Entry> last;
+        bool fullRead = false;
+        size_t unread = 0;
+        ASSERT_EQ(ledger.LastEntry(last, nullptr, &fullRead, &unread), ReadStatus::Ok);
+        EXPECT_EQ(last ? std::optional<std::int64_t>(last->after) : std::nullopt, c.last);
+        EXPECT_EQ(fullRead, c.fullRead);
+        EXPECT_EQ(unread, c.unread);
+        Ledger::Contents whole;
+        ledger.Read(whole);
+        EXPECT_EQ(whole.Last(), c.last) << "the same figure as the whole read";
+    }
+    std::filesystem::remove("user.ldg");
+    std::optional<std::int64_t> none = 1;
+    EXPECT_EQ(Ledger("user.ldg").LastBalance(none), ReadStatus::Missing);
+    EXPECT_FALSE(none);
+    std::filesystem::create_directory("folder.ldg");
+    EXPECT_EQ(Ledger("folder.ldg").LastBalance(none), ReadStatus::Unreadable);
+}
+
+// Found by identifier with a few short reads: the same texts as a look at every line.
+TEST_F(JournalTail, AVerdictTextIsFoundByItsIdentifier) {
+    std::string bytes;
+    std::vector<std::string> ids;
+    for (int i = 0; i < 30000; ++i) {
+        std::string id = std::to_string(1600000000 + i * 7);
+        if (i % 1000 == 17) {  // a second decision within the same second
+            bytes += id + "\tthe first of two\tline 2\r\n";
+        }
+        if (i == 20000) {  // a clock set back a little: a few entries out of order
+            bytes += std::to_string(1600000000 + i * 7 - 70) + "\tset back\n";
+            ids.push_back(std::to_string(1600000000 + i * 7 - 70));
+        }
+        bytes += id + "\ttext of " + id + "\r\n\tafter an empty line\r\n";
+        ids.push_back(id);
+    }
+    bytes += "torn\ttail";
+    WriteBytes("test.rsn", bytes);
+    const SentenceReasons reasons("test.rsn");
+    std::vector<SentenceReasons::Entry> all;
+    ASSERT_EQ(reasons.ReadAll(all), ReadStatus::Ok);
+    std::vector<std::string> probes = {"1599999999", "1700000000", "torn", "x\ty", ""};
+    for (size_t i = 0; i < ids.size(); i += 97) probes.push_back(ids[i]);
+    for (size_t i = 17; i < 30000; i += 1000) probes.push_back(std::to_string(1600000000 + i * 7));
+    probes.push_back(ids.back());
+    probes.push_back(ids.front());
+    probes.push_back(std::to_string(1600000000 + 20000 * 7 - 70));
+    for (const std::string& id : probes) {
+        std::vector<std::string> expected, found;
+        for (const auto& e : all)
+            if (e.id == id) expected.push_back(e.text);
+        ASSERT_EQ(reasons.Find(id, found), ReadStatus::Ok) << id;
+        EXPECT_EQ(found, expected) << id;
+    }
+}
+
+// The first free second, from the log's end; every record only when the clock went back.
+TEST_F(JournalTail, ADecisionsFreeSecondComesFromTheLogsEnd) {
+    const auto rec = [](const std::string& id) { return id + "\t1\tY\t5\t\t0\t0\t0\t0\t0\t5\r\n"; };
+    const struct Case {
+        const char* what;
+        std::string log;
+        std::int64_t t, free;
+    } cases[] = {
+        {"an empty log", "", 100, 100},
+        {"the newest is earlier", rec("90") + rec("95"), 100, 100},
+        {"two decisions in that second already", rec("90") + rec("100") + rec("101"), 100, 102},
+        {"a torn tail is no record", rec("90") + "100\t1\tY", 100, 100},
+        {"the clock went back past a used second", rec("100") + rec("200") + rec("150"), 100, 101},
+        {"set back onto a second used further up", rec("99") + rec("100") + rec("120") + rec("50"),
+         99, 101},
+        {"a line that is no record", rec("100") + "garbage\r\n", 100, 101},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteBytes("test.log", c.log);
+        std::int64_t t = c.t, size = -1;
+        SentenceLog("test.log").FreeSecond(t, size);
+        EXPECT_EQ(t, c.free);
+        EXPECT_EQ(size, static_cast<std::int64_t>(c.log.size()));
+    }
+}
+
+TEST(IntentMark, AMarkEntryReadsBackAndOlderEntriesStillRead) {
+    IntentEntry e;
+    e.kind = IntentEntry::Kind::Mark;
+    e.id = "1700000000";
+    e.logSize = 4096;
+    e.bytes = {{120, '0', '1'}, {4000, '1', '0'}};
+    const std::string line = e.ToLine();
+    EXPECT_EQ(line, "mark\t1700000000\t4096\t120:48:49,4000:49:48\r\n");
+    const auto back = IntentEntry::FromLine(line.substr(0, line.size() - 2));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->kind, IntentEntry::Kind::Mark);
+    EXPECT_EQ(back->id, e.id);
+    EXPECT_EQ(back->logSize, 4096);
+    EXPECT_EQ(back->bytes, e.bytes);
+    for (const char* bad : {"mark\t1\t10\t", "mark\t1\t10\t5:48", "mark\t1\t10\t5:48:300",
+                            "mark\t1\t-1\t5:48:49", "mark\t1\t10\t5:48:49,"})
+        EXPECT_FALSE(IntentEntry::FromLine(bad)) << bad;
+    // The lines of before stay what they were.
+    EXPECT_TRUE(IntentEntry::FromLine("decide\t1700000000\t4\t120\t20"));
+    EXPECT_TRUE(IntentEntry::FromLine("delete\t1700000000\t4\t20\t16\t3,4"));
+}
+
+class MarkInPlace : public qv::test::InTempDir {
+protected:
+    void SetUp() override {
+        InTempDir::SetUp();
+        AttachFolder(info_, DataFolder());
+        for (int i = 0; i < 50; ++i) log_ += std::to_string(1600000000 + i) + "\t1\tY\t5\tA:1 \t0\t1\t0\t0\t0\t5\r\n";
+        WriteBytes("test.log", log_);
+        WriteBytes("user.dat", "a\tb\tc\t5\te\tf\r\n");
+    }
+    static ino_t Inode(const std::string& path) {
+        struct stat st {};
+        ::stat(path.c_str(), &st);
+        return st.st_ino;
+    }
+    static std::vector<std::string> Kept() {
+        std::vector<std::string> names;
+        for (const auto& v : Backups("backup").List()) names.push_back(v.name);
+        return names;
+    }
+    // The offset of record i's mark.
+    size_t MarkOf(int i) const {
+        size_t at = log_.find(std::to_string(1600000000 + i) + "\t");
+        for (int tab = 0; tab < 5; ++tab) at = log_.find('\t', at) + 1;
+        return at;
+    }
+    CInfo info_;
+    std::string log_;
+    qv::Clock clock_ = [] { return qv::Seconds{1800000000}; };
+};
+
+TEST_F(MarkInPlace, AMarkIsOneByteInTheSameFileAndACopyIsKeptOncePerDay) {
+    const ino_t inode = Inode("test.log");
+    qv::execution::ReportSession session(info_, clock_);
+    SentenceLog::Contents copy;
+    ASSERT_EQ(SentenceLog("test.log").Read(copy), ReadStatus::Ok);
+    ASSERT_TRUE(session.Mark("1600000003", true, &copy, &copy).Ok());
+    std::string expected = log_;
+    expected[MarkOf(3)] = '1';
+    EXPECT_EQ(ReadBytes("test.log"), expected);
+    EXPECT_EQ(Inode("test.log"), inode) << "written where it stands";
+    EXPECT_EQ(copy.Bytes(), expected) << "the window's copy follows";
+    EXPECT_TRUE(copy.StillMatches("test.log"));
+    EXPECT_FALSE(qv::test::Exists("intent.dat"));
+    ASSERT_EQ(Kept().size(), 1u) << "a copy before the first write";
+    EXPECT_NE(Inode("backup/" + Kept()[0]), inode) << "a copy, never a link";
+    EXPECT_EQ(ReadBytes("backup/" + Kept()[0]), log_);
+
+    ASSERT_TRUE(session.Mark("1600000007", true).Ok());  // without a copy: the log is read
+    expected[MarkOf(7)] = '1';
+    EXPECT_EQ(ReadBytes("test.log"), expected);
+    EXPECT_EQ(Kept().size(), 1u) << "once a session";
+    qv::execution::ReportSession later(info_, clock_);
+    ASSERT_TRUE(later.Mark("1600000009", true).Ok());
+    expected[MarkOf(9)] = '1';
+    EXPECT_EQ(Kept().size(), 1u) << "once a day";
+    EXPECT_EQ(ReadBytes("backup/" + Kept()[0]), log_) << "the copy does not change with the log";
+
+    // Undone newest first, each the reverse of its bytes, the copy set back too.
+    ASSERT_TRUE(later.Undo().Ok());
+    expected[MarkOf(9)] = '0';
+    EXPECT_EQ(ReadBytes("test.log"), expected);
+    ASSERT_TRUE(session.Undo().Ok());
+    ASSERT_TRUE(session.Undo(&copy).Ok());
+    EXPECT_EQ(ReadBytes("test.log"), log_);
+    EXPECT_EQ(Inode("test.log"), inode);
+    EXPECT_FALSE(qv::test::Exists("intent.dat"));
+}
+
+TEST_F(MarkInPlace, WhatCannotBeWrittenInPlaceIsRewrittenAsBefore) {
+    const std::string bareLf = "1700000000\t1\tY\t5\tA:1 \t0\t1\t0\t0\t0\t5\n";
+    const struct Case {
+        const char* what;
+        std::string log, after;
+        bool link;
+    } cases[] = {
+        {"a record ended by a bare LF gets its CR", log_ + bareLf,
+         log_ + "1700000000\t1\tY\t5\tA:1 \t1\t1\t0\t0\t0\t5\r\n", false},
+        {"a mark of two bytes", log_ + "1700000000\t1\tY\t5\tA:1 \t00\t1\t0\t0\t0\t5\r\n",
+         log_ + "1700000000\t1\tY\t5\tA:1 \t1\t1\t0\t0\t0\t5\r\n", false},
+        {"a log with a second name", log_ + "1700000000\t1\tY\t5\tA:1 \t0\t1\t0\t0\t0\t5\r\n",
+         log_ + "1700000000\t1\tY\t5\tA:1 \t1\t1\t0\t0\t0\t5\r\n", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove("other.log");
+        WriteBytes("test.log", c.log);
+        if (c.link) std::filesystem::create_hard_link("test.log", "other.log");
+        qv::execution::ReportSession session(info_, clock_);
+        ASSERT_TRUE(session.Mark("1700000000", true).Ok());
+        EXPECT_EQ(ReadBytes("test.log"), c.after);
+        if (c.link) {
+            EXPECT_EQ(ReadBytes("other.log"), c.after) << "the other name stays the same file";
+        }
+        EXPECT_FALSE(qv::test::Exists("intent.dat"));
+    }
+}
+
+// Two records with one identifier: every one, or the which-th alone.
+TEST_F(MarkInPlace, EveryRecordOfAnIdentifierOrTheOneOfItsRow) {
+    const std::string two = "1700000000\t1\tY\t5\tA:1 \t0\t1\t0\t0\t0\t5\r\n";
+    WriteBytes("test.log", two + log_ + two);
+    qv::execution::ReportSession session(info_, clock_);
+    ASSERT_TRUE(session.Mark("1700000000", true, nullptr, nullptr, 1).Ok());
+    std::string second = two;
+    second[second.find("\t0\t")+1] = '1';
+    EXPECT_EQ(ReadBytes("test.log"), two + log_ + second);
+    ASSERT_TRUE(session.Mark("1700000000", true).Ok());
+    EXPECT_EQ(ReadBytes("test.log"), second + log_ + second);
+    ASSERT_TRUE(session.Undo().Ok());
+    EXPECT_EQ(ReadBytes("test.log"), two + log_ + second);
+    EXPECT_EQ(session.Mark("1799999999", true).result, qv::execution::Outcome::Result::NotFound);
+}
+
+}  // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -39,10 +40,12 @@ std::optional<ReportSession::Kind> ReportSession::NextUndo() const {
 
 namespace {
 // A log with further hard links would change every other name with it (a backup, too):
-// such a log is replaced, never written in place.
+// such a log is replaced, never written in place. So is one the user marked read-only,
+// which the replacement refuses as it always did.
 bool SoleLink(const std::string& path) {
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
+           (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 && ::access(path.c_str(), W_OK) == 0;
 }
 }  // namespace
 

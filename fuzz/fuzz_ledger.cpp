@@ -53,5 +53,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (read.entries.size() != parsed.entries.size() ||
         read.unreadLines != parsed.unreadLines)
         qv::fuzz::Broken("Read and Parse disagree");
+    // The last figure read from the file's end is the whole read's.
+    std::optional<std::int64_t> last;
+    if (ledger.LastBalance(last) == qv::io::ReadStatus::Unreadable)
+        qv::fuzz::Broken("the last line of a plain file is unreadable");
+    if (last != parsed.Last()) qv::fuzz::Broken("the last line's figure is not the last entry's");
     return 0;
 }

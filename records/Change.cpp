@@ -34,8 +34,12 @@ bool WriteBytesAt(const std::string& path, const std::vector<IntentEntry::Byte>&
     const int fd = qv::io::Sys().open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC, 0);
     if (fd < 0) return qv::io::Fail(error, Op::Open, path, errno);
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        const int err = S_ISREG(st.st_mode) ? errno : qv::io::IoError::kNotRegular;
+    // The user's read-only mark counts, even for root.
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+        const int err = !S_ISREG(st.st_mode) ? qv::io::IoError::kNotRegular
+                        : (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ? EACCES
+                                                                             : errno;
         qv::io::Sys().close(fd);
         return qv::io::Fail(error, Op::Open, path, err);
     }

@@ -256,6 +256,15 @@ TEST_F(MarkInPlace, WhatCannotBeWrittenInPlaceIsRewrittenAsBefore) {
         }
         EXPECT_FALSE(qv::test::Exists("intent.dat"));
     }
+    // A log the user marked read-only is refused as before, even for root.
+    WriteBytes("test.log", log_);
+    std::filesystem::permissions("test.log", std::filesystem::perms::owner_read |
+                                                 std::filesystem::perms::group_read);
+    qv::execution::ReportSession session(info_, clock_);
+    EXPECT_EQ(session.Mark("1600000001", true).result,
+              qv::execution::Outcome::Result::LogWriteFailed);
+    EXPECT_EQ(ReadBytes("test.log"), log_);
+    EXPECT_FALSE(qv::test::Exists("intent.dat"));
 }
 
 // Two records with one identifier: every one, or the which-th alone.
@@ -272,6 +281,35 @@ TEST_F(MarkInPlace, EveryRecordOfAnIdentifierOrTheOneOfItsRow) {
     ASSERT_TRUE(session.Undo().Ok());
     EXPECT_EQ(ReadBytes("test.log"), two + log_ + second);
     EXPECT_EQ(session.Mark("1799999999", true).result, qv::execution::Outcome::Result::NotFound);
+}
+
+}  // namespace
+
+namespace {
+
+// A replacement whose rename fails after the version was linked leaves no version that
+// is the live file itself: a mark written in place later would change it too.
+TEST_F(MarkInPlace, AVersionLinkedForAFailedReplacementGoes) {
+    static int (*const fail)(const char*, const char*) = [](const char*, const char*) {
+        errno = EIO;
+        return -1;
+    };
+    qv::io::SysCalls failing = qv::io::RealSysCalls();
+    failing.rename = fail;
+    qv::io::SetSysCalls(&failing);
+    bool written = true;
+    {
+        const Backups::OnReplace keep(Backups("backup", clock_), "test.log");
+        written = qv::io::WriteFileAtomic("test.log", "replaced\r\n");
+    }
+    qv::io::SetSysCalls(nullptr);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(ReadBytes("test.log"), log_);
+    for (const std::string& name : Kept())
+        EXPECT_NE(Inode("backup/" + name), Inode("test.log")) << name << " is the live log";
+    struct stat st {};
+    ASSERT_EQ(::stat("test.log", &st), 0);
+    EXPECT_EQ(st.st_nlink, 1u);
 }
 
 }  // namespace

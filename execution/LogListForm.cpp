@@ -245,6 +245,10 @@ void TLogList::ShowReasons() {
     std::vector<std::string> texts;
     if (qv::execution::KeptReasonsOf(folder, id, texts) == qv::io::ReadStatus::Unreadable) {
         mmReasons->setPlainText(qv::ui::ReasonsUnreadableText(folder.ReasonsPath()));
+        // Told in a box too, once, as when the window opens on such a file.
+        TellProblems(kReasonsUnreadable,
+                     {qv::ui::ReasonsUnreadableText(folder.ReasonsPath()) +
+                      QStringLiteral("判決理由は表示できません。")});
         return;
     }
     QString all;

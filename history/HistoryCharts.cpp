@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QGraphicsScene>
 #include <QGraphicsView>
+#include <QPointer>
 #include <QtCharts/QBarCategoryAxis>
 #include <QtCharts/QBarSeries>
 #include <QtCharts/QBarSet>
@@ -228,7 +229,7 @@ public:
 
     // Fills the line for a plot area of that many columns; nothing when it has them.
     void Fit(int columns) {
-        if (columns < 1 || columns == columns_) return;
+        if (line_.isNull() || columns < 1 || columns == columns_) return;
         columns_ = columns;
         LineThinner thinner(x0_, x1_, columns);
         for (const BalanceEvent& e : history_->events)
@@ -251,7 +252,7 @@ private:
     }
 
     QChart* chart_;
-    QLineSeries* line_;
+    QPointer<QLineSeries> line_;  // the chart's, gone first when the chart goes
     std::shared_ptr<const BalanceHistory> history_;
     Range range_;
     double x0_, x1_;

@@ -16,11 +16,12 @@
 #include "execution/LedgerForm.h"
 #include "execution/LogListModel.h"
 #include "execution/LogSummary.h"
+#include "execution/ReasonLookup.h"
 #include "execution/TrashForm.h"
 #include "execution/Undo.h"
 #include "records/Ledger.h"
+#include "records/LogIssues.h"
 #include "records/PointBalance.h"
-#include "records/Reasons.h"
 #include "records/SentenceLog.h"
 #include "text/Numbers.h"
 #include "ui/Accessibility.h"
@@ -126,33 +127,22 @@ TLogList::~TLogList() = default;
 void TLogList::Init(CInfo* info) {
     info_ = info;
     session_ = std::make_unique<qv::execution::ReportSession>(*info);
+    // Once per opening: a refill after an action finds what the action's own ledger line
+    // says, and a difference the action left is told with its outcome.
+    CheckLedger();
     LoadList();
 }
 
-void TLogList::LoadList() {
-    if (info_ == nullptr) return;
+void TLogList::ReadBalance(unsigned& found, QStringList& problems) {
     // The balance exactly as stored; without a usable file, the label alone.
-    // Kinds of damage found, so that each is told once.
-    enum : unsigned {
-        kBalanceUnreadable = 1,
-        kBalanceShort = 2,
-        kLogUnreadable = 4,
-        kLogUnread = 8,
-        kLogBadTimes = 16,
-        kLogGlued = 32,
-        kReasonsUnreadable = 64
-    };
-    unsigned found = 0;
-    QStringList problems;
-    QString balance = QStringLiteral("ポイント残高:");
     std::vector<std::string> fields;
     qv::io::IoError balanceError;
     const PointBalance::Status read =
         PointBalance(info_->GetBalancePath()).Read(fields, &balanceError);
-    if (read == PointBalance::Status::Ok)
-        balance += qv::ui::ShownText(fields[PointBalance::kBalanceField]);
-    pnPoint->setText(balance);
-    CheckLedger();
+    balanceKnown_ = read == PointBalance::Status::Ok;
+    balanceShown_ =
+        balanceKnown_ ? qv::ui::ShownText(fields[PointBalance::kBalanceField]) : QString();
+    pnPoint->setText(QStringLiteral("ポイント残高:") + balanceShown_);
     // A missing balance is no damage: the first decision with points creates it.
     if (read == PointBalance::Status::Unreadable) {
         found |= kBalanceUnreadable;
@@ -162,6 +152,29 @@ void TLogList::LoadList() {
         found |= kBalanceShort;
         problems << qv::ui::BalanceNotChangeableText(info_->GetBalancePath());
     }
+}
+
+void TLogList::ShowStatus() {
+    pnStatus->setText(QStringLiteral("記録%1件　未執行%2件（量刑計%3ポイント）　ポイント残高:")
+                          .arg(summary_.records)
+                          .arg(summary_.notExecuted)
+                          .arg(summary_.notExecutedPoints) +
+                      (balanceKnown_ ? balanceShown_ : QStringLiteral("不明")));
+}
+
+void TLogList::TellProblems(unsigned found, const QStringList& problems) {
+    // What could not be read is told in one box as the window opens, and again only when a
+    // refill after an action finds a kind of damage not told yet.
+    if ((found & ~toldProblems_) != 0)
+        qv::ui::MessageBox::Show(problems.join(QStringLiteral("\n\n")), this);
+    toldProblems_ |= found;
+}
+
+void TLogList::LoadList() {
+    if (info_ == nullptr) return;
+    unsigned found = 0;
+    QStringList problems;
+    ReadBalance(found, problems);
 
     const int previous = SelectedRecordRow();
     ::tzset();  // dates follow the zone as it is now
@@ -183,36 +196,35 @@ void TLogList::LoadList() {
         if (issues.gluedLines > 0) found |= kLogGlued;
         problems.prepend(qv::ui::LogListIssuesText(issues, info_->GetLogPath()));
     }
-    // The kept reasons are read with the log, so choosing a row reads nothing.
-    const SentenceReasons reasons(FolderOf(*info_).ReasonsPath());
-    reasonsRead_ = reasons.ReadAll(reasons_);
-    if (reasonsRead_ == qv::io::ReadStatus::Unreadable) {
+    // The kept verdict texts are looked up row by row as a row is shown; here only whether
+    // they can be read at all, so that it is told as the window opens.
+    const DataFolder folder = FolderOf(*info_);
+    if (qv::execution::ProbeKeptReasons(folder) == qv::io::ReadStatus::Unreadable) {
         found |= kReasonsUnreadable;
-        problems << qv::ui::ReasonsUnreadableText(reasons.Path()) +
+        problems << qv::ui::ReasonsUnreadableText(folder.ReasonsPath()) +
                         QStringLiteral("判決理由は表示できません。");
     }
-    const LogSummary summary = SummarizeLog(kept ? model_->Contents() : contents);
+    summary_ = SummarizeLog(kept ? model_->Contents() : contents);
     if (kept)
         model_->Refresh();
     else
         model_->Reset(std::move(contents));
-    pnStatus->setText(QStringLiteral("記録%1件　未執行%2件（量刑計%3ポイント）　ポイント残高:")
-                          .arg(summary.records)
-                          .arg(summary.notExecuted)
-                          .arg(summary.notExecutedPoints) +
-                      (read == PointBalance::Status::Ok
-                           ? qv::ui::ShownText(fields[PointBalance::kBalanceField])
-                           : QStringLiteral("不明")));
-    // What could not be read is told in one box as the window opens, and again only when a
-    // refill after an action finds a kind of damage not told yet.
-    if ((found & ~toldProblems_) != 0)
-        qv::ui::MessageBox::Show(problems.join(QStringLiteral("\n\n")), this);
-    toldProblems_ |= found;
+    ShowStatus();
+    TellProblems(found, problems);
 
     // The current row stays where it was (the newest record on opening), within the rows.
     const int rows = model_->rowCount();
     if (rows > 0) sgList->selectRow(std::clamp(previous, 0, rows - 1));
     ShowReasons();
+}
+
+void TLogList::LoadBalance() {
+    if (info_ == nullptr) return;
+    unsigned found = 0;
+    QStringList problems;
+    ReadBalance(found, problems);
+    ShowStatus();
+    TellProblems(found, problems);
 }
 
 void TLogList::ShowReasons() {
@@ -221,30 +233,46 @@ void TLogList::ShowReasons() {
         mmReasons->setPlainText(QStringLiteral("判決が選ばれていません。"));
         return;
     }
-    if (reasonsRead_ == qv::io::ReadStatus::Unreadable) {
-        mmReasons->setPlainText(
-            qv::ui::ReasonsUnreadableText(FolderOf(*info_).ReasonsPath()));
+    const DataFolder folder = FolderOf(*info_);
+    const std::string id(model_->Field(row, SentenceRecord::kDecisionTime));
+    // The same row over the same file shows what it showed.
+    const qv::io::FileStamp stamp = qv::io::StampOf(folder.ReasonsPath());
+    if (!reasonsShown_.isNull() && id == reasonsId_ && stamp.Known() && stamp == reasonsStamp_) {
+        mmReasons->setPlainText(reasonsShown_);
         return;
     }
-    const std::string_view id = model_->Field(row, SentenceRecord::kDecisionTime);
-    std::vector<std::string_view> texts;
-    for (const SentenceReasons::Entry& entry : reasons_)
-        if (entry.id == id) texts.push_back(entry.text);
+    reasonsShown_ = QString();
+    std::vector<std::string> texts;
+    if (qv::execution::KeptReasonsOf(folder, id, texts) == qv::io::ReadStatus::Unreadable) {
+        mmReasons->setPlainText(qv::ui::ReasonsUnreadableText(folder.ReasonsPath()));
+        // Told in a box too, once, as when the window opens on such a file.
+        TellProblems(kReasonsUnreadable,
+                     {qv::ui::ReasonsUnreadableText(folder.ReasonsPath()) +
+                      QStringLiteral("判決理由は表示できません。")});
+        return;
+    }
+    QString all;
     if (texts.empty()) {
-        mmReasons->setPlainText(QStringLiteral(
+        all = QStringLiteral(
             "この判決の判決理由は残っていません（判決理由を残すようになる前の判決か、"
-            "残せなかった判決です）。"));
-        return;
+            "残せなかった判決です）。");
+    } else {
+        QStringList shown;
+        for (const std::string& text : texts) shown << qv::ui::FromCp932(text);
+        all = shown.join(QStringLiteral("\r\n\r\n――――――――\r\n\r\n"));
+        if (texts.size() > 1)
+            all.prepend(
+                QStringLiteral("同じ識別子の判決が%1件あるため、そのすべての判決理由です。\r\n\r\n")
+                    .arg(texts.size()));
+        all.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     }
-    QStringList shown;
-    for (std::string_view text : texts) shown << qv::ui::FromCp932(text);
-    QString all = shown.join(QStringLiteral("\r\n\r\n――――――――\r\n\r\n"));
-    if (texts.size() > 1)
-        all.prepend(
-            QStringLiteral("同じ識別子の判決が%1件あるため、そのすべての判決理由です。\r\n\r\n")
-                .arg(texts.size()));
-    all.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     mmReasons->setPlainText(all);
+    // Kept only when the file did not change under the lookup.
+    if (stamp == qv::io::StampOf(folder.ReasonsPath())) {
+        reasonsId_ = id;
+        reasonsStamp_ = stamp;
+        reasonsShown_ = all;
+    }
 }
 
 int TLogList::SelectedRecordRow() const {
@@ -264,7 +292,12 @@ void TLogList::btDoneClick() {
 
     // The rows' copy of the log is rewritten when the file is still that copy, and what
     // is written becomes the copy (a mark is set in it where it stands): the list is
-    // refilled without reading the log again.
+    // refilled without reading the log again, and only the marked rows change.
+    const auto [first, last] = model_->RowsOfIdAround(row);
+    const LogSummary before =
+        SummarizeRecords(model_->Contents(), model_->RecordOf(last), model_->RecordOf(first) + 1);
+    const char* bytesBefore = model_->Contents().Bytes().data();
+    const size_t recordsBefore = model_->Contents().RecordCount();
     using Result = qv::execution::Outcome::Result;
     const qv::execution::Outcome outcome = session_->Mark(id, execute, &model_->Contents(), &model_->RowsToRewrite());
     if (outcome.result == Result::LogUnreadable) {
@@ -282,8 +315,45 @@ void TLogList::btDoneClick() {
                                       : QStringLiteral("未執行にした判決（")) +
                              content.trimmed() + QStringLiteral("）"));
         TellSideEffects(outcome);
+        if (MarkedInPlace(first, last, before, bytesBefore, recordsBefore, outcome.records)) {
+            rowsWritten_ = false;
+            return;
+        }
     }
     LoadList();
+}
+
+bool TLogList::MarkedInPlace(int first, int last, const LogSummary& before,
+                             const char* bytesBefore, size_t recordsBefore, size_t marked) {
+    const SentenceLog::Contents& rows = model_->Contents();
+    // The same bytes, the same records, and every record marked among the rows at hand:
+    // the marks were set where they stood and nothing else moved.
+    if (rows.Bytes().data() != bytesBefore || rows.RecordCount() != recordsBefore ||
+        marked != static_cast<size_t>(last - first + 1) ||
+        !rows.StillMatches(info_->GetLogPath()))
+        return false;
+    const LogSummary after =
+        SummarizeRecords(rows, model_->RecordOf(last), model_->RecordOf(first) + 1);
+    // A sum held at the end of its range is added up again instead of moved.
+    const auto held = [](std::int64_t sum) {
+        return sum == std::numeric_limits<std::int64_t>::max() ||
+               sum == std::numeric_limits<std::int64_t>::min();
+    };
+    const std::int64_t moved = held(before.notExecutedPoints)
+                                   ? 0
+                                   : qv::SaturatingAdd(qv::SaturatingAdd(summary_.notExecutedPoints,
+                                                                         -before.notExecutedPoints),
+                                                       after.notExecutedPoints);
+    if (held(summary_.notExecutedPoints) || held(before.notExecutedPoints) ||
+        held(after.notExecutedPoints) || held(moved)) {
+        summary_ = SummarizeLog(rows);
+    } else {
+        summary_.notExecuted = summary_.notExecuted - before.notExecuted + after.notExecuted;
+        summary_.notExecutedPoints = moved;
+    }
+    model_->RowsChanged(first, last);
+    ShowStatus();
+    return true;
 }
 
 void TLogList::btDeleteClick() {
@@ -338,7 +408,8 @@ void TLogList::btnPointClick() {
         report.SetSession(session_.get());
         report.exec();
     }
-    LoadList();
+    // A report changes the balance alone: the rows stay as they are.
+    LoadBalance();
 }
 
 void TLogList::btExitClick() { reject(); }
@@ -368,7 +439,11 @@ void TLogList::btUndoClick() {
         qv::ui::MessageBox::Show(failure, this);
     else if (outcome.Ok())
         TellSideEffects(outcome);
-    LoadList();
+    // Undoing a report gives back points alone; anything else changed the log.
+    if (kind == qv::execution::ReportSession::Kind::Report)
+        LoadBalance();
+    else
+        LoadList();
     if (outcome.Ok() && !undone.isEmpty()) {
         const QString said = QStringLiteral("元に戻しました: ") + undone;
         pnStatus->setText(said + QStringLiteral("　") + pnStatus->text());

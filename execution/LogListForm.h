@@ -5,8 +5,9 @@
 #include <optional>
 #include <vector>
 
-#include "records/Reasons.h"
+#include "execution/LogSummary.h"
 #include "records/SentenceLog.h"
+#include "text/FileIo.h"
 #include "rulebook/Info.h"
 #include "ui_LogListForm.h"
 
@@ -28,6 +29,9 @@ public:
     void Init(CInfo* info);
     // Refills the balance label and the list from the files as they stand now.
     void LoadList();
+    // Refills the balance label and the status line's balance from the balance file alone:
+    // what a point report (or its undo) changes.
+    void LoadBalance();
 
 private:
     void btDoneClick();
@@ -43,8 +47,31 @@ private:
     void ShowTrash();
     void ShowBackups();
 
-    // The balance file against the ledger; a difference is shown once per window.
+    // The balance file against the ledger, once as the window opens; a difference is
+    // shown once per window.
     void CheckLedger();
+    // Kinds of damage found by a refill, so that each is told once.
+    enum Damage : unsigned {
+        kBalanceUnreadable = 1,
+        kBalanceShort = 2,
+        kLogUnreadable = 4,
+        kLogUnread = 8,
+        kLogBadTimes = 16,
+        kLogGlued = 32,
+        kReasonsUnreadable = 64
+    };
+    // Reads the balance into the label; found and problems learn what was wrong with it.
+    void ReadBalance(unsigned& found, QStringList& problems);
+    // The status line from the figures and the balance as last read.
+    void ShowStatus();
+    // Tells in one box what could not be read, when a kind of it was not told yet.
+    void TellProblems(unsigned found, const QStringList& problems);
+    // After an 執行 / 未執行 made in the rows' own copy of the log: the rows of the marked
+    // records (first to last, the same identifier) are drawn again and the figures moved
+    // by what their marks did. False when the change was not that, and a refill is due.
+    bool MarkedInPlace(int first, int last, const LogSummary& before, const char* bytesBefore,
+                       size_t recordsBefore, size_t marked);
+
     // Tells what an action left undone beside its main change (ledger, trash, backup).
     void TellSideEffects(const qv::execution::Outcome& outcome);
     // The verdict text kept for the selected record, or why there is none.
@@ -58,8 +85,14 @@ private:
     unsigned toldProblems_ = 0;  // kinds of damage the user has been told of
     std::unique_ptr<qv::execution::ReportSession> session_;
     bool toldLedger_ = false;
-    std::vector<SentenceReasons::Entry> reasons_;  // as read by the last LoadList
-    qv::io::ReadStatus reasonsRead_ = qv::io::ReadStatus::Missing;
+    LogSummary summary_;       // the rows' figures, for the status line
+    QString balanceShown_;     // field 3 as stored; empty with no usable balance
+    bool balanceKnown_ = false;
+    // The verdict texts shown for a row, kept while the file of them is unchanged, so a
+    // refill that leaves the current row where it was does not look them up again.
+    std::string reasonsId_;
+    qv::io::FileStamp reasonsStamp_;
+    QString reasonsShown_;
     // The rows' copy is what this window just wrote to the log, for the refill that
     // follows.
     bool rowsWritten_ = false;

@@ -24,6 +24,19 @@ void LogListModel::Refresh() {
     endResetModel();
 }
 
+void LogListModel::RowsChanged(int first, int last) {
+    if (first > last) return;
+    emit dataChanged(index(first, 0), index(last, kColumns - 1), {Qt::DisplayRole});
+}
+
+std::pair<int, int> LogListModel::RowsOfIdAround(int row) const {
+    const std::string_view id = Field(row, SentenceRecord::kDecisionTime);
+    int first = row, last = row;
+    while (first > 0 && Field(first - 1, SentenceRecord::kDecisionTime) == id) --first;
+    while (last + 1 < rowCount() && Field(last + 1, SentenceRecord::kDecisionTime) == id) ++last;
+    return {first, last};
+}
+
 std::string_view LogListModel::Field(int row, size_t f) const {
     return contents_.Field(contents_.RecordCount() - 1 - static_cast<size_t>(row), f);
 }

@@ -2,6 +2,7 @@
 
 #include <QAbstractTableModel>
 #include <string_view>
+#include <utility>
 
 #include "records/SentenceLog.h"
 
@@ -20,6 +21,15 @@ public:
     SentenceLog::Contents& RowsToRewrite() { return contents_; }
     // Tells the view that the rows' copy changed in place.
     void Refresh();
+    // Tells the view that rows first to last changed in place (their marks), and nothing
+    // else: the view keeps its current row and selection and draws those rows again.
+    void RowsChanged(int first, int last);
+
+    // The record number (file order) of a row.
+    size_t RecordOf(int row) const { return contents_.RecordCount() - 1 - static_cast<size_t>(row); }
+    // The rows around row that carry its identifier, first to last: records of one
+    // identifier stand together in a log written in time order.
+    std::pair<int, int> RowsOfIdAround(int row) const;
 
     // Field f of the record shown on row (0 = the newest), as stored.
     std::string_view Field(int row, size_t f) const;

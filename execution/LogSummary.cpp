@@ -1,11 +1,19 @@
 #include "execution/LogSummary.h"
 
+#include <algorithm>
+
 #include "text/Numbers.h"
 
 LogSummary SummarizeLog(const SentenceLog::Contents& contents) {
+    return SummarizeRecords(contents, 0, contents.RecordCount());
+}
+
+LogSummary SummarizeRecords(const SentenceLog::Contents& contents, size_t begin, size_t end) {
     LogSummary summary;
-    summary.records = contents.RecordCount();
-    for (size_t i = 0; i < contents.RecordCount(); ++i) {
+    end = std::min(end, contents.RecordCount());
+    begin = std::min(begin, end);
+    summary.records = end - begin;
+    for (size_t i = begin; i < end; ++i) {
         // The same test as the list's mark: "0" is "未", anything else "済".
         if (contents.Field(i, SentenceRecord::kExecuted) != "0") continue;
         ++summary.notExecuted;

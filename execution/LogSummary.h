@@ -13,3 +13,5 @@ struct LogSummary {
 };
 
 LogSummary SummarizeLog(const SentenceLog::Contents& contents);
+// The same over records [begin, end) of the contents, in file order.
+LogSummary SummarizeRecords(const SentenceLog::Contents& contents, size_t begin, size_t end);

@@ -1,6 +1,11 @@
 #include "history/BalanceHistory.h"
 
+#include <algorithm>
+#include <string>
+
 #include "records/Ledger.h"
+#include "text/FileIo.h"
+#include "text/LineWalk.h"
 #include "rulebook/Info.h"
 #include "text/Numbers.h"
 #include "records/DataFolder.h"
@@ -11,23 +16,28 @@ BalanceHistory ReadBalanceHistory(const CInfo& info) {
     BalanceHistory history;
     const Ledger ledger(FolderOf(info).LedgerPath());
     if (!ledger.Enabled()) return history;
-    Ledger::Contents contents;
+    // Line by line into events: a ledger of a million lines is never held as entries too.
+    std::string bytes;
     // A ledger that cannot be read leaves the past unknown, as no ledger does.
-    if (ledger.Read(contents) != qv::io::ReadStatus::Ok) return history;
-    history.events.reserve(contents.entries.size());
-    for (const Ledger::Entry& e : contents.entries) {
+    if (qv::io::ReadFile(ledger.Path(), bytes) != qv::io::ReadStatus::Ok) return history;
+    history.events.reserve(static_cast<size_t>(
+        std::count(bytes.begin(), bytes.end(), '\n')));
+    qv::ForEachLine(bytes, [&](const qv::Line& line) {
+        if (!line.terminated) return;  // a torn last line is no entry
+        const std::optional<Ledger::Entry> e = Ledger::FromLine(line.text);
+        if (!e) return;
         BalanceEvent event;
-        event.time = e.time;
-        event.change = qv::SaturatingAdd(e.after, -e.before);
-        event.balance = e.after;
+        event.time = e->time;
+        event.change = qv::SaturatingAdd(e->after, -e->before);
+        event.balance = e->after;
         // Units go with a report, and come off again with its undo.
-        if (e.units && (e.kind == Ledger::Kind::Report || e.kind == Ledger::Kind::Undo)) {
-            const std::int64_t sign = e.kind == Ledger::Kind::Report ? 1 : -1;
+        if (e->units && (e->kind == Ledger::Kind::Report || e->kind == Ledger::Kind::Undo)) {
+            const std::int64_t sign = e->kind == Ledger::Kind::Report ? 1 : -1;
             for (int k = 0; k < kImplementCount; ++k)
-                event.reportedUnits[k] = sign * (*e.units)[static_cast<size_t>(k)];
+                event.reportedUnits[k] = sign * (*e->units)[static_cast<size_t>(k)];
         }
         history.events.push_back(event);
-    }
+    });
     return history;
 }
 

@@ -1,6 +1,9 @@
 #include "history/HistoryCharts.h"
 
 #include <QDateTime>
+#include <QGraphicsScene>
+#include <QGraphicsView>
+#include <QPointer>
 #include <QtCharts/QBarCategoryAxis>
 #include <QtCharts/QBarSeries>
 #include <QtCharts/QBarSet>
@@ -13,7 +16,9 @@
 #include <algorithm>
 #include <cmath>
 #include <ctime>
+#include <utility>
 
+#include "history/LineThinning.h"
 #include "ui/Texts.h"
 
 namespace qv::history {
@@ -203,10 +208,64 @@ QChart* MakeUnitsChart(const std::array<std::int64_t, kImplementCount>& sentence
     return chart;
 }
 
-QChart* MakeBalanceChart(const BalanceHistory& history, const Range& range, const QString& note) {
+namespace {
+
+bool InRange(const BalanceEvent& e, const Range& range) {
+    return !(range.from && e.time < *range.from) && !(range.to && e.time >= *range.to);
+}
+
+// The balance line kept at a few points per pixel column of its chart: a ledger of a
+// million lines would otherwise cost the chart a path of a million points to stroke on
+// every paint. Thinned again from the whole history when the plot area's width changes.
+class BalanceLine : public QObject {
+public:
+    BalanceLine(QChart* chart, QLineSeries* line, std::shared_ptr<const BalanceHistory> history,
+                const Range& range, double x0, double x1)
+        : QObject(chart), chart_(chart), line_(line), history_(std::move(history)),
+          range_(range), x0_(x0), x1_(x1) {
+        connect(chart, &QChart::plotAreaChanged, this,
+                [this](const QRectF& area) { Fit(ColumnsOf(area)); });
+    }
+
+    // Fills the line for a plot area of that many columns; nothing when it has them.
+    void Fit(int columns) {
+        if (line_.isNull() || columns < 1 || columns == columns_) return;
+        columns_ = columns;
+        LineThinner thinner(x0_, x1_, columns);
+        for (const BalanceEvent& e : history_->events)
+            if (InRange(e, range_))
+                thinner.Add(static_cast<double>(e.time) * 1000.0, static_cast<double>(e.balance));
+        const std::vector<LinePoint> kept = thinner.Take();
+        QList<QPointF> points;
+        points.reserve(static_cast<qsizetype>(kept.size()));
+        for (const LinePoint& p : kept) points.append(QPointF(p.x, p.y));
+        line_->replace(points);
+    }
+
+private:
+    // Device pixels, so a screen at scale 2 gets its finer columns.
+    int ColumnsOf(const QRectF& area) const {
+        qreal scale = 1;
+        if (const QGraphicsScene* scene = chart_->scene(); scene && !scene->views().isEmpty())
+            scale = scene->views().first()->devicePixelRatioF();
+        return static_cast<int>(std::ceil(area.width() * scale));
+    }
+
+    QChart* chart_;
+    QPointer<QLineSeries> line_;  // the chart's, gone first when the chart goes
+    std::shared_ptr<const BalanceHistory> history_;
+    Range range_;
+    double x0_, x1_;
+    int columns_ = 0;
+};
+
+}  // namespace
+
+QChart* MakeBalanceChart(std::shared_ptr<const BalanceHistory> history, const Range& range,
+                         const QString& note, int columns) {
     QChart* chart = NewChart();
     SetTitle(chart, QStringLiteral("ポイント残高の推移"), note);
-    if (history.Empty()) {
+    if (!history || history->Empty()) {
         // Nothing to draw: the title's note says why, and no invented line is shown.
         chart->legend()->setVisible(false);
         return chart;
@@ -214,17 +273,19 @@ QChart* MakeBalanceChart(const BalanceHistory& history, const Range& range, cons
     auto* line = new QLineSeries;
     line->setName(QStringLiteral("ポイント残高"));
     double min = 0, max = 0;
-    for (const BalanceEvent& e : history.events) {
-        if ((range.from && e.time < *range.from) || (range.to && e.time >= *range.to)) continue;
-        line->append(static_cast<double>(e.time) * 1000.0, static_cast<double>(e.balance));
+    for (const BalanceEvent& e : history->events) {
+        if (!InRange(e, range)) continue;
         min = std::min(min, static_cast<double>(e.balance));
         max = std::max(max, static_cast<double>(e.balance));
     }
+    const qint64 from = range.from.value_or(0) * 1000;
+    const qint64 to = range.to.value_or(range.from.value_or(0) + 86400) * 1000;
+    auto* fitted = new BalanceLine(chart, line, std::move(history), range,
+                                   static_cast<double>(from), static_cast<double>(to));
+    fitted->Fit(std::max(1, columns));
     chart->addSeries(line);
     auto* time = new QDateTimeAxis;
     time->setFormat(QStringLiteral("yyyy/MM/dd"));
-    const qint64 from = range.from.value_or(0) * 1000;
-    const qint64 to = range.to.value_or(range.from.value_or(0) + 86400) * 1000;
     time->setRange(QDateTime::fromMSecsSinceEpoch(from), QDateTime::fromMSecsSinceEpoch(to));
     chart->addAxis(time, Qt::AlignBottom);
     line->attachAxis(time);

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <array>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -29,7 +30,11 @@ QChart* MakeUnitsChart(const std::array<std::int64_t, kImplementCount>& sentence
                        const std::array<QString, kImplementCount>& names, const QString& note);
 
 // The balance after each ledger event within range; note says what the ledger cannot show.
-QChart* MakeBalanceChart(const BalanceHistory& history, const Range& range, const QString& note);
+// The line is thinned to what the plot area's pixel columns can show (columns until the
+// chart is placed, then its own width, again whenever that changes); the chart shares
+// the history, so it may outlive the caller's copy.
+QChart* MakeBalanceChart(std::shared_ptr<const BalanceHistory> history, const Range& range,
+                         const QString& note, int columns);
 
 // The label of a period on the time axis.
 QString PeriodLabel(Seconds start, Bucket bucket);

@@ -237,7 +237,8 @@ void THistory::Load() {
         qv::ui::MessageBox::Show(qv::ui::LogIssuesText(index_.issues, info_->GetLogPath()) +
                                      QStringLiteral("\n読めない行は履歴に含めていません。"),
                                  this);
-    balance_ = ReadBalanceHistory(*info_);
+    balance_ = std::make_shared<const BalanceHistory>(ReadBalanceHistory(*info_));
+    charted_.reset();  // a new history: every chart is made again
 
     lsArticles->blockSignals(true);
     lsArticles->clear();
@@ -335,57 +336,67 @@ QString THistory::TotalsText() const {
 void THistory::RefreshCharts() {
     const Rows& rows = model_->GetRows();
     const Range range = ChartRange(index_, rows, filter_);
-    std::array<QChart*, 4> charts{};
+    const BalanceHistory& balance = *balance_;
+    ChartData data;
     if (range.from && range.to) {
-        const Bucket bucket = BucketFor(*range.from, *range.to);
-        charts[0] =
-            MakePeriodChart(PerPeriod(index_, rows, bucket, *range.from, *range.to), bucket);
-    } else {
-        charts[0] = MakePeriodChart({}, Bucket::Day);
+        data.bucket = BucketFor(*range.from, *range.to);
+        data.periods = PerPeriod(index_, rows, data.bucket, *range.from, *range.to);
     }
-    charts[1] = MakeArticleChart(PerArticle(index_, rows));
+    data.articles = PerArticle(index_, rows);
 
     // The ledger's part: reports and balances are known only from where it starts.
     QString ledgerNote;
-    if (balance_.Empty()) {
+    if (balance.Empty()) {
         ledgerNote = QStringLiteral("ポイントの台帳のデータはまだありません。");
-    } else if (LedgerStartsLate(balance_, range.from)) {
+    } else if (LedgerStartsLate(balance, range.from)) {
         ledgerNote = QStringLiteral("台帳は ") +
-                     QString::fromStdString(DateTimeText(*balance_.Start())).left(10) +
+                     QString::fromStdString(DateTimeText(*balance.Start())).left(10) +
                      QStringLiteral(" から記録されています。それより前は分かりません。");
     }
-    std::optional<std::array<std::int64_t, kImplementCount>> reported;
-    if (!balance_.Empty()) reported = ReportedUnits(balance_, range.from, range.to);
-    charts[2] = MakeUnitsChart(
-        totals_.units, reported, implementNames_,
-        balance_.Empty() ? ledgerNote + QStringLiteral("報告の回数は台帳ができてから表示されます。")
-                         : ledgerNote);
-    charts[3] = MakeBalanceChart(balance_, range, ledgerNote);
-    for (size_t i = 0; i < charts.size(); ++i) {
+    const ChartData* was = charted_ ? &*charted_ : nullptr;
+    // The ledger's figures follow the range alone: a filter of rows keeps them.
+    const bool sameRange = was && was->balanceRange == range;
+    if (sameRange)
+        data.reported = was->reported;
+    else if (!balance.Empty())
+        data.reported = ReportedUnits(balance, range.from, range.to);
+    data.sentenced = totals_.units;
+    data.unitsNote = balance.Empty()
+                         ? ledgerNote + QStringLiteral("報告の回数は台帳ができてから表示されます。")
+                         : ledgerNote;
+    data.balanceRange = range;
+    data.balanceNote = ledgerNote;
+
+    const auto show = [this](size_t i, QChart* chart) {
         QChart* old = views_[i]->chart();
-        views_[i]->setChart(charts[i]);
+        views_[i]->setChart(chart);
         delete old;
-    }
+    };
+    if (!was || was->bucket != data.bucket || was->periods != data.periods)
+        show(0, MakePeriodChart(data.periods, data.bucket));
+    if (!was || was->articles != data.articles) show(1, MakeArticleChart(data.articles));
+    if (!was || was->sentenced != data.sentenced || was->reported != data.reported ||
+        was->unitsNote != data.unitsNote)
+        show(2, MakeUnitsChart(data.sentenced, data.reported, implementNames_, data.unitsNote));
+    if (!was || was->balanceRange != data.balanceRange || was->balanceNote != data.balanceNote)
+        show(3, MakeBalanceChart(balance_, range, ledgerNote,
+                                 std::max(1, views_[3]->viewport()->width())));
 
     // What a screen reader says of each chart: what it shows, its latest figures, and
     // where the numbers themselves can be read.
     const QString where = QStringLiteral("数値は表「判決の履歴」で読めます（Ctrl+Cで表をコピー）。");
     QStringList said;
-    if (range.from && range.to) {
-        const Bucket bucket = BucketFor(*range.from, *range.to);
-        const std::vector<Period> periods = PerPeriod(index_, rows, bucket, *range.from, *range.to);
-        if (!periods.empty()) {
-            const Period& last = periods.back();
-            said << QStringLiteral("%1期間。最後の期間 %2: 判決%3件、判決ポイント%4。")
-                        .arg(periods.size())
-                        .arg(PeriodLabel(last.start, bucket))
-                        .arg(last.sentences)
-                        .arg(last.total);
-        }
+    if (!data.periods.empty()) {
+        const Period& last = data.periods.back();
+        said << QStringLiteral("%1期間。最後の期間 %2: 判決%3件、判決ポイント%4。")
+                    .arg(data.periods.size())
+                    .arg(PeriodLabel(last.start, data.bucket))
+                    .arg(last.sentences)
+                    .arg(last.total);
     }
     if (said.isEmpty()) said << QStringLiteral("判決はありません。");
     QStringList articles;
-    for (const ArticleCount& a : PerArticle(index_, rows)) {
+    for (const ArticleCount& a : data.articles) {
         if (articles.size() == 3) break;
         articles << QString::number(a.number) + QStringLiteral("条 ") +
                         qv::ui::ShownText(a.name) + QStringLiteral(" ") +
@@ -397,26 +408,33 @@ void THistory::RefreshCharts() {
     QStringList units;
     for (size_t k = 0; k < kImplementCount; ++k) {
         QString unit = QStringLiteral("判決 ") + qv::ui::CountText(implementNames_[k], totals_.units[k]);
-        if (reported)
-            unit += QStringLiteral("・報告 ") + QString::number((*reported)[k]) +
+        if (data.reported)
+            unit += QStringLiteral("・報告 ") + QString::number((*data.reported)[k]) +
                     qv::ui::UnitOf(implementNames_[k]);
         units << unit;
     }
     said << units.join(QStringLiteral("、")) + QStringLiteral("。") + ledgerNote;
     QString balanceSaid = ledgerNote;
-    for (auto e = balance_.events.rbegin(); e != balance_.events.rend(); ++e) {
-        if ((range.from && e->time < *range.from) || (range.to && e->time >= *range.to)) continue;
-        balanceSaid = QStringLiteral("最後の残高 %1ポイント（%2）。")
-                          .arg(e->balance)
-                          .arg(QString::fromStdString(DateTimeText(e->time))) +
-                      ledgerNote;
-        break;
+    if (sameRange) {
+        balanceSaid = was->balanceSaid;
+    } else {
+        for (auto e = balance.events.rbegin(); e != balance.events.rend(); ++e) {
+            if ((range.from && e->time < *range.from) || (range.to && e->time >= *range.to))
+                continue;
+            balanceSaid = QStringLiteral("最後の残高 %1ポイント（%2）。")
+                              .arg(e->balance)
+                              .arg(QString::fromStdString(DateTimeText(e->time))) +
+                          ledgerNote;
+            break;
+        }
     }
+    data.balanceSaid = balanceSaid;
     said << (balanceSaid.isEmpty() ? QStringLiteral("この期間の台帳の記録はありません。") : balanceSaid);
     for (size_t i = 0; i < views_.size(); ++i) {
         views_[i]->setAccessibleName(QStringLiteral("グラフ: ") + cbChart->itemText(static_cast<int>(i)));
         views_[i]->setAccessibleDescription(said.value(static_cast<int>(i)) + where);
     }
+    charted_ = std::move(data);
 }
 
 QString THistory::TableText() const {

@@ -4,6 +4,9 @@
 #include <QString>
 #include <array>
 #include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
 
 #include "history/BalanceHistory.h"
 #include "history/HistoryIndex.h"
@@ -67,11 +70,27 @@ private:
     qv::Clock clock_;
     SavePathAsker askSavePath_;
     qv::history::HistoryIndex index_;
-    qv::history::BalanceHistory balance_;
+    // Shared with the balance chart, which thins its line from it again on a resize.
+    std::shared_ptr<const qv::history::BalanceHistory> balance_ =
+        std::make_shared<const qv::history::BalanceHistory>();
     qv::history::Filter filter_;
     qv::history::Totals totals_;
     HistoryModel* model_ = nullptr;
     std::array<QString, qv::history::kImplementCount> implementNames_;
     std::array<QChartView*, 4> views_{};
+    // What each chart was made from: a filter remakes only the charts whose figures it
+    // changed (a balance line of a million points costs far more than the table's rows).
+    struct ChartData {
+        qv::history::Bucket bucket = qv::history::Bucket::Day;
+        std::vector<qv::history::Period> periods;
+        std::vector<qv::history::ArticleCount> articles;
+        std::array<std::int64_t, qv::history::kImplementCount> sentenced{};
+        std::optional<std::array<std::int64_t, qv::history::kImplementCount>> reported;
+        QString unitsNote;
+        qv::history::Range balanceRange;
+        QString balanceNote;
+        QString balanceSaid;  // what a screen reader hears of the balance chart
+    };
+    std::optional<ChartData> charted_;
     bool settingDates_ = false;
 };

@@ -45,6 +45,7 @@ enum class Preset { ThisWeek, ThisMonth, Last30Days, ThisYear, All };
 struct Range {
     std::optional<Seconds> from;
     std::optional<Seconds> to;  // exclusive
+    bool operator==(const Range&) const = default;
 };
 Range PresetRange(Preset preset, Seconds now);
 
@@ -63,6 +64,7 @@ struct Period {
     Seconds start = 0;
     size_t sentences = 0;
     std::int64_t total = 0;
+    bool operator==(const Period&) const = default;
 };
 // Every period from the one holding from up to the one holding to - 1, empty ones too.
 std::vector<Period> PerPeriod(const HistoryIndex& index, const Rows& rows, Bucket bucket,
@@ -75,6 +77,7 @@ struct ArticleCount {
     std::string name;  // CP932: the newest name among the counted records
     size_t sentences = 0;
     std::int64_t total = 0;
+    bool operator==(const ArticleCount&) const = default;
 };
 // Sentences per article number, the most broken first (ties: lower number first).
 std::vector<ArticleCount> PerArticle(const HistoryIndex& index, const Rows& rows);

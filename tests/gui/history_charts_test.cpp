@@ -1,0 +1,167 @@
+// The history window's charts: the balance line keeps a few points per pixel column of
+// its chart at any width, and a filter remakes only the charts whose figures it changed.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTableView>
+#include <QtCharts/QChart>
+#include <QtCharts/QChartView>
+#include <QtCharts/QLineSeries>
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <random>
+
+#include "history/HistoryForm.h"
+#include "history/HistoryQuery.h"
+#include "records/DataFolder.h"
+#include "rulebook/Info.h"
+#include "rulebook/RuleBook.h"
+#include "tests/gui/GuiTest.h"
+
+namespace {
+
+using qv::test::Child;
+using qv::test::ReadBytes;
+using qv::test::WriteBytes;
+
+const std::string kData = QV_TEST_DATA "/history/";
+
+class HistoryCharts : public qv::test::GuiTest {
+protected:
+    void SetUp() override {
+        GuiTest::SetUp();
+        hadTz_ = std::getenv("TZ") != nullptr;
+        if (hadTz_) previousTz_ = std::getenv("TZ");
+        ::setenv("TZ", "Asia/Tokyo", 1);
+        ::tzset();
+        WriteBytes("test.dat", ReadBytes(kData + "test.dat"));
+        WriteBytes("test.log", ReadBytes(kData + "test.log"));
+        book_.SetFileName("test.dat");
+        ASSERT_TRUE(book_.LoadFile());
+        info_.SetRuleBook(&book_);
+        AttachFolder(info_, DataFolder());
+    }
+    void TearDown() override {
+        if (hadTz_)
+            ::setenv("TZ", previousTz_.c_str(), 1);
+        else
+            ::unsetenv("TZ");
+        ::tzset();
+        GuiTest::TearDown();
+    }
+    // A window on the fixture, "now" being Wednesday 6 March 2024 10:00 in Tokyo.
+    std::unique_ptr<THistory> Open() {
+        auto w = std::make_unique<THistory>();
+        w->SetClock([] { return *qv::history::LocalDate(2024, 3, 6) + 10 * 3600; });
+        w->Init(&info_);
+        ShownTexts();  // the fixture's damaged lines
+        return w;
+    }
+    static std::array<QChart*, 4> Charts(THistory& w) {
+        return {Child<QChartView>(&w, "chPeriod")->chart(),
+                Child<QChartView>(&w, "chArticles")->chart(),
+                Child<QChartView>(&w, "chUnits")->chart(),
+                Child<QChartView>(&w, "chBalance")->chart()};
+    }
+    static void Settle() {
+        for (int i = 0; i < 5; ++i) QApplication::processEvents();
+    }
+
+    CRuleBook book_;
+    CInfo info_;
+    std::string previousTz_;
+    bool hadTz_ = false;
+};
+
+TEST_F(HistoryCharts, TheBalanceLineKeepsAFewPointsAPixelColumnAtEveryWidth) {
+    // 60,000 balance changes over the fixture's two months, one far above the rest and one
+    // at 0: far more points than any chart has pixels.
+    const qv::Seconds from = *qv::history::LocalDate(2024, 1, 1);
+    const qv::Seconds to = *qv::history::LocalDate(2024, 3, 6);
+    const int count = 60000;
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> step(1, 9);
+    std::string ledger = std::to_string(from) + "\topen\t\t\t0\t0\t500\r\n";
+    std::int64_t balance = 500;
+    for (int i = 1; i < count; ++i) {
+        const qv::Seconds t = from + (to - from) * i / count;
+        std::int64_t after = balance + (random() % 2 ? step(random) : -step(random));
+        if (i == 31313) after = 1000000;
+        if (i == 31314) after = 0;
+        if (i == 31315) after = 500;
+        after = std::max<std::int64_t>(after, 0);
+        ledger += std::to_string(t) + "\tcredit\t" + std::to_string(t) + "\t\t" +
+                  std::to_string(after - balance) + "\t" + std::to_string(balance) + "\t" +
+                  std::to_string(after) + "\r\n";
+        balance = after;
+    }
+    WriteBytes("user.ldg", ledger);
+    auto w = Open();
+    Child<QComboBox>(w.get(), "cbChart")->setCurrentIndex(3);
+    w->resize(1000, 760);
+    w->show();
+    Settle();
+
+    QChart* chart = Child<QChartView>(w.get(), "chBalance")->chart();
+    ASSERT_EQ(chart->series().size(), 1);
+    auto* line = qobject_cast<QLineSeries*>(chart->series()[0]);
+    ASSERT_NE(line, nullptr);
+    const auto check = [&](const char* what) {
+        const qreal scale = Child<QChartView>(w.get(), "chBalance")->devicePixelRatioF();
+        const int columns = static_cast<int>(std::ceil(chart->plotArea().width() * scale));
+        ASSERT_GT(columns, 50) << what;
+        EXPECT_LE(line->count(), 4 * columns) << what;
+        EXPECT_GE(line->count(), columns) << what << ": every column has its points";
+        const QList<QPointF> points = line->points();
+        const auto [low, high] = std::minmax_element(
+            points.begin(), points.end(), [](QPointF a, QPointF b) { return a.y() < b.y(); });
+        EXPECT_EQ(high->y(), 1000000) << what;
+        EXPECT_EQ(low->y(), 0) << what;
+        EXPECT_EQ(points.front(), QPointF(from * 1000.0, 500)) << what;
+        EXPECT_EQ(points.back().y(), balance) << what;
+    };
+    check("as opened");
+    const int wide = line->count();
+    w->resize(640, 760);
+    Settle();
+    check("narrower");
+    EXPECT_LT(line->count(), wide) << "thinned again for fewer columns";
+    EXPECT_EQ(Child<QChartView>(w.get(), "chBalance")->chart(), chart) << "the same chart";
+}
+
+TEST_F(HistoryCharts, AFilterRemakesOnlyTheChartsWhoseFiguresItChanged) {
+    WriteBytes("user.ldg", "1704034800\topen\t\t\t0\t0\t10\r\n"
+                           "1709607600\tcredit\t1709607600\t\t8\t10\t18\r\n");
+    auto w = Open();
+    w->show();
+    auto* preset = Child<QComboBox>(w.get(), "cbPreset");
+    preset->setCurrentIndex(1);  // 今月: one sentence of article 2
+    ASSERT_EQ(Child<QTableView>(w.get(), "sgHistory")->model()->rowCount(), 1);
+    const std::array<QChart*, 4> month = Charts(*w);
+
+    // The same sentence chosen by its article and by its name: nothing to draw anew.
+    auto* articles = Child<QListWidget>(w.get(), "lsArticles");
+    for (int i = 0; i < articles->count(); ++i)
+        if (articles->item(i)->data(Qt::UserRole).toInt() == 2)
+            articles->item(i)->setCheckState(Qt::Checked);
+    Child<QLineEdit>(w.get(), "tfSearch")->setText(QStringLiteral("約束"));
+    ASSERT_EQ(Child<QTableView>(w.get(), "sgHistory")->model()->rowCount(), 1);
+    EXPECT_EQ(Charts(*w), month);
+
+    // Not executed: none of this month's sentences. Their charts change; the balance over
+    // the same month does not.
+    Child<QComboBox>(w.get(), "cbExecuted")->setCurrentIndex(2);
+    ASSERT_EQ(Child<QTableView>(w.get(), "sgHistory")->model()->rowCount(), 0);
+    const std::array<QChart*, 4> none = Charts(*w);
+    for (size_t i = 0; i < 3; ++i) EXPECT_NE(none[i], month[i]) << "chart " << i;
+    EXPECT_EQ(none[3], month[3]) << "the balance chart";
+
+    // Another month: the balance chart too.
+    preset->setCurrentIndex(4);  // すべて
+    EXPECT_NE(Charts(*w)[3], month[3]);
+}
+
+}  // namespace

@@ -37,9 +37,13 @@ namespace {
 
 constexpr std::int64_t kSixYears = 6LL * 365 * 86400;
 constexpr std::int64_t kDay = 86400;
+// What backup/ holds to begin with: a few versions of the log (fewer when the budget holds
+// fewer) and of the balance.
+constexpr std::int64_t kLogVersions = 5;
+constexpr size_t kBalanceVersions = 10;
 // Changing what a folder holds changes this, so folders made before are made again.
 const char kStamp[] = ".bench-made";
-const char kStampText[] = "quorvel bench folder 2\n";
+const char kStampText[] = "quorvel bench folder 3\n";
 
 [[noreturn]] void Fail(const std::string& what) {
     throw std::runtime_error(what + ": " + std::strerror(errno));
@@ -242,7 +246,7 @@ void MakeFolder(std::int64_t records, const std::string& dir) {
     const std::int64_t budget = std::max(Backups::kBudgetTimes * data, Backups::kMinBudget);
     const std::int64_t logVersions = std::clamp<std::int64_t>(
         budget * 9 / 10 / std::max<std::int64_t>(1, static_cast<std::int64_t>(log.size())),
-        std::int64_t{Backups::kKeepAlways}, std::int64_t{Backups::kKeepLast});
+        std::int64_t{Backups::kKeepAlways}, std::int64_t{kLogVersions});
     struct Version {
         qv::Seconds time;
         std::string file;
@@ -255,7 +259,7 @@ void MakeFolder(std::int64_t records, const std::string& dir) {
         versions.push_back({first + step * (records - j) + 1, "test.log",
                             std::string_view(log).substr(0, cut), {}});
     }
-    const size_t balanceVersions = std::min<size_t>(Backups::kKeepLast, balances.size() - 1);
+    const size_t balanceVersions = std::min<size_t>(kBalanceVersions, balances.size() - 1);
     for (size_t j = 1; j <= balanceVersions; ++j) {
         const auto& [t, b] = balances[balances.size() - 1 - j];
         versions.push_back({t + 1, "user.dat", {}, BalanceBytes(b)});

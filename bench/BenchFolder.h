@@ -12,8 +12,8 @@ namespace qv::bench {
 // `records` decisions spread evenly over the six years, the verdict text of each in
 // test.rsn, a ledger line for every balance change (credits, point reports now and
 // then, a few deletes) ending at user.dat's balance, the trash of those deletes, and
-// backup/ with the versions of the log, the balance and the rule book that such use
-// leaves (as many log versions as the backup budget holds, at most 20). Every line is
+// backup/ with versions of the log, the balance and the rule book as such use leaves
+// them (a few of each; of the log no more than the backup budget holds). Every line is
 // made by the program's own line writers from verdicts it composed, so the files read
 // exactly as the program's own.
 //

@@ -163,6 +163,18 @@ double Median(std::vector<double> v) {
 
 constexpr double kMB = 1e6;
 
+// Pads to a width in terminal columns (a CJK character takes two).
+std::string Pad(const std::string& s, int width) {
+    int cols = 0;
+    for (size_t i = 0; i < s.size();) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        const int len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+        cols += len >= 3 && c >= 0xE3 ? 2 : 1;  // kana and kanji; arrows take one
+        i += static_cast<size_t>(len);
+    }
+    return s + std::string(static_cast<size_t>(std::max(0, width - cols)), ' ');
+}
+
 class Table {
 public:
     Result& Row(const std::string& action, const std::string& baseline, double goal,
@@ -234,17 +246,6 @@ public:
     }
 
 private:
-    // Pads to a width in terminal columns (a CJK character takes two).
-    static std::string Pad(const std::string& s, int width) {
-        int cols = 0;
-        for (size_t i = 0; i < s.size();) {
-            const unsigned char c = static_cast<unsigned char>(s[i]);
-            const int len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-            cols += len >= 3 && c >= 0xE3 ? 2 : 1;  // kana and kanji; arrows take one
-            i += static_cast<size_t>(len);
-        }
-        return s + std::string(static_cast<size_t>(std::max(0, width - cols)), ' ');
-    }
     std::vector<Result> rows_;
 };
 
@@ -608,13 +609,14 @@ void PrintScaling(const std::map<std::int64_t, Table>& tables) {
     std::printf("\nSame at %lld as at %lld records (goal: within 1.5x)\n",
                 static_cast<long long>(tables.begin()->first),
                 static_cast<long long>(tables.rbegin()->first));
-    std::printf("| %-20s | %10s | %10s | %7s | %-4s |\n", "action", "small ms", "large ms", "large/small", "");
+    std::printf("| %s | %10s | %10s | %11s | %-4s |\n", Pad("action", 20).c_str(), "small ms",
+                "large ms", "large/small", "");
     for (const Result& r : small.Rows()) {
         if (!r.smallWrites) continue;
         for (const Result& l : large.Rows()) {
             if (l.action != r.action) continue;
             const double ratio = Median(l.value) / Median(r.value);
-            std::printf("| %-20s | %10.1f | %10.1f | %10.2fx | %-4s |\n", r.action.c_str(),
+            std::printf("| %s | %10.1f | %10.1f | %10.2fx | %-4s |\n", Pad(r.action, 20).c_str(),
                         Median(r.value), Median(l.value), ratio, ratio <= 1.5 ? "pass" : "FAIL");
         }
     }

@@ -417,4 +417,19 @@ std::int64_t WorkCopy::PutBack() {
     return copied;
 }
 
+std::vector<std::string> WorkCopy::Differences() const {
+    std::vector<std::string> out;
+    std::set<std::string> names;
+    for (const std::string& dir : {from_, to_})
+        for (auto it = fs::recursive_directory_iterator(dir); it != fs::end(it); ++it)
+            if (it->is_regular_file()) names.insert(fs::relative(it->path(), dir).string());
+    for (const std::string& rel : names) {
+        std::string a, b;
+        if (qv::io::ReadFile(from_ + "/" + rel, a) != qv::io::ReadStatus::Ok ||
+            qv::io::ReadFile(to_ + "/" + rel, b) != qv::io::ReadStatus::Ok || a != b)
+            out.push_back(rel);
+    }
+    return out;
+}
+
 }  // namespace qv::bench

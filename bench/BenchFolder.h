@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace qv::bench {
 
@@ -50,6 +51,9 @@ public:
     std::string Path(const std::string& name) const { return to_ + "/" + name; }
     // Bytes copied to put the folder back.
     std::int64_t PutBack();
+    // The files that differ from the folder copied (by name, size or bytes), or that one
+    // of them lacks; empty when the copy is the folder again.
+    std::vector<std::string> Differences() const;
 
 private:
     struct Seen {

@@ -13,7 +13,9 @@
 // (outside the timing) after each repetition. Prints one table per size, a table of how
 // the single actions scale from the smallest size to the largest, and a CSV.
 //
-// bench_folder [--reps N] [--startups N] [--marks N] [--root DIR] [--csv FILE] SIZE...
+// bench_folder [--reps N] [--startups N] [--marks N] [--root DIR] [--csv FILE] [--verify] SIZE...
+// --verify compares the copy with the folder byte for byte after every repetition (slow),
+// to show that each one starts from the same files.
 #include <fcntl.h>
 #include <malloc.h>
 #include <spawn.h>
@@ -595,6 +597,7 @@ struct Options {
     int reps = 5;
     int startups = 7;
     int marks = 100;
+    bool verify = false;
     std::string root = "/var/tmp/quorvel-bench";
     std::string csv;
     std::vector<std::int64_t> sizes;
@@ -641,13 +644,14 @@ int main(int argc, char** argv) {
         else if (a == "--startups") o.startups = std::max(0, std::atoi(next().c_str()));
         else if (a == "--marks") o.marks = std::max(0, std::atoi(next().c_str()));
         else if (a == "--root") o.root = next();
+        else if (a == "--verify") o.verify = true;
         else if (a == "--csv") o.csv = next();
         else if (!a.empty() && std::isdigit(static_cast<unsigned char>(a[0])))
             o.sizes.push_back(std::atoll(a.c_str()));
         else {
             std::fprintf(stderr,
                          "usage: bench_folder [--reps N] [--startups N] [--marks N] [--root DIR] "
-                         "[--csv FILE] SIZE...\n");
+                         "[--csv FILE] [--verify] SIZE...\n");
             return 2;
         }
     }
@@ -700,11 +704,17 @@ int main(int argc, char** argv) {
             b.TrialRound();
             b.ReportRound();
             b.HistoryRound();
+            if (o.verify)
+                for (const std::string& file : b.work->Differences())
+                    std::fprintf(stderr, "bench_folder: not put back: %s\n", file.c_str());
             std::fprintf(stderr, "bench_folder: %lld records, repetition %d of %d done\n",
                          static_cast<long long>(records), rep + 1, o.reps);
         }
         b.StartupRounds(o.startups);
         if (o.marks > 0) b.MarksRound(o.marks);
+        if (o.verify)
+            for (const std::string& file : b.work->Differences())
+                std::fprintf(stderr, "bench_folder: not put back: %s\n", file.c_str());
 
         b.table.Print(stdout, std::to_string(records) + " records (median of " +
                                   std::to_string(o.reps) + " repetitions; start-up of " +

@@ -295,7 +295,7 @@ UsedFolder Measure(const std::string& dir, std::int64_t records) {
     f.reasonsBytes = SizeOf(dir + "/test.rsn");
     f.ledgerBytes = SizeOf(dir + "/user.ldg");
     f.trashBytes = SizeOf(dir + "/test.trs");
-    f.backupBytes = DiskBytes(dir + "/backup");
+    f.backupBytes = FolderBytes(dir + "/backup");
     f.dataBytes = SizeOf(dir + "/test.dat") + f.logBytes + SizeOf(dir + "/user.dat");
     std::string balance;
     qv::io::ReadFile(dir + "/user.dat", balance);
@@ -346,7 +346,7 @@ std::int64_t CopyFile(const std::string& from, const std::string& to) {
     return copied;
 }
 
-std::int64_t DiskBytes(const std::string& dir) {
+std::int64_t FolderBytes(const std::string& dir) {
     std::set<std::pair<dev_t, ino_t>> seen;
     std::int64_t total = 0;
     std::error_code ec;
@@ -354,7 +354,7 @@ std::int64_t DiskBytes(const std::string& dir) {
          it.increment(ec)) {
         struct stat st {};
         if (::lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-        if (seen.insert({st.st_dev, st.st_ino}).second) total += static_cast<std::int64_t>(st.st_blocks) * 512;
+        if (seen.insert({st.st_dev, st.st_ino}).second) total += static_cast<std::int64_t>(st.st_size);
     }
     return total;
 }

@@ -70,7 +70,7 @@ private:
 // made anew. Returns the bytes copied (0 for a clone).
 std::int64_t CopyFile(const std::string& from, const std::string& to);
 
-// Bytes the folder's files take on disk, each inode once (as du counts them).
-std::int64_t DiskBytes(const std::string& dir);
+// The sizes of the folder's files added up, each inode once (a hard link is one file).
+std::int64_t FolderBytes(const std::string& dir);
 
 }  // namespace qv::bench

@@ -548,7 +548,7 @@ struct Bench {
         QApplication::processEvents();
         Warnings("the run of 執行");
         table.AddMultiple("backup/ after " + std::to_string(marks) + " 執行", "data files", 3,
-                          static_cast<double>(qv::bench::DiskBytes(work->Path("backup"))),
+                          static_cast<double>(qv::bench::FolderBytes(work->Path("backup"))),
                           dataBefore);
         work->PutBack();
     }

@@ -14,6 +14,7 @@ usage: two_computers_test.py QUORVEL SYNC_ACTOR RULE_BOOK
 Exit 0 passed, 1 failed, 77 skipped (syncthing missing, or the program has no
 --merge-conflicts yet: then everything up to the merge was still checked).
 """
+import calendar
 import ctypes
 import json
 import os
@@ -36,6 +37,10 @@ if shutil.which('syncthing') is None:
     sys.exit(SKIP)
 
 QUORVEL, ACTOR, RULE_BOOK = (os.path.abspath(a) for a in sys.argv[1:4])
+for program in (QUORVEL, ACTOR):
+    if not os.access(program, os.X_OK):
+        print(f'FAIL: {program} is not a program to run')
+        sys.exit(1)
 FOLDER_ID = 'quorvel'
 WHOLE_RUN_SECONDS = 200  # under the test's own timeout, so the cleanup still runs
 # The six files of a folder and how the sync engine names its copies of them.
@@ -63,6 +68,13 @@ def remove_when_gone(root):
     return subprocess.Popen(['sh', '-c', 'cat >/dev/null; rm -rf "$0"', root],
                             stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
                             stderr=subprocess.DEVNULL, start_new_session=True)
+
+
+STARTED = time.monotonic()
+
+
+def say(text):
+    print(f'[{time.monotonic() - STARTED:5.1f} s] {text}', flush=True)
 
 
 def check(condition, what):
@@ -203,14 +215,18 @@ class Engine:
         if self.process is not None:
             self.log_file.close()
 
-    def rest(self, path, method='GET', **params):
+    def rest(self, path, method='GET', body=None, **params):
         if self.process.poll() is not None:
             raise Failure(f'syncthing {self.name} ended (exit {self.process.returncode})')
         url = f'http://127.0.0.1:{self.gui_port}/rest/{path}'
         if params:
             url += '?' + urllib.parse.urlencode(params)
-        request = urllib.request.Request(url, method=method,
-                                         headers={'X-API-Key': self.api_key})
+        headers = {'X-API-Key': self.api_key}
+        data = None
+        if body is not None:
+            data = json.dumps(body).encode()
+            headers['Content-Type'] = 'application/json'
+        request = urllib.request.Request(url, data=data, method=method, headers=headers)
         with urllib.request.urlopen(request, timeout=5) as response:
             body = response.read()
         return json.loads(body) if body.strip() else None
@@ -220,6 +236,9 @@ class Engine:
             self.rest('db/scan', 'POST', folder=FOLDER_ID)
         except (OSError, urllib.error.URLError):
             pass  # a scan already running, say: the next poll asks again
+
+    def pause_folder(self, paused):
+        self.rest(f'config/folders/{FOLDER_ID}', 'PATCH', body={'paused': paused})
 
     def connected(self, other):
         connection = self.rest('system/connections')['connections'].get(other.id, {})
@@ -310,13 +329,18 @@ def run(root):
             wait_for(f'syncthing {engine.name} to answer', lambda: engine.rest('system/ping'), 30)
         poll, rescan = in_sync(a, b)
         wait_for('the laptop to receive the folder', poll, 45, step=0.5, between=rescan)
+        say('the laptop has the desktop\'s folder')
         check(set(DATA_FILES) - {'test.trs'} <= set(tree(b.data)), 'the laptop lacks a file')
         start = balance(a.data)
 
-        # Apart: each side pauses the other and acts on its own.
-        for engine, other in ((a, b), (b, a)):
-            engine.rest('system/pause', 'POST', device=other.id)
-        wait_for('the link to drop', lambda: not a.connected(b) and not b.connected(a), 20)
+        # Apart: each side stops syncing the folder. The connection stays up, so coming back
+        # together needs no redial (which the engine may put off for up to a minute after a
+        # paused device is resumed).
+        for engine in engines:
+            engine.pause_folder(True)
+        wait_for('the folder to pause on both sides',
+                 lambda: all(e.rest(f'config/folders/{FOLDER_ID}')['paused'] for e in engines), 20)
+        say('the folder is paused on both sides')
 
         remark_a = 'デスクトップで直した備考'.encode('cp932')
         remark_b = 'ノートで直した備考'.encode('cp932')
@@ -340,13 +364,14 @@ def run(root):
                        'edit', T0 + 1375, 5, remark_b,
                        'decide', T0 + 1400, 3, 0)  # the same second as the desktop's last
         sides = {'desktop': tree(a.data), 'laptop': tree(b.data)}
-        for engine in engines:
-            engine.scan()
+        say(f'both sides acted apart: {len(done_a)} and {len(done_b)} actions')
 
-        # Together again: the engine settles, leaving its conflict copies on both sides.
+        # Together again: each side scans its changes first (a folder that resumes starts
+        # with a scan, and pulls nothing before it), then the engines settle, leaving their
+        # conflict copies on both sides.
         resumed = time.time()
-        for engine, other in ((a, b), (b, a)):
-            engine.rest('system/resume', 'POST', device=other.id)
+        for engine in engines:
+            engine.pause_folder(False)
         wait_for('both sides to hold the same files after the pause', poll, 60, step=0.5,
                  between=rescan)
         synced = tree(a.data)
@@ -359,22 +384,22 @@ def run(root):
             match = copies[found[0]]
             check(match['device'] in (a.short, b.short),
                   f'{found[0]}: device {match["device"]} is neither {a.short} nor {b.short}')
-            stamp = time.mktime(time.strptime(match['date'] + match['time'], '%Y%m%d%H%M%S')) \
-                - time.timezone
+            # The engines run in UTC, so the name's time is UTC.
+            stamp = calendar.timegm(time.strptime(match['date'] + match['time'], '%Y%m%d%H%M%S'))
             check(resumed - 5 <= stamp <= time.time() + 5,
                   f'{found[0]}: made at {stamp}, not after the link came back at {resumed}')
             # Each side's version is kept: one as the file, the other as the copy.
             versions = {synced[name], synced[found[0]]}
             check(versions == {sides['desktop'][name], sides['laptop'][name]},
                   f'{name}: the two sides\' versions are not the file and its copy')
-        print(f'ok: both sides synced, paused, acted apart and resumed; conflict copies '
-              f'{sorted(copies)}')
+        say(f'ok: the link is back and both sides hold the same files, with the conflict '
+            f'copies {sorted(copies)}')
 
         # The merge, from the command line on the desktop.
         help_text = quorvel('--help').stdout.decode(errors='replace')
         if '--merge-conflicts' not in help_text:
-            print('SKIP: this quorvel has no --merge-conflicts; everything up to the merge '
-                  'was checked and passed')
+            say('SKIP: this quorvel has no --merge-conflicts; everything up to the merge '
+                'was checked and passed')
             return SKIP
         merge = quorvel('--merge-conflicts', a.data)
         told = merge.stderr.decode(errors='replace')
@@ -382,6 +407,7 @@ def run(root):
         check(told.strip(), '--merge-conflicts said nothing on stderr about what it merged')
         a.scan()
         wait_for('the merge to reach the laptop', poll, 60, step=0.5, between=rescan)
+        say('merged on the desktop, synced to the laptop')
 
         merged = tree(a.data)
         check(merged == tree(b.data), 'the two sides differ after the merge')
@@ -417,6 +443,8 @@ def run(root):
         for id_ in (ids[0], ids[1], ids[3]):
             check(by_id[id_][0][5] == b'1', f'{id_}: the mark 執行 of one side is lost')
         check([r[0] for r in log] == sorted(r[0] for r in log), 'records out of decision order')
+        reasons = {line.split(b'\t')[0].decode() for line in merged['test.rsn'].split(b'\r\n')}
+        check(set(by_id) <= reasons, f'verdict texts lost: {sorted(set(by_id) - reasons)}')
 
         # The balance: both sides' actions replayed in time order; the ledger explains it.
         events = []
@@ -451,7 +479,8 @@ def run(root):
         again = quorvel('--merge-conflicts', a.data)
         check(again.returncode == 0, f'second --merge-conflicts: exit {again.returncode}')
         check(tree(a.data) == merged, 'a second merge changed the folder')
-        print('ok: merged on the desktop, synced to the laptop: both hold the union')
+        say('ok: both sides hold the union of the records, the replayed balance and the '
+            'copies under conflicts/')
         return 0
     except Failure:
         for engine in engines:
@@ -472,7 +501,6 @@ def main():
     signal.alarm(WHOLE_RUN_SECONDS)
     root = tempfile.mkdtemp(prefix='quorvel-sync-')
     remover = remove_when_gone(root)
-    started = time.monotonic()
     try:
         status = run(root)
     except Failure as failure:
@@ -483,7 +511,7 @@ def main():
         shutil.rmtree(root, ignore_errors=True)
         remover.stdin.close()
         remover.wait(timeout=10)
-    print(f'({time.monotonic() - started:.1f} s)')
+    say('done')
     return status
 
 

@@ -3,10 +3,10 @@
 
 Two syncthing instances on 127.0.0.1 (no discovery, relays, NAT traversal, usage or crash
 reports, upgrades), each with its own home and one folder shared with the other, stand
-for a desktop and a laptop. The folder is synced, the link paused, both sides act in it
-(decide, 執行, 削除, the point report, an article edit, through sync_actor, which runs the
-windows' core actions at given times), the link resumed: syncthing leaves its conflict
-copies. Then `quorvel --merge-conflicts` on one side, synced to the other, must leave both
+for a desktop and a laptop. The folder is synced, then paused on both sides (the laptop
+away), both sides act in it (decide, 執行, 削除, the point report, an article edit, through
+sync_actor, which runs the windows' core actions at given times), the folder resumed:
+syncthing leaves its conflict copies. Then `quorvel --merge-conflicts` on one side, synced to the other, must leave both
 with the union of the records, the balance replayed in time order and the copies under
 conflicts/.
 
@@ -64,10 +64,13 @@ def terminated(signum, frame):
 
 def remove_when_gone(root):
     """A helper that removes root once this script is gone, however it ends (a kill -9 by
-    a test runner too): it waits for the end of a pipe only this script holds."""
-    return subprocess.Popen(['sh', '-c', 'cat >/dev/null; rm -rf "$0"', root],
-                            stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL, start_new_session=True)
+    a test runner too): it waits for the end of a pipe only this script holds, detached
+    (its shell ends at once) so that a runner killing this script's children misses it."""
+    helper = subprocess.Popen(['sh', '-c', 'exec 3<&0; (cat <&3 >/dev/null; rm -rf "$0") &',
+                               root], stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, start_new_session=True)
+    helper.wait(timeout=10)
+    return helper
 
 
 STARTED = time.monotonic()
@@ -89,7 +92,8 @@ def free_port():
 
 
 def die_with_parent():
-    # A killed test (a timeout of ctest) leaves no sync engine running behind it.
+    # A killed test leaves no sync engine running behind it; a Ctrl+C reaches the script,
+    # which stops the engines itself.
     ctypes.CDLL('libc.so.6', use_errno=True).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
     os.setpgrp()
 
@@ -193,7 +197,6 @@ class Engine:
             ET.SubElement(folder, 'device', id=device.id)
         ET.SubElement(folder, 'maxConflicts').text = '-1'
         ET.SubElement(folder, 'markerName').text = '.stfolder'
-        # Kept in the tree: ours and the engine's own temporaries are not in it anyway.
         self.config.write(os.path.join(self.home, 'config.xml'))
 
     def start(self):
@@ -510,7 +513,6 @@ def main():
         signal.alarm(0)
         shutil.rmtree(root, ignore_errors=True)
         remover.stdin.close()
-        remover.wait(timeout=10)
     say('done')
     return status
 

@@ -326,10 +326,14 @@ def run(root):
         points = {line[1]: int(line[3]) for line in before}
         actor(a.data, 'execute', T0 + 600, ids[0])
 
+        # One after the other: the laptop's first dial then finds the desktop listening,
+        # while the desktop's found nobody, so the two do not dial each other at once (the
+        # loser of such a race waits for the engine's next round, up to a minute).
         for engine in engines:
             engine.start()
-        for engine in engines:
             wait_for(f'syncthing {engine.name} to answer', lambda: engine.rest('system/ping'), 30)
+        wait_for('the two engines to connect', lambda: a.connected(b) and b.connected(a), 60)
+        say('the two engines are connected')
         poll, rescan = in_sync(a, b)
         wait_for('the laptop to receive the folder', poll, 45, step=0.5, between=rescan)
         say('the laptop has the desktop\'s folder')

@@ -389,8 +389,6 @@ def run(root):
             check(len(found) == 1, f'one conflict copy of {name} expected, found {found} '
                                    f'among {sorted(synced)}')
             match = copies[found[0]]
-            check(match['device'] in (a.short, b.short),
-                  f'{found[0]}: device {match["device"]} is neither {a.short} nor {b.short}')
             # The engines run in UTC, so the name's time is UTC.
             stamp = calendar.timegm(time.strptime(match['date'] + match['time'], '%Y%m%d%H%M%S'))
             check(resumed - 5 <= stamp <= time.time() + 5,
@@ -399,6 +397,10 @@ def run(root):
             versions = {synced[name], synced[found[0]]}
             check(versions == {sides['desktop'][name], sides['laptop'][name]},
                   f'{name}: the two sides\' versions are not the file and its copy')
+            # Named for one of the two computers (this engine names the one whose version
+            # it kept as the file, not the copy's).
+            check(match['device'] in (a.short, b.short),
+                  f'{found[0]}: device {match["device"]} is neither {a.short} nor {b.short}')
         say(f'ok: the link is back and both sides hold the same files, with the conflict '
             f'copies {sorted(copies)}')
 

@@ -256,22 +256,29 @@ class Engine:
                 and completion['needItems'] == 0 and completion['needDeletes'] == 0)
 
 
-def actor(folder, *actions):
-    """Runs sync_actor in folder; its lines, split at TAB."""
-    args = [ACTOR, folder] + [a if isinstance(a, bytes) else str(a) for a in actions]
-    done = subprocess.run(args, capture_output=True, timeout=60)
+def computer(engine):
+    """The environment of the program on engine's computer: both computers are this one
+    machine, so each is told its own name for its journal lines."""
+    env = {k: v for k, v in os.environ.items()
+           if k not in ('DISPLAY', 'WAYLAND_DISPLAY', 'QT_QPA_PLATFORM')}
+    env.update(TZ='UTC', QUORVEL_DEVICE=engine.name)
+    return env
+
+
+def actor(engine, *actions):
+    """Runs sync_actor in engine's folder; its lines, split at TAB."""
+    args = [ACTOR, engine.data] + [a if isinstance(a, bytes) else str(a) for a in actions]
+    done = subprocess.run(args, capture_output=True, timeout=60, env=computer(engine))
     if done.returncode != 0:
         raise Failure(f'sync_actor {actions}: exit {done.returncode}: '
                       f'{done.stderr.decode(errors="replace")}')
     return [line.split('\t') for line in done.stdout.decode().splitlines()]
 
 
-def quorvel(*args, cwd=None):
-    env = {k: v for k, v in os.environ.items()
-           if k not in ('DISPLAY', 'WAYLAND_DISPLAY', 'QT_QPA_PLATFORM')}
-    env['TZ'] = 'UTC'
-    return subprocess.run([QUORVEL] + list(args), capture_output=True, timeout=60, env=env,
-                          cwd=cwd)
+def quorvel(engine, *args):
+    """The program, without a display, on engine's computer."""
+    return subprocess.run([QUORVEL] + list(args), capture_output=True, timeout=60,
+                          env=computer(engine))
 
 
 def in_sync(a, b):
@@ -319,12 +326,12 @@ def run(root):
         shutil.copy(RULE_BOOK, os.path.join(a.data, 'test.dat'))
         with open(os.path.join(a.data, 'user.dat'), 'wb') as f:
             f.write(b'quorvel\t1\tuser\t500\t0\t0\r\n')
-        before = [actor(a.data, 'decide', T0 + 100 * k, article, level)[0]
+        before = [actor(a, 'decide', T0 + 100 * k, article, level)[0]
                   for k, (article, level) in enumerate([(1, 0), (2, 3), (3, 0), (4, 5), (5, 0),
                                                         (1, 2)])]
         ids = [line[1] for line in before]
         points = {line[1]: int(line[3]) for line in before}
-        actor(a.data, 'execute', T0 + 600, ids[0])
+        actor(a, 'execute', T0 + 600, ids[0])
 
         # One after the other: the laptop's first dial then finds the desktop listening,
         # while the desktop's found nobody, so the two do not dial each other at once (the
@@ -351,7 +358,7 @@ def run(root):
 
         remark_a = 'デスクトップで直した備考'.encode('cp932')
         remark_b = 'ノートで直した備考'.encode('cp932')
-        done_a = actor(a.data,
+        done_a = actor(a,
                        'decide', T0 + 1000, 1, 0,
                        'execute', T0 + 1050, ids[1],
                        'decide', T0 + 1100, 2, 0,
@@ -360,7 +367,7 @@ def run(root):
                        'decide', T0 + 1300, 3, 1,
                        'edit', T0 + 1350, 4, remark_a,
                        'decide', T0 + 1400, 2, 0)
-        done_b = actor(b.data,
+        done_b = actor(b,
                        'decide', T0 + 1025, 4, 0,
                        'execute', T0 + 1075, ids[3],
                        'decide', T0 + 1125, 5, 2,
@@ -405,12 +412,12 @@ def run(root):
             f'copies {sorted(copies)}')
 
         # The merge, from the command line on the desktop.
-        help_text = quorvel('--help').stdout.decode(errors='replace')
+        help_text = quorvel(a, '--help').stdout.decode(errors='replace')
         if '--merge-conflicts' not in help_text:
             say('SKIP: this quorvel has no --merge-conflicts; everything up to the merge '
                 'was checked and passed')
             return SKIP
-        merge = quorvel('--merge-conflicts', a.data)
+        merge = quorvel(a, '--merge-conflicts', a.data)
         told = merge.stderr.decode(errors='replace')
         check(merge.returncode == 0, f'--merge-conflicts: exit {merge.returncode}: {told}')
         check(told.strip(), '--merge-conflicts said nothing on stderr about what it merged')
@@ -468,7 +475,7 @@ def run(root):
         for engine in engines:
             check(balance(engine.data) == want,
                   f'{engine.name}: balance {balance(engine.data)}, the replay gives {want}')
-            ledger = actor(engine.data, 'check')[0]
+            ledger = actor(engine, 'check')[0]
             check(ledger[3] == 'agrees', f'{engine.name}: the ledger says {ledger[1]}, '
                                          f'the file {ledger[2]}')
         for side in sides.values():
@@ -485,7 +492,7 @@ def run(root):
         check(articles[b'5'][5] == remark_b, 'the laptop\'s article edit is lost')
 
         # A second merge finds nothing left to do.
-        again = quorvel('--merge-conflicts', a.data)
+        again = quorvel(a, '--merge-conflicts', a.data)
         check(again.returncode == 0, f'second --merge-conflicts: exit {again.returncode}')
         check(tree(a.data) == merged, 'a second merge changed the folder')
         say('ok: both sides hold the union of the records, the replayed balance and the '

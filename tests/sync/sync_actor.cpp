@@ -95,6 +95,9 @@ int main(int argc, char** argv) {
                                                                                          : "differs"});
             continue;
         }
+        if (verb != "decide" && verb != "execute" && verb != "unexecute" && verb != "delete" &&
+            verb != "report" && verb != "edit")
+            Fail("unknown action " + verb);
         need(1);
         const qv::Seconds time = Number(args[at++].c_str());
         const qv::Clock clock = [time] { return time; };
@@ -148,7 +151,7 @@ int main(int argc, char** argv) {
             };
             Say({verb, "-", std::to_string(time), std::to_string(total.points),
                  std::to_string(figure(before) - figure(after))});
-        } else if (verb == "edit") {
+        } else {  // edit
             need(2);
             const int number = static_cast<int>(Number(args[at].c_str()));
             const std::string remark = args[at + 1];
@@ -161,8 +164,6 @@ int main(int argc, char** argv) {
             std::vector<Trash::Entry> none;
             if (!SaveRuleBook(FolderOf(info), book, none).saved) Fail("save of the rule book");
             Say({verb, std::to_string(number), std::to_string(time)});
-        } else {
-            Fail("unknown action " + verb);
         }
     }
     return 0;

@@ -399,7 +399,7 @@ def run(root):
             # The engines run in UTC, so the name's time is UTC.
             stamp = calendar.timegm(time.strptime(match['date'] + match['time'], '%Y%m%d%H%M%S'))
             check(resumed - 5 <= stamp <= time.time() + 5,
-                  f'{found[0]}: made at {stamp}, not after the link came back at {resumed}')
+                  f'{found[0]}: made at {stamp}, not after the folder resumed at {resumed}')
             # Each side's version is kept: one as the file, the other as the copy.
             versions = {synced[name], synced[found[0]]}
             check(versions == {sides['desktop'][name], sides['laptop'][name]},
@@ -408,10 +408,11 @@ def run(root):
             # it kept as the file, not the copy's).
             check(match['device'] in (a.short, b.short),
                   f'{found[0]}: device {match["device"]} is neither {a.short} nor {b.short}')
-        say(f'ok: the link is back and both sides hold the same files, with the conflict '
+        say(f'ok: the folder syncs again and both sides hold the same files, with the conflict '
             f'copies {sorted(copies)}')
 
-        # The merge, from the command line on the desktop.
+        # The merge, from the command line on the desktop. Everything from here on needs
+        # `quorvel --merge-conflicts`; a program without it skips the rest (exit 77).
         help_text = quorvel(a, '--help').stdout.decode(errors='replace')
         if '--merge-conflicts' not in help_text:
             say('SKIP: this quorvel has no --merge-conflicts; everything up to the merge '

@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include "records/Intent.h"
+#include "records/Marks.h"
 #include "text/FileIo.h"
 #include "text/Numbers.h"
 
@@ -68,6 +69,8 @@ Outcome ReportSession::Mark(std::string_view id, bool executed, const SentenceLo
         o.result = Outcome::Result::LogWriteFailed;
         return o;
     }
+    // When it was marked, for a merge with another computer's copy of the log.
+    MarkJournal(folder_.MarksPath()).Append({clock_(), std::string(id), executed, {}});
     done_.push_back(std::move(action));
     return o;
 }
@@ -215,6 +218,8 @@ Outcome ReportSession::SetMarksBack(const Action& action) {
     const Backups::OnReplace keep(Backups(folder_.BackupFolder(), clock_), log_.Path());
     if (!qv::io::WriteFileAtomic(log_.Path(), qv::records::SetMarks(bytes, action.id, action.flags), &o.error))
         o.result = Outcome::Result::LogWriteFailed;
+    else if (!action.flags.empty())
+        MarkJournal(folder_.MarksPath()).Append({clock_(), action.id, action.flags.front() != "0", {}});
     o.effects.backedUp = keep.Kept();
     return o;
 }

@@ -19,6 +19,7 @@ bool IsNumber(std::string_view text) {
 namespace {
 constexpr std::string_view kBalance = "balance";
 constexpr std::string_view kRestore = "restore";
+constexpr std::string_view kMerge = "merge";
 
 std::string JoinSerials(const std::vector<std::int64_t>& serials) {
     std::string text;
@@ -63,6 +64,9 @@ std::string IntentEntry::ToLine() const {
         case Kind::Restore:
             line = std::string(kRestore) + '\t' + id + '\t' + qv::Decimal(points) + '\t' +
                    balanceBefore + '\t' + qv::Decimal(balanceAfter) + '\t' + JoinSerials(serials);
+            break;
+        case Kind::Merge:
+            line = std::string(kMerge) + '\t' + id + "\t0\t-\t0";
             break;
     }
     if (!sizes.empty()) {
@@ -137,6 +141,10 @@ std::optional<IntentEntry> IntentEntry::FromLine(std::string_view line) {
         e.kind = Kind::Balance;
         e.ledgerKind = f[5];
         e.units = f[6];
+        return e;
+    }
+    if (f[0] == kMerge && f.size() == 5) {
+        e.kind = Kind::Merge;
         return e;
     }
     if (f[0] == kRestore && f.size() == 6 && SplitSerials(f[5], e.serials)) {

@@ -18,8 +18,10 @@
 //   balance (a balance change of its own and its ledger line: a point report, its undo)
 //   restore (credit given back, records put back into the log, ledger line, out of the
 //            trash: the undo of a delete, a restore from the trash)
+//   merge   (conflict copies merged: the staged files replace the folder's, the copies
+//            move into conflicts/; start-up carries the staged plan out)
 struct IntentEntry {
-    enum class Kind { Decide, Delete, Balance, Restore };
+    enum class Kind { Decide, Delete, Balance, Restore, Merge };
     Kind kind = Kind::Decide;
     std::string id;            // the record's identifier (decision time); balance: may be empty
     std::int64_t points = 0;   // decide: the credit; delete: the debit; balance, restore:
@@ -47,7 +49,8 @@ struct IntentEntry {
     // "decide\tid\tpoints\tlogSize\tbalanceBefore\r\n",
     // "delete\tid\tdebit\tbalanceBefore\tbalanceAfter[\tserials]\r\n",
     // "balance\tid\tasked\tbalanceBefore\tbalanceAfter\tledgerKind\tunits\r\n",
-    // "restore\tid\tamount\tbalanceBefore\tbalanceAfter\tserials\r\n";
+    // "restore\tid\tamount\tbalanceBefore\tbalanceAfter\tserials\r\n",
+    // "merge\tid\t0\t-\t0\r\n";
     // serials are decimal numbers joined by ",". Then, when known, "\t@" and the sizes
     // as "name=size" joined by ",", and for a decide "\t" and the record line.
     std::string ToLine() const;

@@ -175,12 +175,18 @@ void TForm1::MergeCopies() {
     const bool withBook = !ruleBook_.IsModified();
     const qv::records::MergeOutcome outcome =
         qv::records::MergeConflicts(FolderOf(info_), choose, nullptr, withBook);
-    if (outcome.result == qv::records::MergeOutcome::Result::Merged && withBook &&
-        (outcome.counts.articles > 0 || !outcome.counts.keptOwnImplements)) {
-        std::vector<int> numbers;
-        for (const auto& [number, rule] : ruleBook_) numbers.push_back(number);
-        for (int number : numbers) ruleBook_.RemoveRule(number);
-        ruleBook_.LoadFile();
+    // The book in memory follows the file when it has no unsaved changes: merged, or
+    // brought over whole by the sync tool. A file that no longer loads is left to the
+    // save's own check.
+    if (withBook && ruleBook_.ChangeOnDisk() == CRuleBook::DiskChange::Changed) {
+        CRuleBook probe;
+        probe.SetFileName(ruleBook_.GetFileName());
+        if (probe.LoadFile()) {
+            std::vector<int> numbers;
+            for (const auto& [number, rule] : ruleBook_) numbers.push_back(number);
+            for (int number : numbers) ruleBook_.RemoveRule(number);
+            ruleBook_.LoadFile();
+        }
     }
     const QString told = qv::ui::MergeSummaryText(outcome, true);
     merging_ = false;

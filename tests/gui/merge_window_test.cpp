@@ -58,6 +58,24 @@ TEST_F(MergeWindow, CopiesArrivingWhileItRunsAreMergedWhenItBecomesActive) {
     ASSERT_EQ(shown.size(), 1);
     EXPECT_TRUE(shown[0].contains(QStringLiteral("判決: 1件を追加"))) << shown[0].toStdString();
     EXPECT_EQ(qv::test::ReadBytes("test.log"), kLine + "300\t12\tY\t29\tA:12 \t0\t12\t0\t0\t0\t2\r\n");
+
+    // The rule book brought over whole while the program ran is read again...
+    WriteBytes("test.dat", Book("A", "synced", 300));
+    emit qApp->applicationStateChanged(Qt::ApplicationActive);
+    CRuleBook* book = menu.Info()->GetRuleBook();
+    ASSERT_NE(book->FindRule(1), nullptr);
+    EXPECT_EQ(book->FindRule(1)->GetText(), "synced");
+    // ...but not over unsaved changes, and its copies wait for them.
+    CRule edited;
+    edited.CopyFrom(book->FindRule(1));
+    edited.SetText("unsaved");
+    book->AddRule(edited);
+    ASSERT_TRUE(book->IsModified());
+    WriteBytes("test_conflict-20261210-154501.dat", Book("A", "theirs", 400));
+    emit qApp->applicationStateChanged(Qt::ApplicationActive);
+    EXPECT_EQ(book->FindRule(1)->GetText(), "unsaved");
+    EXPECT_TRUE(qv::test::Exists("test_conflict-20261210-154501.dat"));
+    EXPECT_TRUE(ShownTexts().isEmpty());
 }
 
 }  // namespace

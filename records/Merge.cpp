@@ -566,9 +566,14 @@ std::string ParkingPlace(const std::string& folder, const std::string& name) {
 bool Finish(const DataFolder& folder, qv::Clock clock, qv::io::IoError* error) {
     const std::string staging = StagingOf(folder);
     std::string plan;
-    if (qv::io::ReadFile(staging + "/plan", plan) != qv::io::ReadStatus::Ok) {
-        DropStaging(staging);  // done before (the plan goes once all is made)
-        return true;
+    switch (qv::io::ReadFile(staging + "/plan", plan, qv::io::kWholeFile, error)) {
+        case qv::io::ReadStatus::Ok:
+            break;
+        case qv::io::ReadStatus::Unreadable:
+            return false;  // tried again at the next start
+        default:
+            DropStaging(staging);  // done before (the plan goes once all is made)
+            return true;
     }
     const Backups backups(folder.BackupFolder(), clock);
     bool ok = true;

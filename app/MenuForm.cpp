@@ -197,18 +197,21 @@ void TForm1::btnRuleClick() {
     TRuleEdit window(this);
     window.Init(&info_);
     window.exec();
+    MergeCopies();  // what a sync brought while the window was open
 }
 
 void TForm1::btnJudgeClick() {
     TJudge judge(this);
     judge.Init(&info_);
     judge.exec();
+    MergeCopies();  // what a sync brought while the window was open
 }
 
 void TForm1::Button1Click() {
     TLogList window(this);
     window.Init(&info_);
     window.exec();
+    MergeCopies();  // what a sync brought while the window was open
 }
 
 void TForm1::OpenReport() {

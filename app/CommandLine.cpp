@@ -42,10 +42,14 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("check"),
         QStringLiteral("未執行の判決とポイント残高をリマインダーの設定で確かめ、知らせることが"
                        "あればデスクトップに通知して終わります（画面は使いません）。"));
+    const QCommandLineOption mergeConflicts(
+        QStringLiteral("merge-conflicts"),
+        QStringLiteral("同期ツールが残した競合コピーを取り込み、結果を表示して終わります"
+                       "（画面は使いません）。"));
     const QCommandLineOption openReport(QStringLiteral("open-report"),
                                         QStringLiteral("執行報告の画面を開いて始めます。"));
     for (const QCommandLineOption& option :
-         {help, version, exportCsv, from, to, utf8, check, openReport})
+         {help, version, exportCsv, from, to, utf8, check, mergeConflicts, openReport})
         parser.addOption(option);
     parser.addPositionalArgument(
         QStringLiteral("フォルダ"),
@@ -79,12 +83,13 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         return line;
     }
     line.folder = rest.value(0);
-    const int asked =
-        int(parser.isSet(exportCsv)) + int(parser.isSet(check)) + int(parser.isSet(openReport));
+    const int asked = int(parser.isSet(exportCsv)) + int(parser.isSet(check)) +
+                      int(parser.isSet(openReport)) + int(parser.isSet(mergeConflicts));
     if (asked > 1) {
         line.action = CommandLine::Action::Fail;
         line.output = program +
-                      QStringLiteral(": --export-csv, --check, --open-report は一つずつ使います。") +
+                      QStringLiteral(": --export-csv, --check, --merge-conflicts, --open-report "
+                                     "は一つずつ使います。") +
                       seeHelp;
         return line;
     }
@@ -101,6 +106,8 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
                       seeHelp;
     } else if (parser.isSet(check)) {
         line.action = CommandLine::Action::Check;
+    } else if (parser.isSet(mergeConflicts)) {
+        line.action = CommandLine::Action::MergeConflicts;
     } else if (parser.isSet(openReport)) {
         line.openReport = true;
     }

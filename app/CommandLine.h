@@ -16,6 +16,7 @@ struct CommandLine {
         Fail,         // print `output` on stderr, exit kUsageError
         ExportCsv,    // write `csv` from the data folder's log, no display needed
         Check,        // the reminder's check of `folder`, no display needed
+        MergeConflicts,  // merge the sync tools' conflict copies in `folder`, no display
     };
     static constexpr int kUsageError = 2;
 

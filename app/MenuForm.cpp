@@ -15,6 +15,7 @@
 #include "execution/TrashForm.h"
 #include "history/HistoryForm.h"
 #include "reminder/ReminderForm.h"
+#include "records/Merge.h"
 #include "records/Repair.h"
 #include "rules/RuleEditForm.h"
 #include "trial/JudgeForm.h"
@@ -152,25 +153,65 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
             RepairAtStart(FolderOf(info_)),
             info_.GetLogPath(), info_.GetBalancePath());
         if (!repaired.isEmpty()) qv::ui::MessageBox::Show(repaired);
+        MergeCopies();
+        // A sync can bring copies while the program runs.
+        connect(qApp, &QGuiApplication::applicationStateChanged, this,
+                [this](Qt::ApplicationState state) {
+                    if (state == Qt::ApplicationActive &&
+                        QApplication::activeModalWidget() == nullptr)
+                        MergeCopies();
+                });
     }
+}
+
+void TForm1::MergeCopies() {
+    if (!loaded_ || merging_) return;
+    merging_ = true;
+    const auto choose = [](const qv::records::Implements& ours,
+                           const qv::records::Implements& theirs) {
+        return qv::ui::MessageBox::Confirm(qv::ui::ImplementsDifferText(ours, theirs));
+    };
+    // Unsaved changes to the rule book: its copies wait until they are saved.
+    const bool withBook = !ruleBook_.IsModified();
+    const qv::records::MergeOutcome outcome =
+        qv::records::MergeConflicts(FolderOf(info_), choose, nullptr, withBook);
+    // The book in memory follows the file when it has no unsaved changes: merged, or
+    // brought over whole by the sync tool. A file that no longer loads is left to the
+    // save's own check.
+    if (withBook && ruleBook_.ChangeOnDisk() == CRuleBook::DiskChange::Changed) {
+        CRuleBook probe;
+        probe.SetFileName(ruleBook_.GetFileName());
+        if (probe.LoadFile()) {
+            std::vector<int> numbers;
+            for (const auto& [number, rule] : ruleBook_) numbers.push_back(number);
+            for (int number : numbers) ruleBook_.RemoveRule(number);
+            ruleBook_.LoadFile();
+        }
+    }
+    const QString told = qv::ui::MergeSummaryText(outcome, true);
+    merging_ = false;
+    if (!told.isEmpty()) qv::ui::MessageBox::Show(told, isVisible() ? this : nullptr);
 }
 
 void TForm1::btnRuleClick() {
     TRuleEdit window(this);
     window.Init(&info_);
     window.exec();
+    MergeCopies();  // what a sync brought while the window was open
 }
 
 void TForm1::btnJudgeClick() {
     TJudge judge(this);
     judge.Init(&info_);
     judge.exec();
+    MergeCopies();  // what a sync brought while the window was open
 }
 
 void TForm1::Button1Click() {
     TLogList window(this);
     window.Init(&info_);
     window.exec();
+    MergeCopies();  // what a sync brought while the window was open
 }
 
 void TForm1::OpenReport() {

@@ -45,9 +45,14 @@ private:
     void btGoHPClick();
     void btExitClick();
     void btHistoryClick();
+    // Takes in the conflict copies a sync tool left (at start-up and whenever the program
+    // becomes active again, when no other window is open), tells once what came in, and
+    // reads the rule book again when the merge changed it.
+    void MergeCopies();
 
     CRuleBook ruleBook_;
     CInfo info_;
     bool loaded_ = false;
+    bool merging_ = false;
     QString loadFailure_;
 };

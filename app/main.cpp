@@ -13,6 +13,9 @@
 #include "app/Instance.h"
 #include "app/MenuForm.h"
 #include "history/CsvCommand.h"
+#include "records/DataFolder.h"
+#include "records/Merge.h"
+#include "records/Repair.h"
 #include "reminder/CheckCommand.h"
 #include "text/FileIo.h"
 #include "ui/FileTexts.h"
@@ -64,6 +67,43 @@ void Raise(QWidget* menu) {
         window->activateWindow();
     }
 }
+// quorvel --merge-conflicts [folder]: what a start would do about the sync tools'
+// conflict copies, without a window. 0: merged or nothing to merge; 1: a copy could not
+// be read, the files are in use or could not be written.
+int RunMergeCommand(const QString& folderArg) {
+    if (!folderArg.isEmpty() && ::chdir(QFile::encodeName(folderArg).constData()) != 0) {
+        const int error = errno;  // before anything else can change it
+        Print(stderr, QStringLiteral("quorvel: ") +
+                          qv::ui::FolderUnusableText(FolderText(folderArg), error));
+        return 1;
+    }
+    const QString shown = FolderText(QDir::currentPath());
+    // A copy of the program at work in this folder merges for itself.
+    qv::io::FolderLock lock;
+    switch (lock.TryAcquire(".")) {
+        case qv::io::FolderLock::Result::Acquired:
+            break;
+        case qv::io::FolderLock::Result::Held:
+            Print(stderr, QStringLiteral("quorvel: ") + qv::ui::FolderInUseText(shown, false));
+            return 1;
+        case qv::io::FolderLock::Result::Failed:
+            Print(stderr, QStringLiteral("quorvel: ") +
+                              qv::ui::FolderUnusableText(shown, lock.Error()));
+            return 1;
+    }
+    const DataFolder folder;
+    const StartRepair repair = RepairAtStart(folder);
+    const QString repaired =
+        qv::ui::StartRepairText(repair, folder.LogPath(), folder.BalancePath());
+    if (!repaired.isEmpty()) Print(stderr, QStringLiteral("quorvel: ") + repaired);
+    const qv::records::MergeOutcome outcome = qv::records::MergeConflicts(folder);
+    const QString told = qv::ui::MergeSummaryText(outcome, false);
+    if (!told.isEmpty()) Print(stderr, QStringLiteral("quorvel: ") + told);
+    const bool ok = (outcome.result == qv::records::MergeOutcome::Result::Merged ||
+                     outcome.result == qv::records::MergeOutcome::Result::Nothing) &&
+                    outcome.unreadable.empty();
+    return ok ? 0 : 1;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -100,6 +140,8 @@ int main(int argc, char** argv) {
             SetIdentity();
             return RunCheck(line.folder);
         }
+        case CommandLine::Action::MergeConflicts:
+            return RunMergeCommand(line.folder);
         case CommandLine::Action::Run:
             break;
     }

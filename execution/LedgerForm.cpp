@@ -33,6 +33,8 @@ QString KindText(Ledger::Kind kind) {
             return QStringLiteral("元に戻す");
         case Ledger::Kind::Adjust:
             return QStringLiteral("調整");
+        case Ledger::Kind::Merge:
+            return QStringLiteral("もう一台から取り込み");
     }
     return {};
 }

@@ -420,7 +420,10 @@ void TLogList::btUndoClick() {
     if (!session_ || !session_->CanUndo()) return;
     const auto kind = session_->NextUndo();
     const bool canUndoBefore = session_->CanUndo();
-    const qv::execution::Outcome outcome = session_->Undo();
+    // A mark's undo sets the bytes back in the rows' copy too, so the refill reads no log.
+    const bool mark = kind == qv::execution::ReportSession::Kind::Mark;
+    const qv::execution::Outcome outcome =
+        mark ? session_->Undo(&model_->RowsToRewrite()) : session_->Undo();
     // What was undone, for the status line: the window's own actions by what they did;
     // a point report (made in its own window) by its kind.
     QString undone;
@@ -440,10 +443,12 @@ void TLogList::btUndoClick() {
     else if (outcome.Ok())
         TellSideEffects(outcome);
     // Undoing a report gives back points alone; anything else changed the log.
-    if (kind == qv::execution::ReportSession::Kind::Report)
+    if (kind == qv::execution::ReportSession::Kind::Report) {
         LoadBalance();
-    else
+    } else {
+        rowsWritten_ = mark && outcome.Ok();
         LoadList();
+    }
     if (outcome.Ok() && !undone.isEmpty()) {
         const QString said = QStringLiteral("元に戻しました: ") + undone;
         pnStatus->setText(said + QStringLiteral("　") + pnStatus->text());

@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "records/Intent.h"
+#include "records/Marks.h"
 #include "text/FileIo.h"
 #include "text/Numbers.h"
 
@@ -85,6 +86,8 @@ bool ReportSession::WriteMarkBytes(Change& change, std::string_view id, std::int
         return false;
     }
     change.Commit();
+    // When it was marked, for a merge with another computer's copy of the log.
+    MarkJournal(folder_.MarksPath()).Append({clock_(), std::string(id), bytes.front().after == '1', {}});
     return true;
 }
 
@@ -183,6 +186,8 @@ Outcome ReportSession::MarkByRewrite(std::string_view id, bool executed,
         o.result = Outcome::Result::LogWriteFailed;
         return o;
     }
+    // When it was marked, for a merge with another computer's copy of the log.
+    MarkJournal(folder_.MarksPath()).Append({clock_(), std::string(id), executed, {}});
     done_.push_back(std::move(action));
     return o;
 }
@@ -356,6 +361,8 @@ Outcome ReportSession::SetMarksBack(const Action& action, SentenceLog::Contents*
     const Backups::OnReplace keep(Backups(folder_.BackupFolder(), clock_), log_.Path());
     if (!qv::io::WriteFileAtomic(log_.Path(), qv::records::SetMarks(bytes, action.id, action.flags), &o.error))
         o.result = Outcome::Result::LogWriteFailed;
+    else if (!action.flags.empty())
+        MarkJournal(folder_.MarksPath()).Append({clock_(), action.id, action.flags.front() != "0", {}});
     o.effects.backedUp = keep.Kept();
     return o;
 }

@@ -37,6 +37,7 @@ DataFolder::DataFolder(std::string dir)
       reasons_(In(dir_, "test.rsn")),
       ledger_(In(dir_, "user.ldg")),
       trash_(In(dir_, "test.trs")),
+      marks_(In(dir_, "test.mrk")),
       backups_(In(dir_, "backup")),
       conflicts_(In(dir_, "conflicts")) {}
 
@@ -47,6 +48,7 @@ DataFolder DataFolder::DataOnly(std::string logPath, std::string balancePath) {
     f.reasons_ = ReasonsBeside(f.log_);
     f.ledger_.clear();
     f.trash_.clear();
+    f.marks_.clear();
     f.backups_.clear();
     f.conflicts_.clear();
     return f;
@@ -54,14 +56,15 @@ DataFolder DataFolder::DataOnly(std::string logPath, std::string balancePath) {
 
 std::vector<std::string> DataFolder::Journals() const {
     std::vector<std::string> out;
-    for (const std::string* p : {&ledger_, &trash_, &reasons_})
+    for (const std::string* p : {&ledger_, &trash_, &reasons_, &marks_})
         if (!p->empty()) out.push_back(*p);
     return out;
 }
 
 std::vector<std::string> DataFolder::Files() const {
     std::vector<std::string> out;
-    for (const std::string* p : {&book_, &log_, &balance_, &intent_, &ledger_, &trash_, &reasons_})
+    for (const std::string* p :
+         {&book_, &log_, &balance_, &intent_, &ledger_, &trash_, &reasons_, &marks_})
         if (!p->empty()) out.push_back(*p);
     return out;
 }
@@ -72,6 +75,7 @@ std::string_view DataFolder::ShortName(const std::string& path) const {
     if (path == ledger_) return "ldg";
     if (path == trash_) return "trs";
     if (path == reasons_) return "rsn";
+    if (path == marks_) return "mrk";
     return {};
 }
 
@@ -80,6 +84,7 @@ const std::string& DataFolder::ByShortName(std::string_view name) const {
     if (name == "ldg") return ledger_;
     if (name == "trs") return trash_;
     if (name == "rsn") return reasons_;
+    if (name == "mrk") return marks_;
     return kNone;
 }
 

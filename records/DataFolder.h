@@ -33,6 +33,8 @@ public:
     // Empty when the folder keeps none.
     const std::string& LedgerPath() const { return ledger_; }
     const std::string& TrashPath() const { return trash_; }
+    // The journal of marks (執行 / 未執行) with their times, "test.mrk".
+    const std::string& MarksPath() const { return marks_; }
     const std::string& BackupFolder() const { return backups_; }
     const std::string& ConflictFolder() const { return conflicts_; }
 
@@ -43,7 +45,8 @@ public:
     // The file whose group and mode new side files take.
     const std::string& ModelFile() const { return log_; }
 
-    // A short name for each file an intent notes the size of ("log", "ldg", "trs", "rsn");
+    // A short name for each file an intent notes the size of ("log", "ldg", "trs", "rsn",
+    // "mrk");
     // empty for a path that is none of them.
     std::string_view ShortName(const std::string& path) const;
     const std::string& ByShortName(std::string_view name) const;
@@ -51,7 +54,7 @@ public:
 private:
     std::string dir_;
     std::string book_, log_, balance_, intent_, reasons_;
-    std::string ledger_, trash_, backups_, conflicts_;
+    std::string ledger_, trash_, marks_, backups_, conflicts_;
 };
 
 // The folder a window's context works in: the one attached to it, or one made of its

@@ -52,6 +52,7 @@ bool SplitBytes(std::string_view text, std::vector<IntentEntry::Byte>& bytes) {
     }
     return !bytes.empty();
 }
+constexpr std::string_view kMerge = "merge";
 
 std::string JoinSerials(const std::vector<std::int64_t>& serials) {
     std::string text;
@@ -100,6 +101,9 @@ std::string IntentEntry::ToLine() const {
         case Kind::Mark:
             line = std::string(kMark) + '\t' + id + '\t' + qv::Decimal(logSize) + '\t' +
                    JoinBytes(bytes);
+            break;
+        case Kind::Merge:
+            line = std::string(kMerge) + '\t' + id + "\t0\t-\t0";
             break;
     }
     if (!sizes.empty()) {
@@ -182,6 +186,10 @@ std::optional<IntentEntry> IntentEntry::FromLine(std::string_view line) {
         e.kind = Kind::Balance;
         e.ledgerKind = f[5];
         e.units = f[6];
+        return e;
+    }
+    if (f[0] == kMerge && f.size() == 5) {
+        e.kind = Kind::Merge;
         return e;
     }
     if (f[0] == kRestore && f.size() == 6 && SplitSerials(f[5], e.serials)) {

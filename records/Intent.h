@@ -20,8 +20,10 @@
 //            trash: the undo of a delete, a restore from the trash)
 //   mark    (the executed marks of records set where they stand in the log: 執行, 未執行
 //            and their undo)
+//   merge   (conflict copies merged: the staged files replace the folder's, the copies
+//            move into conflicts/; start-up carries the staged plan out)
 struct IntentEntry {
-    enum class Kind { Decide, Delete, Balance, Restore, Mark };
+    enum class Kind { Decide, Delete, Balance, Restore, Mark, Merge };
     Kind kind = Kind::Decide;
     std::string id;            // the record's identifier (decision time); balance: may be empty
     std::int64_t points = 0;   // decide: the credit; delete: the debit; balance, restore:
@@ -61,6 +63,7 @@ struct IntentEntry {
     // "restore\tid\tamount\tbalanceBefore\tbalanceAfter\tserials\r\n",
     // "mark\tid\tlogSize\toffset:before:after[,offset:before:after...]\r\n" (bytes as
     // decimal numbers);
+    // "merge\tid\t0\t-\t0\r\n";
     // serials are decimal numbers joined by ",". Then, when known, "\t@" and the sizes
     // as "name=size" joined by ",", and for a decide "\t" and the record line.
     std::string ToLine() const;

@@ -3,13 +3,21 @@
 #include <cerrno>
 
 #include "records/FileTail.h"
+#include "records/DeviceTag.h"
 #include "text/KxString.h"
 #include "text/LineWalk.h"
 #include "text/Numbers.h"
 
 namespace {
 
-constexpr std::string_view kTokens[] = {"open", "credit", "report", "delete", "undo", "adjust"};
+constexpr std::string_view kTokens[] = {"open",   "credit", "report", "delete",
+                                        "undo",   "adjust", "merge"};
+
+// The entry as this computer writes it: with its device tag.
+Ledger::Entry Tagged(Ledger::Entry e) {
+    if (e.device.empty()) e.device = qv::records::ThisDevice();
+    return e;
+}
 
 // A whole decimal number (an optional "-" and digits only): a torn or edited field is
 // not read as a smaller number.
@@ -49,6 +57,11 @@ std::string Ledger::ToLine(const Entry& e) {
         line += '\t';
         line += qv::Decimal(n);
     }
+    if (!e.device.empty() || e.merged) {
+        line += '\t';
+        line += e.device.empty() ? std::string("@unknown") : e.device;
+        if (e.merged) line += "\tmerged";
+    }
     line += "\r\n";
     return line;
 }
@@ -56,8 +69,14 @@ std::string Ledger::ToLine(const Entry& e) {
 std::optional<Ledger::Entry> Ledger::FromLine(std::string_view line) {
     std::vector<std::string_view> f;
     qv::SplitFields(line, f);
-    if (f.size() != 7) return std::nullopt;
+    if (f.size() < 7 || f.size() > 9) return std::nullopt;
     Entry e;
+    if (f.size() >= 8) {
+        if (!qv::records::IsDeviceTag(f[7])) return std::nullopt;
+        e.device = std::string(f[7]);
+        if (f.size() == 9 && f[8] != "merged") return std::nullopt;
+        e.merged = f.size() == 9;
+    }
     const auto time = WholeNumber(f[0]);
     if (!time) return std::nullopt;
     e.time = *time;
@@ -97,7 +116,9 @@ Ledger::Contents Ledger::Parse(std::string_view bytes) {
     qv::ForEachLine(bytes, [&](const qv::Line& line) {
         std::optional<Entry> e;
         if (line.terminated) e = FromLine(line.text);
-        if (e)
+        if (e && e->merged)
+            c.merged.push_back(std::move(*e));
+        else if (e)
             c.entries.push_back(std::move(*e));
         else if (!line.text.empty() || !line.terminated)
             c.unreadLines.emplace_back(line.raw);
@@ -153,23 +174,24 @@ bool Ledger::Append(const Entry& entry, qv::io::IoError* error) const {
 bool Ledger::Append(const std::vector<Entry>& entries, qv::io::IoError* error) const {
     if (!Enabled()) return true;
     std::string bytes;
-    for (const Entry& e : entries) bytes += ToLine(e);
+    for (const Entry& e : entries) bytes += ToLine(Tagged(e));
     qv::io::FileLock lock;
     if (!lock.Acquire(path_))
         return qv::io::Fail(error, qv::io::IoError::Op::Lock, path_, EWOULDBLOCK);
     return qv::io::AppendLine(path_, bytes, error);
 }
 
-std::string Ledger::LinesFor(const Entry& entry, std::optional<std::int64_t> last,
+std::string Ledger::LinesFor(const Entry& given, std::optional<std::int64_t> last,
                             std::optional<Figures>* adjusted) {
+    const Entry entry = Tagged(given);
     std::string lines;
     if (!last) {
         // A ledger started by this change: it opens with the figure found.
-        lines += ToLine({entry.time, Kind::Open, {}, {}, entry.before, 0, entry.before});
+        lines += ToLine({entry.time, Kind::Open, {}, {}, entry.before, 0, entry.before, entry.device});
     } else if (*last != entry.before) {
         if (adjusted) *adjusted = Figures{*last, entry.before};
         lines += ToLine({entry.time, Kind::Adjust, {}, {}, qv::SaturatingAdd(entry.before, -*last),
-                         *last, entry.before});
+                         *last, entry.before, entry.device});
     }
     lines += ToLine(entry);
     return lines;

@@ -14,13 +14,16 @@
 // The ledger of the point balance, "user.ldg" beside "user.dat": one line appended for
 // every change the program makes to the balance, so the balance can always be explained.
 // CP932 (ASCII in practice), CR LF, never rewritten. Each line has seven TAB-separated
-// fields:
-//   time  kind  identifier  units  asked  before  after
+// fields, then the device tag of the computer that wrote it (lines of older versions have
+// none), then "merged" on the lines taken over from another computer's copy of the folder:
+//   time  kind  identifier  units  asked  before  after  [@device  [merged]]
 // time: seconds since 1970 (UTC); kind: one of the tokens below; identifier: the
 // sentence's decision time where there is one, else empty; units: the units per implement
 // of a point report as "u1/u2/u3/u4", else empty; asked: the change asked for, signed
 // (a debit is negative); before, after: the balance before and after, the floor at 0
-// applied, so the points the floor swallowed show as asked != after - before.
+// applied, so the points the floor swallowed show as asked != after - before. Merged lines
+// explain the other computer's changes; the "merge" line after them books their sum, so
+// the figures of the lines that are not merged still follow on from one another.
 class Ledger {
 public:
     enum class Kind {
@@ -30,6 +33,7 @@ public:
         Delete,  // "delete": a deleted sentence's points taken back
         Undo,    // "undo": points given back by an undo or a restore from the trash
         Adjust,  // "adjust": the balance file's figure accepted over the ledger's
+        Merge,   // "merge": another computer's changes taken in from a conflict copy
     };
     struct Entry {
         qv::Seconds time = 0;
@@ -39,9 +43,12 @@ public:
         std::int64_t asked = 0;
         std::int64_t before = 0;
         std::int64_t after = 0;
+        std::string device{};  // "@tag"; empty on lines of older versions
+        bool merged = false;  // taken over from another computer's ledger
     };
     struct Contents {
-        std::vector<Entry> entries;
+        std::vector<Entry> entries;  // the lines whose figures follow on from each other
+        std::vector<Entry> merged;   // the lines merged in from another computer
         // Lines that are not entries (a torn last line, a hand edit), as stored, line end
         // included. They stay in the file: the ledger is only ever appended to.
         std::vector<std::string> unreadLines;

@@ -1,9 +1,12 @@
 #include "records/Repair.h"
 
+#include <algorithm>
+
 #include "records/Change.h"
 #include "records/FileTail.h"
 #include "records/Ledger.h"
 #include "records/LogSplice.h"
+#include "records/Merge.h"
 #include "records/SentenceLog.h"
 #include "records/Trash.h"
 #include "text/LineWalk.h"
@@ -111,7 +114,18 @@ StartRepair RepairAtStart(const DataFolder& folder, qv::Clock clock) {
     intent.DropUnfinished();
     for (const std::string& journal : folder.Journals()) CutTornTail(journal);
     std::vector<IntentEntry> entries;
-    if (intent.Read(entries) != qv::io::ReadStatus::Ok || entries.empty()) return report;
+    const qv::io::ReadStatus intentRead = intent.Read(entries);
+    // A merge is carried out once its intent is there, and its staging dropped otherwise.
+    const bool merging = std::any_of(entries.begin(), entries.end(), [](const IntentEntry& e) {
+        return e.kind == IntentEntry::Kind::Merge;
+    });
+    if (intentRead != qv::io::ReadStatus::Unreadable &&
+        qv::records::SettleMerge(folder, merging) && merging) {
+        report.mergeFinished = true;
+        intent.Keep([](const IntentEntry& e) { return e.kind != IntentEntry::Kind::Merge; });
+        if (intent.Read(entries) != qv::io::ReadStatus::Ok) entries.clear();
+    }
+    if (intentRead != qv::io::ReadStatus::Ok || entries.empty()) return report;
     qv::io::FileLock logLock, balanceLock;
     if (!logLock.Acquire(logPath) || !balanceLock.Acquire(balancePath)) {
         report.busy = true;
@@ -158,6 +172,7 @@ StartRepair RepairAtStart(const DataFolder& folder, qv::Clock clock) {
     std::vector<std::string> settled;  // lines of the entries that are done with
     std::vector<std::string> deletedIds;
     for (const IntentEntry& e : entries) {
+        if (e.kind == IntentEntry::Kind::Merge) continue;  // settled above, or next time
         if (e.kind == IntentEntry::Kind::Mark) {
             // Finished where every byte is still the mark it was found as, or already set;
             // a log of another size or shape is another log, and nothing is written to it.

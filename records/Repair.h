@@ -40,7 +40,8 @@ struct StartRepair {
     size_t leftoversRemoved = 0;              // temporary files of killed writes
     std::vector<std::string> copiesFinished;  // files completed from their synced copies
     bool busy = false;  // another program holds the files: nothing was settled
-    bool AnyToTell() const { return !items.empty() || !copiesFinished.empty(); }
+    bool mergeFinished = false;  // a merge of conflict copies a kill cut short was ended
+    bool AnyToTell() const { return !items.empty() || !copiesFinished.empty() || mergeFinished; }
 };
 
 // Run once at start-up, before any window: removes the temporary files of writes that a

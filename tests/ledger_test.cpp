@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 
 #include "records/BalanceBook.h"
@@ -26,7 +27,11 @@ TEST(LedgerLine, ReadsBackWhatItWritesAndRefusesTheRest) {
     Ledger::Entry report{1700000000, Ledger::Kind::Report, "", {{3, 0, 2, 0}}, -8, 5, 0};
     EXPECT_EQ(Ledger::ToLine(report), "1700000000\treport\t\t3/0/2/0\t-8\t5\t0\r\n");
     Ledger::Entry credit{1700000001, Ledger::Kind::Credit, "1700000001", {}, 9, 0, 9};
-    for (const Ledger::Entry& e : {report, credit}) {
+    // Lines of this version carry the computer's tag; merged ones say so after it.
+    Ledger::Entry tagged{1700000002, Ledger::Kind::Merge, "", {}, 4, 9, 13, "@pc-1"};
+    Ledger::Entry merged{1700000003, Ledger::Kind::Delete, "5", {}, -2, 13, 11, "@B", true};
+    EXPECT_EQ(Ledger::ToLine(merged), "1700000003\tdelete\t5\t\t-2\t13\t11\t@B\tmerged\r\n");
+    for (const Ledger::Entry& e : {report, credit, tagged, merged}) {
         std::string line = Ledger::ToLine(e);
         line.resize(line.size() - 2);
         const auto back = Ledger::FromLine(line);
@@ -35,7 +40,11 @@ TEST(LedgerLine, ReadsBackWhatItWritesAndRefusesTheRest) {
     }
     const char* bad[] = {
         "1700000000\tcredit\t\t\t9\t0",           // six fields
-        "1700000000\tcredit\t\t\t9\t0\t9\tx",     // eight
+        "1700000000\tcredit\t\t\t9\t0\t9\tx",     // eight, the eighth no device tag
+        "1700000000\tcredit\t\t\t9\t0\t9\t@",     // an empty tag
+        "1700000000\tcredit\t\t\t9\t0\t9\t@a b",  // a blank in it
+        "1700000000\tcredit\t\t\t9\t0\t9\t@a\tx",  // nine, the ninth not "merged"
+        "1700000000\tcredit\t\t\t9\t0\t9\t@a\tmerged\tx",  // ten
         "1700000000\tgift\t\t\t9\t0\t9",          // unknown kind
         "1700000000\tcredit\t\t\t9\t0\t9x",       // a torn number
         "1700000000\treport\t\t3/0/2\t-8\t5\t0",  // three units
@@ -60,7 +69,18 @@ TEST(LedgerLine, ADamagedLedgerIsReadAsFarAsItGoes) {
     EXPECT_EQ(c.unreadLines[1], "3\treport\t\t1/0/0/0\t-1\t15\t1");
 }
 
-class LedgerFiles : public qv::test::InTempDir {};
+// Files written under a known device tag.
+class LedgerFiles : public qv::test::InTempDir {
+protected:
+    void SetUp() override {
+        InTempDir::SetUp();
+        ::setenv("QUORVEL_DEVICE", "t1", 1);
+    }
+    void TearDown() override {
+        ::unsetenv("QUORVEL_DEVICE");
+        InTempDir::TearDown();
+    }
+};
 
 TEST_F(LedgerFiles, TheCheckStartsAMissingLedgerAndFindsADifference) {
     WriteBytes("user.dat", "a\tb\tc\t120\te\tf\r\n");
@@ -68,7 +88,7 @@ TEST_F(LedgerFiles, TheCheckStartsAMissingLedgerAndFindsADifference) {
     const PointBalance balance("user.dat");
     auto check = ledger.CheckAgainst(balance, 100);
     EXPECT_EQ(check.result, Ledger::Check::Result::Started);
-    EXPECT_EQ(ReadBytes("user.ldg"), "100\topen\t\t\t120\t0\t120\r\n");
+    EXPECT_EQ(ReadBytes("user.ldg"), "100\topen\t\t\t120\t0\t120\t@t1\r\n");
     EXPECT_EQ(ledger.CheckAgainst(balance, 101).result, Ledger::Check::Result::Agrees);
 
     WriteBytes("user.dat", "a\tb\tc\t150\te\tf\r\n");  // a hand edit
@@ -79,7 +99,7 @@ TEST_F(LedgerFiles, TheCheckStartsAMissingLedgerAndFindsADifference) {
     ASSERT_TRUE(ledger.RecordAdjustment(check.ledgerBalance, check.fileBalance, 103));
     EXPECT_EQ(ledger.CheckAgainst(balance, 104).result, Ledger::Check::Result::Agrees);
     EXPECT_EQ(ReadBytes("user.ldg"),
-              "100\topen\t\t\t120\t0\t120\r\n103\tadjust\t\t\t30\t120\t150\r\n");
+              "100\topen\t\t\t120\t0\t120\t@t1\r\n103\tadjust\t\t\t30\t120\t150\t@t1\r\n");
 
     // No balance file: nothing to check, nothing written.
     std::filesystem::remove("user.dat");
@@ -107,11 +127,11 @@ TEST_F(LedgerFiles, BookingsShowTheFloorAndTakeOverADifference) {
     EXPECT_EQ(credit.effects.adjusted->before, 0);
     EXPECT_EQ(credit.effects.adjusted->after, 7);
     EXPECT_EQ(ReadBytes("user.ldg"),
-              "50\topen\t\t\t10\t0\t10\r\n"
-              "50\tcredit\t1700000000\t\t9\t10\t19\r\n"
-              "50\treport\t\t20/0/0/0\t-25\t19\t0\r\n"
-              "50\tadjust\t\t\t7\t0\t7\r\n"
-              "50\tcredit\t1700000002\t\t1\t7\t8\r\n");
+              "50\topen\t\t\t10\t0\t10\t@t1\r\n"
+              "50\tcredit\t1700000000\t\t9\t10\t19\t@t1\r\n"
+              "50\treport\t\t20/0/0/0\t-25\t19\t0\t@t1\r\n"
+              "50\tadjust\t\t\t7\t0\t7\t@t1\r\n"
+              "50\tcredit\t1700000002\t\t1\t7\t8\t@t1\r\n");
     EXPECT_EQ(ReadBytes("user.dat"), "a\tb\tc\t8\te\tf");
 }
 

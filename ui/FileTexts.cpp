@@ -12,6 +12,8 @@
 
 #include "text/FileIo.h"
 #include "records/DataFolder.h"
+#include "text/Numbers.h"
+#include "ui/Texts.h"
 
 namespace qv::ui {
 
@@ -448,6 +450,10 @@ QString StartRepairText(const StartRepair& repair, const std::string& logPath,
                 break;
         }
     }
+    if (repair.mergeFinished)
+        lines << QStringLiteral(
+            "・途中で終了していた競合コピーの取り込みを仕上げました（コピーは「conflicts」"
+            "フォルダにあります）。");
     for (const std::string& path : repair.copiesFinished)
         lines << QStringLiteral(
                      "・書き換えの途中で終了していた「%1」を、新しい内容で仕上げました。")
@@ -698,6 +704,89 @@ QString BackupFailedText(const std::string& backupFolder, const Backups::Keeping
                "書き換える前のファイルをバックアップのフォルダー「%1」に"
                "残せませんでした%2。書き換えはそのまま行いました。")
         .arg(PathText(backupFolder), WriteFailureReason(keeping.error));
+}
+
+}  // namespace qv::ui
+
+namespace qv::ui {
+
+namespace {
+QString ImplementsLine(const qv::records::Implements& imp) {
+    QStringList parts;
+    for (size_t i = 0; i < imp.names.size(); ++i)
+        parts << FromCp932(imp.names[i]) + QStringLiteral("（") +
+                     TenthsText(static_cast<int>(qv::ReadInt64(imp.weights[i]))) +
+                     QStringLiteral("）");
+    return parts.join(QStringLiteral("、"));
+}
+
+QString Names(const std::vector<std::string>& names) {
+    QStringList out;
+    for (const std::string& n : names) out << QStringLiteral("「") + PathText(n) + QStringLiteral("」");
+    return out.join(QStringLiteral("、"));
+}
+}  // namespace
+
+QString ImplementsDifferText(const qv::records::Implements& ours,
+                             const qv::records::Implements& theirs) {
+    return QStringLiteral("二台のコンピュータで道具の設定が違います。どちらを残しますか。\n\n"
+                          "このコンピュータ: ") +
+           ImplementsLine(ours) + QStringLiteral("\nもう一台: ") + ImplementsLine(theirs) +
+           QStringLiteral("\n\nOK でもう一台の設定を、キャンセルでこのコンピュータの設定を"
+                          "残します。");
+}
+
+QString MergeSummaryText(const qv::records::MergeOutcome& o, bool withDisplay) {
+    using R = qv::records::MergeOutcome::Result;
+    QStringList lines;
+    switch (o.result) {
+        case R::Nothing:
+            if (o.unreadable.empty()) return {};
+            break;
+        case R::Busy:
+            return QStringLiteral("同期ツールが残した競合コピーがありますが、ほかのプログラムが"
+                                  "ファイルを使っているため、取り込みませんでした。");
+        case R::Failed:
+            if (o.leftForStart)
+                lines << QStringLiteral("競合コピーの取り込みを終えられませんでした（") +
+                             WriteFailureReason(o.error) +
+                             QStringLiteral("）。次に起動したときに仕上げます。");
+            else if (o.merged.empty() && o.unreadable.empty())
+                lines << QStringLiteral("競合コピーを取り込めませんでした（") +
+                             WriteFailureReason(o.error) +
+                             QStringLiteral("）。ファイルは変わっていません。");
+            break;
+        case R::Merged: {
+            const auto& c = o.counts;
+            lines << QStringLiteral("もう一台のコンピュータでの変更（同期ツールが残した競合コピー）"
+                                    "を取り込みました。");
+            lines << QStringLiteral("・判決: %1件を追加").arg(c.records);
+            lines << QStringLiteral("・執行/未執行の印: %1件").arg(c.marks);
+            lines << QStringLiteral("・削除: %1件").arg(c.deletes);
+            lines << QStringLiteral("・ポイント残高: %1%2")
+                         .arg(c.points > 0 ? QStringLiteral("+") : QString())
+                         .arg(static_cast<qlonglong>(c.points));
+            lines << QStringLiteral("・条文: %1件").arg(c.articles);
+            if (c.renumbered > 0)
+                lines << QStringLiteral("・同じ識別子の別の判決%1件は、次の空いている秒に移しました。")
+                             .arg(c.renumbered);
+            if (c.implementsDiffered && c.keptOwnImplements)
+                lines << (withDisplay ? QStringLiteral("・道具の設定はこのコンピュータのものを残しました。")
+                                      : QStringLiteral("・道具の設定が違っていました。画面がないため、"
+                                                       "このコンピュータの設定を残しました（もう一台の"
+                                                       "設定は「conflicts」のコピーにあります）。"));
+            else if (c.implementsDiffered)
+                lines << QStringLiteral("・道具の設定はもう一台のものにしました。");
+            if (c.balanceKept)
+                lines << QStringLiteral("・ポイント残高は台帳から計算できなかったため、そのままです。");
+            lines << QStringLiteral("取り込んだコピーは「conflicts」フォルダに移しました: ") +
+                         Names(o.merged);
+            break;
+        }
+    }
+    if (!o.unreadable.empty())
+        lines << QStringLiteral("読めなかったためそのまま残したコピー: ") + Names(o.unreadable);
+    return lines.join(QStringLiteral("\n"));
 }
 
 }  // namespace qv::ui

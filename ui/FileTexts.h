@@ -8,6 +8,7 @@
 #include "records/Backups.h"
 #include "records/Change.h"
 #include "records/LogIssues.h"
+#include "records/Merge.h"
 #include "records/PointBalance.h"
 #include "records/Reasons.h"
 #include "records/Repair.h"
@@ -19,6 +20,13 @@
 // written, or holds what the program cannot read. The core hands up statuses and the
 // failed call (qv::io::IoError); the words are made here and nowhere else.
 namespace qv::ui {
+
+// What a merge of conflict copies did, for one box (and stderr); empty when there was
+// nothing to merge. withDisplay false: nobody could be asked about the implements.
+QString MergeSummaryText(const qv::records::MergeOutcome& outcome, bool withDisplay);
+// The question when the two computers' implement tables differ (OK: take theirs).
+QString ImplementsDifferText(const qv::records::Implements& ours,
+                             const qv::records::Implements& theirs);
 
 // A file path as the user knows it.
 QString PathText(const std::string& path);

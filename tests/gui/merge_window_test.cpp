@@ -1,0 +1,81 @@
+// The menu takes in the sync tools' conflict copies at start and when it becomes active
+// again, asks when the implements differ, tells once, and reads the rule book again.
+#include <QGuiApplication>
+
+#include "app/MenuForm.h"
+#include "tests/gui/GuiTest.h"
+#include "ui/MessageBox.h"
+
+namespace {
+
+using qv::test::GuiTest;
+using qv::test::WriteBytes;
+
+const std::string kLine = "100\t12\tX\t29\tA:12 \t0\t12\t0\t0\t0\t2\r\n";
+
+std::string Book(const char* implement, const char* text, int updated) {
+    return std::string("qvrule\t1\tid1\t5\t") + implement + "\t10\tB\t10\tC\t10\tD\t10\r\n" +
+           "1\t1\t" + std::to_string(updated) + "\tN\t" + text + "\tR\t30\t10\t10\t1\t0\t0\t0\t1\r\n";
+}
+
+class MergeWindow : public GuiTest {};
+
+TEST_F(MergeWindow, AtStartTheCopiesAreMergedAfterAskingAboutTheImplements) {
+    WriteBytes("test.dat", Book("A", "old", 100));
+    WriteBytes("test.log", kLine);
+    WriteBytes("test (conflicted copy 2026-12-10 154501).dat", Book("P", "new", 200));
+    WriteBytes("test (conflicted copy 2026-12-10 154501).log",
+               kLine + "200\t12\tY\t29\tA:12 \t0\t12\t0\t0\t0\t2\r\n");
+    qv::ui::MessageBox::QueueAnswer(true);  // take the other computer's implements
+    TForm1 menu;
+    ASSERT_TRUE(menu.IsLoaded());
+    const QStringList shown = ShownTexts();
+    ASSERT_EQ(shown.size(), 2) << shown.join(QStringLiteral("|")).toStdString();
+    EXPECT_TRUE(shown[0].contains(QStringLiteral("道具の設定が違います"))) << shown[0].toStdString();
+    EXPECT_TRUE(shown[0].contains(QStringLiteral("P（1.0）"))) << shown[0].toStdString();
+    EXPECT_TRUE(shown[1].contains(QStringLiteral("判決: 1件を追加"))) << shown[1].toStdString();
+    EXPECT_TRUE(shown[1].contains(QStringLiteral("条文: 1件"))) << shown[1].toStdString();
+    // The book in memory is the merged one.
+    const CRuleBook* book = menu.Info()->GetRuleBook();
+    EXPECT_EQ(book->GetImpName(0), "P");
+    ASSERT_NE(book->FindRule(1), nullptr);
+    EXPECT_EQ(book->FindRule(1)->GetText(), "new");
+    EXPECT_TRUE(qv::test::Exists("conflicts/test (conflicted copy 2026-12-10 154501).log"));
+}
+
+TEST_F(MergeWindow, CopiesArrivingWhileItRunsAreMergedWhenItBecomesActive) {
+    WriteBytes("test.dat", Book("A", "old", 100));
+    WriteBytes("test.log", kLine);
+    TForm1 menu;
+    ASSERT_TRUE(menu.IsLoaded());
+    EXPECT_TRUE(ShownTexts().isEmpty()) << "nothing to merge, nothing told";
+    WriteBytes("test.sync-conflict-20261210-154501-ABCDEF1.log",
+               kLine + "300\t12\tY\t29\tA:12 \t0\t12\t0\t0\t0\t2\r\n");
+    emit qApp->applicationStateChanged(Qt::ApplicationInactive);
+    EXPECT_TRUE(ShownTexts().isEmpty());
+    emit qApp->applicationStateChanged(Qt::ApplicationActive);
+    const QStringList shown = ShownTexts();
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_TRUE(shown[0].contains(QStringLiteral("判決: 1件を追加"))) << shown[0].toStdString();
+    EXPECT_EQ(qv::test::ReadBytes("test.log"), kLine + "300\t12\tY\t29\tA:12 \t0\t12\t0\t0\t0\t2\r\n");
+
+    // The rule book brought over whole while the program ran is read again...
+    WriteBytes("test.dat", Book("A", "synced", 300));
+    emit qApp->applicationStateChanged(Qt::ApplicationActive);
+    CRuleBook* book = menu.Info()->GetRuleBook();
+    ASSERT_NE(book->FindRule(1), nullptr);
+    EXPECT_EQ(book->FindRule(1)->GetText(), "synced");
+    // ...but not over unsaved changes, and its copies wait for them.
+    CRule edited;
+    edited.CopyFrom(book->FindRule(1));
+    edited.SetText("unsaved");
+    book->AddRule(edited);
+    ASSERT_TRUE(book->IsModified());
+    WriteBytes("test_conflict-20261210-154501.dat", Book("A", "theirs", 400));
+    emit qApp->applicationStateChanged(Qt::ApplicationActive);
+    EXPECT_EQ(book->FindRule(1)->GetText(), "unsaved");
+    EXPECT_TRUE(qv::test::Exists("test_conflict-20261210-154501.dat"));
+    EXPECT_TRUE(ShownTexts().isEmpty());
+}
+
+}  // namespace

@@ -371,6 +371,9 @@ WorkCopy::WorkCopy(std::string from, std::string to) : from_(std::move(from)), t
             CopyIn(rel);
         }
     }
+    // A folder in use has its files on disk: without this the first fsync inside a timed
+    // action would write out the whole fresh copy.
+    ::sync();
 }
 
 void WorkCopy::CopyIn(const std::string& rel) {
@@ -414,6 +417,7 @@ std::int64_t WorkCopy::PutBack() {
         copied += SizeOf(from_ + "/" + rel);
         CopyIn(rel);
     }
+    if (copied > 0) ::sync();  // as after the first copy
     return copied;
 }
 

@@ -1,7 +1,11 @@
 #include "bench/BenchData.h"
 
+#include <malloc.h>
 #include <stdlib.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -48,6 +52,27 @@ std::string MakeLogBytes(int records, long long firstTime) {
 void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+long long StatusBytes(const char* key) {
+    FILE* file = std::fopen("/proc/self/status", "r");
+    if (file == nullptr) return -1;
+    char line[256];
+    long long kb = -1;
+    const size_t len = std::strlen(key);
+    while (std::fgets(line, sizeof line, file) != nullptr)
+        if (std::strncmp(line, key, len) == 0) kb = std::atoll(line + len);
+    std::fclose(file);
+    return kb * 1024;
+}
+
+long long ResetPeak() {
+    ::malloc_trim(0);
+    if (FILE* file = std::fopen("/proc/self/clear_refs", "w")) {
+        std::fputs("5", file);
+        std::fclose(file);
+    }
+    return StatusBytes("VmRSS:");
 }
 
 }  // namespace qv::bench

@@ -27,4 +27,9 @@ std::string MakeLogBytes(int records, long long firstTime = 1700000000);
 
 void WriteFile(const std::string& path, const std::string& bytes);
 
+// A "VmRSS:"/"VmHWM:" figure of /proc/self/status in bytes (-1 when unreadable).
+long long StatusBytes(const char* key);
+// Hands free heap back and starts a new resident high-water mark; returns the resident size.
+long long ResetPeak();
+
 }  // namespace qv::bench

@@ -165,29 +165,6 @@ void Measure(benchmark::State& state, const Files& f, Action&& action,
     state.counters["x_plain"] = actionMs / plainMs;
 }
 
-// A "VmRSS:"/"VmHWM:" figure of /proc/self/status in bytes.
-long long StatusBytes(const char* key) {
-    FILE* file = std::fopen("/proc/self/status", "r");
-    if (file == nullptr) return -1;
-    char line[256];
-    long long kb = -1;
-    const size_t len = std::strlen(key);
-    while (std::fgets(line, sizeof line, file) != nullptr)
-        if (std::strncmp(line, key, len) == 0) kb = std::atoll(line + len);
-    std::fclose(file);
-    return kb * 1024;
-}
-
-// Hands free heap back and resets the resident high-water mark; returns the resident size.
-long long ResetPeak() {
-    ::malloc_trim(0);
-    if (FILE* file = std::fopen("/proc/self/clear_refs", "w")) {
-        std::fputs("5", file);
-        std::fclose(file);
-    }
-    return StatusBytes("VmRSS:");
-}
-
 Files& FilesFor(int records) {
     // One set of files per size for the whole run, so every action sees the same log.
     static std::vector<std::unique_ptr<Files>> all;
@@ -252,18 +229,18 @@ Growth ReportGrowth(Files& f) {
         QApplication::processEvents();
     }
     Growth g;
-    const long long before = ResetPeak();
+    const long long before = qv::bench::ResetPeak();
     TLogList window;
     window.Init(&f.info);
     window.show();
     QApplication::processEvents();
-    g.opened = StatusBytes("VmHWM:") - before;
+    g.opened = qv::bench::StatusBytes("VmHWM:") - before;
     g.executed = g.opened;
     if (f.records == 0) return g;
     qv::ui::MessageBox::QueueAnswer(true);
     window.findChild<QPushButton*>("btDone")->click();
     QApplication::processEvents();
-    g.executed = StatusBytes("VmHWM:") - before;
+    g.executed = qv::bench::StatusBytes("VmHWM:") - before;
     qv::ui::MessageBox::QueueAnswer(true);
     window.findChild<QPushButton*>("btDone")->click();  // the mark back as it was
     return g;

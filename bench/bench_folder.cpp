@@ -44,6 +44,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchData.h"
 #include "bench/BenchFolder.h"
 #include "execution/DonePointForm.h"
 #include "execution/LogListForm.h"
@@ -96,29 +97,6 @@ bool Run(std::vector<std::string> args, const std::string& dir = {}) {
         ::waitpid(pid, &status, 0);
     posix_spawn_file_actions_destroy(&actions);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-// A "VmRSS:"/"VmHWM:" figure of /proc/self/status in bytes.
-long long StatusBytes(const char* key) {
-    FILE* file = std::fopen("/proc/self/status", "r");
-    if (file == nullptr) return -1;
-    char line[256];
-    long long kb = -1;
-    const size_t len = std::strlen(key);
-    while (std::fgets(line, sizeof line, file) != nullptr)
-        if (std::strncmp(line, key, len) == 0) kb = std::atoll(line + len);
-    std::fclose(file);
-    return kb * 1024;
-}
-
-// Hands free heap back and starts a new resident high-water mark; returns the resident size.
-long long ResetPeak() {
-    ::malloc_trim(0);
-    if (FILE* file = std::fopen("/proc/self/clear_refs", "w")) {
-        std::fputs("5", file);
-        std::fclose(file);
-    }
-    return StatusBytes("VmRSS:");
 }
 
 // What this process has written: bytes handed to write calls, and bytes it made dirty
@@ -318,7 +296,7 @@ struct Bench {
 
     // ---- the trial: window, verdict, decision
     void TrialRound() {
-        const long long before = ResetPeak();
+        const long long before = qv::bench::ResetPeak();
         auto* judge = new TJudge;
         Timed("trial window open", kWc, 5, [&] {
             judge->Init(&info);
@@ -349,7 +327,7 @@ struct Bench {
             table.Add("決定", kAppend, 10, decideMs, AppendSync(),
                       static_cast<double>(decideWritten), true);
         table.AddMultiple("peak memory: trial + verdict", "log size", 1.5,
-                          static_cast<double>(StatusBytes("VmHWM:") - before), LogBytes());
+                          static_cast<double>(qv::bench::StatusBytes("VmHWM:") - before), LogBytes());
         delete judge;
         QApplication::processEvents();
         Warnings("the trial");
@@ -358,7 +336,7 @@ struct Bench {
 
     // ---- the execution report and its actions
     void ReportRound() {
-        const long long before = ResetPeak();
+        const long long before = qv::bench::ResetPeak();
         auto* report = new TLogList;
         Timed("執行報告 → window", kWc, 5, [&] {
             report->Init(&info);
@@ -413,7 +391,7 @@ struct Bench {
         Timed("削除", kDd, 2, click("btDelete", true));
         Timed("削除 undo", kDd, 2, click("btUndo", false));
         table.AddMultiple("peak memory: 執行報告 + actions", "log size", 1.5,
-                          static_cast<double>(StatusBytes("VmHWM:") - before), LogBytes());
+                          static_cast<double>(qv::bench::StatusBytes("VmHWM:") - before), LogBytes());
         delete report;
         QApplication::processEvents();
         Warnings("the execution report");
@@ -422,7 +400,7 @@ struct Bench {
 
     // ---- history and statistics: open, each chart, each filter
     void HistoryRound() {
-        const long long before = ResetPeak();
+        const long long before = qv::bench::ResetPeak();
         auto* history = new THistory;
         Timed("履歴・統計 open", kWc, 10, [&] {
             history->Init(&info);
@@ -477,7 +455,7 @@ struct Bench {
         Timed("filter 執行済み (balance shown)", kWc, 2, set(executed, 1));
         Timed("filter すべて (balance shown)", kWc, 2, set(executed, 0));
         table.AddMultiple("peak memory: 履歴・統計", "log size", 1.5,
-                          static_cast<double>(StatusBytes("VmHWM:") - before), LogBytes());
+                          static_cast<double>(qv::bench::StatusBytes("VmHWM:") - before), LogBytes());
         delete history;
         QApplication::processEvents();
         Warnings("the history");

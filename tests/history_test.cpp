@@ -30,27 +30,14 @@ const std::string kData = QV_TEST_DATA "/history/";
 class HistoryTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* tz = std::getenv("TZ");
-        if (tz) previousTz_ = tz;
-        hadTz_ = tz != nullptr;
-        ::setenv("TZ", "Asia/Tokyo", 1);
-        ::tzset();
         SentenceLog::Contents contents;
         ASSERT_EQ(SentenceLog(kData + "test.log").Read(contents), qv::io::ReadStatus::Ok);
         index_.Build(contents);
     }
-    void TearDown() override {
-        if (hadTz_)
-            ::setenv("TZ", previousTz_.c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ::tzset();
-    }
     static qv::Seconds Tokyo(int y, int m, int d) { return *LocalDate(y, m, d); }
 
+    qv::test::ZoneFor zone_{"Asia/Tokyo"};
     HistoryIndex index_;
-    std::string previousTz_;
-    bool hadTz_ = false;
 };
 
 TEST_F(HistoryTest, IndexSkipsAndCountsWhatIsNotARecord) {

@@ -23,6 +23,7 @@
 #include "records/SentenceLog.h"
 #include "rulebook/Info.h"
 #include "rulebook/RuleBook.h"
+#include "tests/support/SampleVerdict.h"
 #include "tests/support/TestFiles.h"
 #include "text/FileIo.h"
 #include "trial/Verdict.h"
@@ -40,17 +41,6 @@ SentenceRecord Record(const std::string& id) {
     SentenceRecord r;
     r.fields = {id, "12", "X", "29", "A:12 ", "0", "12", "0", "0", "0", "9"};
     return r;
-}
-
-CVerdict Verdict(std::int64_t points) {
-    CVerdict v;
-    v.articleNumber = 12;
-    v.articleName = "X";
-    v.total = 29;
-    v.distribution = "A:12 ";
-    v.counts = {12, 0, 0, 0, points};
-    v.points = points;
-    return v;
 }
 
 bool IsSymlink(const std::string& path) {
@@ -179,7 +169,7 @@ TEST_F(RealFiles, ALinkWhoseTargetIsMissingIsReportedAndNeverWrittenOver) {
     SentenceLog::Contents contents;
     EXPECT_EQ(SentenceLog("test.log").Read(contents), qv::io::ReadStatus::Unreadable);
     EXPECT_FALSE(SentenceLog("test.log").Append(Record("1")));
-    EXPECT_EQ(DecideVerdict(Verdict(9), info_, 1700000000).status, Decision::Status::NotRecorded);
+    EXPECT_EQ(DecideVerdict(qv::test::SampleVerdict(9), info_, 1700000000).status, Decision::Status::NotRecorded);
 
     // The folder of the target is there: still nothing is made in the file's place.
     EXPECT_FALSE(qv::io::WriteFileAtomic("test.dat", "x"));
@@ -334,7 +324,7 @@ TEST_F(RealFiles, TwoFoldersLinkedToOneLogNeverLoseAnAppend) {
             CInfo b;
             b.SetLogPath("b/test.log");
             b.SetBalancePath("b/user.dat");
-            const Decision d = DecideVerdict(Verdict(0), b, 1700000999);
+            const Decision d = DecideVerdict(qv::test::SampleVerdict(0), b, 1700000999);
             return d.status == Decision::Status::Ok ? 0 : d.busy ? 1 : 2;
         });
     };
@@ -380,7 +370,7 @@ TEST_F(RealFiles, ACreditPastTheLargestBalanceIsReportedNotDropped) {
         WriteBytes("user.dat", bytes);
         EXPECT_EQ(PointBalance("user.dat").Credit(9), PointBalance::Status::Overflow);
         EXPECT_EQ(ReadBytes("user.dat"), bytes);
-        const Decision d = DecideVerdict(Verdict(9), info_, 1700000000);
+        const Decision d = DecideVerdict(qv::test::SampleVerdict(9), info_, 1700000000);
         EXPECT_EQ(d.status, Decision::Status::NotCredited);
         EXPECT_EQ(d.balance, PointBalance::Status::Overflow);
         EXPECT_EQ(ReadBytes("user.dat"), bytes);

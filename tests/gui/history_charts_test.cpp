@@ -33,24 +33,12 @@ class HistoryCharts : public qv::test::GuiTest {
 protected:
     void SetUp() override {
         GuiTest::SetUp();
-        hadTz_ = std::getenv("TZ") != nullptr;
-        if (hadTz_) previousTz_ = std::getenv("TZ");
-        ::setenv("TZ", "Asia/Tokyo", 1);
-        ::tzset();
         WriteBytes("test.dat", ReadBytes(kData + "test.dat"));
         WriteBytes("test.log", ReadBytes(kData + "test.log"));
         book_.SetFileName("test.dat");
         ASSERT_TRUE(book_.LoadFile());
         info_.SetRuleBook(&book_);
         AttachFolder(info_, DataFolder());
-    }
-    void TearDown() override {
-        if (hadTz_)
-            ::setenv("TZ", previousTz_.c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ::tzset();
-        GuiTest::TearDown();
     }
     // A window on the fixture, "now" being Wednesday 6 March 2024 10:00 in Tokyo.
     std::unique_ptr<THistory> Open() {
@@ -70,10 +58,9 @@ protected:
         for (int i = 0; i < 5; ++i) QApplication::processEvents();
     }
 
+    qv::test::ZoneFor zone_{"Asia/Tokyo"};
     CRuleBook book_;
     CInfo info_;
-    std::string previousTz_;
-    bool hadTz_ = false;
 };
 
 TEST_F(HistoryCharts, TheBalanceLineKeepsAFewPointsAPixelColumnAtEveryWidth) {

@@ -43,10 +43,6 @@ class HistoryWindowTest : public qv::test::GuiTest {
 protected:
     void SetUp() override {
         GuiTest::SetUp();
-        hadTz_ = std::getenv("TZ") != nullptr;
-        if (hadTz_) previousTz_ = std::getenv("TZ");
-        ::setenv("TZ", "Asia/Tokyo", 1);
-        ::tzset();
         WriteBytes("test.dat", ReadBytes(kData + "test.dat"));
         WriteBytes("test.log", ReadBytes(kData + "test.log"));
         book_.SetFileName("test.dat");
@@ -54,14 +50,6 @@ protected:
         info_.SetRuleBook(&book_);
         info_.SetLogPath("test.log");
         info_.SetBalancePath("user.dat");
-    }
-    void TearDown() override {
-        if (hadTz_)
-            ::setenv("TZ", previousTz_.c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ::tzset();
-        GuiTest::TearDown();
     }
     // A window on the fixture, "now" being Wednesday 6 March 2024 10:00 in Tokyo.
     std::unique_ptr<THistory> Open() {
@@ -80,11 +68,10 @@ protected:
     }
     static int Rows(THistory& w) { return Child<QTableView>(&w, "sgHistory")->model()->rowCount(); }
 
+    qv::test::ZoneFor zone_{"Asia/Tokyo"};
     CRuleBook book_;
     CInfo info_;
     QString savePath_;
-    std::string previousTz_;
-    bool hadTz_ = false;
 };
 
 TEST_F(HistoryWindowTest, OpensOnEverythingAndTellsOfDamagedLinesOnce) {

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -61,6 +63,22 @@ std::string ListDir() {
     std::string out;
     for (auto& n : names) out += n + "\n";
     return out;
+}
+
+ZoneFor::ZoneFor(const char* tz) {
+    const char* before = std::getenv("TZ");
+    had_ = before != nullptr;
+    if (had_) previous_ = before;
+    ::setenv("TZ", tz, 1);
+    ::tzset();
+}
+
+ZoneFor::~ZoneFor() {
+    if (had_)
+        ::setenv("TZ", previous_.c_str(), 1);
+    else
+        ::unsetenv("TZ");
+    ::tzset();
 }
 
 }  // namespace qv::test

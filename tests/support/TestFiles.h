@@ -29,4 +29,17 @@ std::string Sjis(std::string_view utf8);
 // Files in the working folder, sorted, for "nothing else was created" checks.
 std::string ListDir();
 
+// Sets the time zone for as long as it lives, then puts back the one before (or none).
+class ZoneFor {
+public:
+    explicit ZoneFor(const char* tz);
+    ~ZoneFor();
+    ZoneFor(const ZoneFor&) = delete;
+    ZoneFor& operator=(const ZoneFor&) = delete;
+
+private:
+    bool had_ = false;
+    std::string previous_;
+};
+
 }  // namespace qv::test

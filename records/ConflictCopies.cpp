@@ -94,8 +94,10 @@ std::vector<ConflictCopy> FindConflictCopies(const DataFolder& folder) {
             const std::string path = folder.Dir().empty() || folder.Dir() == "."
                                          ? name
                                          : folder.Dir() + '/' + name;
-            const auto kind = qv::io::Resolve(path).kind;
-            if (kind != qv::io::Target::Kind::Regular) continue;
+            // Sync tools write their copies as files; a link under such a name may lead
+            // anywhere outside the folder, so it is no copy.
+            const qv::io::Target target = qv::io::Resolve(path);
+            if (target.kind != qv::io::Target::Kind::Regular || target.viaLink) continue;
             found.push_back({path, name, *file, p->tool});
         }
     }

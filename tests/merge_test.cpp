@@ -2,6 +2,8 @@
 // files record by record.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <map>
 #include <set>
@@ -81,6 +83,11 @@ TEST_F(MergeFiles, TheFinderListsRegularCopiesPerFile) {
           "test (conflicted copy 2026-12-10).log", "notes.sync-conflict-20261210-154501-A.txt"})
         WriteBytes(name, "x\r\n");
     std::filesystem::create_directory("test_conflict-20261210-154501.log");  // a folder
+    // A sync tool writes its copies as files: a link under a copy's name (synced in from
+    // the other computer, say) could lead anywhere, and a FIFO would never end a read.
+    WriteBytes("elsewhere", "x\r\n");
+    std::filesystem::create_symlink("elsewhere", "test.sync-conflict-20261210-154501-ABCDEF1.rsn");
+    ASSERT_EQ(::mkfifo("test.sync-conflict-20261210-154501-ABCDEF1.trs", 0600), 0);
     const auto copies = qv::records::FindConflictCopies(DataFolder());
     ASSERT_EQ(copies.size(), 3u);
     EXPECT_EQ(copies[0].of, "test.dat");

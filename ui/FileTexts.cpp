@@ -748,13 +748,13 @@ QString MergeSummaryText(const qv::records::MergeOutcome& o, bool withDisplay) {
                                   "ファイルを使っているため、取り込みませんでした。");
         case R::Failed:
             if (o.leftForStart)
-                lines << QStringLiteral("競合コピーの取り込みを終えられませんでした（") +
+                lines << QStringLiteral("競合コピーの取り込みを終えられませんでした") +
                              WriteFailureReason(o.error) +
-                             QStringLiteral("）。次に起動したときに仕上げます。");
+                             QStringLiteral("。次に起動したときに仕上げます。");
             else if (o.merged.empty() && o.unreadable.empty())
-                lines << QStringLiteral("競合コピーを取り込めませんでした（") +
+                lines << QStringLiteral("競合コピーを取り込めませんでした") +
                              WriteFailureReason(o.error) +
-                             QStringLiteral("）。ファイルは変わっていません。");
+                             QStringLiteral("。ファイルは変わっていません。");
             break;
         case R::Merged: {
             const auto& c = o.counts;

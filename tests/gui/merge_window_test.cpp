@@ -2,8 +2,11 @@
 // again, asks when the implements differ, tells once, and reads the rule book again.
 #include <QGuiApplication>
 
+#include <cerrno>
+
 #include "app/MenuForm.h"
 #include "tests/gui/GuiTest.h"
+#include "ui/FileTexts.h"
 #include "ui/MessageBox.h"
 
 namespace {
@@ -78,4 +81,24 @@ TEST_F(MergeWindow, CopiesArrivingWhileItRunsAreMergedWhenItBecomesActive) {
     EXPECT_TRUE(ShownTexts().isEmpty());
 }
 
+// A failed merge says why once, in the program's own brackets.
+TEST(MergeTexts, AFailureGivesItsReasonOnce) {
+    struct Case {
+        bool leftForStart;
+        const char* said;
+    };
+    const Case cases[] = {
+        {false, "競合コピーを取り込めませんでした（ディスクに空きがありません）。ファイルは変わっていません。"},
+        {true, "競合コピーの取り込みを終えられませんでした（ディスクに空きがありません）。次に起動したときに仕上げます。"},
+    };
+    for (const Case& c : cases) {
+        qv::records::MergeOutcome o;
+        o.result = qv::records::MergeOutcome::Result::Failed;
+        o.leftForStart = c.leftForStart;
+        o.error = {qv::io::IoError::Op::Write, ENOSPC, "test.log"};
+        EXPECT_EQ(qv::ui::MergeSummaryText(o, false), QString::fromUtf8(c.said)) << c.leftForStart;
+    }
+}
+
 }  // namespace
+

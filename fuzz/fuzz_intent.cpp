@@ -17,7 +17,8 @@ namespace {
 bool Same(const IntentEntry& a, const IntentEntry& b) {
     return a.kind == b.kind && a.id == b.id && a.points == b.points && a.logSize == b.logSize &&
            a.balanceBefore == b.balanceBefore && a.balanceAfter == b.balanceAfter &&
-           a.serials == b.serials && a.ledgerKind == b.ledgerKind && a.units == b.units;
+           a.serials == b.serials && a.ledgerKind == b.ledgerKind && a.units == b.units &&
+           a.sizes == b.sizes && a.record == b.record && a.bytes == b.bytes;
 }
 
 // What a missing file reads as, to compare with what was expected.

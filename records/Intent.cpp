@@ -148,12 +148,13 @@ std::optional<IntentEntry> IntentEntry::FromLine(std::string_view line) {
     qv::SplitFields(line, f);
     IntentEntry e;
     // The sizes and the record follow the kind's own fields, behind "@".
+    std::string_view record;
     for (size_t k = 1; k < f.size(); ++k) {
         if (!f[k].starts_with('@')) continue;
         if (!SplitSizes(f[k].substr(1), e.sizes)) return std::nullopt;
         if (k + 1 < f.size()) {
             const size_t from = static_cast<size_t>(f[k + 1].data() - line.data());
-            e.record = std::string(line.substr(from));
+            record = line.substr(from);
         }
         f.resize(k);
         break;
@@ -173,6 +174,9 @@ std::optional<IntentEntry> IntentEntry::FromLine(std::string_view line) {
         e.kind = Kind::Decide;
         e.logSize = qv::ReadInt64(f[3]);
         e.balanceBefore = f[4];
+        // Only a decide with its sizes carries the record line; elsewhere it is noise
+        // that a rewrite would not keep.
+        if (!e.sizes.empty()) e.record = std::string(record);
         return e;
     }
     if (!IsNumber(f[4])) return std::nullopt;
@@ -189,7 +193,12 @@ std::optional<IntentEntry> IntentEntry::FromLine(std::string_view line) {
         return e;
     }
     if (f[0] == kMerge && f.size() == 5) {
+        // A merge carries nothing in these fields: they read as written, so the entry
+        // reads back the same after a rewrite whatever a damaged line held there.
         e.kind = Kind::Merge;
+        e.points = 0;
+        e.balanceBefore = "-";
+        e.balanceAfter = 0;
         return e;
     }
     if (f[0] == kRestore && f.size() == 6 && SplitSerials(f[5], e.serials)) {

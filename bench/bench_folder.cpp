@@ -13,7 +13,8 @@
 // (outside the timing) after each repetition. Prints one table per size, a table of how
 // the single actions scale from the smallest size to the largest, and a CSV.
 //
-// bench_folder [--reps N] [--startups N] [--marks N] [--root DIR] [--csv FILE] [--verify] SIZE...
+// bench_folder [--reps N] [--startups N] [--marks N] [--root DIR] [--csv FILE] [--verify]
+//              [--only trial,report,history] SIZE...
 // --verify compares the copy with the folder byte for byte after every repetition (slow),
 // to show that each one starts from the same files.
 #include <fcntl.h>
@@ -576,6 +577,11 @@ struct Options {
     int startups = 7;
     int marks = 100;
     bool verify = false;
+    std::string only;  // comma-separated rounds to run ("trial,report,history"); empty: all
+    bool Runs(const char* round) const {
+        return only.empty() || ("," + only + ",").find(std::string(",") + round + ",") !=
+                                   std::string::npos;
+    }
     std::string root = "/var/tmp/quorvel-bench";
     std::string csv;
     std::vector<std::int64_t> sizes;
@@ -624,12 +630,13 @@ int main(int argc, char** argv) {
         else if (a == "--root") o.root = next();
         else if (a == "--verify") o.verify = true;
         else if (a == "--csv") o.csv = next();
+        else if (a == "--only") o.only = next();
         else if (!a.empty() && std::isdigit(static_cast<unsigned char>(a[0])))
             o.sizes.push_back(std::atoll(a.c_str()));
         else {
             std::fprintf(stderr,
                          "usage: bench_folder [--reps N] [--startups N] [--marks N] [--root DIR] "
-                         "[--csv FILE] [--verify] SIZE...\n");
+                         "[--csv FILE] [--verify] [--only trial,report,history] SIZE...\n");
             return 2;
         }
     }
@@ -679,9 +686,9 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
 
         for (int rep = 0; rep < o.reps; ++rep) {
-            b.TrialRound();
-            b.ReportRound();
-            b.HistoryRound();
+            if (o.Runs("trial")) b.TrialRound();
+            if (o.Runs("report")) b.ReportRound();
+            if (o.Runs("history")) b.HistoryRound();
             if (o.verify)
                 for (const std::string& file : b.work->Differences())
                     std::fprintf(stderr, "bench_folder: not put back: %s\n", file.c_str());

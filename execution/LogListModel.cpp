@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ctime>
 #include <limits>
+#include <algorithm>
 #include <utility>
 
 #include "records/LogIssues.h"
@@ -35,6 +36,29 @@ std::pair<int, int> LogListModel::RowsOfIdAround(int row) const {
     while (first > 0 && Field(first - 1, SentenceRecord::kDecisionTime) == id) --first;
     while (last + 1 < rowCount() && Field(last + 1, SentenceRecord::kDecisionTime) == id) ++last;
     return {first, last};
+}
+
+std::pair<int, int> LogListModel::RowsOfOffsets(const std::vector<std::int64_t>& offsets) const {
+    const char* base = contents_.Bytes().data();
+    const size_t records = contents_.RecordCount();
+    int first = std::numeric_limits<int>::max(), last = -1;
+    for (const std::int64_t offset : offsets) {
+        if (offset < 0 || records == 0) return {0, -1};
+        // Records stand in file order: the last one starting at or before the offset.
+        size_t lo = 0, hi = records;
+        while (hi - lo > 1) {
+            const size_t mid = lo + (hi - lo) / 2;
+            if (contents_.Record(mid).data() - base <= offset) lo = mid; else hi = mid;
+        }
+        const std::string_view record = contents_.Record(lo);
+        const std::int64_t begin = record.data() - base;
+        if (offset < begin || offset >= begin + static_cast<std::int64_t>(record.size()))
+            return {0, -1};
+        const int row = static_cast<int>(records - 1 - lo);
+        first = std::min(first, row);
+        last = std::max(last, row);
+    }
+    return last < 0 ? std::pair{0, -1} : std::pair{first, last};
 }
 
 std::string_view LogListModel::Field(int row, size_t f) const {

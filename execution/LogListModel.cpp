@@ -66,11 +66,8 @@ std::string_view LogListModel::Field(int row, size_t f) const {
 }
 
 bool LogListModel::HasGluedRecord(std::string_view id) const {
-    for (size_t i = 0; i < contents_.RecordCount(); ++i) {
-        if (contents_.Field(i, SentenceRecord::kDecisionTime) == id &&
-            IsGluedRecord(contents_.Record(i)))
-            return true;
-    }
+    for (const size_t i : contents_.RecordsCarrying(id))
+        if (IsGluedRecord(contents_.Record(i))) return true;
     return false;
 }
 

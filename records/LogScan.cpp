@@ -230,6 +230,7 @@ void LogScan::Window(std::string_view data, size_t from, size_t to) {
                 ++out_.damage_.badTimes;
             if (Any(m.cr, pos, textEnd)) ++out_.damage_.gluedLines;
             out_.records_.push_back(span);
+            out_.idKeys_.push_back(Contents::IdKey(std::string_view(p + pos, tab0 - pos)));
         }
         pos = lf + 1;
     }
@@ -256,6 +257,7 @@ void LogScan::Line(std::string_view data, size_t begin, size_t end) {
     if (!IsTime(text.substr(0, tab0))) ++out_.damage_.badTimes;
     if (text.find('\r') != std::string_view::npos) ++out_.damage_.gluedLines;
     out_.records_.push_back(span);
+    out_.idKeys_.push_back(Contents::IdKey(text.substr(0, tab0)));
 }
 
 void LogScan::AddOther(std::string_view data, size_t begin, size_t end) {

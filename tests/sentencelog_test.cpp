@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -363,6 +364,15 @@ TEST_F(SentenceLogTest, TheOnePassReaderAgreesWithThePlainRules) {
                 ASSERT_EQ(plain, qv::ReadInt64(read.Field(i, 1))) << read.Record(i);
             }
         }
+        // The records carrying an identifier, found by the kept keys, are those whose
+        // field 0 it is; near misses and identifiers with a TAB carry nothing.
+        std::map<std::string_view, std::vector<size_t>> carrying;
+        for (size_t i = 0; i < records.size(); ++i)
+            carrying[SentenceLog::Contents::FieldOf(records[i], 0)].push_back(i);
+        for (const auto& [id, at] : carrying) ASSERT_EQ(read.RecordsCarrying(id), at) << id;
+        for (const std::string_view absent :
+             {"1700000001", "170000000", "17000000000", "1700000000\t7", "x", "  170"})
+            EXPECT_TRUE(read.RecordsCarrying(absent).empty()) << absent;
         ASSERT_EQ(read.OtherLineCount(), others.size()) << round;
         for (size_t i = 0; i < others.size(); ++i) ASSERT_EQ(read.OtherLine(i), others[i]);
         EXPECT_EQ(read.Damaged().unreadLines, damage.unreadLines) << round;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <exception>
 
 #include "records/Intent.h"
 #include "records/Marks.h"
@@ -43,14 +44,23 @@ void ReportSession::KeepLogAhead() {
     if (logKept_ || keptAhead_.valid() || aheadResult_ || ::stat(log_.Path().c_str(), &st) != 0 ||
         !S_ISREG(st.st_mode) || st.st_size < kAheadFrom)
         return;
-    keptAhead_ = std::async(std::launch::async, [backups = Backups(folder_.BackupFolder(), clock_),
-                                                 path = log_.Path()] {
-        return backups.KeepBeforeInPlace(path);
-    });
+    try {
+        keptAhead_ = std::async(std::launch::async,
+                                [backups = Backups(folder_.BackupFolder(), clock_), path = log_.Path()] {
+                                    return backups.KeepBeforeInPlace(path);
+                                });
+    } catch (const std::exception&) {
+        // No thread to spare: the first mark takes the copy itself.
+    }
 }
 
 void ReportSession::Settle() {
-    if (keptAhead_.valid()) aheadResult_ = keptAhead_.get();
+    if (!keptAhead_.valid()) return;
+    try {
+        aheadResult_ = keptAhead_.get();
+    } catch (const std::exception&) {
+        aheadResult_.reset();  // the first mark takes the copy itself
+    }
 }
 
 std::optional<ReportSession::Kind> ReportSession::NextUndo() const {

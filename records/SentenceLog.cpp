@@ -77,6 +77,7 @@ void SentenceLog::Contents::Clear() {
     idKeys_.clear();
     others_.clear();
     damage_ = {};
+    unmarked_ = {true, 0, 0};
     bareLfRecords_ = 0;
     stamp_ = {};
 }
@@ -86,6 +87,7 @@ void SentenceLog::Contents::Index() {
     idKeys_.clear();
     others_.clear();
     damage_ = {};
+    unmarked_ = {true, 0, 0};
     bareLfRecords_ = 0;
     // Room for records of 40 bytes and more, which is what the program writes; the pages
     // of room a log of longer lines leaves unused are never touched.
@@ -353,6 +355,7 @@ qv::io::ReadStatus SentenceLog::ReadMarks(std::string_view id,
 void SentenceLog::SetInCopy(Contents& copy, const std::vector<IntentEntry::Byte>& bytes,
                             bool undone) const {
     char* data = copy.bytes_.data();
+    copy.unmarked_.known = false;
     for (const IntentEntry::Byte& b : bytes)
         if (b.offset >= 0 && static_cast<size_t>(b.offset) < copy.bytes_.size())
             data[b.offset] = static_cast<char>(undone ? b.before : b.after);
@@ -391,6 +394,7 @@ bool SentenceLog::WriteKeeping(Rewrite&& rewrite, Contents& kept, qv::io::IoErro
         // The marks are set in the copy itself, written from there, and set back when the
         // write fails; every line stays where it was, so the index does too.
         char* bytes = kept.bytes_.data();
+        kept.unmarked_.known = false;
         std::string old;
         old.reserve(rewrite.marks.size());
         for (size_t at : rewrite.marks) {

@@ -71,6 +71,16 @@ public:
         };
         const Damage& Damaged() const { return damage_; }
 
+        // The records whose mark (field 5) is exactly "0" and their sentences (field 3)
+        // added up, held at the ends of the range, found while the lines were sorted and
+        // their bytes were at hand. known turns false once a mark is set in these bytes.
+        struct Unmarked {
+            bool known = false;
+            size_t records = 0;
+            std::int64_t points = 0;
+        };
+        const Unmarked& NotExecuted() const { return unmarked_; }
+
         // The whole file as read (or as last written by this program).
         std::string_view Bytes() const { return bytes_.View(); }
         // Whether the file at path is still exactly what these contents hold: its size,
@@ -101,6 +111,7 @@ public:
         qv::io::FileBuffer bytes_;
         std::vector<Span> records_;
         std::vector<std::uint32_t> idKeys_;  // IdKey of each record's field 0
+        Unmarked unmarked_;
         std::vector<Span> others_;
         Damage damage_;
         size_t bareLfRecords_ = 0;  // records ended by LF alone: a rewrite lengthens them

@@ -45,6 +45,10 @@ TEST_F(LogSummaryTest, CountsExactlyTheRecordsMarkedZeroAndAddsTheirSentences) {
         SentenceLog::Contents contents;
         ASSERT_EQ(SentenceLog("test.log").Read(contents), qv::io::ReadStatus::Ok);
         const LogSummary got = SummarizeLog(contents);
+        ASSERT_TRUE(contents.NotExecuted().known) << "counted as it was read";
+        const LogSummary walked = SummarizeRecords(contents, 0, contents.RecordCount());
+        EXPECT_EQ(walked.notExecuted, got.notExecuted);
+        EXPECT_EQ(walked.notExecutedPoints, got.notExecutedPoints);
         EXPECT_EQ(got.records, c.expected.records);
         EXPECT_EQ(got.notExecuted, c.expected.notExecuted);
         EXPECT_EQ(got.notExecutedPoints, c.expected.notExecutedPoints);

@@ -127,6 +127,8 @@ TLogList::~TLogList() = default;
 void TLogList::Init(CInfo* info) {
     info_ = info;
     session_ = std::make_unique<qv::execution::ReportSession>(*info);
+    // The copy of the log its first mark needs is taken while the list fills.
+    session_->KeepLogAhead();
     // Once per opening: a refill after an action finds what the action's own ledger line
     // says, and a difference the action left is told with its outcome.
     CheckLedger();
@@ -185,7 +187,11 @@ void TLogList::LoadList() {
     SentenceLog::Contents contents;
     qv::io::ReadStatus status = qv::io::ReadStatus::Ok;
     qv::io::IoError logError;
-    if (!kept) status = SentenceLog(info_->GetLogPath()).Read(contents, &logError);
+    if (!kept) {
+        // The rows' old copy goes before the new one comes in: the log is held once.
+        model_->Reset(SentenceLog::Contents());
+        status = SentenceLog(info_->GetLogPath()).Read(contents, &logError);
+    }
     if (status == qv::io::ReadStatus::Unreadable) {
         found |= kLogUnreadable;
         problems.prepend(qv::ui::LogNotListedText(info_->GetLogPath(), logError));
@@ -422,6 +428,17 @@ void TLogList::btUndoClick() {
     const bool canUndoBefore = session_->CanUndo();
     // A mark's undo sets the bytes back in the rows' copy too, so the refill reads no log.
     const bool mark = kind == qv::execution::ReportSession::Kind::Mark;
+    // The rows the marks being set back stand on, with their figures, so that only they
+    // are drawn again when the undo sets the bytes back in the rows' copy.
+    const auto [first, last] = mark && model_->Contents().StillMatches(info_->GetLogPath())
+                                   ? model_->RowsOfOffsets(session_->NextUndoMarkOffsets())
+                                   : std::pair{0, -1};
+    const LogSummary before =
+        first <= last ? SummarizeRecords(model_->Contents(), model_->RecordOf(last),
+                                         model_->RecordOf(first) + 1)
+                      : LogSummary{};
+    const char* bytesBefore = model_->Contents().Bytes().data();
+    const size_t recordsBefore = model_->Contents().RecordCount();
     const qv::execution::Outcome outcome =
         mark ? session_->Undo(&model_->RowsToRewrite()) : session_->Undo();
     // What was undone, for the status line: the window's own actions by what they did;
@@ -445,7 +462,9 @@ void TLogList::btUndoClick() {
     // Undoing a report gives back points alone; anything else changed the log.
     if (kind == qv::execution::ReportSession::Kind::Report) {
         LoadBalance();
-    } else {
+    } else if (!(mark && outcome.Ok() && first <= last &&
+                 MarkedInPlace(first, last, before, bytesBefore, recordsBefore,
+                               static_cast<size_t>(last - first + 1)))) {
         rowsWritten_ = mark && outcome.Ok();
         LoadList();
     }
@@ -491,11 +510,13 @@ void TLogList::ShowLedger() {
 }
 
 void TLogList::ShowTrash() {
+    session_->Settle();
     OpenTrash(this, info_, session_.get());
     LoadList();
 }
 
 void TLogList::ShowBackups() {
+    session_->Settle();
     OpenBackups(this, info_);
     LoadList();
 }

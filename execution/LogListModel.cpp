@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ctime>
 #include <limits>
+#include <algorithm>
 #include <utility>
 
 #include "records/LogIssues.h"
@@ -37,16 +38,36 @@ std::pair<int, int> LogListModel::RowsOfIdAround(int row) const {
     return {first, last};
 }
 
+std::pair<int, int> LogListModel::RowsOfOffsets(const std::vector<std::int64_t>& offsets) const {
+    const char* base = contents_.Bytes().data();
+    const size_t records = contents_.RecordCount();
+    int first = std::numeric_limits<int>::max(), last = -1;
+    for (const std::int64_t offset : offsets) {
+        if (offset < 0 || records == 0) return {0, -1};
+        // Records stand in file order: the last one starting at or before the offset.
+        size_t lo = 0, hi = records;
+        while (hi - lo > 1) {
+            const size_t mid = lo + (hi - lo) / 2;
+            if (contents_.Record(mid).data() - base <= offset) lo = mid; else hi = mid;
+        }
+        const std::string_view record = contents_.Record(lo);
+        const std::int64_t begin = record.data() - base;
+        if (offset < begin || offset >= begin + static_cast<std::int64_t>(record.size()))
+            return {0, -1};
+        const int row = static_cast<int>(records - 1 - lo);
+        first = std::min(first, row);
+        last = std::max(last, row);
+    }
+    return last < 0 ? std::pair{0, -1} : std::pair{first, last};
+}
+
 std::string_view LogListModel::Field(int row, size_t f) const {
     return contents_.Field(contents_.RecordCount() - 1 - static_cast<size_t>(row), f);
 }
 
 bool LogListModel::HasGluedRecord(std::string_view id) const {
-    for (size_t i = 0; i < contents_.RecordCount(); ++i) {
-        if (contents_.Field(i, SentenceRecord::kDecisionTime) == id &&
-            IsGluedRecord(contents_.Record(i)))
-            return true;
-    }
+    for (const size_t i : contents_.RecordsCarrying(id))
+        if (IsGluedRecord(contents_.Record(i))) return true;
     return false;
 }
 

@@ -3,6 +3,7 @@
 #include <QAbstractTableModel>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "records/SentenceLog.h"
 
@@ -30,6 +31,9 @@ public:
     // The rows around row that carry its identifier, first to last: records of one
     // identifier stand together in a log written in time order.
     std::pair<int, int> RowsOfIdAround(int row) const;
+    // The rows whose records hold the given byte offsets of the log, first to last;
+    // {0, -1} when an offset lies in no record.
+    std::pair<int, int> RowsOfOffsets(const std::vector<std::int64_t>& offsets) const;
 
     // Field f of the record shown on row (0 = the newest), as stored.
     std::string_view Field(int row, size_t f) const;

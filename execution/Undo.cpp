@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <exception>
 
 #include "records/Intent.h"
 #include "records/Marks.h"
@@ -34,9 +35,44 @@ ReportSession::ReportSession(const CInfo& info, qv::Clock clock)
       book_(folder_, clock),
       clock_(clock ? std::move(clock) : qv::Clock(qv::SystemNow)) {}
 
+ReportSession::~ReportSession() { Settle(); }
+
+void ReportSession::KeepLogAhead() {
+    // Below this the copy costs less than the mark's own sync.
+    constexpr off_t kAheadFrom = off_t{8} << 20;
+    struct stat st {};
+    if (logKept_ || keptAhead_.valid() || aheadResult_ || ::stat(log_.Path().c_str(), &st) != 0 ||
+        !S_ISREG(st.st_mode) || st.st_size < kAheadFrom)
+        return;
+    try {
+        keptAhead_ = std::async(std::launch::async,
+                                [backups = Backups(folder_.BackupFolder(), clock_), path = log_.Path()] {
+                                    return backups.KeepBeforeInPlace(path);
+                                });
+    } catch (const std::exception&) {
+        // No thread to spare: the first mark takes the copy itself.
+    }
+}
+
+void ReportSession::Settle() {
+    if (!keptAhead_.valid()) return;
+    try {
+        aheadResult_ = keptAhead_.get();
+    } catch (const std::exception&) {
+        aheadResult_.reset();  // the first mark takes the copy itself
+    }
+}
+
 std::optional<ReportSession::Kind> ReportSession::NextUndo() const {
     if (done_.empty()) return std::nullopt;
     return done_.back().kind;
+}
+
+std::vector<std::int64_t> ReportSession::NextUndoMarkOffsets() const {
+    std::vector<std::int64_t> offsets;
+    if (done_.empty() || done_.back().kind != Kind::Mark) return offsets;
+    for (const IntentEntry::Byte& b : done_.back().bytes) offsets.push_back(b.offset);
+    return offsets;
 }
 
 namespace {
@@ -52,6 +88,7 @@ bool SoleLink(const std::string& path) {
 
 Outcome ReportSession::Mark(std::string_view id, bool executed, const SentenceLog::Contents* copy,
                             SentenceLog::Contents* written, size_t which) {
+    Settle();
     Outcome o;
     if (MarkInPlace(id, executed, copy, written, which, o)) return o;
     return MarkByRewrite(id, executed, copy, written, which);
@@ -59,12 +96,17 @@ Outcome ReportSession::Mark(std::string_view id, bool executed, const SentenceLo
 
 bool ReportSession::WriteMarkBytes(Change& change, std::string_view id, std::int64_t logSize,
                                    const std::vector<IntentEntry::Byte>& bytes, Outcome& o) {
+    Settle();
     if (!logKept_) {
         // One copy of the log before its first in-place write of the session (or the day):
         // a mark is one byte, its undo is on the stack, and a copy per mark would cost the
-        // whole log each time.
+        // whole log each time. The copy taken as the window opened is that copy when it
+        // was made; else it is made now.
         const Backups::Keeping keeping =
-            Backups(folder_.BackupFolder(), clock_).KeepBeforeInPlace(log_.Path());
+            aheadResult_ && aheadResult_->result == Backups::Result::Kept
+                ? *aheadResult_
+                : Backups(folder_.BackupFolder(), clock_).KeepBeforeInPlace(log_.Path());
+        aheadResult_.reset();
         o.effects.backedUp = keeping.result == Backups::Result::Kept;
         if (!o.effects.backedUp) o.effects.error = keeping.error;
         logKept_ = o.effects.backedUp;
@@ -193,6 +235,7 @@ Outcome ReportSession::MarkByRewrite(std::string_view id, bool executed,
 }
 
 Outcome ReportSession::Delete(std::string_view id, size_t which) {
+    Settle();
     Outcome o;
     DeleteOutcome d = DeleteSentence(folder_, id, which, clock_);
     o.balance = d.balance;
@@ -226,6 +269,7 @@ Outcome ReportSession::Delete(std::string_view id, size_t which) {
 }
 
 Outcome ReportSession::Report(const std::array<std::int64_t, 4>& units, std::int64_t points) {
+    Settle();
     Outcome o;
     if (points <= 0) return o;
     const Booking booking = book_.Report(units, points);
@@ -370,6 +414,7 @@ Outcome ReportSession::SetMarksBack(const Action& action, SentenceLog::Contents*
 Outcome ReportSession::Undo() { return Undo(nullptr); }
 
 Outcome ReportSession::Undo(SentenceLog::Contents* written) {
+    Settle();
     if (done_.empty()) {
         Outcome nothing;
         nothing.result = Outcome::Result::NothingToUndo;
@@ -395,6 +440,7 @@ Outcome ReportSession::Undo(SentenceLog::Contents* written) {
 }
 
 Outcome ReportSession::RestoreFromTrash(std::span<const Trash::Entry> entries) {
+    Settle();
     std::vector<qv::records::CutRecord> cuts;
     std::vector<std::int64_t> serials;
     std::int64_t taken = 0;

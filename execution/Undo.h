@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <future>
 #include <optional>
 #include <span>
 #include <string>
@@ -49,6 +50,17 @@ struct Outcome {
 class ReportSession {
 public:
     ReportSession(const CInfo& info, qv::Clock clock = nullptr);
+    ~ReportSession();
+    ReportSession(const ReportSession&) = delete;
+    ReportSession& operator=(const ReportSession&) = delete;
+
+    // Starts taking the copy of the log that its first in-place write needs, in the
+    // background, when the log is large enough for the copy to be felt (a small one is
+    // copied by the mark itself). Every action of the session first waits for it, so no
+    // byte is written in place before the copy is complete.
+    void KeepLogAhead();
+    // Waits for that copy; for anything that touches the log or the backups meanwhile.
+    void Settle();
 
     // copy: the log as the window holds it, where the marks are found while the file is
     // still that (else the log is read); written, when given, receives the log as written
@@ -69,6 +81,9 @@ public:
     bool CanUndo() const { return !done_.empty(); }
     enum class Kind { Mark, Delete, Report };
     std::optional<Kind> NextUndo() const;
+    // The log offsets of the marks the next undo sets back where they stand; empty when
+    // the next undo is no mark written in place.
+    std::vector<std::int64_t> NextUndoMarkOffsets() const;
     // Undoes the newest action still done; it stays on the stack when the undo fails.
     Outcome Undo();
     // The same; the undo of a mark made in place also sets the marks back in written (the
@@ -111,6 +126,8 @@ private:
     qv::Clock clock_;
     std::vector<Action> done_;
     bool logKept_ = false;  // a copy of the log was kept before its first in-place write
+    std::future<Backups::Keeping> keptAhead_;  // KeepLogAhead's copy, until Settle
+    std::optional<Backups::Keeping> aheadResult_;  // what it came to
 };
 
 }  // namespace qv::execution

@@ -1,5 +1,7 @@
 #include "records/LogScan.h"
 
+#include "text/Numbers.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -230,6 +232,14 @@ void LogScan::Window(std::string_view data, size_t from, size_t to) {
                 ++out_.damage_.badTimes;
             if (Any(m.cr, pos, textEnd)) ++out_.damage_.gluedLines;
             out_.records_.push_back(span);
+            out_.idKeys_.push_back(Contents::IdKey(std::string_view(p + pos, tab0 - pos)));
+            // The mark and the sentence, while the line is in the cache: a line of a
+            // record holds at least ten TABs before its end.
+            const size_t tab2 = Next(m.tab, tab1 + 1, lf);
+            const size_t tab3 = Next(m.tab, tab2 + 1, lf);
+            const size_t tab4 = Next(m.tab, tab3 + 1, lf);
+            if (p[tab4 + 1] == '0' && p[tab4 + 2] == '\t')  // field 5 is "0"
+                CountNotExecuted(std::string_view(p + tab2 + 1, tab3 - tab2 - 1));
         }
         pos = lf + 1;
     }
@@ -256,6 +266,14 @@ void LogScan::Line(std::string_view data, size_t begin, size_t end) {
     if (!IsTime(text.substr(0, tab0))) ++out_.damage_.badTimes;
     if (text.find('\r') != std::string_view::npos) ++out_.damage_.gluedLines;
     out_.records_.push_back(span);
+    out_.idKeys_.push_back(Contents::IdKey(text.substr(0, tab0)));
+    if (Contents::FieldOf(text, SentenceRecord::kExecuted) == "0")
+        CountNotExecuted(Contents::FieldOf(text, SentenceRecord::kTotal));
+}
+
+void LogScan::CountNotExecuted(std::string_view total) {
+    ++out_.unmarked_.records;
+    out_.unmarked_.points = qv::SaturatingAdd(out_.unmarked_.points, qv::ReadInt64(total));
 }
 
 void LogScan::AddOther(std::string_view data, size_t begin, size_t end) {

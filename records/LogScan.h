@@ -29,6 +29,8 @@ private:
     void AddRecord(std::string_view data, size_t begin, size_t textEnd, size_t tab0, size_t tab1,
                    bool crInside, bool plainTime);
     void AddOther(std::string_view data, size_t begin, size_t end);
+    // A record marked "0" with its sentence: Contents::NotExecuted.
+    void CountNotExecuted(std::string_view total);
 
     SentenceLog::Contents& out_;
     size_t done_ = 0;      // bytes sorted so far

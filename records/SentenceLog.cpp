@@ -33,6 +33,32 @@ bool SentenceLog::Contents::StillMatches(const std::string& path) const {
     return stamp_.Known() && qv::io::StampOf(path) == stamp_;
 }
 
+std::uint32_t SentenceLog::Contents::IdKey(std::string_view id) {
+    // The first and the last 8 bytes and the length: identifiers are decision times, which
+    // differ in their last digits.
+    std::uint64_t head = 0, tail = 0;
+    const size_t n = id.size() < 8 ? id.size() : 8;
+    std::memcpy(&head, id.data(), n);
+    std::memcpy(&tail, id.data() + id.size() - n, n);
+    std::uint64_t h = (head * 0x9E3779B97F4A7C15ull) ^ (tail + id.size()) * 0xC2B2AE3D27D4EB4Full;
+    return static_cast<std::uint32_t>(h >> 32) ^ static_cast<std::uint32_t>(h);
+}
+
+std::vector<size_t> SentenceLog::Contents::RecordsCarrying(std::string_view id) const {
+    std::vector<size_t> found;
+    if (id.find('\t') != std::string_view::npos) return found;
+    const std::uint32_t key = IdKey(id);
+    for (size_t i = 0; i < idKeys_.size(); ++i) {
+        if (idKeys_[i] != key) continue;
+        const std::string_view text = Record(i);
+        // A record has a TAB after its identifier, so this is "field 0 is id".
+        if (text.size() > id.size() && text[id.size()] == '\t' &&
+            std::memcmp(text.data(), id.data(), id.size()) == 0)
+            found.push_back(i);
+    }
+    return found;
+}
+
 std::string_view SentenceLog::Contents::View(Span s, bool record) const {
     const std::string_view all = bytes_.View();
     if (s.size != kLong) return all.substr(s.begin, s.size);
@@ -48,20 +74,25 @@ std::string_view SentenceLog::Contents::View(Span s, bool record) const {
 void SentenceLog::Contents::Clear() {
     bytes_.Clear();
     records_.clear();
+    idKeys_.clear();
     others_.clear();
     damage_ = {};
+    unmarked_ = {true, 0, 0};
     bareLfRecords_ = 0;
     stamp_ = {};
 }
 
 void SentenceLog::Contents::Index() {
     records_.clear();
+    idKeys_.clear();
     others_.clear();
     damage_ = {};
+    unmarked_ = {true, 0, 0};
     bareLfRecords_ = 0;
     // Room for records of 40 bytes and more, which is what the program writes; the pages
     // of room a log of longer lines leaves unused are never touched.
     records_.reserve(bytes_.size() / 40 + 1);
+    idKeys_.reserve(bytes_.size() / 40 + 1);
     LogScan(*this).Finish(bytes_.View());
 }
 
@@ -70,7 +101,10 @@ qv::io::ReadStatus SentenceLog::Read(Contents& out, qv::io::IoError* error) cons
     // The stamp before and after the read: when they differ the file changed while it
     // was read, and the copy is never trusted.
     const qv::io::FileStamp before = qv::io::StampOf(path_);
-    if (before.size > 0) out.records_.reserve(static_cast<size_t>(before.size) / 40 + 1);
+    if (before.size > 0) {
+        out.records_.reserve(static_cast<size_t>(before.size) / 40 + 1);
+        out.idKeys_.reserve(static_cast<size_t>(before.size) / 40 + 1);
+    }
     // The lines are sorted as the file comes in, while each piece is still in the cache.
     LogScan scan(out);
     qv::io::FileBuffer bytes;
@@ -235,12 +269,8 @@ bool SentenceLog::PlanInPlace(const Contents& copy, std::string_view id, Change 
         return false;
     std::vector<size_t> marks;
     size_t carrying = 0;
-    for (size_t i = 0; i < copy.RecordCount(); ++i) {
+    for (const size_t i : copy.RecordsCarrying(id)) {
         const std::string_view text = copy.Record(i);
-        // A record has a TAB after its identifier, so this is "field 0 is id".
-        if (text.size() <= id.size() || text[id.size()] != '\t' ||
-            std::memcmp(text.data(), id.data(), id.size()) != 0)
-            continue;
         if (which != qv::records::kEveryRecord && carrying++ != which) continue;
         const std::string_view mark = *qv::FieldAt(text, SentenceRecord::kExecuted);
         if (mark.size() != 1) return false;
@@ -283,14 +313,8 @@ bool SentenceLog::MarkBytes(const Contents& copy, std::string_view id, bool exec
 
 std::vector<std::string> SentenceLog::MarksIn(const Contents& copy, std::string_view id) {
     std::vector<std::string> flags;
-    if (id.find('\t') != std::string_view::npos) return flags;
-    for (size_t i = 0; i < copy.RecordCount(); ++i) {
-        const std::string_view text = copy.Record(i);
-        if (text.size() <= id.size() || text[id.size()] != '\t' ||
-            std::memcmp(text.data(), id.data(), id.size()) != 0)
-            continue;
-        flags.emplace_back(Contents::FieldOf(text, SentenceRecord::kExecuted));
-    }
+    for (const size_t i : copy.RecordsCarrying(id))
+        flags.emplace_back(Contents::FieldOf(copy.Record(i), SentenceRecord::kExecuted));
     return flags;
 }
 
@@ -331,6 +355,7 @@ qv::io::ReadStatus SentenceLog::ReadMarks(std::string_view id,
 void SentenceLog::SetInCopy(Contents& copy, const std::vector<IntentEntry::Byte>& bytes,
                             bool undone) const {
     char* data = copy.bytes_.data();
+    copy.unmarked_.known = false;
     for (const IntentEntry::Byte& b : bytes)
         if (b.offset >= 0 && static_cast<size_t>(b.offset) < copy.bytes_.size())
             data[b.offset] = static_cast<char>(undone ? b.before : b.after);
@@ -369,6 +394,7 @@ bool SentenceLog::WriteKeeping(Rewrite&& rewrite, Contents& kept, qv::io::IoErro
         // The marks are set in the copy itself, written from there, and set back when the
         // write fails; every line stays where it was, so the index does too.
         char* bytes = kept.bytes_.data();
+        kept.unmarked_.known = false;
         std::string old;
         old.reserve(rewrite.marks.size());
         for (size_t at : rewrite.marks) {

@@ -50,6 +50,11 @@ public:
 
         // Field f of a line cut at TABs; empty when the line has fewer fields.
         static std::string_view FieldOf(std::string_view line, size_t f);
+        // The records whose field 0 is id, in file order: found by a small key kept per
+        // record, so a search touches 4 bytes a record instead of the log's lines.
+        std::vector<size_t> RecordsCarrying(std::string_view id) const;
+        // The key of an identifier (field 0) that RecordsCarrying looks for.
+        static std::uint32_t IdKey(std::string_view id);
 
         // Record i's article number (field 1) when it is written as plain decimal digits
         // (at most 5 of them, below kNotPlain), found while the lines were sorted;
@@ -65,6 +70,16 @@ public:
             size_t gluedLines = 0;   // records holding a lone CR
         };
         const Damage& Damaged() const { return damage_; }
+
+        // The records whose mark (field 5) is exactly "0" and their sentences (field 3)
+        // added up, held at the ends of the range, found while the lines were sorted and
+        // their bytes were at hand. known turns false once a mark is set in these bytes.
+        struct Unmarked {
+            bool known = false;
+            size_t records = 0;
+            std::int64_t points = 0;
+        };
+        const Unmarked& NotExecuted() const { return unmarked_; }
 
         // The whole file as read (or as last written by this program).
         std::string_view Bytes() const { return bytes_.View(); }
@@ -95,6 +110,8 @@ public:
 
         qv::io::FileBuffer bytes_;
         std::vector<Span> records_;
+        std::vector<std::uint32_t> idKeys_;  // IdKey of each record's field 0
+        Unmarked unmarked_;
         std::vector<Span> others_;
         Damage damage_;
         size_t bareLfRecords_ = 0;  // records ended by LF alone: a rewrite lengthens them

@@ -229,6 +229,44 @@ TEST_F(MarkInPlace, AMarkIsOneByteInTheSameFileAndACopyIsKeptOncePerDay) {
     EXPECT_FALSE(qv::test::Exists("intent.dat"));
 }
 
+// A log large enough for its copy to be felt is copied in the background as the window
+// opens; the first mark waits for that copy, which is the log as it was before any byte
+// was written in place, in a file of its own. Once a day still.
+TEST_F(MarkInPlace, ALargeLogIsCopiedAheadAndTheFirstMarkWaitsForIt) {
+    std::string big = log_;
+    while (big.size() < (size_t{9} << 20))
+        big += "1700000000\t1\tY\t5\tA:1 \t0\t1\t0\t0\t0\t5\r\n";
+    WriteBytes("test.log", big);
+    const ino_t inode = Inode("test.log");
+    std::string expected = big;
+    {
+        qv::execution::ReportSession session(info_, clock_);
+        session.KeepLogAhead();
+        ASSERT_TRUE(session.Mark("1600000003", true).Ok());
+        expected[MarkOf(3)] = '1';
+        EXPECT_EQ(ReadBytes("test.log"), expected);
+        EXPECT_EQ(Inode("test.log"), inode) << "written where it stands";
+        ASSERT_EQ(Kept().size(), 1u);
+        EXPECT_NE(Inode("backup/" + Kept()[0]), inode) << "a copy, never a link";
+        EXPECT_EQ(ReadBytes("backup/" + Kept()[0]), big) << "taken before the mark";
+    }
+    {
+        // The same day: nothing is copied again, by the window or by its mark.
+        qv::execution::ReportSession session(info_, clock_);
+        session.KeepLogAhead();
+        ASSERT_TRUE(session.Mark("1600000004", true).Ok());
+        EXPECT_EQ(Kept().size(), 1u);
+    }
+    // A window closed before its copy is done waits for it: nothing is left half-written.
+    const qv::Clock nextDay = [] { return qv::Seconds{1800000000 + 86400}; };
+    {
+        qv::execution::ReportSession session(info_, nextDay);
+        session.KeepLogAhead();
+    }
+    ASSERT_EQ(Kept().size(), 2u);
+    for (const std::string& name : Kept()) EXPECT_EQ(ReadBytes("backup/" + name).size(), big.size());
+}
+
 TEST_F(MarkInPlace, WhatCannotBeWrittenInPlaceIsRewrittenAsBefore) {
     const std::string bareLf = "1700000000\t1\tY\t5\tA:1 \t0\t1\t0\t0\t0\t5\n";
     const struct Case {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -320,6 +321,9 @@ TEST_F(SentenceLogTest, TheOnePassReaderAgreesWithThePlainRules) {
         "9\t12\t" + std::string(70000, 'x') + "\t3\t\t1\t0\t0\t0\t0\t3\r\n",  // long record
         std::string(70000, '\t') + "\n",                                      // long, all TABs
         "y" + std::string(5000, '\r') + "\n",                                 // long other
+        "1700000120\t7\tn\t-4\t\t0\t0\t0\t0\t0\t3\r\n",  // not executed
+        "10\t12\t" + std::string(70000, 'x') + "\t6\t\t0\t0\t0\t0\t0\t3\r\n",  // long, not executed
+        "11\t1\tn\t5\t\t00\t0\t0\t0\t0\t3\r\n",  // a mark that only looks like 0
     };
     std::mt19937 random(11);
     for (int round = 0; round < 4; ++round) {
@@ -363,6 +367,26 @@ TEST_F(SentenceLogTest, TheOnePassReaderAgreesWithThePlainRules) {
                 ASSERT_EQ(plain, qv::ReadInt64(read.Field(i, 1))) << read.Record(i);
             }
         }
+        // The records carrying an identifier, found by the kept keys, are those whose
+        // field 0 it is; near misses and identifiers with a TAB carry nothing.
+        std::map<std::string_view, std::vector<size_t>> carrying;
+        for (size_t i = 0; i < records.size(); ++i)
+            carrying[SentenceLog::Contents::FieldOf(records[i], 0)].push_back(i);
+        for (const auto& [id, at] : carrying) ASSERT_EQ(read.RecordsCarrying(id), at) << id;
+        for (const std::string_view absent :
+             {"1700000001", "170000000", "17000000000", "1700000000\t7", "x", "  170"})
+            EXPECT_TRUE(read.RecordsCarrying(absent).empty()) << absent;
+        // The records marked "0" and their sentences, counted as the lines were sorted.
+        size_t unmarked = 0;
+        std::int64_t points = 0;
+        for (const std::string_view record : records) {
+            if (SentenceLog::Contents::FieldOf(record, 5) != "0") continue;
+            ++unmarked;
+            points = qv::SaturatingAdd(points, qv::ReadInt64(SentenceLog::Contents::FieldOf(record, 3)));
+        }
+        ASSERT_TRUE(read.NotExecuted().known);
+        EXPECT_EQ(read.NotExecuted().records, unmarked) << round;
+        EXPECT_EQ(read.NotExecuted().points, points) << round;
         ASSERT_EQ(read.OtherLineCount(), others.size()) << round;
         for (size_t i = 0; i < others.size(); ++i) ASSERT_EQ(read.OtherLine(i), others[i]);
         EXPECT_EQ(read.Damaged().unreadLines, damage.unreadLines) << round;

@@ -120,6 +120,25 @@ TEST_F(UndoWindows, ADeleteUndoneWithCtrlZPutsBackTheBytesAndThePoints) {
                     .startsWith(QStringLiteral("元に戻しました: 執行済みにした判決（A:3）")))
         << Child<QLabel>(w.get(), "pnStatus")->text().toStdString();
     EXPECT_EQ(ReadBytes("test.log"), kLog);
+
+    // A mark and its undo redraw the marked row and the figures alone; the current row
+    // stays where it was.
+    auto* list = Child<QTableView>(w.get(), "sgList");
+    const auto mark = [&](int row) { return list->model()->index(row, 4).data().toString(); };
+    const auto statusLine = [&] { return Child<QLabel>(w.get(), "pnStatus")->text(); };
+    list->selectRow(2);
+    MessageBox::QueueAnswer(true);
+    Child<QPushButton>(w.get(), "btDone")->click();
+    EXPECT_EQ(mark(2), QStringLiteral("済"));
+    EXPECT_EQ(mark(1), QStringLiteral("未"));
+    EXPECT_TRUE(statusLine().startsWith(QStringLiteral("記録3件　未執行2件（量刑計60ポイント）")))
+        << statusLine().toStdString();
+    PressUndo(w.get());
+    EXPECT_EQ(mark(2), QStringLiteral("未"));
+    EXPECT_EQ(list->currentIndex().row(), 2);
+    EXPECT_TRUE(statusLine().contains(QStringLiteral("記録3件　未執行3件（量刑計90ポイント）")))
+        << statusLine().toStdString();
+    EXPECT_EQ(ReadBytes("test.log"), kLog);
 }
 
 // The ledger, the trash and the backups are a key away, and a button over the reasons.

@@ -14,14 +14,14 @@ DeleteOutcome DeleteSentence(const SentenceLog& log, const PointBalance& balance
 }
 
 DeleteOutcome DeleteSentence(const DataFolder& folder, std::string_view id, size_t which,
-                             qv::Clock clock) {
+                             qv::Clock clock, const SentenceLog::Contents* copy) {
     using Result = DeleteOutcome::Result;
     DeleteOutcome outcome;
     const SentenceLog log(folder.LogPath());
     const PointBalance balance(folder.BalancePath());
     Change change(folder, clock);
     // Holds the log's lock until the log is written.
-    SentenceLog::Rewrite rewrite = log.PlanDelete(id, which);
+    SentenceLog::Rewrite rewrite = log.PlanDelete(id, which, copy);
     if (rewrite.busy) {
         outcome.result = Result::Busy;
         outcome.error = rewrite.error;
@@ -121,7 +121,11 @@ DeleteOutcome DeleteSentence(const DataFolder& folder, std::string_view id, size
         }
     }
     // The last step: nothing after it rolls back, so the log is not read again to keep it.
-    if (!change.Replace(log.Path(), rewrite.bytes, std::nullopt)) {
+    // Planned in the copy, the new file is written from the copy's own bytes.
+    const std::vector<std::string_view> pieces =
+        rewrite.dropped.empty() ? std::vector<std::string_view>{rewrite.bytes}
+                                : SentenceLog::Pieces(rewrite);
+    if (!change.Replace(log.Path(), pieces, std::nullopt)) {
         outcome.result = Result::LogWriteFailed;
         outcome.error = change.error;
         // Not put back: the intent stays, and the next start finishes the delete.
@@ -141,6 +145,9 @@ DeleteOutcome DeleteSentence(const DataFolder& folder, std::string_view id, size
     outcome.result = Result::Deleted;
     outcome.deleted = rewrite.matched;
     outcome.cuts = std::move(rewrite.cuts);
+    // Still under the log's lock: the stamp is of the file as written here.
+    outcome.logStamp = qv::io::StampOf(log.Path());
+    outcome.dropped = std::move(rewrite.dropped);
     outcome.trashSerials = entry.serials;
     outcome.effects = change.effects;
     return outcome;

@@ -40,6 +40,10 @@ struct DeleteOutcome {
     std::int64_t taken = 0;
     std::vector<std::int64_t> trashSerials;
     SideEffects effects;  // the ledger line, the backups
+    // Planned in a copy of the log: the records left out (their indices in it) and the
+    // log's stamp as written, so the copy can follow without reading the log again.
+    std::vector<size_t> dropped;
+    qv::io::FileStamp logStamp;
 };
 
 // Deletes the records of the folder's log whose identifier is id (only the which-th of
@@ -49,8 +53,10 @@ struct DeleteOutcome {
 // ledger line. A step that cannot be made leaves every file as it was; a log that cannot
 // be written gets the balance put back (when that fails too, the next start finishes the
 // delete).
+// copy: the log as the caller holds it, planned from while the file is still that.
 DeleteOutcome DeleteSentence(const DataFolder& folder, std::string_view id,
-                             size_t which = qv::records::kEveryRecord, qv::Clock clock = nullptr);
+                             size_t which = qv::records::kEveryRecord, qv::Clock clock = nullptr,
+                             const SentenceLog::Contents* copy = nullptr);
 // The same in a folder of the log and the balance alone.
 DeleteOutcome DeleteSentence(const SentenceLog& log, const PointBalance& balance,
                              std::string_view id);

@@ -338,8 +338,13 @@ bool TLogList::MarkedInPlace(int first, int last, const LogSummary& before,
         marked != static_cast<size_t>(last - first + 1) ||
         !rows.StillMatches(info_->GetLogPath()))
         return false;
-    const LogSummary after =
-        SummarizeRecords(rows, model_->RecordOf(last), model_->RecordOf(first) + 1);
+    MoveFigures(before, SummarizeRecords(rows, model_->RecordOf(last), model_->RecordOf(first) + 1));
+    model_->RowsChanged(first, last);
+    ShowStatus();
+    return true;
+}
+
+void TLogList::MoveFigures(const LogSummary& before, const LogSummary& after) {
     // A sum held at the end of its range is added up again instead of moved.
     const auto held = [](std::int64_t sum) {
         return sum == std::numeric_limits<std::int64_t>::max() ||
@@ -352,14 +357,55 @@ bool TLogList::MarkedInPlace(int first, int last, const LogSummary& before,
                                                        after.notExecutedPoints);
     if (held(summary_.notExecutedPoints) || held(before.notExecutedPoints) ||
         held(after.notExecutedPoints) || held(moved)) {
-        summary_ = SummarizeLog(rows);
+        summary_ = SummarizeLog(model_->Contents());
     } else {
+        summary_.records = model_->Contents().RecordCount();
         summary_.notExecuted = summary_.notExecuted - before.notExecuted + after.notExecuted;
         summary_.notExecutedPoints = moved;
     }
-    model_->RowsChanged(first, last);
-    ShowStatus();
+}
+
+bool TLogList::RemovedInPlace(const std::vector<size_t>& dropped, const qv::io::FileStamp& stamp) {
+    if (dropped.empty() || !stamp.Known()) return false;
+    const int previous = SelectedRecordRow();
+    LogSummary gone;
+    for (const size_t i : dropped) {
+        const LogSummary one = SummarizeRecords(model_->Contents(), i, i + 1);
+        gone.notExecuted += one.notExecuted;
+        gone.notExecutedPoints = qv::SaturatingAdd(gone.notExecutedPoints, one.notExecutedPoints);
+    }
+    model_->RemoveRecords(dropped, stamp);
+    MoveFigures(gone, {});
+    ShowAfterRowsMoved(previous);
     return true;
+}
+
+bool TLogList::InsertedInPlace(const std::vector<SentenceLog::Contents::Insertion>& inserted,
+                               const qv::io::FileStamp& stamp) {
+    if (inserted.empty() || !stamp.Known()) return false;
+    const int previous = SelectedRecordRow();
+    const std::vector<size_t> records = model_->InsertLines(inserted, stamp);
+    if (records.empty()) return false;
+    LogSummary came;
+    for (const size_t i : records) {
+        const LogSummary one = SummarizeRecords(model_->Contents(), i, i + 1);
+        came.notExecuted += one.notExecuted;
+        came.notExecutedPoints = qv::SaturatingAdd(came.notExecutedPoints, one.notExecutedPoints);
+    }
+    MoveFigures({}, came);
+    ShowAfterRowsMoved(previous);
+    return true;
+}
+
+void TLogList::ShowAfterRowsMoved(int previous) {
+    unsigned found = 0;
+    QStringList problems;
+    ReadBalance(found, problems);
+    ShowStatus();
+    TellProblems(found, problems);
+    const int rows = model_->rowCount();
+    if (rows > 0) sgList->selectRow(std::clamp(previous, 0, rows - 1));
+    ShowReasons();
 }
 
 void TLogList::btDeleteClick() {
@@ -380,10 +426,10 @@ void TLogList::btDeleteClick() {
                           QStringLiteral("）");
     // Every record of the identifier goes, each taking back its points.
     std::int64_t points = 0;
-    for (int r = 0; r < model_->rowCount(); ++r)
-        if (model_->Field(r, SentenceRecord::kDecisionTime) == id)
-            points = qv::SaturatingAdd(points, std::max<std::int64_t>(
-                                                   0, qv::ReadInt64(model_->Field(r, SentenceRecord::kPoints))));
+    const SentenceLog::Contents& rows = model_->Contents();
+    for (const size_t i : rows.RecordsCarrying(id))
+        points = qv::SaturatingAdd(
+            points, std::max<std::int64_t>(0, qv::ReadInt64(rows.Field(i, SentenceRecord::kPoints))));
     QString question = QStringLiteral("選択された判決を削除します\n\n判決: ") + which;
     if (points > 0)
         question += QStringLiteral("\nこの判決の") + QString::number(points) +
@@ -392,8 +438,10 @@ void TLogList::btDeleteClick() {
         "\n削除した判決はごみ箱に移ります（元に戻す・Ctrl+Z、またはごみ箱から戻せます）。");
     if (!qv::ui::MessageBox::Confirm(question)) return;
 
-    // The one delete path (DeleteSentence), through the session so it can be undone.
-    const qv::execution::Outcome outcome = session_->Delete(id);
+    // The one delete path (DeleteSentence), through the session so it can be undone; planned
+    // in the rows' copy while the file is still that, so only the deleted rows go.
+    const qv::execution::Outcome outcome =
+        session_->Delete(id, qv::records::kEveryRecord, &model_->Contents());
     const QString failure = outcome.deletion
                                 ? qv::ui::DeleteFailureText(*outcome.deletion, info_->GetLogPath(),
                                                             info_->GetBalancePath())
@@ -403,6 +451,7 @@ void TLogList::btDeleteClick() {
     } else if (outcome.Ok()) {
         undoTexts_.push_back(QStringLiteral("削除した判決（") + which + QStringLiteral("）"));
         TellSideEffects(outcome);
+        if (RemovedInPlace(outcome.deletion->dropped, outcome.deletion->logStamp)) return;
     }
     LoadList();
 }
@@ -439,8 +488,9 @@ void TLogList::btUndoClick() {
                       : LogSummary{};
     const char* bytesBefore = model_->Contents().Bytes().data();
     const size_t recordsBefore = model_->Contents().RecordCount();
+    const bool deletion = kind == qv::execution::ReportSession::Kind::Delete;
     const qv::execution::Outcome outcome =
-        mark ? session_->Undo(&model_->RowsToRewrite()) : session_->Undo();
+        mark || deletion ? session_->Undo(&model_->RowsToRewrite()) : session_->Undo();
     // What was undone, for the status line: the window's own actions by what they did;
     // a point report (made in its own window) by its kind.
     QString undone;
@@ -462,6 +512,8 @@ void TLogList::btUndoClick() {
     // Undoing a report gives back points alone; anything else changed the log.
     if (kind == qv::execution::ReportSession::Kind::Report) {
         LoadBalance();
+    } else if (deletion && outcome.Ok() && InsertedInPlace(outcome.inserted, outcome.logStamp)) {
+        // the rows put back came in where they stand
     } else if (!(mark && outcome.Ok() && first <= last &&
                  MarkedInPlace(first, last, before, bytesBefore, recordsBefore,
                                static_cast<size_t>(last - first + 1)))) {

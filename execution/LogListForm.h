@@ -71,6 +71,18 @@ private:
     // by what their marks did. False when the change was not that, and a refill is due.
     bool MarkedInPlace(int first, int last, const LogSummary& before, const char* bytesBefore,
                        size_t recordsBefore, size_t marked);
+    // After a 削除 or its undo planned in the rows' own copy of the log: the records' rows
+    // go or come back, the figures move by theirs, the balance is read again. False when
+    // the change was not made there, and a refill is due.
+    bool RemovedInPlace(const std::vector<size_t>& dropped, const qv::io::FileStamp& stamp);
+    bool InsertedInPlace(const std::vector<SentenceLog::Contents::Insertion>& inserted,
+                         const qv::io::FileStamp& stamp);
+    // The figures moved from what some records counted (before) to what they count now
+    // (after); added up again over the rows when a sum is held at its end.
+    void MoveFigures(const LogSummary& before, const LogSummary& after);
+    // After rows moved in place: the balance read again, the status line, the current row
+    // kept at its place (as a refill keeps it) and its verdict text.
+    void ShowAfterRowsMoved(int previous);
 
     // Tells what an action left undone beside its main change (ledger, trash, backup).
     void TellSideEffects(const qv::execution::Outcome& outcome);

@@ -30,6 +30,50 @@ void LogListModel::RowsChanged(int first, int last) {
     emit dataChanged(index(first, 0), index(last, kColumns - 1), {Qt::DisplayRole});
 }
 
+void LogListModel::RemoveRecords(std::span<const size_t> indices, const qv::io::FileStamp& stamp) {
+    if (indices.empty()) return;
+    const size_t count = contents_.RecordCount();
+    // Records of one identifier stand together: their rows go as one block; else the view
+    // starts over.
+    const bool together = indices.back() - indices.front() + 1 == indices.size();
+    if (together)
+        beginRemoveRows({}, static_cast<int>(count - 1 - indices.back()),
+                        static_cast<int>(count - 1 - indices.front()));
+    else
+        beginResetModel();
+    contents_.RemoveRecords(indices, stamp);
+    if (together)
+        endRemoveRows();
+    else
+        endResetModel();
+}
+
+std::vector<size_t> LogListModel::InsertLines(
+    std::span<const SentenceLog::Contents::Insertion> insertions, const qv::io::FileStamp& stamp) {
+    std::vector<size_t> records;
+    if (insertions.empty()) return records;
+    if (!contents_.RoomFor(insertions)) return records;
+    // Each line put in is a record of its own (see SentenceLog::InsertionsIn), behind the
+    // records before its offset and the lines put in ahead of it.
+    for (size_t k = 0; k < insertions.size(); ++k)
+        records.push_back(contents_.RecordsBefore(insertions[k].at) + k);
+    // Lines put in where no record stands between them come in as one block of rows.
+    const size_t before = records.front();
+    const bool together = records.back() - before + 1 == records.size();
+    const size_t count = contents_.RecordCount();
+    if (together)
+        beginInsertRows({}, static_cast<int>(count - before),
+                        static_cast<int>(count - before + insertions.size() - 1));
+    else
+        beginResetModel();
+    contents_.InsertLines(insertions, stamp);
+    if (together)
+        endInsertRows();
+    else
+        endResetModel();
+    return records;
+}
+
 std::pair<int, int> LogListModel::RowsOfIdAround(int row) const {
     const std::string_view id = Field(row, SentenceRecord::kDecisionTime);
     int first = row, last = row;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <span>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -25,6 +26,16 @@ public:
     // Tells the view that rows first to last changed in place (their marks), and nothing
     // else: the view keeps its current row and selection and draws those rows again.
     void RowsChanged(int first, int last);
+
+    // The records at indices (ascending) taken out of the rows' copy as the log was just
+    // written without them: their rows go, every other row stays (see
+    // Contents::RemoveRecords).
+    void RemoveRecords(std::span<const size_t> indices, const qv::io::FileStamp& stamp);
+    // Lines put into the rows' copy as the log was just written with them: their rows come
+    // in. The records they became (file order), or nothing, the copy unchanged, when there
+    // is no room for it.
+    std::vector<size_t> InsertLines(std::span<const SentenceLog::Contents::Insertion> insertions,
+                                    const qv::io::FileStamp& stamp);
 
     // The record number (file order) of a row.
     size_t RecordOf(int row) const { return contents_.RecordCount() - 1 - static_cast<size_t>(row); }

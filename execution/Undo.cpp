@@ -234,10 +234,11 @@ Outcome ReportSession::MarkByRewrite(std::string_view id, bool executed,
     return o;
 }
 
-Outcome ReportSession::Delete(std::string_view id, size_t which) {
+Outcome ReportSession::Delete(std::string_view id, size_t which,
+                              const SentenceLog::Contents* copy) {
     Settle();
     Outcome o;
-    DeleteOutcome d = DeleteSentence(folder_, id, which, clock_);
+    DeleteOutcome d = DeleteSentence(folder_, id, which, clock_, copy);
     o.balance = d.balance;
     o.error = d.error;
     o.restored = d.restored;
@@ -280,7 +281,8 @@ Outcome ReportSession::Report(const std::array<std::int64_t, 4>& units, std::int
 }
 
 Outcome ReportSession::PutBack(std::string_view id, std::span<const qv::records::CutRecord> cuts,
-                               std::int64_t taken, std::span<const std::int64_t> trashSerials) {
+                               std::int64_t taken, std::span<const std::int64_t> trashSerials,
+                               const SentenceLog::Contents* copy) {
     Outcome o;
     const std::string& logPath = folder_.LogPath();
     const PointBalance balance(folder_.BalancePath());
@@ -294,10 +296,18 @@ Outcome ReportSession::PutBack(std::string_view id, std::span<const qv::records:
     };
     if (!change.Lock(logPath) || (taken != 0 && !change.Lock(balance.Path())))
         return failed(Outcome::Result::LogUnreadable);
-    std::string bytes;
-    const qv::io::ReadStatus read = qv::io::ReadFile(logPath, bytes, qv::io::kWholeFile, &o.error);
-    if (read == qv::io::ReadStatus::Unreadable) return failed(Outcome::Result::LogUnreadable);
-    std::string restored = qv::records::InsertRecords(bytes, cuts);
+    // Where the records go back is found in the copy through its index while the file is
+    // still that copy; else the log is read and walked.
+    std::vector<SentenceLog::Contents::Insertion> insertions;
+    const bool inCopy = copy != nullptr && copy->StillMatches(logPath) &&
+                        SentenceLog::InsertionsIn(*copy, cuts, insertions);
+    std::string bytes, restored;
+    if (!inCopy) {
+        const qv::io::ReadStatus read =
+            qv::io::ReadFile(logPath, bytes, qv::io::kWholeFile, &o.error);
+        if (read == qv::io::ReadStatus::Unreadable) return failed(Outcome::Result::LogUnreadable);
+        restored = qv::records::InsertRecords(bytes, cuts);
+    }
 
     // The figures of the give-back, for the intent and the ledger.
     IntentEntry entry;
@@ -330,8 +340,16 @@ Outcome ReportSession::PutBack(std::string_view id, std::span<const qv::records:
             o.balance = PointBalance::Status::WriteFailed;
         if (o.balance != PointBalance::Status::Ok) return failed(Outcome::Result::BalanceFailed);
     }
-    if (!change.Replace(logPath, restored, std::move(bytes)))
+    // The last step that can fail: nothing after it rolls the log back.
+    const std::vector<std::string_view> pieces =
+        inCopy ? SentenceLog::Pieces(*copy, insertions) : std::vector<std::string_view>{restored};
+    if (!change.Replace(logPath, pieces, std::nullopt))
         return failed(Outcome::Result::LogWriteFailed);
+    if (inCopy) {
+        // Still under the log's lock: the stamp is of the file as written here.
+        o.logStamp = qv::io::StampOf(logPath);
+        o.inserted = std::move(insertions);
+    }
     if (taken != 0)
         change.Book({change.Now(), Ledger::Kind::Undo, std::string(id), std::nullopt, taken, before,
                      entry.balanceAfter});
@@ -427,7 +445,7 @@ Outcome ReportSession::Undo(SentenceLog::Contents* written) {
             o = SetMarksBack(action, written);
             break;
         case Kind::Delete:
-            o = PutBack(action.id, action.cuts, action.taken, action.trashSerials);
+            o = PutBack(action.id, action.cuts, action.taken, action.trashSerials, written);
             break;
         case Kind::Report:
             o = GiveBackReport(action);

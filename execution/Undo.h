@@ -42,6 +42,10 @@ struct Outcome {
     SideEffects effects;    // the ledger line, the trash, the backups
     std::optional<DeleteOutcome> deletion;  // Delete: what DeleteSentence said
     size_t records = 0;                       // records deleted or put back
+    // The undo of a delete planned in the window's copy of the log: the lines put back
+    // (at the copy's offsets) and the log's stamp as written, so the copy can follow.
+    std::vector<SentenceLog::Contents::Insertion> inserted;
+    qv::io::FileStamp logStamp;
     bool Ok() const { return result == Result::Done; }
 };
 
@@ -75,7 +79,9 @@ public:
     // Deletes the records carrying id (or the which-th) through DeleteSentence: the records
     // go to the trash with the points each took, the balance is debited, the log
     // rewritten, the ledger gets its line.
-    Outcome Delete(std::string_view id, size_t which = qv::records::kEveryRecord);
+    // copy: the log as the window holds it, planned from while the file is still that.
+    Outcome Delete(std::string_view id, size_t which = qv::records::kEveryRecord,
+                   const SentenceLog::Contents* copy = nullptr);
     Outcome Report(const std::array<std::int64_t, 4>& units, std::int64_t points);
 
     bool CanUndo() const { return !done_.empty(); }
@@ -88,7 +94,8 @@ public:
     Outcome Undo();
     // The same; the undo of a mark made in place also sets the marks back in written (the
     // log as the window holds it) while that still matches the file, so the window need
-    // not read the log again.
+    // not read the log again. The undo of a delete is planned in it (see Outcome::inserted)
+    // and leaves it as it is.
     Outcome Undo(SentenceLog::Contents* written);
 
     // Puts trash entries of deleted records back into the log and gives back their
@@ -116,7 +123,8 @@ private:
     Outcome MarkByRewrite(std::string_view id, bool executed, const SentenceLog::Contents* copy,
                           SentenceLog::Contents* written, size_t which);
     Outcome PutBack(std::string_view id, std::span<const qv::records::CutRecord> cuts, std::int64_t taken,
-                    std::span<const std::int64_t> trashSerials);
+                    std::span<const std::int64_t> trashSerials,
+                    const SentenceLog::Contents* copy = nullptr);
     Outcome GiveBackReport(const Action& action);
     Outcome SetMarksBack(const Action& action, SentenceLog::Contents* written);
 

@@ -124,6 +124,11 @@ bool Change::Append(const std::string& path, std::string_view lines) {
 
 bool Change::Replace(const std::string& path, std::string_view bytes,
                      std::optional<std::string> old) {
+    return Replace(path, std::span<const std::string_view>(&bytes, 1), std::move(old));
+}
+
+bool Change::Replace(const std::string& path, std::span<const std::string_view> bytes,
+                     std::optional<std::string> old) {
     const bool existed = qv::io::Resolve(path).kind != qv::io::Target::Kind::Missing;
     bool written = false;
     if (path == folder_.TrashPath()) {

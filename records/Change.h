@@ -68,6 +68,9 @@ public:
     // step leaves the intent for start-up instead.
     bool Replace(const std::string& path, std::string_view bytes,
                  std::optional<std::string> old);
+    // The same with the new file given as pieces in order (see qv::io::WriteFileAtomic).
+    bool Replace(const std::string& path, std::span<const std::string_view> pieces,
+                 std::optional<std::string> old);
 
     // Writes single bytes where they stand in the file (the marks of the log), then syncs
     // it: each byte's before is what a rollback writes back. The file keeps its inode, so

@@ -286,3 +286,141 @@ void LogScan::AddOther(std::string_view data, size_t begin, size_t end) {
     if (line.ends_with("\r\n")) line.remove_suffix(2);
     if (line.find('\r') != std::string_view::npos) ++out_.damage_.crOnlyLines;
 }
+
+// The index kept up as lines are taken out or put in, so a delete and its undo need not
+// sort a million lines again. It lives here for the same rules the scan counts by.
+
+size_t SentenceLog::Contents::RecordsBefore(size_t offset) const {
+    return static_cast<size_t>(
+        std::partition_point(records_.begin(), records_.end(),
+                             [&](const Span& s) { return s.begin < offset; }) -
+        records_.begin());
+}
+
+void SentenceLog::Contents::RemoveRecords(std::span<const size_t> indices,
+                                          const qv::io::FileStamp& stamp) {
+    struct Gap {
+        size_t begin, size;
+    };
+    std::vector<Gap> gaps;
+    for (const size_t i : indices) {
+        const std::string_view text = Record(i);
+        gaps.push_back({records_[i].begin, text.size() + 2});  // with its CR LF
+        const size_t tab0 = text.find('\t');
+        if (!IsTime(text.substr(0, tab0))) --damage_.badTimes;
+        if (text.find('\r') != std::string_view::npos) --damage_.gluedLines;
+    }
+    // The figures of marks are counted again by whoever needs them.
+    unmarked_.known = false;
+    char* data = bytes_.data();
+    const size_t size = bytes_.size();
+    size_t removed = 0;
+    for (size_t k = 0; k < gaps.size(); ++k) {
+        const size_t from = gaps[k].begin + gaps[k].size;
+        const size_t to = k + 1 < gaps.size() ? gaps[k + 1].begin : size;
+        std::memmove(data + gaps[k].begin - removed, data + from, to - from);
+        removed += gaps[k].size;
+    }
+    bytes_.Shrink(size - removed);
+    // Each line moves back by the bytes taken out before it.
+    size_t kept = 0, k = 0;
+    removed = 0;
+    for (size_t i = 0; i < records_.size(); ++i) {
+        if (k < indices.size() && indices[k] == i) {
+            removed += gaps[k++].size;
+            continue;
+        }
+        Span s = records_[i];
+        s.begin -= removed;
+        records_[kept] = s;
+        idKeys_[kept] = idKeys_[i];
+        ++kept;
+    }
+    records_.resize(kept);
+    idKeys_.resize(kept);
+    k = 0;
+    removed = 0;
+    for (Span& s : others_) {
+        while (k < gaps.size() && gaps[k].begin < s.begin) removed += gaps[k++].size;
+        s.begin -= removed;
+    }
+    stamp_ = stamp;
+    if (stamp_.size != static_cast<std::int64_t>(bytes_.size())) stamp_ = {};
+}
+
+bool SentenceLog::Contents::RoomFor(std::span<const Insertion> insertions) {
+    size_t added = 0;
+    for (const Insertion& in : insertions) added += in.bytes.size();
+    return bytes_.Reserve(bytes_.size() + added);
+}
+
+void SentenceLog::Contents::InsertLines(std::span<const Insertion> insertions,
+                                        const qv::io::FileStamp& stamp) {
+    const size_t oldSize = bytes_.size();
+    std::string lines;
+    for (const Insertion& in : insertions) lines += in.bytes;
+    if (!RoomFor(insertions)) {
+        Clear();  // no room: the copy is read again
+        return;
+    }
+    // From the back, each stretch moves behind the lines put in ahead of it, so the copy
+    // grows where it lies.
+    char* data = bytes_.data();
+    size_t end = oldSize, to = oldSize + lines.size();
+    for (size_t k = insertions.size(); k-- > 0;) {
+        const size_t at = insertions[k].at;
+        std::memmove(data + to - (end - at), data + at, end - at);
+        to -= end - at;
+        end = at;
+        const std::string& line = insertions[k].bytes;
+        std::memcpy(data + to - line.size(), line.data(), line.size());
+        to -= line.size();
+    }
+    bytes_.Resize(oldSize + lines.size());
+
+    // The lines put in, sorted as the scan sorts them.
+    Contents put;
+    put.bytes_ = qv::io::FileBuffer(std::move(lines));
+    put.Index();
+    const bool records = put.others_.empty() && put.records_.size() == insertions.size();
+    const bool bareLf = bareLfRecords_ > 0;
+    if (!records || bareLf) {
+        Index();  // lines that are no records of their own: the whole copy sorted again
+        stamp_ = stamp;
+        if (stamp_.size != static_cast<std::int64_t>(bytes_.size())) stamp_ = {};
+        return;
+    }
+    // The index grows where it lies too, filled from the back: a record put in goes
+    // before the records starting at or after its offset.
+    const size_t n = records_.size(), m = insertions.size();
+    std::vector<size_t> before(m + 1, 0);  // bytes put in ahead of insertion k
+    for (size_t k = 0; k < m; ++k) before[k + 1] = before[k] + insertions[k].bytes.size();
+    records_.resize(n + m);
+    idKeys_.resize(n + m);
+    size_t i = n, k = m;
+    for (size_t out = n + m; out-- > 0;) {
+        if (k > 0 && (i == 0 || insertions[k - 1].at > records_[i - 1].begin)) {
+            --k;
+            records_[out] = MakeSpan(insertions[k].at + before[k], put.Record(k).size(),
+                                     put.records_[k].article);
+            idKeys_[out] = put.idKeys_[k];
+        } else {
+            --i;
+            Span s = records_[i];
+            s.begin += before[k];
+            records_[out] = s;
+            idKeys_[out] = idKeys_[i];
+        }
+    }
+    size_t shift = 0;
+    k = 0;
+    for (Span& s : others_) {
+        while (k < insertions.size() && insertions[k].at <= s.begin) shift += insertions[k++].bytes.size();
+        s.begin += shift;
+    }
+    damage_.badTimes += put.damage_.badTimes;
+    damage_.gluedLines += put.damage_.gluedLines;
+    unmarked_.known = false;
+    stamp_ = stamp;
+    if (stamp_.size != static_cast<std::int64_t>(bytes_.size())) stamp_ = {};
+}

@@ -249,7 +249,8 @@ SentenceLog::Rewrite SentenceLog::Plan(std::string_view id, Change change, const
     }
     Rewrite r;
     if (copy != nullptr && copy->StillMatches(path_)) {
-        if (!PlanInPlace(*copy, id, change, which, r))
+        if (!(change == Change::Drop ? PlanDropIn(*copy, id, which, r)
+                                     : PlanInPlace(*copy, id, change, which, r)))
             r = RewriteBytes(copy->Bytes(), id, change, which);
     } else {
         std::string bytes;
@@ -285,7 +286,177 @@ bool SentenceLog::PlanInPlace(const Contents& copy, std::string_view id, Change 
     return true;
 }
 
+bool SentenceLog::PlanDropIn(const Contents& copy, std::string_view id, size_t which,
+                             Rewrite& r) {
+    // Every other line is written back as it stands only when each record already ends
+    // with CR LF; an identifier with a TAB matches no record.
+    if (copy.bareLfRecords_ > 0 || id.find('\t') != std::string_view::npos) return false;
+    std::vector<size_t> dropped = copy.RecordsCarrying(id);
+    if (which != qv::records::kEveryRecord) {
+        if (which < dropped.size())
+            dropped = {dropped[which]};
+        else
+            dropped.clear();
+    }
+    r = Rewrite{};
+    r.read = qv::io::ReadStatus::Ok;
+    r.matched = dropped.size();
+    for (const size_t i : dropped)
+        r.droppedPoints.push_back(qv::ReadInt64(copy.Field(i, SentenceRecord::kPoints)));
+    r.cuts = CutsIn(copy, dropped);
+    r.source = &copy;
+    r.dropped = std::move(dropped);
+    return true;
+}
+
+namespace {
+
+std::string_view FirstFieldOf(std::string_view text) { return text.substr(0, text.find('\t')); }
+
+// A line without its line end, as a walk over the lines sees its text.
+std::string_view TextOf(std::string_view raw) {
+    if (raw.ends_with('\n')) {
+        raw.remove_suffix(1);
+        if (raw.ends_with('\r')) raw.remove_suffix(1);
+    }
+    return raw;
+}
+
+}  // namespace
+
+std::vector<qv::records::CutRecord> SentenceLog::CutsIn(const Contents& copy,
+                                                        std::span<const size_t> dropped) {
+    std::vector<qv::records::CutRecord> cuts;
+    const std::string_view all = copy.Bytes();
+    const auto othersBefore = [&](size_t offset) {
+        return static_cast<size_t>(
+            std::partition_point(copy.others_.begin(), copy.others_.end(),
+                                 [&](const Contents::Span& o) { return o.begin < offset; }) -
+            copy.others_.begin());
+    };
+    const auto isDropped = [&](size_t i) {
+        return std::binary_search(dropped.begin(), dropped.end(), i);
+    };
+    for (size_t k = 0; k < dropped.size();) {
+        // A run of records with no line left between them waits for the same line.
+        size_t last = k;
+        size_t after = 0;  // just past the run's last line
+        for (;;) {
+            const size_t i = dropped[last];
+            after = copy.RecordBegin(i) + copy.Record(i).size() + 2;
+            if (last + 1 < dropped.size() && dropped[last + 1] == i + 1 &&
+                copy.RecordBegin(i + 1) == after) {
+                ++last;
+                continue;
+            }
+            break;
+        }
+        const bool followed = after < all.size();
+        std::string anchor;
+        std::int64_t nth = 0;
+        if (followed) {
+            const size_t o = othersBefore(after);
+            const std::string_view text = o < copy.others_.size() && copy.others_[o].begin == after
+                                              ? TextOf(copy.OtherLine(o))
+                                              : copy.Record(copy.RecordsBefore(after));
+            anchor = std::string(FirstFieldOf(text));
+            // The lines that stay, up to and including that one, carrying the same field.
+            for (const size_t r : copy.RecordsCarrying(anchor))
+                if (copy.RecordBegin(r) <= after && !isDropped(r)) ++nth;
+            for (size_t j = 0; j < copy.others_.size() && copy.others_[j].begin <= after; ++j)
+                if (FirstFieldOf(TextOf(copy.OtherLine(j))) == anchor) ++nth;
+        }
+        for (size_t m = k; m <= last; ++m) {
+            const size_t i = dropped[m];
+            qv::records::CutRecord cut;
+            cut.line = std::string(copy.Record(i));
+            cut.points = qv::ReadInt64(copy.Field(i, SentenceRecord::kPoints));
+            cut.anchor = anchor;
+            // Not followed: the line number it stood at.
+            cut.nth = followed ? nth
+                               : static_cast<std::int64_t>(i + othersBefore(copy.RecordBegin(i)));
+            cuts.push_back(std::move(cut));
+        }
+        k = last + 1;
+    }
+    return cuts;
+}
+
+bool SentenceLog::InsertionsIn(const Contents& copy,
+                               std::span<const qv::records::CutRecord> records,
+                               std::vector<Contents::Insertion>& out) {
+    out.clear();
+    if (copy.bareLfRecords_ > 0) return false;
+    const std::string_view all = copy.Bytes();
+    for (const qv::records::CutRecord& r : records) {
+        // Each goes back as one record line; and no anchor is counted among lines put back.
+        if (r.line.find('\n') != std::string::npos ||
+            static_cast<size_t>(std::count(r.line.begin(), r.line.end(), '\t')) <
+                SentenceRecord::kFieldCount - 1)
+            return false;
+        for (const qv::records::CutRecord& q : records)
+            if (!r.anchor.empty() && FirstFieldOf(q.line) == r.anchor) return false;
+    }
+    const std::int64_t lines = static_cast<std::int64_t>(copy.RecordCount() + copy.OtherLineCount());
+    std::int64_t inserted = 0;
+    for (const qv::records::CutRecord& r : records) {
+        std::string line = r.line + "\r\n";
+        if (r.anchor.empty()) {
+            // At its line number when that is still there; at the end only here.
+            if (r.nth >= 0 && r.nth < lines + inserted) return false;
+            if (!all.empty() && all.back() != '\n') return false;  // the last line gets its end
+            out.push_back({all.size(), std::move(line)});
+        } else {
+            std::vector<size_t> at;
+            for (const size_t i : copy.RecordsCarrying(r.anchor)) at.push_back(copy.RecordBegin(i));
+            for (size_t j = 0; j < copy.OtherLineCount(); ++j)
+                if (FirstFieldOf(TextOf(copy.OtherLine(j))) == r.anchor)
+                    at.push_back(copy.others_[j].begin);
+            // An anchor gone puts the record back by its time, which takes a walk.
+            if (r.nth <= 0 || static_cast<std::uint64_t>(r.nth) > at.size()) return false;
+            std::sort(at.begin(), at.end());
+            out.push_back({at[static_cast<size_t>(r.nth - 1)], std::move(line)});
+        }
+        ++inserted;
+    }
+    std::stable_sort(out.begin(), out.end(),
+                     [](const Contents::Insertion& a, const Contents::Insertion& b) { return a.at < b.at; });
+    return true;
+}
+
+std::vector<std::string_view> SentenceLog::Pieces(const Contents& copy,
+                                                  std::span<const Contents::Insertion> insertions) {
+    std::vector<std::string_view> pieces;
+    const std::string_view all = copy.Bytes();
+    size_t from = 0;
+    for (const Contents::Insertion& in : insertions) {
+        if (in.at > from) pieces.push_back(all.substr(from, in.at - from));
+        from = std::max(from, in.at);
+        pieces.push_back(in.bytes);
+    }
+    pieces.push_back(all.substr(from));
+    return pieces;
+}
+
+std::vector<std::string_view> SentenceLog::Pieces(const Rewrite& r) {
+    std::vector<std::string_view> pieces;
+    const std::string_view all = r.source->Bytes();
+    size_t from = 0;
+    for (const size_t i : r.dropped) {
+        const size_t begin = r.source->RecordBegin(i);
+        pieces.push_back(all.substr(from, begin - from));
+        from = begin + r.source->Record(i).size() + 2;  // its CR LF
+    }
+    pieces.push_back(all.substr(from));
+    return pieces;
+}
+
 std::string SentenceLog::Materialize(const Rewrite& r) {
+    if (!r.dropped.empty()) {
+        std::string bytes;
+        for (std::string_view piece : Pieces(r)) bytes.append(piece);
+        return bytes;
+    }
     std::string bytes(r.source->Bytes());
     for (size_t at : r.marks) bytes[at] = r.flag;
     return bytes;
@@ -368,16 +539,18 @@ SentenceLog::Rewrite SentenceLog::PlanMark(std::string_view id, bool executed,
     return Plan(id, executed ? Change::MarkExecuted : Change::MarkNotExecuted, copy, which);
 }
 
-SentenceLog::Rewrite SentenceLog::PlanDelete(std::string_view id, size_t which) const {
-    return Plan(id, Change::Drop, nullptr, which);
+SentenceLog::Rewrite SentenceLog::PlanDelete(std::string_view id, size_t which,
+                                             const Contents* copy) const {
+    return Plan(id, Change::Drop, copy, which);
 }
 
 bool SentenceLog::Write(const Rewrite& rewrite, qv::io::IoError* error) const {
+    if (!rewrite.dropped.empty()) return WriteLocked(rewrite, Pieces(rewrite), error);
     if (rewrite.source != nullptr) return WriteLocked(rewrite, Materialize(rewrite), error);
     return WriteLocked(rewrite, rewrite.bytes, error);
 }
 
-bool SentenceLog::WriteLocked(const Rewrite& rewrite, std::string_view bytes,
+bool SentenceLog::WriteLocked(const Rewrite& rewrite, std::span<const std::string_view> bytes,
                               qv::io::IoError* error) const {
     if (rewrite.read != qv::io::ReadStatus::Ok) {
         if (error != nullptr) *error = rewrite.error;
@@ -390,7 +563,7 @@ bool SentenceLog::WriteLocked(const Rewrite& rewrite, std::string_view bytes,
 }
 
 bool SentenceLog::WriteKeeping(Rewrite&& rewrite, Contents& kept, qv::io::IoError* error) const {
-    if (rewrite.source == &kept) {
+    if (rewrite.source == &kept && rewrite.dropped.empty()) {
         // The marks are set in the copy itself, written from there, and set back when the
         // write fails; every line stays where it was, so the index does too.
         char* bytes = kept.bytes_.data();

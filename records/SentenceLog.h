@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -83,6 +84,27 @@ public:
 
         // The whole file as read (or as last written by this program).
         std::string_view Bytes() const { return bytes_.View(); }
+        // Where record i's line starts in Bytes.
+        size_t RecordBegin(size_t i) const { return records_[i].begin; }
+        // How many records start before offset.
+        size_t RecordsBefore(size_t offset) const;
+
+        // Bytes put in at an offset: before the line that starts there, or at the end.
+        struct Insertion {
+            size_t at = 0;
+            std::string bytes;  // whole lines
+        };
+        // The records at indices (ascending) taken out where they stand, as the file now
+        // written without their lines holds them: the bytes behind close up and the lines
+        // move with them, so the log need not be read or sorted again. stamp: the file's
+        // as written. Only for contents whose records all end with CR LF.
+        void RemoveRecords(std::span<const size_t> indices, const qv::io::FileStamp& stamp);
+        // The same for lines put in (insertions in order of their offsets, as written).
+        // The copy grows where it lies; with no room for that it is emptied, to be read
+        // again.
+        void InsertLines(std::span<const Insertion> insertions, const qv::io::FileStamp& stamp);
+        // Makes the room InsertLines needs beforehand; false when there is none.
+        bool RoomFor(std::span<const Insertion> insertions);
         // Whether the file at path is still exactly what these contents hold: its size,
         // times and identity are those seen when it was read or written here. A log
         // edited by hand since then is read again.
@@ -134,6 +156,9 @@ public:
         const Contents* source = nullptr;
         std::vector<size_t> marks;
         char flag = '0';
+        // A delete planned in that copy likewise: the records left out (their indices, in
+        // file order), and bytes stays empty; the new file is Pieces of the rewrite.
+        std::vector<size_t> dropped;
         // Another program holds the log (read is then Unreadable). Otherwise the lock on
         // the log is held from the plan until this rewrite is destroyed, so nothing can
         // be appended in between and lost by the write.
@@ -179,7 +204,26 @@ public:
                      size_t which = qv::records::kEveryRecord) const;
     // Leaves out every record whose identifier is id (or only the which-th), handing back
     // their points.
-    Rewrite PlanDelete(std::string_view id, size_t which = qv::records::kEveryRecord) const;
+    // A copy that still matches the file is planned from instead of reading it again.
+    Rewrite PlanDelete(std::string_view id, size_t which = qv::records::kEveryRecord,
+                       const Contents* copy = nullptr) const;
+    // The new file of a rewrite planned in a copy, as pieces of the copy in order (a
+    // delete's; for marks, use Write).
+    static std::vector<std::string_view> Pieces(const Rewrite& rewrite);
+
+    // The records at dropped (indices in file order) with what puts each back where it
+    // stood, as CutsOf finds them in the copy's bytes, found through the copy's index.
+    static std::vector<qv::records::CutRecord> CutsIn(const Contents& copy,
+                                                      std::span<const size_t> dropped);
+    // Where InsertRecords puts records back into a copy's bytes, as insertions at the
+    // copy's offsets, found through its index; false when finding that takes a walk over
+    // the bytes (an anchor gone, a record going back before the end by its line number, a
+    // record that is no one line).
+    static bool InsertionsIn(const Contents& copy, std::span<const qv::records::CutRecord> records,
+                             std::vector<Contents::Insertion>& out);
+    // The copy's bytes with insertions put in, as pieces in order.
+    static std::vector<std::string_view> Pieces(const Contents& copy,
+                                                std::span<const Contents::Insertion> insertions);
     // Replaces the log with the rewrite atomically; false, old file kept, on failure.
     bool Write(const Rewrite& rewrite, qv::io::IoError* error = nullptr) const;
     // The same, and then the written bytes become kept: the contents of the log as it now
@@ -222,8 +266,15 @@ private:
                             Rewrite& r);
     // The new file of a rewrite planned in place, made whole.
     static std::string Materialize(const Rewrite& r);
-    // Writes bytes as the rewrite's new file, under the log's lock.
-    bool WriteLocked(const Rewrite& rewrite, std::string_view bytes, qv::io::IoError* error) const;
+    // Writes the rewrite's new file, under the log's lock.
+    bool WriteLocked(const Rewrite& rewrite, std::span<const std::string_view> pieces,
+                     qv::io::IoError* error) const;
+    bool WriteLocked(const Rewrite& rewrite, std::string_view bytes, qv::io::IoError* error) const {
+        return WriteLocked(rewrite, std::span<const std::string_view>(&bytes, 1), error);
+    }
+    // A delete planned in a copy through its index; false when its records do not all
+    // end with CR LF (a rewrite would change a line end).
+    static bool PlanDropIn(const Contents& copy, std::string_view id, size_t which, Rewrite& r);
 
     std::string path_;
 };

@@ -443,4 +443,136 @@ TEST_F(SentenceLogTest, AMarkSetInTheKeptCopyWritesWhatARewriteWould) {
     }
 }
 
+
+// The copy's index kept up after a delete or its undo is the index a fresh read of the
+// file would give.
+void ExpectSameAsRead(const SentenceLog::Contents& kept, const std::string& what) {
+    SentenceLog::Contents fresh;
+    ASSERT_NE(SentenceLog("test.log").Read(fresh), ReadStatus::Unreadable) << what;
+    ASSERT_EQ(kept.Bytes(), fresh.Bytes()) << what;
+    EXPECT_TRUE(kept.StillMatches("test.log")) << what;
+    ASSERT_EQ(kept.RecordCount(), fresh.RecordCount()) << what;
+    for (size_t i = 0; i < kept.RecordCount(); ++i) {
+        ASSERT_EQ(kept.Record(i), fresh.Record(i)) << what << " record " << i;
+        ASSERT_EQ(kept.PlainArticle(i), fresh.PlainArticle(i)) << what << " record " << i;
+        ASSERT_EQ(kept.RecordsCarrying(kept.Field(i, 0)), fresh.RecordsCarrying(fresh.Field(i, 0)))
+            << what << " record " << i;
+    }
+    ASSERT_EQ(kept.OtherLineCount(), fresh.OtherLineCount()) << what;
+    for (size_t i = 0; i < kept.OtherLineCount(); ++i)
+        ASSERT_EQ(kept.OtherLine(i), fresh.OtherLine(i)) << what << " line " << i;
+    EXPECT_EQ(kept.Damaged().unreadLines, fresh.Damaged().unreadLines) << what;
+    EXPECT_EQ(kept.Damaged().crOnlyLines, fresh.Damaged().crOnlyLines) << what;
+    EXPECT_EQ(kept.Damaged().badTimes, fresh.Damaged().badTimes) << what;
+    EXPECT_EQ(kept.Damaged().gluedLines, fresh.Damaged().gluedLines) << what;
+}
+
+// A delete planned in the kept copy writes what the rewrite of the whole file writes and
+// finds the same cuts; the copy then follows the file without a read; and the undo
+// planned in that copy puts back what InsertRecords puts back. Over random logs with
+// identifiers shared by several records and by damaged lines, empty lines, glued and
+// badly timed records, and a last line with or without its line end.
+TEST_F(SentenceLogTest, ADeleteAndItsUndoInTheKeptCopyWriteWhatTheWalkWrites) {
+    using qv::records::CutRecord;
+    const std::string rec = "\t1\tn\t3\t\t0\t0\t0\t0\t0\t";
+    const std::string pieces[] = {
+        "100" + rec + "5\r\n", "200" + rec + "7\r\n", "300" + rec + "-2\r\n",
+        "300\t1\tn\t4\t\t1\t0\t0\t0\t0\t1\r\n",     // the same identifier, executed
+        "200\tdamaged\r\n",                        // an other line carrying an identifier
+        "\r\n", "broken\r\n", "cr\ronly\r\n",
+        "x1" + rec + "1\r\n",                      // a bad time
+        "400\t1\tn\r3\t\t0\t0\t0\t0\t0\t2\r\n",    // glued
+        "500\t123\tn\t3\t\t0\t0\t0\t0\t0\t9\r\r\n",  // CR before CR LF
+    };
+    const std::string ids[] = {"100", "200", "300", "400", "500", "x1", "broken", "600"};
+    const SentenceLog log("test.log");
+    std::mt19937 random(19);
+    int inCopy = 0;
+    for (int round = 0; round < 60; ++round) {
+        std::string before;
+        const int lines = 1 + static_cast<int>(random() % 9);
+        for (int i = 0; i < lines; ++i) before += pieces[random() % std::size(pieces)];
+        if (round % 3 == 1) before += "700\ttorn";
+        for (const std::string& id : ids) {
+            for (const size_t which : {qv::records::kEveryRecord, size_t{0}, size_t{1}}) {
+                const std::string what = "round " + std::to_string(round) + " id " + id +
+                                         " which " + std::to_string(static_cast<long>(which));
+                WriteBytes("test.log", before);
+                SentenceLog::Contents copy;
+                ASSERT_EQ(log.Read(copy), ReadStatus::Ok);
+                const SentenceLog::Rewrite walked =
+                    SentenceLog::RewriteBytes(before, id, SentenceLog::Change::Drop, which);
+                const SentenceLog::Rewrite planned = log.PlanDelete(id, which, &copy);
+                ASSERT_EQ(planned.matched, walked.matched) << what;
+                if (walked.matched == 0) continue;
+                EXPECT_EQ(planned.droppedPoints, walked.droppedPoints) << what;
+                const std::vector<CutRecord> cuts = qv::records::CutsOf(before, id, which);
+                ASSERT_EQ(planned.cuts.size(), cuts.size()) << what;
+                for (size_t k = 0; k < cuts.size(); ++k) {
+                    EXPECT_EQ(planned.cuts[k].line, cuts[k].line) << what;
+                    EXPECT_EQ(planned.cuts[k].anchor, cuts[k].anchor) << what;
+                    EXPECT_EQ(planned.cuts[k].nth, cuts[k].nth) << what;
+                    EXPECT_EQ(planned.cuts[k].points, cuts[k].points) << what;
+                }
+                ASSERT_FALSE(planned.dropped.empty()) << what;
+                std::string written;
+                for (const std::string_view piece : SentenceLog::Pieces(planned)) written += piece;
+                ASSERT_EQ(written, walked.bytes) << what;
+
+                WriteBytes("test.log", written);
+                copy.RemoveRecords(planned.dropped, qv::io::StampOf("test.log"));
+                ExpectSameAsRead(copy, what + " after the delete");
+
+                const std::string restored = qv::records::InsertRecords(written, cuts);
+                std::vector<SentenceLog::Contents::Insertion> insertions;
+                if (!SentenceLog::InsertionsIn(copy, cuts, insertions)) continue;
+                ++inCopy;
+                std::string back;
+                for (const std::string_view piece : SentenceLog::Pieces(copy, insertions))
+                    back += piece;
+                ASSERT_EQ(back, restored) << what;
+                WriteBytes("test.log", back);
+                copy.InsertLines(insertions, qv::io::StampOf("test.log"));
+                ExpectSameAsRead(copy, what + " after the undo");
+            }
+        }
+    }
+    EXPECT_GT(inCopy, 0) << "no undo was planned in the copy";
+}
+
+// A delete is planned in the copy only where each record ends with CR LF, as only then
+// is every other line written back as it stands; the undo only where each record goes
+// back by its anchor or at the end.
+TEST_F(SentenceLogTest, ADeleteOrUndoThatNeedsTheWalkIsPlannedByIt) {
+    const std::string a = ExampleLine("5"), b = ExampleLine("6"), c = ExampleLine("7");
+    const SentenceLog log("test.log");
+    struct Case {
+        const char* what;
+        std::string before;
+        const char* id;
+        bool deleteInCopy, undoInCopy;
+    } cases[] = {
+        {"the newest", a + b + c, "7", true, true},
+        {"one in the middle", a + b + c, "6", true, true},
+        {"the first of several", a + b + c + a, "5", true, true},
+        {"a record ended by a bare LF", a + "6\t12\tn\t3\t\t0\t0\t0\t0\t0\t9\n" + c, "7", false, false},
+        {"before a torn last line", a + b + "8\ttorn", "6", true, true},
+        {"the last before a torn tail's end", a + "8\ttorn", "5", true, true},
+    };
+    for (const Case& t : cases) {
+        WriteBytes("test.log", t.before);
+        SentenceLog::Contents copy;
+        ASSERT_EQ(log.Read(copy), ReadStatus::Ok);
+        const SentenceLog::Rewrite planned = log.PlanDelete(t.id, qv::records::kEveryRecord, &copy);
+        EXPECT_EQ(!planned.dropped.empty(), t.deleteInCopy) << t.what;
+        if (planned.dropped.empty()) continue;
+        std::string written;
+        for (const std::string_view piece : SentenceLog::Pieces(planned)) written += piece;
+        WriteBytes("test.log", written);
+        copy.RemoveRecords(planned.dropped, qv::io::StampOf("test.log"));
+        std::vector<SentenceLog::Contents::Insertion> insertions;
+        EXPECT_EQ(SentenceLog::InsertionsIn(copy, planned.cuts, insertions), t.undoInCopy) << t.what;
+    }
+}
+
 }  // namespace

@@ -377,6 +377,26 @@ void FileBuffer::Free() {
     size_ = 0;
 }
 
+bool FileBuffer::Reserve(size_t n) {
+    if (map_ == nullptr) {
+        if (n <= string_.size()) return true;
+        try {
+            string_.resize(n);
+        } catch (const std::exception&) {
+            return false;
+        }
+        return true;
+    }
+    if (n <= mapSize_) return true;
+    const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    const size_t length = (n + page - 1) / page * page;
+    void* p = ::mremap(map_, mapSize_, length, MREMAP_MAYMOVE);
+    if (p == MAP_FAILED) return false;
+    map_ = static_cast<char*>(p);
+    mapSize_ = length;
+    return true;
+}
+
 bool FileBuffer::Allocate(size_t n) {
     Free();
     // Small files go on the heap; the mapping pays off from a few hundred kilobytes on.
@@ -414,6 +434,11 @@ bool FileBuffer::Allocate(size_t n) {
 }
 
 bool WriteFileAtomic(const std::string& path, std::string_view bytes, IoError* error) {
+    return WriteFileAtomic(path, std::span<const std::string_view>(&bytes, 1), error);
+}
+
+bool WriteFileAtomic(const std::string& path, std::span<const std::string_view> pieces,
+                     IoError* error) {
     using Op = IoError::Op;
     if (path.empty()) return Fail(error, Op::Open, path, ENOENT);
     const Target t = Resolve(path);
@@ -449,13 +474,18 @@ bool WriteFileAtomic(const std::string& path, std::string_view bytes, IoError* e
         if (st.st_nlink > 1) inPlace = true;
     }
 
-    bool ok = WriteAll(fd, bytes) || Fail(error, Op::Write, temp, errno);
+    bool ok = true;
+    for (std::string_view piece : pieces)
+        ok = ok && (WriteAll(fd, piece) || Fail(error, Op::Write, temp, errno));
     ok = ok && (Sys().fsync(fd) == 0 || Fail(error, Op::Sync, temp, errno));
     ok = (Sys().close(fd) == 0 || (ok && Fail(error, Op::Close, temp, errno))) && ok;
     if (ok && exists && !Watches().empty() && !CallReplaceHooks(target, inPlace))
         ok = Fail(error, Op::Write, path, EAGAIN);
-    if (ok && inPlace)
+    if (ok && inPlace) {
+        std::string bytes;
+        for (std::string_view piece : pieces) bytes.append(piece);
         return RewriteInPlace(temp, target, bytes) || Fail(error, Op::Write, target, errno);
+    }
     ok = ok &&
          (Sys().rename(temp.c_str(), target.c_str()) == 0 || Fail(error, Op::Rename, path, errno));
     if (!ok) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -80,6 +81,12 @@ public:
     bool Allocate(size_t n);
     // Shortens the bytes held (a file that shrank while it was read).
     void Shrink(size_t n) { size_ = n < size_ ? n : size_; }
+    // Room for n bytes in all, keeping the bytes held and their size: a mapping grows
+    // where it lies or moves without a copy, so a large file is never held twice. False,
+    // unchanged, when there is no room.
+    bool Reserve(size_t n);
+    // The size within the room reserved; bytes past the old size are as they lie.
+    void Resize(size_t n) { size_ = n; }
     void Clear() { Free(); }
 
     char* data() { return map_ != nullptr ? map_ : string_.data(); }
@@ -110,6 +117,10 @@ ReadStatus ReadFile(const std::string& path, FileBuffer& out, IoError* error,
 // file, or is a link to a missing file is refused. On any failure the old file is left
 // as it was, no temporary file remains, and false returns (error, when given, learns why).
 bool WriteFileAtomic(const std::string& path, std::string_view bytes, IoError* error = nullptr);
+// The same with the new file given as pieces in order, so a rewrite that keeps most of
+// a large file writes it from where its bytes already lie instead of a joined copy.
+bool WriteFileAtomic(const std::string& path, std::span<const std::string_view> pieces,
+                     IoError* error = nullptr);
 
 // A watch on the replacements of one file: while it lives, WriteFileAtomic calls hook
 // right before it replaces the file path leads to (the new bytes are complete and

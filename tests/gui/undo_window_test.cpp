@@ -141,6 +141,71 @@ TEST_F(UndoWindows, ADeleteUndoneWithCtrlZPutsBackTheBytesAndThePoints) {
     EXPECT_EQ(ReadBytes("test.log"), kLog);
 }
 
+// A delete and its undo move only their rows: the window then shows, row for row and in
+// its status line, what a window opened afresh on the files shows, and the current row
+// stays at its place. A log changed by hand under the window is read again instead.
+TEST_F(UndoWindows, ADeleteAndItsUndoShowWhatAFreshWindowShows) {
+    const std::string log = kLog + "garbled line\r\n" +
+                            "1700000300\t1\tX\t30\tA:3 \t1\t3\t0\t0\t0\t5\r\n"
+                            "1700000300\t2\tW\t10\tA:1 \t0\t1\t0\t0\t0\t1\r\n"
+                            "1700000400\t1\tX\t30\tA:3 \t0\t3\t0\t0\t0\t7\r\n";
+    const auto rowsOf = [](TLogList* window) {
+        auto* model = Child<QTableView>(window, "sgList")->model();
+        QStringList rows;
+        for (int r = 0; r < model->rowCount(); ++r) {
+            QStringList cells;
+            for (int c = 0; c < model->columnCount(); ++c)
+                cells << model->index(r, c).data().toString();
+            rows << cells.join(QLatin1Char('|'));
+        }
+        return rows;
+    };
+    const auto figures = [](TLogList* window) {
+        QString text = Child<QLabel>(window, "pnStatus")->text();
+        return text.mid(text.indexOf(QStringLiteral("記録")));
+    };
+    const auto sameAsFresh = [&](TLogList* window, const char* when) {
+        const auto fresh = Open();
+        EXPECT_EQ(rowsOf(window), rowsOf(fresh.get())) << when;
+        EXPECT_EQ(figures(window), figures(fresh.get())) << when;
+        window->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(window));
+    };
+    struct Case {
+        const char* what;
+        int row;
+        bool editedUnder;
+    } cases[] = {
+        {"the newest", 0, false},
+        {"an identifier with two records", 1, false},
+        {"one before a damaged line", 3, false},
+        {"the oldest", 5, false},
+        {"a log edited by hand meanwhile", 1, true},
+    };
+    for (const Case& t : cases) {
+        SCOPED_TRACE(t.what);
+        WriteBytes("test.log", log);
+        WriteBytes("user.dat", "a\tb\tc\t60\te\tf");
+        auto w = Open();
+        auto* list = Child<QTableView>(w.get(), "sgList");
+        list->selectRow(t.row);
+        if (t.editedUnder)
+            WriteBytes("test.log", log + "1700000500\t1\tX\t30\tA:3 \t0\t3\t0\t0\t0\t2\r\n");
+        MessageBox::QueueAnswer(true);
+        Child<QPushButton>(w.get(), "btDelete")->click();
+        ShownTexts();
+        EXPECT_EQ(list->currentIndex().row(), std::min(t.row, list->model()->rowCount() - 1));
+        sameAsFresh(w.get(), "after the delete");
+        list->selectRow(t.row > 0 ? t.row - 1 : 0);
+        const int current = list->currentIndex().row();
+        PressUndo(w.get());
+        EXPECT_EQ(list->currentIndex().row(), current);
+        sameAsFresh(w.get(), "after the undo");
+        EXPECT_EQ(ReadBytes("test.log").substr(0, log.size()), log);
+        ShownTexts();
+    }
+}
+
 // The ledger, the trash and the backups are a key away, and a button over the reasons.
 TEST_F(UndoWindows, TheReportOpensTheLedgerTrashAndBackupsByKeyAndButton) {
     WriteBytes("test.log", kLog);

@@ -38,8 +38,9 @@ ReportSession::ReportSession(const CInfo& info, qv::Clock clock)
 ReportSession::~ReportSession() { Settle(); }
 
 void ReportSession::KeepLogAhead() {
-    // Below this the copy costs less than the mark's own sync.
-    constexpr off_t kAheadFrom = off_t{8} << 20;
+    // Below this the copy costs less than the mark's own sync; above it, even a log of a
+    // few thousand records costs the first mark more than its sync does.
+    constexpr off_t kAheadFrom = off_t{64} << 10;
     struct stat st {};
     if (logKept_ || keptAhead_.valid() || aheadResult_ || ::stat(log_.Path().c_str(), &st) != 0 ||
         !S_ISREG(st.st_mode) || st.st_size < kAheadFrom)

@@ -62,7 +62,9 @@ const std::vector<ConflictPattern>& ConflictPatterns() {
 }
 
 const ConflictPattern* ConflictCopyOf(std::string_view base, std::string_view name) {
-    if (name == base) return nullptr;
+    // Every tool's name holds this word: any other name is no copy, and the patterns need
+    // not be compiled for the folder's every file at every start.
+    if (name == base || name.find(kConflictWord) == std::string_view::npos) return nullptr;
     const size_t dot = base.rfind('.');
     const std::string_view stem = dot == std::string_view::npos ? base : base.substr(0, dot);
     const std::string_view ext = dot == std::string_view::npos ? "" : base.substr(dot);

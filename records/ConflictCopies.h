@@ -17,6 +17,8 @@ struct ConflictPattern {
     const char* pattern;
 };
 const std::vector<ConflictPattern>& ConflictPatterns();
+// The word every pattern's name holds.
+inline constexpr std::string_view kConflictWord = "conflict";
 
 // Which tool's conflict copy of the file base (a bare name, "test.log") the bare name
 // name is; nullptr when it is none.

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "records/Ledger.h"
+#include "records/LineBlocks.h"
 #include "text/FileIo.h"
 #include "text/LineWalk.h"
 #include "rulebook/Info.h"
@@ -16,13 +17,14 @@ BalanceHistory ReadBalanceHistory(const CInfo& info) {
     BalanceHistory history;
     const Ledger ledger(FolderOf(info).LedgerPath());
     if (!ledger.Enabled()) return history;
-    // Line by line into events: a ledger of a million lines is never held as entries too.
-    std::string bytes;
+    // Line by line into events, a block of the file at a time: a ledger of a million
+    // lines is never held as bytes or as entries too.
+    std::vector<BalanceEvent> events;
+    // Room for as many entries as the file could hold (an entry takes at least 16 bytes):
+    // pages never filled are never touched, and the vector is never copied as it grows.
+    events.reserve(static_cast<size_t>(std::max<std::int64_t>(0, qv::io::FileSize(ledger.Path()))) / 16);
     // A ledger that cannot be read leaves the past unknown, as no ledger does.
-    if (qv::io::ReadFile(ledger.Path(), bytes) != qv::io::ReadStatus::Ok) return history;
-    history.events.reserve(static_cast<size_t>(
-        std::count(bytes.begin(), bytes.end(), '\n')));
-    qv::ForEachLine(bytes, [&](const qv::Line& line) {
+    const qv::io::ReadStatus read = qv::records::ForEachLineInBlocks(ledger.Path(), [&](const qv::Line& line) {
         if (!line.terminated) return;  // a torn last line is no entry
         const std::optional<Ledger::Entry> e = Ledger::FromLine(line.text);
         if (!e) return;
@@ -36,8 +38,9 @@ BalanceHistory ReadBalanceHistory(const CInfo& info) {
             for (int k = 0; k < kImplementCount; ++k)
                 event.reportedUnits[k] = sign * (*e->units)[static_cast<size_t>(k)];
         }
-        history.events.push_back(event);
+        events.push_back(event);
     });
+    if (read == qv::io::ReadStatus::Ok) history.events = std::move(events);
     return history;
 }
 

@@ -224,15 +224,12 @@ void THistory::Init(CInfo* info) {
 void THistory::Load() {
     if (info_ == nullptr) return;
     ::tzset();  // dates follow the zone as it is now
-    {
-        SentenceLog::Contents contents;
-        if (SentenceLog(info_->GetLogPath()).Read(contents) == qv::io::ReadStatus::Unreadable) {
-            qv::ui::MessageBox::Show(qv::ui::LogUnreadableText(info_->GetLogPath()) +
-                                         QStringLiteral("履歴は表示できません。"),
-                                     this);
-        }
-        index_.Build(contents);
-    }  // the log's bytes go; the index is all the window keeps
+    // Indexed a block of the log at a time: the window never holds the log's bytes.
+    if (index_.Read(info_->GetLogPath()) == qv::io::ReadStatus::Unreadable) {
+        qv::ui::MessageBox::Show(qv::ui::LogUnreadableText(info_->GetLogPath()) +
+                                     QStringLiteral("履歴は表示できません。"),
+                                 this);
+    }
     if (index_.issues.Any())
         qv::ui::MessageBox::Show(qv::ui::LogIssuesText(index_.issues, info_->GetLogPath()) +
                                      QStringLiteral("\n読めない行は履歴に含めていません。"),

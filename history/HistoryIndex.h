@@ -42,6 +42,9 @@ public:
     LogReadIssues issues;
 
     void Build(const SentenceLog::Contents& contents);
+    // The same from the log at path, read a block at a time: the log's bytes are never
+    // held whole. Unreadable leaves the index empty (error says why).
+    qv::io::ReadStatus Read(const std::string& path, qv::io::IoError* error = nullptr);
 
     size_t Size() const { return entries_.size(); }
     Seconds Time(size_t i) const { return entries_[i].time; }
@@ -63,6 +66,10 @@ public:
     size_t HeapBytes() const;
 
 private:
+    struct Builder;
+    void Clear();
+    void AddRecord(Builder& builder, std::string_view line);
+
     static constexpr std::uint32_t kExecutedBit = 0x80000000u;
     struct Entry {
         Seconds time;

@@ -159,6 +159,25 @@ void SortRows(const HistoryIndex& index, Rows& rows, Column column, bool descend
         }
         return 0;
     };
+    // Rows already in order (a log in time order, by time) are turned round or left as
+    // they are where they stand: no keyed copy of a million rows is made for them.
+    bool inOrder = true;
+    for (size_t i = 1; i < rows.size() && inOrder; ++i) {
+        const std::int64_t a = key(rows[i - 1]), b = key(rows[i]);
+        inOrder = descending ? a <= b : (a < b || (a == b && rows[i - 1] <= rows[i]));
+    }
+    if (inOrder) {
+        if (!descending) return;
+        // Newest first: turned round, with equal keys turned back into their order.
+        std::reverse(rows.begin(), rows.end());
+        for (auto run = rows.begin(); run != rows.end();) {
+            const std::int64_t k = key(*run);
+            auto end = std::find_if(run, rows.end(), [&](std::uint32_t r) { return key(r) != k; });
+            std::reverse(run, end);
+            run = end;
+        }
+        return;
+    }
     std::vector<std::pair<std::int64_t, std::uint32_t>> keyed;
     keyed.reserve(rows.size());
     for (std::uint32_t r : rows) keyed.emplace_back(key(r), r);

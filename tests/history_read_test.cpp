@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "history/HistoryIndex.h"
+#include "history/HistoryQuery.h"
 #include "records/LineBlocks.h"
 #include "records/SentenceLog.h"
 #include "tests/support/TestFiles.h"
@@ -152,6 +155,56 @@ TEST_F(HistoryRead, ALogThatCannotBeReadLeavesTheIndexEmpty) {
     EXPECT_FALSE(index.issues.Any());
     EXPECT_EQ(index.Read("missing"), qv::io::ReadStatus::Missing);
     EXPECT_EQ(index.Size(), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// Sorting by each column both ways gives the rows a stable sort by that column gives,
+// whether the rows are already in its order (a log in time order) or not.
+TEST_F(HistoryRead, SortingAgreesWithAStableSortInOrderOrNot) {
+    using namespace qv::history;
+    const struct Case {
+        const char* what;
+        std::string log;
+    } cases[] = {
+        {"in time order, equal times",
+         "100\t3\tb\t20\td\t0\t1\t2\t3\t4\t5\r\n100\t1\ta\t20\td\t1\t1\t2\t3\t4\t5\r\n"
+         "200\t3\tb\t10\td\t0\t0\t2\t3\t4\t5\r\n300\t2\tc\t30\td\t1\t1\t0\t3\t4\t9\r\n"
+         "300\t2\tc\t30\td\t1\t1\t0\t3\t4\t9\r\n"},
+        {"a clock set back", "300\t1\ta\t5\td\t0\t1\t1\t1\t1\t1\r\n100\t2\tb\t5\td\t1\t1\t1\t1\t1\t1\r\n"
+                             "200\t1\ta\t7\td\t0\t2\t1\t1\t1\t2\r\n200\t2\tb\t5\td\t1\t1\t1\t1\t1\t1\r\n"},
+    };
+    for (const Case& c : cases) {
+        WriteBytes("test.log", c.log);
+        HistoryIndex index;
+        ASSERT_EQ(index.Read("test.log"), qv::io::ReadStatus::Ok);
+        for (int column = 0; column < kColumnCount; ++column) {
+            for (bool descending : {false, true}) {
+                // The key as the table shows it: names by their bytes.
+                const auto key = [&](std::uint32_t r) -> std::string {
+                    const SentenceValues& v = index.Values(r);
+                    const std::int64_t numbers[] = {index.Time(r), index.Article(r).number, 0,
+                                                    v.total, index.Executed(r), v.units[0],
+                                                    v.units[1], v.units[2], v.units[3], v.points};
+                    if (column == static_cast<int>(Column::Name)) return index.Article(r).name;
+                    char text[32];
+                    std::snprintf(text, sizeof text, "%020lld",
+                                  static_cast<long long>(numbers[column]) + 1000000000000LL);
+                    return text;
+                };
+                Rows expected = Apply(index, {});
+                std::stable_sort(expected.begin(), expected.end(), [&](auto a, auto b) {
+                    return descending ? key(a) > key(b) : key(a) < key(b);
+                });
+                Rows rows = Apply(index, {});
+                SortRows(index, rows, static_cast<Column>(column), descending);
+                EXPECT_EQ(rows, expected) << c.what << ", column " << column
+                                          << (descending ? " descending" : " ascending");
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -415,12 +415,12 @@ void THistory::RefreshCharts() {
     if (sameRange) {
         balanceSaid = was->balanceSaid;
     } else {
-        for (auto e = balance.events.rbegin(); e != balance.events.rend(); ++e) {
-            if ((range.from && e->time < *range.from) || (range.to && e->time >= *range.to))
-                continue;
+        for (size_t i = balance.events.size(); i-- > 0;) {
+            const qv::Seconds time = balance.events.Time(i);
+            if ((range.from && time < *range.from) || (range.to && time >= *range.to)) continue;
             balanceSaid = QStringLiteral("最後の残高 %1ポイント（%2）。")
-                              .arg(e->balance)
-                              .arg(QString::fromStdString(DateTimeText(e->time))) +
+                              .arg(balance.events.Balance(i))
+                              .arg(QString::fromStdString(DateTimeText(time))) +
                           ledgerNote;
             break;
         }

@@ -1,6 +1,9 @@
 #include "history/HistoryIndex.h"
 
 #include <algorithm>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <map>
 #include <unordered_map>
 
@@ -26,6 +29,36 @@ struct ValuesHash {
         return static_cast<size_t>(h);
     }
 };
+
+using Fields = std::array<std::string_view, SentenceRecord::kFieldCount>;
+
+// Cuts the first 11 fields of a line at its TABs in one pass, 16 bytes at a time; gives
+// how many TABs it saw, counting up to 11 (a record has at least 10). A field past the
+// last TAB is empty, as a search for each TAB in turn would make it.
+size_t CutFields(std::string_view line, Fields& fields) {
+    constexpr size_t kWanted = SentenceRecord::kFieldCount;
+    size_t tabs[kWanted];
+    size_t n = 0;
+    size_t i = 0;
+    const char* p = line.data();
+#if defined(__SSE2__)
+    const __m128i tab = _mm_set1_epi8('\t');
+    for (; i + 16 <= line.size() && n < kWanted; i += 16) {
+        unsigned bits = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), tab)));
+        for (; bits != 0 && n < kWanted; bits &= bits - 1) tabs[n++] = i + static_cast<size_t>(__builtin_ctz(bits));
+    }
+#endif
+    for (; i < line.size() && n < kWanted; ++i)
+        if (p[i] == '\t') tabs[n++] = i;
+    size_t start = 0;
+    for (size_t f = 0; f < kWanted; ++f) {
+        const size_t end = f < n ? tabs[f] : line.size();
+        fields[f] = line.substr(start, end - start);
+        start = std::min(line.size(), end + 1);
+    }
+    return n;
+}
 
 }  // namespace
 
@@ -54,7 +87,11 @@ void HistoryIndex::Build(const SentenceLog::Contents& contents) {
     issues = FindLogIssues(contents);
     entries_.reserve(contents.RecordCount());
     Builder builder;
-    for (size_t r = 0; r < contents.RecordCount(); ++r) AddRecord(builder, contents.Record(r));
+    Fields fields;
+    for (size_t r = 0; r < contents.RecordCount(); ++r) {
+        CutFields(contents.Record(r), fields);
+        AddRecord(builder, fields);
+    }
     entries_.shrink_to_fit();
 }
 
@@ -64,14 +101,14 @@ qv::io::ReadStatus HistoryIndex::Read(const std::string& path, qv::io::IoError* 
     // pages never filled are never touched, and the entries are never copied as they grow.
     entries_.reserve(static_cast<size_t>(std::max<std::int64_t>(0, qv::io::FileSize(path))) / 12);
     Builder builder;
+    Fields fields;
     const qv::io::ReadStatus status = qv::records::ForEachLineInBlocks(
         path,
         [&](const qv::Line& line) {
             // Sorted and counted as the log's reader does (see LogScan): a record is a
             // line with its line end and at least 10 TABs; the rest are other lines.
             const std::string_view text = line.text;
-            if (!line.terminated || std::count(text.begin(), text.end(), '\t') <
-                                        static_cast<std::ptrdiff_t>(SentenceRecord::kFieldCount - 1)) {
+            if (!line.terminated || CutFields(text, fields) < SentenceRecord::kFieldCount - 1) {
                 std::string_view raw = line.raw;
                 if (raw == "\n" || raw == "\r\n") return;  // empty lines hold nothing
                 ++issues.unreadLines;
@@ -79,25 +116,17 @@ qv::io::ReadStatus HistoryIndex::Read(const std::string& path, qv::io::IoError* 
                 if (raw.find('\r') != std::string_view::npos) ++issues.crOnlyLines;
                 return;
             }
-            if (!IsDecisionTime(text.substr(0, text.find('\t')))) ++issues.badTimes;
+            if (!IsDecisionTime(fields[SentenceRecord::kDecisionTime])) ++issues.badTimes;
             if (IsGluedRecord(text)) ++issues.gluedLines;
-            AddRecord(builder, text);
+            AddRecord(builder, fields);
         },
         error);
     if (status == qv::io::ReadStatus::Unreadable) Clear();  // as a log that could not be read
     return status;
 }
 
-void HistoryIndex::AddRecord(Builder& builder, std::string_view line) {
-    std::array<std::string_view, SentenceRecord::kFieldCount> fields;
-    // The first 11 fields; a record has at least that many TABs.
-    size_t start = 0;
-    for (size_t f = 0; f < fields.size(); ++f) {
-        size_t tab = line.find('\t', start);
-        if (tab == std::string_view::npos) tab = line.size();
-        fields[f] = line.substr(start, tab - start);
-        start = std::min(line.size(), tab + 1);
-    }
+void HistoryIndex::AddRecord(Builder& builder,
+                             const std::array<std::string_view, SentenceRecord::kFieldCount>& fields) {
     if (!IsDecisionTime(fields[SentenceRecord::kDecisionTime])) return;  // counted in issues
     const Seconds time = qv::ReadInt64(fields[SentenceRecord::kDecisionTime]);
 

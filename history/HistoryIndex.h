@@ -68,7 +68,8 @@ public:
 private:
     struct Builder;
     void Clear();
-    void AddRecord(Builder& builder, std::string_view line);
+    void AddRecord(Builder& builder,
+                   const std::array<std::string_view, SentenceRecord::kFieldCount>& fields);
 
     static constexpr std::uint32_t kExecutedBit = 0x80000000u;
     struct Entry {

@@ -134,6 +134,8 @@ TEST_F(HistoryRead, TheIndexIsTheOneMadeFromTheWholeLog) {
         "\r\n",
         "\n",
         "  1700000400\t5\tblank time\t7\td\tx\t0\t0\t0\t0\t1\r\n",  // any mark but 0 is done
+        "1700000500\t6\tmore\t1\td\t0\t1\t1\t1\t1\t1\textra\tfields\r\n",  // a hand edit
+        "1700000600\t6\tone field short\t1\td\t0\t1\t1\t1\t1\r\n",
     };
     std::string log;
     for (size_t i = 0; log.size() < 3 * kBlock; ++i) log += kinds[(i * 7 + i / 9) % std::size(kinds)];

@@ -75,10 +75,14 @@ std::optional<Ledger::Entry> Ledger::FromLine(std::string_view line) {
         size_t size() const { return count; }
         std::string_view operator[](size_t i) const { return at[i]; }
     } f;
-    qv::FieldWalk walk(line);
-    for (std::string_view field; walk.Next(field);) {
+    // One pass over the bytes (as FieldWalk cuts: n TABs make n + 1 fields); lines are
+    // short, so this beats a search per field.
+    size_t start = 0;
+    for (size_t i = 0; i <= line.size(); ++i) {
+        if (i < line.size() && line[i] != '\t') continue;
         if (f.count == f.at.size()) return std::nullopt;  // more than 9
-        f.at[f.count++] = field;
+        f.at[f.count++] = line.substr(start, i - start);
+        start = i + 1;
     }
     if (f.size() < 7) return std::nullopt;
     Entry e;

@@ -54,6 +54,10 @@ public:
     const SentenceValues& Values(size_t i) const {
         return values_[entries_[i].sentence & ~kExecutedBit];
     }
+    // The sentence values by number: record i's are ValuesAt(ValuesId(i)).
+    std::uint32_t ValuesId(size_t i) const { return entries_[i].sentence & ~kExecutedBit; }
+    size_t ValuesCount() const { return values_.size(); }
+    const SentenceValues& ValuesAt(std::uint32_t id) const { return values_[id]; }
     // Every distinct (number, name) the records carry, in order of first appearance.
     const std::vector<ArticleName>& Articles() const { return articles_; }
     // Distinct article numbers, ascending, each with the name of its newest record.

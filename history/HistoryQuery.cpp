@@ -147,6 +147,28 @@ std::optional<Totals> SumByValues(const HistoryIndex& index, const Rows& rows) {
     return t;
 }
 
+// Rows already in order by key (a log in time order, by time) turned round or left as
+// they are where they stand: no keyed copy of a million rows is made for them. False,
+// rows untouched, when they are not in order.
+template <typename Key>
+bool SortInPlace(Rows& rows, Key key, bool descending) {
+    for (size_t i = 1; i < rows.size(); ++i) {
+        const std::int64_t a = key(rows[i - 1]), b = key(rows[i]);
+        if (descending ? a > b : (a > b || (a == b && rows[i - 1] > rows[i]))) return false;
+    }
+    if (!descending) return true;
+    // Newest first: turned round, with equal keys turned back into their order.
+    std::reverse(rows.begin(), rows.end());
+    for (auto run = rows.begin(); run != rows.end();) {
+        const std::int64_t k = key(*run);
+        auto end = run + 1;
+        while (end != rows.end() && key(*end) == k) ++end;
+        std::reverse(run, end);
+        run = end;
+    }
+    return true;
+}
+
 }  // namespace
 
 Totals Sum(const HistoryIndex& index, const Rows& rows) {
@@ -203,51 +225,23 @@ void SortRows(const HistoryIndex& index, Rows& rows, Column column, bool descend
         }
         return 0;
     };
-    // Rows already in order (a log in time order, by time) are turned round or left as
-    // they are where they stand: no keyed copy of a million rows is made for them.
-    bool inOrder = true;
-    for (size_t i = 1; i < rows.size() && inOrder; ++i) {
-        const std::int64_t a = key(rows[i - 1]), b = key(rows[i]);
-        inOrder = descending ? a <= b : (a < b || (a == b && rows[i - 1] <= rows[i]));
-    }
-    if (inOrder) {
-        if (!descending) return;
-        // Newest first: turned round, with equal keys turned back into their order.
-        std::reverse(rows.begin(), rows.end());
-        for (auto run = rows.begin(); run != rows.end();) {
-            const std::int64_t k = key(*run);
-            auto end = std::find_if(run, rows.end(), [&](std::uint32_t r) { return key(r) != k; });
-            std::reverse(run, end);
-            run = end;
-        }
-        return;
-    }
+    // The table opens and refills newest first: that key is read directly, not through
+    // the switch, as it runs over every row of every filter.
+    const bool inOrder =
+        column == Column::Time
+            ? SortInPlace(rows, [&](std::uint32_t r) { return index.Time(r); }, descending)
+            : SortInPlace(rows, key, descending);
+    if (inOrder) return;
     std::vector<std::pair<std::int64_t, std::uint32_t>> keyed;
     keyed.reserve(rows.size());
     for (std::uint32_t r : rows) keyed.emplace_back(key(r), r);
-    // Rows come in file order, so a log already in time order needs no sort at all.
-    auto ascending = [](const auto& a, const auto& b) { return a < b; };
-    auto falling = [](const auto& a, const auto& b) {
-        return a.first != b.first ? a.first > b.first : a.second < b.second;
-    };
-    auto byKey = [](const auto& a, const auto& b) { return a.first < b.first; };
-    if (descending) {
-        if (std::is_sorted(keyed.begin(), keyed.end(), byKey)) {
-            // Newest first over a log in time order: turned round, with equal keys turned
-            // back into file order, in linear time.
-            std::reverse(keyed.begin(), keyed.end());
-            for (auto run = keyed.begin(); run != keyed.end();) {
-                auto end = std::find_if(run, keyed.end(),
-                                        [&](const auto& k) { return k.first != run->first; });
-                std::reverse(run, end);
-                run = end;
-            }
-        } else {
-            std::sort(keyed.begin(), keyed.end(), falling);
-        }
-    } else if (!std::is_sorted(keyed.begin(), keyed.end(), ascending)) {
-        std::sort(keyed.begin(), keyed.end(), ascending);
-    }
+    // Equal keys stay in file order (the row number breaks the tie) both ways.
+    if (descending)
+        std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
+            return a.first != b.first ? a.first > b.first : a.second < b.second;
+        });
+    else
+        std::sort(keyed.begin(), keyed.end());
     for (size_t i = 0; i < rows.size(); ++i) rows[i] = keyed[i].second;
 }
 
@@ -322,12 +316,15 @@ std::vector<Period> PerPeriod(const HistoryIndex& index, const Rows& rows, Bucke
     }
     periods.resize(starts.size());
     for (size_t i = 0; i < starts.size(); ++i) periods[i].start = starts[i];
+    // Rows come sorted, mostly by time: the period of the row before is tried first.
+    size_t p = 0;
     for (std::uint32_t r : rows) {
         const Seconds t = index.Time(r);
         if (t < starts.front() || t >= to) continue;
-        const size_t p = static_cast<size_t>(std::upper_bound(starts.begin(), starts.end(), t) -
-                                             starts.begin()) -
-                         1;
+        if (!(starts[p] <= t && (p + 1 == starts.size() || t < starts[p + 1])))
+            p = static_cast<size_t>(std::upper_bound(starts.begin(), starts.end(), t) -
+                                    starts.begin()) -
+                1;
         ++periods[p].sentences;
         periods[p].total = qv::SaturatingAdd(periods[p].total, index.Values(r).total);
     }

@@ -14,6 +14,8 @@
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
 #include <ctime>
+#include <future>
+#include <system_error>
 #include <set>
 
 #include "history/CsvExport.h"
@@ -224,6 +226,14 @@ void THistory::Init(CInfo* info) {
 void THistory::Load() {
     if (info_ == nullptr) return;
     ::tzset();  // dates follow the zone as it is now
+    // The ledger is read on a second core while the log is indexed on this one: the two
+    // files share nothing, and each takes about as long as the other. Where no thread can
+    // be had it is read after the log, as before.
+    std::future<BalanceHistory> ledger;
+    try {
+        ledger = std::async(std::launch::async, [info = info_] { return ReadBalanceHistory(*info); });
+    } catch (const std::system_error&) {
+    }
     // Indexed a block of the log at a time: the window never holds the log's bytes.
     if (index_.Read(info_->GetLogPath()) == qv::io::ReadStatus::Unreadable) {
         qv::ui::MessageBox::Show(qv::ui::LogUnreadableText(info_->GetLogPath()) +
@@ -234,7 +244,8 @@ void THistory::Load() {
         qv::ui::MessageBox::Show(qv::ui::LogIssuesText(index_.issues, info_->GetLogPath()) +
                                      QStringLiteral("\n読めない行は履歴に含めていません。"),
                                  this);
-    balance_ = std::make_shared<const BalanceHistory>(ReadBalanceHistory(*info_));
+    balance_ = std::make_shared<const BalanceHistory>(ledger.valid() ? ledger.get()
+                                                                     : ReadBalanceHistory(*info_));
     charted_.reset();  // a new history: every chart is made again
 
     lsArticles->blockSignals(true);

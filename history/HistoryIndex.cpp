@@ -188,7 +188,8 @@ std::optional<Seconds> HistoryIndex::LastTime() const {
 }
 
 size_t HistoryIndex::HeapBytes() const {
-    size_t bytes = entries_.capacity() * sizeof(Entry) +
+    // The entries' room beyond their count is reserved, never touched: it takes no memory.
+    size_t bytes = entries_.size() * sizeof(Entry) +
                    values_.capacity() * sizeof(SentenceValues) +
                    articles_.capacity() * sizeof(ArticleName);
     for (const ArticleName& a : articles_) bytes += a.name.capacity() + a.nameUtf8.capacity();

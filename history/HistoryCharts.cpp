@@ -274,18 +274,18 @@ QChart* MakeBalanceChart(std::shared_ptr<const BalanceHistory> history, const Ra
     }
     auto* line = new QLineSeries;
     line->setName(QStringLiteral("ポイント残高"));
-    double min = 0, max = 0;
-    const BalanceEvents& events = history->events;
-    for (size_t i = 0; i < events.size(); ++i) {
-        if (!InRange(events.Time(i), range)) continue;
-        min = std::min(min, static_cast<double>(events.Balance(i)));
-        max = std::max(max, static_cast<double>(events.Balance(i)));
-    }
     const qint64 from = range.from.value_or(0) * 1000;
     const qint64 to = range.to.value_or(range.from.value_or(0) + 86400) * 1000;
     auto* fitted = new BalanceLine(chart, line, std::move(history), range,
                                    static_cast<double>(from), static_cast<double>(to));
     fitted->Fit(std::max(1, columns));
+    // The thinned line keeps the lowest and the highest point of every column: its extremes
+    // are those of the whole line in range, found without another walk over the ledger.
+    double min = 0, max = 0;
+    for (const QPointF& p : line->points()) {
+        min = std::min(min, p.y());
+        max = std::max(max, p.y());
+    }
     chart->addSeries(line);
     auto* time = new QDateTimeAxis;
     time->setFormat(QStringLiteral("yyyy/MM/dd"));

@@ -334,7 +334,11 @@ std::vector<Period> PerPeriod(const HistoryIndex& index, const Rows& rows, Bucke
 Range ChartRange(const HistoryIndex& index, const Rows& rows, const Filter& filter) {
     Range range{filter.from, filter.to};
     if (rows.empty()) return range;
-    if (!range.from || !range.to) {
+    if ((!range.from || !range.to) && rows.size() == index.Size()) {
+        // Every record is shown (each row is a record once): the index knows their span.
+        if (!range.from) range.from = LocalDayStart(*index.FirstTime());
+        if (!range.to) range.to = AddLocalDays(LocalDayStart(*index.LastTime()), 1);
+    } else if (!range.from || !range.to) {
         Seconds first = index.Time(rows.front());
         Seconds last = first;
         for (std::uint32_t r : rows) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "records/Ledger.h"
+#include "records/LineBlocks.h"
 #include "text/FileIo.h"
 #include "text/LineWalk.h"
 #include "rulebook/Info.h"
@@ -12,17 +13,46 @@
 
 namespace qv::history {
 
+namespace {
+// The change from a balance to the next, as a ledger line's before and after give it.
+std::int64_t Step(std::int64_t before, std::int64_t after) { return qv::SaturatingAdd(after, -before); }
+}  // namespace
+
+void BalanceEvents::push_back(const BalanceEvent& e) {
+    const auto i = static_cast<std::uint32_t>(points_.size());
+    if (points_.empty() || e.change != Step(points_.back().balance, e.balance))
+        changes_.emplace_back(i, e.change);
+    if (e.reportedUnits != Units{}) units_.emplace_back(i, e.reportedUnits);
+    points_.push_back({e.time, e.balance});
+}
+
+BalanceEvent BalanceEvents::operator[](size_t i) const {
+    BalanceEvent e;
+    e.time = points_[i].time;
+    e.balance = points_[i].balance;
+    const auto byIndex = [](const auto& kept, std::uint32_t at) { return kept.first < at; };
+    const auto at = static_cast<std::uint32_t>(i);
+    const auto change = std::lower_bound(changes_.begin(), changes_.end(), at, byIndex);
+    e.change = change != changes_.end() && change->first == at
+                   ? change->second
+                   : Step(points_[i - 1].balance, points_[i].balance);
+    const auto units = std::lower_bound(units_.begin(), units_.end(), at, byIndex);
+    if (units != units_.end() && units->first == at) e.reportedUnits = units->second;
+    return e;
+}
+
 BalanceHistory ReadBalanceHistory(const CInfo& info) {
     BalanceHistory history;
     const Ledger ledger(FolderOf(info).LedgerPath());
     if (!ledger.Enabled()) return history;
-    // Line by line into events: a ledger of a million lines is never held as entries too.
-    std::string bytes;
+    // Line by line into events, a block of the file at a time: a ledger of a million
+    // lines is never held as bytes or as entries too.
+    BalanceEvents events;
+    // Room for as many entries as the file could hold (an entry takes at least 16 bytes):
+    // pages never filled are never touched, and the events are never copied as they grow.
+    events.reserve(static_cast<size_t>(std::max<std::int64_t>(0, qv::io::FileSize(ledger.Path()))) / 16);
     // A ledger that cannot be read leaves the past unknown, as no ledger does.
-    if (qv::io::ReadFile(ledger.Path(), bytes) != qv::io::ReadStatus::Ok) return history;
-    history.events.reserve(static_cast<size_t>(
-        std::count(bytes.begin(), bytes.end(), '\n')));
-    qv::ForEachLine(bytes, [&](const qv::Line& line) {
+    const qv::io::ReadStatus read = qv::records::ForEachLineInBlocks(ledger.Path(), [&](const qv::Line& line) {
         if (!line.terminated) return;  // a torn last line is no entry
         const std::optional<Ledger::Entry> e = Ledger::FromLine(line.text);
         if (!e) return;
@@ -36,8 +66,9 @@ BalanceHistory ReadBalanceHistory(const CInfo& info) {
             for (int k = 0; k < kImplementCount; ++k)
                 event.reportedUnits[k] = sign * (*e->units)[static_cast<size_t>(k)];
         }
-        history.events.push_back(event);
+        events.push_back(event);
     });
+    if (read == qv::io::ReadStatus::Ok) history.events = std::move(events);
     return history;
 }
 
@@ -45,10 +76,11 @@ std::array<std::int64_t, kImplementCount> ReportedUnits(const BalanceHistory& hi
                                                         std::optional<Seconds> from,
                                                         std::optional<Seconds> to) {
     std::array<std::int64_t, kImplementCount> sums{};
-    for (const BalanceEvent& e : history.events) {
-        if ((from && e.time < *from) || (to && e.time >= *to)) continue;
-        for (int k = 0; k < kImplementCount; ++k)
-            sums[k] = qv::SaturatingAdd(sums[k], e.reportedUnits[k]);
+    // Only the events that carry units can add any.
+    for (const auto& [i, units] : history.events.WithUnits()) {
+        const Seconds time = history.events.Time(i);
+        if ((from && time < *from) || (to && time >= *to)) continue;
+        for (int k = 0; k < kImplementCount; ++k) sums[k] = qv::SaturatingAdd(sums[k], units[k]);
     }
     return sums;
 }

@@ -210,8 +210,8 @@ QChart* MakeUnitsChart(const std::array<std::int64_t, kImplementCount>& sentence
 
 namespace {
 
-bool InRange(const BalanceEvent& e, const Range& range) {
-    return !(range.from && e.time < *range.from) && !(range.to && e.time >= *range.to);
+bool InRange(Seconds time, const Range& range) {
+    return !(range.from && time < *range.from) && !(range.to && time >= *range.to);
 }
 
 // The balance line kept at a few points per pixel column of its chart: a ledger of a
@@ -232,9 +232,11 @@ public:
         if (line_.isNull() || columns < 1 || columns == columns_) return;
         columns_ = columns;
         LineThinner thinner(x0_, x1_, columns);
-        for (const BalanceEvent& e : history_->events)
-            if (InRange(e, range_))
-                thinner.Add(static_cast<double>(e.time) * 1000.0, static_cast<double>(e.balance));
+        const BalanceEvents& events = history_->events;
+        for (size_t i = 0; i < events.size(); ++i)
+            if (InRange(events.Time(i), range_))
+                thinner.Add(static_cast<double>(events.Time(i)) * 1000.0,
+                            static_cast<double>(events.Balance(i)));
         const std::vector<LinePoint> kept = thinner.Take();
         QList<QPointF> points;
         points.reserve(static_cast<qsizetype>(kept.size()));
@@ -272,17 +274,18 @@ QChart* MakeBalanceChart(std::shared_ptr<const BalanceHistory> history, const Ra
     }
     auto* line = new QLineSeries;
     line->setName(QStringLiteral("ポイント残高"));
-    double min = 0, max = 0;
-    for (const BalanceEvent& e : history->events) {
-        if (!InRange(e, range)) continue;
-        min = std::min(min, static_cast<double>(e.balance));
-        max = std::max(max, static_cast<double>(e.balance));
-    }
     const qint64 from = range.from.value_or(0) * 1000;
     const qint64 to = range.to.value_or(range.from.value_or(0) + 86400) * 1000;
     auto* fitted = new BalanceLine(chart, line, std::move(history), range,
                                    static_cast<double>(from), static_cast<double>(to));
     fitted->Fit(std::max(1, columns));
+    // The thinned line keeps the lowest and the highest point of every column: its extremes
+    // are those of the whole line in range, found without another walk over the ledger.
+    double min = 0, max = 0;
+    for (const QPointF& p : line->points()) {
+        min = std::min(min, p.y());
+        max = std::max(max, p.y());
+    }
     chart->addSeries(line);
     auto* time = new QDateTimeAxis;
     time->setFormat(QStringLiteral("yyyy/MM/dd"));

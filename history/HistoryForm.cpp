@@ -14,6 +14,8 @@
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
 #include <ctime>
+#include <future>
+#include <system_error>
 #include <set>
 
 #include "history/CsvExport.h"
@@ -224,20 +226,26 @@ void THistory::Init(CInfo* info) {
 void THistory::Load() {
     if (info_ == nullptr) return;
     ::tzset();  // dates follow the zone as it is now
-    {
-        SentenceLog::Contents contents;
-        if (SentenceLog(info_->GetLogPath()).Read(contents) == qv::io::ReadStatus::Unreadable) {
-            qv::ui::MessageBox::Show(qv::ui::LogUnreadableText(info_->GetLogPath()) +
-                                         QStringLiteral("履歴は表示できません。"),
-                                     this);
-        }
-        index_.Build(contents);
-    }  // the log's bytes go; the index is all the window keeps
+    // The ledger is read on a second core while the log is indexed on this one: the two
+    // files share nothing, and each takes about as long as the other. Where no thread can
+    // be had it is read after the log, as before.
+    std::future<BalanceHistory> ledger;
+    try {
+        ledger = std::async(std::launch::async, [info = info_] { return ReadBalanceHistory(*info); });
+    } catch (const std::system_error&) {
+    }
+    // Indexed a block of the log at a time: the window never holds the log's bytes.
+    if (index_.Read(info_->GetLogPath()) == qv::io::ReadStatus::Unreadable) {
+        qv::ui::MessageBox::Show(qv::ui::LogUnreadableText(info_->GetLogPath()) +
+                                     QStringLiteral("履歴は表示できません。"),
+                                 this);
+    }
     if (index_.issues.Any())
         qv::ui::MessageBox::Show(qv::ui::LogIssuesText(index_.issues, info_->GetLogPath()) +
                                      QStringLiteral("\n読めない行は履歴に含めていません。"),
                                  this);
-    balance_ = std::make_shared<const BalanceHistory>(ReadBalanceHistory(*info_));
+    balance_ = std::make_shared<const BalanceHistory>(ledger.valid() ? ledger.get()
+                                                                     : ReadBalanceHistory(*info_));
     charted_.reset();  // a new history: every chart is made again
 
     lsArticles->blockSignals(true);
@@ -418,12 +426,12 @@ void THistory::RefreshCharts() {
     if (sameRange) {
         balanceSaid = was->balanceSaid;
     } else {
-        for (auto e = balance.events.rbegin(); e != balance.events.rend(); ++e) {
-            if ((range.from && e->time < *range.from) || (range.to && e->time >= *range.to))
-                continue;
+        for (size_t i = balance.events.size(); i-- > 0;) {
+            const qv::Seconds time = balance.events.Time(i);
+            if ((range.from && time < *range.from) || (range.to && time >= *range.to)) continue;
             balanceSaid = QStringLiteral("最後の残高 %1ポイント（%2）。")
-                              .arg(e->balance)
-                              .arg(QString::fromStdString(DateTimeText(e->time))) +
+                              .arg(balance.events.Balance(i))
+                              .arg(QString::fromStdString(DateTimeText(time))) +
                           ledgerNote;
             break;
         }

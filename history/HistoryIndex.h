@@ -42,6 +42,9 @@ public:
     LogReadIssues issues;
 
     void Build(const SentenceLog::Contents& contents);
+    // The same from the log at path, read a block at a time: the log's bytes are never
+    // held whole. Unreadable leaves the index empty (error says why).
+    qv::io::ReadStatus Read(const std::string& path, qv::io::IoError* error = nullptr);
 
     size_t Size() const { return entries_.size(); }
     Seconds Time(size_t i) const { return entries_[i].time; }
@@ -51,6 +54,10 @@ public:
     const SentenceValues& Values(size_t i) const {
         return values_[entries_[i].sentence & ~kExecutedBit];
     }
+    // The sentence values by number: record i's are ValuesAt(ValuesId(i)).
+    std::uint32_t ValuesId(size_t i) const { return entries_[i].sentence & ~kExecutedBit; }
+    size_t ValuesCount() const { return values_.size(); }
+    const SentenceValues& ValuesAt(std::uint32_t id) const { return values_[id]; }
     // Every distinct (number, name) the records carry, in order of first appearance.
     const std::vector<ArticleName>& Articles() const { return articles_; }
     // Distinct article numbers, ascending, each with the name of its newest record.
@@ -63,6 +70,11 @@ public:
     size_t HeapBytes() const;
 
 private:
+    struct Builder;
+    void Clear();
+    void AddRecord(Builder& builder,
+                   const std::array<std::string_view, SentenceRecord::kFieldCount>& fields);
+
     static constexpr std::uint32_t kExecutedBit = 0x80000000u;
     struct Entry {
         Seconds time;

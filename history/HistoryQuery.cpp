@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <ctime>
+#include <limits>
 #include <map>
 
 #include "text/Numbers.h"
@@ -106,7 +107,72 @@ Rows Apply(const HistoryIndex& index, const Filter& filter) {
     return rows;
 }
 
+namespace {
+
+// The totals of rows counted per set of sentence values: many records share a set, so a
+// million rows are a million increments, and each figure is a few products. Exact only
+// while no sum can reach the ends of the range (the absolute values add up within it),
+// when adding one by one, held at the ends, would give the same; nothing otherwise.
+std::optional<Totals> SumByValues(const HistoryIndex& index, const Rows& rows) {
+    const size_t kinds = index.ValuesCount();
+    if (kinds == 0 || kinds > rows.size() / 4) return std::nullopt;
+    std::vector<std::uint32_t> counts(kinds, 0);
+    size_t executed = 0;
+    for (std::uint32_t r : rows) {
+        ++counts[index.ValuesId(r)];
+        executed += index.Executed(r) ? 1 : 0;
+    }
+    using Wide = __int128;
+    constexpr Wide kLimit = std::numeric_limits<std::int64_t>::max();
+    Wide sums[2 + kImplementCount] = {}, reach[2 + kImplementCount] = {};
+    for (std::uint32_t id = 0; id < kinds; ++id) {
+        if (counts[id] == 0) continue;
+        const SentenceValues& v = index.ValuesAt(id);
+        const std::int64_t figures[2 + kImplementCount] = {v.total, v.points, v.units[0],
+                                                           v.units[1], v.units[2], v.units[3]};
+        for (size_t f = 0; f < std::size(figures); ++f) {
+            const Wide value = figures[f];
+            sums[f] += value * counts[id];
+            reach[f] += (value < 0 ? -value : value) * counts[id];
+            if (reach[f] > kLimit) return std::nullopt;
+        }
+    }
+    Totals t;
+    t.sentences = rows.size();
+    t.executed = executed;
+    t.notExecuted = rows.size() - executed;
+    t.total = static_cast<std::int64_t>(sums[0]);
+    t.points = static_cast<std::int64_t>(sums[1]);
+    for (int k = 0; k < kImplementCount; ++k) t.units[k] = static_cast<std::int64_t>(sums[2 + k]);
+    return t;
+}
+
+// Rows already in order by key (a log in time order, by time) turned round or left as
+// they are where they stand: no keyed copy of a million rows is made for them. False,
+// rows untouched, when they are not in order.
+template <typename Key>
+bool SortInPlace(Rows& rows, Key key, bool descending) {
+    for (size_t i = 1; i < rows.size(); ++i) {
+        const std::int64_t a = key(rows[i - 1]), b = key(rows[i]);
+        if (descending ? a > b : (a > b || (a == b && rows[i - 1] > rows[i]))) return false;
+    }
+    if (!descending) return true;
+    // Newest first: turned round, with equal keys turned back into their order.
+    std::reverse(rows.begin(), rows.end());
+    for (auto run = rows.begin(); run != rows.end();) {
+        const std::int64_t k = key(*run);
+        auto end = run + 1;
+        while (end != rows.end() && key(*end) == k) ++end;
+        std::reverse(run, end);
+        run = end;
+    }
+    return true;
+}
+
+}  // namespace
+
 Totals Sum(const HistoryIndex& index, const Rows& rows) {
+    if (const std::optional<Totals> counted = SumByValues(index, rows)) return *counted;
     Totals t;
     t.sentences = rows.size();
     for (std::uint32_t r : rows) {
@@ -159,32 +225,23 @@ void SortRows(const HistoryIndex& index, Rows& rows, Column column, bool descend
         }
         return 0;
     };
+    // The table opens and refills newest first: that key is read directly, not through
+    // the switch, as it runs over every row of every filter.
+    const bool inOrder =
+        column == Column::Time
+            ? SortInPlace(rows, [&](std::uint32_t r) { return index.Time(r); }, descending)
+            : SortInPlace(rows, key, descending);
+    if (inOrder) return;
     std::vector<std::pair<std::int64_t, std::uint32_t>> keyed;
     keyed.reserve(rows.size());
     for (std::uint32_t r : rows) keyed.emplace_back(key(r), r);
-    // Rows come in file order, so a log already in time order needs no sort at all.
-    auto ascending = [](const auto& a, const auto& b) { return a < b; };
-    auto falling = [](const auto& a, const auto& b) {
-        return a.first != b.first ? a.first > b.first : a.second < b.second;
-    };
-    auto byKey = [](const auto& a, const auto& b) { return a.first < b.first; };
-    if (descending) {
-        if (std::is_sorted(keyed.begin(), keyed.end(), byKey)) {
-            // Newest first over a log in time order: turned round, with equal keys turned
-            // back into file order, in linear time.
-            std::reverse(keyed.begin(), keyed.end());
-            for (auto run = keyed.begin(); run != keyed.end();) {
-                auto end = std::find_if(run, keyed.end(),
-                                        [&](const auto& k) { return k.first != run->first; });
-                std::reverse(run, end);
-                run = end;
-            }
-        } else {
-            std::sort(keyed.begin(), keyed.end(), falling);
-        }
-    } else if (!std::is_sorted(keyed.begin(), keyed.end(), ascending)) {
-        std::sort(keyed.begin(), keyed.end(), ascending);
-    }
+    // Equal keys stay in file order (the row number breaks the tie) both ways.
+    if (descending)
+        std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
+            return a.first != b.first ? a.first > b.first : a.second < b.second;
+        });
+    else
+        std::sort(keyed.begin(), keyed.end());
     for (size_t i = 0; i < rows.size(); ++i) rows[i] = keyed[i].second;
 }
 
@@ -259,12 +316,15 @@ std::vector<Period> PerPeriod(const HistoryIndex& index, const Rows& rows, Bucke
     }
     periods.resize(starts.size());
     for (size_t i = 0; i < starts.size(); ++i) periods[i].start = starts[i];
+    // Rows come sorted, mostly by time: the period of the row before is tried first.
+    size_t p = 0;
     for (std::uint32_t r : rows) {
         const Seconds t = index.Time(r);
         if (t < starts.front() || t >= to) continue;
-        const size_t p = static_cast<size_t>(std::upper_bound(starts.begin(), starts.end(), t) -
-                                             starts.begin()) -
-                         1;
+        if (!(starts[p] <= t && (p + 1 == starts.size() || t < starts[p + 1])))
+            p = static_cast<size_t>(std::upper_bound(starts.begin(), starts.end(), t) -
+                                    starts.begin()) -
+                1;
         ++periods[p].sentences;
         periods[p].total = qv::SaturatingAdd(periods[p].total, index.Values(r).total);
     }
@@ -274,7 +334,11 @@ std::vector<Period> PerPeriod(const HistoryIndex& index, const Rows& rows, Bucke
 Range ChartRange(const HistoryIndex& index, const Rows& rows, const Filter& filter) {
     Range range{filter.from, filter.to};
     if (rows.empty()) return range;
-    if (!range.from || !range.to) {
+    if ((!range.from || !range.to) && rows.size() == index.Size()) {
+        // Every record is shown (each row is a record once): the index knows their span.
+        if (!range.from) range.from = LocalDayStart(*index.FirstTime());
+        if (!range.to) range.to = AddLocalDays(LocalDayStart(*index.LastTime()), 1);
+    } else if (!range.from || !range.to) {
         Seconds first = index.Time(rows.front());
         Seconds last = first;
         for (std::uint32_t r : rows) {

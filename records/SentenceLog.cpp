@@ -8,6 +8,7 @@
 
 #include "records/FileTail.h"
 #include "records/LogScan.h"
+#include "text/FilePieces.h"
 #include "text/Numbers.h"
 
 std::string SentenceRecord::ToLine() const {
@@ -59,8 +60,7 @@ std::vector<size_t> SentenceLog::Contents::RecordsCarrying(std::string_view id) 
     return found;
 }
 
-std::string_view SentenceLog::Contents::View(Span s, bool record) const {
-    const std::string_view all = bytes_.View();
+std::string_view SentenceLog::Contents::ViewIn(std::string_view all, Span s, bool record) {
     if (s.size != kLong) return all.substr(s.begin, s.size);
     // A line of 4 GiB or more: its end is looked for. A record's text stops before its
     // line end; any other line keeps it.
@@ -125,6 +125,64 @@ qv::io::ReadStatus SentenceLog::Read(Contents& out, qv::io::IoError* error) cons
     out.stamp_ = before == after && after.size == static_cast<std::int64_t>(out.bytes_.size())
                      ? after
                      : qv::io::FileStamp{};
+    return status;
+}
+
+qv::io::ReadStatus SentenceLog::ForEachRecordInPieces(
+    const std::function<void(std::string_view, std::uint32_t)>& visit, Contents::Damage& damage,
+    qv::io::FileStamp& stamp, qv::io::IoError* error) const {
+    damage = {};
+    stamp = {};
+    const qv::io::FileStamp before = qv::io::StampOf(path_);
+    // Small enough to stay in the cache while its lines are sorted and visited.
+    constexpr size_t kPiece = size_t{256} << 10;
+    Contents piece;        // the lines of one piece, sorted as Read sorts the whole file
+    std::string carried;   // a line begun in an earlier piece
+    std::uint64_t total = 0;
+    const auto sort = [&](std::string_view lines) {
+        piece.Clear();
+        LogScan(piece).Finish(lines);
+        for (const Contents::Span& s : piece.records_)
+            visit(Contents::ViewIn(lines, s, true), s.article);
+        damage.unreadLines += piece.damage_.unreadLines;
+        damage.crOnlyLines += piece.damage_.crOnlyLines;
+        damage.badTimes += piece.damage_.badTimes;
+        damage.gluedLines += piece.damage_.gluedLines;
+    };
+    const qv::io::ReadStatus status = qv::io::ReadFileInPieces(
+        path_, kPiece,
+        [&](std::string_view bytes) {
+            total += bytes.size();
+            const void* last = ::memrchr(bytes.data(), '\n', bytes.size());
+            if (last == nullptr) {
+                carried.append(bytes);
+                return;
+            }
+            const size_t end = static_cast<size_t>(static_cast<const char*>(last) - bytes.data()) + 1;
+            size_t from = 0;
+            if (!carried.empty()) {
+                // The line begun before ends at this piece's first line end.
+                from = bytes.find('\n') + 1;
+                carried.append(bytes.substr(0, from));
+                sort(carried);
+                carried.clear();
+            }
+            if (end > from) sort(bytes.substr(from, end - from));
+            carried.assign(bytes.substr(end));
+        },
+        error);
+    if (status != qv::io::ReadStatus::Ok) {
+        damage = {};
+        return status;
+    }
+    if (!carried.empty()) sort(carried);  // the last line, without its line end
+    if (total >= Contents::kMaxBytes) {
+        damage = {};
+        qv::io::Fail(error, qv::io::IoError::Op::Read, path_, EFBIG);
+        return qv::io::ReadStatus::Unreadable;
+    }
+    const qv::io::FileStamp after = qv::io::StampOf(path_);
+    if (before == after && after.size == static_cast<std::int64_t>(total)) stamp = after;
     return status;
 }
 

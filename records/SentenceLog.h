@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -125,7 +126,8 @@ public:
             return Span{begin, size < kLong ? size : kLong, article};
         }
         // A record's text without its line end, or another line as stored.
-        std::string_view View(Span s, bool record) const;
+        std::string_view View(Span s, bool record) const { return ViewIn(bytes_.View(), s, record); }
+        static std::string_view ViewIn(std::string_view all, Span s, bool record);
         void Clear();
         // Sorts the lines of bytes_ into records and others.
         void Index();
@@ -181,6 +183,15 @@ public:
     // The whole log for the list; out is emptied first. Missing and Empty give no lines;
     // a log of 256 GiB or more is Unreadable (EFBIG).
     qv::io::ReadStatus Read(Contents& out, qv::io::IoError* error = nullptr) const;
+
+    // Every record in file order, read a piece at a time so the log is never held whole:
+    // visit(text, plainArticle) sees each record's line without its line end (valid during
+    // the call) and its article as Contents::PlainArticle notes it. damage counts what Read
+    // counts; stamp is the file's as read, unknown when it changed meanwhile. The same
+    // statuses and errors as Read; when the read fails, what visit saw is void.
+    qv::io::ReadStatus ForEachRecordInPieces(
+        const std::function<void(std::string_view text, std::uint32_t plainArticle)>& visit,
+        Contents::Damage& damage, qv::io::FileStamp& stamp, qv::io::IoError* error = nullptr) const;
 
     // The first second from t on that names no record (two decisions within one second,
     // or a clock set back, would otherwise share an identifier), and the log's size. The

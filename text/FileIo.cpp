@@ -1,4 +1,5 @@
 #include "text/FileIo.h"
+#include "text/FilePieces.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -353,6 +354,35 @@ ReadStatus ReadFile(const std::string& path, FileBuffer& out, IoError* error,
     buf.Shrink(got);
     out = std::move(buf);
     return ReadStatus::Ok;
+}
+
+ReadStatus ReadFileInPieces(const std::string& path, size_t pieceBytes,
+                            const std::function<void(std::string_view)>& seen, IoError* error) {
+    int fd = -1;
+    std::int64_t size = 0;
+    if (const ReadStatus opened = OpenForRead(path, fd, size, error); opened != ReadStatus::Ok)
+        return opened;
+    std::string piece(pieceBytes > 0 ? pieceBytes : 1, '\0');
+    // No more than the size seen when it was opened, as a whole read takes.
+    std::uint64_t left = static_cast<std::uint64_t>(size), got = 0;
+    while (left > 0) {
+        const ssize_t r = Sys().read(fd, piece.data(), std::min<std::uint64_t>(piece.size(), left));
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            Fail(error, IoError::Op::Read, path, errno);
+            Sys().close(fd);
+            return ReadStatus::Unreadable;
+        }
+        if (r == 0) break;  // shrank while reading: what is there
+        left -= static_cast<std::uint64_t>(r);
+        got += static_cast<std::uint64_t>(r);
+        seen(std::string_view(piece.data(), static_cast<size_t>(r)));
+    }
+    if (Sys().close(fd) != 0) {
+        Fail(error, IoError::Op::Close, path, errno);
+        return ReadStatus::Unreadable;
+    }
+    return got == 0 ? ReadStatus::Empty : ReadStatus::Ok;
 }
 
 FileBuffer::FileBuffer(std::string bytes) : string_(std::move(bytes)), size_(string_.size()) {}

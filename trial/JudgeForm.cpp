@@ -79,8 +79,9 @@ void TJudge::ShowPreview() {
         SetJoinedText(label, QString());
     const std::optional<int> number = SelectedNumber();
     if (number) {
-        const TrialPreview p =
-            PreviewTrial(*number, tbJoujou->value(), *info_, now, log_, logRead_, logError_);
+        // Only a clock set back to an earlier day finds records missing that may count.
+        if (!log_.Covers(now)) log_ = TrialLog::Read(info_->GetLogPath(), now);
+        const TrialPreview p = PreviewTrial(*number, tbJoujou->value(), *info_, now, log_);
         if (!p.now.verdict) {
             // The reason 提出 would give, word for word.
             SetJoinedText(pnPreviewNow,
@@ -130,8 +131,9 @@ void TJudge::Init(CInfo* info) {
     }
     cbRuleChange();
     tbJoujouChange();
-    // The log is read once, here; the preview never reads it again.
-    logRead_ = SentenceLog(info->GetLogPath()).Read(log_, &logError_);
+    // The log is read once, here; the preview never reads it again, and 提出 takes this
+    // pass while the file stays as it was.
+    log_ = TrialLog::Read(info->GetLogPath(), clock_());
     ShowPreview();
 }
 
@@ -160,7 +162,7 @@ void TJudge::btSubmitClick() {
     if (!number) return;
     TState state(this);
     // A refused composition has told the user why; the trial stays open.
-    if (!state.Init(*number, tbJoujou->value(), info_)) return;
+    if (!state.Init(*number, tbJoujou->value(), info_, &log_)) return;
     state.exec();
     accept();
 }

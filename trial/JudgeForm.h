@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "records/SentenceLog.h"
+#include "trial/Verdict.h"
 #include "rulebook/Clock.h"
 #include "rulebook/Info.h"
 #include "rulebook/RuleBook.h"
@@ -42,8 +43,6 @@ private:
     CInfo* info_ = nullptr;
     CRuleBook* ruleBook_ = nullptr;
     qv::Clock clock_ = qv::SystemNow;
-    SentenceLog::Contents log_;  // read once, when the window opens
-    qv::io::ReadStatus logRead_ = qv::io::ReadStatus::Missing;
-    qv::io::IoError logError_;
+    TrialLog log_;  // read once, when the window opens, and handed to the verdict
     QTimer* previewTimer_ = nullptr;
 };

@@ -24,6 +24,9 @@ struct TrialPreview {
 TrialPreview PreviewTrial(int articleNumber, int level, const CInfo& info, qv::Seconds now,
                           const SentenceLog::Contents& log, qv::io::ReadStatus read,
                           const qv::io::IoError& error);
+// The same from the pass a trial window keeps; now must be covered (TrialLog::Covers).
+TrialPreview PreviewTrial(int articleNumber, int level, const CInfo& info, qv::Seconds now,
+                          const TrialLog& log);
 
 // The next second at which a preview made at `now` may change: the history counts whole
 // UTC days, so that is the next 00:00 UTC.

@@ -27,19 +27,23 @@ TState::TState(QWidget* parent) : QDialog(parent) {
     qv::ui::NameControls(this);
 }
 
-bool TState::Init(int articleNumber, int level, CInfo* info) {
+bool TState::Init(int articleNumber, int level, CInfo* info, const TrialLog* read) {
     info_ = info;
-    // One read of the log serves both the history and the look for damaged lines; an
+    // One pass over the log serves both the history and the look for damaged lines; an
     // article that is refused anyway needs neither.
     Composition composition;
     const CRule* rule = nullptr;
     composition.status = FindArticle(*info, articleNumber, rule);
-    SentenceLog::Contents log;
+    TrialLog fresh;
+    const TrialLog* log = &fresh;
     if (composition.status == Composition::Status::Ok) {
-        qv::io::IoError error;
-        const qv::io::ReadStatus read = SentenceLog(info->GetLogPath()).Read(log, &error);
-        composition =
-            ComposeVerdict(articleNumber, level, *info, qv::SystemNow(), log, read, error);
+        const qv::Seconds now = qv::SystemNow();
+        // The trial window's pass, unless the log changed since or the clock went back.
+        if (read != nullptr && read->Covers(now) && read->StillMatches(info->GetLogPath()))
+            log = read;
+        else
+            fresh = TrialLog::Read(info->GetLogPath(), now);
+        composition = ComposeVerdict(articleNumber, level, *info, now, *log);
     }
     if (!composition.verdict) {
         qv::ui::MessageBox::Show(
@@ -48,7 +52,7 @@ bool TState::Init(int articleNumber, int level, CInfo* info) {
         return false;
     }
     verdict_ = std::move(*composition.verdict);
-    TellUnreadLog(log);
+    TellUnreadLog(log->damage);
     pnName->setText(qv::ui::ShownText(verdict_.heading));
     pnState->setText(qv::ui::ShownText(verdict_.articleText));
     // Long article texts wrap; the whole text stays reachable as a tip.
@@ -59,9 +63,13 @@ bool TState::Init(int articleNumber, int level, CInfo* info) {
     return true;
 }
 
-void TState::TellUnreadLog(const SentenceLog::Contents& log) {
+void TState::TellUnreadLog(const SentenceLog::Contents::Damage& damage) {
     // The history counts whole records only; say what it may have missed.
-    const LogReadIssues issues = FindLogIssues(log);
+    LogReadIssues issues;
+    issues.unreadLines = damage.unreadLines;
+    issues.crOnlyLines = damage.crOnlyLines;
+    issues.badTimes = damage.badTimes;
+    issues.gluedLines = damage.gluedLines;
     if (!issues.Any()) return;
     qv::ui::MessageBox::Show(qv::ui::VerdictLogIssuesText(issues, info_->GetLogPath()),
                              parentWidget());

@@ -14,8 +14,9 @@ public:
     explicit TState(QWidget* parent = nullptr);
 
     // Composes the verdict and fills the window. When no verdict can be composed the
-    // user is told why and false returns: the window must then not be shown.
-    bool Init(int articleNumber, int level, CInfo* info);
+    // user is told why and false returns: the window must then not be shown. read: the
+    // trial window's pass over the log, used while the file is still the one it read.
+    bool Init(int articleNumber, int level, CInfo* info, const TrialLog* read = nullptr);
     const CVerdict& Verdict() const { return verdict_; }
 
 protected:
@@ -24,7 +25,7 @@ protected:
 private:
     void FormShow();
     // One box naming what of the log the history could not read, if anything.
-    void TellUnreadLog(const SentenceLog::Contents& log);
+    void TellUnreadLog(const SentenceLog::Contents::Damage& damage);
     void btOKClick();
     // Says why the points of decision id are not on the balance and offers to credit
     // them again, until that works or the user declines.

@@ -162,6 +162,52 @@ Composition::Status FindArticle(const CInfo& info, int articleNumber, const CRul
     return Composition::Status::Ok;
 }
 
+namespace {
+// One record's weight on the history of a trial on day `today`.
+void Weigh(History& h, qv::Seconds decidedAt, std::int64_t article, std::int64_t total,
+           int articleNumber, std::int64_t today) {
+    const std::int64_t day = DayNumber(decidedAt);
+    if (day > today || day + kHistoryDays < today) return;
+    if (article != articleNumber) return;
+    h.sum = qv::SaturatingAdd(h.sum, total);
+    ++h.count;
+    if (!h.oldest || decidedAt < *h.oldest) h.oldest = decidedAt;
+}
+}  // namespace
+
+TrialLog TrialLog::Read(const std::string& path, qv::Seconds since) {
+    TrialLog log;
+    log.firstDay = DayNumber(since);
+    log.read = SentenceLog(path).ForEachRecordInPieces(
+        [&log](std::string_view text, std::uint32_t) {
+            std::string_view time, article, total;
+            qv::FieldWalk walk(text);
+            walk.Next(time);
+            const qv::Seconds decidedAt = qv::ReadInt64(time);
+            // Decided before the 10 days of the first trial it serves: it never counts.
+            if (DayNumber(decidedAt) + kHistoryDays < log.firstDay) return;
+            walk.Next(article);
+            walk.Next(total);  // the name, skipped
+            walk.Next(total);
+            log.entries.push_back({decidedAt, qv::ReadInt64(article), qv::ReadInt64(total)});
+        },
+        log.damage, log.stamp, &log.error);
+    if (log.read == qv::io::ReadStatus::Unreadable) log.entries.clear();
+    return log;
+}
+
+bool TrialLog::StillMatches(const std::string& path) const {
+    return stamp.Known() && qv::io::StampOf(path) == stamp;
+}
+
+History CountHistory(const TrialLog& log, int articleNumber, qv::Seconds now) {
+    History h;
+    const std::int64_t today = DayNumber(now);
+    for (const TrialLog::Entry& e : log.entries)
+        Weigh(h, e.decidedAt, e.article, e.total, articleNumber, today);
+    return h;
+}
+
 History CountHistory(const SentenceLog::Contents& log, int articleNumber, qv::Seconds now) {
     History h;
     const std::int64_t today = DayNumber(now);
@@ -182,10 +228,7 @@ History CountHistory(const SentenceLog::Contents& log, int articleNumber, qv::Se
         const qv::Seconds decidedAt = qv::ReadInt64(time);
         const std::int64_t day = DayNumber(decidedAt);
         if (day > today || day + kHistoryDays < today) continue;
-        if (qv::ReadInt64(article) != articleNumber) continue;
-        h.sum = qv::SaturatingAdd(h.sum, qv::ReadInt64(total));
-        ++h.count;
-        if (!h.oldest || decidedAt < *h.oldest) h.oldest = decidedAt;
+        Weigh(h, decidedAt, qv::ReadInt64(article), qv::ReadInt64(total), articleNumber, today);
     }
     return h;
 }
@@ -234,15 +277,14 @@ Composition ComposeVerdict(int articleNumber, int level, const CInfo& info, qv::
     result.status = FindArticle(info, articleNumber, rule);
     // A refused article needs no history: the log is not read for it.
     if (result.status != Composition::Status::Ok) return result;
-    SentenceLog::Contents log;
-    qv::io::IoError error;
-    const qv::io::ReadStatus read = SentenceLog(info.GetLogPath()).Read(log, &error);
-    return ComposeVerdict(articleNumber, level, info, now, log, read, error);
+    return ComposeVerdict(articleNumber, level, info, now, TrialLog::Read(info.GetLogPath(), now));
 }
 
-Composition ComposeVerdict(int articleNumber, int level, const CInfo& info, qv::Seconds now,
-                           const SentenceLog::Contents& log, qv::io::ReadStatus read,
-                           const qv::io::IoError& error) {
+namespace {
+// Steps 1 to 5 over a log read one way or another; count gives its history at `now`.
+template <typename Count>
+Composition Compose(int articleNumber, int level, const CInfo& info, qv::Seconds now,
+                    qv::io::ReadStatus read, const qv::io::IoError& error, const Count& count) {
     Composition result;
     const CRule* rule = nullptr;
     result.status = FindArticle(info, articleNumber, rule);
@@ -254,7 +296,7 @@ Composition ComposeVerdict(int articleNumber, int level, const CInfo& info, qv::
         return result;
     }
 
-    const History history = CountHistory(log, articleNumber, now);
+    const History history = count(articleNumber, now);
     const Sentence sentence = ComputeSentence(*rule, level, history);
     Distribution distribution = DistributeSentence(*rule, *info.GetRuleBook(), sentence.total);
 
@@ -270,6 +312,20 @@ Composition ComposeVerdict(int articleNumber, int level, const CInfo& info, qv::
     WriteTexts(v, *rule, level, *info.GetRuleBook());
     result.verdict = std::move(v);
     return result;
+}
+}  // namespace
+
+Composition ComposeVerdict(int articleNumber, int level, const CInfo& info, qv::Seconds now,
+                           const SentenceLog::Contents& log, qv::io::ReadStatus read,
+                           const qv::io::IoError& error) {
+    return Compose(articleNumber, level, info, now, read, error,
+                   [&log](int article, qv::Seconds t) { return CountHistory(log, article, t); });
+}
+
+Composition ComposeVerdict(int articleNumber, int level, const CInfo& info, qv::Seconds now,
+                           const TrialLog& log) {
+    return Compose(articleNumber, level, info, now, log.read, log.error,
+                   [&log](int article, qv::Seconds t) { return CountHistory(log, article, t); });
 }
 
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "records/Change.h"
 #include "records/Ledger.h"
@@ -105,6 +106,38 @@ Distribution DistributeSentence(const CRule& rule, const CRuleBook& book, std::i
 
 // UTC day number of a time: seconds / 86400 rounded down, for any 64-bit time.
 std::int64_t DayNumber(qv::Seconds t);
+
+// What trials from a moment on need of the log, from one pass that holds no copy of it:
+// the records that may weigh on a sentence passed then or later (decided on that UTC day,
+// the 10 before or since), what could not be read as records, and the file's stamp. The
+// trial window keeps it for its preview and hands it to the verdict, so a trial reads the
+// log once however long it is.
+struct TrialLog {
+    struct Entry {
+        qv::Seconds decidedAt = 0;
+        std::int64_t article = 0;  // field 1, read as a number
+        std::int64_t total = 0;    // field 3
+    };
+    qv::io::ReadStatus read = qv::io::ReadStatus::Missing;
+    qv::io::IoError error;  // why, when read is Unreadable
+    SentenceLog::Contents::Damage damage;
+    qv::io::FileStamp stamp;  // unknown when the file changed while it was read
+    std::int64_t firstDay = 0;  // the UTC day of `since`
+    std::vector<Entry> entries;  // in file order
+
+    // The log at path as trials at `since` or later see it.
+    static TrialLog Read(const std::string& path, qv::Seconds since);
+    // Whether every record that weighs on a trial at now was kept: now is not on a day
+    // before the one it was read for (a clock set back needs a new read).
+    bool Covers(qv::Seconds now) const { return DayNumber(now) >= firstDay; }
+    // Whether the file at path is still exactly the one read.
+    bool StillMatches(const std::string& path) const;
+};
+// Step 2 over such a pass; now must be covered.
+History CountHistory(const TrialLog& log, int articleNumber, qv::Seconds now);
+// A composition over such a pass (its read status and error included); now must be covered.
+Composition ComposeVerdict(int articleNumber, int level, const CInfo& info, qv::Seconds now,
+                           const TrialLog& log);
 
 struct Decision {
     enum class Status {

@@ -238,6 +238,32 @@ TEST_F(PreviewTest, TheLogIsReadOnceWhenTheWindowOpens) {
     EXPECT_TRUE(Label(judge.get(), "pnPreviewNow").startsWith(QStringLiteral("今提出すると:")));
 }
 
+// 提出 takes the pass the window made of the log only while the file is as it was read: a
+// log changed since is read again, so the verdict counts what is in the file now.
+TEST_F(PreviewTest, SubmittingReadsTheLogAgainOnlyWhenItChanged) {
+    const qv::Seconds now = qv::SystemNow();
+    const std::string log = Log({{now - kDay, 12, 10}});
+    struct Case {
+        const char* what;
+        std::string since;  // appended after the window opened
+        int applications;
+    } cases[] = {
+        {"unchanged", "", 1},
+        {"a sentence decided meanwhile", Log({{now - 2 * kDay, 12, 20}}), 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteBytes("test.log", log);
+        TForm1 menu;
+        ASSERT_TRUE(menu.IsLoaded());
+        auto judge = Open(menu, 1, 0);
+        if (!c.since.empty()) WriteBytes("test.log", log + c.since);
+        const std::optional<CVerdict> verdict = Submit(judge.get());
+        ASSERT_TRUE(verdict.has_value());
+        EXPECT_EQ(verdict->historyCount, c.applications);
+    }
+}
+
 // Left open across 00:00 UTC, when a repeat drops out, the preview follows by itself.
 TEST_F(PreviewTest, StaysRightAcrossMidnight) {
     constexpr qv::Seconds kMidnight = 19676 * kDay;  // 2023-11-15 00:00 UTC

@@ -137,7 +137,6 @@ qv::io::ReadStatus SentenceLog::ForEachRecordInPieces(
     // Small enough to stay in the cache while its lines are sorted and visited.
     constexpr size_t kPiece = size_t{256} << 10;
     Contents piece;        // the lines of one piece, sorted as Read sorts the whole file
-    std::string carried;   // a line begun in an earlier piece
     std::uint64_t total = 0;
     const auto sort = [&](std::string_view lines) {
         piece.Clear();
@@ -149,33 +148,17 @@ qv::io::ReadStatus SentenceLog::ForEachRecordInPieces(
         damage.badTimes += piece.damage_.badTimes;
         damage.gluedLines += piece.damage_.gluedLines;
     };
-    const qv::io::ReadStatus status = qv::io::ReadFileInPieces(
+    const qv::io::ReadStatus status = qv::io::ReadLinesInPieces(
         path_, kPiece,
-        [&](std::string_view bytes) {
-            total += bytes.size();
-            const void* last = ::memrchr(bytes.data(), '\n', bytes.size());
-            if (last == nullptr) {
-                carried.append(bytes);
-                return;
-            }
-            const size_t end = static_cast<size_t>(static_cast<const char*>(last) - bytes.data()) + 1;
-            size_t from = 0;
-            if (!carried.empty()) {
-                // The line begun before ends at this piece's first line end.
-                from = bytes.find('\n') + 1;
-                carried.append(bytes.substr(0, from));
-                sort(carried);
-                carried.clear();
-            }
-            if (end > from) sort(bytes.substr(from, end - from));
-            carried.assign(bytes.substr(end));
+        [&](std::string_view lines) {
+            total += lines.size();
+            sort(lines);
         },
         error);
     if (status != qv::io::ReadStatus::Ok) {
         damage = {};
         return status;
     }
-    if (!carried.empty()) sort(carried);  // the last line, without its line end
     if (total >= Contents::kMaxBytes) {
         damage = {};
         qv::io::Fail(error, qv::io::IoError::Op::Read, path_, EFBIG);

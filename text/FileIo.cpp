@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <map>
 #include <thread>
 #include <utility>
@@ -383,6 +384,34 @@ ReadStatus ReadFileInPieces(const std::string& path, size_t pieceBytes,
         return ReadStatus::Unreadable;
     }
     return got == 0 ? ReadStatus::Empty : ReadStatus::Ok;
+}
+
+ReadStatus ReadLinesInPieces(const std::string& path, size_t pieceBytes,
+                             const std::function<void(std::string_view)>& lines, IoError* error) {
+    std::string carried;  // a line begun in an earlier piece
+    const ReadStatus status = ReadFileInPieces(
+        path, pieceBytes,
+        [&](std::string_view bytes) {
+            const void* last = ::memrchr(bytes.data(), '\n', bytes.size());
+            if (last == nullptr) {
+                carried.append(bytes);
+                return;
+            }
+            const size_t end = static_cast<size_t>(static_cast<const char*>(last) - bytes.data()) + 1;
+            size_t from = 0;
+            if (!carried.empty()) {
+                // The line begun before ends at this piece's first line end.
+                from = bytes.find('\n') + 1;
+                carried.append(bytes.substr(0, from));
+                lines(carried);
+                carried.clear();
+            }
+            if (end > from) lines(bytes.substr(from, end - from));
+            carried.assign(bytes.substr(end));
+        },
+        error);
+    if (status == ReadStatus::Ok && !carried.empty()) lines(carried);  // without its line end
+    return status;
 }
 
 FileBuffer::FileBuffer(std::string bytes) : string_(std::move(bytes)), size_(string_.size()) {}

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "records/Ledger.h"
+#include "records/LedgerLine.h"
 #include "records/LineBlocks.h"
 #include "text/FileIo.h"
 #include "text/LineWalk.h"
@@ -54,17 +55,18 @@ BalanceHistory ReadBalanceHistory(const CInfo& info) {
     // A ledger that cannot be read leaves the past unknown, as no ledger does.
     const qv::io::ReadStatus read = qv::records::ForEachLineInBlocks(ledger.Path(), [&](const qv::Line& line) {
         if (!line.terminated) return;  // a torn last line is no entry
-        const std::optional<Ledger::Entry> e = Ledger::FromLine(line.text);
-        if (!e) return;
+        // Read in place: a million lines are never a million entries made and dropped.
+        qv::records::LedgerLine e;
+        if (!qv::records::ReadLedgerLine(line.text, e)) return;
         BalanceEvent event;
-        event.time = e->time;
-        event.change = qv::SaturatingAdd(e->after, -e->before);
-        event.balance = e->after;
+        event.time = e.time;
+        event.change = qv::SaturatingAdd(e.after, -e.before);
+        event.balance = e.after;
         // Units go with a report, and come off again with its undo.
-        if (e->units && (e->kind == Ledger::Kind::Report || e->kind == Ledger::Kind::Undo)) {
-            const std::int64_t sign = e->kind == Ledger::Kind::Report ? 1 : -1;
+        if (e.hasUnits && (e.kind == Ledger::Kind::Report || e.kind == Ledger::Kind::Undo)) {
+            const std::int64_t sign = e.kind == Ledger::Kind::Report ? 1 : -1;
             for (int k = 0; k < kImplementCount; ++k)
-                event.reportedUnits[k] = sign * (*e->units)[static_cast<size_t>(k)];
+                event.reportedUnits[k] = sign * e.units[static_cast<size_t>(k)];
         }
         events.push_back(event);
     });

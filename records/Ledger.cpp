@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "records/FileTail.h"
+#include "records/LedgerLine.h"
 #include "records/DeviceTag.h"
 #include "text/KxString.h"
 #include "text/LineWalk.h"
@@ -66,7 +67,8 @@ std::string Ledger::ToLine(const Entry& e) {
     return line;
 }
 
-std::optional<Ledger::Entry> Ledger::FromLine(std::string_view line) {
+bool qv::records::ReadLedgerLine(std::string_view line, LedgerLine& e) {
+    e = {};
     // At most 9 fields: cut into a fixed array, as a ledger of a million lines is read
     // line by line and a vector per line would cost an allocation each.
     struct Fields {
@@ -80,49 +82,65 @@ std::optional<Ledger::Entry> Ledger::FromLine(std::string_view line) {
     size_t start = 0;
     for (size_t i = 0; i <= line.size(); ++i) {
         if (i < line.size() && line[i] != '\t') continue;
-        if (f.count == f.at.size()) return std::nullopt;  // more than 9
+        if (f.count == f.at.size()) return false;  // more than 9
         f.at[f.count++] = line.substr(start, i - start);
         start = i + 1;
     }
-    if (f.size() < 7) return std::nullopt;
-    Entry e;
+    if (f.size() < 7) return false;
     if (f.size() >= 8) {
-        if (!qv::records::IsDeviceTag(f[7])) return std::nullopt;
-        e.device = std::string(f[7]);
-        if (f.size() == 9 && f[8] != "merged") return std::nullopt;
+        if (!qv::records::IsDeviceTag(f[7])) return false;
+        e.device = f[7];
+        if (f.size() == 9 && f[8] != "merged") return false;
         e.merged = f.size() == 9;
     }
     const auto time = WholeNumber(f[0]);
-    if (!time) return std::nullopt;
+    if (!time) return false;
     e.time = *time;
     bool known = false;
     for (size_t k = 0; k < std::size(kTokens); ++k) {
         if (f[1] == kTokens[k]) {
-            e.kind = static_cast<Kind>(k);
+            e.kind = static_cast<Ledger::Kind>(k);
             known = true;
         }
     }
-    if (!known) return std::nullopt;
-    e.id = std::string(f[2]);
+    if (!known) return false;
+    e.id = f[2];
     if (!f[3].empty()) {
         std::array<std::int64_t, 4> units{};
         std::string_view rest = f[3];
         for (size_t k = 0; k < units.size(); ++k) {
             const size_t slash = rest.find('/');
             const bool last = k + 1 == units.size();
-            if (last != (slash == std::string_view::npos)) return std::nullopt;
+            if (last != (slash == std::string_view::npos)) return false;
             const auto u = WholeNumber(rest.substr(0, slash));
-            if (!u) return std::nullopt;
+            if (!u) return false;
             units[k] = *u;
             if (!last) rest = rest.substr(slash + 1);
         }
         e.units = units;
+        e.hasUnits = true;
     }
     const auto asked = WholeNumber(f[4]), before = WholeNumber(f[5]), after = WholeNumber(f[6]);
-    if (!asked || !before || !after) return std::nullopt;
+    if (!asked || !before || !after) return false;
     e.asked = *asked;
     e.before = *before;
     e.after = *after;
+    return true;
+}
+
+std::optional<Ledger::Entry> Ledger::FromLine(std::string_view line) {
+    qv::records::LedgerLine v;
+    if (!qv::records::ReadLedgerLine(line, v)) return std::nullopt;
+    Entry e;
+    e.time = v.time;
+    e.kind = v.kind;
+    e.id = std::string(v.id);
+    if (v.hasUnits) e.units = v.units;
+    e.asked = v.asked;
+    e.before = v.before;
+    e.after = v.after;
+    e.device = std::string(v.device);
+    e.merged = v.merged;
     return e;
 }
 

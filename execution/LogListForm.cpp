@@ -368,12 +368,7 @@ void TLogList::MoveFigures(const LogSummary& before, const LogSummary& after) {
 bool TLogList::RemovedInPlace(const std::vector<size_t>& dropped, const qv::io::FileStamp& stamp) {
     if (dropped.empty() || !stamp.Known()) return false;
     const int previous = SelectedRecordRow();
-    LogSummary gone;
-    for (const size_t i : dropped) {
-        const LogSummary one = SummarizeRecords(model_->Contents(), i, i + 1);
-        gone.notExecuted += one.notExecuted;
-        gone.notExecutedPoints = qv::SaturatingAdd(gone.notExecutedPoints, one.notExecutedPoints);
-    }
+    const LogSummary gone = SummaryOf(dropped);
     model_->RemoveRecords(dropped, stamp);
     MoveFigures(gone, {});
     ShowAfterRowsMoved(previous);
@@ -386,15 +381,19 @@ bool TLogList::InsertedInPlace(const std::vector<SentenceLog::Contents::Insertio
     const int previous = SelectedRecordRow();
     const std::vector<size_t> records = model_->InsertLines(inserted, stamp);
     if (records.empty()) return false;
-    LogSummary came;
-    for (const size_t i : records) {
-        const LogSummary one = SummarizeRecords(model_->Contents(), i, i + 1);
-        came.notExecuted += one.notExecuted;
-        came.notExecutedPoints = qv::SaturatingAdd(came.notExecutedPoints, one.notExecutedPoints);
-    }
-    MoveFigures({}, came);
+    MoveFigures({}, SummaryOf(records));
     ShowAfterRowsMoved(previous);
     return true;
+}
+
+LogSummary TLogList::SummaryOf(const std::vector<size_t>& records) const {
+    LogSummary sum;
+    for (const size_t i : records) {
+        const LogSummary one = SummarizeRecords(model_->Contents(), i, i + 1);
+        sum.notExecuted += one.notExecuted;
+        sum.notExecutedPoints = qv::SaturatingAdd(sum.notExecutedPoints, one.notExecutedPoints);
+    }
+    return sum;
 }
 
 void TLogList::ShowAfterRowsMoved(int previous) {

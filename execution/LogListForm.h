@@ -80,6 +80,8 @@ private:
     // The figures moved from what some records counted (before) to what they count now
     // (after); added up again over the rows when a sum is held at its end.
     void MoveFigures(const LogSummary& before, const LogSummary& after);
+    // The figures of some records of the rows' copy (their numbers in file order).
+    LogSummary SummaryOf(const std::vector<size_t>& records) const;
     // After rows moved in place: the balance read again, the status line, the current row
     // kept at its place (as a refill keeps it) and its verdict text.
     void ShowAfterRowsMoved(int previous);

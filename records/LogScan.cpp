@@ -305,7 +305,7 @@ void SentenceLog::Contents::RemoveRecords(std::span<const size_t> indices,
     std::vector<Gap> gaps;
     for (const size_t i : indices) {
         const std::string_view text = Record(i);
-        gaps.push_back({records_[i].begin, text.size() + 2});  // with its CR LF
+        gaps.push_back({records_[i].begin, RecordEnd(i) - records_[i].begin});
         const size_t tab0 = text.find('\t');
         if (!IsTime(text.substr(0, tab0))) --damage_.badTimes;
         if (text.find('\r') != std::string_view::npos) --damage_.gluedLines;

@@ -365,6 +365,15 @@ std::string_view TextOf(std::string_view raw) {
 
 }  // namespace
 
+std::vector<size_t> SentenceLog::Contents::LinesCarrying(std::string_view first) const {
+    std::vector<size_t> at;
+    for (const size_t i : RecordsCarrying(first)) at.push_back(RecordBegin(i));
+    for (size_t j = 0; j < others_.size(); ++j)
+        if (FirstFieldOf(TextOf(OtherLine(j))) == first) at.push_back(others_[j].begin);
+    std::sort(at.begin(), at.end());
+    return at;
+}
+
 std::vector<qv::records::CutRecord> SentenceLog::CutsIn(const Contents& copy,
                                                         std::span<const size_t> dropped) {
     std::vector<qv::records::CutRecord> cuts;
@@ -375,16 +384,15 @@ std::vector<qv::records::CutRecord> SentenceLog::CutsIn(const Contents& copy,
                                  [&](const Contents::Span& o) { return o.begin < offset; }) -
             copy.others_.begin());
     };
-    const auto isDropped = [&](size_t i) {
-        return std::binary_search(dropped.begin(), dropped.end(), i);
-    };
+    std::vector<size_t> droppedAt;  // where the dropped lines start, in file order
+    for (const size_t i : dropped) droppedAt.push_back(copy.RecordBegin(i));
     for (size_t k = 0; k < dropped.size();) {
         // A run of records with no line left between them waits for the same line.
         size_t last = k;
         size_t after = 0;  // just past the run's last line
         for (;;) {
             const size_t i = dropped[last];
-            after = copy.RecordBegin(i) + copy.Record(i).size() + 2;
+            after = copy.RecordEnd(i);
             if (last + 1 < dropped.size() && dropped[last + 1] == i + 1 &&
                 copy.RecordBegin(i + 1) == after) {
                 ++last;
@@ -402,10 +410,9 @@ std::vector<qv::records::CutRecord> SentenceLog::CutsIn(const Contents& copy,
                                               : copy.Record(copy.RecordsBefore(after));
             anchor = std::string(FirstFieldOf(text));
             // The lines that stay, up to and including that one, carrying the same field.
-            for (const size_t r : copy.RecordsCarrying(anchor))
-                if (copy.RecordBegin(r) <= after && !isDropped(r)) ++nth;
-            for (size_t j = 0; j < copy.others_.size() && copy.others_[j].begin <= after; ++j)
-                if (FirstFieldOf(TextOf(copy.OtherLine(j))) == anchor) ++nth;
+            for (const size_t at : copy.LinesCarrying(anchor))
+                if (at <= after && !std::binary_search(droppedAt.begin(), droppedAt.end(), at))
+                    ++nth;
         }
         for (size_t m = k; m <= last; ++m) {
             const size_t i = dropped[m];
@@ -448,14 +455,9 @@ bool SentenceLog::InsertionsIn(const Contents& copy,
             if (!all.empty() && all.back() != '\n') return false;  // the last line gets its end
             out.push_back({all.size(), std::move(line)});
         } else {
-            std::vector<size_t> at;
-            for (const size_t i : copy.RecordsCarrying(r.anchor)) at.push_back(copy.RecordBegin(i));
-            for (size_t j = 0; j < copy.OtherLineCount(); ++j)
-                if (FirstFieldOf(TextOf(copy.OtherLine(j))) == r.anchor)
-                    at.push_back(copy.others_[j].begin);
+            const std::vector<size_t> at = copy.LinesCarrying(r.anchor);
             // An anchor gone puts the record back by its time, which takes a walk.
             if (r.nth <= 0 || static_cast<std::uint64_t>(r.nth) > at.size()) return false;
-            std::sort(at.begin(), at.end());
             out.push_back({at[static_cast<size_t>(r.nth - 1)], std::move(line)});
         }
         ++inserted;
@@ -486,7 +488,7 @@ std::vector<std::string_view> SentenceLog::Pieces(const Rewrite& r) {
     for (const size_t i : r.dropped) {
         const size_t begin = r.source->RecordBegin(i);
         pieces.push_back(all.substr(from, begin - from));
-        from = begin + r.source->Record(i).size() + 2;  // its CR LF
+        from = r.source->RecordEnd(i);
     }
     pieces.push_back(all.substr(from));
     return pieces;

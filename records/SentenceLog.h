@@ -87,6 +87,11 @@ public:
         std::string_view Bytes() const { return bytes_.View(); }
         // Where record i's line starts in Bytes.
         size_t RecordBegin(size_t i) const { return records_[i].begin; }
+        // Where it ends, past its CR LF, in contents whose records all end with CR LF.
+        size_t RecordEnd(size_t i) const { return records_[i].begin + Record(i).size() + 2; }
+        // Where each line whose first field is `first` starts, records and other lines alike,
+        // in file order (as a walk over the lines sees their text).
+        std::vector<size_t> LinesCarrying(std::string_view first) const;
         // How many records start before offset.
         size_t RecordsBefore(size_t offset) const;
 

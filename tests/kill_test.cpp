@@ -196,6 +196,15 @@ TEST_F(KillEveryCall, EveryMultiFileActionIsWholeOrUndoneAfterTheNextStart) {
              s.Delete(kId);
              s.Undo();
          }},
+        {"delete and its undo through the window's copy",
+         [](KillEveryCall&, CInfo& info) {
+             SentenceLog::Contents copy;
+             SentenceLog(info.GetLogPath()).Read(copy);
+             qv::execution::ReportSession s(info);
+             const qv::execution::Outcome o = s.Delete(kId, qv::records::kEveryRecord, &copy);
+             if (o.deletion) copy.RemoveRecords(o.deletion->dropped, o.deletion->logStamp);
+             s.Undo(&copy);
+         }},
         {"execute and its undo",
          [](KillEveryCall&, CInfo& info) {
              qv::execution::ReportSession s(info);

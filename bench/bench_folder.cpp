@@ -14,9 +14,12 @@
 // the single actions scale from the smallest size to the largest, and a CSV.
 //
 // bench_folder [--reps N] [--startups N] [--marks N] [--root DIR] [--csv FILE] [--verify]
-//              [--only trial,report,history] SIZE...
+//              [--only trial,report,history] [--profile ACTION CTL[,ACK]] SIZE...
 // --verify compares the copy with the folder byte for byte after every repetition (slow),
 // to show that each one starts from the same files.
+// --profile tells a perf started with `perf record -D -1 --control fifo:CTL,ACK` to sample
+// during each timing of ACTION alone (its name as in the table), so the profile holds
+// that action and nothing else.
 #include <fcntl.h>
 #include <malloc.h>
 #include <spawn.h>
@@ -79,6 +82,33 @@ double TimeMs(F&& f) {
     f();
     return MsSince(start);
 }
+
+// perf's control fifos, and the one action during which it samples.
+struct Profiling {
+    std::string action;
+    std::string control;
+    std::string ack;  // empty: perf is not waited for
+
+    void Tell(const char* command) const {
+        if (FILE* to = std::fopen(control.c_str(), "w")) {
+            std::fputs(command, to);
+            std::fclose(to);
+        }
+        if (ack.empty()) return;
+        if (FILE* from = std::fopen(ack.c_str(), "r")) {
+            char reply[16];
+            (void)std::fgets(reply, sizeof reply, from);
+            std::fclose(from);
+        }
+    }
+    void Start(const std::string& name) const {
+        if (!control.empty() && name == action) Tell("enable\n");
+    }
+    void Stop(const std::string& name) const {
+        if (!control.empty() && name == action) Tell("disable\n");
+    }
+};
+Profiling profiling;
 
 // ------------------------------------------------------------------ the process
 
@@ -282,7 +312,9 @@ struct Bench {
     void Timed(const std::string& name, const std::string& baseline, double goal,
                const std::function<void()>& action, bool smallWrites = false) {
         const Written before = Written::Now();
+        profiling.Start(name);
         const double ms = TimeMs(action);
+        profiling.Stop(name);
         const long long written = Written::Now().Since(before);
         table.Add(name, baseline, goal, ms, Baseline(baseline), static_cast<double>(written),
                   smallWrites);
@@ -312,17 +344,22 @@ struct Bench {
             if (state == nullptr) return;
             QApplication::processEvents();
             submitMs = MsSince(submitted);
+            profiling.Stop("提出 → verdict");
             auto* ok = state->findChild<QPushButton*>("btOK");
             const Written w = Written::Now();
+            profiling.Start("決定");
             decideMs = TimeMs([&] { ok->click(); });
+            profiling.Stop("決定");
             decideWritten = Written::Now().Since(w);
             if (state->isVisible()) {  // not decided: told in a box, the window stays
                 decideMs = -1;
                 state->reject();
             }
         });
+        profiling.Start("提出 → verdict");
         submitted = Clock::now();
         judge->findChild<QPushButton*>("btSubmit")->click();
+        profiling.Stop("提出 → verdict");  // when no verdict came to stop it
         if (submitMs >= 0) table.Add("提出 → verdict", kWc, 5, submitMs, WcLines());
         if (decideMs >= 0)
             table.Add("決定", kAppend, 10, decideMs, AppendSync(),
@@ -371,6 +408,7 @@ struct Bench {
             form->findChild<QLineEdit*>("tfImp1")->setText(QStringLiteral("10"));
             qv::ui::MessageBox::QueueAnswer(true);
             okWritten = Written::Now();
+            profiling.Start("point report");
             ok = Clock::now();
             reported = true;
             form->findChild<QPushButton*>("btOK")->click();
@@ -381,6 +419,7 @@ struct Bench {
         });
         report->findChild<QPushButton*>("btnPoint")->click();
         QApplication::processEvents();
+        profiling.Stop("point report");
         if (reported) {
             const double ms = MsSince(ok);
             const double written = static_cast<double>(Written::Now().Since(okWritten));
@@ -631,12 +670,20 @@ int main(int argc, char** argv) {
         else if (a == "--verify") o.verify = true;
         else if (a == "--csv") o.csv = next();
         else if (a == "--only") o.only = next();
+        else if (a == "--profile") {
+            profiling.action = next();
+            const std::string fifos = next();
+            const size_t comma = fifos.find(',');
+            profiling.control = fifos.substr(0, comma);
+            if (comma != std::string::npos) profiling.ack = fifos.substr(comma + 1);
+        }
         else if (!a.empty() && std::isdigit(static_cast<unsigned char>(a[0])))
             o.sizes.push_back(std::atoll(a.c_str()));
         else {
             std::fprintf(stderr,
                          "usage: bench_folder [--reps N] [--startups N] [--marks N] [--root DIR] "
-                         "[--csv FILE] [--verify] [--only trial,report,history] SIZE...\n");
+                         "[--csv FILE] [--verify] [--only trial,report,history] "
+                         "[--profile ACTION CTL[,ACK]] SIZE...\n");
             return 2;
         }
     }

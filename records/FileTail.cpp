@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <memory>
 
 namespace qv::records {
 namespace {
@@ -100,28 +102,49 @@ bool ReadOnlyFile::LineStartBefore(std::int64_t offset, std::int64_t& start) con
 
 bool ForEachLineBackward(const ReadOnlyFile& file,
                          const std::function<bool(const qv::Line&, std::int64_t)>& visit) {
-    // buf holds bytes [bufStart, end): the lines not visited yet that have been read.
-    std::string buf, block;
+    // The bytes [bufStart, end) read and not visited yet lie at held. A block read goes in
+    // front of them in one buffer, left as read (no zero fill), and reused while it fits:
+    // an action reads its stretch of the log or the ledger this way on every click.
+    std::unique_ptr<char[]> room;
+    size_t roomSize = 0;
+    const char* held = nullptr;
     std::int64_t bufStart = file.Size();
     std::int64_t end = file.Size();
     while (end > 0) {
+        const std::string_view buf(held, static_cast<size_t>(end - bufStart));
         // The line that ends at end starts after the last "\n" before its own line end.
-        const size_t own = static_cast<size_t>(end - bufStart);
+        const size_t own = buf.size();
         const size_t searchEnd = own > 0 && buf[own - 1] == '\n' ? own - 1 : own;
-        const size_t lf = searchEnd == 0 ? std::string::npos : buf.rfind('\n', searchEnd - 1);
-        if (lf != std::string::npos || bufStart == 0) {
-            const size_t from = lf == std::string::npos ? 0 : lf + 1;
+        const size_t lf = searchEnd == 0 ? std::string_view::npos : buf.rfind('\n', searchEnd - 1);
+        if (lf != std::string_view::npos || bufStart == 0) {
+            const size_t from = lf == std::string_view::npos ? 0 : lf + 1;
             const std::int64_t at = bufStart + static_cast<std::int64_t>(from);
-            if (!visit(MakeLine(std::string_view(buf).substr(from, own - from)), at)) return true;
-            buf.resize(from);
+            if (!visit(MakeLine(buf.substr(from)), at)) return true;
             end = at;
             continue;
         }
         const std::int64_t from =
             bufStart > static_cast<std::int64_t>(kBlock) ? bufStart - static_cast<std::int64_t>(kBlock) : 0;
-        if (!file.ReadAt(from, static_cast<size_t>(bufStart - from), block)) return false;
-        if (block.size() != static_cast<size_t>(bufStart - from)) return false;  // it shrank
-        buf.insert(0, block);
+        const size_t fresh = static_cast<size_t>(bufStart - from);
+        if (fresh + own > roomSize) {
+            // Room for the block, the line begun and the next line's start.
+            const size_t size = fresh + own + kBlock / 16;
+            auto bigger = std::make_unique_for_overwrite<char[]>(size);
+            if (own > 0) std::memcpy(bigger.get() + fresh, held, own);
+            room = std::move(bigger);
+            roomSize = size;
+        } else if (own > 0) {
+            std::memmove(room.get() + fresh, held, own);
+        }
+        size_t got = 0;
+        while (got < fresh) {
+            const ssize_t r = ::pread(file.Fd(), room.get() + got, fresh - got,
+                                      from + static_cast<off_t>(got));
+            if (r < 0 && errno == EINTR) continue;
+            if (r <= 0) return false;  // a read error, or the file shrank
+            got += static_cast<size_t>(r);
+        }
+        held = room.get();
         bufStart = from;
     }
     return true;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "execution/Undo.h"
 #include "records/Backups.h"
 #include "records/DataFolder.h"
+#include "records/FileTail.h"
 #include "records/Intent.h"
 #include "records/Ledger.h"
 #include "records/Reasons.h"
@@ -30,6 +32,58 @@ class JournalTail : public qv::test::InTempDir {};
 std::string LedgerLine(int time, int after) {
     return std::to_string(time) + "\tcredit\t" + std::to_string(time) + "\t\t1\t" +
            std::to_string(after - 1) + "\t" + std::to_string(after) + "\r\n";
+}
+
+// Every line once, from the last back, with its offset and line end as a forward split
+// finds them: wherever a read block parts a line, a line is longer than a block, or the
+// file ends without one.
+TEST_F(JournalTail, LinesReadBackwardAreTheLinesOfTheFile) {
+    std::string varied;
+    for (int i = 0; i < 3000; ++i)
+        varied += std::string(static_cast<size_t>(i * 37 % 301), static_cast<char>('a' + i % 26)) +
+                  (i % 3 == 0 ? "\n" : "\r\n");
+    const struct Case {
+        const char* what;
+        std::string bytes;
+    } cases[] = {
+        {"lines of every length over several blocks", varied},
+        {"the same without a last line end", varied + "torn"},
+        {"a line longer than two blocks", "a\r\n" + std::string(150000, 'x') + "\r\nb\r\n"},
+        {"one line without a line end", "only"},
+        {"empty lines", "\r\n\n\r\n"},
+        {"a block edge right after a line end", std::string(65535, 'y') + "\n" + "z\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteBytes("lines.txt", c.bytes);
+        struct Seen {
+            std::string raw;
+            std::int64_t at;
+            bool operator==(const Seen&) const = default;
+        };
+        std::vector<Seen> expected;
+        for (size_t at = 0; at < c.bytes.size();) {
+            const size_t lf = c.bytes.find('\n', at);
+            const size_t next = lf == std::string::npos ? c.bytes.size() : lf + 1;
+            expected.push_back({c.bytes.substr(at, next - at), static_cast<std::int64_t>(at)});
+            at = next;
+        }
+        std::reverse(expected.begin(), expected.end());
+        qv::records::ReadOnlyFile file;
+        ASSERT_EQ(file.Open("lines.txt"), ReadStatus::Ok);
+        std::vector<Seen> seen;
+        ASSERT_TRUE(qv::records::ForEachLineBackward(file, [&](const qv::Line& line, std::int64_t at) {
+            seen.push_back({std::string(line.raw), at});
+            return true;
+        }));
+        EXPECT_TRUE(seen == expected) << seen.size() << " lines against " << expected.size();
+        // Stopped early, it has visited the newest lines only.
+        size_t visits = 0;
+        ASSERT_TRUE(qv::records::ForEachLineBackward(file, [&](const qv::Line&, std::int64_t) {
+            return ++visits < 2;
+        }));
+        EXPECT_EQ(visits, std::min<size_t>(2, expected.size()));
+    }
 }
 
 // The last line's figure, or the whole read's where the last line is no entry.

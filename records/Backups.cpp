@@ -393,6 +393,70 @@ Backups::Keeping Backups::Keep(const std::string& path) const {
     return KeepFile(real, BaseName(path), true);
 }
 
+namespace {
+// Rotation over a listing of the open folder (newest first), as Rotate does it.
+bool RotateListed(int dirfd, const std::string& dataDir, const std::vector<Entry>& entries,
+                  const std::string& fileName, qv::Seconds now, std::int64_t budget) {
+    std::vector<bool> gone(entries.size(), false);
+    bool ok = true;
+
+    // The last 30 calendar days: today and the 29 before, by the names' local dates.
+    const std::string firstDay =
+        Stamp(now - static_cast<qv::Seconds>(Backups::kKeepDays - 1) * 86400).substr(0, 8);
+    std::set<std::string> daysKept;
+    size_t position = 0;  // among this file's versions, newest first
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const Entry& e = entries[i];
+        if (e.parsed.file != fileName) continue;
+        bool keep = position++ < Backups::kKeepLast;
+        // The newest version of each day: the list is newest first.
+        const std::string day = e.name.substr(e.parsed.file.size() + 1, 8);
+        if (day >= firstDay && daysKept.insert(day).second) keep = true;
+        if (keep) continue;
+        if (CurrentCalls().unlinkat(dirfd, e.name.c_str(), 0) != 0)
+            ok = false;
+        else
+            gone[i] = true;
+    }
+
+    // Then the budget, over every file's versions.
+    if (budget <= 0) {
+        std::set<std::string> files{fileName};
+        for (const Entry& e : entries) files.insert(e.parsed.file);
+        std::int64_t data = 0;
+        for (const std::string& f : files) data += qv::io::FileSize(dataDir + "/" + f);
+        budget = std::max(Backups::kMinBudget, Backups::kBudgetTimes * data);
+    }
+    std::int64_t total = Total(entries, gone);
+    if (total > budget) {
+        bool failed = false;
+        PruneOldest(
+            dirfd, entries, gone,
+            [&] {
+                total = Total(entries, gone);
+                return total <= budget;
+            },
+            failed);
+        if (failed) ok = false;
+    }
+    return ok;
+}
+
+// The rotation after a version named kept was made, over the listing taken before it was
+// made with the new one put in its place; a listing no longer true lists again.
+bool RotateAfterKeeping(const Backups& backups, int dirfd, const std::string& dataDir,
+                        std::vector<Entry>& listed, bool listedStill, const std::string& kept,
+                        const std::string& fileName, qv::Seconds now, std::int64_t budget) {
+    Entry made;
+    made.name = kept;
+    if (!listedStill || !Backups::ParseName(made.name, made.parsed) ||
+        ::fstatat(dirfd, made.name.c_str(), &made.st, AT_SYMLINK_NOFOLLOW) != 0)
+        return backups.Rotate(fileName);
+    listed.insert(std::upper_bound(listed.begin(), listed.end(), made, Newer), std::move(made));
+    return RotateListed(dirfd, dataDir, listed, fileName, now, budget);
+}
+}  // namespace
+
 Backups::Keeping Backups::KeepFile(const std::string& real, const std::string& file,
                                    bool copy) const {
     using Op = qv::io::IoError::Op;
@@ -440,8 +504,11 @@ Backups::Keeping Backups::KeepFile(const std::string& real, const std::string& f
     // The next sequence of the folder, whatever the clock says.
     const std::string dataDir = ParentOf(folder_);
     std::int64_t sequence = 0;
-    for (const Entry& e : Scan(folder.fd(), dataDir))
-        sequence = std::max(sequence, e.parsed.sequence);
+    // The listing serves the rotation after the new version too, unless room was made
+    // meanwhile (versions removed): then the rotation lists the folder again.
+    std::vector<Entry> listed = Scan(folder.fd(), dataDir);
+    bool listedStill = true;
+    for (const Entry& e : listed) sequence = std::max(sequence, e.parsed.sequence);
     const qv::Seconds now = clock_();
     std::string name;
     auto nextName = [&] {
@@ -459,13 +526,14 @@ Backups::Keeping Backups::KeepFile(const std::string& real, const std::string& f
         // Another file system, one without links, or a file about to be rewritten in
         // place: a reflink where the file system shares blocks, else the bytes themselves.
         int copied = CopyInto(folder.fd(), name, real, st);
-        if (IsNoSpace(copied) && MakeRoom(RoomFor(st.st_size, false))) {
+        if (IsNoSpace(copied) && (listedStill = false, MakeRoom(RoomFor(st.st_size, false)))) {
             nextName();
             copied = CopyInto(folder.fd(), name, real, st);
         }
         if (copied == 0) {
             keeping.name = name;
-            keeping.rotated = Rotate(file);
+            keeping.rotated = RotateAfterKeeping(*this, folder.fd(), dataDir, listed, listedStill, name,
+                                              file, clock_(), budget_);
             return keeping;
         }
         if (copied != EOPNOTSUPP)
@@ -478,7 +546,7 @@ Backups::Keeping Backups::KeepFile(const std::string& real, const std::string& f
             return fail(Problem::Other, Op::Read, real, error.err);
         const std::string target = folder_ + "/" + name;
         bool written = qv::io::WriteFileAtomic(target, bytes, &error);
-        if (!written && IsNoSpace(error.err) && MakeRoom(RoomFor(st.st_size, false))) {
+        if (!written && IsNoSpace(error.err) && (listedStill = false, MakeRoom(RoomFor(st.st_size, false)))) {
             nextName();
             written = qv::io::WriteFileAtomic(folder_ + "/" + name, bytes, &error);
         }
@@ -498,7 +566,8 @@ Backups::Keeping Backups::KeepFile(const std::string& real, const std::string& f
         }
     }
     keeping.name = name;
-    keeping.rotated = Rotate(file);
+    keeping.rotated = RotateAfterKeeping(*this, folder.fd(), dataDir, listed, listedStill, name,
+                                              file, clock_(), budget_);
     return keeping;
 }
 
@@ -581,6 +650,7 @@ std::vector<Backups::Version> Backups::List() const {
     return versions;
 }
 
+
 bool Backups::Rotate(const std::string& fileName) const {
     if (!Enabled()) return true;
     FolderHandle folder;
@@ -588,51 +658,8 @@ bool Backups::Rotate(const std::string& fileName) const {
     if (state != FolderState::Usable) return false;  // never removes where a link leads
     if (folder.fd() < 0) return true;                 // no folder: nothing to rotate
     const std::string dataDir = ParentOf(folder_);
-    const std::vector<Entry> entries = Scan(folder.fd(), dataDir);
-    std::vector<bool> gone(entries.size(), false);
-    bool ok = true;
-
-    // The last 30 calendar days: today and the 29 before, by the names' local dates.
-    const std::string firstDay =
-        Stamp(clock_() - static_cast<qv::Seconds>(kKeepDays - 1) * 86400).substr(0, 8);
-    std::set<std::string> daysKept;
-    size_t position = 0;  // among this file's versions, newest first
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const Entry& e = entries[i];
-        if (e.parsed.file != fileName) continue;
-        bool keep = position++ < kKeepLast;
-        // The newest version of each day: the list is newest first.
-        const std::string day = e.name.substr(e.parsed.file.size() + 1, 8);
-        if (day >= firstDay && daysKept.insert(day).second) keep = true;
-        if (keep) continue;
-        if (CurrentCalls().unlinkat(folder.fd(), e.name.c_str(), 0) != 0)
-            ok = false;
-        else
-            gone[i] = true;
-    }
-
-    // Then the budget, over every file's versions.
-    std::int64_t budget = budget_;
-    if (budget <= 0) {
-        std::set<std::string> files{fileName};
-        for (const Entry& e : entries) files.insert(e.parsed.file);
-        std::int64_t data = 0;
-        for (const std::string& f : files) data += qv::io::FileSize(dataDir + "/" + f);
-        budget = std::max(kMinBudget, kBudgetTimes * data);
-    }
-    std::int64_t total = Total(entries, gone);
-    if (total > budget) {
-        bool failed = false;
-        PruneOldest(
-            folder.fd(), entries, gone,
-            [&] {
-                total = Total(entries, gone);
-                return total <= budget;
-            },
-            failed);
-        if (failed) ok = false;
-    }
-    return ok;
+    return RotateListed(folder.fd(), dataDir, Scan(folder.fd(), dataDir), fileName, clock_(),
+                        budget_);
 }
 
 bool Backups::MakeRoom(std::int64_t needed) const {

@@ -469,4 +469,32 @@ TEST_F(BackupFiles, ADiskFilledByBackupsMakesRoomForTheNextWrite) {
         1 << 21, [&](qv::io::IoError* e) { return qv::io::WriteFileAtomic("small/test.log", "n", e); }));
 }
 
+// The copies kept before writes in place, one a day, on a real 12 MiB disk: once they
+// fill it, the oldest make room for the next, and the rotation after each copy still
+// finds what it may remove (the versions listed before the room was made are gone).
+TEST_F(BackupFiles, CopiesKeptBeforeWritesInPlaceMakeRoomOnAFullDisk) {
+    std::filesystem::create_directory("small");
+    if (::mount("tmpfs", "small", "tmpfs", 0, "size=12m") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    struct Unmount {
+        ~Unmount() { ::umount2("small", MNT_DETACH); }
+    } unmount;
+    Backups backups("small/backup", [this] { return now_; });
+    backups.SetBudget(std::int64_t{6} << 20);  // rotation removes versions too
+    WriteBytes("small/filler", std::string(std::size_t{5} << 20, 'z'));
+    std::string bytes(1 << 20, 'x');
+    for (int day = 0; day < 20; ++day) {
+        SCOPED_TRACE(day);
+        now_ += 86400;
+        bytes[static_cast<size_t>(day)] = 'y';
+        WriteBytes("small/test.log", bytes);
+        const Backups::Keeping kept = backups.KeepBeforeInPlace("small/test.log");
+        ASSERT_EQ(kept.result, Backups::Result::Kept) << "errno " << kept.error.err;
+        EXPECT_FALSE(kept.linked);
+        EXPECT_TRUE(kept.rotated);
+        EXPECT_EQ(ReadBytes("small/backup/" + kept.name), bytes);
+    }
+    EXPECT_GE(backups.List().size(), Backups::kKeepAlways);
+}
+
 }  // namespace

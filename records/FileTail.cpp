@@ -104,9 +104,37 @@ bool ForEachLineBackward(const ReadOnlyFile& file,
                          const std::function<bool(const qv::Line&, std::int64_t)>& visit) {
     // The bytes [bufStart, end) read and not visited yet lie at held. A block read goes in
     // front of them in one buffer, left as read (no zero fill), and reused while it fits:
-    // an action reads its stretch of the log or the ledger this way on every click.
+    // an action reads its stretch of the log or the ledger this way on every click. The
+    // buffer stays with the thread for the next walk, whose pages then need no faulting
+    // in again; a walk begun inside another's visit takes its own.
+    thread_local std::unique_ptr<char[]> kept;
+    thread_local size_t keptSize = 0;
+    thread_local bool keptInUse = false;
     std::unique_ptr<char[]> room;
     size_t roomSize = 0;
+    const bool borrowed = !keptInUse;
+    if (borrowed) {
+        room = std::move(kept);
+        roomSize = keptSize;
+        keptInUse = true;
+    }
+    struct GiveBack {
+        std::unique_ptr<char[]>& room;
+        size_t& roomSize;
+        bool borrowed;
+        ~GiveBack() {
+            if (!borrowed) return;
+            // A buffer grown for a very long line is not kept.
+            if (roomSize <= 4 * kBlock) {
+                kept = std::move(room);
+                keptSize = roomSize;
+            } else {
+                kept.reset();
+                keptSize = 0;
+            }
+            keptInUse = false;
+        }
+    } giveBack{room, roomSize, borrowed};
     const char* held = nullptr;
     std::int64_t bufStart = file.Size();
     std::int64_t end = file.Size();

@@ -77,12 +77,23 @@ TEST_F(JournalTail, LinesReadBackwardAreTheLinesOfTheFile) {
             return true;
         }));
         EXPECT_TRUE(seen == expected) << seen.size() << " lines against " << expected.size();
-        // Stopped early, it has visited the newest lines only.
+        // Stopped early, it has visited the newest lines only; a walk begun inside a
+        // visit reads the same lines as a walk of its own.
         size_t visits = 0;
-        ASSERT_TRUE(qv::records::ForEachLineBackward(file, [&](const qv::Line&, std::int64_t) {
+        std::vector<Seen> inner;
+        ASSERT_TRUE(qv::records::ForEachLineBackward(file, [&](const qv::Line& line, std::int64_t at) {
+            const std::string raw(line.raw);
+            if (visits == 0)
+                EXPECT_TRUE(qv::records::ForEachLineBackward(file, [&](const qv::Line& l, std::int64_t a) {
+                    inner.push_back({std::string(l.raw), a});
+                    return true;
+                }));
+            EXPECT_EQ(raw, expected[visits].raw);
+            EXPECT_EQ(at, expected[visits].at);
             return ++visits < 2;
         }));
         EXPECT_EQ(visits, std::min<size_t>(2, expected.size()));
+        EXPECT_TRUE(inner == expected);
     }
 }
 

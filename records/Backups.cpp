@@ -121,7 +121,7 @@ class Owners {
 public:
     explicit Owners(std::string dataDir) : dataDir_(std::move(dataDir)) {}
     bool MayHaveMade(const std::string& file, const struct stat& st) {
-        if (st.st_uid == ::geteuid()) return true;
+        if (st.st_uid == self_) return true;
         auto it = owners_.find(file);
         if (it == owners_.end()) {
             struct stat data {};
@@ -135,6 +135,7 @@ public:
 
 private:
     std::string dataDir_;
+    uid_t self_ = ::geteuid();  // asked once per listing, not once per version
     std::map<std::string, long> owners_;
 };
 

@@ -26,12 +26,17 @@ namespace qv::history {
 namespace {
 
 // Titles are fixed phrases; a note goes on a second, smaller line.
-void SetTitle(QChart* chart, const QString& title, const QString& note) {
+QString TitleHtml(const QString& title, const QString& note) {
     QString html = QStringLiteral("<b>") + title + QStringLiteral("</b>");
     if (!note.isEmpty())
         html += QStringLiteral("<br><span style=\"font-size:small\">") + note.toHtmlEscaped() +
                 QStringLiteral("</span>");
-    chart->setTitle(html);
+    return html;
+}
+
+void SetTitle(QChart* chart, const QString& title, const QString& note) {
+    const QString html = TitleHtml(title, note);
+    if (chart->title() != html) chart->setTitle(html);
 }
 
 QChart* NewChart() {
@@ -43,7 +48,7 @@ QChart* NewChart() {
 
 // A value axis from 0 in whole steps of 1, 2 or 5 times a power of ten, so every label
 // is a whole number.
-QValueAxis* CountAxis(double max, const QString& title) {
+void ScaleCountAxis(QValueAxis* axis, double max) {
     double step = 1;
     while (max / step > 5) {
         const double next[] = {step * 2, step * 5, step * 10};
@@ -55,13 +60,77 @@ QValueAxis* CountAxis(double max, const QString& title) {
         }
     }
     const double top = std::max(1.0, std::ceil(max / step)) * step;
-    auto* axis = new QValueAxis;
     axis->setRange(0, top);
     axis->setTickCount(static_cast<int>(top / step) + 1);
+}
+
+QValueAxis* CountAxis(double max, const QString& title) {
+    auto* axis = new QValueAxis;
+    ScaleCountAxis(axis, max);
     axis->setLabelFormat(QStringLiteral("%d"));
     axis->setTitleText(title);
     return axis;
 }
+
+// A bar set's values as given. Only changed values are replaced: each replacement lays
+// the bars out anew.
+void SetValues(QBarSet* set, const QList<qreal>& values) {
+    if (set->count() != values.size()) {
+        set->remove(0, set->count());
+        set->append(values);
+        return;
+    }
+    for (int i = 0; i < values.size(); ++i)
+        if (set->at(i) != values[i]) set->replace(i, values[i]);
+}
+
+// What a filter may change of a chart, kept with the chart (its child, gone with it) so
+// that the next filter fills the same chart instead of making another: a new chart costs
+// its axes, labels and layout again, several times what new figures in it cost. A chart
+// that turns empty, or stops being so, is made anew.
+template <class Parts>
+Parts* PartsOf(QChart* chart) {
+    if (chart == nullptr) return nullptr;
+    return static_cast<Parts*>(chart->findChild<QObject*>(QLatin1String(Parts::kName),
+                                                          Qt::FindDirectChildrenOnly));
+}
+
+class ChartParts : public QObject {
+public:
+    ChartParts(QChart* chart, const char* name) : QObject(chart) {
+        setObjectName(QLatin1String(name));
+    }
+};
+
+struct PeriodParts : ChartParts {
+    static constexpr const char* kName = "qvPeriodParts";
+    explicit PeriodParts(QChart* chart) : ChartParts(chart, kName) {}
+    QBarSet* counts = nullptr;
+    QLineSeries* points = nullptr;
+    QBarCategoryAxis* categories = nullptr;
+    QCategoryAxis* shown = nullptr;
+    QValueAxis* countAxis = nullptr;
+    QValueAxis* pointAxis = nullptr;
+    bool empty = true;  // no sentence in any period
+};
+
+struct ArticleParts : ChartParts {
+    static constexpr const char* kName = "qvArticleParts";
+    explicit ArticleParts(QChart* chart) : ChartParts(chart, kName) {}
+    QBarSet* set = nullptr;
+    QBarCategoryAxis* categories = nullptr;
+    QValueAxis* axis = nullptr;
+};
+
+struct UnitsParts : ChartParts {
+    static constexpr const char* kName = "qvUnitsParts";
+    explicit UnitsParts(QChart* chart) : ChartParts(chart, kName) {}
+    QBarSet* given = nullptr;
+    QBarSet* done = nullptr;  // only where the ledger records reports
+    QBarCategoryAxis* categories = nullptr;
+    QValueAxis* axis = nullptr;
+    bool empty = true;  // nothing sentenced
+};
 
 }  // namespace
 
@@ -82,24 +151,72 @@ QString PeriodLabel(Seconds start, Bucket bucket) {
     return {};
 }
 
-QChart* MakePeriodChart(const std::vector<Period>& periods, Bucket bucket) {
-    QChart* chart = NewChart();
+namespace {
+
+// A period chart's figures: the bars, the line, the labels and the titles.
+struct PeriodFigures {
+    QString title, note;
+    QList<qreal> counts;
+    QList<QPointF> points;
+    QStringList labels;
+    double maxCount = 0, maxPoints = 0;
+    bool empty = true;
+};
+
+PeriodFigures FiguresOf(const std::vector<Period>& periods, Bucket bucket) {
     static const QString kPer[] = {QStringLiteral("日"), QStringLiteral("週"),
                                    QStringLiteral("月")};
-    SetTitle(chart, kPer[static_cast<int>(bucket)] + QStringLiteral("ごとの判決数とポイント"),
-             periods.empty() ? QStringLiteral("該当する判決はありません") : QString());
+    PeriodFigures f;
+    f.title = kPer[static_cast<int>(bucket)] + QStringLiteral("ごとの判決数とポイント");
+    if (periods.empty()) f.note = QStringLiteral("該当する判決はありません");
+    f.counts.reserve(static_cast<qsizetype>(periods.size()));
+    f.points.reserve(static_cast<qsizetype>(periods.size()));
+    for (size_t i = 0; i < periods.size(); ++i) {
+        f.counts << static_cast<double>(periods[i].sentences);
+        f.points << QPointF(static_cast<double>(i), static_cast<double>(periods[i].total));
+        f.maxCount = std::max(f.maxCount, static_cast<double>(periods[i].sentences));
+        f.maxPoints = std::max(f.maxPoints, static_cast<double>(periods[i].total));
+        f.labels << PeriodLabel(periods[i].start, bucket);
+        if (periods[i].sentences > 0) f.empty = false;
+    }
+    return f;
+}
+
+// The names of the bars' own places, one a period: 0, 1, 2 ...
+QStringList PlaceNames(qsizetype count) {
+    QStringList names;
+    names.reserve(count);
+    for (qsizetype i = 0; i < count; ++i) names << QString::number(i);
+    return names;
+}
+
+// The time axis labels a few periods only, so that long ranges stay readable.
+void PlacePeriods(QCategoryAxis* shown, const QStringList& labels) {
+    shown->setRange(-0.5, std::max<double>(0.5, labels.size() - 0.5));
+    const int step = std::max<int>(1, static_cast<int>((labels.size() + 9) / 10));
+    for (int i = 0; i < labels.size(); i += step) shown->append(labels[i], i);
+}
+
+bool SameLabels(QCategoryAxis* shown, const QStringList& labels) {
+    const QStringList now = shown->categoriesLabels();
+    const int step = std::max<int>(1, static_cast<int>((labels.size() + 9) / 10));
+    int n = 0;
+    for (int i = 0; i < labels.size(); i += step, ++n)
+        if (n >= now.size() || now[n] != labels[i] || shown->endValue(now[n]) != i) return false;
+    return n == now.size();
+}
+
+}  // namespace
+
+QChart* MakePeriodChart(const std::vector<Period>& periods, Bucket bucket) {
+    QChart* chart = NewChart();
+    const PeriodFigures f = FiguresOf(periods, bucket);
+    SetTitle(chart, f.title, f.note);
     auto* counts = new QBarSet(QStringLiteral("判決数"));
     auto* points = new QLineSeries;
     points->setName(QStringLiteral("判決ポイント"));
-    QStringList labels;
-    double maxCount = 0, maxPoints = 0;
-    for (size_t i = 0; i < periods.size(); ++i) {
-        *counts << static_cast<double>(periods[i].sentences);
-        points->append(static_cast<double>(i), static_cast<double>(periods[i].total));
-        maxCount = std::max(maxCount, static_cast<double>(periods[i].sentences));
-        maxPoints = std::max(maxPoints, static_cast<double>(periods[i].total));
-        labels << PeriodLabel(periods[i].start, bucket);
-    }
+    counts->append(f.counts);
+    points->append(f.points);
     auto* bars = new QBarSeries;
     bars->append(counts);
     chart->addSeries(bars);
@@ -108,104 +225,224 @@ QChart* MakePeriodChart(const std::vector<Period>& periods, Bucket bucket) {
     // The bars' own axis places them; a category axis below labels a few of them only,
     // so that long ranges stay readable.
     auto* categories = new QBarCategoryAxis;
-    for (int i = 0; i < labels.size(); ++i) categories->append(QString::number(i));
+    categories->append(PlaceNames(f.labels.size()));
     categories->setVisible(false);
     chart->addAxis(categories, Qt::AlignBottom);
     bars->attachAxis(categories);
     points->attachAxis(categories);
     auto* shown = new QCategoryAxis;
     shown->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
-    shown->setRange(-0.5, std::max<double>(0.5, labels.size() - 0.5));
-    const int step = std::max<int>(1, static_cast<int>((labels.size() + 9) / 10));
-    for (int i = 0; i < labels.size(); i += step) shown->append(labels[i], i);
+    PlacePeriods(shown, f.labels);
     shown->setGridLineVisible(false);
     chart->addAxis(shown, Qt::AlignBottom);
-    QValueAxis* countAxis = CountAxis(maxCount, QStringLiteral("判決数"));
+    QValueAxis* countAxis = CountAxis(f.maxCount, QStringLiteral("判決数"));
     chart->addAxis(countAxis, Qt::AlignLeft);
     bars->attachAxis(countAxis);
-    QValueAxis* pointAxis = CountAxis(maxPoints, QStringLiteral("判決ポイント"));
+    QValueAxis* pointAxis = CountAxis(f.maxPoints, QStringLiteral("判決ポイント"));
     chart->addAxis(pointAxis, Qt::AlignRight);
     points->attachAxis(pointAxis);
+
+    auto* parts = new PeriodParts(chart);
+    parts->counts = counts;
+    parts->points = points;
+    parts->categories = categories;
+    parts->shown = shown;
+    parts->countAxis = countAxis;
+    parts->pointAxis = pointAxis;
+    parts->empty = f.empty;
     return chart;
 }
 
-QChart* MakeArticleChart(const std::vector<ArticleCount>& counts, int shown) {
-    QChart* chart = NewChart();
-    SetTitle(chart, QStringLiteral("条文ごとの判決数（多い順）"),
-             counts.empty() ? QStringLiteral("該当する判決はありません") : QString());
-    auto* set = new QBarSet(QStringLiteral("判決数"));
+bool UpdatePeriodChart(QChart* chart, const std::vector<Period>& periods, Bucket bucket) {
+    PeriodParts* parts = PartsOf<PeriodParts>(chart);
+    if (parts == nullptr || periods.empty() || parts->counts->count() == 0) return false;
+    const PeriodFigures f = FiguresOf(periods, bucket);
+    if (f.empty != parts->empty) return false;
+    SetTitle(chart, f.title, f.note);
+    if (parts->categories->count() != f.labels.size()) {
+        parts->categories->clear();
+        parts->categories->append(PlaceNames(f.labels.size()));
+    }
+    SetValues(parts->counts, f.counts);
+    if (parts->points->points() != f.points) parts->points->replace(f.points);
+    if (!SameLabels(parts->shown, f.labels)) {
+        for (const QString& label : parts->shown->categoriesLabels()) parts->shown->remove(label);
+        PlacePeriods(parts->shown, f.labels);
+    }
+    ScaleCountAxis(parts->countAxis, f.maxCount);
+    ScaleCountAxis(parts->pointAxis, f.maxPoints);
+    return true;
+}
+
+namespace {
+
+// The article chart's bars, bottom to top, and their labels.
+struct ArticleFigures {
+    QString note;
+    QList<qreal> values;
     QStringList labels;
     double max = 0;
+};
+
+ArticleFigures FiguresOf(const std::vector<ArticleCount>& counts, int shown) {
+    ArticleFigures f;
+    if (counts.empty()) f.note = QStringLiteral("該当する判決はありません");
     size_t others = 0;
     for (size_t i = 0; i < counts.size(); ++i) {
         if (static_cast<int>(i) >= shown) {
             others += counts[i].sentences;
             continue;
         }
-        labels << (QString::number(counts[i].number) + QStringLiteral("条 ") +
-                   qv::ui::ShownText(counts[i].name).left(20))
-                      .toHtmlEscaped();
-        *set << static_cast<double>(counts[i].sentences);
-        max = std::max(max, static_cast<double>(counts[i].sentences));
+        f.labels << (QString::number(counts[i].number) + QStringLiteral("条 ") +
+                     qv::ui::ShownText(counts[i].name).left(20))
+                        .toHtmlEscaped();
+        f.values << static_cast<double>(counts[i].sentences);
+        f.max = std::max(f.max, static_cast<double>(counts[i].sentences));
     }
     if (others > 0) {
-        labels << QStringLiteral("その他 %1条文").arg(counts.size() - static_cast<size_t>(shown));
-        *set << static_cast<double>(others);
-        max = std::max(max, static_cast<double>(others));
+        f.labels << QStringLiteral("その他 %1条文").arg(counts.size() - static_cast<size_t>(shown));
+        f.values << static_cast<double>(others);
+        f.max = std::max(f.max, static_cast<double>(others));
     }
     // A horizontal bar chart draws its first category at the bottom: the most broken
     // article goes last so it shows on top.
-    std::reverse(labels.begin(), labels.end());
-    QList<qreal> values;
-    for (int i = set->count() - 1; i >= 0; --i) values << set->at(i);
-    set->remove(0, set->count());
-    set->append(values);
+    std::reverse(f.labels.begin(), f.labels.end());
+    std::reverse(f.values.begin(), f.values.end());
+    return f;
+}
+
+const QString& ArticleTitle() {
+    static const QString title = QStringLiteral("条文ごとの判決数（多い順）");
+    return title;
+}
+
+}  // namespace
+
+QChart* MakeArticleChart(const std::vector<ArticleCount>& counts, int shown) {
+    QChart* chart = NewChart();
+    const ArticleFigures f = FiguresOf(counts, shown);
+    SetTitle(chart, ArticleTitle(), f.note);
+    auto* set = new QBarSet(QStringLiteral("判決数"));
+    set->append(f.values);
     auto* series = new QHorizontalBarSeries;
     series->append(set);
     series->setLabelsVisible(true);
     chart->addSeries(series);
     chart->legend()->setVisible(false);
     auto* categories = new QBarCategoryAxis;
-    categories->append(labels);
+    categories->append(f.labels);
     chart->addAxis(categories, Qt::AlignLeft);
     series->attachAxis(categories);
-    QValueAxis* axis = CountAxis(max, QStringLiteral("判決数"));
+    QValueAxis* axis = CountAxis(f.max, QStringLiteral("判決数"));
     chart->addAxis(axis, Qt::AlignBottom);
     series->attachAxis(axis);
+
+    auto* parts = new ArticleParts(chart);
+    parts->set = set;
+    parts->categories = categories;
+    parts->axis = axis;
     return chart;
 }
+
+bool UpdateArticleChart(QChart* chart, const std::vector<ArticleCount>& counts, int shown) {
+    ArticleParts* parts = PartsOf<ArticleParts>(chart);
+    if (parts == nullptr || counts.empty() || parts->set->count() == 0) return false;
+    const ArticleFigures f = FiguresOf(counts, shown);
+    SetTitle(chart, ArticleTitle(), f.note);
+    if (parts->categories->categories() != f.labels) {
+        parts->categories->clear();
+        parts->categories->append(f.labels);
+    }
+    SetValues(parts->set, f.values);
+    ScaleCountAxis(parts->axis, f.max);
+    return true;
+}
+
+namespace {
+
+struct UnitsFigures {
+    QList<qreal> given, done;
+    QStringList names;
+    double max = 0;
+    bool empty = true;
+};
+
+UnitsFigures FiguresOf(const std::array<std::int64_t, kImplementCount>& sentenced,
+                       const std::optional<std::array<std::int64_t, kImplementCount>>& reported,
+                       const std::array<QString, kImplementCount>& names) {
+    UnitsFigures f;
+    for (std::int64_t u : sentenced) {
+        f.given << static_cast<double>(u);
+        f.max = std::max(f.max, static_cast<double>(u));
+        if (u != 0) f.empty = false;
+    }
+    if (reported)
+        for (std::int64_t u : *reported) {
+            f.done << static_cast<double>(u);
+            f.max = std::max(f.max, static_cast<double>(u));
+        }
+    for (const QString& name : names) f.names << name.toHtmlEscaped();
+    return f;
+}
+
+const QString& UnitsTitle() {
+    static const QString title = QStringLiteral("道具ごとの回数：判決と報告");
+    return title;
+}
+
+}  // namespace
 
 QChart* MakeUnitsChart(const std::array<std::int64_t, kImplementCount>& sentenced,
                        const std::optional<std::array<std::int64_t, kImplementCount>>& reported,
                        const std::array<QString, kImplementCount>& names, const QString& note) {
     QChart* chart = NewChart();
-    SetTitle(chart, QStringLiteral("道具ごとの回数：判決と報告"), note);
+    const UnitsFigures f = FiguresOf(sentenced, reported, names);
+    SetTitle(chart, UnitsTitle(), note);
     auto* given = new QBarSet(QStringLiteral("判決"));
-    double max = 0;
-    for (std::int64_t u : sentenced) {
-        *given << static_cast<double>(u);
-        max = std::max(max, static_cast<double>(u));
-    }
+    given->append(f.given);
     auto* series = new QBarSeries;
     series->append(given);
+    QBarSet* done = nullptr;
     if (reported) {
-        auto* done = new QBarSet(QStringLiteral("報告"));
-        for (std::int64_t u : *reported) {
-            *done << static_cast<double>(u);
-            max = std::max(max, static_cast<double>(u));
-        }
+        done = new QBarSet(QStringLiteral("報告"));
+        done->append(f.done);
         series->append(done);
     }
     series->setLabelsVisible(true);
     chart->addSeries(series);
     auto* categories = new QBarCategoryAxis;
-    for (const QString& name : names) categories->append(name.toHtmlEscaped());
+    for (const QString& name : f.names) categories->append(name);
     chart->addAxis(categories, Qt::AlignBottom);
     series->attachAxis(categories);
-    QValueAxis* axis = CountAxis(max, QStringLiteral("回数"));
+    QValueAxis* axis = CountAxis(f.max, QStringLiteral("回数"));
     chart->addAxis(axis, Qt::AlignLeft);
     series->attachAxis(axis);
+
+    auto* parts = new UnitsParts(chart);
+    parts->given = given;
+    parts->done = done;
+    parts->categories = categories;
+    parts->axis = axis;
+    parts->empty = f.empty;
     return chart;
+}
+
+bool UpdateUnitsChart(QChart* chart, const std::array<std::int64_t, kImplementCount>& sentenced,
+                      const std::optional<std::array<std::int64_t, kImplementCount>>& reported,
+                      const std::array<QString, kImplementCount>& names, const QString& note) {
+    UnitsParts* parts = PartsOf<UnitsParts>(chart);
+    if (parts == nullptr || (parts->done != nullptr) != reported.has_value()) return false;
+    const UnitsFigures f = FiguresOf(sentenced, reported, names);
+    if (f.empty != parts->empty) return false;
+    SetTitle(chart, UnitsTitle(), note);
+    if (parts->categories->categories() != f.names) {
+        parts->categories->clear();
+        for (const QString& name : f.names) parts->categories->append(name);
+    }
+    SetValues(parts->given, f.given);
+    if (parts->done) SetValues(parts->done, f.done);
+    ScaleCountAxis(parts->axis, f.max);
+    return true;
 }
 
 namespace {

@@ -13,6 +13,7 @@
 #include <QStandardPaths>
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
+#include <cmath>
 #include <ctime>
 #include <future>
 #include <system_error>
@@ -380,15 +381,28 @@ void THistory::RefreshCharts() {
         views_[i]->setChart(chart);
         delete old;
     };
+    // A changed chart takes its new figures in place where it can: a new chart costs its
+    // axes, labels and layout again.
     if (!was || was->bucket != data.bucket || was->periods != data.periods)
-        show(0, MakePeriodChart(data.periods, data.bucket));
-    if (!was || was->articles != data.articles) show(1, MakeArticleChart(data.articles));
+        if (!UpdatePeriodChart(views_[0]->chart(), data.periods, data.bucket))
+            show(0, MakePeriodChart(data.periods, data.bucket));
+    if (!was || was->articles != data.articles)
+        if (!UpdateArticleChart(views_[1]->chart(), data.articles))
+            show(1, MakeArticleChart(data.articles));
     if (!was || was->sentenced != data.sentenced || was->reported != data.reported ||
         was->unitsNote != data.unitsNote)
-        show(2, MakeUnitsChart(data.sentenced, data.reported, implementNames_, data.unitsNote));
-    if (!was || was->balanceRange != data.balanceRange || was->balanceNote != data.balanceNote)
-        show(3, MakeBalanceChart(balance_, range, ledgerNote,
-                                 std::max(1, views_[3]->viewport()->width())));
+        if (!UpdateUnitsChart(views_[2]->chart(), data.sentenced, data.reported, implementNames_,
+                              data.unitsNote))
+            show(2, MakeUnitsChart(data.sentenced, data.reported, implementNames_, data.unitsNote));
+    if (!was || was->balanceRange != data.balanceRange || was->balanceNote != data.balanceNote) {
+        // Thinned first for the plot area the chart it replaces had, which the new one
+        // most likely gets too: the line is then not thinned again once it is placed.
+        int columns = views_[3]->viewport()->width();
+        if (const QChart* old = views_[3]->chart(); old && old->plotArea().width() > 0)
+            columns = static_cast<int>(std::ceil(old->plotArea().width() *
+                                                 views_[3]->devicePixelRatioF()));
+        show(3, MakeBalanceChart(balance_, range, ledgerNote, std::max(1, columns)));
+    }
 
     // What a screen reader says of each chart: what it shows, its latest figures, and
     // where the numbers themselves can be read.

@@ -383,17 +383,17 @@ void THistory::RefreshCharts() {
     };
     // A changed chart takes its new figures in place where it can: a new chart costs its
     // axes, labels and layout again.
-    if (!was || was->bucket != data.bucket || was->periods != data.periods)
-        if (!UpdatePeriodChart(views_[0]->chart(), data.periods, data.bucket))
-            show(0, MakePeriodChart(data.periods, data.bucket));
-    if (!was || was->articles != data.articles)
-        if (!UpdateArticleChart(views_[1]->chart(), data.articles))
-            show(1, MakeArticleChart(data.articles));
-    if (!was || was->sentenced != data.sentenced || was->reported != data.reported ||
-        was->unitsNote != data.unitsNote)
-        if (!UpdateUnitsChart(views_[2]->chart(), data.sentenced, data.reported, implementNames_,
-                              data.unitsNote))
-            show(2, MakeUnitsChart(data.sentenced, data.reported, implementNames_, data.unitsNote));
+    if ((!was || was->bucket != data.bucket || was->periods != data.periods) &&
+        !UpdatePeriodChart(views_[0]->chart(), data.periods, data.bucket))
+        show(0, MakePeriodChart(data.periods, data.bucket));
+    if ((!was || was->articles != data.articles) &&
+        !UpdateArticleChart(views_[1]->chart(), data.articles))
+        show(1, MakeArticleChart(data.articles));
+    if ((!was || was->sentenced != data.sentenced || was->reported != data.reported ||
+         was->unitsNote != data.unitsNote) &&
+        !UpdateUnitsChart(views_[2]->chart(), data.sentenced, data.reported, implementNames_,
+                          data.unitsNote))
+        show(2, MakeUnitsChart(data.sentenced, data.reported, implementNames_, data.unitsNote));
     if (!was || was->balanceRange != data.balanceRange || was->balanceNote != data.balanceNote) {
         // Thinned first for the plot area the chart it replaces had, which the new one
         // most likely gets too: the line is then not thinned again once it is placed.

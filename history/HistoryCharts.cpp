@@ -91,8 +91,8 @@ void SetValues(QBarSet* set, const QList<qreal>& values) {
 template <class Parts>
 Parts* PartsOf(QChart* chart) {
     if (chart == nullptr) return nullptr;
-    return static_cast<Parts*>(chart->findChild<QObject*>(QLatin1String(Parts::kName),
-                                                          Qt::FindDirectChildrenOnly));
+    return static_cast<Parts*>(
+        chart->findChild<QObject*>(QLatin1String(Parts::kName), Qt::FindDirectChildrenOnly));
 }
 
 class ChartParts : public QObject {
@@ -456,12 +456,33 @@ bool InRange(Seconds time, const Range& range) {
 // every paint. Thinned again from the whole history when the plot area's width changes.
 class BalanceLine : public QObject {
 public:
+    static constexpr const char* kName = "qvBalanceLine";
+
     BalanceLine(QChart* chart, QLineSeries* line, std::shared_ptr<const BalanceHistory> history,
                 const Range& range, double x0, double x1)
-        : QObject(chart), chart_(chart), line_(line), history_(std::move(history)),
-          range_(range), x0_(x0), x1_(x1) {
+        : QObject(chart),
+          chart_(chart),
+          line_(line),
+          history_(std::move(history)),
+          range_(range),
+          x0_(x0),
+          x1_(x1) {
+        setObjectName(QLatin1String(kName));
         connect(chart, &QChart::plotAreaChanged, this,
                 [this](const QRectF& area) { Fit(ColumnsOf(area)); });
+    }
+
+    QLineSeries* Line() const { return line_; }
+
+    // Another history or range: the line is thinned anew from it.
+    void Refit(std::shared_ptr<const BalanceHistory> history, const Range& range, double x0,
+               double x1, int columns) {
+        history_ = std::move(history);
+        range_ = range;
+        x0_ = x0;
+        x1_ = x1;
+        columns_ = 0;
+        Fit(columns);
     }
 
     // Fills the line for a plot area of that many columns; nothing when it has them.
@@ -500,10 +521,38 @@ private:
 
 }  // namespace
 
+namespace {
+
+// The time from and to a balance chart spans, in milliseconds.
+std::pair<qint64, qint64> SpanOf(const Range& range) {
+    return {range.from.value_or(0) * 1000,
+            range.to.value_or(range.from.value_or(0) + 86400) * 1000};
+}
+
+// The balance axis from the thinned line's extremes: they are those of the whole line in
+// range (it keeps the lowest and the highest point of every column), found without
+// another walk over the ledger.
+void ScaleBalanceAxis(QValueAxis* axis, const QLineSeries* line) {
+    double min = 0, max = 0;
+    for (const QPointF& p : line->points()) {
+        min = std::min(min, p.y());
+        max = std::max(max, p.y());
+    }
+    ScaleCountAxis(axis, max - std::min(0.0, min));
+    if (min < 0) axis->setMin(min);
+}
+
+const QString& BalanceTitle() {
+    static const QString title = QStringLiteral("ポイント残高の推移");
+    return title;
+}
+
+}  // namespace
+
 QChart* MakeBalanceChart(std::shared_ptr<const BalanceHistory> history, const Range& range,
                          const QString& note, int columns) {
     QChart* chart = NewChart();
-    SetTitle(chart, QStringLiteral("ポイント残高の推移"), note);
+    SetTitle(chart, BalanceTitle(), note);
     if (!history || history->Empty()) {
         // Nothing to draw: the title's note says why, and no invented line is shown.
         chart->legend()->setVisible(false);
@@ -511,29 +560,43 @@ QChart* MakeBalanceChart(std::shared_ptr<const BalanceHistory> history, const Ra
     }
     auto* line = new QLineSeries;
     line->setName(QStringLiteral("ポイント残高"));
-    const qint64 from = range.from.value_or(0) * 1000;
-    const qint64 to = range.to.value_or(range.from.value_or(0) + 86400) * 1000;
+    const auto [from, to] = SpanOf(range);
     auto* fitted = new BalanceLine(chart, line, std::move(history), range,
                                    static_cast<double>(from), static_cast<double>(to));
     fitted->Fit(std::max(1, columns));
-    // The thinned line keeps the lowest and the highest point of every column: its extremes
-    // are those of the whole line in range, found without another walk over the ledger.
-    double min = 0, max = 0;
-    for (const QPointF& p : line->points()) {
-        min = std::min(min, p.y());
-        max = std::max(max, p.y());
-    }
     chart->addSeries(line);
     auto* time = new QDateTimeAxis;
     time->setFormat(QStringLiteral("yyyy/MM/dd"));
     time->setRange(QDateTime::fromMSecsSinceEpoch(from), QDateTime::fromMSecsSinceEpoch(to));
     chart->addAxis(time, Qt::AlignBottom);
     line->attachAxis(time);
-    QValueAxis* axis = CountAxis(max - std::min(0.0, min), QStringLiteral("ポイント"));
-    if (min < 0) axis->setMin(min);
+    QValueAxis* axis = CountAxis(0, QStringLiteral("ポイント"));
+    ScaleBalanceAxis(axis, line);
     chart->addAxis(axis, Qt::AlignLeft);
     line->attachAxis(axis);
     return chart;
+}
+
+bool UpdateBalanceChart(QChart* chart, std::shared_ptr<const BalanceHistory> history,
+                        const Range& range, const QString& note, int columns) {
+    if (chart == nullptr || !history || history->Empty()) return false;
+    auto* fitted = static_cast<BalanceLine*>(
+        chart->findChild<QObject*>(QLatin1String(BalanceLine::kName), Qt::FindDirectChildrenOnly));
+    if (fitted == nullptr || fitted->Line() == nullptr) return false;
+    QDateTimeAxis* time = nullptr;
+    QValueAxis* axis = nullptr;
+    for (QAbstractAxis* a : fitted->Line()->attachedAxes()) {
+        if (auto* t = qobject_cast<QDateTimeAxis*>(a)) time = t;
+        if (auto* v = qobject_cast<QValueAxis*>(a)) axis = v;
+    }
+    if (time == nullptr || axis == nullptr) return false;
+    SetTitle(chart, BalanceTitle(), note);
+    const auto [from, to] = SpanOf(range);
+    fitted->Refit(std::move(history), range, static_cast<double>(from), static_cast<double>(to),
+                  std::max(1, columns));
+    time->setRange(QDateTime::fromMSecsSinceEpoch(from), QDateTime::fromMSecsSinceEpoch(to));
+    ScaleBalanceAxis(axis, fitted->Line());
+    return true;
 }
 
 }  // namespace qv::history

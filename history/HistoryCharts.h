@@ -46,6 +46,8 @@ bool UpdateUnitsChart(QChart* chart, const std::array<std::int64_t, kImplementCo
 // the history, so it may outlive the caller's copy.
 QChart* MakeBalanceChart(std::shared_ptr<const BalanceHistory> history, const Range& range,
                          const QString& note, int columns);
+bool UpdateBalanceChart(QChart* chart, std::shared_ptr<const BalanceHistory> history,
+                        const Range& range, const QString& note, int columns);
 
 // The label of a period on the time axis.
 QString PeriodLabel(Seconds start, Bucket bucket);

@@ -395,13 +395,16 @@ void THistory::RefreshCharts() {
                           data.unitsNote))
         show(2, MakeUnitsChart(data.sentenced, data.reported, implementNames_, data.unitsNote));
     if (!was || was->balanceRange != data.balanceRange || was->balanceNote != data.balanceNote) {
-        // Thinned first for the plot area the chart it replaces had, which the new one
-        // most likely gets too: the line is then not thinned again once it is placed.
+        // The chart there takes the new range in place; a new one is thinned first for the
+        // plot area of the chart it replaces, which it most likely gets too, so the line is
+        // not thinned again once it is placed.
         int columns = views_[3]->viewport()->width();
         if (const QChart* old = views_[3]->chart(); old && old->plotArea().width() > 0)
             columns = static_cast<int>(std::ceil(old->plotArea().width() *
                                                  views_[3]->devicePixelRatioF()));
-        show(3, MakeBalanceChart(balance_, range, ledgerNote, std::max(1, columns)));
+        if (!UpdateBalanceChart(views_[3]->chart(), balance_, range, ledgerNote,
+                                std::max(1, columns)))
+            show(3, MakeBalanceChart(balance_, range, ledgerNote, std::max(1, columns)));
     }
 
     // What a screen reader says of each chart: what it shows, its latest figures, and

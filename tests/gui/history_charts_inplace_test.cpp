@@ -3,6 +3,7 @@
 // and the same picture. Walked through a table of filters one after another, as a user
 // changes them, over a log of several years and twenty articles.
 #include <QApplication>
+#include <QDateTime>
 #include <QImage>
 #include <QTextStream>
 #include <QtCharts/QAbstractBarSeries>
@@ -11,6 +12,7 @@
 #include <QtCharts/QCategoryAxis>
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
+#include <QtCharts/QDateTimeAxis>
 #include <QtCharts/QLegend>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
@@ -18,6 +20,7 @@
 #include <optional>
 #include <string>
 
+#include "history/BalanceHistory.h"
 #include "history/HistoryCharts.h"
 #include "history/HistoryIndex.h"
 #include "history/HistoryQuery.h"
@@ -54,6 +57,10 @@ QString Describe(QChart* chart) {
         out << "axis " << axis->type() << " at " << int(axis->alignment()) << " visible "
             << axis->isVisible() << " title " << axis->titleText() << " grid "
             << axis->isGridLineVisible() << '\n';
+        if (auto* time = qobject_cast<QDateTimeAxis*>(axis))
+            out << "  range " << time->min().toMSecsSinceEpoch() << ' '
+                << time->max().toMSecsSinceEpoch() << " ticks " << time->tickCount() << " format "
+                << time->format() << '\n';
         if (auto* value = qobject_cast<QValueAxis*>(axis))
             out << "  range " << value->min() << ' ' << value->max() << " ticks "
                 << value->tickCount() << " format " << value->labelFormat() << '\n';
@@ -73,8 +80,9 @@ QString Describe(QChart* chart) {
     return text;
 }
 
-// What each of the three charts is made from, as the window computes it for a filter.
+// What each of the four charts is made from, as the window computes it for a filter.
 struct Figures {
+    Range range;
     Bucket bucket = Bucket::Day;
     std::vector<Period> periods;
     std::vector<ArticleCount> articles;
@@ -87,9 +95,12 @@ const std::array<QString, kImplementCount> kNames = {
     QStringLiteral("腕立て"), QStringLiteral("腹筋"), QStringLiteral("<b>スクワット</b>"),
     QStringLiteral("正座")};
 
-enum Chart { kPeriod, kArticles, kUnits, kCharts };
+enum Chart { kPeriod, kArticles, kUnits, kBalance, kCharts };
 
-QChart* Make(Chart which, const Figures& f) {
+// The balance line's own columns: a view of the size below has more.
+constexpr int kColumns = 600;
+
+QChart* Make(Chart which, const Figures& f, const std::shared_ptr<const BalanceHistory>& history) {
     switch (which) {
         case kPeriod:
             return MakePeriodChart(f.periods, f.bucket);
@@ -97,13 +108,16 @@ QChart* Make(Chart which, const Figures& f) {
             return MakeArticleChart(f.articles);
         case kUnits:
             return MakeUnitsChart(f.sentenced, f.reported, kNames, f.note);
+        case kBalance:
+            return MakeBalanceChart(history, f.range, f.note, kColumns);
         case kCharts:
             break;
     }
     return nullptr;
 }
 
-bool Update(Chart which, QChart* chart, const Figures& f) {
+bool Update(Chart which, QChart* chart, const Figures& f,
+            const std::shared_ptr<const BalanceHistory>& history) {
     switch (which) {
         case kPeriod:
             return UpdatePeriodChart(chart, f.periods, f.bucket);
@@ -111,6 +125,8 @@ bool Update(Chart which, QChart* chart, const Figures& f) {
             return UpdateArticleChart(chart, f.articles);
         case kUnits:
             return UpdateUnitsChart(chart, f.sentenced, f.reported, kNames, f.note);
+        case kBalance:
+            return UpdateBalanceChart(chart, history, f.range, f.note, kColumns);
         case kCharts:
             break;
     }
@@ -139,20 +155,30 @@ protected:
         WriteBytes("test.log", log);
         ASSERT_EQ(index_.Read("test.log"), qv::io::ReadStatus::Ok);
         ASSERT_EQ(index_.Size(), 600u);
+        // A balance that moves every day or two from 2022 on, below 0 for a while.
+        auto history = std::make_shared<BalanceHistory>();
+        std::int64_t balance = 40;
+        for (qv::Seconds t = *LocalDate(2022, 1, 1); t < end; t += 86400 + (t % 7) * 9000) {
+            balance += (t / 86400) % 5 - 2;
+            history->events.push_back({t, 0, balance, {}});
+        }
+        history_ = std::move(history);
     }
 
     Figures FiguresFor(const Filter& filter, bool reported, const QString& note) const {
         Figures f;
         const Rows rows = Apply(index_, filter);
         const Range range = ChartRange(index_, rows, filter);
+        f.range = range;
         if (range.from && range.to) {
             f.bucket = BucketFor(*range.from, *range.to);
             f.periods = PerPeriod(index_, rows, f.bucket, *range.from, *range.to);
         }
         f.articles = PerArticle(index_, rows);
         f.sentenced = Sum(index_, rows).units;
-        if (reported) f.reported = std::array<std::int64_t, kImplementCount>{
-                          static_cast<std::int64_t>(rows.size()), 3, 0, 12};
+        if (reported)
+            f.reported = std::array<std::int64_t, kImplementCount>{
+                static_cast<std::int64_t>(rows.size()), 3, 0, 12};
         f.note = note;
         return f;
     }
@@ -173,6 +199,7 @@ protected:
 
     qv::test::ZoneFor zone_{"Asia/Tokyo"};
     HistoryIndex index_;
+    std::shared_ptr<const BalanceHistory> history_;
 };
 
 TEST_F(HistoryChartsInPlace, AChartUpdatedInPlaceShowsWhatAFreshOneShows) {
@@ -198,7 +225,7 @@ TEST_F(HistoryChartsInPlace, AChartUpdatedInPlaceShowsWhatAFreshOneShows) {
     Filter none = dates(on(2020, 1, 1), on(2020, 2, 1));
 
     // One after another, each from the charts the one before left; `inPlace` says which
-    // of the three charts take the step without being made anew.
+    // of the four charts take the step without being made anew.
     struct Step {
         const char* name;
         Filter filter;
@@ -207,24 +234,46 @@ TEST_F(HistoryChartsInPlace, AChartUpdatedInPlaceShowsWhatAFreshOneShows) {
         std::array<bool, kCharts> inPlace;
     };
     const Step steps[] = {
-        {"every record", Filter{}, true, QString(), {false, false, false}},
-        {"executed", execution(Filter::Execution::Executed), true, QString(), {true, true, true}},
-        {"not executed", execution(Filter::Execution::NotExecuted), true, QString(),
-         {true, true, true}},
-        {"one article: fewer bars", articles({7}), true, QString(), {true, true, true}},
-        {"three articles", articles({2, 7, 11}), true, QString(), {true, true, true}},
-        {"a name: more bars", named, true, QStringLiteral("台帳は 2022/01/01 から"),
-         {true, true, true}},
-        {"a year: weeks", dates(on(2022, 1, 1), on(2023, 1, 1)), true, QString(),
-         {true, true, true}},
-        {"30 days: days", dates(on(2023, 6, 1), on(2023, 7, 1)), false, QString(),
-         {true, true, false}},
-        {"30 other days", dates(on(2023, 8, 1), on(2023, 8, 31)), false, QStringLiteral("a & <b>"),
-         {true, true, true}},
-        {"nothing in range", none, false, QString(), {false, false, false}},
-        {"every record again", Filter{}, true, QString(), {false, false, false}},
-        {"three years in months, sixteen bars", dates(on(2021, 1, 1), on(2024, 1, 1)), true,
-         QString(), {true, true, true}},
+        {"every record", Filter{}, true, QString(), {false, false, false, false}},
+        {"executed",
+         execution(Filter::Execution::Executed),
+         true,
+         QString(),
+         {true, true, true, true}},
+        {"not executed",
+         execution(Filter::Execution::NotExecuted),
+         true,
+         QString(),
+         {true, true, true, true}},
+        {"one article: fewer bars", articles({7}), true, QString(), {true, true, true, true}},
+        {"three articles", articles({2, 7, 11}), true, QString(), {true, true, true, true}},
+        {"a name: more bars",
+         named,
+         true,
+         QStringLiteral("台帳は 2022/01/01 から"),
+         {true, true, true, true}},
+        {"a year: weeks",
+         dates(on(2022, 1, 1), on(2023, 1, 1)),
+         true,
+         QString(),
+         {true, true, true, true}},
+        {"30 days: days",
+         dates(on(2023, 6, 1), on(2023, 7, 1)),
+         false,
+         QString(),
+         {true, true, false, true}},
+        {"30 other days",
+         dates(on(2023, 8, 1), on(2023, 8, 31)),
+         false,
+         QStringLiteral("a & <b>"),
+         {true, true, true, true}},
+        {"nothing in range", none, false, QString(), {false, false, false, true}},
+        {"every record again", Filter{}, true, QString(), {false, false, false, true}},
+        {"three years in months, sixteen bars",
+         dates(on(2021, 1, 1), on(2024, 1, 1)),
+         true,
+         QString(),
+         {true, true, true, true}},
     };
 
     std::array<std::unique_ptr<QChartView>, kCharts> kept;
@@ -235,14 +284,14 @@ TEST_F(HistoryChartsInPlace, AChartUpdatedInPlaceShowsWhatAFreshOneShows) {
             SCOPED_TRACE(c);
             const Chart which = static_cast<Chart>(c);
             auto& view = kept[static_cast<size_t>(c)];
-            const bool inPlace = view && Update(which, view->chart(), f);
+            const bool inPlace = view && Update(which, view->chart(), f, history_);
             EXPECT_EQ(inPlace, step.inPlace[static_cast<size_t>(c)]);
             if (!inPlace) {
                 view.reset();  // the chart goes with its view, as the window's old chart does
-                view = View(Make(which, f));
+                view = View(Make(which, f, history_));
             }
             Settle();
-            const auto fresh = View(Make(which, f));
+            const auto fresh = View(Make(which, f, history_));
             EXPECT_EQ(Describe(view->chart()), Describe(fresh->chart()));
             const QImage shown = view->grab().toImage();
             const QImage made = fresh->grab().toImage();

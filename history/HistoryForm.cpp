@@ -197,6 +197,8 @@ THistory::THistory(QWidget* parent) : QDialog(parent), clock_(qv::SystemNow) {
     connect(dtFrom, &QDateEdit::dateChanged, this, &THistory::DateEdited);
     connect(dtTo, &QDateEdit::dateChanged, this, &THistory::DateEdited);
     connect(cbChart, &QComboBox::currentIndexChanged, stCharts, &QStackedWidget::setCurrentIndex);
+    connect(cbChart, &QComboBox::currentIndexChanged, this,
+            [this](int i) { DrawChart(static_cast<size_t>(std::clamp(i, 0, 3))); });
     connect(cbExecuted, &QComboBox::currentIndexChanged, this, &THistory::Refilter);
     connect(tfSearch, &QLineEdit::textChanged, this, &THistory::Refilter);
     connect(lsArticles, &QListWidget::itemChanged, this, &THistory::Refilter);
@@ -248,6 +250,7 @@ void THistory::Load() {
     balance_ = std::make_shared<const BalanceHistory>(ledger.valid() ? ledger.get()
                                                                      : ReadBalanceHistory(*info_));
     charted_.reset();  // a new history: every chart is made again
+    drawn_ = {};
 
     lsArticles->blockSignals(true);
     lsArticles->clear();
@@ -376,37 +379,6 @@ void THistory::RefreshCharts() {
     data.balanceRange = range;
     data.balanceNote = ledgerNote;
 
-    const auto show = [this](size_t i, QChart* chart) {
-        QChart* old = views_[i]->chart();
-        views_[i]->setChart(chart);
-        delete old;
-    };
-    // A changed chart takes its new figures in place where it can: a new chart costs its
-    // axes, labels and layout again.
-    if ((!was || was->bucket != data.bucket || was->periods != data.periods) &&
-        !UpdatePeriodChart(views_[0]->chart(), data.periods, data.bucket))
-        show(0, MakePeriodChart(data.periods, data.bucket));
-    if ((!was || was->articles != data.articles) &&
-        !UpdateArticleChart(views_[1]->chart(), data.articles))
-        show(1, MakeArticleChart(data.articles));
-    if ((!was || was->sentenced != data.sentenced || was->reported != data.reported ||
-         was->unitsNote != data.unitsNote) &&
-        !UpdateUnitsChart(views_[2]->chart(), data.sentenced, data.reported, implementNames_,
-                          data.unitsNote))
-        show(2, MakeUnitsChart(data.sentenced, data.reported, implementNames_, data.unitsNote));
-    if (!was || was->balanceRange != data.balanceRange || was->balanceNote != data.balanceNote) {
-        // The chart there takes the new range in place; a new one is thinned first for the
-        // plot area of the chart it replaces, which it most likely gets too, so the line is
-        // not thinned again once it is placed.
-        int columns = views_[3]->viewport()->width();
-        if (const QChart* old = views_[3]->chart(); old && old->plotArea().width() > 0)
-            columns = static_cast<int>(std::ceil(old->plotArea().width() *
-                                                 views_[3]->devicePixelRatioF()));
-        if (!UpdateBalanceChart(views_[3]->chart(), balance_, range, ledgerNote,
-                                std::max(1, columns)))
-            show(3, MakeBalanceChart(balance_, range, ledgerNote, std::max(1, columns)));
-    }
-
     // What a screen reader says of each chart: what it shows, its latest figures, and
     // where the numbers themselves can be read.
     const QString where = QStringLiteral("数値は表「判決の履歴」で読めます（Ctrl+Cで表をコピー）。");
@@ -460,6 +432,60 @@ void THistory::RefreshCharts() {
         views_[i]->setAccessibleDescription(said.value(static_cast<int>(i)) + where);
     }
     charted_ = std::move(data);
+    // The chart shown takes the figures now, and every chart not drawn yet (the window
+    // opening): a later switch to it then costs no more than a look.
+    for (size_t i = 0; i < views_.size(); ++i)
+        if (!drawn_[i] || static_cast<int>(i) == stCharts->currentIndex()) DrawChart(i);
+}
+
+void THistory::DrawChart(size_t i) {
+    if (!charted_) return;
+    const ChartData& data = *charted_;
+    const ChartData* was = drawn_[i] ? &*drawn_[i] : nullptr;
+    const auto show = [this](size_t i, QChart* chart) {
+        QChart* old = views_[i]->chart();
+        views_[i]->setChart(chart);
+        delete old;
+    };
+    // A changed chart takes its new figures in place where it can: a new chart costs its
+    // axes, labels and layout again.
+    switch (i) {
+        case 0:
+            if ((!was || was->bucket != data.bucket || was->periods != data.periods) &&
+                !UpdatePeriodChart(views_[0]->chart(), data.periods, data.bucket))
+                show(0, MakePeriodChart(data.periods, data.bucket));
+            break;
+        case 1:
+            if ((!was || was->articles != data.articles) &&
+                !UpdateArticleChart(views_[1]->chart(), data.articles))
+                show(1, MakeArticleChart(data.articles));
+            break;
+        case 2:
+            if ((!was || was->sentenced != data.sentenced || was->reported != data.reported ||
+                 was->unitsNote != data.unitsNote) &&
+                !UpdateUnitsChart(views_[2]->chart(), data.sentenced, data.reported,
+                                  implementNames_, data.unitsNote))
+                show(2, MakeUnitsChart(data.sentenced, data.reported, implementNames_,
+                                       data.unitsNote));
+            break;
+        default:
+            if (!was || was->balanceRange != data.balanceRange ||
+                was->balanceNote != data.balanceNote) {
+                // The chart there takes the new range in place; a new one is thinned first
+                // for the plot area of the chart it replaces, which it most likely gets too,
+                // so the line is not thinned again once it is placed.
+                int columns = views_[3]->viewport()->width();
+                if (const QChart* old = views_[3]->chart(); old && old->plotArea().width() > 0)
+                    columns = static_cast<int>(std::ceil(old->plotArea().width() *
+                                                         views_[3]->devicePixelRatioF()));
+                if (!UpdateBalanceChart(views_[3]->chart(), balance_, data.balanceRange,
+                                        data.balanceNote, std::max(1, columns)))
+                    show(3, MakeBalanceChart(balance_, data.balanceRange, data.balanceNote,
+                                             std::max(1, columns)));
+            }
+            break;
+    }
+    drawn_[i] = data;
 }
 
 QString THistory::TableText() const {

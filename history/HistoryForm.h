@@ -61,6 +61,8 @@ private:
     void DateEdited();
     void Refilter();
     void RefreshCharts();
+    // Brings chart i to the latest figures where it shows others.
+    void DrawChart(size_t i);
     void btSavePngClick();
     void btExportCsvClick();
     void CopyTable();
@@ -92,5 +94,8 @@ private:
         QString balanceSaid;  // what a screen reader hears of the balance chart
     };
     std::optional<ChartData> charted_;
+    // What each chart shows now. A filter redraws the chart shown; the others take the
+    // figures when they are shown next (a screen reader's descriptions follow at once).
+    std::array<std::optional<ChartData>, 4> drawn_;
     bool settingDates_ = false;
 };

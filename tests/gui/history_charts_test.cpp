@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QImage>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTableView>
@@ -48,6 +49,15 @@ protected:
         w->Init(&info_);
         ShownTexts();  // the fixture's damaged lines
         return w;
+    }
+    // Each chart as it is when shown: a filter redraws the chart on show, the others
+    // when they are shown next.
+    static std::array<QChart*, 4> ShownCharts(THistory& w) {
+        auto* choice = Child<QComboBox>(&w, "cbChart");
+        const int was = choice->currentIndex();
+        for (int i = 0; i < 4; ++i) choice->setCurrentIndex(i);
+        choice->setCurrentIndex(was);
+        return Charts(w);
     }
     static std::array<QChart*, 4> Charts(THistory& w) {
         return {Child<QChartView>(&w, "chPeriod")->chart(),
@@ -128,7 +138,7 @@ TEST_F(HistoryCharts, AFilterRedrawsOnlyTheChartsWhoseFiguresItChanged) {
     auto* preset = Child<QComboBox>(w.get(), "cbPreset");
     preset->setCurrentIndex(1);  // 今月: one sentence of article 2
     ASSERT_EQ(Child<QTableView>(w.get(), "sgHistory")->model()->rowCount(), 1);
-    const std::array<QChart*, 4> month = Charts(*w);
+    const std::array<QChart*, 4> month = ShownCharts(*w);
 
     // The same sentence chosen by its article and by its name: nothing to draw anew.
     auto* articles = Child<QListWidget>(w.get(), "lsArticles");
@@ -137,20 +147,22 @@ TEST_F(HistoryCharts, AFilterRedrawsOnlyTheChartsWhoseFiguresItChanged) {
             articles->item(i)->setCheckState(Qt::Checked);
     Child<QLineEdit>(w.get(), "tfSearch")->setText(QStringLiteral("約束"));
     ASSERT_EQ(Child<QTableView>(w.get(), "sgHistory")->model()->rowCount(), 1);
-    EXPECT_EQ(Charts(*w), month);
+    EXPECT_EQ(ShownCharts(*w), month);
 
-    // Not executed: none of this month's sentences. Their charts change; the balance over
-    // the same month does not.
+    // Not executed: none of this month's sentences. Their charts change: the one shown at
+    // once, the others once shown; the balance over the same month does not.
     Child<QComboBox>(w.get(), "cbExecuted")->setCurrentIndex(2);
     ASSERT_EQ(Child<QTableView>(w.get(), "sgHistory")->model()->rowCount(), 0);
-    const std::array<QChart*, 4> none = Charts(*w);
+    EXPECT_NE(Charts(*w)[0], month[0]) << "the chart shown";
+    EXPECT_EQ(Charts(*w)[1], month[1]) << "a chart not shown, not yet";
+    const std::array<QChart*, 4> none = ShownCharts(*w);
     for (size_t i = 0; i < 3; ++i) EXPECT_NE(none[i], month[i]) << "chart " << i;
     EXPECT_EQ(none[3], month[3]) << "the balance chart";
 
     // Every month: the balance chart too, which takes the longer span in place.
     const auto span = [&] {
         const auto* time = qobject_cast<QDateTimeAxis*>(
-            Charts(*w)[3]->axes(Qt::Horizontal).value(0));
+            ShownCharts(*w)[3]->axes(Qt::Horizontal).value(0));
         return time ? std::pair(time->min(), time->max()) : std::pair<QDateTime, QDateTime>();
     };
     const auto inMonth = span();
@@ -158,6 +170,39 @@ TEST_F(HistoryCharts, AFilterRedrawsOnlyTheChartsWhoseFiguresItChanged) {
     preset->setCurrentIndex(4);  // すべて
     const auto inAll = span();
     EXPECT_LT(inAll.first, inMonth.first) << "from the first sentence, not this month";
+}
+
+// A chart not shown while the filters change takes their figures when it is shown: it
+// then shows what it shows in a window where it was shown all along.
+TEST_F(HistoryCharts, AChartShownAfterFiltersShowsWhatItShowsWhenShownAllAlong) {
+    WriteBytes("user.ldg", "1704034800\topen\t\t\t0\t0\t10\r\n"
+                           "1709607600\tcredit\t1709607600\t\t8\t10\t18\r\n");
+    for (int c = 1; c < 4; ++c) {
+        SCOPED_TRACE(c);
+        auto later = Open();
+        auto along = Open();
+        for (THistory* w : {later.get(), along.get()}) {
+            w->resize(900, 700);
+            w->show();
+        }
+        Child<QComboBox>(along.get(), "cbChart")->setCurrentIndex(c);
+        Settle();
+        for (THistory* w : {later.get(), along.get()}) {
+            Child<QComboBox>(w, "cbExecuted")->setCurrentIndex(1);  // 執行済み
+            Settle();
+            Child<QComboBox>(w, "cbPreset")->setCurrentIndex(1);  // 今月
+            Settle();
+            Child<QComboBox>(w, "cbExecuted")->setCurrentIndex(0);
+            Settle();
+        }
+        Child<QComboBox>(later.get(), "cbChart")->setCurrentIndex(c);
+        Settle();
+        const char* view = std::array{"chPeriod", "chArticles", "chUnits", "chBalance"}[c];
+        const QImage shown = Child<QChartView>(later.get(), view)->grab().toImage();
+        const QImage all = Child<QChartView>(along.get(), view)->grab().toImage();
+        ASSERT_FALSE(all.isNull());
+        EXPECT_TRUE(shown == all) << "the pictures differ";
+    }
 }
 
 }  // namespace

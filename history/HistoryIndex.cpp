@@ -1,6 +1,7 @@
 #include "history/HistoryIndex.h"
 
 #include <algorithm>
+#include <cstdint>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -60,6 +61,42 @@ size_t CutFields(std::string_view line, Fields& fields) {
     return n;
 }
 
+// A field of digits alone, as nearly every number of a log is, read in one short loop;
+// anything else (blanks, a sign, a long or broken number) goes to the general reader, so
+// every field reads as ReadInt64 reads it.
+std::int64_t ReadNumber(std::string_view text) {
+    if (text.empty() || text.size() > 18) return qv::ReadInt64(text);
+    std::int64_t value = 0;
+    for (char c : text) {
+        const unsigned digit = static_cast<unsigned char>(c) - unsigned{'0'};
+        if (digit > 9) return qv::ReadInt64(text);
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+std::int32_t ReadNumber32(std::string_view text) {
+    const std::int64_t v = ReadNumber(text);
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
+}
+
+// The decision time, when the field is one (see IsDecisionTime); read once for both the
+// check and the value.
+std::optional<Seconds> DecisionTime(std::string_view field) {
+    if (!field.empty() && field.size() <= 18 && field[0] >= '0' && field[0] <= '9') {
+        std::int64_t value = 0;
+        size_t i = 0;
+        for (; i < field.size(); ++i) {
+            const unsigned digit = static_cast<unsigned char>(field[i]) - unsigned{'0'};
+            if (digit > 9) break;
+            value = value * 10 + digit;
+        }
+        if (i == field.size()) return value;
+    }
+    if (!IsDecisionTime(field)) return std::nullopt;
+    return qv::ReadInt64(field);
+}
+
 }  // namespace
 
 // What the index learns as it is built: the ids of the articles and sentence values seen
@@ -76,6 +113,7 @@ struct HistoryIndex::Builder {
 
 void HistoryIndex::Clear() {
     entries_.clear();
+    entriesAhead_ = {};
     articles_.clear();
     values_.clear();
     issues = {};
@@ -90,7 +128,8 @@ void HistoryIndex::Build(const SentenceLog::Contents& contents) {
     Fields fields;
     for (size_t r = 0; r < contents.RecordCount(); ++r) {
         CutFields(contents.Record(r), fields);
-        AddRecord(builder, fields);
+        if (const auto time = DecisionTime(fields[SentenceRecord::kDecisionTime]))
+            AddRecord(builder, fields, *time);
     }
     entries_.shrink_to_fit();
 }
@@ -116,9 +155,12 @@ qv::io::ReadStatus HistoryIndex::Read(const std::string& path, qv::io::IoError* 
                 if (raw.find('\r') != std::string_view::npos) ++issues.crOnlyLines;
                 return;
             }
-            if (!IsDecisionTime(fields[SentenceRecord::kDecisionTime])) ++issues.badTimes;
+            const std::optional<Seconds> time = DecisionTime(fields[SentenceRecord::kDecisionTime]);
             if (IsGluedRecord(text)) ++issues.gluedLines;
-            AddRecord(builder, fields);
+            if (time)
+                AddRecord(builder, fields, *time);
+            else
+                ++issues.badTimes;
         },
         error);
     if (status == qv::io::ReadStatus::Unreadable) Clear();  // as a log that could not be read
@@ -126,10 +168,8 @@ qv::io::ReadStatus HistoryIndex::Read(const std::string& path, qv::io::IoError* 
 }
 
 void HistoryIndex::AddRecord(Builder& builder,
-                             const std::array<std::string_view, SentenceRecord::kFieldCount>& fields) {
-    if (!IsDecisionTime(fields[SentenceRecord::kDecisionTime])) return;  // counted in issues
-    const Seconds time = qv::ReadInt64(fields[SentenceRecord::kDecisionTime]);
-
+                             const std::array<std::string_view, SentenceRecord::kFieldCount>& fields,
+                             Seconds time) {
     // Article number and name together, as one stretch of the line.
     const std::string_view numberField = fields[SentenceRecord::kArticleNumber];
     const std::string_view nameField = fields[SentenceRecord::kArticleName];
@@ -141,14 +181,14 @@ void HistoryIndex::AddRecord(Builder& builder,
                         .emplace(std::string(articleKey), static_cast<std::uint32_t>(articles_.size()))
                         .first;
         articles_.push_back(
-            {qv::ReadInt32(numberField), std::string(nameField), qv::Cp932ToUtf8(nameField)});
+            {ReadNumber32(numberField), std::string(nameField), qv::Cp932ToUtf8(nameField)});
     }
 
     SentenceValues values;
-    values.total = qv::ReadInt64(fields[SentenceRecord::kTotal]);
+    values.total = ReadNumber(fields[SentenceRecord::kTotal]);
     for (int k = 0; k < kImplementCount; ++k)
-        values.units[k] = qv::ReadInt64(fields[SentenceRecord::kCount1 + k]);
-    values.points = qv::ReadInt64(fields[SentenceRecord::kPoints]);
+        values.units[k] = ReadNumber(fields[SentenceRecord::kCount1 + k]);
+    values.points = ReadNumber(fields[SentenceRecord::kPoints]);
     auto [valueIt, newValues] =
         builder.valueIds.try_emplace(values, static_cast<std::uint32_t>(values_.size()));
     if (newValues) values_.push_back(values);
@@ -157,6 +197,7 @@ void HistoryIndex::AddRecord(Builder& builder,
     // "0" is the one mark of a sentence not yet executed; anything else counts as done.
     if (fields[SentenceRecord::kExecuted] != "0") sentence |= kExecutedBit;
     entries_.push_back({time, articleIt->second, sentence});
+    entriesAhead_.Keep(entries_);
     minTime_ = builder.first ? time : std::min(minTime_, time);
     maxTime_ = builder.first ? time : std::max(maxTime_, time);
     builder.first = false;

@@ -23,11 +23,17 @@ Ledger::Entry Tagged(Ledger::Entry e) {
 // A whole decimal number (an optional "-" and digits only): a torn or edited field is
 // not read as a smaller number.
 std::optional<std::int64_t> WholeNumber(std::string_view text) {
-    size_t i = (!text.empty() && text[0] == '-') ? 1 : 0;
+    const bool negative = !text.empty() && text[0] == '-';
+    const size_t i = negative ? 1 : 0;
     if (i == text.size() || text.size() - i > 18) return std::nullopt;
-    for (size_t k = i; k < text.size(); ++k)
-        if (text[k] < '0' || text[k] > '9') return std::nullopt;
-    return qv::ReadInt64(text);
+    // Checked and read in one pass: 18 digits cannot overflow.
+    std::int64_t value = 0;
+    for (size_t k = i; k < text.size(); ++k) {
+        const unsigned digit = static_cast<unsigned char>(text[k]) - unsigned{'0'};
+        if (digit > 9) return std::nullopt;
+        value = value * 10 + digit;
+    }
+    return negative ? -value : value;
 }
 
 
@@ -101,6 +107,7 @@ bool qv::records::ReadLedgerLine(std::string_view line, LedgerLine& e) {
         if (f[1] == kTokens[k]) {
             e.kind = static_cast<Ledger::Kind>(k);
             known = true;
+            break;
         }
     }
     if (!known) return false;

@@ -1,6 +1,10 @@
 #include "records/Ledger.h"
 
 #include <cerrno>
+#include <tuple>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "records/FileTail.h"
 #include "records/LedgerLine.h"
@@ -83,15 +87,35 @@ bool qv::records::ReadLedgerLine(std::string_view line, LedgerLine& e) {
         size_t size() const { return count; }
         std::string_view operator[](size_t i) const { return at[i]; }
     } f;
-    // One pass over the bytes (as FieldWalk cuts: n TABs make n + 1 fields); lines are
-    // short, so this beats a search per field.
-    size_t start = 0;
-    for (size_t i = 0; i <= line.size(); ++i) {
-        if (i < line.size() && line[i] != '\t') continue;
-        if (f.count == f.at.size()) return false;  // more than 9
-        f.at[f.count++] = line.substr(start, i - start);
-        start = i + 1;
+    // One pass over the bytes (as FieldWalk cuts: n TABs make n + 1 fields), 16 at a time
+    // where it can; lines are short, so this beats a search per field.
+    constexpr size_t kMaxTabs = std::tuple_size_v<decltype(f.at)> - 1;
+    size_t tabs[kMaxTabs];
+    size_t n = 0;
+    size_t i = 0;
+    const char* p = line.data();
+#if defined(__SSE2__)
+    const __m128i tab = _mm_set1_epi8('\t');
+    for (; i + 16 <= line.size(); i += 16) {
+        unsigned bits = static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), tab)));
+        for (; bits != 0; bits &= bits - 1) {
+            if (n == kMaxTabs) return false;  // more than 9 fields
+            tabs[n++] = i + static_cast<size_t>(__builtin_ctz(bits));
+        }
     }
+#endif
+    for (; i < line.size(); ++i) {
+        if (p[i] != '\t') continue;
+        if (n == kMaxTabs) return false;  // more than 9 fields
+        tabs[n++] = i;
+    }
+    size_t start = 0;
+    for (size_t t = 0; t < n; ++t) {
+        f.at[f.count++] = line.substr(start, tabs[t] - start);
+        start = tabs[t] + 1;
+    }
+    f.at[f.count++] = line.substr(start);
     if (f.size() < 7) return false;
     if (f.size() >= 8) {
         if (!qv::records::IsDeviceTag(f[7])) return false;

@@ -1,7 +1,6 @@
 #include "records/Ledger.h"
 
 #include <cerrno>
-#include <tuple>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -78,20 +77,32 @@ std::string Ledger::ToLine(const Entry& e) {
 }
 
 bool qv::records::ReadLedgerLine(std::string_view line, LedgerLine& e) {
-    e = {};
-    // At most 9 fields: cut into a fixed array, as a ledger of a million lines is read
-    // line by line and a vector per line would cost an allocation each.
+    // Member by member: a whole-struct reset is a string store that costs more than the
+    // rest of a short line's reading.
+    e.time = 0;
+    e.kind = Ledger::Kind::Adjust;
+    e.id = {};
+    e.hasUnits = false;
+    e.units = {};
+    e.asked = e.before = e.after = 0;
+    e.device = {};
+    e.merged = false;
+    // At most 9 fields, found as the places of their TABs: a ledger of a million lines
+    // is read line by line, and neither a vector nor a cleared array per line is made.
+    constexpr size_t kMaxTabs = 8;
     struct Fields {
-        std::array<std::string_view, 9> at;
-        size_t count = 0;
-        size_t size() const { return count; }
-        std::string_view operator[](size_t i) const { return at[i]; }
+        std::string_view line;
+        size_t tabs[kMaxTabs];
+        size_t n = 0;  // TABs found
+        size_t size() const { return n + 1; }
+        std::string_view operator[](size_t k) const {
+            const size_t start = k == 0 ? 0 : tabs[k - 1] + 1;
+            return line.substr(start, (k < n ? tabs[k] : line.size()) - start);
+        }
     } f;
+    f.line = line;
     // One pass over the bytes (as FieldWalk cuts: n TABs make n + 1 fields), 16 at a time
     // where it can; lines are short, so this beats a search per field.
-    constexpr size_t kMaxTabs = std::tuple_size_v<decltype(f.at)> - 1;
-    size_t tabs[kMaxTabs];
-    size_t n = 0;
     size_t i = 0;
     const char* p = line.data();
 #if defined(__SSE2__)
@@ -100,22 +111,16 @@ bool qv::records::ReadLedgerLine(std::string_view line, LedgerLine& e) {
         unsigned bits = static_cast<unsigned>(_mm_movemask_epi8(
             _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), tab)));
         for (; bits != 0; bits &= bits - 1) {
-            if (n == kMaxTabs) return false;  // more than 9 fields
-            tabs[n++] = i + static_cast<size_t>(__builtin_ctz(bits));
+            if (f.n == kMaxTabs) return false;  // more than 9 fields
+            f.tabs[f.n++] = i + static_cast<size_t>(__builtin_ctz(bits));
         }
     }
 #endif
     for (; i < line.size(); ++i) {
         if (p[i] != '\t') continue;
-        if (n == kMaxTabs) return false;  // more than 9 fields
-        tabs[n++] = i;
+        if (f.n == kMaxTabs) return false;  // more than 9 fields
+        f.tabs[f.n++] = i;
     }
-    size_t start = 0;
-    for (size_t t = 0; t < n; ++t) {
-        f.at[f.count++] = line.substr(start, tabs[t] - start);
-        start = tabs[t] + 1;
-    }
-    f.at[f.count++] = line.substr(start);
     if (f.size() < 7) return false;
     if (f.size() >= 8) {
         if (!qv::records::IsDeviceTag(f[7])) return false;

@@ -107,6 +107,14 @@ struct HistoryIndex::Builder {
         size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
     };
     std::unordered_map<std::string, std::uint32_t, TextHash, std::equal_to<>> articleIds;
+    // Each id's key, and for small article numbers the id last seen with that number: a
+    // record names the same article as the one before it with its number nearly always,
+    // so one comparison of its text stands in for a hash lookup. The map stays the one
+    // that gives ids.
+    std::vector<std::string> keys;
+    static constexpr std::int32_t kRecentNumbers = 4096;
+    std::vector<std::uint32_t> recent = std::vector<std::uint32_t>(kRecentNumbers, kNone);
+    static constexpr std::uint32_t kNone = UINT32_MAX;
     std::unordered_map<SentenceValues, std::uint32_t, ValuesHash> valueIds;
     bool first = true;
 };
@@ -175,13 +183,22 @@ void HistoryIndex::AddRecord(Builder& builder,
     const std::string_view nameField = fields[SentenceRecord::kArticleName];
     const std::string_view articleKey(numberField.data(),
                                       nameField.data() + nameField.size() - numberField.data());
-    auto articleIt = builder.articleIds.find(articleKey);
-    if (articleIt == builder.articleIds.end()) {
-        articleIt = builder.articleIds
-                        .emplace(std::string(articleKey), static_cast<std::uint32_t>(articles_.size()))
-                        .first;
-        articles_.push_back(
-            {ReadNumber32(numberField), std::string(nameField), qv::Cp932ToUtf8(nameField)});
+    const std::int32_t number = ReadNumber32(numberField);
+    std::uint32_t* recent =
+        number >= 0 && number < Builder::kRecentNumbers ? &builder.recent[static_cast<size_t>(number)]
+                                                        : nullptr;
+    std::uint32_t articleId = recent ? *recent : Builder::kNone;
+    if (articleId == Builder::kNone || builder.keys[articleId] != articleKey) {
+        auto articleIt = builder.articleIds.find(articleKey);
+        if (articleIt == builder.articleIds.end()) {
+            articleIt = builder.articleIds
+                            .emplace(std::string(articleKey), static_cast<std::uint32_t>(articles_.size()))
+                            .first;
+            builder.keys.emplace_back(articleKey);
+            articles_.push_back({number, std::string(nameField), qv::Cp932ToUtf8(nameField)});
+        }
+        articleId = articleIt->second;
+        if (recent) *recent = articleId;
     }
 
     SentenceValues values;
@@ -196,7 +213,7 @@ void HistoryIndex::AddRecord(Builder& builder,
     std::uint32_t sentence = valueIt->second;
     // "0" is the one mark of a sentence not yet executed; anything else counts as done.
     if (fields[SentenceRecord::kExecuted] != "0") sentence |= kExecutedBit;
-    entries_.push_back({time, articleIt->second, sentence});
+    entries_.push_back({time, articleId, sentence});
     entriesAhead_.Keep(entries_);
     minTime_ = builder.first ? time : std::min(minTime_, time);
     maxTime_ = builder.first ? time : std::max(maxTime_, time);

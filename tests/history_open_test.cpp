@@ -83,6 +83,37 @@ TEST_F(HistoryOpen, LogNumbersReadAsTheGeneralReaderReadsThem) {
     }
 }
 
+// Records name their article by number and name text together: the same number with
+// another name, or written another way, is another article, and a name that comes back
+// is the article seen first with it, whatever came between.
+TEST_F(HistoryOpen, EachArticleTextIsOneArticleInOrderOfFirstUse) {
+    const struct Case {
+        const char* number;
+        const char* name;
+        size_t article;  // index into Articles()
+    } cases[] = {
+        {"7", "a", 0},  {"7", "a", 0},    {"7", "b", 1},    {"7", "a", 0},
+        {"007", "a", 2}, {"7", "a", 0},   {"8", "a", 3},    {"7", "b", 1},
+        {"-1", "n", 4}, {"-1", "n", 4},   {"99999", "h", 5}, {"99999", "h", 5},
+        {"4095", "e", 6}, {"4096", "e", 7}, {"4095", "e", 6}, {" 7", "a", 8},
+        {"7", "ab", 9}, {"7", "a", 0},    {"", "x", 10},     {"0", "x", 11}, {"", "x", 10},
+    };
+    std::string log;
+    for (const Case& c : cases)
+        log += std::string("1700000000\t") + c.number + "\t" + c.name + "\t1\td\t0\t0\t0\t0\t0\t1\r\n";
+    qv::test::WriteBytes("test.log", log);
+    HistoryIndex index;
+    ASSERT_EQ(index.Read("test.log"), qv::io::ReadStatus::Ok);
+    ASSERT_EQ(index.Size(), std::size(cases));
+    ASSERT_EQ(index.Articles().size(), 12u);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(std::string("record ") + std::to_string(i));
+        EXPECT_EQ(index.ArticleId(i), cases[i].article);
+        EXPECT_EQ(index.Article(i).number, qv::ReadInt32(cases[i].number));
+        EXPECT_EQ(index.Article(i).name, cases[i].name);
+    }
+}
+
 // A ledger's figures are whole numbers of at most 18 digits, with a minus sign or none;
 // any other form makes the line no entry.
 TEST(HistoryOpenLedger, LedgerNumbersAreWholeNumbersOrTheLineIsRefused) {

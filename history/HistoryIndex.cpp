@@ -115,7 +115,34 @@ struct HistoryIndex::Builder {
     static constexpr std::int32_t kRecentNumbers = 4096;
     std::vector<std::uint32_t> recent = std::vector<std::uint32_t>(kRecentNumbers, kNone);
     static constexpr std::uint32_t kNone = UINT32_MAX;
-    std::unordered_map<SentenceValues, std::uint32_t, ValuesHash> valueIds;
+    // The ids of the sentence values, open addressed in a power of two of slots (each the
+    // id + 1, 0 empty): a log holds a few dozen sets, and a lookup per record is a few
+    // multiplications and one comparison, where a node-based map divided by a prime and
+    // chased a pointer. Ids go in order of first appearance.
+    std::vector<std::uint32_t> valueSlots = std::vector<std::uint32_t>(64, 0);
+    std::uint32_t ValuesId(const SentenceValues& v, std::vector<SentenceValues>& all) {
+        const size_t mask = valueSlots.size() - 1;
+        for (size_t at = ValuesHash{}(v) & mask;; at = (at + 1) & mask) {
+            const std::uint32_t slot = valueSlots[at];
+            if (slot == 0) break;
+            if (all[slot - 1] == v) return slot - 1;
+        }
+        all.push_back(v);
+        const auto id = static_cast<std::uint32_t>(all.size() - 1);
+        if (all.size() * 2 > valueSlots.size()) {  // at most half full: probes stay short
+            valueSlots.assign(valueSlots.size() * 2, 0);
+            for (std::uint32_t i = 0; i < all.size(); ++i) Place(all[i], i);
+        } else {
+            Place(v, id);
+        }
+        return id;
+    }
+    void Place(const SentenceValues& v, std::uint32_t id) {
+        const size_t mask = valueSlots.size() - 1;
+        size_t at = ValuesHash{}(v) & mask;
+        while (valueSlots[at] != 0) at = (at + 1) & mask;
+        valueSlots[at] = id + 1;
+    }
     bool first = true;
 };
 
@@ -206,11 +233,7 @@ void HistoryIndex::AddRecord(Builder& builder,
     for (int k = 0; k < kImplementCount; ++k)
         values.units[k] = ReadNumber(fields[SentenceRecord::kCount1 + k]);
     values.points = ReadNumber(fields[SentenceRecord::kPoints]);
-    auto [valueIt, newValues] =
-        builder.valueIds.try_emplace(values, static_cast<std::uint32_t>(values_.size()));
-    if (newValues) values_.push_back(values);
-
-    std::uint32_t sentence = valueIt->second;
+    std::uint32_t sentence = builder.ValuesId(values, values_);
     // "0" is the one mark of a sentence not yet executed; anything else counts as done.
     if (fields[SentenceRecord::kExecuted] != "0") sentence |= kExecutedBit;
     entries_.push_back({time, articleId, sentence});

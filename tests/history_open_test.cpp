@@ -114,6 +114,49 @@ TEST_F(HistoryOpen, EachArticleTextIsOneArticleInOrderOfFirstUse) {
     }
 }
 
+// Sentence values are kept once per distinct set, numbered in order of first use, however
+// many sets there are and however they come back.
+TEST_F(HistoryOpen, EachSetOfSentenceValuesIsKeptOnce) {
+    constexpr int kSets = 300;
+    const auto figures = [](int set) {  // sets that differ in one figure only, too
+        return std::vector<std::int64_t>{set % 7, set / 7, set % 3, -set, set * 1000003LL, set};
+    };
+    std::string log;
+    std::vector<int> sets;
+    for (int round = 0; round < 3; ++round) {
+        for (int set = 0; set < kSets; ++set) {
+            const int s = round == 1 ? kSets - 1 - set : (set * 37) % kSets;
+            const auto f = figures(s);
+            log += "1700000000\t1\ta\t" + std::to_string(f[0]) + "\td\t0\t" + std::to_string(f[1]) +
+                   "\t" + std::to_string(f[2]) + "\t" + std::to_string(f[3]) + "\t" +
+                   std::to_string(f[4]) + "\t" + std::to_string(f[5]) + "\r\n";
+            sets.push_back(s);
+        }
+    }
+    qv::test::WriteBytes("test.log", log);
+    HistoryIndex index;
+    ASSERT_EQ(index.Read("test.log"), qv::io::ReadStatus::Ok);
+    ASSERT_EQ(index.Size(), sets.size());
+    EXPECT_EQ(index.ValuesCount(), static_cast<size_t>(kSets));
+    std::vector<std::uint32_t> idOf(kSets);
+    for (size_t i = 0; i < sets.size(); ++i) {
+        const auto f = figures(sets[i]);
+        const qv::history::SentenceValues& v = index.Values(i);
+        ASSERT_EQ(v.total, f[0]) << i;
+        ASSERT_EQ((std::vector<std::int64_t>{v.units[0], v.units[1], v.units[2], v.units[3]}),
+                  (std::vector<std::int64_t>{f[1], f[2], f[3], f[4]}))
+            << i;
+        ASSERT_EQ(v.points, f[5]) << i;
+        // The first round names each set for the first time, in its order; later rounds
+        // find the same number for the same set.
+        if (i < static_cast<size_t>(kSets)) {
+            ASSERT_EQ(index.ValuesId(i), i) << i;
+            idOf[sets[i]] = index.ValuesId(i);
+        }
+        ASSERT_EQ(index.ValuesId(i), idOf[sets[i]]) << i;
+    }
+}
+
 // A ledger's figures are whole numbers of at most 18 digits, with a minus sign or none;
 // any other form makes the line no entry.
 TEST(HistoryOpenLedger, LedgerNumbersAreWholeNumbersOrTheLineIsRefused) {

@@ -16,20 +16,26 @@ namespace qv::history {
 
 namespace {
 
+// The figures multiplied each by its own odd constant side by side, then mixed once: no
+// long chain of dependent multiplications per record.
 struct ValuesHash {
     size_t operator()(const SentenceValues& v) const {
-        std::uint64_t h = 1469598103934665603ull;
-        auto mix = [&h](std::int64_t x) {
-            h ^= static_cast<std::uint64_t>(x);
-            h *= 1099511628211ull;
-            h ^= h >> 29;
-        };
-        mix(v.total);
-        mix(v.points);
-        for (std::int64_t u : v.units) mix(u);
+        const auto u = [](std::int64_t x) { return static_cast<std::uint64_t>(x); };
+        std::uint64_t h = (u(v.total) * 0x9E3779B97F4A7C15ull) ^ (u(v.points) * 0xC2B2AE3D27D4EB4Full) ^
+                          (u(v.units[0]) * 0x165667B19E3779F9ull) ^ (u(v.units[1]) * 0xD6E8FEB86659FD93ull) ^
+                          (u(v.units[2]) * 0xFF51AFD7ED558CCDull) ^ (u(v.units[3]) * 0xC4CEB9FE1A85EC53ull);
+        h ^= h >> 32;
+        h *= 0x9E3779B97F4A7C15ull;
+        h ^= h >> 29;
         return static_cast<size_t>(h);
     }
 };
+
+static_assert(kImplementCount == 4, "SameValues and ValuesHash name each unit");
+bool SameValues(const SentenceValues& a, const SentenceValues& b) {
+    return ((a.total ^ b.total) | (a.points ^ b.points) | (a.units[0] ^ b.units[0]) |
+            (a.units[1] ^ b.units[1]) | (a.units[2] ^ b.units[2]) | (a.units[3] ^ b.units[3])) == 0;
+}
 
 using Fields = std::array<std::string_view, SentenceRecord::kFieldCount>;
 
@@ -125,7 +131,7 @@ struct HistoryIndex::Builder {
         for (size_t at = ValuesHash{}(v) & mask;; at = (at + 1) & mask) {
             const std::uint32_t slot = valueSlots[at];
             if (slot == 0) break;
-            if (all[slot - 1] == v) return slot - 1;
+            if (SameValues(all[slot - 1], v)) return slot - 1;
         }
         all.push_back(v);
         const auto id = static_cast<std::uint32_t>(all.size() - 1);

@@ -125,7 +125,7 @@ struct HistoryIndex::Builder {
     // id + 1, 0 empty): a log holds a few dozen sets, and a lookup per record is a few
     // multiplications and one comparison, where a node-based map divided by a prime and
     // chased a pointer. Ids go in order of first appearance.
-    std::vector<std::uint32_t> valueSlots = std::vector<std::uint32_t>(64, 0);
+    std::vector<std::uint32_t> valueSlots = std::vector<std::uint32_t>(256, 0);
     std::uint32_t ValuesId(const SentenceValues& v, std::vector<SentenceValues>& all) {
         const size_t mask = valueSlots.size() - 1;
         for (size_t at = ValuesHash{}(v) & mask;; at = (at + 1) & mask) {
@@ -135,7 +135,7 @@ struct HistoryIndex::Builder {
         }
         all.push_back(v);
         const auto id = static_cast<std::uint32_t>(all.size() - 1);
-        if (all.size() * 2 > valueSlots.size()) {  // at most half full: probes stay short
+        if (all.size() * 4 > valueSlots.size()) {  // at most a quarter full: probes stay short
             valueSlots.assign(valueSlots.size() * 2, 0);
             for (std::uint32_t i = 0; i < all.size(); ++i) Place(all[i], i);
         } else {

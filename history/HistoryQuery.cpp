@@ -103,8 +103,10 @@ Rows Apply(const HistoryIndex& index, const Filter& filter) {
     // in one go, not a fault at a time.
     Rows rows;
     rows.reserve(index.Size() + 1);
-    PreferHugePages(rows.data(), rows.capacity() * sizeof(std::uint32_t));
-    MapPagesNow(rows.data(), rows.capacity() * sizeof(std::uint32_t));
+    if (const size_t bytes = rows.capacity() * sizeof(std::uint32_t); bytes >= (size_t{4} << 20)) {
+        PreferHugePages(rows.data(), bytes);  // only whole huge pages inside the rows
+        MapPagesNow(rows.data(), bytes);
+    }
     rows.resize(index.Size() + 1);
     std::uint32_t* kept = rows.data();
     size_t n = 0;

@@ -216,7 +216,8 @@ TEST(PagesAhead, KeepsEveryByteAsItWas) {
     std::vector<Entry> v;
     v.reserve(1000);  // too small: the vector moves as it grows past it
     qv::history::PagesAhead<Entry> ahead;
-    for (std::uint64_t i = 0; i < 600000; ++i) {  // about 10 MB, several runs of mapping
+    for (std::uint64_t i = 0; i < 1400000; ++i) {  // to about 22 MB, several runs of mapping
+        if (i == 200000) v.reserve((48 << 20) / sizeof(Entry));  // room for a large log
         v.push_back({i, ~i});
         ahead.Keep(v);
     }

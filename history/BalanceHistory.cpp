@@ -25,6 +25,7 @@ void BalanceEvents::push_back(const BalanceEvent& e) {
         changes_.emplace_back(i, e.change);
     if (e.reportedUnits != Units{}) units_.emplace_back(i, e.reportedUnits);
     points_.push_back({e.time, e.balance});
+    pointsAhead_.Keep(points_);
 }
 
 BalanceEvent BalanceEvents::operator[](size_t i) const {

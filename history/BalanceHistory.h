@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "history/HistoryIndex.h"
+#include "history/PagesAhead.h"
 #include "rulebook/Clock.h"
 
 class CInfo;
@@ -76,6 +77,7 @@ private:
         std::int64_t balance;
     };
     std::vector<Point> points_;
+    PagesAhead<Point> pointsAhead_;
     std::vector<std::pair<std::uint32_t, std::int64_t>> changes_;  // the changes not stepped
     std::vector<std::pair<std::uint32_t, Units>> units_;
 };

@@ -1,6 +1,7 @@
 #include "history/HistoryIndex.h"
 
 #include <algorithm>
+#include <cstdint>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -15,20 +16,26 @@ namespace qv::history {
 
 namespace {
 
+// The figures multiplied each by its own odd constant side by side, then mixed once: no
+// long chain of dependent multiplications per record.
 struct ValuesHash {
     size_t operator()(const SentenceValues& v) const {
-        std::uint64_t h = 1469598103934665603ull;
-        auto mix = [&h](std::int64_t x) {
-            h ^= static_cast<std::uint64_t>(x);
-            h *= 1099511628211ull;
-            h ^= h >> 29;
-        };
-        mix(v.total);
-        mix(v.points);
-        for (std::int64_t u : v.units) mix(u);
+        const auto u = [](std::int64_t x) { return static_cast<std::uint64_t>(x); };
+        std::uint64_t h = (u(v.total) * 0x9E3779B97F4A7C15ull) ^ (u(v.points) * 0xC2B2AE3D27D4EB4Full) ^
+                          (u(v.units[0]) * 0x165667B19E3779F9ull) ^ (u(v.units[1]) * 0xD6E8FEB86659FD93ull) ^
+                          (u(v.units[2]) * 0xFF51AFD7ED558CCDull) ^ (u(v.units[3]) * 0xC4CEB9FE1A85EC53ull);
+        h ^= h >> 32;
+        h *= 0x9E3779B97F4A7C15ull;
+        h ^= h >> 29;
         return static_cast<size_t>(h);
     }
 };
+
+static_assert(kImplementCount == 4, "SameValues and ValuesHash name each unit");
+bool SameValues(const SentenceValues& a, const SentenceValues& b) {
+    return ((a.total ^ b.total) | (a.points ^ b.points) | (a.units[0] ^ b.units[0]) |
+            (a.units[1] ^ b.units[1]) | (a.units[2] ^ b.units[2]) | (a.units[3] ^ b.units[3])) == 0;
+}
 
 using Fields = std::array<std::string_view, SentenceRecord::kFieldCount>;
 
@@ -60,6 +67,42 @@ size_t CutFields(std::string_view line, Fields& fields) {
     return n;
 }
 
+// A field of digits alone, as nearly every number of a log is, read in one short loop;
+// anything else (blanks, a sign, a long or broken number) goes to the general reader, so
+// every field reads as ReadInt64 reads it.
+std::int64_t ReadNumber(std::string_view text) {
+    if (text.empty() || text.size() > 18) return qv::ReadInt64(text);
+    std::int64_t value = 0;
+    for (char c : text) {
+        const unsigned digit = static_cast<unsigned char>(c) - unsigned{'0'};
+        if (digit > 9) return qv::ReadInt64(text);
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+std::int32_t ReadNumber32(std::string_view text) {
+    const std::int64_t v = ReadNumber(text);
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
+}
+
+// The decision time, when the field is one (see IsDecisionTime); read once for both the
+// check and the value.
+std::optional<Seconds> DecisionTime(std::string_view field) {
+    if (!field.empty() && field.size() <= 18 && field[0] >= '0' && field[0] <= '9') {
+        std::int64_t value = 0;
+        size_t i = 0;
+        for (; i < field.size(); ++i) {
+            const unsigned digit = static_cast<unsigned char>(field[i]) - unsigned{'0'};
+            if (digit > 9) break;
+            value = value * 10 + digit;
+        }
+        if (i == field.size()) return value;
+    }
+    if (!IsDecisionTime(field)) return std::nullopt;
+    return qv::ReadInt64(field);
+}
+
 }  // namespace
 
 // What the index learns as it is built: the ids of the articles and sentence values seen
@@ -70,12 +113,48 @@ struct HistoryIndex::Builder {
         size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
     };
     std::unordered_map<std::string, std::uint32_t, TextHash, std::equal_to<>> articleIds;
-    std::unordered_map<SentenceValues, std::uint32_t, ValuesHash> valueIds;
+    // Each id's key, and for small article numbers the id last seen with that number: a
+    // record names the same article as the one before it with its number nearly always,
+    // so one comparison of its text stands in for a hash lookup. The map stays the one
+    // that gives ids.
+    std::vector<std::string> keys;
+    static constexpr std::int32_t kRecentNumbers = 4096;
+    std::vector<std::uint32_t> recent = std::vector<std::uint32_t>(kRecentNumbers, kNone);
+    static constexpr std::uint32_t kNone = UINT32_MAX;
+    // The ids of the sentence values, open addressed in a power of two of slots (each the
+    // id + 1, 0 empty): a log holds a few dozen sets, and a lookup per record is a few
+    // multiplications and one comparison, where a node-based map divided by a prime and
+    // chased a pointer. Ids go in order of first appearance.
+    std::vector<std::uint32_t> valueSlots = std::vector<std::uint32_t>(256, 0);
+    std::uint32_t ValuesId(const SentenceValues& v, std::vector<SentenceValues>& all) {
+        const size_t mask = valueSlots.size() - 1;
+        for (size_t at = ValuesHash{}(v) & mask;; at = (at + 1) & mask) {
+            const std::uint32_t slot = valueSlots[at];
+            if (slot == 0) break;
+            if (SameValues(all[slot - 1], v)) return slot - 1;
+        }
+        all.push_back(v);
+        const auto id = static_cast<std::uint32_t>(all.size() - 1);
+        if (all.size() * 4 > valueSlots.size()) {  // at most a quarter full: probes stay short
+            valueSlots.assign(valueSlots.size() * 2, 0);
+            for (std::uint32_t i = 0; i < all.size(); ++i) Place(all[i], i);
+        } else {
+            Place(v, id);
+        }
+        return id;
+    }
+    void Place(const SentenceValues& v, std::uint32_t id) {
+        const size_t mask = valueSlots.size() - 1;
+        size_t at = ValuesHash{}(v) & mask;
+        while (valueSlots[at] != 0) at = (at + 1) & mask;
+        valueSlots[at] = id + 1;
+    }
     bool first = true;
 };
 
 void HistoryIndex::Clear() {
     entries_.clear();
+    entriesAhead_ = {};
     articles_.clear();
     values_.clear();
     issues = {};
@@ -90,7 +169,8 @@ void HistoryIndex::Build(const SentenceLog::Contents& contents) {
     Fields fields;
     for (size_t r = 0; r < contents.RecordCount(); ++r) {
         CutFields(contents.Record(r), fields);
-        AddRecord(builder, fields);
+        if (const auto time = DecisionTime(fields[SentenceRecord::kDecisionTime]))
+            AddRecord(builder, fields, *time);
     }
     entries_.shrink_to_fit();
 }
@@ -116,9 +196,12 @@ qv::io::ReadStatus HistoryIndex::Read(const std::string& path, qv::io::IoError* 
                 if (raw.find('\r') != std::string_view::npos) ++issues.crOnlyLines;
                 return;
             }
-            if (!IsDecisionTime(fields[SentenceRecord::kDecisionTime])) ++issues.badTimes;
+            const std::optional<Seconds> time = DecisionTime(fields[SentenceRecord::kDecisionTime]);
             if (IsGluedRecord(text)) ++issues.gluedLines;
-            AddRecord(builder, fields);
+            if (time)
+                AddRecord(builder, fields, *time);
+            else
+                ++issues.badTimes;
         },
         error);
     if (status == qv::io::ReadStatus::Unreadable) Clear();  // as a log that could not be read
@@ -126,37 +209,41 @@ qv::io::ReadStatus HistoryIndex::Read(const std::string& path, qv::io::IoError* 
 }
 
 void HistoryIndex::AddRecord(Builder& builder,
-                             const std::array<std::string_view, SentenceRecord::kFieldCount>& fields) {
-    if (!IsDecisionTime(fields[SentenceRecord::kDecisionTime])) return;  // counted in issues
-    const Seconds time = qv::ReadInt64(fields[SentenceRecord::kDecisionTime]);
-
+                             const std::array<std::string_view, SentenceRecord::kFieldCount>& fields,
+                             Seconds time) {
     // Article number and name together, as one stretch of the line.
     const std::string_view numberField = fields[SentenceRecord::kArticleNumber];
     const std::string_view nameField = fields[SentenceRecord::kArticleName];
     const std::string_view articleKey(numberField.data(),
                                       nameField.data() + nameField.size() - numberField.data());
-    auto articleIt = builder.articleIds.find(articleKey);
-    if (articleIt == builder.articleIds.end()) {
-        articleIt = builder.articleIds
-                        .emplace(std::string(articleKey), static_cast<std::uint32_t>(articles_.size()))
-                        .first;
-        articles_.push_back(
-            {qv::ReadInt32(numberField), std::string(nameField), qv::Cp932ToUtf8(nameField)});
+    const std::int32_t number = ReadNumber32(numberField);
+    std::uint32_t* recent =
+        number >= 0 && number < Builder::kRecentNumbers ? &builder.recent[static_cast<size_t>(number)]
+                                                        : nullptr;
+    std::uint32_t articleId = recent ? *recent : Builder::kNone;
+    if (articleId == Builder::kNone || builder.keys[articleId] != articleKey) {
+        auto articleIt = builder.articleIds.find(articleKey);
+        if (articleIt == builder.articleIds.end()) {
+            articleIt = builder.articleIds
+                            .emplace(std::string(articleKey), static_cast<std::uint32_t>(articles_.size()))
+                            .first;
+            builder.keys.emplace_back(articleKey);
+            articles_.push_back({number, std::string(nameField), qv::Cp932ToUtf8(nameField)});
+        }
+        articleId = articleIt->second;
+        if (recent) *recent = articleId;
     }
 
     SentenceValues values;
-    values.total = qv::ReadInt64(fields[SentenceRecord::kTotal]);
+    values.total = ReadNumber(fields[SentenceRecord::kTotal]);
     for (int k = 0; k < kImplementCount; ++k)
-        values.units[k] = qv::ReadInt64(fields[SentenceRecord::kCount1 + k]);
-    values.points = qv::ReadInt64(fields[SentenceRecord::kPoints]);
-    auto [valueIt, newValues] =
-        builder.valueIds.try_emplace(values, static_cast<std::uint32_t>(values_.size()));
-    if (newValues) values_.push_back(values);
-
-    std::uint32_t sentence = valueIt->second;
+        values.units[k] = ReadNumber(fields[SentenceRecord::kCount1 + k]);
+    values.points = ReadNumber(fields[SentenceRecord::kPoints]);
+    std::uint32_t sentence = builder.ValuesId(values, values_);
     // "0" is the one mark of a sentence not yet executed; anything else counts as done.
     if (fields[SentenceRecord::kExecuted] != "0") sentence |= kExecutedBit;
-    entries_.push_back({time, articleIt->second, sentence});
+    entries_.push_back({time, articleId, sentence});
+    entriesAhead_.Keep(entries_);
     minTime_ = builder.first ? time : std::min(minTime_, time);
     maxTime_ = builder.first ? time : std::max(maxTime_, time);
     builder.first = false;

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "history/PagesAhead.h"
 #include "records/LogIssues.h"
 #include "records/SentenceLog.h"
 #include "rulebook/Clock.h"
@@ -72,8 +73,11 @@ public:
 private:
     struct Builder;
     void Clear();
+    // A record whose decision time has been read (a line whose time is not a number is
+    // no record of the index).
     void AddRecord(Builder& builder,
-                   const std::array<std::string_view, SentenceRecord::kFieldCount>& fields);
+                   const std::array<std::string_view, SentenceRecord::kFieldCount>& fields,
+                   Seconds time);
 
     static constexpr std::uint32_t kExecutedBit = 0x80000000u;
     struct Entry {
@@ -82,6 +86,7 @@ private:
         std::uint32_t sentence;  // index into values_, top bit = executed
     };
     std::vector<Entry> entries_;
+    PagesAhead<Entry> entriesAhead_;
     std::vector<ArticleName> articles_;
     std::vector<SentenceValues> values_;
     Seconds minTime_ = 0;

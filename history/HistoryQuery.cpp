@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 
+#include "history/PagesAhead.h"
 #include "text/Numbers.h"
 
 namespace qv::history {
@@ -97,8 +98,17 @@ Rows Apply(const HistoryIndex& index, const Filter& filter) {
 
     // Written without a branch per record: executed and not executed are mixed through
     // the log, so a test that jumps would be mispredicted on every other record. Each
-    // record's number is stored, and the end moves on only past those that pass.
-    const auto kept = std::make_unique_for_overwrite<std::uint32_t[]>(index.Size() + 1);
+    // record's number is stored, and the end moves on only past those that pass. The
+    // rows are written where they stay, not gathered and copied; their pages are mapped
+    // in one go, not a fault at a time.
+    Rows rows;
+    rows.reserve(index.Size() + 1);
+    if (const size_t bytes = rows.capacity() * sizeof(std::uint32_t); bytes >= (size_t{4} << 20)) {
+        PreferHugePages(rows.data(), bytes);  // only whole huge pages inside the rows
+        MapPagesNow(rows.data(), bytes);
+    }
+    rows.resize(index.Size() + 1);
+    std::uint32_t* kept = rows.data();
     size_t n = 0;
     for (size_t i = 0; i < index.Size(); ++i) {
         const Seconds t = index.Time(i);
@@ -107,7 +117,10 @@ Rows Apply(const HistoryIndex& index, const Filter& filter) {
         kept[n] = static_cast<std::uint32_t>(i);
         n += pass ? 1 : 0;
     }
-    return Rows(kept.get(), kept.get() + n);
+    rows.resize(n);
+    // Few rows kept: the room for all is given back (a copy of the few).
+    if (n < rows.capacity() / 4) rows.shrink_to_fit();
+    return rows;
 }
 
 namespace {

@@ -9,11 +9,10 @@ namespace {
 constexpr size_t kBlock = 1 << 20;
 }  // namespace
 
-qv::io::ReadStatus ForEachLineInBlocks(const std::string& path,
-                                       const std::function<void(const qv::Line&)>& visit,
-                                       qv::io::IoError* error) {
-    return qv::io::ReadLinesInPieces(
-        path, kBlock, [&](std::string_view lines) { qv::ForEachLine(lines, visit); }, error);
+qv::io::ReadStatus ReadLinesInBlocks(const std::string& path,
+                                     const std::function<void(std::string_view lines)>& lines,
+                                     qv::io::IoError* error) {
+    return qv::io::ReadLinesInPieces(path, kBlock, lines, error);
 }
 
 }  // namespace qv::records

@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <sys/mount.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -410,7 +409,9 @@ TEST_F(BackupFiles, TheFolderStaysWithinItsBudgetKeepingTheNewestThreeOfEachFile
         }
         EXPECT_EQ(logs, c.logVersions);
         EXPECT_EQ(balances, c.balanceVersions);
-        if (c.budget > 1) EXPECT_LE(total, c.budget);
+        if (c.budget > 1) {
+            EXPECT_LE(total, c.budget);
+        }
         ASSERT_FALSE(list.empty());
         EXPECT_EQ(ReadBytes("backup/" + list[0].name), log + "11") << "the newest stays";
     }
@@ -420,12 +421,8 @@ TEST_F(BackupFiles, TheFolderStaysWithinItsBudgetKeepingTheNewestThreeOfEachFile
 // still goes through because the oldest versions make room; the newest three stay. When
 // nothing may go, the failure says the disk is full.
 TEST_F(BackupFiles, ADiskFilledByBackupsMakesRoomForTheNextWrite) {
-    std::filesystem::create_directory("small");
-    if (::mount("tmpfs", "small", "tmpfs", 0, "size=12m") != 0)
-        GTEST_SKIP() << "cannot mount a tmpfs here";
-    struct Unmount {
-        ~Unmount() { ::umount2("small", MNT_DETACH); }
-    } unmount;
+    const qv::test::SmallDisk disk("small", "size=12m");
+    if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
     Backups backups("small/backup", [this] { return now_; });
     std::string bytes(1 << 20, 'x');
     WriteBytes("small/test.log", bytes);
@@ -473,12 +470,8 @@ TEST_F(BackupFiles, ADiskFilledByBackupsMakesRoomForTheNextWrite) {
 // fill it, the oldest make room for the next, and the rotation after each copy still
 // finds what it may remove (the versions listed before the room was made are gone).
 TEST_F(BackupFiles, CopiesKeptBeforeWritesInPlaceMakeRoomOnAFullDisk) {
-    std::filesystem::create_directory("small");
-    if (::mount("tmpfs", "small", "tmpfs", 0, "size=12m") != 0)
-        GTEST_SKIP() << "cannot mount a tmpfs here";
-    struct Unmount {
-        ~Unmount() { ::umount2("small", MNT_DETACH); }
-    } unmount;
+    const qv::test::SmallDisk disk("small", "size=12m");
+    if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
     Backups backups("small/backup", [this] { return now_; });
     backups.SetBudget(std::int64_t{6} << 20);  // rotation removes versions too
     WriteBytes("small/filler", std::string(std::size_t{5} << 20, 'z'));

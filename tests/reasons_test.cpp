@@ -1,7 +1,6 @@
 #include "records/Reasons.h"
 
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -142,12 +141,8 @@ TEST_F(ReasonsTest, FilesThatMayNotBeWrittenAreLeftAsTheyWere) {
 
 // A disk that fills up: the entry that does not fit is taken back whole.
 TEST_F(ReasonsTest, AFullDiskLeavesNoHalfEntry) {
-    std::filesystem::create_directory("small");
-    if (::mount("tmpfs", "small", "tmpfs", 0, "size=16k") != 0)
-        GTEST_SKIP() << "cannot mount a tmpfs here";
-    struct Unmount {
-        ~Unmount() { ::umount2("small", MNT_DETACH); }
-    } unmount;
+    const qv::test::SmallDisk disk("small", "size=16k");
+    if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
     const SentenceReasons reasons("small/test.rsn");
     ASSERT_EQ(reasons.Append("1", Example()), SentenceReasons::Status::Ok);
     const std::string before = ReadBytes("small/test.rsn");

@@ -4,7 +4,6 @@
 #include "execution/Undo.h"
 
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -184,7 +183,9 @@ TEST_F(UndoFiles, EachFailingCallOfADeleteOrItsUndoLeavesBothFilesAsTheyWere) {
          [&](ReportSession&) { ASSERT_EQ(SentenceLog("test.log").Read(copy), qv::io::ReadStatus::Ok); },
          [&](ReportSession& s) {
              Outcome o = s.Delete("200", kEveryRecord, &copy);
-             if (o.Ok()) EXPECT_FALSE(o.deletion->dropped.empty()) << "not planned in the copy";
+             if (o.Ok()) {
+                 EXPECT_FALSE(o.deletion->dropped.empty()) << "not planned in the copy";
+             }
              return o;
          }},
         {"undo planned in the window's copy",
@@ -196,7 +197,9 @@ TEST_F(UndoFiles, EachFailingCallOfADeleteOrItsUndoLeavesBothFilesAsTheyWere) {
          },
          [&](ReportSession& s) {
              Outcome o = s.Undo(&copy);
-             if (o.Ok()) EXPECT_FALSE(o.inserted.empty()) << "not planned in the copy";
+             if (o.Ok()) {
+                 EXPECT_FALSE(o.inserted.empty()) << "not planned in the copy";
+             }
              return o;
          }},
     };
@@ -358,12 +361,8 @@ TEST_F(UndoFiles, ARandomThousandStepsWithFaultsKeepTheLedgerAddingUp) {
 // or the check finds the one difference a missing line left, and no sentence is lost
 // (each is in the log or in the trash).
 TEST_F(UndoFiles, ASmallDiskThatFillsUpLosesNothing) {
-    std::filesystem::create_directory("small");
-    if (::mount("tmpfs", "small", "tmpfs", 0, "size=96k") != 0)
-        GTEST_SKIP() << "cannot mount a tmpfs here";
-    struct Unmount {
-        ~Unmount() { ::umount2("small", MNT_DETACH); }
-    } unmount;
+    const qv::test::SmallDisk disk("small", "size=96k");
+    if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
     AttachFolder(info_, DataFolder("small"));
     std::string log;
     std::vector<std::string> ids;

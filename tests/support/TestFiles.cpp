@@ -1,6 +1,7 @@
 #include "tests/support/TestFiles.h"
 
 #include <stdlib.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -79,6 +80,16 @@ ZoneFor::~ZoneFor() {
     else
         ::unsetenv("TZ");
     ::tzset();
+}
+
+SmallDisk::SmallDisk(const std::string& folder, const char* options, unsigned long flags)
+    : folder_(folder) {
+    std::filesystem::create_directory(folder_);
+    mounted_ = ::mount("tmpfs", folder_.c_str(), "tmpfs", flags, options) == 0;
+}
+
+SmallDisk::~SmallDisk() {
+    if (mounted_) ::umount2(folder_.c_str(), MNT_DETACH);
 }
 
 }  // namespace qv::test

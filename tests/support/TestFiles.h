@@ -42,4 +42,20 @@ private:
     std::string previous_;
 };
 
+// A real small disk (a tmpfs of options such as "size=12m") mounted on a new folder for
+// as long as it lives, so a test can fill it up. Mounted() is false where this process
+// may not mount one: the test then skips.
+class SmallDisk {
+public:
+    SmallDisk(const std::string& folder, const char* options, unsigned long flags = 0);
+    ~SmallDisk();
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    bool Mounted() const { return mounted_; }
+
+private:
+    std::string folder_;
+    bool mounted_ = false;
+};
+
 }  // namespace qv::test

@@ -83,11 +83,12 @@ TEST_F(JournalTail, LinesReadBackwardAreTheLinesOfTheFile) {
         std::vector<Seen> inner;
         ASSERT_TRUE(qv::records::ForEachLineBackward(file, [&](const qv::Line& line, std::int64_t at) {
             const std::string raw(line.raw);
-            if (visits == 0)
+            if (visits == 0) {
                 EXPECT_TRUE(qv::records::ForEachLineBackward(file, [&](const qv::Line& l, std::int64_t a) {
                     inner.push_back({std::string(l.raw), a});
                     return true;
                 }));
+            }
             EXPECT_EQ(raw, expected[visits].raw);
             EXPECT_EQ(at, expected[visits].at);
             return ++visits < 2;

@@ -448,6 +448,14 @@ QString StartRepairText(const StartRepair& repair, const std::string& logPath,
                              "仕上げられませんでした。次に起動したときにもう一度試みます。")
                              .arg(id);
                 break;
+            case What::Refused:
+                // Dropped without being done: said, so that a start that changed nothing
+                // is not told as a repair.
+                lines << QStringLiteral(
+                             "・識別子%1の途中だった処理は、記録の内容と合わないため行わずに"
+                             "取りやめました。「%2」と「%3」は変えていません。")
+                             .arg(id, log, balance);
+                break;
         }
     }
     if (repair.mergeFinished)

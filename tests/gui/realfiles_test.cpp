@@ -126,4 +126,26 @@ TEST_F(RealFilesWindows, StartUpTellsOnceWhatItRepaired) {
     EXPECT_TRUE(ShownTexts().isEmpty());
 }
 
+// An open entry that does not agree with the files (here, 1,000,000 points asked for a
+// record of 9) is dropped without being done, and the start says so.
+TEST_F(RealFilesWindows, StartUpTellsOfAnEntryItDroppedUndone) {
+    const std::string other = "1600000000\t12\tX\t5\t\t0\t0\t0\t0\t0\t0\r\n";
+    const std::string log = other + "1700000000\t12\tX\t29\tA:12 \t0\t12\t0\t0\t0\t9\r\n";
+    WriteBytes("test.log", log);
+    WriteBytes("user.dat", "a\tb\tc\t10\te\tf");
+    WriteBytes("intent.dat",
+               "decide\t1700000000\t1000000\t" + std::to_string(other.size()) + "\t10\r\n");
+    {
+        TForm1 menu;
+        EXPECT_EQ(ShownTexts(),
+                  QStringList{QStringLiteral(
+                      "前回の終了時に途中だった処理を直しました。\n"
+                      "・識別子1700000000の途中だった処理は、記録の内容と合わないため行わずに"
+                      "取りやめました。「test.log」と「user.dat」は変えていません。")});
+    }
+    EXPECT_EQ(ReadBytes("test.log"), log);
+    EXPECT_EQ(ReadBytes("user.dat"), "a\tb\tc\t10\te\tf");
+    EXPECT_FALSE(qv::test::Exists("intent.dat"));
+}
+
 }  // namespace

@@ -53,6 +53,15 @@ QString UndoFailureText(const qv::execution::Outcome& outcome, const std::string
         case Result::NotFound:
         case Result::NothingToUndo:
             return {};
+        case Result::Pending:
+            // Nothing was put back: said, or the button would seem to do nothing.
+            return outcome.error.Failed()
+                       ? QStringLiteral("途中の処理の記録「%1」を読めなかったため（%2）、"
+                                        "元に戻しませんでした。")
+                             .arg(PathText(outcome.error.path), ErrorReason(outcome.error.err))
+                       : QStringLiteral("この判決を判決記録に戻す処理が途中のままです。"
+                                        "二重に戻さないよう、今は戻しませんでした。"
+                                        "次に起動したときに仕上げます。");
         case Result::Refused:
         case Result::LogUnreadable:
             return LogUnreadableText(logPath, outcome.error);

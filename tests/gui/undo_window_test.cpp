@@ -9,8 +9,10 @@
 #include <QTableView>
 #include <QTableWidget>
 #include <QTest>
+#include <filesystem>
 
 #include "execution/LogListForm.h"
+#include "execution/Undo.h"
 #include "records/Backups.h"
 #include "records/Ledger.h"
 #include "records/Trash.h"
@@ -299,6 +301,51 @@ TEST_F(UndoWindows, TheTrashWindowRestoresAndRemovesForGood) {
     EXPECT_EQ(ReadBytes("test.log"), kLog);
     EXPECT_EQ(Ledger("user.ldg").CheckAgainst(PointBalance("user.dat"), 2).result,
               Ledger::Check::Result::Agrees);
+}
+
+// A sentence put back whose trash line could not be taken out stays listed in the trash;
+// restoring it again puts nothing back twice, and says why.
+TEST_F(UndoWindows, ARestoreStillOpenIsToldNotMadeTwice) {
+    WriteBytes("test.log", kLog);
+    WriteBytes("user.dat", "a\tb\tc\t20\te\tf");
+    {
+        qv::execution::ReportSession session(info_);
+        ASSERT_TRUE(session.Delete("1700000200").Ok());
+    }
+    Trash::Contents trash;
+    ASSERT_EQ(Trash("test.trs").Read(trash), qv::io::ReadStatus::Ok);
+    const std::string kept = ReadBytes("test.trs");
+    // The trash cannot be rewritten: a folder stands where it was.
+    std::filesystem::remove("test.trs");
+    std::filesystem::create_directory("test.trs");
+    {
+        qv::execution::ReportSession session(info_);
+        ASSERT_TRUE(session.RestoreFromTrash(trash.entries).Ok());
+    }
+    std::filesystem::remove("test.trs");
+    WriteBytes("test.trs", kept);
+    const std::string log = ReadBytes("test.log");
+    const std::string balance = ReadBytes("user.dat");
+    ASSERT_EQ(log, kLog);
+
+    auto w = Open();
+    ShownTexts();
+    qv::test::WhenModalOpens([&](QWidget* window) {
+        auto* grid = Child<QTableWidget>(window, "sgTrash");
+        ASSERT_EQ(grid->rowCount(), 1);
+        grid->selectRow(0);
+        MessageBox::QueueAnswer(true);
+        Child<QPushButton>(window, "btRestore")->click();
+        window->close();
+    });
+    Child<QAction>(w.get(), "acTrash")->trigger();
+    const QStringList shown = ShownTexts();  // the question, then what came of it
+    ASSERT_EQ(shown.size(), 2);
+    EXPECT_EQ(shown.back(), QStringLiteral("この判決を判決記録に戻す処理が途中のままです。"
+                                           "二重に戻さないよう、今は戻しませんでした。"
+                                           "次に起動したときに仕上げます。"));
+    EXPECT_EQ(ReadBytes("test.log"), log) << "in the log once";
+    EXPECT_EQ(ReadBytes("user.dat"), balance) << "credited once";
 }
 
 // The backups window lists file, time, size and records, and puts a version back after a

@@ -11,13 +11,6 @@
 namespace qv::records {
 namespace {
 constexpr size_t kBlock = 64 * 1024;
-
-qv::Line MakeLine(std::string_view raw) {
-    if (raw.empty() || raw.back() != '\n') return {raw, raw, false};
-    std::string_view text = raw.substr(0, raw.size() - 1);
-    if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
-    return {text, raw, true};
-}
 }  // namespace
 
 ReadOnlyFile::~ReadOnlyFile() {
@@ -147,7 +140,7 @@ bool ForEachLineBackward(const ReadOnlyFile& file,
         if (lf != std::string_view::npos || bufStart == 0) {
             const size_t from = lf == std::string_view::npos ? 0 : lf + 1;
             const std::int64_t at = bufStart + static_cast<std::int64_t>(from);
-            if (!visit(MakeLine(buf.substr(from)), at)) return true;
+            if (!visit(qv::LineOf(buf.substr(from)), at)) return true;
             end = at;
             continue;
         }

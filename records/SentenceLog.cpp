@@ -354,22 +354,13 @@ namespace {
 
 std::string_view FirstFieldOf(std::string_view text) { return text.substr(0, text.find('\t')); }
 
-// A line without its line end, as a walk over the lines sees its text.
-std::string_view TextOf(std::string_view raw) {
-    if (raw.ends_with('\n')) {
-        raw.remove_suffix(1);
-        if (raw.ends_with('\r')) raw.remove_suffix(1);
-    }
-    return raw;
-}
-
 }  // namespace
 
 std::vector<size_t> SentenceLog::Contents::LinesCarrying(std::string_view first) const {
     std::vector<size_t> at;
     for (const size_t i : RecordsCarrying(first)) at.push_back(RecordBegin(i));
     for (size_t j = 0; j < others_.size(); ++j)
-        if (FirstFieldOf(TextOf(OtherLine(j))) == first) at.push_back(others_[j].begin);
+        if (FirstFieldOf(qv::LineOf(OtherLine(j)).text) == first) at.push_back(others_[j].begin);
     std::sort(at.begin(), at.end());
     return at;
 }
@@ -406,7 +397,7 @@ std::vector<qv::records::CutRecord> SentenceLog::CutsIn(const Contents& copy,
         if (followed) {
             const size_t o = othersBefore(after);
             const std::string_view text = o < copy.others_.size() && copy.others_[o].begin == after
-                                              ? TextOf(copy.OtherLine(o))
+                                              ? qv::LineOf(copy.OtherLine(o)).text
                                               : copy.Record(copy.RecordsBefore(after));
             anchor = std::string(FirstFieldOf(text));
             // The lines that stay, up to and including that one, carrying the same field.

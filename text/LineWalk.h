@@ -15,6 +15,15 @@ struct Line {
     bool terminated;
 };
 
+// A line already cut out, its line end included where it has one, read as ForEachLine
+// reads it.
+inline Line LineOf(std::string_view raw) {
+    if (raw.empty() || raw.back() != '\n') return {raw, raw, false};
+    std::string_view text = raw.substr(0, raw.size() - 1);
+    if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+    return {text, raw, true};
+}
+
 // Calls visit(const Line&) for every line of content in order, then once for the piece
 // after the last line end when it is not empty. No copies are made.
 template <typename Visit>

@@ -344,8 +344,11 @@ void SentenceLog::Contents::RemoveRecords(std::span<const size_t> indices,
         while (k < gaps.size() && gaps[k].begin < s.begin) removed += gaps[k++].size;
         s.begin -= removed;
     }
-    stamp_ = stamp;
-    if (stamp_.size != static_cast<std::int64_t>(bytes_.size())) stamp_ = {};
+    Restamp(stamp);
+}
+
+void SentenceLog::Contents::Restamp(const qv::io::FileStamp& stamp) {
+    stamp_ = stamp.size == static_cast<std::int64_t>(bytes_.size()) ? stamp : qv::io::FileStamp{};
 }
 
 bool SentenceLog::Contents::RoomFor(std::span<const Insertion> insertions) {
@@ -386,8 +389,7 @@ void SentenceLog::Contents::InsertLines(std::span<const Insertion> insertions,
     const bool bareLf = bareLfRecords_ > 0;
     if (!records || bareLf) {
         Index();  // lines that are no records of their own: the whole copy sorted again
-        stamp_ = stamp;
-        if (stamp_.size != static_cast<std::int64_t>(bytes_.size())) stamp_ = {};
+        Restamp(stamp);
         return;
     }
     // The index grows where it lies too, filled from the back: a record put in goes
@@ -421,6 +423,5 @@ void SentenceLog::Contents::InsertLines(std::span<const Insertion> insertions,
     damage_.badTimes += put.damage_.badTimes;
     damage_.gluedLines += put.damage_.gluedLines;
     unmarked_.known = false;
-    stamp_ = stamp;
-    if (stamp_.size != static_cast<std::int64_t>(bytes_.size())) stamp_ = {};
+    Restamp(stamp);
 }

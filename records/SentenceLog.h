@@ -136,6 +136,9 @@ public:
         void Clear();
         // Sorts the lines of bytes_ into records and others.
         void Index();
+        // After the copy changed where it lies: it stands for the file as written (stamp)
+        // only while their sizes agree.
+        void Restamp(const qv::io::FileStamp& stamp);
 
         qv::io::FileBuffer bytes_;
         std::vector<Span> records_;

@@ -8,18 +8,19 @@
 namespace qv::history {
 
 namespace {
-std::uintptr_t PageSize() {
+// Gives advice on the whole pages inside [begin, begin + bytes) only: the pages at its
+// ends may hold other data, and they are mapped by their first write anyway.
+[[maybe_unused]] void AdviseWholePages(void* begin, size_t bytes, int advice) {
     static const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-    return page;
+    const auto from = (reinterpret_cast<std::uintptr_t>(begin) + page - 1) & ~(page - 1);
+    const auto to = (reinterpret_cast<std::uintptr_t>(begin) + bytes) & ~(page - 1);
+    if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, advice);
 }
 }  // namespace
 
 void PreferHugePages(void* begin, size_t bytes) {
 #ifdef MADV_HUGEPAGE
-    const std::uintptr_t page = PageSize();
-    const auto from = (reinterpret_cast<std::uintptr_t>(begin) + page - 1) & ~(page - 1);
-    const auto to = (reinterpret_cast<std::uintptr_t>(begin) + bytes) & ~(page - 1);
-    if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+    AdviseWholePages(begin, bytes, MADV_HUGEPAGE);
 #else
     (void)begin;
     (void)bytes;
@@ -28,12 +29,7 @@ void PreferHugePages(void* begin, size_t bytes) {
 
 void MapPagesNow(void* begin, size_t bytes) {
 #ifdef MADV_POPULATE_WRITE
-    const std::uintptr_t page = PageSize();
-    // Whole pages inside the range only: the pages at its ends may hold other data, and
-    // they are mapped by their first write anyway.
-    const auto from = (reinterpret_cast<std::uintptr_t>(begin) + page - 1) & ~(page - 1);
-    const auto to = (reinterpret_cast<std::uintptr_t>(begin) + bytes) & ~(page - 1);
-    if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+    AdviseWholePages(begin, bytes, MADV_POPULATE_WRITE);
 #else
     (void)begin;
     (void)bytes;

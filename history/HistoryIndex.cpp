@@ -71,14 +71,8 @@ size_t CutFields(std::string_view line, Fields& fields) {
 // anything else (blanks, a sign, a long or broken number) goes to the general reader, so
 // every field reads as ReadInt64 reads it.
 std::int64_t ReadNumber(std::string_view text) {
-    if (text.empty() || text.size() > 18) return qv::ReadInt64(text);
     std::int64_t value = 0;
-    for (char c : text) {
-        const unsigned digit = static_cast<unsigned char>(c) - unsigned{'0'};
-        if (digit > 9) return qv::ReadInt64(text);
-        value = value * 10 + digit;
-    }
-    return value;
+    return qv::ReadPlainDigits(text, value) ? value : qv::ReadInt64(text);
 }
 
 std::int32_t ReadNumber32(std::string_view text) {
@@ -89,16 +83,7 @@ std::int32_t ReadNumber32(std::string_view text) {
 // The decision time, when the field is one (see IsDecisionTime); read once for both the
 // check and the value.
 std::optional<Seconds> DecisionTime(std::string_view field) {
-    if (!field.empty() && field.size() <= 18 && field[0] >= '0' && field[0] <= '9') {
-        std::int64_t value = 0;
-        size_t i = 0;
-        for (; i < field.size(); ++i) {
-            const unsigned digit = static_cast<unsigned char>(field[i]) - unsigned{'0'};
-            if (digit > 9) break;
-            value = value * 10 + digit;
-        }
-        if (i == field.size()) return value;
-    }
+    if (std::int64_t value = 0; qv::ReadPlainDigits(field, value)) return value;
     if (!IsDecisionTime(field)) return std::nullopt;
     return qv::ReadInt64(field);
 }

@@ -29,18 +29,10 @@ Ledger::Entry Tagged(Ledger::Entry e) {
 // ten digits, a change a few).
 [[gnu::always_inline]] inline std::optional<std::int64_t> WholeNumber(std::string_view text) {
     const bool negative = !text.empty() && text[0] == '-';
-    const size_t i = negative ? 1 : 0;
-    if (i == text.size() || text.size() - i > 18) return std::nullopt;
-    // Checked and read in one pass: 18 digits cannot overflow.
     std::int64_t value = 0;
-    for (size_t k = i; k < text.size(); ++k) {
-        const unsigned digit = static_cast<unsigned char>(text[k]) - unsigned{'0'};
-        if (digit > 9) return std::nullopt;
-        value = value * 10 + digit;
-    }
+    if (!qv::ReadPlainDigits(text.substr(negative ? 1 : 0), value)) return std::nullopt;
     return negative ? -value : value;
 }
-
 
 }  // namespace
 

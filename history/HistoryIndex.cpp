@@ -2,9 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 #include <map>
 #include <unordered_map>
 
@@ -45,19 +42,7 @@ using Fields = std::array<std::string_view, SentenceRecord::kFieldCount>;
 size_t CutFields(std::string_view line, Fields& fields) {
     constexpr size_t kWanted = SentenceRecord::kFieldCount;
     size_t tabs[kWanted];
-    size_t n = 0;
-    size_t i = 0;
-    const char* p = line.data();
-#if defined(__SSE2__)
-    const __m128i tab = _mm_set1_epi8('\t');
-    for (; i + 16 <= line.size() && n < kWanted; i += 16) {
-        unsigned bits = static_cast<unsigned>(
-            _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), tab)));
-        for (; bits != 0 && n < kWanted; bits &= bits - 1) tabs[n++] = i + static_cast<size_t>(__builtin_ctz(bits));
-    }
-#endif
-    for (; i < line.size() && n < kWanted; ++i)
-        if (p[i] == '\t') tabs[n++] = i;
+    const size_t n = qv::FindTabs(line, tabs, kWanted);
     size_t start = 0;
     for (size_t f = 0; f < kWanted; ++f) {
         const size_t end = f < n ? tabs[f] : line.size();

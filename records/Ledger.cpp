@@ -1,9 +1,6 @@
 #include "records/Ledger.h"
 
 #include <cerrno>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "records/FileTail.h"
 #include "records/LedgerLine.h"
@@ -81,12 +78,13 @@ bool qv::records::ReadLedgerLine(std::string_view line, LedgerLine& e) {
     e.asked = e.before = e.after = 0;
     e.device = {};
     e.merged = false;
-    // At most 9 fields, found as the places of their TABs: a ledger of a million lines
-    // is read line by line, and neither a vector nor a cleared array per line is made.
+    // At most 9 fields, found as the places of their TABs (as FieldWalk cuts: n TABs
+    // make n + 1 fields): a ledger of a million lines is read line by line, and neither a
+    // vector nor a cleared array per line is made.
     constexpr size_t kMaxTabs = 8;
     struct Fields {
         std::string_view line;
-        size_t tabs[kMaxTabs];
+        size_t tabs[kMaxTabs + 1];
         size_t n = 0;  // TABs found
         size_t size() const { return n + 1; }
         std::string_view operator[](size_t k) const {
@@ -95,26 +93,8 @@ bool qv::records::ReadLedgerLine(std::string_view line, LedgerLine& e) {
         }
     } f;
     f.line = line;
-    // One pass over the bytes (as FieldWalk cuts: n TABs make n + 1 fields), 16 at a time
-    // where it can; lines are short, so this beats a search per field.
-    size_t i = 0;
-    const char* p = line.data();
-#if defined(__SSE2__)
-    const __m128i tab = _mm_set1_epi8('\t');
-    for (; i + 16 <= line.size(); i += 16) {
-        unsigned bits = static_cast<unsigned>(_mm_movemask_epi8(
-            _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), tab)));
-        for (; bits != 0; bits &= bits - 1) {
-            if (f.n == kMaxTabs) return false;  // more than 9 fields
-            f.tabs[f.n++] = i + static_cast<size_t>(__builtin_ctz(bits));
-        }
-    }
-#endif
-    for (; i < line.size(); ++i) {
-        if (p[i] != '\t') continue;
-        if (f.n == kMaxTabs) return false;  // more than 9 fields
-        f.tabs[f.n++] = i;
-    }
+    f.n = qv::FindTabs(line, f.tabs, kMaxTabs + 1);
+    if (f.n > kMaxTabs) return false;  // more than 9 fields
     if (f.size() < 7) return false;
     if (f.size() >= 8) {
         if (!qv::records::IsDeviceTag(f[7])) return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -42,6 +43,11 @@ void ForEachLine(std::string_view content, Visit&& visit) {
         start = lf + 1;
     }
 }
+
+// The places of the first `most` TABs of line, in order, into at; how many there are, at
+// most `most`. One pass, 16 bytes at a time where the processor can: the quick cut of a
+// reader that sees a million lines (the cut itself stays FieldWalk's).
+size_t FindTabs(std::string_view line, size_t* at, size_t most);
 
 // The one cut of a line into fields at "\t", as the text class's split does it: a line
 // without any TAB has no fields at all; otherwise n TABs give n + 1 fields. Every reader

@@ -1,0 +1,658 @@
+#include "records/Fold.h"
+
+#include <array>
+#include <map>
+#include <queue>
+#include <set>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "records/Ledger.h"
+#include "records/Trash.h"
+#include "text/LineWalk.h"
+#include "text/Numbers.h"
+
+namespace qv::records {
+namespace {
+
+using Kind = JournalLine::Kind;
+
+constexpr std::int64_t kLargestBalance = std::int64_t{1} << 53;
+
+std::uint64_t Fnv(std::string_view bytes, std::uint64_t h = 1469598103934665603ULL) {
+    for (char c : bytes) {
+        h ^= static_cast<unsigned char>(c);
+        h *= 1099511628211ULL;
+    }
+    return h;
+}
+
+std::array<std::string ViewBytes::*, 7> Members() {
+    return {&ViewBytes::book, &ViewBytes::log, &ViewBytes::balance, &ViewBytes::ledger,
+            &ViewBytes::trash, &ViewBytes::reasons, &ViewBytes::marks};
+}
+constexpr std::array<std::string_view, 7> kNames{"test.dat", "test.log", "user.dat", "user.ldg",
+                                                 "test.trs", "test.rsn", "test.mrk"};
+
+// The lines of a file: whole lines with their line ends, and the piece after the last one.
+std::vector<std::string_view> LinesOf(std::string_view bytes, std::string_view* tail) {
+    std::vector<std::string_view> lines;
+    size_t at = 0;
+    for (size_t end; (end = bytes.find('\n', at)) != std::string_view::npos; at = end + 1)
+        lines.push_back(bytes.substr(at, end + 1 - at));
+    *tail = bytes.substr(at);
+    return lines;
+}
+
+std::string_view WithoutEnd(std::string_view line) {
+    if (line.ends_with('\n')) line.remove_suffix(1);
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    return line;
+}
+
+std::string_view FieldOf(std::string_view line, size_t f) {
+    return qv::FieldAt(line, f).value_or(std::string_view{});
+}
+
+size_t FieldCount(std::string_view line) {
+    return static_cast<size_t>(std::count(line.begin(), line.end(), '\t')) + 1;
+}
+
+struct Sentence {
+    LineRef ref;
+    std::string id;
+    std::string before;  // the record's fields 1 to 4, TAB-joined, with a TAB on each side
+    std::string after;   // fields 6 to 10 (and any further ones), TAB-joined
+    std::string flag = "0";
+    std::string raw;     // a base record's line as stored, line end included, until marked
+    std::int64_t points = 0;
+    std::int64_t taken = 0;  // what its delete took off the balance
+    bool live = true;
+    std::int64_t trashSerial = 0;
+    std::string device;  // who deleted it
+    qv::Seconds deletedAt = 0;
+
+    std::string Line() const {
+        if (!raw.empty()) return raw;
+        return id + before + flag + after + "\r\n";
+    }
+};
+
+// The log as the fold lays it out: base lines kept where they stood (sentences and lines
+// that are no records), then the sentences decided in the journals.
+struct LogItem {
+    size_t sentence = SIZE_MAX;  // SIZE_MAX: a line that is no record
+    std::string other;
+};
+
+struct Report {
+    std::int64_t taken = 0;
+    bool undone = false;
+};
+
+struct ArticleTrash {
+    std::int64_t serial = 0;
+    qv::Seconds at = 0;
+    std::string line;
+};
+
+class Folding {
+public:
+    Folding(const BaseLookup& base, FoldNotes& notes) : lookup_(base), notes_(notes) {}
+
+    void TakeBases(const std::vector<const JournalLine*>& bases);
+    void Apply(const JournalLine& line);
+    ViewBytes Views() const;
+    std::vector<FoldedSentence> Sentences() const;
+    size_t Waiting() const {
+        size_t n = 0;
+        for (const auto& [ref, lines] : waiting_) n += lines.size();
+        return n;
+    }
+
+private:
+    bool ApplyTargeted(const JournalLine& line);
+    void Decide(const JournalLine& line);
+    void Mark(const JournalLine& line, Sentence& s);
+    void Delete(const JournalLine& line, Sentence& s);
+    void Restore(const JournalLine& line, Sentence& s);
+    void Unreport(const JournalLine& line, Report& r);
+    void ReportPoints(const JournalLine& line);
+    void Rule(const JournalLine& line);
+    void Unrule(const JournalLine& line);
+    void Book(const JournalLine& line, Ledger::Kind kind, const std::string& id, std::int64_t asked,
+              bool floor, bool lineEnd, std::int64_t* taken = nullptr,
+              std::optional<std::array<std::int64_t, 4>> units = std::nullopt);
+    std::string FreeId(qv::Seconds time);
+    void TakeBase(const std::string& hash, const ViewBytes& base, bool primary);
+    void TakeBaseLog(const std::string& hash, std::string_view log, bool primary);
+    void TakeBaseBook(std::string_view book, bool primary);
+    void TakeBaseTrash(const std::string& hash, std::string_view trash);
+    void WakeWaiting(const LineRef& ref);
+
+    const BaseLookup& lookup_;
+    FoldNotes& notes_;
+    std::vector<Sentence> sentences_;
+    std::map<LineRef, size_t> byRef_;
+    std::vector<LogItem> log_;
+    std::unordered_set<std::int64_t> usedIds_;
+    std::set<std::string> usedOtherIds_;
+    std::map<LineRef, Report> reports_;
+    std::map<LineRef, std::vector<JournalLine>> waiting_;
+
+    bool hasBalance_ = false;
+    std::vector<std::string> balanceFields_;
+    std::string balanceRaw_;  // as the base held it, until the balance changes
+    std::string ledger_;
+    std::optional<std::int64_t> ledgerLast_;
+
+    std::vector<std::string> trashKept_;  // base trash lines that stay (entries and others)
+    std::int64_t nextSerial_ = 1;
+    std::map<std::int64_t, ArticleTrash> articleTrash_;  // by serial
+    std::string reasons_;
+    std::string marks_;
+
+    std::string header_;  // test.dat's first line as stored, until something changes it
+    std::vector<std::string> headerFields_;
+    std::map<std::int64_t, std::string> rules_;  // number -> rule line without line end
+    std::string bookTail_;
+    bool bookChanged_ = false;
+    qv::Seconds bookTime_ = 0;
+};
+
+std::int64_t Balance(const std::vector<std::string>& fields) {
+    return fields.size() > 3 ? qv::ReadInt64(fields[3]) : 0;
+}
+
+void Folding::TakeBases(const std::vector<const JournalLine*>& bases) {
+    std::vector<std::pair<std::string, ViewBytes>> data, samples;
+    std::set<std::string> seen;
+    for (const JournalLine* b : bases) {
+        const std::string& hash = b->fields[0];
+        if (!seen.insert(hash).second) continue;
+        std::optional<ViewBytes> bytes = lookup_ ? lookup_(hash) : std::nullopt;
+        if (!bytes) {
+            notes_.missingBases.push_back(hash);
+            continue;
+        }
+        (b->fields[1] == "data" ? data : samples).emplace_back(hash, std::move(*bytes));
+    }
+    notes_.dataBases = data.size();
+    notes_.sampleIgnored = !data.empty() && !samples.empty();
+    // Sample files never stand beside a real history: joining brings no state of its own.
+    const auto& taken = data.empty() ? samples : data;
+    for (size_t i = 0; i < taken.size() && (i == 0 || !data.empty()); ++i)
+        TakeBase(taken[i].first, taken[i].second, i == 0);
+}
+
+void Folding::TakeBase(const std::string& hash, const ViewBytes& base, bool primary) {
+    TakeBaseLog(hash, base.log, primary);
+    TakeBaseBook(base.book, primary);
+    TakeBaseTrash(hash, base.trash);
+    if (primary) {
+        reasons_ = base.reasons;
+        marks_ = base.marks;
+        ledger_ = base.ledger;
+        ledgerLast_ = Ledger::Parse(base.ledger).Last();
+        if (!base.balance.empty()) {
+            std::vector<std::string_view> f;
+            qv::SplitFields(base.balance, f);
+            balanceFields_.assign(f.begin(), f.end());
+            balanceRaw_ = base.balance;
+            hasBalance_ = balanceFields_.size() >= 4;
+        }
+        return;
+    }
+    // A second history: its reasons and marks go on after ours, its balance is added.
+    reasons_ += base.reasons;
+    marks_ += base.marks;
+    std::vector<std::string_view> f;
+    qv::SplitFields(base.balance, f);
+    const std::int64_t theirs = f.size() > 3 ? qv::ReadInt64(f[3]) : 0;
+    if (theirs != 0) {
+        JournalLine adjust;
+        adjust.device = "@base";
+        Book(adjust, Ledger::Kind::Adjust, {}, theirs, false, false);
+    }
+}
+
+void Folding::TakeBaseLog(const std::string& hash, std::string_view log, bool primary) {
+    std::string_view tail;
+    size_t n = 0;
+    for (std::string_view line : LinesOf(log, &tail)) {
+        const std::string_view text = WithoutEnd(line);
+        if (FieldCount(text) < 11) {
+            log_.push_back({SIZE_MAX, std::string(line)});
+            continue;
+        }
+        Sentence s;
+        s.ref = {"#" + hash, std::to_string(++n)};
+        const size_t tab = text.find('\t');
+        std::string id(text.substr(0, tab));
+        std::int64_t numeric = 0;
+        const bool isNumber = qv::ReadPlainDigits(id, numeric);
+        // Two histories met: a second one's sentence under a taken second moves on.
+        if (!primary && isNumber && usedIds_.count(numeric)) id = FreeId(numeric);
+        else if (isNumber) usedIds_.insert(numeric);
+        else usedOtherIds_.insert(id);
+        s.id = id;
+        std::vector<std::string_view> f;
+        qv::SplitFields(text, f);
+        s.flag = std::string(f[5]);
+        s.points = std::max<std::int64_t>(0, qv::ReadInt64(f[10]));
+        size_t flagAt = tab;  // the TAB before field 5
+        for (int i = 0; i < 4; ++i) flagAt = text.find('\t', flagAt + 1);
+        s.before = std::string(text.substr(tab, flagAt + 1 - tab));
+        s.after = std::string(text.substr(flagAt + 1 + f[5].size()));
+        s.raw = primary ? std::string(line) : s.Line();
+        byRef_[s.ref] = sentences_.size();
+        log_.push_back({sentences_.size(), {}});
+        sentences_.push_back(std::move(s));
+    }
+    if (!tail.empty()) log_.push_back({SIZE_MAX, std::string(tail)});
+}
+
+void Folding::TakeBaseBook(std::string_view book, bool primary) {
+    std::string_view tail;
+    std::vector<std::string_view> lines = LinesOf(book, &tail);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string_view text = WithoutEnd(lines[i]);
+        if (i == 0) {
+            if (!primary) continue;
+            header_ = std::string(lines[i]);
+            std::vector<std::string_view> f;
+            qv::SplitFields(text, f);
+            headerFields_.assign(f.begin(), f.end());
+            continue;
+        }
+        const std::int64_t number = qv::ReadInt64(text);
+        if (FieldCount(text) != 14 || number < 1 || number > 9999) continue;
+        if (primary || !rules_.count(number)) rules_[number] = std::string(text);
+    }
+    if (primary) bookTail_ = std::string(tail);
+}
+
+void Folding::TakeBaseTrash(const std::string& hash, std::string_view trash) {
+    std::string_view tail;
+    for (std::string_view line : LinesOf(trash, &tail)) {
+        Trash::Entry e;
+        if (!Trash::FromLine(WithoutEnd(line), e)) {
+            trashKept_.push_back(std::string(line));
+            continue;
+        }
+        nextSerial_ = std::max(nextSerial_, e.serial + 1);
+        if (e.kind == Trash::Kind::Article) {
+            articleTrash_[e.serial] = {e.serial, e.deletedAt, e.payload};
+            continue;
+        }
+        // A sentence deleted before the journals: a restore names it by its serial.
+        Sentence s;
+        s.ref = {"#" + hash, "t" + std::to_string(e.serial)};
+        s.raw = e.payload + "\r\n";
+        s.id = e.payload.substr(0, e.payload.find('\t'));
+        s.live = false;
+        s.taken = e.points;
+        s.trashSerial = e.serial;
+        s.deletedAt = e.deletedAt;
+        std::int64_t numeric = 0;
+        if (qv::ReadPlainDigits(s.id, numeric)) usedIds_.insert(numeric);
+        trashKept_.push_back(std::string(line));
+        byRef_[s.ref] = sentences_.size();
+        log_.push_back({sentences_.size(), {}});
+        sentences_.push_back(std::move(s));
+    }
+    if (!tail.empty()) trashKept_.push_back(std::string(tail));
+}
+
+std::string Folding::FreeId(qv::Seconds time) {
+    std::int64_t id = time;
+    while (usedIds_.count(id)) ++id;
+    usedIds_.insert(id);
+    return std::to_string(id);
+}
+
+void Folding::Book(const JournalLine& line, Ledger::Kind kind, const std::string& id,
+                   std::int64_t asked, bool floor, bool lineEnd, std::int64_t* taken,
+                   std::optional<std::array<std::int64_t, 4>> units) {
+    if (!hasBalance_) {
+        // Nothing to keep: a fresh balance record rather than a lost credit.
+        balanceFields_ = {"quorvel", "1", "user", "0", "0", "0\r\n"};
+        hasBalance_ = true;
+    }
+    const std::int64_t before = Balance(balanceFields_);
+    std::int64_t after = qv::SaturatingAdd(before, asked);
+    if (floor && after < 0) after = 0;
+    balanceFields_[3] = qv::Decimal(after);
+    if (lineEnd) balanceFields_.back() += "\r\n";
+    balanceRaw_.clear();
+    if (taken) *taken = before - after;
+    Ledger::Entry e{line.time, kind, id, units, asked, before, after, line.device};
+    ledger_ += Ledger::LinesFor(e, ledgerLast_);
+    ledgerLast_ = after;
+}
+
+void Folding::Apply(const JournalLine& line) {
+    ++notes_.lines;
+    switch (line.kind) {
+        case Kind::Base:
+            return;
+        case Kind::Decide:
+            return Decide(line);
+        case Kind::Report:
+            return ReportPoints(line);
+        case Kind::Rule:
+            return Rule(line);
+        case Kind::Unrule:
+            return Unrule(line);
+        case Kind::Implements:
+            headerFields_.resize(std::max<size_t>(headerFields_.size(), 12));
+            std::copy(line.fields.begin(), line.fields.end(), headerFields_.begin() + 4);
+            bookChanged_ = true;
+            bookTime_ = line.time;
+            return;
+        case Kind::Adjust: {
+            const std::int64_t now = hasBalance_ ? Balance(balanceFields_) : 0;
+            const std::int64_t to = qv::ReadInt64(line.fields[0]);
+            if (hasBalance_ && now == to) ++notes_.noEffect;
+            else Book(line, Ledger::Kind::Adjust, {}, to - now, false, false);
+            return;
+        }
+        case Kind::Mark:
+        case Kind::Delete:
+        case Kind::Restore:
+        case Kind::Unreport:
+            if (!ApplyTargeted(line)) {
+                --notes_.lines;
+                waiting_[line.Target()].push_back(line);
+            }
+            return;
+    }
+}
+
+bool Folding::ApplyTargeted(const JournalLine& line) {
+    const LineRef target = line.Target();
+    if (line.kind == Kind::Unreport) {
+        auto r = reports_.find(target);
+        if (r == reports_.end()) return false;
+        Unreport(line, r->second);
+        return true;
+    }
+    auto found = byRef_.find(target);
+    if (found == byRef_.end()) return false;
+    Sentence& s = sentences_[found->second];
+    if (line.kind == Kind::Mark) Mark(line, s);
+    else if (line.kind == Kind::Delete) Delete(line, s);
+    else Restore(line, s);
+    return true;
+}
+
+void Folding::WakeWaiting(const LineRef& ref) {
+    auto w = waiting_.find(ref);
+    if (w == waiting_.end()) return;
+    std::vector<JournalLine> lines = std::move(w->second);
+    waiting_.erase(w);
+    for (const JournalLine& line : lines) {
+        ++notes_.lines;
+        ApplyTargeted(line);
+    }
+}
+
+void Folding::Decide(const JournalLine& line) {
+    const auto& f = line.fields;
+    const std::int64_t points = qv::ReadInt64(f[8]);
+    if (points > 0 && hasBalance_ && Balance(balanceFields_) > kLargestBalance - points) {
+        ++notes_.refusedCredits;
+        return;
+    }
+    Sentence s;
+    s.ref = line.Ref();
+    s.id = FreeId(line.time);
+    s.before = "\t" + f[0] + "\t" + f[1] + "\t" + f[2] + "\t" + f[3] + "\t";
+    s.after = "\t" + f[4] + "\t" + f[5] + "\t" + f[6] + "\t" + f[7] + "\t" + f[8];
+    s.points = points;
+    if (points > 0) Book(line, Ledger::Kind::Credit, s.id, points, false, false);
+    reasons_ += s.id;
+    for (size_t i = 9; i < f.size(); ++i) reasons_ += "\t" + f[i];
+    if (f.size() == 9) reasons_ += "\t";
+    reasons_ += "\r\n";
+    byRef_[s.ref] = sentences_.size();
+    log_.push_back({sentences_.size(), {}});
+    sentences_.push_back(std::move(s));
+    WakeWaiting(line.Ref());
+}
+
+void Folding::Mark(const JournalLine& line, Sentence& s) {
+    const std::string& flag = line.fields[2];
+    marks_ += std::to_string(line.time) + "\t" + s.id + "\t" + flag + "\t" + line.device + "\r\n";
+    if (s.flag == flag) return;
+    s.flag = flag;
+    s.raw.clear();  // a marked line is written whole, CR LF and all
+}
+
+void Folding::Delete(const JournalLine& line, Sentence& s) {
+    if (!s.live) {
+        ++notes_.noEffect;
+        return;
+    }
+    s.live = false;
+    s.taken = 0;
+    if (s.points > 0)
+        Book(line, Ledger::Kind::Delete, s.id, -s.points, true, true, &s.taken);
+    s.trashSerial = nextSerial_++;
+    s.device = line.device;
+    s.deletedAt = line.time;
+}
+
+void Folding::Restore(const JournalLine& line, Sentence& s) {
+    if (s.live) {
+        ++notes_.noEffect;
+        return;
+    }
+    s.live = true;
+    if (s.taken > 0) Book(line, Ledger::Kind::Undo, s.id, s.taken, false, false);
+    s.taken = 0;
+    s.trashSerial = 0;
+    // A sentence from before the journals leaves their trash with its own line.
+    std::erase_if(trashKept_, [&](const std::string& kept) {
+        Trash::Entry e;
+        return s.ref.n[0] == 't' && Trash::FromLine(WithoutEnd(kept), e) &&
+               std::to_string(e.serial) == s.ref.n.substr(1);
+    });
+}
+
+void Folding::ReportPoints(const JournalLine& line) {
+    std::array<std::int64_t, 4> units{};
+    std::string_view text = line.fields[0];
+    for (size_t i = 0, at = 0; i < 4; ++i) {
+        const size_t slash = text.find('/', at);
+        units[i] = qv::ReadInt64(text.substr(at, slash - at));
+        at = slash + 1;
+    }
+    Report r;
+    Book(line, Ledger::Kind::Report, {}, -qv::ReadInt64(line.fields[1]), true, false, &r.taken, units);
+    reports_[line.Ref()] = r;
+    WakeWaiting(line.Ref());
+}
+
+void Folding::Unreport(const JournalLine& line, Report& r) {
+    if (r.undone) {
+        ++notes_.noEffect;
+        return;
+    }
+    r.undone = true;
+    if (r.taken > 0) Book(line, Ledger::Kind::Undo, {}, r.taken, false, false);
+}
+
+void Folding::Rule(const JournalLine& line) {
+    std::string text = line.fields[0];
+    for (size_t i = 1; i < line.fields.size(); ++i) text += "\t" + line.fields[i];
+    const std::int64_t number = qv::ReadInt64(line.fields[0]);
+    // An article back under its number leaves the trash.
+    std::erase_if(articleTrash_, [&](const auto& kept) {
+        return qv::ReadInt64(kept.second.line) == number;
+    });
+    // Another article under the same number (made apart on another computer, or replaced
+    // on purpose) goes to the trash rather than vanishing.
+    auto held = rules_.find(number);
+    if (held != rules_.end() && FieldOf(held->second, 1) != line.fields[1]) {
+        const std::int64_t serial = nextSerial_++;
+        articleTrash_[serial] = {serial, line.time, held->second};
+        ++notes_.articlesReplaced;
+    }
+    rules_[number] = std::move(text);
+    bookChanged_ = true;
+    bookTime_ = line.time;
+}
+
+void Folding::Unrule(const JournalLine& line) {
+    auto found = rules_.find(qv::ReadInt64(line.fields[0]));
+    if (found == rules_.end()) {
+        ++notes_.noEffect;
+        return;
+    }
+    const std::int64_t serial = nextSerial_++;
+    articleTrash_[serial] = {serial, line.time, found->second};
+    rules_.erase(found);
+    bookChanged_ = true;
+    bookTime_ = line.time;
+}
+
+ViewBytes Folding::Views() const {
+    ViewBytes v;
+    // The rule book as the rule list saves it: header, then the articles by number.
+    if (!bookChanged_) {
+        v.book = header_;
+    } else {
+        std::vector<std::string> h = headerFields_;
+        h.resize(std::max<size_t>(h.size(), 12));
+        h[0] = "qvrule", h[1] = "1", h[2] = "id1", h[3] = std::to_string(bookTime_);
+        for (size_t i = 0; i < 12; ++i) v.book += (i ? "\t" : "") + h[i];
+        v.book += "\r\n";
+    }
+    for (const auto& [number, line] : rules_) v.book += line + "\r\n";
+    if (!bookChanged_) v.book += bookTail_;
+
+    for (const LogItem& item : log_) {
+        if (item.sentence == SIZE_MAX) v.log += item.other;
+        else if (sentences_[item.sentence].live) v.log += sentences_[item.sentence].Line();
+    }
+    if (hasBalance_ && !balanceRaw_.empty()) {
+        v.balance = balanceRaw_;
+    } else if (hasBalance_) {
+        for (size_t i = 0; i < balanceFields_.size(); ++i) v.balance += (i ? "\t" : "") + balanceFields_[i];
+    }
+    v.ledger = ledger_;
+    v.reasons = reasons_;
+    v.marks = marks_;
+
+    // The trash: what stays of the base's, then what the journals deleted, by serial.
+    for (const std::string& kept : trashKept_) v.trash += kept;
+    std::map<std::int64_t, std::string> entries;
+    for (const Sentence& s : sentences_) {
+        if (s.live || s.ref.n[0] == 't') continue;
+        Trash::Entry e{s.trashSerial, Trash::Kind::LogRecord, s.deletedAt, s.taken, {}, 0,
+                       std::string(WithoutEnd(s.Line()))};
+        entries[s.trashSerial] = Trash::ToLine(e);
+    }
+    for (const auto& [serial, a] : articleTrash_)
+        entries[serial] = Trash::ToLine({serial, Trash::Kind::Article, a.at, 0, {}, 0, a.line});
+    for (const auto& [serial, line] : entries) v.trash += line;
+    return v;
+}
+
+std::vector<FoldedSentence> Folding::Sentences() const {
+    std::vector<FoldedSentence> out;
+    out.reserve(sentences_.size());
+    for (const Sentence& s : sentences_) out.push_back({s.ref, s.id, s.live});
+    return out;
+}
+
+// Every journal's lines in fold order: by time, each journal's own in their order, equal
+// times by device.
+std::vector<const JournalLine*> InFoldOrder(const std::vector<JournalRead>& journals) {
+    using Next = std::pair<std::pair<qv::Seconds, std::string_view>, size_t>;
+    std::priority_queue<Next, std::vector<Next>, std::greater<Next>> heads;
+    std::vector<size_t> at(journals.size(), 0);
+    size_t total = 0;
+    for (size_t j = 0; j < journals.size(); ++j) {
+        total += journals[j].lines.size();
+        if (!journals[j].lines.empty())
+            heads.push({{journals[j].lines[0].time, journals[j].device}, j});
+    }
+    std::vector<const JournalLine*> out;
+    out.reserve(total);
+    while (!heads.empty()) {
+        const size_t j = heads.top().second;
+        heads.pop();
+        out.push_back(&journals[j].lines[at[j]]);
+        if (++at[j] < journals[j].lines.size())
+            heads.push({{journals[j].lines[at[j]].time, journals[j].device}, j});
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string BaseHash(const ViewBytes& base) {
+    std::uint64_t h = 1469598103934665603ULL;
+    for (auto member : Members()) {
+        const std::string size = std::to_string((base.*member).size()) + "\n";
+        h = Fnv(base.*member, Fnv(size, h));
+    }
+    static const char kHex[] = "0123456789abcdef";
+    std::string out(16, '0');
+    for (int i = 15; i >= 0; --i, h >>= 4) out[i] = kHex[h & 0xF];
+    return out;
+}
+
+std::string BaseToText(const ViewBytes& base) {
+    std::string out;
+    const auto members = Members();
+    for (size_t i = 0; i < members.size(); ++i) {
+        const std::string& bytes = base.*members[i];
+        out += std::string(kNames[i]) + "\t" + std::to_string(bytes.size()) + "\r\n" + bytes + "\r\n";
+    }
+    return out;
+}
+
+std::optional<ViewBytes> BaseFromText(std::string_view text) {
+    ViewBytes out;
+    const auto members = Members();
+    for (size_t i = 0; i < members.size(); ++i) {
+        const size_t end = text.find("\r\n");
+        if (end == std::string_view::npos) return std::nullopt;
+        const std::string_view head = text.substr(0, end);
+        const size_t tab = head.find('\t');
+        std::int64_t size = 0;
+        if (tab == std::string_view::npos || head.substr(0, tab) != kNames[i] ||
+            !qv::ReadPlainDigits(head.substr(tab + 1), size) ||
+            text.size() - end - 2 < static_cast<size_t>(size) + 2)
+            return std::nullopt;
+        text.remove_prefix(end + 2);
+        out.*members[i] = std::string(text.substr(0, static_cast<size_t>(size)));
+        if (text.substr(static_cast<size_t>(size), 2) != "\r\n") return std::nullopt;
+        text.remove_prefix(static_cast<size_t>(size) + 2);
+    }
+    if (!text.empty()) return std::nullopt;
+    return out;
+}
+
+ViewBytes Fold(const std::vector<JournalRead>& journals, const BaseLookup& base, FoldNotes* notes,
+               std::vector<FoldedSentence>* sentences) {
+    FoldNotes local;
+    FoldNotes& n = notes ? *notes : local;
+    n = {};
+    Folding folding(base, n);
+    const std::vector<const JournalLine*> order = InFoldOrder(journals);
+    std::vector<const JournalLine*> bases;
+    for (const JournalLine* line : order)
+        if (line->kind == Kind::Base) bases.push_back(line);
+    folding.TakeBases(bases);
+    for (const JournalLine* line : order) folding.Apply(*line);
+    n.waiting = folding.Waiting();
+    ViewBytes views = folding.Views();
+    if (sentences) *sentences = folding.Sentences();
+    return views;
+}
+
+}  // namespace qv::records

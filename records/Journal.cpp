@@ -1,0 +1,394 @@
+#include "records/Journal.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+
+#include "records/DeviceTag.h"
+#include "text/FileIo.h"
+#include "text/LineWalk.h"
+#include "text/Numbers.h"
+
+namespace qv::records {
+namespace {
+
+using Kind = JournalLine::Kind;
+using Op = qv::io::IoError::Op;
+
+constexpr std::string_view kFormat = "qj1";
+constexpr std::string_view kSuffix = ".jnl";
+constexpr std::int64_t kMaxInt32 = 2147483647;
+constexpr std::int64_t kMaxTime = std::int64_t{1} << 40;
+constexpr std::int64_t kMaxSeq = std::int64_t{1} << 53;
+
+struct KindName {
+    Kind kind;
+    std::string_view token;
+};
+constexpr std::array<KindName, 11> kKinds{{
+    {Kind::Base, "base"},
+    {Kind::Decide, "decide"},
+    {Kind::Mark, "mark"},
+    {Kind::Delete, "delete"},
+    {Kind::Restore, "restore"},
+    {Kind::Report, "report"},
+    {Kind::Unreport, "unreport"},
+    {Kind::Rule, "rule"},
+    {Kind::Unrule, "unrule"},
+    {Kind::Implements, "implements"},
+    {Kind::Adjust, "adjust"},
+}};
+
+std::optional<Kind> KindOf(std::string_view token) {
+    for (const KindName& k : kKinds)
+        if (k.token == token) return k.kind;
+    return std::nullopt;
+}
+
+// A whole number as the files write it: plain digits, a "-" in front where allowed, no
+// leading zero but for 0 itself, within [low, high].
+bool Number(std::string_view text, std::int64_t low, std::int64_t high, std::int64_t* out = nullptr) {
+    bool negative = !text.empty() && text[0] == '-';
+    std::string_view digits = negative ? text.substr(1) : text;
+    if (digits.empty() || digits.size() > 18 || (digits.size() > 1 && digits[0] == '0')) return false;
+    std::int64_t v = 0;
+    if (!qv::ReadPlainDigits(digits, v)) return false;
+    if (negative) v = -v;
+    if (v < low || v > high || (negative && v == 0)) return false;
+    if (out) *out = v;
+    return true;
+}
+
+// CP932 as this program writes it: no control byte but TAB, and every lead byte of a
+// double-byte character followed by a trail byte.
+bool TextBytes(std::string_view line) {
+    for (size_t i = 0; i < line.size(); ++i) {
+        const auto c = static_cast<unsigned char>(line[i]);
+        if ((c < 0x20 && c != '\t') || c == 0x7F) return false;
+        const bool lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+        if (!lead) continue;
+        if (i + 1 >= line.size()) return false;
+        const auto t = static_cast<unsigned char>(line[++i]);
+        if (t < 0x40 || t == 0x7F || t > 0xFC) return false;
+    }
+    return true;
+}
+
+bool Ref(std::string_view origin, std::string_view n) {
+    if (IsDeviceTag(origin)) return Number(n, 1, kMaxSeq);
+    if (origin.size() != 17 || origin[0] != '#') return false;
+    for (char c : origin.substr(1))
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    if (!n.empty() && n[0] == 't') return Number(n.substr(1), 1, kMaxSeq);
+    return Number(n, 1, kMaxSeq);
+}
+
+bool Units(std::string_view text) {
+    size_t parts = 0;
+    for (size_t start = 0;; ++parts) {
+        const size_t slash = text.find('/', start);
+        if (!Number(text.substr(start, slash - start), 0, kMaxInt32)) return false;
+        if (slash == std::string_view::npos) break;
+        start = slash + 1;
+    }
+    return parts == 3;
+}
+
+bool DecideFields(const std::vector<std::string>& f) {
+    if (f.size() < 9) return false;
+    std::int64_t total = 0;
+    if (!Number(f[0], 1, 9999) || !Number(f[2], 0, kMaxInt32, &total)) return false;
+    for (size_t i = 4; i < 8; ++i)
+        if (!Number(f[i], 0, kMaxInt32)) return false;
+    // The points are the verdict's share of its total: never more.
+    return Number(f[8], 0, total);
+}
+
+bool RuleFields(const std::vector<std::string>& f) {
+    if (f.size() != 14 || !Number(f[0], 1, 9999)) return false;
+    for (size_t i : {1, 2, 6, 7, 8, 9, 10, 11, 12, 13})
+        if (!Number(f[i], -kMaxInt32, kMaxInt32)) return false;
+    return true;
+}
+
+bool KindFields(Kind kind, const std::vector<std::string>& f) {
+    switch (kind) {
+        case Kind::Base:
+            return f.size() == 2 && f[0].size() == 16 && (f[1] == "data" || f[1] == "sample");
+        case Kind::Decide:
+            return DecideFields(f);
+        case Kind::Mark:
+            return f.size() == 3 && Ref(f[0], f[1]) && (f[2] == "0" || f[2] == "1");
+        case Kind::Delete:
+        case Kind::Restore:
+        case Kind::Unreport:
+            return f.size() == 2 && Ref(f[0], f[1]);
+        case Kind::Report:
+            return f.size() == 2 && Units(f[0]) && Number(f[1], 1, kMaxInt32);
+        case Kind::Rule:
+            return RuleFields(f);
+        case Kind::Unrule:
+            return f.size() == 1 && Number(f[0], 1, 9999);
+        case Kind::Implements:
+            if (f.size() != 8) return false;
+            for (size_t i = 1; i < 8; i += 2)
+                if (!Number(f[i], -kMaxInt32, kMaxInt32)) return false;
+            return true;
+        case Kind::Adjust:
+            return f.size() == 1 && Number(f[0], -kMaxSeq, kMaxSeq);
+    }
+    return false;
+}
+
+std::string Hex8(std::uint32_t v) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out(8, '0');
+    for (int i = 7; i >= 0; --i, v >>= 4) out[i] = kHex[v & 0xF];
+    return out;
+}
+
+bool IsRegularNoFollow(const std::string& path, bool* missing = nullptr) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        if (missing) *missing = errno == ENOENT;
+        return false;
+    }
+    return S_ISREG(st.st_mode);
+}
+
+// Makes the journal folder when it is missing; a name there that is no folder (a link
+// included) is refused.
+bool EnsureFolder(const std::string& folder, qv::io::IoError* error) {
+    struct stat st {};
+    if (::lstat(folder.c_str(), &st) == 0)
+        return S_ISDIR(st.st_mode) || qv::io::Fail(error, Op::Check, folder, ENOTDIR);
+    if (errno != ENOENT) return qv::io::Fail(error, Op::Check, folder, errno);
+    if (::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST)
+        return qv::io::Fail(error, Op::Open, folder, errno);
+    return true;
+}
+
+void SyncFolder(const std::string& folder) {
+    const int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+    if (dfd < 0) return;
+    ::fsync(dfd);
+    ::close(dfd);
+}
+
+}  // namespace
+
+std::uint32_t Crc32(std::string_view bytes) {
+    static const auto table = [] {
+        std::array<std::uint32_t, 256> t{};
+        for (std::uint32_t i = 0; i < 256; ++i) {
+            std::uint32_t c = i;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (char ch : bytes) crc = table[(crc ^ static_cast<unsigned char>(ch)) & 0xFF] ^ (crc >> 8);
+    return crc ^ 0xFFFFFFFFu;
+}
+
+std::string_view KindToken(Kind kind) {
+    for (const KindName& k : kKinds)
+        if (k.kind == kind) return k.token;
+    return {};
+}
+
+std::string JournalLine::ToText() const {
+    std::string out{kFormat};
+    for (std::string_view part : {std::string_view(device), std::string_view(std::to_string(seq)),
+                                  std::string_view(std::to_string(time)), KindToken(kind)}) {
+        out += '\t';
+        out += part;
+    }
+    for (const std::string& f : fields) {
+        out += '\t';
+        out += f;
+    }
+    const std::uint32_t crc = Crc32(out);
+    out += "\t~";
+    out += Hex8(crc);
+    out += "\r\n";
+    return out;
+}
+
+std::optional<JournalLine> ParseJournalLine(std::string_view line, LineFault* fault) {
+    auto refuse = [&](LineFault why) -> std::optional<JournalLine> {
+        if (fault) *fault = why;
+        return std::nullopt;
+    };
+    if (!TextBytes(line)) return refuse(LineFault::Bytes);
+    const size_t mark = line.rfind("\t~");
+    if (mark == std::string_view::npos || line.size() - mark != 10) return refuse(LineFault::Framing);
+    if (Hex8(Crc32(line.substr(0, mark))) != line.substr(mark + 2)) return refuse(LineFault::Checksum);
+    std::vector<std::string_view> f;
+    qv::SplitFields(line.substr(0, mark), f);
+    JournalLine out;
+    std::optional<Kind> kind = f.size() >= 5 ? KindOf(f[4]) : std::nullopt;
+    if (!kind || f[0] != kFormat || !IsDeviceTag(f[1]) || !Number(f[2], 1, kMaxSeq, &out.seq) ||
+        !Number(f[3], 0, kMaxTime, &out.time))
+        return refuse(LineFault::Framing);
+    out.device = f[1];
+    out.kind = *kind;
+    out.fields.assign(f.begin() + 5, f.end());
+    if (!KindFields(out.kind, out.fields)) return refuse(LineFault::Fields);
+    if (fault) *fault = LineFault::Ok;
+    return out;
+}
+
+std::optional<std::string> DeviceOfJournalName(std::string_view name) {
+    if (name.size() <= kSuffix.size() || !name.ends_with(kSuffix)) return std::nullopt;
+    std::string tag = "@" + std::string(name.substr(0, name.size() - kSuffix.size()));
+    if (!IsDeviceTag(tag)) return std::nullopt;
+    return tag;
+}
+
+std::string JournalNameOf(std::string_view device) {
+    return std::string(device.substr(device.starts_with('@') ? 1 : 0)) + std::string(kSuffix);
+}
+
+Journals::Journals(std::string folder) {
+    if (folder.empty() || folder == ".") folder_ = "journal";
+    else folder_ = folder + (folder.back() == '/' ? "" : "/") + "journal";
+}
+
+std::string Journals::PathOf(std::string_view device) const {
+    return folder_ + "/" + JournalNameOf(device);
+}
+
+void Journals::Parse(std::string_view bytes, std::int64_t offset, JournalRead& out) {
+    size_t at = 0;
+    while (at < bytes.size()) {
+        const size_t end = bytes.find('\n', at);
+        if (end == std::string_view::npos) {
+            out.tornBytes = static_cast<std::int64_t>(bytes.size() - at);
+            break;
+        }
+        std::string_view line = bytes.substr(at, end - at);
+        const std::int64_t lineOffset = offset + static_cast<std::int64_t>(at);
+        at = end + 1;
+        out.wholeSize = offset + static_cast<std::int64_t>(at);
+        LineFault fault = LineFault::Framing;
+        std::optional<JournalLine> parsed;
+        if (line.ends_with('\r')) parsed = ParseJournalLine(line.substr(0, line.size() - 1), &fault);
+        if (parsed && !out.device.empty() && parsed->device != out.device) {
+            parsed.reset();
+            fault = LineFault::WrongFile;
+        }
+        // A line seen twice, or one from before a line already read, is no new action.
+        if (parsed && !out.lines.empty() && parsed->seq <= out.lines.back().seq) {
+            parsed.reset();
+            fault = LineFault::Framing;
+        }
+        if (parsed) out.lines.push_back(std::move(*parsed));
+        else out.refused.push_back({lineOffset, fault});
+    }
+}
+
+bool Journals::ReadFrom(const std::string& path, std::int64_t offset, std::int64_t maxBytes,
+                        JournalRead& out, qv::io::IoError* error) {
+    const int fd = qv::io::Sys().open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0);
+    if (fd < 0) return errno == ENOENT || qv::io::Fail(error, Op::Open, path, errno);
+    struct stat st {};
+    bool ok = (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) ||
+              qv::io::Fail(error, Op::Check, path, qv::io::IoError::kNotRegular);
+    std::string bytes;
+    if (ok && st.st_size > offset) {
+        const std::int64_t want = std::min<std::int64_t>(st.st_size - offset, maxBytes);
+        bytes.resize(static_cast<size_t>(want));
+        size_t got = 0;
+        while (ok && got < bytes.size()) {
+            const ssize_t n = ::pread(fd, bytes.data() + got, bytes.size() - got,
+                                      static_cast<off_t>(offset + static_cast<std::int64_t>(got)));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            got += static_cast<size_t>(n);
+        }
+        bytes.resize(got);
+    }
+    qv::io::Sys().close(fd);
+    if (!ok) return false;
+    out.wholeSize = offset;
+    Parse(bytes, offset, out);
+    return true;
+}
+
+bool Journals::ReadAll(Listing& out, qv::io::IoError* error, std::int64_t maxBytes) const {
+    DIR* dir = ::opendir(folder_.c_str());
+    if (dir == nullptr) return errno == ENOENT || qv::io::Fail(error, Op::Open, folder_, errno);
+    std::vector<std::pair<std::string, std::string>> found;  // device, name
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string name = e->d_name;
+        if (auto device = DeviceOfJournalName(name)) found.emplace_back(*device, name);
+    }
+    ::closedir(dir);
+    std::sort(found.begin(), found.end());
+    for (const auto& [device, name] : found) {
+        const std::string path = folder_ + "/" + name;
+        if (!IsRegularNoFollow(path)) {
+            out.skipped.push_back(name);
+            continue;
+        }
+        JournalRead read;
+        read.device = device;
+        if (!ReadFrom(path, 0, maxBytes, read, error)) return false;
+        out.journals.push_back(std::move(read));
+    }
+    return true;
+}
+
+bool Journals::Append(std::string_view device, std::string_view text, const std::string& like,
+                      qv::io::IoError* error) const {
+    if (!EnsureFolder(folder_, error)) return false;
+    const std::string path = PathOf(device);
+    bool missing = false;
+    const bool existed = IsRegularNoFollow(path, &missing);
+    if (!existed && !missing) return qv::io::Fail(error, Op::Check, path, qv::io::IoError::kNotRegular);
+    const auto& sys = qv::io::Sys();
+    const int fd = sys.open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
+    if (fd < 0) return qv::io::Fail(error, Op::Open, path, errno);
+    struct stat st {};
+    bool ok = (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) ||
+              qv::io::Fail(error, Op::Check, path, qv::io::IoError::kNotRegular);
+    if (ok && !existed) qv::io::TakeGroupAndMode(fd, like);
+    off_t size = st.st_size;
+    char last = '\n';
+    if (ok && size > 0 && ::pread(fd, &last, 1, size - 1) != 1) ok = qv::io::Fail(error, Op::Read, path, errno);
+    if (ok && last != '\n') {
+        size = static_cast<off_t>(qv::io::WholeLinesSize(path));
+        ok = sys.ftruncate(fd, size) == 0 || qv::io::Fail(error, Op::Write, path, errno);
+    }
+    size_t done = 0;
+    while (ok && done < text.size()) {
+        const ssize_t n = sys.write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) ok = qv::io::Fail(error, Op::Write, path, n < 0 ? errno : ENOSPC);
+        else done += static_cast<size_t>(n);
+    }
+    ok = ok && (sys.fsync(fd) == 0 || qv::io::Fail(error, Op::Sync, path, errno));
+    if (!ok && done > 0 && ::ftruncate(fd, size) == 0) ::fsync(fd);
+    // Once synced the line is committed: a close that fails after that changes nothing.
+    sys.close(fd);
+    if (ok && !existed) SyncFolder(folder_);
+    return ok;
+}
+
+bool Journals::CutTorn(std::string_view device, qv::io::IoError* error) const {
+    const std::string path = PathOf(device);
+    bool missing = false;
+    if (!IsRegularNoFollow(path, &missing)) return missing;
+    const std::int64_t whole = qv::io::WholeLinesSize(path);
+    if (whole == qv::io::FileSize(path)) return true;
+    return qv::io::TruncateTo(path, whole, error);
+}
+
+}  // namespace qv::records

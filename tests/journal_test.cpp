@@ -1,0 +1,479 @@
+// One journal per computer: its lines, their checks, the append, and the fold that
+// makes every other file from the journals.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "records/Fold.h"
+#include "records/Journal.h"
+#include "records/Ledger.h"
+#include "records/Trash.h"
+#include "support/FaultInjection.h"
+#include "support/TestFiles.h"
+#include "text/LineWalk.h"
+#include "text/Numbers.h"
+
+namespace {
+
+using qv::records::Fold;
+using qv::records::FoldNotes;
+using qv::records::JournalLine;
+using qv::records::JournalRead;
+using qv::records::Journals;
+using qv::records::LineFault;
+using qv::records::LineRef;
+using qv::records::ParseJournalLine;
+using qv::records::ViewBytes;
+using Kind = JournalLine::Kind;
+
+// One simulated computer: its own journal, lines made as the program would append them.
+struct Computer {
+    explicit Computer(std::string t) : tag(std::move(t)) { journal.device = tag; }
+    std::string tag;
+    JournalRead journal;
+
+    LineRef Add(Kind kind, qv::Seconds time, std::vector<std::string> fields) {
+        JournalLine line{tag, journal.NextSeq(), time, kind, std::move(fields)};
+        // Every line goes through its text, as it would through the file.
+        const std::string text = line.ToText();
+        auto parsed = ParseJournalLine(text.substr(0, text.size() - 2));
+        EXPECT_TRUE(parsed.has_value()) << text;
+        journal.lines.push_back(*parsed);
+        return line.Ref();
+    }
+    LineRef Decide(qv::Seconds t, int article, int points, int total = 0) {
+        total = std::max(total, points);
+        return Add(Kind::Decide, t, {std::to_string(article), "name", std::to_string(total),
+                                     "", "0", "0", "0", "0", std::to_string(points), "why"});
+    }
+    void Act(Kind kind, qv::Seconds t, const LineRef& target) { Add(kind, t, {target.origin, target.n}); }
+    void Mark(qv::Seconds t, const LineRef& target, bool executed) {
+        Add(Kind::Mark, t, {target.origin, target.n, executed ? "1" : "0"});
+    }
+    LineRef Report(qv::Seconds t, int points) { return Add(Kind::Report, t, {"0/0/0/0", std::to_string(points)}); }
+};
+
+ViewBytes FoldOf(const std::vector<const Computer*>& computers, const ViewBytes* base = nullptr,
+                 FoldNotes* notes = nullptr) {
+    std::vector<JournalRead> journals;
+    for (const Computer* c : computers) journals.push_back(c->journal);
+    return Fold(journals, [&](const std::string&) { return base ? std::optional(*base) : std::nullopt; },
+                notes);
+}
+
+std::int64_t BalanceOf(const ViewBytes& v) {
+    std::vector<std::string_view> f;
+    qv::SplitFields(v.balance, f);
+    return f.size() > 3 ? qv::ReadInt64(f[3]) : 0;
+}
+
+std::vector<std::string> IdsOf(std::string_view bytes, bool trash) {
+    std::vector<std::string> ids;
+    qv::ForEachLine(bytes, [&](const qv::Line& line) {
+        if (!line.terminated) return;
+        std::vector<std::string_view> f;
+        qv::SplitFields(line.text, f);
+        if (!trash && f.size() >= 11) ids.emplace_back(f[0]);
+        if (trash && f.size() >= 7 && f[1] == "log") ids.emplace_back(f[6]);
+    });
+    return ids;
+}
+
+std::string Hex(std::uint32_t v) {
+    char out[9];
+    std::snprintf(out, sizeof out, "%08x", v);
+    return out;
+}
+
+// ---- lines ----
+
+TEST(JournalLines, RoundTripAndEveryKindsFieldRules) {
+    struct Case {
+        Kind kind;
+        std::vector<std::string> fields;
+        bool ok;
+    };
+    const std::vector<Case> cases = {
+        {Kind::Decide, {"12", "name", "29", "A:12 ", "12", "0", "0", "0", "9", "line 1", ""}, true},
+        {Kind::Decide, {"12", "name", "29", "", "0", "0", "0", "0", "30"}, false},  // points > total
+        {Kind::Decide, {"0", "name", "29", "", "0", "0", "0", "0", "9"}, false},    // article 0
+        {Kind::Decide, {"12", "name", "-5", "", "0", "0", "0", "0", "0"}, false},
+        {Kind::Decide, {"12", "name", "2147483648", "", "0", "0", "0", "0", "0"}, false},
+        {Kind::Decide, {"12", "name", "007", "", "0", "0", "0", "0", "0"}, false},  // not as written
+        {Kind::Mark, {"@pc", "3", "1"}, true},
+        {Kind::Mark, {"@pc", "3", "2"}, false},
+        {Kind::Mark, {"#0123456789abcdef", "t4", "0"}, true},
+        {Kind::Delete, {"@pc", "0"}, false},
+        {Kind::Delete, {"pc", "1"}, false},
+        {Kind::Report, {"1/2/3/4", "10"}, true},
+        {Kind::Report, {"1/2/3", "10"}, false},
+        {Kind::Report, {"1/2/3/4", "-1000000"}, false},
+        {Kind::Unrule, {"10000"}, false},
+        {Kind::Adjust, {"-3"}, true},
+        {Kind::Rule, {"6", "1", "2", "n", "t", "r", "10", "10", "10", "1", "1", "1", "1", "1"}, true},
+        {Kind::Rule, {"6", "1", "2", "n", "t", "r", "x", "10", "10", "1", "1", "1", "1", "1"}, false},
+        {Kind::Implements, {"A", "10", "B", "5", "C", "7", "D", "10"}, true},
+        {Kind::Base, {"0123456789abcdef", "data"}, true},
+    };
+    for (const Case& c : cases) {
+        JournalLine line{"@pc", 7, 1700000000, c.kind, c.fields};
+        const std::string text = line.ToText();
+        ASSERT_TRUE(text.ends_with("\r\n"));
+        LineFault fault = LineFault::Ok;
+        auto parsed = ParseJournalLine(text.substr(0, text.size() - 2), &fault);
+        EXPECT_EQ(parsed.has_value(), c.ok) << text;
+        if (c.ok) {
+            EXPECT_EQ(parsed->fields, c.fields);
+            EXPECT_EQ(parsed->seq, 7);
+            EXPECT_EQ(parsed->device, "@pc");
+        } else {
+            EXPECT_EQ(fault, LineFault::Fields) << text;
+        }
+    }
+}
+
+TEST(JournalLines, DamagedBytesAreRefusedAndNamed) {
+    const std::string good = JournalLine{"@pc", 1, 5, Kind::Adjust, {"26"}}.ToText();
+    const std::string body = good.substr(0, good.size() - 2);
+    struct Case {
+        std::string line;
+        LineFault fault;
+    };
+    std::string flipped = body;
+    flipped[flipped.find("26")] = '9';
+    std::string nul = body;
+    nul.insert(5, 1, '\0');
+    const std::vector<Case> cases = {
+        {flipped, LineFault::Checksum},
+        {nul, LineFault::Bytes},
+        {body + "\x81", LineFault::Bytes},  // a lead byte without its trail byte
+        {"qj2" + body.substr(3, body.size() - 13) + "\t~" + Hex(qv::records::Crc32("qj2" + body.substr(3, body.size() - 13))),
+         LineFault::Framing},
+        {"qj1\t@pc\t1\t5\tadjust\t26", LineFault::Framing},  // no checksum
+        {"garbage", LineFault::Framing},
+    };
+    for (const Case& c : cases) {
+        LineFault fault = LineFault::Ok;
+        EXPECT_FALSE(ParseJournalLine(c.line, &fault).has_value());
+        EXPECT_EQ(fault, c.fault);
+    }
+}
+
+TEST(JournalLines, AJournalHoldsOnlyItsOwnDevicesLinesInOrder) {
+    JournalRead read;
+    read.device = "@pc";
+    const std::string bytes = JournalLine{"@pc", 1, 5, Kind::Adjust, {"1"}}.ToText() +
+                              JournalLine{"@other", 2, 5, Kind::Adjust, {"2"}}.ToText() +
+                              JournalLine{"@pc", 1, 6, Kind::Adjust, {"3"}}.ToText() +  // seen twice
+                              JournalLine{"@pc", 3, 6, Kind::Adjust, {"4"}}.ToText() + "qj1\t@pc\t4";
+    Journals::Parse(bytes, 0, read);
+    ASSERT_EQ(read.lines.size(), 2u);
+    EXPECT_EQ(read.lines[1].fields[0], "4");
+    ASSERT_EQ(read.refused.size(), 2u);
+    EXPECT_EQ(read.refused[0].fault, LineFault::WrongFile);
+    EXPECT_EQ(read.tornBytes, 9);
+    EXPECT_EQ(read.NextSeq(), 4);
+}
+
+// ---- the files ----
+
+class JournalFiles : public qv::test::InTempDir {};
+
+TEST_F(JournalFiles, AppendCutsATornTailAndReadsBack) {
+    Journals journals(".");
+    const std::string one = JournalLine{"@pc", 1, 5, Kind::Adjust, {"1"}}.ToText();
+    const std::string two = JournalLine{"@pc", 2, 6, Kind::Adjust, {"2"}}.ToText();
+    ASSERT_TRUE(journals.Append("@pc", one, {}));
+    // A kill in the middle of the next append.
+    qv::test::WriteBytes("journal/pc.jnl", one + two.substr(0, 9));
+    ASSERT_TRUE(journals.Append("@pc", two, {}));
+    EXPECT_EQ(qv::test::ReadBytes("journal/pc.jnl"), one + two);
+
+    Journals::Listing listing;
+    ASSERT_TRUE(journals.ReadAll(listing));
+    ASSERT_EQ(listing.journals.size(), 1u);
+    EXPECT_EQ(listing.journals[0].device, "@pc");
+    EXPECT_EQ(listing.journals[0].lines.size(), 2u);
+}
+
+TEST_F(JournalFiles, NeverWritesThroughALinkAFifoOrAFolder) {
+    std::filesystem::create_directory("journal");
+    std::filesystem::create_directory("outside");
+    qv::test::WriteBytes("outside/victim", "keep");
+    std::filesystem::create_symlink("../outside/victim", "journal/link.jnl");
+    ASSERT_EQ(::mkfifo("journal/fifo.jnl", 0600), 0);
+    std::filesystem::create_directory("journal/dir.jnl");
+    Journals journals(".");
+    const std::string line = JournalLine{"@link", 1, 5, Kind::Adjust, {"1"}}.ToText();
+    qv::io::IoError error;
+    EXPECT_FALSE(journals.Append("@link", line, {}, &error));
+    EXPECT_FALSE(journals.Append("@fifo", JournalLine{"@fifo", 1, 5, Kind::Adjust, {"1"}}.ToText(), {}));
+    EXPECT_FALSE(journals.Append("@dir", JournalLine{"@dir", 1, 5, Kind::Adjust, {"1"}}.ToText(), {}));
+    EXPECT_EQ(qv::test::ReadBytes("outside/victim"), "keep");
+
+    Journals::Listing listing;
+    ASSERT_TRUE(journals.ReadAll(listing));
+    EXPECT_TRUE(listing.journals.empty());
+    EXPECT_EQ(listing.skipped, (std::vector<std::string>{"dir.jnl", "fifo.jnl", "link.jnl"}));
+
+    // A journal folder that is itself a link is not written through either.
+    std::filesystem::remove_all("journal");
+    std::filesystem::create_directory_symlink("outside", "journal");
+    EXPECT_FALSE(journals.Append("@pc", JournalLine{"@pc", 1, 5, Kind::Adjust, {"1"}}.ToText(), {}));
+    EXPECT_FALSE(qv::test::Exists("outside/pc.jnl"));
+}
+
+TEST_F(JournalFiles, AFailedAppendLeavesTheJournalAsItWas) {
+    Journals journals(".");
+    const std::string one = JournalLine{"@pc", 1, 5, Kind::Adjust, {"1"}}.ToText();
+    ASSERT_TRUE(journals.Append("@pc", one, {}));
+    const std::string two = JournalLine{"@pc", 2, 6, Kind::Adjust, {"2"}}.ToText();
+    const int calls = qv::test::FaultInjection::CountCalls([&] {
+        qv::test::WriteBytes("journal/pc.jnl", one);
+        return journals.Append("@pc", two, {});
+    });
+    ASSERT_GT(calls, 0);
+    for (int failing = 1; failing <= calls; ++failing) {
+        qv::test::WriteBytes("journal/pc.jnl", one);
+        bool ok = false;
+        {
+            qv::test::FaultInjection fault(failing, ENOSPC);
+            ok = journals.Append("@pc", two, {});
+        }
+        const std::string now = qv::test::ReadBytes("journal/pc.jnl");
+        if (ok) EXPECT_EQ(now, one + two) << failing;
+        else EXPECT_EQ(now, one) << failing;
+    }
+}
+
+// ---- the fold ----
+
+TEST(JournalFold, ASentenceItsMarkItsDeleteAndRestoreWriteTheFilesFormats) {
+    Computer pc("@pc");
+    const LineRef s = pc.Decide(1000, 12, 9, 29);
+    pc.Mark(1001, s, true);
+    FoldNotes notes;
+    ViewBytes v = FoldOf({&pc}, nullptr, &notes);
+    EXPECT_EQ(v.log, "1000\t12\tname\t29\t\t1\t0\t0\t0\t0\t9\r\n");
+    EXPECT_EQ(v.balance, "quorvel\t1\tuser\t9\t0\t0\r\n");
+    EXPECT_EQ(v.reasons, "1000\twhy\r\n");
+    EXPECT_EQ(v.marks, "1001\t1000\t1\t@pc\r\n");
+    EXPECT_EQ(v.ledger, "1000\topen\t\t\t0\t0\t0\t@pc\r\n1000\tcredit\t1000\t\t9\t0\t9\t@pc\r\n");
+
+    pc.Act(Kind::Delete, 1002, s);
+    v = FoldOf({&pc});
+    EXPECT_EQ(v.log, "");
+    // The delete's debit ends the balance record with one more line end.
+    EXPECT_EQ(v.balance, "quorvel\t1\tuser\t0\t0\t0\r\n\r\n");
+    EXPECT_EQ(v.trash, "1\tlog\t1002\t9\t\t0\t1000\t12\tname\t29\t\t1\t0\t0\t0\t0\t9\r\n");
+
+    pc.Act(Kind::Restore, 1003, s);
+    v = FoldOf({&pc});
+    EXPECT_EQ(v.log, "1000\t12\tname\t29\t\t1\t0\t0\t0\t0\t9\r\n");
+    EXPECT_EQ(BalanceOf(v), 9);
+    EXPECT_EQ(v.trash, "");
+}
+
+TEST(JournalFold, TwoComputersDeletingApartKeepEveryDeleteAndTakeThePointsOnce) {
+    // The desktop deletes a sentence, the laptop another, the desktop marks a third.
+    Computer desk("@desk"), lap("@lap");
+    const LineRef a = desk.Decide(100, 1, 5), b = desk.Decide(110, 2, 7), c = desk.Decide(120, 3, 11);
+    desk.Act(Kind::Delete, 200, a);
+    lap.Act(Kind::Delete, 210, b);
+    lap.Act(Kind::Delete, 215, a);  // the laptop deletes the same one again, unaware
+    desk.Mark(220, c, true);
+    FoldNotes notes;
+    const ViewBytes v = FoldOf({&desk, &lap}, nullptr, &notes);
+    EXPECT_EQ(IdsOf(v.log, false), (std::vector<std::string>{"120"}));
+    EXPECT_EQ(IdsOf(v.trash, true).size(), 2u);
+    EXPECT_EQ(BalanceOf(v), 11);
+    EXPECT_EQ(notes.noEffect, 1u);
+    // Folding again, or with the journals listed the other way round, gives the same files.
+    EXPECT_EQ(FoldOf({&lap, &desk}), v);
+}
+
+TEST(JournalFold, ARestoreOnOneComputerHoldsWhileTheOtherDeletes) {
+    Computer desk("@desk"), lap("@lap");
+    const LineRef a = desk.Decide(100, 1, 50), b = desk.Decide(110, 2, 50);
+    desk.Act(Kind::Delete, 120, a);
+    desk.Act(Kind::Delete, 121, b);
+    desk.Act(Kind::Restore, 130, a);  // restored on the desktop
+    lap.Act(Kind::Delete, 131, a);    // the laptop deletes it again, later
+    lap.Act(Kind::Restore, 132, b);
+    const ViewBytes v = FoldOf({&desk, &lap});
+    // The laptop's delete came after the restore in time: it holds; b is back.
+    EXPECT_EQ(IdsOf(v.log, false), (std::vector<std::string>{"110"}));
+    EXPECT_EQ(BalanceOf(v), 50);
+}
+
+TEST(JournalFold, AReportCutAtZeroAndUndoneGivesBackOnlyWhatItTook) {
+    Computer desk("@desk"), lap("@lap");
+    desk.Decide(100, 1, 10);
+    const LineRef report = desk.Report(200, 30);  // takes 10, the floor swallows 20
+    lap.Decide(250, 2, 9);                        // 9 credited on the other computer
+    desk.Act(Kind::Unreport, 300, report);
+    const ViewBytes v = FoldOf({&desk, &lap});
+    EXPECT_EQ(BalanceOf(v), 19);
+}
+
+TEST(JournalFold, LinesNamingASentenceNotYetHereWaitForIt) {
+    // The laptop's clock is behind: its delete of the desktop's sentence has an earlier
+    // time, and the desktop's journal may not have arrived at all yet.
+    Computer desk("@desk"), lap("@lap");
+    const LineRef a = desk.Decide(1000, 1, 8);
+    lap.Act(Kind::Delete, 900, a);
+    FoldNotes notes;
+    ViewBytes v = FoldOf({&lap}, nullptr, &notes);
+    EXPECT_EQ(notes.waiting, 1u);
+    EXPECT_EQ(v.log, "");
+    v = FoldOf({&desk, &lap}, nullptr, &notes);
+    EXPECT_EQ(notes.waiting, 0u);
+    EXPECT_EQ(v.log, "");
+    EXPECT_EQ(IdsOf(v.trash, true), (std::vector<std::string>{"1000"}));
+    EXPECT_EQ(BalanceOf(v), 0);
+}
+
+TEST(JournalFold, NoIdentifierIsEverGivenTwiceTheTrashCounted) {
+    Computer pc("@pc"), other("@other");
+    const LineRef a = pc.Decide(500, 1, 1);
+    pc.Act(Kind::Delete, 500, a);
+    pc.Decide(500, 1, 1);      // the same second, the first still in the trash
+    other.Decide(500, 2, 1);   // and another computer in that second too
+    pc.Act(Kind::Restore, 501, a);
+    const ViewBytes v = FoldOf({&pc, &other});
+    std::vector<std::string> ids = IdsOf(v.log, false);
+    EXPECT_EQ(ids.size(), 3u);
+    EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()).size(), 3u);
+}
+
+TEST(JournalFold, ASampleFolderJoiningBringsNoStateOfItsOwn) {
+    ViewBytes real;
+    real.book = "qvrule\t1\tid1\t5\tA\t10\tB\t5\tC\t7\tD\t10\r\n";
+    real.log = "100\t1\tx\t9\t\t0\t0\t0\t0\t0\t9\r\n";
+    real.balance = "a\tb\tc\t526\te\tf";
+    ViewBytes sample;
+    sample.book = real.book;
+    sample.balance = "quorvel\t1\tuser\t0\t0\t0\r\n";
+    const std::string realHash = qv::records::BaseHash(real), sampleHash = qv::records::BaseHash(sample);
+    ASSERT_NE(realHash, sampleHash);
+    Computer desk("@desk"), lap("@lap");
+    lap.Add(Kind::Base, 10, {sampleHash, "sample"});
+    desk.Add(Kind::Base, 50, {realHash, "data"});
+    lap.Decide(60, 1, 4);
+    std::vector<JournalRead> journals{desk.journal, lap.journal};
+    FoldNotes notes;
+    const ViewBytes v = Fold(journals, [&](const std::string& h) {
+        return std::optional(h == realHash ? real : sample);
+    }, &notes);
+    EXPECT_TRUE(notes.sampleIgnored);
+    EXPECT_EQ(BalanceOf(v), 530);
+    EXPECT_EQ(IdsOf(v.log, false), (std::vector<std::string>{"100", "60"}));
+    // Unchanged parts of the base keep their bytes.
+    EXPECT_EQ(v.book, real.book);
+}
+
+TEST(JournalFold, ABaseRoundTripsThroughItsFileAndADamagedOneIsRefused) {
+    ViewBytes base;
+    base.log = "1\t2\r\n";
+    base.balance = "x\ty\tz\t1\t\t\r\n";
+    base.trash = "no line end";
+    const std::string text = qv::records::BaseToText(base);
+    EXPECT_EQ(qv::records::BaseFromText(text), base);
+    EXPECT_FALSE(qv::records::BaseFromText(text.substr(0, text.size() - 3)).has_value());
+    EXPECT_FALSE(qv::records::BaseFromText(text + "x").has_value());
+}
+
+TEST(JournalFold, ArticlesAddedChangedDeletedAndTwoUnderOneNumber) {
+    auto rule = [](int n, int created, const char* name) {
+        return std::vector<std::string>{std::to_string(n), std::to_string(created), "9", name, "t", "r",
+                                        "10", "10", "10", "1", "1", "1", "1", "1"};
+    };
+    Computer desk("@desk"), lap("@lap");
+    desk.Add(Kind::Implements, 10, {"A", "10", "B", "5", "C", "7", "D", "10"});
+    desk.Add(Kind::Rule, 20, rule(6, 20, "desk"));
+    lap.Add(Kind::Rule, 25, rule(6, 25, "lap"));  // the same number on the other computer
+    desk.Add(Kind::Rule, 30, rule(7, 30, "seven"));
+    desk.Add(Kind::Unrule, 40, {"7"});
+    const ViewBytes v = FoldOf({&desk, &lap});
+    EXPECT_EQ(v.book, "qvrule\t1\tid1\t40\tA\t10\tB\t5\tC\t7\tD\t10\r\n"
+                      "6\t25\t9\tlap\tt\tr\t10\t10\t10\t1\t1\t1\t1\t1\r\n");
+    // Neither the article replaced under its number nor the one deleted is lost.
+    Trash::Contents trash = Trash::Parse(v.trash);
+    ASSERT_EQ(trash.entries.size(), 2u);
+    EXPECT_EQ(trash.entries[0].payload.substr(0, 5), "6\t20\t");
+    EXPECT_EQ(trash.entries[1].payload.substr(0, 5), "7\t30\t");
+}
+
+// Random actions on 2 to 4 computers, each acting on what has reached it so far; lines
+// reach the others in random rounds. Every computer folds the same files once all has
+// arrived, every sentence is in the log or the trash exactly once under an identifier
+// nobody else has, and the ledger adds up.
+TEST(JournalFold, RandomActionsOnSeveralComputersAgreeOnceEverythingArrived) {
+    for (unsigned seed = 1; seed <= 60; ++seed) {
+        std::mt19937 rng(seed);
+        const size_t count = 2 + seed % 3;
+        std::vector<Computer> computers;
+        for (size_t i = 0; i < count; ++i) computers.emplace_back("@c" + std::to_string(i));
+        // seen[i][j]: how many of computer j's lines computer i has.
+        std::vector<std::vector<size_t>> seen(count, std::vector<size_t>(count, 0));
+        std::vector<LineRef> decided;
+        qv::Seconds clock = 1000;
+        for (int step = 0; step < 80; ++step) {
+            const size_t i = rng() % count;
+            Computer& c = computers[i];
+            clock += rng() % 3;  // seconds often shared
+            const qv::Seconds skew = static_cast<qv::Seconds>(i) * ((seed % 2) ? 5 : 0);
+            std::vector<LineRef> known;
+            for (const LineRef& r : decided)
+                for (size_t j = 0; j < count; ++j)
+                    if (r.origin == computers[j].tag && std::stoll(r.n) <= static_cast<long long>(
+                            seen[i][j] ? computers[j].journal.lines[seen[i][j] - 1].seq : 0))
+                        known.push_back(r);
+            const unsigned what = rng() % 10;
+            if (what < 4 || known.empty()) {
+                decided.push_back(c.Decide(clock - skew, 1 + rng() % 3, rng() % 20, 25));
+            } else if (what < 6) {
+                c.Act(Kind::Delete, clock - skew, known[rng() % known.size()]);
+            } else if (what < 7) {
+                c.Act(Kind::Restore, clock - skew, known[rng() % known.size()]);
+            } else if (what < 9) {
+                c.Mark(clock - skew, known[rng() % known.size()], rng() % 2);
+            } else {
+                c.Report(clock - skew, 1 + rng() % 10);
+            }
+            seen[i][i] = c.journal.lines.size();
+            if (rng() % 4 == 0) {  // a sync round: one computer catches up with another
+                const size_t to = rng() % count, from = rng() % count;
+                seen[to][from] = computers[from].journal.lines.size();
+            }
+        }
+        // Everything arrives everywhere; each computer lists the journals its own way.
+        std::vector<const Computer*> order;
+        for (const Computer& c : computers) order.push_back(&c);
+        const ViewBytes first = FoldOf(order);
+        std::shuffle(order.begin(), order.end(), rng);
+        ASSERT_EQ(FoldOf(order), first) << "seed " << seed;
+
+        std::vector<std::string> ids = IdsOf(first.log, false), trashed = IdsOf(first.trash, true);
+        ids.insert(ids.end(), trashed.begin(), trashed.end());
+        EXPECT_EQ(ids.size(), decided.size()) << "seed " << seed;
+        EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()).size(), ids.size()) << "seed " << seed;
+
+        const Ledger::Contents ledger = Ledger::Parse(first.ledger);
+        ASSERT_FALSE(ledger.entries.empty());
+        EXPECT_TRUE(ledger.unreadLines.empty());
+        for (size_t k = 1; k < ledger.entries.size(); ++k)
+            EXPECT_EQ(ledger.entries[k].before, ledger.entries[k - 1].after) << "seed " << seed;
+        EXPECT_EQ(*ledger.Last(), BalanceOf(first)) << "seed " << seed;
+    }
+}
+
+}  // namespace

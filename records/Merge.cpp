@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <map>
 #include <optional>
 #include <set>
@@ -525,31 +526,88 @@ constexpr Slot kSlots[] = {
 
 std::string StagingOf(const DataFolder& folder) { return folder.ConflictFolder() + "/.merging"; }
 
+// Whether path is a folder itself, not a link to one.
+bool IsRealFolder(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 bool MakeFolder(const std::string& path, qv::io::IoError* error) {
     if (::mkdir(path.c_str(), 0777) == 0 || errno == EEXIST) {
-        struct stat st {};
-        if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
+        // A link, even to a folder, would carry the merge's files out of the data folder.
+        if (IsRealFolder(path)) return true;
         return qv::io::Fail(error, qv::io::IoError::Op::Write, path, ENOTDIR);
     }
     return qv::io::Fail(error, qv::io::IoError::Op::Write, path, errno);
 }
 
+bool IsRegularFile(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 void DropStaging(const std::string& staging) {
+    // Only a real folder inside a real conflicts/ is ours to empty: a link there leads
+    // elsewhere, and what it leads to is not ours.
+    const std::string parent = staging.substr(0, staging.rfind('/'));
+    if (!IsRealFolder(parent) || !IsRealFolder(staging)) return;
     std::vector<std::string> names;
     if (DIR* d = ::opendir(staging.c_str()); d != nullptr) {
         while (const dirent* e = ::readdir(d))
             if (std::string_view(e->d_name) != "." && std::string_view(e->d_name) != "..")
                 names.emplace_back(e->d_name);
         ::closedir(d);
-    } else {
-        return;
     }
     // The plan first: without it the rest is no merge.
     std::sort(names.begin(), names.end(), [](const std::string& x, const std::string& y) {
         return (x == "plan") > (y == "plan") || ((x == "plan") == (y == "plan") && x < y);
     });
-    for (const std::string& name : names) qv::io::RemoveFile(staging + '/' + name);
+    // A link is removed itself, never what it leads to; a folder stays.
+    for (const std::string& name : names)
+        if (!IsRealFolder(staging + '/' + name)) qv::io::RemoveFile(staging + '/' + name);
     ::rmdir(staging.c_str());
+}
+
+// A copy's name as the plan holds it: one line, whatever bytes the name has.
+std::string EscapeName(std::string_view name) {
+    std::string out;
+    for (char c : name) {
+        if (c == '%' || c == '\r' || c == '\n' || c == '\t') {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
+            out += hex;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::string UnescapeName(std::string_view text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const int hi = i + 2 < text.size() && text[i] == '%' ? HexDigit(text[i + 1]) : -1;
+        const int lo = hi >= 0 ? HexDigit(text[i + 2]) : -1;
+        if (lo >= 0) {
+            out += static_cast<char>(hi * 16 + lo);
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+// A plan names copies in the data folder itself: a name that climbs out or into a
+// sub-folder is no copy of ours.
+bool IsPlainName(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos;
 }
 
 // Where a copy goes in conflicts/: its own name, or with a number when that is taken.
@@ -588,6 +646,7 @@ bool Finish(const DataFolder& folder, qv::Clock clock, qv::io::IoError* error) {
                 if (arg != slot.key) continue;
                 const std::string& target = (folder.*slot.path)();
                 const std::string staged = staging + '/' + slot.key;
+                if (!IsRegularFile(staged)) return;  // written already, or not ours to read
                 std::string bytes;
                 const auto read = qv::io::ReadFile(staged, bytes, qv::io::kWholeFile, error);
                 if (read == qv::io::ReadStatus::Missing) return;  // written already
@@ -604,10 +663,17 @@ bool Finish(const DataFolder& folder, qv::Clock clock, qv::io::IoError* error) {
                 ok = ok && qv::io::RemoveFile(staged);
             }
         } else if (what == "move") {
+            if (!IsPlainName(UnescapeName(arg))) return;
+            const std::string name = UnescapeName(arg);
             const std::string from =
-                folder.Dir().empty() || folder.Dir() == "." ? arg : folder.Dir() + '/' + arg;
-            if (qv::io::Resolve(from).kind == qv::io::Target::Kind::Missing) return;
-            const std::string to = ParkingPlace(folder.ConflictFolder(), arg);
+                folder.Dir().empty() || folder.Dir() == "." ? name : folder.Dir() + '/' + name;
+            struct stat st {};
+            if (::lstat(from.c_str(), &st) != 0) return;  // moved already
+            if (!IsRealFolder(folder.ConflictFolder())) {
+                ok = qv::io::Fail(error, qv::io::IoError::Op::Rename, from, ENOTDIR);
+                return;
+            }
+            const std::string to = ParkingPlace(folder.ConflictFolder(), name);
             if (qv::io::Sys().rename(from.c_str(), to.c_str()) != 0)
                 ok = qv::io::Fail(error, qv::io::IoError::Op::Rename, from, errno);
         }
@@ -704,7 +770,7 @@ MergeOutcome MergeConflicts(const DataFolder& folder, const ChooseImplements& ch
         }
         plan += std::string("write\t") + slot.key + "\r\n";
     }
-    for (const ConflictCopy& copy : done) plan += "move\t" + copy.name + "\r\n";
+    for (const ConflictCopy& copy : done) plan += "move\t" + EscapeName(copy.name) + "\r\n";
     IntentEntry entry;
     entry.kind = IntentEntry::Kind::Merge;
     entry.id = "merge";

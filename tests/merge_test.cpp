@@ -357,3 +357,39 @@ TEST_F(TwoComputers, OneStartMergesEveryPatternAndASecondChangesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// Hostile and unlucky names around the merge: a staging folder that is a link must never
+// have what it leads to emptied, and a copy's name with a line end is moved like any other.
+TEST_F(MergeFiles, StagingThroughALinkIsNeverEmptiedAndOddNamesAreMoved) {
+    WriteBytes("test.dat", ReadBytes(QV_TEST_DATA "/../../examples/test.dat"));
+    WriteBytes("user.dat", "a\tb\tc\t20\te\tf");
+    WriteBytes("test.log", Record(1765000000, "x", "0"));
+    std::filesystem::create_directories("outside");
+    for (const char* name : {"plan", "log", "precious"}) WriteBytes(std::string("outside/") + name, "keep");
+    std::filesystem::create_directory("conflicts");
+    std::filesystem::create_directory_symlink("../outside", "conflicts/.merging");
+    const std::string odd = "test (conflicted copy a\nb 2026-12-10 154501).log";
+    WriteBytes(odd, Record(1765000000, "x", "0") + Record(1765000100, "y", "0"));
+
+    const DataFolder folder;
+    RepairAtStart(folder);
+    const auto outcome = qv::records::MergeConflicts(folder);
+    for (const char* name : {"plan", "log", "precious"})
+        EXPECT_EQ(ReadBytes(std::string("outside/") + name), "keep") << name;
+    // The link is no staging folder: the merge says it failed and changed nothing.
+    EXPECT_EQ(outcome.result, qv::records::MergeOutcome::Result::Failed);
+    EXPECT_EQ(ReadBytes("test.log"), Record(1765000000, "x", "0"));
+
+    std::filesystem::remove("conflicts/.merging");
+    const auto again = qv::records::MergeConflicts(folder);
+    ASSERT_EQ(again.result, qv::records::MergeOutcome::Result::Merged);
+    EXPECT_EQ(again.merged, std::vector<std::string>{odd});
+    EXPECT_FALSE(qv::test::Exists(odd));
+    EXPECT_TRUE(qv::test::Exists("conflicts/" + odd));
+    EXPECT_EQ(ReadBytes("test.log"), Record(1765000000, "x", "0") + Record(1765000100, "y", "0"));
+    EXPECT_TRUE(qv::records::FindConflictCopies(folder).empty());
+}
+
+}  // namespace

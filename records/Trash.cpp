@@ -77,6 +77,19 @@ qv::io::ReadStatus Trash::Read(Contents& out, qv::io::IoError* error) const {
     return status;
 }
 
+std::set<std::int64_t> Trash::LogSecondsFrom(std::int64_t t) const {
+    std::set<std::int64_t> seconds;
+    Contents contents;
+    if (!Enabled() || Read(contents) != qv::io::ReadStatus::Ok) return seconds;
+    for (const Entry& e : contents.entries) {
+        std::int64_t id = 0;
+        if (e.kind == Kind::LogRecord && qv::ReadPlainDigits(e.payload.substr(0, e.payload.find('\t')), id) &&
+            id >= t)
+            seconds.insert(id);
+    }
+    return seconds;
+}
+
 std::int64_t Trash::NextSerial(qv::io::IoError* error) const {
     Contents contents;
     if (Read(contents, error) == qv::io::ReadStatus::Unreadable) return 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -47,6 +48,9 @@ public:
 
     // Missing or empty: no entries.
     qv::io::ReadStatus Read(Contents& out, qv::io::IoError* error = nullptr) const;
+    // The seconds (identifiers) of the sentences in the trash from t on, so a new sentence
+    // takes none of them; none when there is no trash or it cannot be read.
+    std::set<std::int64_t> LogSecondsFrom(std::int64_t t) const;
     // The serial the next entry gets; 0 when the trash cannot be read.
     std::int64_t NextSerial(qv::io::IoError* error = nullptr) const;
     // Appends the entries in one write under the trash's lock, giving each entry whose

@@ -12,6 +12,7 @@
 
 #include "records/Ledger.h"
 #include "tests/support/FaultInjection.h"
+#include "tests/support/SampleVerdict.h"
 #include "tests/support/TestFiles.h"
 #include "text/Numbers.h"
 #include "trial/Verdict.h"
@@ -145,6 +146,28 @@ TEST_F(UndoFiles, AReportAndAMarkUndoneOneAtATimeNewestFirst) {
     EXPECT_EQ(ledger.entries[2].kind, Ledger::Kind::Undo);
     EXPECT_EQ(ledger.entries[2].asked, 5);
     EXPECT_EQ(ledger.entries[2].after, 5);
+}
+
+// A new sentence in the second of one waiting in the trash takes the next second: put
+// back, the two keep apart, and one 執行 or 削除 acts on one of them alone.
+TEST_F(UndoFiles, ASentenceInTheTrashKeepsItsSecondFromTheNextDecision) {
+    WriteBytes("user.dat", "a\tb\tc\t0\te\tf");
+    const qv::Seconds second = 1765341000;
+    const Decision first = DecideVerdict(qv::test::SampleVerdict(4), info_, second);
+    ReportSession session(info_, clock_);
+    ASSERT_TRUE(session.Delete(first.id).Ok());
+    const Decision next = DecideVerdict(qv::test::SampleVerdict(4), info_, second);
+    EXPECT_NE(next.id, first.id);
+    Trash::Contents trash;
+    Trash("test.trs").Read(trash);
+    ASSERT_TRUE(session.RestoreFromTrash(trash.entries).Ok());
+    SentenceLog::Contents log;
+    ASSERT_EQ(SentenceLog("test.log").Read(log), qv::io::ReadStatus::Ok);
+    ASSERT_EQ(log.RecordCount(), 2u);
+    EXPECT_EQ(log.RecordsCarrying(first.id).size(), 1u);
+    ASSERT_TRUE(session.Mark(first.id, true).Ok());
+    ASSERT_EQ(SentenceLog("test.log").Read(log), qv::io::ReadStatus::Ok);
+    EXPECT_EQ(log.Field(log.RecordsCarrying(next.id).at(0), SentenceRecord::kExecuted), "0");
 }
 
 TEST_F(UndoFiles, RestoringFromTheTrashTakesTheUndoOffTheStack) {

@@ -4,11 +4,13 @@
 #include <cerrno>
 #include <cmath>
 #include <limits>
+#include <set>
 #include <string_view>
 
 #include "records/Change.h"
 #include "records/DataFolder.h"
 #include "records/SentenceLog.h"
+#include "records/Trash.h"
 #include "rulebook/Info.h"
 #include "rulebook/RuleBook.h"
 #include "rulebook/Tenths.h"
@@ -345,9 +347,15 @@ Decision DecideVerdict(const CVerdict& verdict, const CInfo& info, qv::Seconds d
         return notRecorded(true);
     // The log's end alone: the newest records say whether the second is free.
     std::int64_t logSize = 0;
-    if (SentenceLog(folder.LogPath()).FreeSecond(decidedAt, logSize, &change.error) ==
-        qv::io::ReadStatus::Unreadable)
-        return notRecorded(false);
+    // A sentence waiting in the trash keeps its second: restored, it must meet no twin.
+    const std::set<std::int64_t> trashed = Trash(folder.TrashPath()).LogSecondsFrom(decidedAt);
+    for (;;) {
+        if (SentenceLog(folder.LogPath()).FreeSecond(decidedAt, logSize, &change.error) ==
+            qv::io::ReadStatus::Unreadable)
+            return notRecorded(false);
+        if (!trashed.count(decidedAt)) break;
+        ++decidedAt;
+    }
     d.id = qv::Decimal(decidedAt);
     std::string record = verdict.ToRecord(decidedAt).ToLine();
 

@@ -181,6 +181,7 @@ void Folding::TakeBases(const std::vector<const JournalLine*>& bases) {
     notes_.sampleIgnored = !data.empty() && !samples.empty();
     // Sample files never stand beside a real history: joining brings no state of its own.
     const auto& taken = data.empty() ? samples : data;
+    notes_.baseTaken = !taken.empty();
     for (size_t i = 0; i < taken.size() && (i == 0 || !data.empty()); ++i)
         TakeBase(taken[i].first, taken[i].second, i == 0);
 }

@@ -40,6 +40,7 @@ struct FoldNotes {
     size_t refusedCredits = 0;  // decisions whose points would pass the largest balance
     size_t articlesReplaced = 0;  // articles put in the trash by another under their number
     size_t dataBases = 0;       // folders from before the journals taken in (2+: two histories)
+    bool baseTaken = false;     // the fold starts from a base (data or samples)
     bool sampleIgnored = false; // a computer's sample files, left out beside real data
     std::vector<std::string> missingBases;  // bases named in a journal but not (yet) here
 };

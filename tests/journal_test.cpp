@@ -12,7 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include "records/DataFolder.h"
 #include "records/Fold.h"
+#include "records/JournalFolder.h"
 #include "records/Journal.h"
 #include "records/Ledger.h"
 #include "records/Trash.h"
@@ -474,6 +476,101 @@ TEST(JournalFold, RandomActionsOnSeveralComputersAgreeOnceEverythingArrived) {
             EXPECT_EQ(ledger.entries[k].before, ledger.entries[k - 1].after) << "seed " << seed;
         EXPECT_EQ(*ledger.Last(), BalanceOf(first)) << "seed " << seed;
     }
+}
+
+}  // namespace
+
+// ---- a folder whose truth is its journals ----
+
+namespace {
+
+using qv::records::JournalFolder;
+
+class JournalFolders : public qv::test::InTempDir {
+protected:
+    static void Plant(const std::string& dir, const std::string& balance) {
+        std::filesystem::create_directories(dir);
+        qv::test::WriteBytes(dir + "/test.dat", "qvrule\t1\tid1\t5\tA\t10\tB\t5\tC\t7\tD\t10\r\n"
+                                                "1\t1\t1\tx\ty\tz\t10\t10\t10\t0\t0\t0\t0\t10\r\n");
+        qv::test::WriteBytes(dir + "/user.dat", balance);
+    }
+    static JournalLine DecideLine(qv::Seconds t, int points) {
+        return {{}, 0, t, Kind::Decide, {"1", "x", std::to_string(points), "", "0", "0", "0", "0",
+                                         std::to_string(points), "why"}};
+    }
+    // A sync tool's delivery: the other folder's journal files and bases, copied over.
+    static void Deliver(const std::string& from, const std::string& to) {
+        std::filesystem::create_directories(to + "/journal");
+        for (const auto& e : std::filesystem::directory_iterator(from + "/journal"))
+            std::filesystem::copy_file(e.path(), to + "/journal/" + e.path().filename().string(),
+                                       std::filesystem::copy_options::overwrite_existing);
+    }
+    static std::string Files(const std::string& dir) {
+        std::string all;
+        for (const char* name : {"test.dat", "test.log", "user.dat", "user.ldg", "test.trs", "test.rsn", "test.mrk"})
+            all += std::string(name) + ":" + qv::test::ReadBytes(dir + "/" + name) + "\n";
+        return all;
+    }
+};
+
+TEST_F(JournalFolders, ABaseOnceThenEachCommitBringsTheFilesUp) {
+    Plant("A", "a\tb\tc\t526\te\tf");
+    JournalFolder a{DataFolder("A"), "@desk", [] { return qv::Seconds{1000}; }};
+    ASSERT_TRUE(a.EnsureBase(false));
+    ASSERT_TRUE(a.EnsureBase(false));  // a second start adds nothing
+    ASSERT_TRUE(a.Load());
+    EXPECT_EQ(a.Listing().journals.at(0).lines.size(), 1u);
+    std::vector<std::string> written;
+    ASSERT_TRUE(a.BringViewsUp(&written));
+    EXPECT_TRUE(written.empty()) << "the base is what the files hold";
+
+    ASSERT_TRUE(a.Commit({DecideLine(1700000000, 7)}));
+    ASSERT_TRUE(a.Load());
+    ASSERT_TRUE(a.BringViewsUp(&written));
+    EXPECT_EQ(qv::test::ReadBytes("A/test.log"), "1700000000\t1\tx\t7\t\t0\t0\t0\t0\t0\t7\r\n");
+    EXPECT_EQ(qv::test::ReadBytes("A/user.dat"), "a\tb\tc\t533\te\tf");
+}
+
+TEST_F(JournalFolders, TwoComputersAndASampleJoinerEndByteIdentical) {
+    Plant("A", "a\tb\tc\t526\te\tf");
+    Plant("B", "quorvel\t1\tuser\t0\t0\t0\r\n");  // set up with the samples, started once
+    JournalFolder a{DataFolder("A"), "@desk"}, b{DataFolder("B"), "@lap"};
+    ASSERT_TRUE(a.EnsureBase(false));
+    ASSERT_TRUE(b.EnsureBase(true));
+    ASSERT_TRUE(a.Commit({DecideLine(1700000000, 7)}));
+    ASSERT_TRUE(b.Commit({DecideLine(1700000000, 3)}));  // the same second, apart
+    Deliver("A", "B");
+    Deliver("B", "A");
+    for (JournalFolder* f : {&a, &b}) {
+        ASSERT_TRUE(f->Load());
+        ASSERT_TRUE(f->BringViewsUp());
+        EXPECT_TRUE(f->Notes().sampleIgnored);
+    }
+    EXPECT_EQ(Files("A"), Files("B"));
+    EXPECT_EQ(qv::test::ReadBytes("A/user.dat"), "a\tb\tc\t536\te\tf") << "526 stays, both credits count";
+}
+
+TEST_F(JournalFolders, NothingIsWrittenWhileANamedBaseIsMissingOrForged) {
+    Plant("A", "a\tb\tc\t526\te\tf");
+    JournalFolder a{DataFolder("A"), "@desk"};
+    ASSERT_TRUE(a.EnsureBase(false));
+    // The journal arrived on the other computer, its base not yet.
+    std::filesystem::create_directories("B/journal");
+    std::filesystem::copy_file("A/journal/desk.jnl", "B/journal/desk.jnl");
+    Plant("B", "x\tx\tx\t1\tx\tx");
+    const std::string before = Files("B");
+    JournalFolder b{DataFolder("B"), "@lap"};
+    ASSERT_TRUE(b.Load());
+    EXPECT_EQ(b.Notes().missingBases.size(), 1u);
+    EXPECT_FALSE(b.BringViewsUp());
+    // A base whose bytes are not the ones its name stands for is no base either.
+    for (const auto& e : std::filesystem::directory_iterator("A/journal"))
+        if (e.path().extension() == ".snap")
+            qv::test::WriteBytes("B/journal/" + e.path().filename().string(),
+                                 qv::records::BaseToText(ViewBytes{"forged", "", "a\tb\tc\t1000000\te\tf", "", "", "", ""}));
+    ASSERT_TRUE(b.Load());
+    EXPECT_FALSE(b.BringViewsUp());
+    EXPECT_EQ(Files("B"), before);
 }
 
 }  // namespace

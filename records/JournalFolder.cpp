@@ -1,0 +1,146 @@
+#include "records/JournalFolder.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+
+#include "records/Backups.h"
+#include "text/FileIo.h"
+
+namespace qv::records {
+namespace {
+
+using Op = qv::io::IoError::Op;
+
+// A base is read to this size at most: a forged one cannot take the memory.
+constexpr std::int64_t kMaxBase = std::int64_t{1} << 34;
+
+struct ViewFile {
+    const std::string& (DataFolder::*path)() const;
+    std::string ViewBytes::*bytes;
+};
+constexpr std::array<ViewFile, 7> kViews{{
+    {&DataFolder::BookPath, &ViewBytes::book},
+    {&DataFolder::LogPath, &ViewBytes::log},
+    {&DataFolder::BalancePath, &ViewBytes::balance},
+    {&DataFolder::LedgerPath, &ViewBytes::ledger},
+    {&DataFolder::TrashPath, &ViewBytes::trash},
+    {&DataFolder::ReasonsPath, &ViewBytes::reasons},
+    {&DataFolder::MarksPath, &ViewBytes::marks},
+}};
+
+// The bytes of a regular file reached without a link, at most max; a missing file is "".
+bool ReadNoFollow(const std::string& path, std::string& out, std::int64_t max, qv::io::IoError* error) {
+    out.clear();
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT || qv::io::Fail(error, Op::Check, path, errno);
+    if (!S_ISREG(st.st_mode)) return qv::io::Fail(error, Op::Check, path, qv::io::IoError::kNotRegular);
+    return qv::io::ReadFile(path, out, max, error) != qv::io::ReadStatus::Unreadable;
+}
+
+}  // namespace
+
+JournalFolder::JournalFolder(DataFolder folder, std::string device, qv::Clock clock)
+    : folder_(std::move(folder)),
+      device_(std::move(device)),
+      clock_(clock ? std::move(clock) : qv::Clock(qv::SystemNow)),
+      journals_(folder_.Dir()) {}
+
+std::string JournalFolder::BasePath(const std::string& hash) const {
+    return journals_.Folder() + "/base-" + hash + ".snap";
+}
+
+bool JournalFolder::ReadViews(ViewBytes& out, qv::io::IoError* error) const {
+    for (const ViewFile& v : kViews) {
+        const std::string& path = (folder_.*v.path)();
+        out.*v.bytes = {};
+        if (path.empty()) continue;
+        const auto status = qv::io::ReadFile(path, out.*v.bytes, qv::io::kWholeFile, error);
+        if (status == qv::io::ReadStatus::Unreadable) return false;
+    }
+    return true;
+}
+
+std::optional<ViewBytes> JournalFolder::LoadBase(const std::string& hash) const {
+    std::string text;
+    if (!ReadNoFollow(BasePath(hash), text, kMaxBase, nullptr) || text.empty()) return std::nullopt;
+    std::optional<ViewBytes> base = BaseFromText(text);
+    // A base is named by its hash: one that does not match it is not the one named.
+    if (!base || BaseHash(*base) != hash) return std::nullopt;
+    return base;
+}
+
+bool JournalFolder::Load(qv::io::IoError* error) {
+    listing_ = {};
+    if (!journals_.ReadAll(listing_, error)) return false;
+    folded_ = Fold(listing_.journals, [this](const std::string& hash) { return LoadBase(hash); }, &notes_);
+    return true;
+}
+
+bool JournalFolder::EnsureBase(bool sample, qv::io::IoError* error) {
+    Journals::Listing listing;
+    if (!journals_.ReadAll(listing, error)) return false;
+    for (const JournalRead& j : listing.journals)
+        for (const JournalLine& line : j.lines)
+            if (line.kind == JournalLine::Kind::Base) return true;
+    ViewBytes base;
+    if (!ReadViews(base, error)) return false;
+    const std::string hash = BaseHash(base);
+    const std::string path = BasePath(hash);
+    struct stat st {};
+    if (::lstat(journals_.Folder().c_str(), &st) != 0 && ::mkdir(journals_.Folder().c_str(), 0777) != 0 &&
+        errno != EEXIST)
+        return qv::io::Fail(error, Op::Open, journals_.Folder(), errno);
+    if (::lstat(journals_.Folder().c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return qv::io::Fail(error, Op::Check, journals_.Folder(), ENOTDIR);
+    // Two computers taking the same files write the same base under the same name.
+    if (!LoadBase(hash)) {
+        if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+            return qv::io::Fail(error, Op::Check, path, qv::io::IoError::kNotRegular);
+        if (!qv::io::WriteFileAtomic(path, BaseToText(base), error)) return false;
+    }
+    JournalLine line;
+    line.kind = JournalLine::Kind::Base;
+    line.fields = {hash, sample ? "sample" : "data"};
+    return Commit({line}, error);
+}
+
+bool JournalFolder::Commit(std::vector<JournalLine> lines, qv::io::IoError* error) {
+    JournalRead own;
+    own.device = device_;
+    if (!journals_.CutTorn(device_, error) ||
+        !Journals::ReadFrom(journals_.PathOf(device_), 0, std::int64_t{1} << 40, own, error))
+        return false;
+    std::int64_t seq = own.NextSeq();
+    const qv::Seconds now = clock_();
+    std::string text;
+    for (JournalLine& line : lines) {
+        line.device = device_;
+        line.seq = seq++;
+        if (line.time == 0) line.time = now;
+        text += line.ToText();
+    }
+    return journals_.Append(device_, text, folder_.ModelFile(), error);
+}
+
+bool JournalFolder::BringViewsUp(std::vector<std::string>* written, qv::io::IoError* error) {
+    // Nothing is written while a named base has not arrived: the fold would lack it.
+    if (!notes_.missingBases.empty() || !notes_.baseTaken)
+        return qv::io::Fail(error, Op::Read, journals_.Folder(), ENOENT);
+    ViewBytes now;
+    if (!ReadViews(now, error)) return false;
+    const Backups backups(folder_.BackupFolder(), clock_);
+    for (const ViewFile& v : kViews) {
+        const std::string& path = (folder_.*v.path)();
+        if (path.empty() || now.*v.bytes == folded_.*v.bytes) continue;
+        const Backups::OnReplace keep(backups, path);
+        if (!qv::io::WriteFileAtomic(path, folded_.*v.bytes, error)) return false;
+        if (written) written->push_back(path);
+    }
+    return true;
+}
+
+}  // namespace qv::records

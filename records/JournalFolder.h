@@ -1,0 +1,61 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "records/DataFolder.h"
+#include "records/Fold.h"
+#include "records/Journal.h"
+#include "rulebook/Clock.h"
+#include "text/IoError.h"
+
+namespace qv::records {
+
+// A data folder whose truth is its journals: this computer appends its own, every
+// other file is brought up to the fold of all of them.
+class JournalFolder {
+public:
+    JournalFolder(DataFolder folder, std::string device, qv::Clock clock = nullptr);
+
+    const DataFolder& Folder() const { return folder_; }
+    const Journals& Files() const { return journals_; }
+
+    // The folder's files as they stand, read without following a link to a missing file.
+    bool ReadViews(ViewBytes& out, qv::io::IoError* error = nullptr) const;
+
+    // Takes the folder's files as they stand into the journals once, as its base: written
+    // beside the journals as "base-<hash>.snap" and named by one line of this computer's
+    // journal. Nothing is done when a journal already names a base. sample: the files are
+    // the samples the program laid out itself (they bring no state when joining another
+    // computer's folder).
+    bool EnsureBase(bool sample, qv::io::IoError* error = nullptr);
+
+    // Appends this computer's lines (each given without device, sequence and time; they
+    // are filled in here) and syncs them: the commit of an action.
+    bool Commit(std::vector<JournalLine> lines, qv::io::IoError* error = nullptr);
+
+    // Reads every journal and folds them.
+    bool Load(qv::io::IoError* error = nullptr);
+    const ViewBytes& Folded() const { return folded_; }
+    const FoldNotes& Notes() const { return notes_; }
+    const Journals::Listing& Listing() const { return listing_; }
+
+    // Writes each file whose bytes differ from the fold (atomically, the version replaced
+    // kept in the backups); written lists the files written.
+    bool BringViewsUp(std::vector<std::string>* written = nullptr, qv::io::IoError* error = nullptr);
+
+private:
+    std::optional<ViewBytes> LoadBase(const std::string& hash) const;
+    std::string BasePath(const std::string& hash) const;
+
+    DataFolder folder_;
+    std::string device_;
+    qv::Clock clock_;
+    Journals journals_;
+    Journals::Listing listing_;  // the last read
+    ViewBytes folded_;
+    FoldNotes notes_;
+};
+
+}  // namespace qv::records

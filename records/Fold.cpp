@@ -533,10 +533,27 @@ ViewBytes Folding::Views() const {
     for (const auto& [number, line] : rules_) v.book += line + "\r\n";
     if (!bookChanged_) v.book += bookTail_;
 
+    // Where each deleted sentence would go back: the line that now follows it (its first
+    // field and which line with that field it is) or, at the end, its line number.
+    std::map<size_t, std::pair<std::string, std::int64_t>> anchors;  // by sentence
+    std::vector<std::pair<std::string, std::int64_t>> written;  // first field, occurrence
+    std::map<std::string, std::int64_t> seen;
+    std::vector<size_t> waiting;
     for (const LogItem& item : log_) {
-        if (item.sentence == SIZE_MAX) v.log += item.other;
-        else if (sentences_[item.sentence].live) v.log += sentences_[item.sentence].Line();
+        const bool deleted = item.sentence != SIZE_MAX && !sentences_[item.sentence].live;
+        if (deleted) {
+            waiting.push_back(item.sentence);
+            continue;
+        }
+        const std::string line = item.sentence == SIZE_MAX ? item.other : sentences_[item.sentence].Line();
+        v.log += line;
+        std::string first(WithoutEnd(line).substr(0, WithoutEnd(line).find('\t')));
+        const std::int64_t occurrence = ++seen[first];
+        for (size_t s : waiting) anchors[s] = {first, occurrence};
+        waiting.clear();
+        written.emplace_back(std::move(first), occurrence);
     }
+    for (size_t s : waiting) anchors[s] = {std::string(), static_cast<std::int64_t>(written.size())};
     if (hasBalance_ && !balanceRaw_.empty()) {
         v.balance = balanceRaw_;
     } else if (hasBalance_) {
@@ -549,9 +566,11 @@ ViewBytes Folding::Views() const {
     // The trash: what stays of the base's, then what the journals deleted, by serial.
     for (const std::string& kept : trashKept_) v.trash += kept;
     std::map<std::int64_t, std::string> entries;
-    for (const Sentence& s : sentences_) {
+    for (size_t i = 0; i < sentences_.size(); ++i) {
+        const Sentence& s = sentences_[i];
         if (s.live || s.ref.n[0] == 't') continue;
-        Trash::Entry e{s.trashSerial, Trash::Kind::LogRecord, s.deletedAt, s.taken, {}, 0,
+        const auto& [anchor, nth] = anchors[i];
+        Trash::Entry e{s.trashSerial, Trash::Kind::LogRecord, s.deletedAt, s.taken, anchor, nth,
                        std::string(WithoutEnd(s.Line()))};
         entries[s.trashSerial] = Trash::ToLine(e);
     }

@@ -276,11 +276,16 @@ TEST(JournalFold, ASentenceItsMarkItsDeleteAndRestoreWriteTheFilesFormats) {
     // The delete's debit ends the balance record with one more line end.
     EXPECT_EQ(v.balance, "quorvel\t1\tuser\t0\t0\t0\r\n\r\n");
     EXPECT_EQ(v.trash, "1\tlog\t1002\t9\t\t0\t1000\t12\tname\t29\t\t1\t0\t0\t0\t0\t9\r\n");
+    // Deleted before another sentence, the trash says which line it goes back before.
+    const LineRef later = pc.Decide(1001, 3, 1);
+    EXPECT_EQ(Trash::Parse(FoldOf({&pc}).trash).entries.at(0).anchor, "1001");
+    pc.Act(Kind::Delete, 1002, later);
 
     pc.Act(Kind::Restore, 1003, s);
+    pc.Act(Kind::Restore, 1003, later);
     v = FoldOf({&pc});
-    EXPECT_EQ(v.log, "1000\t12\tname\t29\t\t1\t0\t0\t0\t0\t9\r\n");
-    EXPECT_EQ(BalanceOf(v), 9);
+    EXPECT_EQ(v.log, "1000\t12\tname\t29\t\t1\t0\t0\t0\t0\t9\r\n1001\t3\tname\t1\t\t0\t0\t0\t0\t0\t1\r\n");
+    EXPECT_EQ(BalanceOf(v), 10);
     EXPECT_EQ(v.trash, "");
 }
 

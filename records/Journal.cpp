@@ -245,6 +245,17 @@ std::optional<JournalLine> ParseJournalLine(std::string_view line, LineFault* fa
     return out;
 }
 
+bool IsSoundRecord(std::string_view line) {
+    if (!TextBytes(line)) return false;
+    std::vector<std::string_view> f;
+    qv::SplitFields(line, f);
+    if (f.size() != 11 || !Number(f[0], 0, kMaxTime) || (f[5] != "0" && f[5] != "1")) return false;
+    // The fields a decide line carries: the record without its identifier and its flag.
+    std::vector<std::string> rest{f.begin() + 1, f.begin() + 5};
+    rest.insert(rest.end(), f.begin() + 6, f.end());
+    return DecideFields(rest);
+}
+
 std::optional<std::string> DeviceOfJournalName(std::string_view name) {
     if (name.size() <= kSuffix.size() || !name.ends_with(kSuffix)) return std::nullopt;
     std::string tag = "@" + std::string(name.substr(0, name.size() - kSuffix.size()));

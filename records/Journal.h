@@ -77,6 +77,12 @@ enum class LineFault {
 // it will be replayed into; nothing when refused (fault, when given, says why).
 std::optional<JournalLine> ParseJournalLine(std::string_view line, LineFault* fault = nullptr);
 
+// Whether a line of test.log (without its line end) is a record this program could have
+// written: 11 fields, an identifier of plain digits, an article 1-9999, whole numbers in
+// range, points within the total, a flag of "0" or "1", no control bytes. Records taken
+// from outside (another computer's copy) are held to it.
+bool IsSoundRecord(std::string_view line);
+
 // The device a journal file belongs to, from its name "<tag without @>.jnl"; nothing for
 // a name that is no journal.
 std::optional<std::string> DeviceOfJournalName(std::string_view name);

@@ -13,6 +13,7 @@
 #include "records/Backups.h"
 #include "records/Change.h"
 #include "records/Intent.h"
+#include "records/Journal.h"
 #include "records/Ledger.h"
 #include "records/Marks.h"
 #include "records/SentenceLog.h"
@@ -114,6 +115,11 @@ LogMerge MergeLog(std::string_view ours, std::string_view theirs,
                 return;
             }
             if (ourDeleted.count(key) != 0) return;  // deleted here: stays deleted
+            // A binary or hand-made copy brings no record this program would not write.
+            if (!IsSoundRecord(line.text)) {
+                ++counts.refused;
+                return;
+            }
             // Taken in before under the next free second: the same sentence.
             const std::string id = FirstField(line.text);
             if (ourIds.count(id) != 0) {

@@ -37,6 +37,7 @@ struct MergeCounts {
     std::int64_t points = 0;  // the balance's change
     size_t articles = 0;  // articles taken over, added or deleted
     size_t renumbered = 0;  // sentences of the other side moved to the next free second
+    size_t refused = 0;  // records of the other side that break the log's rules: left out
     bool implementsDiffered = false;
     bool keptOwnImplements = true;
     bool balanceKept = false;  // the balance could not be replayed (no ledger): kept as is

@@ -164,6 +164,21 @@ TEST(MergeRecords, UnionInOrderDeletesStayAndAClashTakesTheNextFreeSecond) {
     EXPECT_EQ(again.records, 0u);
 }
 
+// A binary or hand-made copy of the log brings none of its broken records into ours.
+TEST(MergeRecords, RecordsThatBreakTheLogsRulesAreNamedNotTaken) {
+    FolderBytes ours, theirs;
+    ours.log = Record(100, "S", "0");
+    const std::string nul = std::string("300\t12\tx") + '\0' + "y\t29\t\t0\t12\t0\t0\t0\t2\r\n";
+    theirs.log = Record(100, "S", "0") + "-5\t12\tS\t29\tA:12 \t0\t12\t0\t0\t0\t2\r\n" +
+                 "200\t12\tS\t29\tA:12 \t0\t12\t0\t0\t0\t-1000000\r\n" + nul +
+                 Record(400, "B", "0");
+    MergeCounts counts;
+    const FolderBytes out = MergeBytes(ours, theirs, 999, nullptr, counts);
+    EXPECT_EQ(out.log, Record(100, "S", "0") + Record(400, "B", "0"));
+    EXPECT_EQ(counts.records, 1u);
+    EXPECT_EQ(counts.refused, 3u);
+}
+
 std::string RuleLine(int number, qv::Seconds updated, const char* text) {
     return std::to_string(number) + "\t1\t" + std::to_string(updated) + "\tN\t" + text +
            "\tR\t30\t10\t10\t1\t0\t0\t0\t1\r\n";

@@ -778,6 +778,10 @@ QString MergeSummaryText(const qv::records::MergeOutcome& o, bool withDisplay) {
             if (c.renumbered > 0)
                 lines << QStringLiteral("・同じ識別子の別の判決%1件は、次の空いている秒に移しました。")
                              .arg(c.renumbered);
+            if (c.refused > 0)
+                lines << QStringLiteral("・形の正しくない判決の行%1件は取り込みませんでした"
+                                        "（コピーは「conflicts」フォルダにあります）。")
+                             .arg(c.refused);
             if (c.implementsDiffered && c.keptOwnImplements)
                 lines << (withDisplay ? QStringLiteral("・道具の設定はこのコンピュータのものを残しました。")
                                       : QStringLiteral("・道具の設定が違っていました。画面がないため、"

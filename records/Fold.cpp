@@ -68,6 +68,7 @@ struct Sentence {
     std::int64_t points = 0;
     std::int64_t taken = 0;  // what its delete took off the balance
     bool live = true;
+    bool purged = false;  // out of the trash for good
     std::int64_t trashSerial = 0;
     std::string device;  // who deleted it
     qv::Seconds deletedAt = 0;
@@ -124,6 +125,23 @@ private:
               bool floor, bool lineEnd, std::int64_t* taken = nullptr,
               std::optional<std::array<std::int64_t, 4>> units = std::nullopt);
     std::string FreeId(qv::Seconds time);
+    // The serial a new trash entry takes: one past the highest in the trash, as the trash
+    // file gives it.
+    std::int64_t NewSerial() {
+        const std::int64_t serial = serials_.empty() ? 1 : *serials_.rbegin() + 1;
+        serials_.insert(serial);
+        return serial;
+    }
+    void Purge(const JournalLine& line, Sentence& s);
+    // A sentence from before the journals leaves their trash with its own line.
+    void DropBaseTrashLine(const Sentence& s) {
+        if (s.ref.n[0] != 't') return;
+        std::erase_if(trashKept_, [&](const std::string& kept) {
+            Trash::Entry e;
+            return Trash::FromLine(WithoutEnd(kept), e) && std::to_string(e.serial) == s.ref.n.substr(1);
+        });
+    }
+    void PurgeRule(const JournalLine& line);
     void TakeBase(const std::string& hash, const ViewBytes& base, bool primary);
     void TakeBaseLog(const std::string& hash, std::string_view log, bool primary);
     void TakeBaseBook(std::string_view book, bool primary);
@@ -147,7 +165,7 @@ private:
     std::optional<std::int64_t> ledgerLast_;
 
     std::vector<std::string> trashKept_;  // base trash lines that stay (entries and others)
-    std::int64_t nextSerial_ = 1;
+    std::set<std::int64_t> serials_;  // the trash's entries, as the trash numbers them
     std::map<std::int64_t, ArticleTrash> articleTrash_;  // by serial
     std::string reasons_;
     std::string marks_;
@@ -281,7 +299,7 @@ void Folding::TakeBaseTrash(const std::string& hash, std::string_view trash) {
             trashKept_.push_back(std::string(line));
             continue;
         }
-        nextSerial_ = std::max(nextSerial_, e.serial + 1);
+        serials_.insert(e.serial);
         if (e.kind == Trash::Kind::Article) {
             articleTrash_[e.serial] = {e.serial, e.deletedAt, e.payload};
             continue;
@@ -358,10 +376,13 @@ void Folding::Apply(const JournalLine& line) {
             else Book(line, Ledger::Kind::Adjust, {}, to - now, false, false);
             return;
         }
+        case Kind::PurgeRule:
+            return PurgeRule(line);
         case Kind::Mark:
         case Kind::Delete:
         case Kind::Restore:
         case Kind::Unreport:
+        case Kind::Purge:
             if (!ApplyTargeted(line)) {
                 --notes_.lines;
                 waiting_[line.Target()].push_back(line);
@@ -383,6 +404,7 @@ bool Folding::ApplyTargeted(const JournalLine& line) {
     Sentence& s = sentences_[found->second];
     if (line.kind == Kind::Mark) Mark(line, s);
     else if (line.kind == Kind::Delete) Delete(line, s);
+    else if (line.kind == Kind::Purge) Purge(line, s);
     else Restore(line, s);
     return true;
 }
@@ -439,26 +461,46 @@ void Folding::Delete(const JournalLine& line, Sentence& s) {
     s.taken = 0;
     if (s.points > 0)
         Book(line, Ledger::Kind::Delete, s.id, -s.points, true, true, &s.taken);
-    s.trashSerial = nextSerial_++;
+    s.trashSerial = NewSerial();
     s.device = line.device;
     s.deletedAt = line.time;
 }
 
 void Folding::Restore(const JournalLine& line, Sentence& s) {
-    if (s.live) {
+    if (s.live || s.purged) {
         ++notes_.noEffect;
         return;
     }
     s.live = true;
     if (s.taken > 0) Book(line, Ledger::Kind::Undo, s.id, s.taken, false, false);
     s.taken = 0;
+    serials_.erase(s.trashSerial);
     s.trashSerial = 0;
-    // A sentence from before the journals leaves their trash with its own line.
-    std::erase_if(trashKept_, [&](const std::string& kept) {
-        Trash::Entry e;
-        return s.ref.n[0] == 't' && Trash::FromLine(WithoutEnd(kept), e) &&
-               std::to_string(e.serial) == s.ref.n.substr(1);
+    DropBaseTrashLine(s);
+}
+
+void Folding::Purge(const JournalLine&, Sentence& s) {
+    if (s.live || s.purged) {
+        ++notes_.noEffect;
+        return;
+    }
+    s.purged = true;
+    serials_.erase(s.trashSerial);
+    // Gone for good, from the log and the trash alike: its second is free again.
+    std::int64_t numeric = 0;
+    if (qv::ReadPlainDigits(s.id, numeric)) usedIds_.erase(numeric);
+    DropBaseTrashLine(s);
+}
+
+void Folding::PurgeRule(const JournalLine& line) {
+    const std::int64_t number = qv::ReadInt64(line.fields[0]), at = qv::ReadInt64(line.fields[1]);
+    const size_t before = articleTrash_.size();
+    std::erase_if(articleTrash_, [&](const auto& kept) {
+        const bool gone = qv::ReadInt64(kept.second.line) == number && kept.second.at == at;
+        if (gone) serials_.erase(kept.first);
+        return gone;
     });
+    if (articleTrash_.size() == before) ++notes_.noEffect;
 }
 
 void Folding::ReportPoints(const JournalLine& line) {
@@ -486,17 +528,22 @@ void Folding::Unreport(const JournalLine& line, Report& r) {
 
 void Folding::Rule(const JournalLine& line) {
     std::string text = line.fields[0];
-    for (size_t i = 1; i < line.fields.size(); ++i) text += "\t" + line.fields[i];
+    for (size_t i = 1; i < 14; ++i) text += "\t" + line.fields[i];
     const std::int64_t number = qv::ReadInt64(line.fields[0]);
-    // An article back under its number leaves the trash.
-    std::erase_if(articleTrash_, [&](const auto& kept) {
-        return qv::ReadInt64(kept.second.line) == number;
-    });
+    // An article put back from the trash (under its free number, with its own created
+    // time) leaves the trash.
+    if (!rules_.count(number))
+        std::erase_if(articleTrash_, [&](const auto& kept) {
+            const bool back = qv::ReadInt64(kept.second.line) == number &&
+                              FieldOf(kept.second.line, 1) == line.fields[1];
+            if (back) serials_.erase(kept.first);
+            return back;
+        });
     // Another article under the same number (made apart on another computer, or replaced
     // on purpose) goes to the trash rather than vanishing.
     auto held = rules_.find(number);
-    if (held != rules_.end() && FieldOf(held->second, 1) != line.fields[1]) {
-        const std::int64_t serial = nextSerial_++;
+    if (held != rules_.end() && line.fields[14] == "new") {
+        const std::int64_t serial = NewSerial();
         articleTrash_[serial] = {serial, line.time, held->second};
         ++notes_.articlesReplaced;
     }
@@ -511,7 +558,7 @@ void Folding::Unrule(const JournalLine& line) {
         ++notes_.noEffect;
         return;
     }
-    const std::int64_t serial = nextSerial_++;
+    const std::int64_t serial = NewSerial();
     articleTrash_[serial] = {serial, line.time, found->second};
     rules_.erase(found);
     bookChanged_ = true;
@@ -568,7 +615,7 @@ ViewBytes Folding::Views() const {
     std::map<std::int64_t, std::string> entries;
     for (size_t i = 0; i < sentences_.size(); ++i) {
         const Sentence& s = sentences_[i];
-        if (s.live || s.ref.n[0] == 't') continue;
+        if (s.live || s.purged || s.ref.n[0] == 't') continue;
         const auto& [anchor, nth] = anchors[i];
         Trash::Entry e{s.trashSerial, Trash::Kind::LogRecord, s.deletedAt, s.taken, anchor, nth,
                        std::string(WithoutEnd(s.Line()))};

@@ -30,7 +30,7 @@ struct KindName {
     Kind kind;
     std::string_view token;
 };
-constexpr std::array<KindName, 11> kKinds{{
+constexpr std::array<KindName, 13> kKinds{{
     {Kind::Base, "base"},
     {Kind::Decide, "decide"},
     {Kind::Mark, "mark"},
@@ -39,6 +39,8 @@ constexpr std::array<KindName, 11> kKinds{{
     {Kind::Report, "report"},
     {Kind::Unreport, "unreport"},
     {Kind::Rule, "rule"},
+    {Kind::Purge, "purge"},
+    {Kind::PurgeRule, "purgerule"},
     {Kind::Unrule, "unrule"},
     {Kind::Implements, "implements"},
     {Kind::Adjust, "adjust"},
@@ -110,7 +112,7 @@ bool DecideFields(const std::vector<std::string>& f) {
 }
 
 bool RuleFields(const std::vector<std::string>& f) {
-    if (f.size() != 14 || !Number(f[0], 1, 9999)) return false;
+    if (f.size() != 15 || !Number(f[0], 1, 9999) || (f[14] != "new" && f[14] != "edit")) return false;
     for (size_t i : {1, 2, 6, 7, 8, 9, 10, 11, 12, 13})
         if (!Number(f[i], -kMaxInt32, kMaxInt32)) return false;
     return true;
@@ -127,6 +129,7 @@ bool KindFields(Kind kind, const std::vector<std::string>& f) {
         case Kind::Delete:
         case Kind::Restore:
         case Kind::Unreport:
+        case Kind::Purge:
             return f.size() == 2 && Ref(f[0], f[1]);
         case Kind::Report:
             return f.size() == 2 && Units(f[0]) && Number(f[1], 1, kMaxInt32);
@@ -134,6 +137,8 @@ bool KindFields(Kind kind, const std::vector<std::string>& f) {
             return RuleFields(f);
         case Kind::Unrule:
             return f.size() == 1 && Number(f[0], 1, 9999);
+        case Kind::PurgeRule:
+            return f.size() == 2 && Number(f[0], 1, 9999) && Number(f[1], 0, kMaxTime);
         case Kind::Implements:
             if (f.size() != 8) return false;
             for (size_t i = 1; i < 8; i += 2)

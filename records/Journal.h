@@ -41,7 +41,10 @@ struct JournalLine {
         Restore,     // origin, n: a deleted sentence back, with the points its delete took
         Report,      // units "u1/u2/u3/u4", points asked
         Unreport,    // origin, n of a report: the points it took back on the balance
-        Rule,        // the article's line as the rule book stores it (14 fields)
+        Rule,        // the article's line as the rule book stores it (14 fields), then "new"
+                     // (added under a number believed free) or "edit"
+        Purge,       // origin, n: a deleted sentence leaves the trash for good
+        PurgeRule,   // article number, time of its deletion: an article leaves the trash
         Unrule,      // article number: the article goes to the trash
         Implements,  // name 1, weight 1, … name 4, weight 4
         Adjust,      // balance: the balance file's figure taken after an outside edit

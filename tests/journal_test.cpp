@@ -120,8 +120,11 @@ TEST(JournalLines, RoundTripAndEveryKindsFieldRules) {
         {Kind::Report, {"1/2/3/4", "-1000000"}, false},
         {Kind::Unrule, {"10000"}, false},
         {Kind::Adjust, {"-3"}, true},
-        {Kind::Rule, {"6", "1", "2", "n", "t", "r", "10", "10", "10", "1", "1", "1", "1", "1"}, true},
-        {Kind::Rule, {"6", "1", "2", "n", "t", "r", "x", "10", "10", "1", "1", "1", "1", "1"}, false},
+        {Kind::Rule, {"6", "1", "2", "n", "t", "r", "10", "10", "10", "1", "1", "1", "1", "1", "new"}, true},
+        {Kind::Rule, {"6", "1", "2", "n", "t", "r", "x", "10", "10", "1", "1", "1", "1", "1", "edit"}, false},
+        {Kind::Rule, {"6", "1", "2", "n", "t", "r", "10", "10", "10", "1", "1", "1", "1", "1"}, false},
+        {Kind::Purge, {"@pc", "3"}, true},
+        {Kind::PurgeRule, {"6", "1700000000"}, true},
         {Kind::Implements, {"A", "10", "B", "5", "C", "7", "D", "10"}, true},
         {Kind::Base, {"0123456789abcdef", "data"}, true},
     };
@@ -399,9 +402,9 @@ TEST(JournalFold, ABaseRoundTripsThroughItsFileAndADamagedOneIsRefused) {
 }
 
 TEST(JournalFold, ArticlesAddedChangedDeletedAndTwoUnderOneNumber) {
-    auto rule = [](int n, int created, const char* name) {
+    auto rule = [](int n, int created, const char* name, const char* mode = "new") {
         return std::vector<std::string>{std::to_string(n), std::to_string(created), "9", name, "t", "r",
-                                        "10", "10", "10", "1", "1", "1", "1", "1"};
+                                        "10", "10", "10", "1", "1", "1", "1", "1", mode};
     };
     Computer desk("@desk"), lap("@lap");
     desk.Add(Kind::Implements, 10, {"A", "10", "B", "5", "C", "7", "D", "10"});
@@ -409,14 +412,39 @@ TEST(JournalFold, ArticlesAddedChangedDeletedAndTwoUnderOneNumber) {
     lap.Add(Kind::Rule, 25, rule(6, 25, "lap"));  // the same number on the other computer
     desk.Add(Kind::Rule, 30, rule(7, 30, "seven"));
     desk.Add(Kind::Unrule, 40, {"7"});
+    lap.Add(Kind::Rule, 26, rule(6, 26, "lap", "edit"));  // an edit replaces in place
     const ViewBytes v = FoldOf({&desk, &lap});
     EXPECT_EQ(v.book, "qvrule\t1\tid1\t40\tA\t10\tB\t5\tC\t7\tD\t10\r\n"
-                      "6\t25\t9\tlap\tt\tr\t10\t10\t10\t1\t1\t1\t1\t1\r\n");
+                      "6\t26\t9\tlap\tt\tr\t10\t10\t10\t1\t1\t1\t1\t1\r\n");
     // Neither the article replaced under its number nor the one deleted is lost.
     Trash::Contents trash = Trash::Parse(v.trash);
     ASSERT_EQ(trash.entries.size(), 2u);
     EXPECT_EQ(trash.entries[0].payload.substr(0, 5), "6\t20\t");
     EXPECT_EQ(trash.entries[1].payload.substr(0, 5), "7\t30\t");
+}
+
+// The trash numbers its entries one past the highest it holds, and an entry removed for
+// good frees its sentence's second, as the trash file and the decision have always done.
+TEST(JournalFold, TrashSerialsAndPurgedSecondsFollowTheTrashFile) {
+    Computer pc("@pc");
+    const LineRef a = pc.Decide(100, 1, 1);
+    pc.Act(Kind::Delete, 101, a);
+    pc.Act(Kind::Restore, 102, a);
+    pc.Act(Kind::Delete, 103, a);
+    EXPECT_EQ(Trash::Parse(FoldOf({&pc}).trash).entries.at(0).serial, 1);
+    pc.Act(Kind::Purge, 104, a);
+    pc.Act(Kind::Restore, 105, a);  // too late: gone for good
+    const LineRef b = pc.Decide(100, 1, 1);
+    const ViewBytes v = FoldOf({&pc});
+    EXPECT_EQ(v.trash, "");
+    EXPECT_EQ(IdsOf(v.log, false), (std::vector<std::string>{"100"}));
+    EXPECT_EQ(BalanceOf(v), 1);
+    pc.Add(Kind::Rule, 110, {"6", "110", "110", "n", "t", "r", "10", "10", "10", "1", "1", "1", "1", "1", "new"});
+    pc.Add(Kind::Unrule, 120, {"6"});
+    EXPECT_EQ(Trash::Parse(FoldOf({&pc}).trash).entries.size(), 1u);
+    pc.Add(Kind::PurgeRule, 130, {"6", "120"});
+    EXPECT_EQ(FoldOf({&pc}).trash, "");
+    (void)b;
 }
 
 // Random actions on 2 to 4 computers, each acting on what has reached it so far; lines

@@ -5,6 +5,7 @@
 #include "ui/MessageBox.h"
 #include "ui/Placement.h"
 #include "ui/Texts.h"
+#include "ui/Words.h"
 
 namespace {
 // Puts the caret on the field the user has to correct.
@@ -134,13 +135,14 @@ void TRuleItem::btRegClick() {
     for (int i = 0; i < CRule::kShareCount; ++i)
         r.SetShare(i, shares[static_cast<size_t>(i)]->value());
 
-    // Another article's number would replace that article: ask first, and on Cancel stay
-    // here with everything typed, the caret on the number.
+    // Another article's number would replace that article: ask first, and unless the user
+    // chooses to replace it stay here with everything typed, the caret on the number.
     const CRule* other = ruleBook_ ? ruleBook_->FindRule(*number) : nullptr;
     if (other != nullptr && rule_ != nullptr && *number != rule_->GetNumber() &&
-        !qv::ui::MessageBox::Confirm(
-            QStringLiteral("%1条「%2」がすでにあります。登録すると、この条文は置き換えられます。")
-                .arg(QString::number(*number), qv::ui::ShownText(other->GetName()))))
+        !qv::ui::MessageBox::Choose(
+            QStringLiteral("%1がすでにあります。登録すると、この条文は置き換えられます。")
+                .arg(qv::ui::ArticleText(*number, other->GetName())),
+            QStringLiteral("置き換える"), QStringLiteral("番号を直す"), this))
         return FocusField(tfNo);
 
     if (rule_) rule_->CopyFrom(&r);

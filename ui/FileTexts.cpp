@@ -739,9 +739,7 @@ QString ImplementsDifferText(const qv::records::Implements& ours,
                              const qv::records::Implements& theirs) {
     return QStringLiteral("二台のコンピュータで道具の設定が違います。どちらを残しますか。\n\n"
                           "このコンピュータ: ") +
-           ImplementsLine(ours) + QStringLiteral("\nもう一台: ") + ImplementsLine(theirs) +
-           QStringLiteral("\n\nOK でもう一台の設定を、キャンセルでこのコンピュータの設定を"
-                          "残します。");
+           ImplementsLine(ours) + QStringLiteral("\nもう一台: ") + ImplementsLine(theirs);
 }
 
 QString MergeSummaryText(const qv::records::MergeOutcome& o, bool withDisplay) {

@@ -19,6 +19,9 @@ TRuleItem::TRuleItem(QWidget* parent) : QDialog(parent), clock_(qv::SystemNow) {
     setupUi(this);
     qv::ui::SetFormFont(this, 12);
     qv::ui::MakeResizable(this, QStringLiteral("TRuleItem"), minimumSizeHint());
+    // Before anything asks how they are read.
+    qv::ui::MarkTenths(tbRuiseki);
+    qv::ui::MarkTenths(tbJoujou);
     tfNo->setAccessibleName(QStringLiteral("条の番号"));
     tbPt->setAccessibleName(QStringLiteral("ポイントの配分"));
     qv::ui::NameControls(this);
@@ -140,7 +143,7 @@ void TRuleItem::btRegClick() {
     const CRule* other = ruleBook_ ? ruleBook_->FindRule(*number) : nullptr;
     if (other != nullptr && rule_ != nullptr && *number != rule_->GetNumber() &&
         !qv::ui::MessageBox::Choose(
-            QStringLiteral("%1がすでにあります。登録すると、この条文は置き換えられます。")
+            QStringLiteral("「%1」がすでにあります。登録すると、この条文は置き換えられます。")
                 .arg(qv::ui::ArticleText(*number, other->GetName())),
             QStringLiteral("置き換える"), QStringLiteral("番号を直す"), this))
         return FocusField(tfNo);

@@ -18,9 +18,9 @@ QQueue<bool> gChoices;
 QList<ShownMessage> gShown;
 
 // After these a line may end: a Japanese sentence breaks at its punctuation, not inside a
-// word ("合い|ません") or a file name.
+// word ("合い|ません") or a file name ("test.log": Latin marks break only with a blank).
 bool BreaksAfter(QChar c) {
-    static const QString kAfter = QStringLiteral("、。，．！？）」』】〕・：；,.!?;) \u3000");
+    static const QString kAfter = QStringLiteral("、。，．！？）」』】〕・：； \u3000");
     return kAfter.contains(c);
 }
 

@@ -9,10 +9,7 @@ namespace qv::ui {
 
 // An article: 「12条 遅刻」 (name as stored, CP932).
 QString ArticleText(long long number, std::string_view name);
-// The unit a count of an implement is in: 「分」 for one measured in minutes (its name ends
-// in "(分)" or "（分）"), else 「回」.
-QString UnitOf(const QString& implementName);
-// A count of an implement with its unit: 「12回」, 「10分」.
-QString CountText(long long count, const QString& implementName);
+// The same from a record's number field as stored (shown as it is, damaged or not).
+QString ArticleText(std::string_view number, std::string_view name);
 
 }  // namespace qv::ui

@@ -351,13 +351,13 @@ void TLogList::btDoneClick() {
     using Result = qv::execution::Outcome::Result;
     const qv::execution::Outcome outcome = session_->Mark(id, execute, &model_->Contents(), &model_->RowsToRewrite());
     if (outcome.result == Result::LogUnreadable) {
-        qv::ui::MessageBox::Show(
+        qv::ui::MessageBox::Warn(
             outcome.error.op == qv::io::IoError::Op::Lock
                 ? qv::ui::BusyText(info_->GetLogPath())
                 : qv::ui::MarkFailureText(true, info_->GetLogPath(), outcome.error),
             this);
     } else if (outcome.result == Result::LogWriteFailed) {
-        qv::ui::MessageBox::Show(qv::ui::MarkFailureText(false, info_->GetLogPath(), outcome.error),
+        qv::ui::MessageBox::Warn(qv::ui::MarkFailureText(false, info_->GetLogPath(), outcome.error),
                                  this);
     } else if (outcome.Ok()) {
         rowsWritten_ = true;
@@ -457,7 +457,7 @@ void TLogList::btDeleteClick() {
     const std::string id(model_->Field(row, SentenceRecord::kDecisionTime));
     if (model_->HasGluedRecord(id)) {
         // Its line holds other sentences behind lone CRs: deleting it would take them too.
-        qv::ui::MessageBox::Show(qv::ui::GluedDeleteRefusalText(info_->GetLogPath()), this);
+        qv::ui::MessageBox::Warn(qv::ui::GluedDeleteRefusalText(info_->GetLogPath()), this);
         return;
     }
     // The seed's question, then which sentence, the points it takes back, and where it goes.
@@ -490,7 +490,7 @@ void TLogList::btDeleteClick() {
                                                             info_->GetBalancePath())
                                 : QString();
     if (!failure.isEmpty()) {
-        qv::ui::MessageBox::Show(failure, this);
+        qv::ui::MessageBox::Warn(failure, this);
     } else if (outcome.Ok()) {
         undoTexts_.push_back(QStringLiteral("削除した判決（") + which + QStringLiteral("）"));
         TellSideEffects(outcome);
@@ -549,7 +549,7 @@ void TLogList::btUndoClick() {
     const QString failure =
         qv::ui::UndoFailureText(outcome, info_->GetLogPath(), info_->GetBalancePath());
     if (!failure.isEmpty())
-        qv::ui::MessageBox::Show(failure, this);
+        qv::ui::MessageBox::Warn(failure, this);
     else if (outcome.Ok())
         TellSideEffects(outcome);
     // Undoing a report gives back points alone; anything else changed the log.
@@ -584,7 +584,7 @@ void TLogList::CheckLedger() {
             check.fileBalance, check.ledgerBalance, info_->GetBalancePath())))
         return;
     if (!ledger.RecordAdjustment(check.ledgerBalance, check.fileBalance, qv::SystemNow()))
-        qv::ui::MessageBox::Show(qv::ui::LedgerWriteFailedText(FolderOf(*info_).LedgerPath()), this);
+        qv::ui::MessageBox::Warn(qv::ui::LedgerWriteFailedText(FolderOf(*info_).LedgerPath()), this);
 }
 
 void TLogList::TellSideEffects(const qv::execution::Outcome& outcome) {

@@ -76,7 +76,7 @@ void TTrash::LoadList() {
     qv::io::IoError error;
     const auto read = Trash(FolderOf(*info_).TrashPath()).Read(contents, &error);
     if (read == qv::io::ReadStatus::Unreadable) {
-        qv::ui::MessageBox::Show(qv::ui::TrashUnreadableText(FolderOf(*info_).TrashPath(), error), this);
+        qv::ui::MessageBox::Warn(qv::ui::TrashUnreadableText(FolderOf(*info_).TrashPath(), error), this);
     } else if (!contents.unreadLines.empty() && !toldUnread_) {
         toldUnread_ = true;
         qv::ui::MessageBox::Show(
@@ -171,7 +171,7 @@ bool TTrash::RestoreArticle(const Trash::Entry& entry) {
     std::vector<Trash::Entry> none;
     const BookSave save = SaveRuleBook(folder, *book, none, {&entry.serial, 1});
     if (!save.saved) {
-        qv::ui::MessageBox::Show(qv::ui::ArticleRestoreFailedText(book->GetFileName()), this);
+        qv::ui::MessageBox::Warn(qv::ui::ArticleRestoreFailedText(book->GetFileName()), this);
         return false;
     }
     QStringList told;
@@ -190,7 +190,7 @@ void TTrash::btPurgeClick() {
         return;
     qv::io::IoError error;
     if (!Trash(FolderOf(*info_).TrashPath()).Remove({&selected->serial, 1}, &error))
-        qv::ui::MessageBox::Show(qv::ui::TrashRemoveFailedText(FolderOf(*info_).TrashPath(), error), this);
+        qv::ui::MessageBox::Warn(qv::ui::TrashRemoveFailedText(FolderOf(*info_).TrashPath(), error), this);
     LoadList();
 }
 

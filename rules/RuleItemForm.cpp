@@ -108,7 +108,7 @@ void TRuleItem::btRegClick() {
     // The rule book keeps only 1..9999; anything else would vanish without a word once
     // this window had closed, with everything typed in it.
     if (*number < CRuleBook::kMinNumber || *number > CRuleBook::kMaxNumber) {
-        qv::ui::MessageBox::Show(QStringLiteral("条の番号には%1から%2までの整数を入れてください。")
+        qv::ui::MessageBox::Warn(QStringLiteral("条の番号には%1から%2までの整数を入れてください。")
                                      .arg(CRuleBook::kMinNumber)
                                      .arg(CRuleBook::kMaxNumber),
                                  this);

@@ -140,9 +140,13 @@ QString PeriodLabel(Seconds start, Bucket bucket) {
     ::localtime_r(&t, &tm);
     switch (bucket) {
         case Bucket::Day:
-            return QStringLiteral("%1/%2").arg(tm.tm_mon + 1).arg(tm.tm_mday);
+            return QStringLiteral("%1/%2")
+                .arg(tm.tm_mon + 1, 2, 10, QLatin1Char('0'))
+                .arg(tm.tm_mday, 2, 10, QLatin1Char('0'));
         case Bucket::Week:
-            return QStringLiteral("%1/%2〜").arg(tm.tm_mon + 1).arg(tm.tm_mday);
+            return QStringLiteral("%1/%2〜")
+                .arg(tm.tm_mon + 1, 2, 10, QLatin1Char('0'))
+                .arg(tm.tm_mday, 2, 10, QLatin1Char('0'));
         case Bucket::Month:
             return QStringLiteral("%1/%2")
                 .arg(tm.tm_year + 1900)
@@ -171,9 +175,13 @@ PeriodFigures FiguresOf(const std::vector<Period>& periods, Bucket bucket) {
     if (periods.empty()) f.note = QStringLiteral("該当する判決はありません");
     f.counts.reserve(static_cast<qsizetype>(periods.size()));
     f.points.reserve(static_cast<qsizetype>(periods.size()));
+    // Days still to come have no figures yet: the line stops at today instead of falling
+    // to 0 (their bars are empty anyway).
+    const Seconds now = static_cast<Seconds>(std::time(nullptr));
     for (size_t i = 0; i < periods.size(); ++i) {
         f.counts << static_cast<double>(periods[i].sentences);
-        f.points << QPointF(static_cast<double>(i), static_cast<double>(periods[i].total));
+        if (periods[i].start <= now)
+            f.points << QPointF(static_cast<double>(i), static_cast<double>(periods[i].total));
         f.maxCount = std::max(f.maxCount, static_cast<double>(periods[i].sentences));
         f.maxPoints = std::max(f.maxPoints, static_cast<double>(periods[i].total));
         f.labels << PeriodLabel(periods[i].start, bucket);

@@ -437,6 +437,11 @@ QBarSeries* UnitsSeries(const UnitsGroup& g, bool reported, const QString& suffi
         series->append(done);
     }
     series->setLabelsVisible(true);
+    // Over the bars, whole: the bars of both groups stand side by side in each place and
+    // are too narrow to hold a figure of four digits.
+    series->setLabelsPosition(QAbstractBarSeries::LabelsOutsideEnd);
+    series->setBarWidth(0.9);
+    for (QBarSet* set : series->barSets()) set->setLabelColor(QColor(0x33, 0x33, 0x33));
     return series;
 }
 

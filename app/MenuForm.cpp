@@ -169,7 +169,10 @@ void TForm1::MergeCopies() {
     merging_ = true;
     const auto choose = [](const qv::records::Implements& ours,
                            const qv::records::Implements& theirs) {
-        return qv::ui::MessageBox::Confirm(qv::ui::ImplementsDifferText(ours, theirs));
+        // Keeping this computer's implements is the safe answer: nothing it has changes.
+        return qv::ui::MessageBox::Choose(qv::ui::ImplementsDifferText(ours, theirs),
+                                          QStringLiteral("もう一台の設定を使う"),
+                                          QStringLiteral("このコンピュータの設定を使う"));
     };
     // Unsaved changes to the rule book: its copies wait until they are saved.
     const bool withBook = !ruleBook_.IsModified();

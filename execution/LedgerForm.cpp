@@ -1,6 +1,7 @@
 #include "execution/LedgerForm.h"
 
 #include <QCheckBox>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -15,6 +16,7 @@
 #include "ui/MessageBox.h"
 #include "ui/Placement.h"
 #include "ui/Texts.h"
+#include "rulebook/RuleBook.h"
 #include "records/DataFolder.h"
 
 namespace {
@@ -26,7 +28,7 @@ QString KindText(Ledger::Kind kind) {
         case Ledger::Kind::Credit:
             return QStringLiteral("判決の加算");
         case Ledger::Kind::Report:
-            return QStringLiteral("執行報告");
+            return QStringLiteral("ポイント執行報告");  // what its window is called
         case Ledger::Kind::Delete:
             return QStringLiteral("削除の差引");
         case Ledger::Kind::Undo:
@@ -61,17 +63,24 @@ TLedger::TLedger(QWidget* parent) : QDialog(parent) {
     sgLedger->setObjectName(QStringLiteral("sgLedger"));
     sgLedger->setHorizontalHeaderLabels({QStringLiteral("日時"), QStringLiteral("種類"),
                                          QStringLiteral("識別子"), QStringLiteral("報告の回数"),
-                                         QStringLiteral("求めた増減"), QStringLiteral("前の残高"),
+                                         QStringLiteral("増減"), QStringLiteral("前の残高"),
                                          QStringLiteral("後の残高")});
     sgLedger->setSelectionBehavior(QAbstractItemView::SelectRows);
     sgLedger->setEditTriggers(QAbstractItemView::NoEditTriggers);
     sgLedger->setTabKeyNavigation(false);
     sgLedger->verticalHeader()->setVisible(false);
-    sgLedger->setColumnWidth(0, 150);
-    sgLedger->setColumnWidth(1, 90);
-    sgLedger->setColumnWidth(2, 95);
-    sgLedger->setColumnWidth(3, 90);
-    sgLedger->horizontalHeader()->setStretchLastSection(true);
+    // The figures and the date take what their widest text needs in the face at hand; the
+    // units, the one free text, take the rest, so no column is cut at the right edge.
+    const QFontMetrics metrics(sgLedger->font());
+    const auto fit = [&](const QString& widest) { return metrics.horizontalAdvance(widest) + 16; };
+    const QString widest[] = {QStringLiteral("0000/00/00 00:00:00"), QStringLiteral("ポイント執行報告"),
+                              QStringLiteral("0000000000"), QString(),
+                              QStringLiteral("-0000000"), QStringLiteral("前の残高0"),
+                              QStringLiteral("後の残高0")};
+    for (int c = 0; c < 7; ++c)
+        if (c != 3) sgLedger->setColumnWidth(c, fit(widest[c]));
+    sgLedger->horizontalHeader()->setStretchLastSection(false);
+    sgLedger->horizontalHeader()->setSectionResizeMode(3, QHeaderView::Stretch);
     sgLedger->setAccessibleName(QStringLiteral("ポイント台帳の行"));
     layout->addWidget(sgLedger);
     auto* buttons = new QHBoxLayout;
@@ -93,10 +102,24 @@ void TLedger::Init(CInfo* info, std::string id) {
     id_ = std::move(id);
     qv::io::IoError error;
     if (Ledger(FolderOf(*info_).LedgerPath()).Read(contents_, &error) == qv::io::ReadStatus::Unreadable)
-        qv::ui::MessageBox::Show(qv::ui::LedgerUnreadableText(FolderOf(*info_).LedgerPath(), error), this);
+        qv::ui::MessageBox::Warn(qv::ui::LedgerUnreadableText(FolderOf(*info_).LedgerPath(), error), this);
     cbAll->setChecked(id_.empty());
     cbAll->setEnabled(!id_.empty());
     LoadList();
+}
+
+QString TLedger::UnitsText(const std::array<std::int64_t, 4>& units) const {
+    // "正座(分):130分" rather than "0/0/130/0": each implement named, with its unit.
+    const CRuleBook* book = info_ ? info_->GetRuleBook() : nullptr;
+    QStringList parts;
+    for (size_t k = 0; k < units.size(); ++k) {
+        if (units[k] == 0) continue;
+        const QString name = book ? qv::ui::ShownText(book->GetImpName(static_cast<int>(k)))
+                                  : QString();
+        parts << qv::ui::CountText(name.isEmpty() ? QStringLiteral("道具%1").arg(k + 1) : name,
+                                   units[k]);
+    }
+    return parts.isEmpty() ? QStringLiteral("0") : parts.join(QStringLiteral("　"));
 }
 
 void TLedger::LoadList() {
@@ -111,10 +134,7 @@ void TLedger::LoadList() {
         if (e.kind == Ledger::Kind::Delete) debited += change;
         if (e.kind == Ledger::Kind::Undo) givenBack += change;
         sgLedger->insertRow(rows);
-        QString units;
-        if (e.units)
-            for (std::int64_t u : *e.units)
-                units += (units.isEmpty() ? QString() : QStringLiteral("/")) + QString::number(u);
+        const QString units = e.units ? UnitsText(*e.units) : QString();
         sgLedger->setItem(rows, 0, qv::ui::ReadOnlyCell(qv::ui::LocalTimeText(e.time)));
         sgLedger->setItem(rows, 1, qv::ui::ReadOnlyCell(KindText(e.kind)));
         sgLedger->setItem(rows, 2, qv::ui::ReadOnlyCell(qv::ui::ShownText(e.id)));

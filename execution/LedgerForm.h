@@ -24,6 +24,8 @@ public:
     void LoadList();
 
 private:
+    // A report's units per implement as the user knows them.
+    QString UnitsText(const std::array<std::int64_t, 4>& units) const;
     CInfo* info_ = nullptr;
     std::string id_;
     Ledger::Contents contents_;

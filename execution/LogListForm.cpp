@@ -113,6 +113,16 @@ TLogList::TLogList(QWidget* parent) : QDialog(parent) {
         action->setShortcutVisibleInContextMenu(true);
     }
     addActions({ledger, trash, backups});
+    // The row's own actions first, as the buttons under the list do them.
+    acDone_ = new QAction(QStringLiteral("執行"), this);
+    acDone_->setObjectName(QStringLiteral("acDone"));
+    connect(acDone_, &QAction::triggered, this, &TLogList::btDoneClick);
+    auto* remove = new QAction(QStringLiteral("削除…"), this);
+    remove->setObjectName(QStringLiteral("acDelete"));
+    connect(remove, &QAction::triggered, this, &TLogList::btDeleteClick);
+    auto* separator = new QAction(this);
+    separator->setSeparator(true);
+    sgList->addActions({acDone_, remove, separator});
     sgList->addActions({undo, ledger, trash, backups});
     sgList->setContextMenuPolicy(Qt::ActionsContextMenu);
     auto* records = new QMenu(btRecords);
@@ -120,6 +130,19 @@ TLogList::TLogList(QWidget* parent) : QDialog(parent) {
     btRecords->setMenu(records);
     connect(sgList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             &TLogList::ShowReasons);
+    connect(sgList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            &TLogList::NameDoneAction);
+}
+
+void TLogList::NameDoneAction() {
+    // 執行 keeps its caption; what it will do to the selected sentence is said to a screen
+    // reader and in the context menu.
+    const int row = SelectedRecordRow();
+    const bool undoes = row >= 0 && model_->Field(row, SentenceRecord::kExecuted) != "0";
+    const QString name = undoes ? QStringLiteral("未執行に戻す") : QStringLiteral("執行済みにする");
+    btDone->setAccessibleName(row < 0 ? QStringLiteral("執行") : name);
+    acDone_->setText(row < 0 ? QStringLiteral("執行") : name);
+    acDone_->setEnabled(row >= 0);
 }
 
 TLogList::~TLogList() = default;
@@ -156,12 +179,33 @@ void TLogList::ReadBalance(unsigned& found, QStringList& problems) {
     }
 }
 
+QString TLogList::StatusText() const {
+    return QStringLiteral("記録%1件　未執行%2件（量刑計%3ポイント）　ポイント残高:")
+               .arg(summary_.records)
+               .arg(summary_.notExecuted)
+               .arg(summary_.notExecutedPoints) +
+           (balanceKnown_ ? balanceShown_ : QStringLiteral("不明"));
+}
+
 void TLogList::ShowStatus() {
-    pnStatus->setText(QStringLiteral("記録%1件　未執行%2件（量刑計%3ポイント）　ポイント残高:")
-                          .arg(summary_.records)
-                          .arg(summary_.notExecuted)
-                          .arg(summary_.notExecutedPoints) +
-                      (balanceKnown_ ? balanceShown_ : QStringLiteral("不明")));
+    ShowStatus(QString());
+}
+
+void TLogList::ShowStatus(const QString& said) {
+    const QString figures = StatusText();
+    pnStatus->setToolTip(said.isEmpty() ? QString() : qv::ui::PlainTip(said + QStringLiteral("　") + figures));
+    // What was just done goes first; where the line is too short for both, it gives way
+    // (shortened in the middle) so that the figures always show whole.
+    QString lead;
+    if (!said.isEmpty()) {
+        const QFontMetrics metrics(pnStatus->font());
+        const int room = pnStatus->width() - metrics.horizontalAdvance(QStringLiteral("　") + figures);
+        lead = metrics.elidedText(said, Qt::ElideMiddle, std::max(0, room)) + QStringLiteral("　");
+        if (lead.trimmed().isEmpty()) lead.clear();
+    }
+    qv::ui::Announce(pnStatus, lead + figures);
+    if (!said.isEmpty()) pnStatus->setAccessibleName(said + QStringLiteral("　") + figures);
+    NameDoneAction();
 }
 
 void TLogList::TellProblems(unsigned found, const QStringList& problems) {
@@ -307,13 +351,13 @@ void TLogList::btDoneClick() {
     using Result = qv::execution::Outcome::Result;
     const qv::execution::Outcome outcome = session_->Mark(id, execute, &model_->Contents(), &model_->RowsToRewrite());
     if (outcome.result == Result::LogUnreadable) {
-        qv::ui::MessageBox::Show(
+        qv::ui::MessageBox::Warn(
             outcome.error.op == qv::io::IoError::Op::Lock
                 ? qv::ui::BusyText(info_->GetLogPath())
                 : qv::ui::MarkFailureText(true, info_->GetLogPath(), outcome.error),
             this);
     } else if (outcome.result == Result::LogWriteFailed) {
-        qv::ui::MessageBox::Show(qv::ui::MarkFailureText(false, info_->GetLogPath(), outcome.error),
+        qv::ui::MessageBox::Warn(qv::ui::MarkFailureText(false, info_->GetLogPath(), outcome.error),
                                  this);
     } else if (outcome.Ok()) {
         rowsWritten_ = true;
@@ -413,7 +457,7 @@ void TLogList::btDeleteClick() {
     const std::string id(model_->Field(row, SentenceRecord::kDecisionTime));
     if (model_->HasGluedRecord(id)) {
         // Its line holds other sentences behind lone CRs: deleting it would take them too.
-        qv::ui::MessageBox::Show(qv::ui::GluedDeleteRefusalText(info_->GetLogPath()), this);
+        qv::ui::MessageBox::Warn(qv::ui::GluedDeleteRefusalText(info_->GetLogPath()), this);
         return;
     }
     // The seed's question, then which sentence, the points it takes back, and where it goes.
@@ -446,7 +490,7 @@ void TLogList::btDeleteClick() {
                                                             info_->GetBalancePath())
                                 : QString();
     if (!failure.isEmpty()) {
-        qv::ui::MessageBox::Show(failure, this);
+        qv::ui::MessageBox::Warn(failure, this);
     } else if (outcome.Ok()) {
         undoTexts_.push_back(QStringLiteral("削除した判決（") + which + QStringLiteral("）"));
         TellSideEffects(outcome);
@@ -505,7 +549,7 @@ void TLogList::btUndoClick() {
     const QString failure =
         qv::ui::UndoFailureText(outcome, info_->GetLogPath(), info_->GetBalancePath());
     if (!failure.isEmpty())
-        qv::ui::MessageBox::Show(failure, this);
+        qv::ui::MessageBox::Warn(failure, this);
     else if (outcome.Ok())
         TellSideEffects(outcome);
     // Undoing a report gives back points alone; anything else changed the log.
@@ -519,10 +563,8 @@ void TLogList::btUndoClick() {
         rowsWritten_ = mark && outcome.Ok();
         LoadList();
     }
-    if (outcome.Ok() && !undone.isEmpty()) {
-        const QString said = QStringLiteral("元に戻しました: ") + undone;
-        pnStatus->setText(said + QStringLiteral("　") + pnStatus->text());
-    }
+    if (outcome.Ok() && !undone.isEmpty())
+        ShowStatus(QStringLiteral("元に戻しました: ") + undone);
 }
 
 void TLogList::CheckLedger() {
@@ -542,7 +584,7 @@ void TLogList::CheckLedger() {
             check.fileBalance, check.ledgerBalance, info_->GetBalancePath())))
         return;
     if (!ledger.RecordAdjustment(check.ledgerBalance, check.fileBalance, qv::SystemNow()))
-        qv::ui::MessageBox::Show(qv::ui::LedgerWriteFailedText(FolderOf(*info_).LedgerPath()), this);
+        qv::ui::MessageBox::Warn(qv::ui::LedgerWriteFailedText(FolderOf(*info_).LedgerPath()), this);
 }
 
 void TLogList::TellSideEffects(const qv::execution::Outcome& outcome) {
@@ -562,7 +604,13 @@ void TLogList::ShowLedger() {
 
 void TLogList::ShowTrash() {
     session_->Settle();
-    OpenTrash(this, info_, session_.get());
+    {
+        // The list and the balance follow each restore while the trash is still open.
+        TTrash window(this);
+        window.Init(info_, session_.get());
+        connect(&window, &TTrash::Restored, this, &TLogList::LoadList);
+        window.exec();
+    }
     LoadList();
 }
 

@@ -62,8 +62,13 @@ private:
     };
     // Reads the balance into the label; found and problems learn what was wrong with it.
     void ReadBalance(unsigned& found, QStringList& problems);
-    // The status line from the figures and the balance as last read.
+    // The status line from the figures and the balance as last read; said, what was just
+    // done, in front of them.
     void ShowStatus();
+    void ShowStatus(const QString& said);
+    QString StatusText() const;
+    // 執行's name for what it will do to the selected sentence (mark or take back).
+    void NameDoneAction();
     // Tells in one box what could not be read, when a kind of it was not told yet.
     void TellProblems(unsigned found, const QStringList& problems);
     // After an 執行 / 未執行 made in the rows' own copy of the log: the rows of the marked
@@ -96,6 +101,7 @@ private:
 
     CInfo* info_ = nullptr;
     LogListModel* model_ = nullptr;
+    QAction* acDone_ = nullptr;
     unsigned toldProblems_ = 0;  // kinds of damage the user has been told of
     std::unique_ptr<qv::execution::ReportSession> session_;
     bool toldLedger_ = false;

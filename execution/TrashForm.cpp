@@ -20,6 +20,7 @@
 #include "ui/MessageBox.h"
 #include "ui/Placement.h"
 #include "ui/Texts.h"
+#include "ui/Words.h"
 #include "records/BookSave.h"
 #include "records/DataFolder.h"
 
@@ -47,11 +48,12 @@ TTrash::TTrash(QWidget* parent) : QDialog(parent) {
     btPurge->setObjectName(QStringLiteral("btPurge"));
     btExit = new QPushButton(QStringLiteral("閉じる"), this);
     btExit->setObjectName(QStringLiteral("btExit"));
+    // 閉じる stands apart, at the right, so that it is never taken for 完全に削除.
     for (QPushButton* b : {btRestore, btPurge, btExit}) {
         b->setAutoDefault(true);
+        if (b == btExit) buttons->addStretch();
         buttons->addWidget(b);
     }
-    buttons->addStretch();
     layout->addLayout(buttons);
     resize(700, 380);
     qv::ui::MakeResizable(this, QStringLiteral("TTrash"), minimumSizeHint());
@@ -74,7 +76,7 @@ void TTrash::LoadList() {
     qv::io::IoError error;
     const auto read = Trash(FolderOf(*info_).TrashPath()).Read(contents, &error);
     if (read == qv::io::ReadStatus::Unreadable) {
-        qv::ui::MessageBox::Show(qv::ui::TrashUnreadableText(FolderOf(*info_).TrashPath(), error), this);
+        qv::ui::MessageBox::Warn(qv::ui::TrashUnreadableText(FolderOf(*info_).TrashPath(), error), this);
     } else if (!contents.unreadLines.empty() && !toldUnread_) {
         toldUnread_ = true;
         qv::ui::MessageBox::Show(
@@ -93,17 +95,15 @@ void TTrash::LoadList() {
             using F = SentenceLog::Contents;
             what = qv::ui::ShownText(F::FieldOf(line, SentenceRecord::kDecisionTime)) +
                    QStringLiteral("  ") +
-                   qv::ui::ShownText(F::FieldOf(line, SentenceRecord::kArticleNumber)) +
-                   QStringLiteral("条:") +
-                   qv::ui::ShownText(F::FieldOf(line, SentenceRecord::kArticleName)) +
+                   qv::ui::ArticleText(F::FieldOf(line, SentenceRecord::kArticleNumber),
+                                       F::FieldOf(line, SentenceRecord::kArticleName)) +
                    QStringLiteral("  ") +
                    qv::ui::ShownText(F::FieldOf(line, SentenceRecord::kDistribution));
         } else {
             sgTrash->setItem(row, 1, qv::ui::ReadOnlyCell(QStringLiteral("条文")));
             CRule rule;
             if (rule.FromLine(e.payload))
-                what = QString::number(rule.GetNumber()) + QStringLiteral(" - ") +
-                       qv::ui::ShownText(rule.GetName());
+                what = qv::ui::ArticleText(rule.GetNumber(), rule.GetName());
             else
                 what = qv::ui::ShownText(e.payload);
         }
@@ -111,7 +111,8 @@ void TTrash::LoadList() {
         sgTrash->setItem(
             row, 3,
             qv::ui::ReadOnlyCell(e.kind == Trash::Kind::LogRecord ? QString::number(e.points)
-                                                                  : QString()));
+                                                                  : QString(),
+                                 true));
     }
     if (!entries_.empty())
         sgTrash->selectRow(std::clamp(previous, 0, static_cast<int>(entries_.size()) - 1));
@@ -146,6 +147,7 @@ void TTrash::btRestoreClick() {
         told = qv::ui::SideEffectsText(outcome.effects, *info_);
     if (!told.isEmpty()) qv::ui::MessageBox::Show(told, this);
     LoadList();
+    if (outcome.Ok()) emit Restored();
 }
 
 bool TTrash::RestoreArticle(const Trash::Entry& entry) {
@@ -169,7 +171,7 @@ bool TTrash::RestoreArticle(const Trash::Entry& entry) {
     std::vector<Trash::Entry> none;
     const BookSave save = SaveRuleBook(folder, *book, none, {&entry.serial, 1});
     if (!save.saved) {
-        qv::ui::MessageBox::Show(qv::ui::ArticleRestoreFailedText(book->GetFileName()), this);
+        qv::ui::MessageBox::Warn(qv::ui::ArticleRestoreFailedText(book->GetFileName()), this);
         return false;
     }
     QStringList told;
@@ -188,7 +190,7 @@ void TTrash::btPurgeClick() {
         return;
     qv::io::IoError error;
     if (!Trash(FolderOf(*info_).TrashPath()).Remove({&selected->serial, 1}, &error))
-        qv::ui::MessageBox::Show(qv::ui::TrashRemoveFailedText(FolderOf(*info_).TrashPath(), error), this);
+        qv::ui::MessageBox::Warn(qv::ui::TrashRemoveFailedText(FolderOf(*info_).TrashPath(), error), this);
     LoadList();
 }
 

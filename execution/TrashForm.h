@@ -28,6 +28,11 @@ public:
     // Refills the list from the trash as it stands.
     void LoadList();
 
+signals:
+    // A sentence went back into the log and its points onto the balance: a window behind
+    // showing either should read them again.
+    void Restored();
+
 private:
     void btRestoreClick();
     void btPurgeClick();

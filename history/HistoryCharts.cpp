@@ -129,6 +129,11 @@ struct UnitsParts : ChartParts {
     QBarSet* done = nullptr;  // only where the ledger records reports
     QBarCategoryAxis* categories = nullptr;
     QValueAxis* axis = nullptr;
+    // The implements counted in time, on an axis of their own (null without any).
+    QBarSet* timedGiven = nullptr;
+    QBarSet* timedDone = nullptr;
+    QValueAxis* timedAxis = nullptr;
+    std::array<bool, kImplementCount> isTimed{};
     bool empty = true;  // nothing sentenced
 };
 
@@ -140,9 +145,13 @@ QString PeriodLabel(Seconds start, Bucket bucket) {
     ::localtime_r(&t, &tm);
     switch (bucket) {
         case Bucket::Day:
-            return QStringLiteral("%1/%2").arg(tm.tm_mon + 1).arg(tm.tm_mday);
+            return QStringLiteral("%1/%2")
+                .arg(tm.tm_mon + 1, 2, 10, QLatin1Char('0'))
+                .arg(tm.tm_mday, 2, 10, QLatin1Char('0'));
         case Bucket::Week:
-            return QStringLiteral("%1/%2〜").arg(tm.tm_mon + 1).arg(tm.tm_mday);
+            return QStringLiteral("%1/%2〜")
+                .arg(tm.tm_mon + 1, 2, 10, QLatin1Char('0'))
+                .arg(tm.tm_mday, 2, 10, QLatin1Char('0'));
         case Bucket::Month:
             return QStringLiteral("%1/%2")
                 .arg(tm.tm_year + 1900)
@@ -171,9 +180,13 @@ PeriodFigures FiguresOf(const std::vector<Period>& periods, Bucket bucket) {
     if (periods.empty()) f.note = QStringLiteral("該当する判決はありません");
     f.counts.reserve(static_cast<qsizetype>(periods.size()));
     f.points.reserve(static_cast<qsizetype>(periods.size()));
+    // Days still to come have no figures yet: the line stops at today instead of falling
+    // to 0 (their bars are empty anyway).
+    const Seconds now = static_cast<Seconds>(std::time(nullptr));
     for (size_t i = 0; i < periods.size(); ++i) {
         f.counts << static_cast<double>(periods[i].sentences);
-        f.points << QPointF(static_cast<double>(i), static_cast<double>(periods[i].total));
+        if (periods[i].start <= now)
+            f.points << QPointF(static_cast<double>(i), static_cast<double>(periods[i].total));
         f.maxCount = std::max(f.maxCount, static_cast<double>(periods[i].sentences));
         f.maxPoints = std::max(f.maxPoints, static_cast<double>(periods[i].total));
         f.labels << PeriodLabel(periods[i].start, bucket);
@@ -360,10 +373,18 @@ bool UpdateArticleChart(QChart* chart, const std::vector<ArticleCount>& counts, 
 
 namespace {
 
-struct UnitsFigures {
-    QList<qreal> given, done;
-    QStringList names;
+// Counts (回) and times (分, or another unit an implement's name gives) are drawn against
+// axes of their own: 191 minutes beside 1597 squats on one scale would say nothing.
+struct UnitsGroup {
+    QList<qreal> given, done;  // the other group's implements hold 0: no bar
     double max = 0;
+};
+
+struct UnitsFigures {
+    UnitsGroup counts, timed;
+    std::array<bool, kImplementCount> isTimed{};
+    QString timedUnits;  // the timed group's axis title, empty without one
+    QStringList names;
     bool empty = true;
 };
 
@@ -371,23 +392,57 @@ UnitsFigures FiguresOf(const std::array<std::int64_t, kImplementCount>& sentence
                        const std::optional<std::array<std::int64_t, kImplementCount>>& reported,
                        const std::array<QString, kImplementCount>& names) {
     UnitsFigures f;
-    for (std::int64_t u : sentenced) {
-        f.given << static_cast<double>(u);
-        f.max = std::max(f.max, static_cast<double>(u));
-        if (u != 0) f.empty = false;
+    QStringList units;
+    for (int k = 0; k < kImplementCount; ++k) {
+        const QString unit = qv::ui::UnitOf(names[static_cast<size_t>(k)]);
+        f.isTimed[static_cast<size_t>(k)] = unit != QStringLiteral("回");
+        if (f.isTimed[static_cast<size_t>(k)] && !units.contains(unit)) units << unit;
+        f.names << names[static_cast<size_t>(k)].toHtmlEscaped();
     }
-    if (reported)
-        for (std::int64_t u : *reported) {
-            f.done << static_cast<double>(u);
-            f.max = std::max(f.max, static_cast<double>(u));
+    f.timedUnits = units.join(QStringLiteral("・"));
+    const auto add = [&](QList<qreal> UnitsGroup::*list, const std::array<std::int64_t, kImplementCount>& values) {
+        for (int k = 0; k < kImplementCount; ++k) {
+            const double v = static_cast<double>(values[static_cast<size_t>(k)]);
+            const bool timed = f.isTimed[static_cast<size_t>(k)];
+            UnitsGroup& in = timed ? f.timed : f.counts;
+            UnitsGroup& other = timed ? f.counts : f.timed;
+            (in.*list) << v;
+            (other.*list) << 0.0;
+            in.max = std::max(in.max, v);
         }
-    for (const QString& name : names) f.names << name.toHtmlEscaped();
+    };
+    add(&UnitsGroup::given, sentenced);
+    for (std::int64_t u : sentenced)
+        if (u != 0) f.empty = false;
+    if (reported) add(&UnitsGroup::done, *reported);
     return f;
 }
 
 const QString& UnitsTitle() {
     static const QString title = QStringLiteral("道具ごとの回数：判決と報告");
     return title;
+}
+
+// One group's bars: 判決, and 報告 where the ledger records reports.
+QBarSeries* UnitsSeries(const UnitsGroup& g, bool reported, const QString& suffix,
+                        QBarSet*& given, QBarSet*& done) {
+    given = new QBarSet(QStringLiteral("判決") + suffix);
+    given->append(g.given);
+    auto* series = new QBarSeries;
+    series->append(given);
+    done = nullptr;
+    if (reported) {
+        done = new QBarSet(QStringLiteral("報告") + suffix);
+        done->append(g.done);
+        series->append(done);
+    }
+    series->setLabelsVisible(true);
+    // Over the bars, whole: the bars of both groups stand side by side in each place and
+    // are too narrow to hold a figure of four digits.
+    series->setLabelsPosition(QAbstractBarSeries::LabelsOutsideEnd);
+    series->setBarWidth(0.9);
+    for (QBarSet* set : series->barSets()) set->setLabelColor(QColor(0x33, 0x33, 0x33));
+    return series;
 }
 
 }  // namespace
@@ -398,31 +453,32 @@ QChart* MakeUnitsChart(const std::array<std::int64_t, kImplementCount>& sentence
     QChart* chart = NewChart();
     const UnitsFigures f = FiguresOf(sentenced, reported, names);
     SetTitle(chart, UnitsTitle(), note);
-    auto* given = new QBarSet(QStringLiteral("判決"));
-    given->append(f.given);
-    auto* series = new QBarSeries;
-    series->append(given);
-    QBarSet* done = nullptr;
-    if (reported) {
-        done = new QBarSet(QStringLiteral("報告"));
-        done->append(f.done);
-        series->append(done);
-    }
-    series->setLabelsVisible(true);
+    auto* parts = new UnitsParts(chart);
+    const bool withTimes = !f.timedUnits.isEmpty();
+    QBarSeries* series = UnitsSeries(f.counts, reported.has_value(),
+                                     withTimes ? QStringLiteral("（回）") : QString(),
+                                     parts->given, parts->done);
     chart->addSeries(series);
     auto* categories = new QBarCategoryAxis;
     for (const QString& name : f.names) categories->append(name);
     chart->addAxis(categories, Qt::AlignBottom);
     series->attachAxis(categories);
-    QValueAxis* axis = CountAxis(f.max, QStringLiteral("回数"));
+    QValueAxis* axis = CountAxis(f.counts.max, QStringLiteral("回数"));
     chart->addAxis(axis, Qt::AlignLeft);
     series->attachAxis(axis);
-
-    auto* parts = new UnitsParts(chart);
-    parts->given = given;
-    parts->done = done;
+    if (withTimes) {
+        QBarSeries* timed = UnitsSeries(f.timed, reported.has_value(),
+                                        QStringLiteral("（") + f.timedUnits + QStringLiteral("）"),
+                                        parts->timedGiven, parts->timedDone);
+        chart->addSeries(timed);
+        timed->attachAxis(categories);
+        parts->timedAxis = CountAxis(f.timed.max, f.timedUnits);
+        chart->addAxis(parts->timedAxis, Qt::AlignRight);
+        timed->attachAxis(parts->timedAxis);
+    }
     parts->categories = categories;
     parts->axis = axis;
+    parts->isTimed = f.isTimed;
     parts->empty = f.empty;
     return chart;
 }
@@ -433,15 +489,21 @@ bool UpdateUnitsChart(QChart* chart, const std::array<std::int64_t, kImplementCo
     UnitsParts* parts = PartsOf<UnitsParts>(chart);
     if (parts == nullptr || (parts->done != nullptr) != reported.has_value()) return false;
     const UnitsFigures f = FiguresOf(sentenced, reported, names);
-    if (f.empty != parts->empty) return false;
+    if (f.empty != parts->empty || f.isTimed != parts->isTimed) return false;
+    if (parts->timedAxis && parts->timedAxis->titleText() != f.timedUnits) return false;
     SetTitle(chart, UnitsTitle(), note);
     if (parts->categories->categories() != f.names) {
         parts->categories->clear();
         for (const QString& name : f.names) parts->categories->append(name);
     }
-    SetValues(parts->given, f.given);
-    if (parts->done) SetValues(parts->done, f.done);
-    ScaleCountAxis(parts->axis, f.max);
+    SetValues(parts->given, f.counts.given);
+    if (parts->done) SetValues(parts->done, f.counts.done);
+    ScaleCountAxis(parts->axis, f.counts.max);
+    if (parts->timedAxis) {
+        SetValues(parts->timedGiven, f.timed.given);
+        if (parts->timedDone) SetValues(parts->timedDone, f.timed.done);
+        ScaleCountAxis(parts->timedAxis, f.timed.max);
+    }
     return true;
 }
 

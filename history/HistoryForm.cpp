@@ -385,7 +385,7 @@ void THistory::RefreshCharts() {
     QStringList said;
     if (!data.periods.empty()) {
         const Period& last = data.periods.back();
-        said << QStringLiteral("%1期間。最後の期間 %2: 判決%3件、判決ポイント%4。")
+        said << QStringLiteral("期間の数%1。最後の期間 %2: 判決%3件、判決ポイント%4。")
                     .arg(data.periods.size())
                     .arg(PeriodLabel(last.start, data.bucket))
                     .arg(last.sentences)
@@ -524,7 +524,7 @@ bool THistory::ExportCsvTo(const QString& path) {
     if (ExportCsv(file, index_, model_->GetRows(), names,
                   ckUtf8->isChecked() ? CsvEncoding::Utf8Bom : CsvEncoding::Cp932, &error))
         return true;
-    qv::ui::MessageBox::Show(qv::ui::ExportFailureText(file, error), this);
+    qv::ui::MessageBox::Warn(qv::ui::ExportFailureText(file, error), this);
     return false;
 }
 
@@ -539,7 +539,7 @@ bool THistory::SaveChartTo(const QString& path) {
     if (!png.isEmpty() &&
         qv::io::WriteFileAtomic(file, std::string_view(png.constData(), png.size()), &error))
         return true;
-    qv::ui::MessageBox::Show(qv::ui::ChartSaveFailureText(file, error), this);
+    qv::ui::MessageBox::Warn(qv::ui::ChartSaveFailureText(file, error), this);
     return false;
 }
 
@@ -560,12 +560,16 @@ void THistory::btSavePngClick() {
 void THistory::btExportCsvClick() {
     const QString caption = QStringLiteral("CSVに書き出す");
     const QString suggested =
-        InUserFolder(QStandardPaths::DocumentsLocation, QStringLiteral("quorvel-history.csv"));
+        InUserFolder(QStandardPaths::DocumentsLocation, QStringLiteral("判決の履歴.csv"));
     const QString filterText = QStringLiteral("CSVファイル (*.csv)");
     const QString path = askSavePath_
                              ? askSavePath_(caption, suggested, filterText)
                              : QFileDialog::getSaveFileName(this, caption, suggested, filterText);
-    if (!path.isEmpty()) ExportCsvTo(path);
+    // Said where it went: the dialog closing alone tells nothing.
+    if (!path.isEmpty() && ExportCsvTo(path))
+        qv::ui::MessageBox::Show(QStringLiteral("履歴をCSVファイル「%1」に書き出しました。")
+                                     .arg(QDir::toNativeSeparators(path)),
+                                 this);
 }
 
 bool THistory::eventFilter(QObject* watched, QEvent* event) {

@@ -40,22 +40,22 @@ void TReminder::Init(const QString& folder, const ReminderFiles& files) {
     ckBalance->setChecked(saved_.balanceOn);
     seBalance->setValue(static_cast<int>(saved_.balanceAbove));
 
-    QString where = QStringLiteral("確かめるデータフォルダ: ") + Shown(folder_);
+    QString where = QStringLiteral("確認するデータフォルダ: ") + Shown(folder_);
     if (saved_.on && !saved_.folder.isEmpty() && saved_.folder != folder_)
         where += QStringLiteral("\n（いまのリマインダーは別のフォルダ「") + Shown(saved_.folder) +
-                 QStringLiteral("」を確かめています。OKでこのフォルダに切り替わります）");
+                 QStringLiteral("」を確認しています。OKでこのフォルダに切り替わります）");
     pnFolder->setText(where);
     switch (InstalledWay(files_)) {
         case ReminderWay::Timer:
-            pnState->setText(QStringLiteral("いまは systemd のタイマーで毎日確かめています（") +
+            pnState->setText(QStringLiteral("いまは systemd のタイマーで毎日確認しています（") +
                              Shown(files_.Timer()) + QStringLiteral("）。"));
             break;
         case ReminderWay::Autostart:
-            pnState->setText(QStringLiteral("いまはログインのたびに確かめています（") +
+            pnState->setText(QStringLiteral("いまはログインのたびに確認しています（") +
                              Shown(files_.Autostart()) + QStringLiteral("）。"));
             break;
         case ReminderWay::None:
-            pnState->setText(QStringLiteral("いまは切れています。"));
+            pnState->setText(QStringLiteral("リマインダーはいまオフです（確認も通知もしません）。"));
             break;
     }
     ShowEnabled();

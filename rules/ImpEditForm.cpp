@@ -15,6 +15,7 @@ TImpEdit::TImpEdit(QWidget* parent) : QDialog(parent) {
     qv::ui::Place(this);
     const auto rows = Rows();
     for (size_t i = 0; i < rows.size(); ++i) {
+        qv::ui::MarkTenths(rows[i].weight);  // before anything asks how it is read
         rows[i].name->setAccessibleName(QStringLiteral("道具%1の名前").arg(i + 1));
         rows[i].weight->setAccessibleName(QStringLiteral("道具%1の重さ").arg(i + 1));
     }

@@ -5,6 +5,7 @@
 #include "ui/MessageBox.h"
 #include "ui/Placement.h"
 #include "ui/Texts.h"
+#include "ui/Words.h"
 
 namespace {
 // Puts the caret on the field the user has to correct.
@@ -18,6 +19,9 @@ TRuleItem::TRuleItem(QWidget* parent) : QDialog(parent), clock_(qv::SystemNow) {
     setupUi(this);
     qv::ui::SetFormFont(this, 12);
     qv::ui::MakeResizable(this, QStringLiteral("TRuleItem"), minimumSizeHint());
+    // Before anything asks how they are read.
+    qv::ui::MarkTenths(tbRuiseki);
+    qv::ui::MarkTenths(tbJoujou);
     tfNo->setAccessibleName(QStringLiteral("条の番号"));
     tbPt->setAccessibleName(QStringLiteral("ポイントの配分"));
     qv::ui::NameControls(this);
@@ -104,7 +108,7 @@ void TRuleItem::btRegClick() {
     // The rule book keeps only 1..9999; anything else would vanish without a word once
     // this window had closed, with everything typed in it.
     if (*number < CRuleBook::kMinNumber || *number > CRuleBook::kMaxNumber) {
-        qv::ui::MessageBox::Show(QStringLiteral("条の番号には%1から%2までの整数を入れてください。")
+        qv::ui::MessageBox::Warn(QStringLiteral("条の番号には%1から%2までの整数を入れてください。")
                                      .arg(CRuleBook::kMinNumber)
                                      .arg(CRuleBook::kMaxNumber),
                                  this);
@@ -134,13 +138,14 @@ void TRuleItem::btRegClick() {
     for (int i = 0; i < CRule::kShareCount; ++i)
         r.SetShare(i, shares[static_cast<size_t>(i)]->value());
 
-    // Another article's number would replace that article: ask first, and on Cancel stay
-    // here with everything typed, the caret on the number.
+    // Another article's number would replace that article: ask first, and unless the user
+    // chooses to replace it stay here with everything typed, the caret on the number.
     const CRule* other = ruleBook_ ? ruleBook_->FindRule(*number) : nullptr;
     if (other != nullptr && rule_ != nullptr && *number != rule_->GetNumber() &&
-        !qv::ui::MessageBox::Confirm(
-            QStringLiteral("%1条「%2」がすでにあります。登録すると、この条文は置き換えられます。")
-                .arg(QString::number(*number), qv::ui::ShownText(other->GetName()))))
+        !qv::ui::MessageBox::Choose(
+            QStringLiteral("「%1」がすでにあります。登録すると、この条文は置き換えられます。")
+                .arg(qv::ui::ArticleText(*number, other->GetName())),
+            QStringLiteral("置き換える"), QStringLiteral("番号を直す"), this))
         return FocusField(tfNo);
 
     if (rule_) rule_->CopyFrom(&r);

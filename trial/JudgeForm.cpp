@@ -151,8 +151,8 @@ void TJudge::cbRuleChange() {
     if (rule == nullptr) return;
     pnState->setText(QStringLiteral("条文:") + qv::ui::ShownText(rule->GetText()));
     pnComment->setText(QStringLiteral("備考:") + qv::ui::ShownText(rule->GetRemark()));
-    pnState->setToolTip(qv::ui::PlainTip(pnState->text()));
-    pnComment->setToolTip(qv::ui::PlainTip(pnComment->text()));
+    qv::ui::SetPlainTip(pnState, pnState->text());
+    qv::ui::SetPlainTip(pnComment, pnComment->text());
 }
 
 void TJudge::tbJoujouChange() { pnJoujou->setText(QString::number(tbJoujou->value())); }

@@ -24,6 +24,9 @@ TState::TState(QWidget* parent) : QDialog(parent) {
                            {btCansel, Follow::Centre, Follow::Move}});
     connect(btOK, &QPushButton::clicked, this, &TState::btOKClick);
     connect(btCansel, &QPushButton::clicked, this, &TState::btCanselClick);
+    // The verdict is read with the keyboard and a screen reader like any text: it takes
+    // the focus (Tab), read-only.
+    mmJudge->setFocusPolicy(Qt::StrongFocus);
     qv::ui::NameControls(this);
 }
 
@@ -56,7 +59,7 @@ bool TState::Init(int articleNumber, int level, CInfo* info, const TrialLog* rea
     pnName->setText(qv::ui::ShownText(verdict_.heading));
     pnState->setText(qv::ui::ShownText(verdict_.articleText));
     // Long article texts wrap; the whole text stays reachable as a tip.
-    pnState->setToolTip(qv::ui::PlainTip(pnState->text()));
+    qv::ui::SetPlainTip(pnState, pnState->text());
     QString text = qv::ui::FromCp932(verdict_.verdictText);
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     mmJudge->setPlainText(text);

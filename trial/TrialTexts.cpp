@@ -33,7 +33,7 @@ QString CompositionRefusalText(const Composition& composition, int articleNumber
                                 "ルール編集で配分設定を見直してください。");
         case Composition::Status::LogUnreadable:
             return QStringLiteral("判決記録ファイル「") + PathText(logPath) +
-                   QStringLiteral("」を読み込めないため、過去10日間の適用を確かめられません。");
+                   QStringLiteral("」を読み込めないため、過去10日間の適用を確認できません。");
         case Composition::Status::Ok:
             break;
     }

@@ -2,6 +2,8 @@
 
 #include <QAccessible>
 
+class QLabel;
+class QSlider;
 class QWidget;
 
 namespace qv::ui {
@@ -19,5 +21,19 @@ void NameControls(QWidget* window);
 // chart. Call before the widget is first asked about (in its window's constructor).
 void SetAccessibleRole(QWidget* widget, QAccessible::Role role);
 inline void MarkAsWindow(QWidget* window) { SetAccessibleRole(window, QAccessible::Window); }
+
+// A slider whose position counts tenths (15 shown as 1.5) tells its value as shown.
+void MarkTenths(QSlider* slider);
+
+// A tooltip shown exactly as given, and read out as the same plain text (a tip is laid out
+// as rich text, which a screen reader would otherwise get as markup).
+void SetPlainTip(QWidget* widget, const QString& text);
+
+// A status line's new text, told to screen readers as a change of its name.
+void Announce(QLabel* label, const QString& text);
+
+// A caption as a screen reader should say it: the shortcut marker gone, and the blanks of
+// a letter-spaced caption ("ル ー ル 編 集") closed up.
+QString SpokenCaption(const QString& caption);
 
 }  // namespace qv::ui

@@ -30,7 +30,7 @@ QString PathKindReason(const std::string& path) {
         case qv::io::Target::Kind::Dangling:
             return QStringLiteral("リンク先「") + PathText(target.path) +
                    QStringLiteral(
-                       "」が見つかりません。ドライブや共有フォルダがつながっているか確かめてくださ"
+                       "」が見つかりません。ドライブや共有フォルダがつながっているか確認してくださ"
                        "い");
         case qv::io::Target::Kind::Fifo:
             return QStringLiteral("名前付きパイプ（FIFO）で、通常のファイルではありません");
@@ -127,7 +127,7 @@ QString RuleBookSaveFailureText(const std::string& path) {
                "ルールを「%1」に保存できませんでした。\n"
                "「%1」は保存前のまま変わっていません。\n"
                "ファイルが読み取り専用でないか、ディスクに空きがあるか、"
-               "フォルダーがあるかを確かめて、もう一度「保存」を押してください。")
+               "フォルダーがあるかを確認して、もう一度「保存」を押してください。")
         .arg(PathText(path));
 }
 
@@ -319,7 +319,7 @@ QString MissingFolderReason(const QString& folder) {
 QString FolderUnusableText(const QString& folder, int error) {
     const QString reason = error == ENOENT ? MissingFolderReason(folder) : ErrorReason(error);
     return QStringLiteral("データフォルダ「") + folder + QStringLiteral("」を開けません（") +
-           reason + QStringLiteral("）。\nフォルダの場所と読み取りの許可を確かめてください。");
+           reason + QStringLiteral("）。\nフォルダの場所と読み取りの許可を確認してください。");
 }
 
 QString FolderInUseText(const QString& folder, bool raised) {
@@ -536,7 +536,7 @@ QString RuleBookChangedText(CRuleBook::DiskChange change, const std::string& pat
         return QStringLiteral(
                    "ルールのファイル「%1」を読み込めないため（%"
                    "2）、読み込んだ後にほかのプログラムが"
-                   "書き換えていないかを確かめられません。ルールは保存していません。")
+                   "書き換えていないかを確認できません。ルールは保存していません。")
             .arg(PathText(path), UnreadableReason(path));
     if (change == CRuleBook::DiskChange::Removed)
         return QStringLiteral(
@@ -570,7 +570,7 @@ QString SideEffectsText(const SideEffects& effects, const CInfo& info) {
     if (!effects.ledgered)
         told << QStringLiteral(
                     "ポイント台帳のファイル「%1」に書き込めませんでした%2。"
-                    "残高は変わっています。次に開いたとき台帳との違いを確かめます。")
+                    "残高は変わっています。次に開いたとき台帳との違いを確認します。")
                     .arg(PathText(folder.LedgerPath()), why(folder.LedgerPath()));
     if (!effects.trashed)
         told << QStringLiteral(
@@ -590,7 +590,7 @@ QString SideEffectsText(const SideEffects& effects, const CInfo& info) {
 QString LedgerUnreadLinesText(const std::string& ledgerPath, size_t lines) {
     return QStringLiteral(
                "ポイント台帳のファイル「%1」に読めない行が%2行あります。"
-               "読めない行はそのまま残し、読める行だけで残高を確かめます。")
+               "読めない行はそのまま残し、読める行だけで残高を確認します。")
         .arg(PathText(ledgerPath), QString::number(lines));
 }
 
@@ -739,9 +739,7 @@ QString ImplementsDifferText(const qv::records::Implements& ours,
                              const qv::records::Implements& theirs) {
     return QStringLiteral("二台のコンピュータで道具の設定が違います。どちらを残しますか。\n\n"
                           "このコンピュータ: ") +
-           ImplementsLine(ours) + QStringLiteral("\nもう一台: ") + ImplementsLine(theirs) +
-           QStringLiteral("\n\nOK でもう一台の設定を、キャンセルでこのコンピュータの設定を"
-                          "残します。");
+           ImplementsLine(ours) + QStringLiteral("\nもう一台: ") + ImplementsLine(theirs);
 }
 
 QString MergeSummaryText(const qv::records::MergeOutcome& o, bool withDisplay) {

@@ -24,7 +24,7 @@ namespace qv::ui {
 // What a merge of conflict copies did, for one box (and stderr); empty when there was
 // nothing to merge. withDisplay false: nobody could be asked about the implements.
 QString MergeSummaryText(const qv::records::MergeOutcome& outcome, bool withDisplay);
-// The question when the two computers' implement tables differ (OK: take theirs).
+// The question when the two computers' implement tables differ; the buttons say the answers.
 QString ImplementsDifferText(const qv::records::Implements& ours,
                              const qv::records::Implements& theirs);
 

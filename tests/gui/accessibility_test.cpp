@@ -6,13 +6,23 @@
 #include <QChartView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTableView>
 #include <QTableWidget>
 
 #include "app/MenuForm.h"
 #include "execution/DonePointForm.h"
 #include "history/HistoryForm.h"
 #include "rulebook/RuleBook.h"
+#include "rules/ImpEditForm.h"
 #include "rules/RuleEditForm.h"
+#include "rules/RuleItemForm.h"
+#include "execution/LogListForm.h"
+#include "trial/JudgeForm.h"
+#include "trial/StateForm.h"
+#include "ui/Accessibility.h"
 #include "tests/gui/GuiTest.h"
 #include "ui/Texts.h"
 
@@ -121,6 +131,108 @@ TEST_F(AccessibilityTest, HistoryChartsAndTotalsCanBeRead) {
     EXPECT_TRUE(totals.contains(QStringLiteral("腕立て伏せ:29回　腹筋:0回　スクワット:0回　正座(分):0分")))
         << totals.toStdString();
     EXPECT_FALSE(totals.contains(QChar(0x2060))) << "read without the joiners";
+}
+
+// Captions spread with blanks for looks are read as the word they spell.
+TEST(SpokenCaption, LetterSpacingAndShortcutMarkersGo) {
+    const struct {
+        const char* caption;
+        const char* spoken;
+    } cases[] = {
+        {"ル ー ル 編 集", "ルール編集"}, {"裁 判", "裁判"}, {"&OK", "OK"},
+        {"A B C", "A B C"},  // a blank between Latin letters is a real one
+        {"ポイント 執行報告", "ポイント 執行報告"},  {"鞭&&棒", "鞭&棒"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(qv::ui::SpokenCaption(QString::fromUtf8(c.caption)), QString::fromUtf8(c.spoken))
+            << c.caption;
+}
+
+TEST_F(AccessibilityTest, TheMainMenuSaysWhatItsButtonsDo) {
+    TForm1 menu;
+    ASSERT_TRUE(menu.IsLoaded());
+    EXPECT_EQ(Announced(Child<QPushButton>(&menu, "btnRule")), QStringLiteral("ルール編集"));
+    EXPECT_EQ(Announced(Child<QPushButton>(&menu, "btnJudge")), QStringLiteral("裁判"));
+    EXPECT_EQ(Child<QPushButton>(&menu, "btnRule")->text(), QStringLiteral("ル ー ル 編 集"));
+    const QString more = Announced(Child<QPushButton>(&menu, "btMore"), QAccessible::Description);
+    for (const char* item : {"ポイント台帳", "ごみ箱", "バックアップ", "リマインダー", "利用の手引き",
+                             "Quorvel裁判所について"})
+        EXPECT_TRUE(more.contains(QString::fromUtf8(item))) << item << ": " << more.toStdString();
+    EXPECT_FALSE(Announced(Child<QPushButton>(&menu, "btGoHP"), QAccessible::Description).isEmpty());
+}
+
+// A coefficient or weight slider shown as 2.0 is read as 2.0, not as its position 20.
+TEST_F(AccessibilityTest, TenthsSlidersTellTheValueShown) {
+    TRuleItem item;
+    CRule rule;
+    rule.SetCumulative(20);
+    rule.SetExtenuation(7);
+    item.SetRule(&rule);
+    item.Init(&info_);
+    TImpEdit implements;
+    implements.Init(&info_);
+    const struct {
+        QWidget* window;
+        const char* slider;
+        double value;
+        const char* text;
+    } cases[] = {{&item, "tbRuiseki", 2.0, "2.0"}, {&item, "tbJoujou", 0.7, "0.7"},
+                 {&implements, "tbImp2", 0.5, "0.5"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.slider);
+        QAccessibleInterface* slider =
+            QAccessible::queryAccessibleInterface(Child<QSlider>(c.window, c.slider));
+        ASSERT_NE(slider, nullptr);
+        ASSERT_NE(slider->valueInterface(), nullptr);
+        EXPECT_DOUBLE_EQ(slider->valueInterface()->currentValue().toDouble(), c.value);
+        EXPECT_DOUBLE_EQ(slider->valueInterface()->maximumValue().toDouble(), 2.0);
+        EXPECT_EQ(slider->text(QAccessible::Value), QString::fromUtf8(c.text));
+    }
+    // The shares count whole steps: read as they are.
+    QAccessibleInterface* share = QAccessible::queryAccessibleInterface(Child<QSlider>(&item, "tbPt"));
+    ASSERT_NE(share->valueInterface(), nullptr);
+    EXPECT_EQ(share->valueInterface()->maximumValue().toInt(), 10);
+}
+
+// Tips hold the user's texts laid out as rich text; the reader gets them as plain text.
+TEST_F(AccessibilityTest, ArticleTextsAreDescribedAsPlainText) {
+    TJudge judge;
+    judge.Init(&info_);
+    const QString said = Announced(Child<QLabel>(&judge, "pnState"), QAccessible::Description);
+    EXPECT_EQ(said, QStringLiteral("条文:約束の時刻に遅れた。"));
+}
+
+TEST_F(AccessibilityTest, TheVerdictTextTakesTheFocus) {
+    TState verdict;
+    auto* text = Child<QPlainTextEdit>(&verdict, "mmJudge");
+    EXPECT_TRUE(text->focusPolicy() & Qt::TabFocus);
+    EXPECT_TRUE(text->isReadOnly());
+}
+
+// 執行 keeps its caption; its name says whether it marks the sentence or takes the mark
+// back, and the list's context menu offers the row's own actions.
+TEST_F(AccessibilityTest, ExecuteIsNamedForWhatItWillDo) {
+    TLogList list;
+    list.Init(&info_);
+    list.show();
+    auto* done = Child<QPushButton>(&list, "btDone");
+    auto* grid = Child<QTableView>(&list, "sgList");
+    grid->selectRow(0);  // the newest, executed
+    EXPECT_EQ(Announced(done), QStringLiteral("未執行に戻す"));
+    grid->selectRow(1);
+    EXPECT_EQ(Announced(done), QStringLiteral("執行済みにする"));
+    EXPECT_EQ(done->text(), QStringLiteral("執行"));
+    QStringList menu;
+    for (QAction* action : grid->actions())
+        if (!action->isSeparator()) menu << action->objectName();
+    EXPECT_EQ(menu.mid(0, 2), (QStringList{QStringLiteral("acDone"), QStringLiteral("acDelete")}));
+    auto* remove = grid->findChild<QAction*>(QStringLiteral("acDelete"));
+    if (remove == nullptr) remove = list.findChild<QAction*>(QStringLiteral("acDelete"));
+    ASSERT_NE(remove, nullptr);
+    remove->trigger();  // cancelled: nothing queued
+    const QStringList shown = ShownTexts();
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_TRUE(shown[0].startsWith(QStringLiteral("選択された判決を削除します"))) << shown[0].toStdString();
 }
 
 }  // namespace

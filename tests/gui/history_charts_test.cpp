@@ -11,11 +11,13 @@
 #include <QtCharts/QChartView>
 #include <QtCharts/QDateTimeAxis>
 #include <QtCharts/QLineSeries>
+#include <QtCharts/QValueAxis>
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <random>
 
+#include "history/HistoryCharts.h"
 #include "history/HistoryForm.h"
 #include "history/HistoryQuery.h"
 #include "records/DataFolder.h"
@@ -206,3 +208,34 @@ TEST_F(HistoryCharts, AChartShownAfterFiltersShowsWhatItShowsWhenShownAllAlong) 
 }
 
 }  // namespace
+
+// Minutes are not drawn against the count axis: an implement counted in 分 gets a right
+// axis of its own, and the counts' axis is scaled by the counts alone.
+TEST(UnitsChart, MinutesHaveAnAxisOfTheirOwn) {
+    const std::array<QString, qv::history::kImplementCount> names = {
+        QStringLiteral("腕立て伏せ"), QStringLiteral("腹筋"), QStringLiteral("スクワット"),
+        QStringLiteral("正座(分)")};
+    const std::array<std::int64_t, qv::history::kImplementCount> sentenced = {12, 30, 0, 400};
+    std::unique_ptr<QChart> chart(qv::history::MakeUnitsChart(sentenced, std::nullopt, names, {}));
+    QStringList titles;
+    double countsTop = 0;
+    for (QAbstractAxis* axis : chart->axes(Qt::Vertical)) {
+        const auto* value = qobject_cast<QValueAxis*>(axis);
+        ASSERT_NE(value, nullptr);
+        titles << value->titleText();
+        if (value->titleText() == QStringLiteral("回数")) countsTop = value->max();
+        // Even steps from 0.
+        EXPECT_EQ(value->min(), 0);
+    }
+    EXPECT_EQ(titles, (QStringList{QStringLiteral("回数"), QStringLiteral("分")}));
+    EXPECT_EQ(countsTop, 30) << "scaled by the counts, not by 400 minutes";
+    // Without an implement counted in time, one axis as before.
+    std::array<QString, qv::history::kImplementCount> plain = names;
+    plain[3] = QStringLiteral("縄跳び");
+    std::unique_ptr<QChart> one(qv::history::MakeUnitsChart(sentenced, std::nullopt, plain, {}));
+    EXPECT_EQ(one->axes(Qt::Vertical).size(), 1);
+    // New figures go into the same chart; a name that moves an implement between the axes
+    // needs a new one.
+    EXPECT_TRUE(qv::history::UpdateUnitsChart(chart.get(), {1, 2, 3, 50}, std::nullopt, names, {}));
+    EXPECT_FALSE(qv::history::UpdateUnitsChart(chart.get(), sentenced, std::nullopt, plain, {}));
+}

@@ -115,11 +115,11 @@ TEST_F(HistoryWindowTest, SaveDialogsOfferTheUsersFolders) {
         QStandardPaths::StandardLocation kind;
         const char* name;
     } expected[] = {{QStandardPaths::PicturesLocation, "quorvel-period.png"},
-                    {QStandardPaths::DocumentsLocation, "quorvel-history.csv"}};
+                    {QStandardPaths::DocumentsLocation, "判決の履歴.csv"}};
     for (int i = 0; i < 2; ++i) {
         QString folder = QStandardPaths::writableLocation(expected[i].kind);
         if (folder.isEmpty() || !QDir(folder).exists()) folder = QDir::homePath();
-        EXPECT_EQ(suggested[i], QDir(folder).filePath(QString::fromLatin1(expected[i].name)));
+        EXPECT_EQ(suggested[i], QDir(folder).filePath(QString::fromUtf8(expected[i].name)));
         EXPECT_FALSE(suggested[i].startsWith(QDir::currentPath())) << suggested[i].toStdString();
     }
 }
@@ -198,6 +198,10 @@ TEST_F(HistoryWindowTest, ExportWritesTheShownRowsInTheirOrder) {
     QTest::keyClicks(Child<QLineEdit>(w.get(), "tfSearch"), QStringLiteral("zzz"));
     Child<QPushButton>(w.get(), "btExportCsv")->click();
     EXPECT_EQ(ReadBytes("out.csv"), header);
+    // Each export says where it went.
+    const QStringList told = ShownTexts();
+    ASSERT_EQ(told.size(), 4);
+    EXPECT_EQ(told[0], QStringLiteral("履歴をCSVファイル「out.csv」に書き出しました。"));
     // Cancelling the file choice writes nothing.
     savePath_.clear();
     Child<QPushButton>(w.get(), "btExportCsv")->click();

@@ -29,10 +29,16 @@ TEST_F(MergeWindow, AtStartTheCopiesAreMergedAfterAskingAboutTheImplements) {
     WriteBytes("test (conflicted copy 2026-12-10 154501).dat", Book("P", "new", 200));
     WriteBytes("test (conflicted copy 2026-12-10 154501).log",
                kLine + "200\t12\tY\t29\tA:12 \t0\t12\t0\t0\t0\t2\r\n");
-    qv::ui::MessageBox::QueueAnswer(true);  // take the other computer's implements
+    qv::ui::MessageBox::QueueChoice(true);  // take the other computer's implements
     TForm1 menu;
     ASSERT_TRUE(menu.IsLoaded());
-    const QStringList shown = ShownTexts();
+    const QList<qv::ui::ShownMessage> boxes = qv::ui::MessageBox::TakeShown();
+    ASSERT_FALSE(boxes.isEmpty());
+    EXPECT_EQ(boxes[0].buttons, (QStringList{QStringLiteral("もう一台の設定を使う"),
+                                             QStringLiteral("このコンピュータの設定を使う")}));
+    EXPECT_FALSE(boxes[0].text.contains(QStringLiteral("OK"))) << boxes[0].text.toStdString();
+    QStringList shown;
+    for (const qv::ui::ShownMessage& box : boxes) shown << box.text;
     ASSERT_EQ(shown.size(), 2) << shown.join(QStringLiteral("|")).toStdString();
     EXPECT_TRUE(shown[0].contains(QStringLiteral("道具の設定が違います"))) << shown[0].toStdString();
     EXPECT_TRUE(shown[0].contains(QStringLiteral("P（1.0）"))) << shown[0].toStdString();

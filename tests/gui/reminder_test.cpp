@@ -111,7 +111,7 @@ TEST_F(ReminderTest, OnWritesTheAutostartEntryAndTheSettingsOffRemovesIt) {
     const std::string before = qv::test::ListDir();
     FromMenu([](QWidget* w) {
         EXPECT_EQ(w->windowTitle(), QStringLiteral("リマインダー"));
-        EXPECT_EQ(Child<QLabel>(w, "pnState")->text(), QStringLiteral("いまは切れています。"));
+        EXPECT_EQ(Child<QLabel>(w, "pnState")->text(), QStringLiteral("リマインダーはいまオフです（確認も通知もしません）。"));
         EXPECT_FALSE(Child<QWidget>(w, "gbWhen")->isEnabled()) << "off: its conditions rest";
         Child<QCheckBox>(w, "ckOn")->setChecked(true);
         Child<QTimeEdit>(w, "teTime")->setTime(QTime(7, 30));
@@ -160,7 +160,7 @@ TEST_F(ReminderTest, OnWritesTheAutostartEntryAndTheSettingsOffRemovesIt) {
     EXPECT_EQ(qv::test::ListDir(), before);
 }
 
-// 今すぐ確かめる says what a check would say now, and changes nothing.
+// 今すぐ確認 says what a check would say now, and changes nothing.
 TEST_F(ReminderTest, CheckNowTellsWhatTheReminderWouldSay) {
     const std::int64_t old = static_cast<std::int64_t>(std::time(nullptr)) - 6 * 86400 - 60;
     const std::string log = std::to_string(old) + "\t1\tX\t12\tA:1 \t0\t1\t0\t0\t0\t2\r\n";

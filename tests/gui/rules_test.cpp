@@ -506,8 +506,8 @@ TEST_F(RulesTest, EmptyListEditAndDeleteReportTheEmptyCell) {
 }
 
 TEST_F(RulesTest, RegisteringOverAnotherArticleAsksFirst) {
-    // Adding with, or editing to, the number of another article: Cancel goes back to the
-    // editor with everything typed; OK replaces that article.
+    // Adding with, or editing to, the number of another article: the safe choice goes
+    // back to the editor with everything typed; 置き換える replaces that article.
     struct Case {
         const char* button;
         int row;  // selected for 編集
@@ -525,7 +525,7 @@ TEST_F(RulesTest, RegisteringOverAnotherArticleAsksFirst) {
         list.Init(&info_);
         SelectRow(&list, c.row);
         const QString question =
-            U("3条「遅刻」がすでにあります。登録すると、この条文は置き換えられます。");
+            U("「3条 遅刻」がすでにあります。登録すると、この条文は置き換えられます。");
         bool asked = false;
         WhenOpens<TRuleItem>([&](TRuleItem* item) {
             EXPECT_EQ(FieldText(item, "tfNo"), c.proposed);
@@ -533,14 +533,18 @@ TEST_F(RulesTest, RegisteringOverAnotherArticleAsksFirst) {
             Type(item, "tfName", U("寝坊"));
             Type(item, "tfState", U("本文") + c.proposed);
             Type(item, "tfPoint", "0");
-            qv::ui::MessageBox::QueueAnswer(false);
+            qv::ui::MessageBox::QueueChoice(false);
             Click(item, "btReg");
-            EXPECT_EQ(ShownTexts(), QStringList{question}) << c.button;
+            const QList<qv::ui::ShownMessage> shown = qv::ui::MessageBox::TakeShown();
+            ASSERT_EQ(shown.size(), 1) << c.button;
+            EXPECT_EQ(shown[0].text, question) << c.button;
+            EXPECT_EQ(shown[0].buttons, (QStringList{U("置き換える"), U("番号を直す")}))
+                << c.button << ": the buttons say the choices, never OK/キャンセル";
             asked = item->isVisible();
             EXPECT_EQ(FieldText(item, "tfNo"), "3") << c.button << ": everything typed is kept";
             EXPECT_EQ(FieldText(item, "tfName"), U("寝坊")) << c.button;
             EXPECT_EQ(book_.FindRule(3)->GetName(), Sjis("遅刻")) << c.button << ": not yet";
-            qv::ui::MessageBox::QueueAnswer(true);
+            qv::ui::MessageBox::QueueChoice(true);
             Click(item, "btReg");
             EXPECT_EQ(ShownTexts(), QStringList{question}) << c.button;
         });

@@ -202,7 +202,7 @@ TEST_F(TrialTest, RefusalsAreWordedForTheUser) {
         {"no such article", 99, "test.log", QStringLiteral("99条という条文はありません。")},
         {"log that cannot be read", 12, "dir.log",
          QStringLiteral("判決記録ファイル「dir.log」を読み込めないため、"
-                        "過去10日間の適用を確かめられません。")},
+                        "過去10日間の適用を確認できません。")},
     };
     for (const auto& c : cases) {
         menu.Info()->SetLogPath(c.log);

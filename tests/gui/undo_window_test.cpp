@@ -265,7 +265,7 @@ TEST_F(UndoWindows, TheTrashWindowRestoresAndRemovesForGood) {
         auto* grid = Child<QTableWidget>(trash, "sgTrash");
         ASSERT_EQ(grid->rowCount(), 3);
         EXPECT_EQ(grid->item(0, 1)->text(), QStringLiteral("条文"));
-        EXPECT_EQ(grid->item(0, 2)->text(), QStringLiteral("2 - W"));
+        EXPECT_EQ(grid->item(0, 2)->text(), QStringLiteral("2条 W"));
         EXPECT_EQ(grid->item(1, 2)->text().left(10), QStringLiteral("1700000100"));
         EXPECT_EQ(grid->item(1, 3)->text(), QStringLiteral("4"));
         // The sentence deleted last comes back.

@@ -1,0 +1,126 @@
+// Pictures of the windows that list records (the execution report after an undo, the
+// ledger, the trash), the rule editors and the history, as they stand on the screen with
+// their frames, for looking at them at any scale:
+//   xvfb-run -a -s "-screen 0 1600x1200x24" sh -c 'openbox & sleep 1;
+//       build/bench/window_shots DATA_FOLDER OUT_PREFIX'
+// DATA_FOLDER holds test.dat, test.log and user.dat (e.g. after scripts/sample-history);
+// the shots change it (a sentence is marked and the mark undone, one is deleted).
+#include <unistd.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QGuiApplication>
+#include <QPushButton>
+#include <QScreen>
+#include <QTableView>
+#include <QTimer>
+#include <cstdio>
+
+#include "app/MenuForm.h"
+#include "execution/LedgerForm.h"
+#include "execution/LogListForm.h"
+#include "execution/TrashForm.h"
+#include "history/HistoryForm.h"
+#include "rules/ImpEditForm.h"
+#include "rules/RuleItemForm.h"
+#include "rulebook/RuleBook.h"
+#include "ui/MessageBox.h"
+
+namespace {
+QString gOut;
+void Settle() {
+    for (int n = 0; n < 40; ++n) {
+        QApplication::processEvents();
+        ::usleep(10000);
+    }
+}
+// The screen around the window, frame included.
+bool Save(QWidget& w, const char* name) {
+    w.move(40, 40);
+    w.show();
+    w.raise();
+    w.activateWindow();
+    Settle();
+    const QRect frame = w.frameGeometry().adjusted(-4, -4, 4, 4);
+    const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(
+        0, frame.x(), frame.y(), frame.width(), frame.height());
+    const QString file = gOut + QString::fromLatin1(name);
+    if (!shot.save(file)) return false;
+    std::printf("%s\n", file.toLocal8Bit().constData());
+    return true;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: window_shots DATA_FOLDER OUT_PREFIX\n");
+        return 2;
+    }
+    QApplication app(argc, argv);
+    gOut = QDir::current().absoluteFilePath(QString::fromLocal8Bit(argv[2]));
+    if (::chdir(argv[1]) != 0) return 1;
+    TForm1 menu;
+    if (!menu.IsLoaded()) return 1;
+    if (!Save(menu, "menu.png")) return 1;
+    {
+        TLogList list(&menu);
+        list.Init(menu.Info());
+        qv::ui::MessageBox::SetTestMode(true);
+        qv::ui::MessageBox::QueueAnswer(true);
+        list.findChild<QPushButton*>(QStringLiteral("btDone"))->click();
+        list.findChild<QPushButton*>(QStringLiteral("btUndo"))->click();
+        if (!Save(list, "report-undo.png")) return 1;
+        qv::ui::MessageBox::QueueAnswer(true);  // something for the ledger and the trash
+        list.findChild<QPushButton*>(QStringLiteral("btDelete"))->click();
+        qv::ui::MessageBox::SetTestMode(false);
+        list.hide();
+    }
+    {
+        TLedger ledger(&menu);
+        ledger.Init(menu.Info(), {});
+        if (!Save(ledger, "ledger.png")) return 1;
+    }
+    {
+        TTrash trash(&menu);
+        trash.Init(menu.Info());
+        if (!Save(trash, "trash.png")) return 1;
+    }
+    {
+        TRuleItem item(&menu);
+        CRule rule;
+        rule.CopyFrom(menu.Info()->GetRuleBook()->FindRule(1));
+        item.SetRule(&rule);
+        item.Init(menu.Info());
+        if (!Save(item, "ruleitem.png")) return 1;
+        TImpEdit implements(&menu);
+        implements.Init(menu.Info());
+        if (!Save(implements, "implements.png")) return 1;
+    }
+    {
+        THistory history(&menu);
+        history.Init(menu.Info());
+        if (!Save(history, "history.png")) return 1;
+        QComboBox* chart = history.findChild<QComboBox*>(QStringLiteral("cbChart"));
+        const char* names[] = {"history-chart0.png", "history-chart1.png", "history-chart2.png",
+                               "history-chart3.png"};
+        for (int i = 0; chart != nullptr && i < chart->count() && i < 4; ++i) {
+            chart->setCurrentIndex(i);
+            if (!Save(history, names[i])) return 1;
+        }
+    }
+    // A box of the seam, with a long sentence and a file name.
+    QTimer::singleShot(600, [] {
+        QWidget* box = QApplication::activeModalWidget();
+        if (box == nullptr) return;
+        const QRect frame = box->frameGeometry().adjusted(-4, -4, 4, 4);
+        QGuiApplication::primaryScreen()
+            ->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
+            .save(gOut + QStringLiteral("box.png"));
+        box->close();
+    });
+    qv::ui::MessageBox::Warn(QStringLiteral(
+        "ポイント残高のファイル「/home/quorvel/データフォルダ/user.dat」とポイント台帳の残高が"
+        "合いません。ファイルを手で書き換えたか、書き込みが途中で止まった可能性があります。"));
+    return 0;
+}

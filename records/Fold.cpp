@@ -72,6 +72,9 @@ struct Sentence {
     std::int64_t trashSerial = 0;
     std::string device;  // who deleted it
     qv::Seconds deletedAt = 0;
+    size_t pos = 0;          // its place in the log as laid out
+    std::string anchor;      // the line that followed it when it was deleted (see Trash)
+    std::int64_t nth = 0;
 
     std::string Line() const {
         if (!raw.empty()) return raw;
@@ -87,6 +90,7 @@ struct LogItem {
 };
 
 struct Report {
+    std::array<std::int64_t, 4> units{};
     std::int64_t taken = 0;
     bool undone = false;
 };
@@ -147,12 +151,22 @@ private:
     void TakeBaseBook(std::string_view book, bool primary);
     void TakeBaseTrash(const std::string& hash, std::string_view trash);
     void WakeWaiting(const LineRef& ref);
+    void AddToLog(Sentence s);
+    void AddOther(std::string line);
+    void Count(const std::string& first, int by) {
+        if ((firstCount_[first] += by) == 0) firstCount_.erase(first);
+        written_ += by;
+    }
+    // Where a sentence about to leave the log goes back: see Trash.
+    void AnchorOf(Sentence& s);
 
     const BaseLookup& lookup_;
     FoldNotes& notes_;
     std::vector<Sentence> sentences_;
     std::map<LineRef, size_t> byRef_;
     std::vector<LogItem> log_;
+    std::unordered_map<std::string, std::int64_t> firstCount_;  // lines written, by first field
+    std::int64_t written_ = 0;  // lines written
     std::unordered_set<std::int64_t> usedIds_;
     std::set<std::string> usedOtherIds_;
     std::map<LineRef, Report> reports_;
@@ -241,7 +255,7 @@ void Folding::TakeBaseLog(const std::string& hash, std::string_view log, bool pr
     for (std::string_view line : LinesOf(log, &tail)) {
         const std::string_view text = WithoutEnd(line);
         if (FieldCount(text) < 11) {
-            log_.push_back({SIZE_MAX, std::string(line)});
+            AddOther(std::string(line));
             continue;
         }
         Sentence s;
@@ -264,11 +278,9 @@ void Folding::TakeBaseLog(const std::string& hash, std::string_view log, bool pr
         s.before = std::string(text.substr(tab, flagAt + 1 - tab));
         s.after = std::string(text.substr(flagAt + 1 + f[5].size()));
         s.raw = primary ? std::string(line) : s.Line();
-        byRef_[s.ref] = sentences_.size();
-        log_.push_back({sentences_.size(), {}});
-        sentences_.push_back(std::move(s));
+        AddToLog(std::move(s));
     }
-    if (!tail.empty()) log_.push_back({SIZE_MAX, std::string(tail)});
+    if (!tail.empty()) AddOther(std::string(tail));
 }
 
 void Folding::TakeBaseBook(std::string_view book, bool primary) {
@@ -316,11 +328,49 @@ void Folding::TakeBaseTrash(const std::string& hash, std::string_view trash) {
         std::int64_t numeric = 0;
         if (qv::ReadPlainDigits(s.id, numeric)) usedIds_.insert(numeric);
         trashKept_.push_back(std::string(line));
-        byRef_[s.ref] = sentences_.size();
-        log_.push_back({sentences_.size(), {}});
-        sentences_.push_back(std::move(s));
+        AddToLog(std::move(s));
     }
     if (!tail.empty()) trashKept_.push_back(std::string(tail));
+}
+
+std::string FirstOf(std::string_view line) {
+    line = WithoutEnd(line);
+    return std::string(line.substr(0, line.find('\t')));
+}
+
+void Folding::AddToLog(Sentence s) {
+    s.pos = log_.size();
+    if (s.live) Count(FirstOf(s.Line()), 1);
+    byRef_[s.ref] = sentences_.size();
+    log_.push_back({sentences_.size(), {}});
+    sentences_.push_back(std::move(s));
+}
+
+void Folding::AddOther(std::string line) {
+    Count(FirstOf(line), 1);
+    log_.push_back({SIZE_MAX, std::move(line)});
+}
+
+void Folding::AnchorOf(Sentence& s) {
+    for (size_t i = s.pos + 1; i < log_.size(); ++i) {
+        const LogItem& item = log_[i];
+        if (item.sentence != SIZE_MAX && !sentences_[item.sentence].live) continue;
+        const std::string line = item.sentence == SIZE_MAX ? item.other : sentences_[item.sentence].Line();
+        s.anchor = FirstOf(line);
+        s.nth = 1;
+        if (firstCount_[s.anchor] > 1) {  // which of the lines carrying it: counted
+            s.nth = 0;
+            for (size_t j = 0; j <= i; ++j) {
+                const LogItem& other = log_[j];
+                if (other.sentence != SIZE_MAX && !sentences_[other.sentence].live) continue;
+                const std::string text = other.sentence == SIZE_MAX ? other.other : sentences_[other.sentence].Line();
+                if (FirstOf(text) == s.anchor) ++s.nth;
+            }
+        }
+        return;
+    }
+    s.anchor.clear();
+    s.nth = written_ - 1;  // the last line: its line number
 }
 
 std::string Folding::FreeId(qv::Seconds time) {
@@ -433,21 +483,25 @@ void Folding::Decide(const JournalLine& line) {
     s.before = "\t" + f[0] + "\t" + f[1] + "\t" + f[2] + "\t" + f[3] + "\t";
     s.after = "\t" + f[4] + "\t" + f[5] + "\t" + f[6] + "\t" + f[7] + "\t" + f[8];
     s.points = points;
-    if (points > 0) Book(line, Ledger::Kind::Credit, s.id, points, false, false);
+    if (points > 0) {
+        // The credit is booked at the sentence's second, as the decision books it.
+        JournalLine at = line;
+        at.time = qv::ReadInt64(s.id);
+        Book(at, Ledger::Kind::Credit, s.id, points, false, false);
+    }
     reasons_ += s.id;
     for (size_t i = 9; i < f.size(); ++i) reasons_ += "\t" + f[i];
     if (f.size() == 9) reasons_ += "\t";
     reasons_ += "\r\n";
-    byRef_[s.ref] = sentences_.size();
-    log_.push_back({sentences_.size(), {}});
-    sentences_.push_back(std::move(s));
+    AddToLog(std::move(s));
     WakeWaiting(line.Ref());
 }
 
 void Folding::Mark(const JournalLine& line, Sentence& s) {
     const std::string& flag = line.fields[2];
-    marks_ += std::to_string(line.time) + "\t" + s.id + "\t" + flag + "\t" + line.device + "\r\n";
+    // A mark that changes nothing is no event, as the report window writes none.
     if (s.flag == flag) return;
+    marks_ += std::to_string(line.time) + "\t" + s.id + "\t" + flag + "\t" + line.device + "\r\n";
     s.flag = flag;
     s.raw.clear();  // a marked line is written whole, CR LF and all
 }
@@ -457,6 +511,8 @@ void Folding::Delete(const JournalLine& line, Sentence& s) {
         ++notes_.noEffect;
         return;
     }
+    AnchorOf(s);
+    Count(FirstOf(s.Line()), -1);
     s.live = false;
     s.taken = 0;
     if (s.points > 0)
@@ -472,6 +528,7 @@ void Folding::Restore(const JournalLine& line, Sentence& s) {
         return;
     }
     s.live = true;
+    Count(FirstOf(s.Line()), 1);
     if (s.taken > 0) Book(line, Ledger::Kind::Undo, s.id, s.taken, false, false);
     s.taken = 0;
     serials_.erase(s.trashSerial);
@@ -512,6 +569,7 @@ void Folding::ReportPoints(const JournalLine& line) {
         at = slash + 1;
     }
     Report r;
+    r.units = units;
     Book(line, Ledger::Kind::Report, {}, -qv::ReadInt64(line.fields[1]), true, false, &r.taken, units);
     reports_[line.Ref()] = r;
     WakeWaiting(line.Ref());
@@ -523,7 +581,7 @@ void Folding::Unreport(const JournalLine& line, Report& r) {
         return;
     }
     r.undone = true;
-    if (r.taken > 0) Book(line, Ledger::Kind::Undo, {}, r.taken, false, false);
+    if (r.taken > 0) Book(line, Ledger::Kind::Undo, {}, r.taken, false, false, nullptr, r.units);
 }
 
 void Folding::Rule(const JournalLine& line) {
@@ -580,27 +638,10 @@ ViewBytes Folding::Views() const {
     for (const auto& [number, line] : rules_) v.book += line + "\r\n";
     if (!bookChanged_) v.book += bookTail_;
 
-    // Where each deleted sentence would go back: the line that now follows it (its first
-    // field and which line with that field it is) or, at the end, its line number.
-    std::map<size_t, std::pair<std::string, std::int64_t>> anchors;  // by sentence
-    std::vector<std::pair<std::string, std::int64_t>> written;  // first field, occurrence
-    std::map<std::string, std::int64_t> seen;
-    std::vector<size_t> waiting;
     for (const LogItem& item : log_) {
-        const bool deleted = item.sentence != SIZE_MAX && !sentences_[item.sentence].live;
-        if (deleted) {
-            waiting.push_back(item.sentence);
-            continue;
-        }
-        const std::string line = item.sentence == SIZE_MAX ? item.other : sentences_[item.sentence].Line();
-        v.log += line;
-        std::string first(WithoutEnd(line).substr(0, WithoutEnd(line).find('\t')));
-        const std::int64_t occurrence = ++seen[first];
-        for (size_t s : waiting) anchors[s] = {first, occurrence};
-        waiting.clear();
-        written.emplace_back(std::move(first), occurrence);
+        if (item.sentence == SIZE_MAX) v.log += item.other;
+        else if (sentences_[item.sentence].live) v.log += sentences_[item.sentence].Line();
     }
-    for (size_t s : waiting) anchors[s] = {std::string(), static_cast<std::int64_t>(written.size())};
     if (hasBalance_ && !balanceRaw_.empty()) {
         v.balance = balanceRaw_;
     } else if (hasBalance_) {
@@ -613,11 +654,9 @@ ViewBytes Folding::Views() const {
     // The trash: what stays of the base's, then what the journals deleted, by serial.
     for (const std::string& kept : trashKept_) v.trash += kept;
     std::map<std::int64_t, std::string> entries;
-    for (size_t i = 0; i < sentences_.size(); ++i) {
-        const Sentence& s = sentences_[i];
+    for (const Sentence& s : sentences_) {
         if (s.live || s.purged || s.ref.n[0] == 't') continue;
-        const auto& [anchor, nth] = anchors[i];
-        Trash::Entry e{s.trashSerial, Trash::Kind::LogRecord, s.deletedAt, s.taken, anchor, nth,
+        Trash::Entry e{s.trashSerial, Trash::Kind::LogRecord, s.deletedAt, s.taken, s.anchor, s.nth,
                        std::string(WithoutEnd(s.Line()))};
         entries[s.trashSerial] = Trash::ToLine(e);
     }

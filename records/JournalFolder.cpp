@@ -76,7 +76,8 @@ std::optional<ViewBytes> JournalFolder::LoadBase(const std::string& hash) const 
 bool JournalFolder::Load(qv::io::IoError* error) {
     listing_ = {};
     if (!journals_.ReadAll(listing_, error)) return false;
-    folded_ = Fold(listing_.journals, [this](const std::string& hash) { return LoadBase(hash); }, &notes_);
+    folded_ = Fold(listing_.journals, [this](const std::string& hash) { return LoadBase(hash); }, &notes_,
+                   &sentences_);
     return true;
 }
 

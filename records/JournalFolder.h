@@ -39,6 +39,8 @@ public:
     bool Load(qv::io::IoError* error = nullptr);
     const ViewBytes& Folded() const { return folded_; }
     const FoldNotes& Notes() const { return notes_; }
+    // Every sentence the journals decided, with its identifier in the log.
+    const std::vector<FoldedSentence>& Sentences() const { return sentences_; }
     const Journals::Listing& Listing() const { return listing_; }
 
     // Writes each file whose bytes differ from the fold (atomically, the version replaced
@@ -56,6 +58,7 @@ private:
     Journals::Listing listing_;  // the last read
     ViewBytes folded_;
     FoldNotes notes_;
+    std::vector<FoldedSentence> sentences_;
 };
 
 }  // namespace qv::records

@@ -279,10 +279,18 @@ TEST(JournalFold, ASentenceItsMarkItsDeleteAndRestoreWriteTheFilesFormats) {
     // The delete's debit ends the balance record with one more line end.
     EXPECT_EQ(v.balance, "quorvel\t1\tuser\t0\t0\t0\r\n\r\n");
     EXPECT_EQ(v.trash, "1\tlog\t1002\t9\t\t0\t1000\t12\tname\t29\t\t1\t0\t0\t0\t0\t9\r\n");
-    // Deleted before another sentence, the trash says which line it goes back before.
+    // The trash says where each went back as it stood when deleted: before a line that
+    // followed it, or at the end by its line number.
     const LineRef later = pc.Decide(1001, 3, 1);
-    EXPECT_EQ(Trash::Parse(FoldOf({&pc}).trash).entries.at(0).anchor, "1001");
+    pc.Act(Kind::Restore, 1002, s);
+    pc.Act(Kind::Delete, 1002, s);
     pc.Act(Kind::Delete, 1002, later);
+    const Trash::Contents trash = Trash::Parse(FoldOf({&pc}).trash);
+    ASSERT_EQ(trash.entries.size(), 2u);
+    EXPECT_EQ(trash.entries[0].anchor, "1001");
+    EXPECT_EQ(trash.entries[0].nth, 1);
+    EXPECT_EQ(trash.entries[1].anchor, "");
+    EXPECT_EQ(trash.entries[1].nth, 0);
 
     pc.Act(Kind::Restore, 1003, s);
     pc.Act(Kind::Restore, 1003, later);

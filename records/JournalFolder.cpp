@@ -127,6 +127,15 @@ bool JournalFolder::Commit(std::vector<JournalLine> lines, qv::io::IoError* erro
     return journals_.Append(device_, text, folder_.ModelFile(), error);
 }
 
+bool JournalFolder::Start(std::vector<std::string>* written, qv::io::IoError* error) {
+    std::vector<std::string> paths;
+    for (const ViewFile& v : kViews)
+        if (!(folder_.*v.path)().empty()) paths.push_back((folder_.*v.path)());
+    qv::io::Leftovers left;
+    qv::io::CleanLeftovers(paths, left);
+    return journals_.CutTorn(device_, error) && Load(error) && BringViewsUp(written, error);
+}
+
 bool JournalFolder::BringViewsUp(std::vector<std::string>* written, qv::io::IoError* error) {
     // Nothing is written while a named base has not arrived: the fold would lack it.
     if (!notes_.missingBases.empty() || !notes_.baseTaken)

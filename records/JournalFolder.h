@@ -47,6 +47,11 @@ public:
     // kept in the backups); written lists the files written.
     bool BringViewsUp(std::vector<std::string>* written = nullptr, qv::io::IoError* error = nullptr);
 
+    // What a start does: this computer's torn last line is cut (a kill during an append),
+    // what an interrupted write left beside a file is cleared, the journals are read and
+    // the files brought up to them.
+    bool Start(std::vector<std::string>* written = nullptr, qv::io::IoError* error = nullptr);
+
 private:
     std::optional<ViewBytes> LoadBase(const std::string& hash) const;
     std::string BasePath(const std::string& hash) const;

@@ -34,6 +34,7 @@ using qv::records::LineFault;
 using qv::records::LineRef;
 using qv::records::ParseJournalLine;
 using qv::records::ViewBytes;
+using qv::records::JournalNameOf;
 using Kind = JournalLine::Kind;
 
 // One simulated computer: its own journal, lines made as the program would append them.
@@ -612,6 +613,130 @@ TEST_F(JournalFolders, NothingIsWrittenWhileANamedBaseIsMissingOrForged) {
     ASSERT_TRUE(b.Load());
     EXPECT_FALSE(b.BringViewsUp());
     EXPECT_EQ(Files("B"), before);
+}
+
+}  // namespace
+
+// ---- computers sharing a folder through a sync tool ----
+
+namespace {
+
+// 2 to 4 computers, each with a copy of the folder, act apart and exchange files the way
+// sync tools do: a journal arrives whole or only up to part of its last lines, a base
+// whole, and a file both rewrote (a view) with one winner, the other left beside it as a
+// conflict copy under one of the tools' names. After every round each computer starts
+// (brings its files up to the journals it has); once everything has arrived all hold
+// byte-identical files, every sentence is once in the log or the trash under an identifier
+// nobody else has, the ledger adds up, and nothing outside the folders was touched.
+class SyncedFolders : public qv::test::InTempDir {
+protected:
+    static void CopyFile(const std::filesystem::path& from, const std::filesystem::path& to,
+                         size_t bytes = std::string::npos) {
+        std::string data = qv::test::ReadBytes(from.string());
+        qv::test::WriteBytes(to.string(), data.substr(0, std::min(bytes, data.size())));
+    }
+    static std::string Files(const std::string& dir) {
+        std::string all;
+        for (const char* name : {"test.dat", "test.log", "user.dat", "user.ldg", "test.trs", "test.rsn", "test.mrk"})
+            all += std::string(name) + ":" + qv::test::ReadBytes(dir + "/" + name) + "\n";
+        return all;
+    }
+    // One sync of from into to: every journal and base, and the views with a winner.
+    static void Sync(const std::string& from, const std::string& to, std::mt19937& rng, bool whole) {
+        static const char* kCopyNames[] = {"test.sync-conflict-20261211-101500-ABCDEF1.log",
+                                           "test (conflicted copy 2026-12-11 101500).log",
+                                           "test_conflict-20261211-101500.log"};
+        std::filesystem::create_directories(to + "/journal");
+        for (const auto& e : std::filesystem::directory_iterator(from + "/journal")) {
+            const std::string name = e.path().filename().string();
+            const std::string own = to + "/journal/" + name;
+            if (name.ends_with(".jnl") && JournalNameOf(ThisOf(to)) == name) continue;  // its own
+            const size_t size = std::filesystem::file_size(e.path());
+            const size_t have = std::filesystem::exists(own) ? std::filesystem::file_size(own) : 0;
+            if (have >= size && name.ends_with(".jnl")) continue;
+            // Part of a journal may arrive before the rest, even mid-line.
+            CopyFile(e.path(), own, whole || !name.ends_with(".jnl") ? size : have + rng() % (size - have + 1));
+        }
+        if (rng() % 2 == 0) {
+            CopyFile(to + "/test.log", to + "/" + kCopyNames[rng() % 3]);
+            CopyFile(from + "/test.log", to + "/test.log");
+            CopyFile(from + "/user.dat", to + "/user.dat");
+        }
+    }
+    static std::string ThisOf(const std::string& dir) { return "@" + dir; }
+};
+
+TEST_F(SyncedFolders, RandomRoundsOnSeveralComputersEndByteIdentical) {
+    std::filesystem::create_directories("outside");
+    qv::test::WriteBytes("outside/keep", "keep");
+    for (unsigned seed = 1; seed <= 12; ++seed) {
+        std::mt19937 rng(seed);
+        const size_t count = 2 + seed % 3;
+        std::vector<std::string> names;
+        for (size_t i = 0; i < count; ++i) {
+            names.push_back("c" + std::to_string(seed) + "x" + std::to_string(i));
+            std::filesystem::create_directories(names.back());
+            qv::test::WriteBytes(names.back() + "/test.dat", "qvrule\t1\tid1\t5\tA\t10\tB\t5\tC\t7\tD\t10\r\n");
+            // The first computer holds real data; the others start from the samples.
+            qv::test::WriteBytes(names.back() + "/user.dat",
+                                 i == 0 ? "a\tb\tc\t526\te\tf" : "quorvel\t1\tuser\t0\t0\t0\r\n");
+        }
+        qv::Seconds clock = 1700000000;
+        size_t decided = 0;
+        for (size_t i = 0; i < count; ++i) {
+            JournalFolder f{DataFolder(names[i]), ThisOf(names[i]), [&] { return clock; }};
+            ASSERT_TRUE(f.EnsureBase(i != 0));
+        }
+        for (int round = 0; round < 25; ++round) {
+            const size_t i = rng() % count;
+            clock += rng() % 3;
+            JournalFolder f{DataFolder(names[i]), ThisOf(names[i]), [&] { return clock; }};
+            ASSERT_TRUE(f.Load());
+            std::vector<qv::records::FoldedSentence> known = f.Sentences();
+            std::erase_if(known, [](const auto& s) { return s.ref.origin[0] == '#'; });
+            const unsigned what = rng() % 6;
+            JournalLine line{{}, 0, clock, Kind::Decide,
+                             {"1", "x", "9", "", "0", "0", "0", "0", std::to_string(rng() % 10), "why"}};
+            if (what >= 2 && !known.empty()) {
+                const auto& s = known[rng() % known.size()];
+                line.kind = what == 2 ? Kind::Delete : what == 3 ? Kind::Restore : Kind::Mark;
+                line.fields = {s.ref.origin, s.ref.n};
+                if (line.kind == Kind::Mark) line.fields.push_back(rng() % 2 ? "1" : "0");
+            } else if (what == 5) {
+                line.kind = Kind::Report;
+                line.fields = {"1/0/0/0", std::to_string(1 + rng() % 5)};
+            }
+            decided += line.kind == Kind::Decide;
+            ASSERT_TRUE(f.Commit({line}));
+            const size_t from = rng() % count, to = rng() % count;
+            if (from != to) Sync(names[from], names[to], rng, false);
+            for (const std::string& n : {names[from], names[to]}) {
+                JournalFolder g{DataFolder(n), ThisOf(n)};
+                // Nothing is written while a base has not arrived; then the start waits.
+                g.Start();
+            }
+        }
+        // Everything arrives everywhere.
+        for (size_t a = 0; a < count; ++a)
+            for (size_t b = 0; b < count; ++b)
+                if (a != b) Sync(names[a], names[b], rng, true);
+        for (const std::string& n : names) {
+            JournalFolder g{DataFolder(n), ThisOf(n)};
+            ASSERT_TRUE(g.Start()) << n;
+        }
+        const std::string first = Files(names[0]);
+        for (const std::string& n : names) EXPECT_EQ(Files(n), first) << "seed " << seed << " " << n;
+        std::vector<std::string> ids = IdsOf(qv::test::ReadBytes(names[0] + "/test.log"), false),
+                                 trashed = IdsOf(qv::test::ReadBytes(names[0] + "/test.trs"), true);
+        ids.insert(ids.end(), trashed.begin(), trashed.end());
+        EXPECT_EQ(ids.size(), decided) << "seed " << seed;
+        EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()).size(), ids.size()) << "seed " << seed;
+        const Ledger::Contents ledger = Ledger::Parse(qv::test::ReadBytes(names[0] + "/user.ldg"));
+        for (size_t k = 1; k < ledger.entries.size(); ++k)
+            EXPECT_EQ(ledger.entries[k].before, ledger.entries[k - 1].after) << "seed " << seed;
+        if (HasFailure()) return;
+    }
+    EXPECT_EQ(qv::test::ReadBytes("outside/keep"), "keep");
 }
 
 }  // namespace

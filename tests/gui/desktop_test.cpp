@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QDialog>
 #include <QDir>
 #include <QGuiApplication>
 #include <QScreen>
@@ -13,6 +14,7 @@
 #include <QSettings>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 #include <cerrno>
 #include <cstring>
 #include <future>
@@ -223,6 +225,51 @@ TEST_F(DesktopTest, ASecondStartRaisesTheRunningCopy) {
         EXPECT_TRUE(asked.get());
     }
     EXPECT_EQ(raised, (QList<bool>{false, true}));
+}
+
+// The reminder's 開く while the copy works: the start that asked has its answer at once,
+// though the report it asked for is a modal window that stays open past the socket's
+// timeout; closing it later leaves the copy working (the answer once went out on a
+// socket freed meanwhile).
+TEST_F(DesktopTest, ASecondStartIsAnsweredBeforeTheReportOpens) {
+    const QString folder = QDir::currentPath();
+    bool answeredWhileOpen = false;
+    int opened = 0;
+    std::future<bool> asked, again;
+    std::future<bool>* waiting = &asked;  // the start the open window waits for
+    InstanceServer server(folder, [&](bool report) {
+        ASSERT_TRUE(report);
+        ++opened;
+        QDialog window;
+        QTimer::singleShot(0, &window, [&] {
+            answeredWhileOpen = QTest::qWaitFor(
+                [&] {
+                    return waiting->wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+                },
+                1500);
+            QTest::qWait(300);  // past the peer timeout below
+            window.reject();
+        });
+        window.exec();
+    });
+    server.SetPeerTimeout(100);
+    ASSERT_TRUE(server.Listen());
+    asked = std::async(std::launch::async,
+                       [folder] { return InstanceServer::AskToRaise(folder, 1000, true); });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return opened == 1; }, 5000));
+    EXPECT_TRUE(answeredWhileOpen);
+    EXPECT_TRUE(asked.get());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server.PeerCount() == 0; }));
+    // Still answering.
+    answeredWhileOpen = false;
+    waiting = &again;
+    again = std::async(std::launch::async,
+                       [folder] { return InstanceServer::AskToRaise(folder, 1000, true); });
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return again.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return opened == 2; }));
+    EXPECT_TRUE(answeredWhileOpen);
+    EXPECT_TRUE(again.get());
 }
 
 // A raw client of the instance socket, run on its own thread while the test's event loop

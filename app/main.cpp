@@ -126,6 +126,7 @@ int main(int argc, char** argv) {
             return CommandLine::kUsageError;
         case CommandLine::Action::ExportCsv:
             // For scripts: neither a display nor the toolkit's windows are needed.
+            qv::history::AnchorToWorkingFolder(line.csv);
             if (!line.folder.isEmpty() &&
                 ::chdir(QFile::encodeName(line.folder).constData()) != 0) {
                 const int error = errno;  // before anything else can change it

@@ -21,6 +21,8 @@
 
 #include "history/CsvExport.h"
 #include "history/HistoryCharts.h"
+#include "history/OutputGuard.h"
+#include "records/DataFolder.h"
 #include "records/SentenceLog.h"
 #include "rulebook/RuleBook.h"
 #include "text/FileIo.h"
@@ -515,11 +517,19 @@ QString THistory::TableText() const {
 
 void THistory::CopyTable() { QGuiApplication::clipboard()->setText(TableText()); }
 
+bool THistory::RefusedOverFolderFile(const std::string& file) {
+    const std::string own = FolderFileAt(file, info_ ? FolderOf(*info_) : DataFolder());
+    if (own.empty()) return false;
+    qv::ui::MessageBox::Show(qv::ui::OverFolderFileText(file, own), this);
+    return true;
+}
+
 bool THistory::ExportCsvTo(const QString& path) {
     std::array<std::string, kImplementCount> names;
     const CRuleBook* book = info_ ? info_->GetRuleBook() : nullptr;
     for (int k = 0; k < kImplementCount; ++k) names[k] = book ? book->GetImpName(k) : std::string();
     const std::string file = path.toStdString();
+    if (RefusedOverFolderFile(file)) return false;
     qv::io::IoError error;
     if (ExportCsv(file, index_, model_->GetRows(), names,
                   ckUtf8->isChecked() ? CsvEncoding::Utf8Bom : CsvEncoding::Cp932, &error))
@@ -535,6 +545,7 @@ bool THistory::SaveChartTo(const QString& path) {
     buffer.open(QIODevice::WriteOnly);
     view->grab().save(&buffer, "PNG");
     const std::string file = path.toStdString();
+    if (RefusedOverFolderFile(file)) return false;
     qv::io::IoError error;  // stays empty when no image could be made
     if (!png.isEmpty() &&
         qv::io::WriteFileAtomic(file, std::string_view(png.constData(), png.size()), &error))

@@ -269,6 +269,20 @@ TEST_F(HistoryWindowTest, ExportFailuresAreToldAndLeaveTheOldFile) {
     ASSERT_EQ(shown.size(), 1);
     EXPECT_EQ(shown[0], QStringLiteral("グラフの画像「no-such-folder/chart.png」を保存できません"
                                        "でした（書き出し先のフォルダがありません）。"));
+
+    // Neither is written over the folder's own files, whatever the path.
+    const std::string log = ReadBytes("test.log");
+    std::filesystem::create_symlink("test.log", "log-link.csv");
+    for (const char* target : {"test.log", "./test.log", "log-link.csv", "user.dat"}) {
+        SCOPED_TRACE(target);
+        EXPECT_FALSE(w->ExportCsvTo(QString::fromLatin1(target)));
+        EXPECT_FALSE(w->SaveChartTo(QString::fromLatin1(target)));
+        const QStringList refused = ShownTexts();
+        ASSERT_EQ(refused.size(), 2);
+        for (const QString& text : refused)
+            EXPECT_TRUE(text.contains(QStringLiteral("上書きすると記録が失われる"))) << text.toStdString();
+    }
+    EXPECT_EQ(ReadBytes("test.log"), log);
 }
 
 TEST_F(HistoryWindowTest, CtrlCCopiesTheSelectedRowsAsTabSeparatedText) {

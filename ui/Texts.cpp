@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <limits>
 #include <utility>
 
 #include "text/Cp932.h"
@@ -65,13 +66,52 @@ std::optional<std::string> FieldToCp932(const QString& text, const QString& fiel
     return bytes;
 }
 
+std::optional<std::int64_t> TypedInteger(const QString& text) {
+    const auto blank = [](QChar c) { return c.isSpace() || c == u'\u3000'; };
+    qsizetype i = 0, end = text.size();
+    while (i < end && blank(text.at(i))) ++i;
+    while (end > i && blank(text.at(end - 1))) --end;
+    bool negative = false;
+    if (i < end && (text.at(i) == u'-' || text.at(i) == u'－' || text.at(i) == u'−' ||
+                    text.at(i) == u'+' || text.at(i) == u'＋')) {
+        negative = text.at(i) != u'+' && text.at(i) != u'＋';
+        ++i;
+    }
+    if (i == end) return std::nullopt;
+    // Gathered as a negative number, which reaches one further than a positive one.
+    std::int64_t value = 0;
+    for (; i < end; ++i) {
+        const char16_t c = text.at(i).unicode();
+        int digit = -1;
+        if (c >= u'0' && c <= u'9') digit = c - u'0';
+        if (c >= u'０' && c <= u'９') digit = c - u'０';
+        if (digit < 0) return std::nullopt;
+        if (value < (std::numeric_limits<std::int64_t>::min() + digit) / 10) return std::nullopt;
+        value = value * 10 - digit;
+    }
+    if (negative) return value;
+    if (value == std::numeric_limits<std::int64_t>::min()) return std::nullopt;
+    return -value;
+}
+
 std::optional<int> ToInt(const QString& text, QWidget* parent) {
-    bool ok = false;
-    int value = text.trimmed().toInt(&ok);
-    if (!ok) {
+    const std::optional<std::int64_t> value = TypedInteger(text);
+    if (!value || *value < std::numeric_limits<int>::min() ||
+        *value > std::numeric_limits<int>::max()) {
         MessageBox::Show(QStringLiteral("'%1' は整数ではありません").arg(text), parent);
         return std::nullopt;
     }
+    return static_cast<int>(*value);
+}
+
+std::optional<std::int64_t> FieldToInteger(const QString& text, const QString& fieldName,
+                                           QWidget* parent) {
+    const std::optional<std::int64_t> value = TypedInteger(text);
+    if (!value)
+        MessageBox::Show(QStringLiteral("「%1」の「%2」は数として読めません。"
+                                        "数字だけで入力してください（全角の数字も使えます）。")
+                             .arg(fieldName, text),
+                         parent);
     return value;
 }
 

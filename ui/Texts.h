@@ -35,8 +35,19 @@ std::optional<std::string> ToCp932(const QString& text);
 std::optional<std::string> FieldToCp932(const QString& text, const QString& fieldName,
                                         QWidget* parent = nullptr);
 
-// The toolkit's integer conversion: shows "'%s' は整数ではありません" on failure.
+// A whole number as the user types it: ASCII or full-width digits (the Japanese input
+// method gives 「１２」), an optional sign (also full-width), blanks around it (also the
+// ideographic space). Nothing for anything else ("12a", "") or a number past 64 bits.
+// Every field that takes a number reads it through this.
+std::optional<std::int64_t> TypedInteger(const QString& text);
+
+// The toolkit's integer conversion over TypedInteger: shows "'%s' は整数ではありません" on
+// failure (also for a number beyond int).
 std::optional<int> ToInt(const QString& text, QWidget* parent = nullptr);
+
+// A number typed into the field fieldName; on failure a message naming the field.
+std::optional<std::int64_t> FieldToInteger(const QString& text, const QString& fieldName,
+                                           QWidget* parent = nullptr);
 
 // A tenths setting as shown to the user: 15 -> "1.5".
 QString TenthsText(int tenths);

@@ -280,16 +280,18 @@ void THistory::PresetChanged() {
         return;
     }
     const Range range = PresetRange(static_cast<Preset>(preset), clock_());
-    // The date fields show the range: the whole log's for "すべて".
+    // The date fields show the range: for "すべて" the span of the sentences and of the
+    // ledger's changes. A date typed there asks for a period of its own (DateEdited).
     const qv::Seconds now = clock_();
-    const qv::Seconds from = range.from.value_or(index_.FirstTime().value_or(now));
-    const qv::Seconds lastDay = range.to ? *range.to - 1 : index_.LastTime().value_or(now);
+    const Range all = LedgerRange(
+        index_.FirstTime() ? Range{index_.FirstTime(), *index_.LastTime() + 1} : Range{},
+        Filter{}, *balance_);
+    const qv::Seconds from = range.from.value_or(all.from.value_or(now));
+    const qv::Seconds lastDay = range.to ? *range.to - 1 : all.to ? *all.to - 1 : now;
     settingDates_ = true;
     dtFrom->setDate(DateOf(from));
     dtTo->setDate(DateOf(lastDay));
     settingDates_ = false;
-    // "すべて" has no dates to edit: they only show the log's span (期間指定 edits them).
-    for (QDateEdit* edit : {dtFrom, dtTo}) edit->setReadOnly(preset == kAll);
     filter_.from = range.from;
     filter_.to = range.to;
     Refilter();
@@ -297,7 +299,6 @@ void THistory::PresetChanged() {
 
 void THistory::DateEdited() {
     if (settingDates_) return;
-    for (QDateEdit* edit : {dtFrom, dtTo}) edit->setReadOnly(false);
     if (cbPreset->currentIndex() != kCustom) {
         cbPreset->blockSignals(true);
         cbPreset->setCurrentIndex(kCustom);
@@ -358,27 +359,29 @@ void THistory::RefreshCharts() {
     }
     data.articles = PerArticle(index_, rows);
 
-    // The ledger's part: reports and balances are known only from where it starts.
+    // The ledger's part: reports and balances are known only from where it starts, and
+    // an open end reaches its last change, after the last sentence or not.
+    const Range ledgerRange = LedgerRange(range, filter_, balance);
     QString ledgerNote;
     if (balance.Empty()) {
         ledgerNote = QStringLiteral("ポイントの台帳のデータはまだありません。");
-    } else if (LedgerStartsLate(balance, range.from)) {
+    } else if (LedgerStartsLate(balance, ledgerRange.from)) {
         ledgerNote = QStringLiteral("台帳は ") +
                      QString::fromStdString(DateTimeText(*balance.Start())).left(10) +
                      QStringLiteral(" から記録されています。それより前は分かりません。");
     }
     const ChartData* was = charted_ ? &*charted_ : nullptr;
     // The ledger's figures follow the range alone: a filter of rows keeps them.
-    const bool sameRange = was && was->balanceRange == range;
+    const bool sameRange = was && was->balanceRange == ledgerRange;
     if (sameRange)
         data.reported = was->reported;
     else if (!balance.Empty())
-        data.reported = ReportedUnits(balance, range.from, range.to);
+        data.reported = ReportedUnits(balance, ledgerRange.from, ledgerRange.to);
     data.sentenced = totals_.units;
     data.unitsNote = balance.Empty()
                          ? ledgerNote + QStringLiteral("報告の回数は台帳ができてから表示されます。")
                          : ledgerNote;
-    data.balanceRange = range;
+    data.balanceRange = ledgerRange;
     data.balanceNote = ledgerNote;
 
     // What a screen reader says of each chart: what it shows, its latest figures, and
@@ -419,7 +422,9 @@ void THistory::RefreshCharts() {
     } else {
         for (size_t i = balance.events.size(); i-- > 0;) {
             const qv::Seconds time = balance.events.Time(i);
-            if ((range.from && time < *range.from) || (range.to && time >= *range.to)) continue;
+            if ((ledgerRange.from && time < *ledgerRange.from) ||
+                (ledgerRange.to && time >= *ledgerRange.to))
+                continue;
             balanceSaid = QStringLiteral("最後の残高 %1ポイント（%2）。")
                               .arg(balance.events.Balance(i))
                               .arg(QString::fromStdString(DateTimeText(time))) +

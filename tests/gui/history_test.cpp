@@ -92,12 +92,32 @@ TEST_F(HistoryWindowTest, OpensOnEverythingAndTellsOfDamagedLinesOnce) {
     EXPECT_EQ(Child<QDateEdit>(w.get(), "dtFrom")->date(), QDate(2024, 1, 1));
     EXPECT_EQ(Child<QDateEdit>(w.get(), "dtTo")->date(), QDate(2024, 3, 5));
     EXPECT_EQ(Child<QListWidget>(w.get(), "lsArticles")->count(), 3);
-    // Under すべて the dates only show the log's span; another period lets them be edited.
-    for (const char* date : {"dtFrom", "dtTo"})
-        EXPECT_TRUE(Child<QDateEdit>(w.get(), date)->isReadOnly()) << date;
-    Child<QComboBox>(w.get(), "cbPreset")->setCurrentIndex(1);  // 今月
-    for (const char* date : {"dtFrom", "dtTo"})
-        EXPECT_FALSE(Child<QDateEdit>(w.get(), date)->isReadOnly()) << date;
+}
+
+// Under すべて the date fields show the span; a date typed there is taken at its word: the
+// period becomes 日付を指定 with that date, never silently put back.
+TEST_F(HistoryWindowTest, ADateTypedUnderAllChoosesThatPeriod) {
+    auto w = Open();
+    ShownTexts();  // the fixture's damaged lines
+    auto* preset = Child<QComboBox>(w.get(), "cbPreset");
+    auto* from = Child<QDateEdit>(w.get(), "dtFrom");
+    ASSERT_EQ(preset->currentIndex(), 4);  // すべて
+    w->show();
+    from->setFocus();
+    from->setCurrentSection(QDateTimeEdit::MonthSection);
+    QTest::keyClick(from, Qt::Key_Up);  // January to February
+    EXPECT_EQ(from->date(), QDate(2024, 2, 1));
+    EXPECT_EQ(preset->currentIndex(), 5) << "日付を指定";
+    EXPECT_EQ(w->CurrentFilter().from, qv::history::LocalDate(2024, 2, 1));
+    EXPECT_EQ(Rows(*w), 3);
+    // Typed digits too.
+    preset->setCurrentIndex(4);
+    EXPECT_EQ(Rows(*w), 6);
+    from->setSelectedSection(QDateTimeEdit::DaySection);
+    QTest::keyClicks(from, "15");
+    EXPECT_EQ(from->date(), QDate(2024, 1, 15));
+    EXPECT_EQ(preset->currentIndex(), 5);
+    EXPECT_EQ(w->CurrentFilter().from, qv::history::LocalDate(2024, 1, 15));
 }
 
 // The picture and the CSV are offered in the user's own folders, not in the data folder.

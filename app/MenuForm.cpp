@@ -49,17 +49,16 @@ QString TForm1::ExamplesFolder() {
 }
 
 namespace {
-// "name: value" that a wrapping box never parts: the name is joined to the start of its
-// value (the value itself, a long path, may still wrap).
+// "name: value" on a line of its own, so a wrapping box never parts the short name; a
+// non-breaking space keeps it with the start of its value (a long path may still wrap).
 QString NameAndValue(const QString& name, const QString& value) {
-    return qv::ui::Unbroken(name + QLatin1Char(':')) + QChar(0x00A0) + value;
+    return name + QLatin1Char(':') + QChar(0x00A0) + value;
 }
 }  // namespace
 
 QString TForm1::AboutText() {
     const QString guide = GuidePath();
-    return qv::ui::Unbroken(qv::ui::kAppTitle) +
-           qv::ui::Unbroken(QStringLiteral("（quorvel " QUORVEL_VERSION "）")) +
+    return qv::ui::kAppTitle + QStringLiteral("（quorvel " QUORVEL_VERSION "）") +
            QStringLiteral("\n\n") +
            NameAndValue(QStringLiteral("ライセンス"),
                         QStringLiteral("GNU 一般公衆利用許諾書 第3版、またはそれ以降の版"

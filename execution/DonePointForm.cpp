@@ -173,19 +173,17 @@ void TDonePoint::ShowPlans() {
     }
     btPlanMix->setVisible(plans_.mixed.has_value());
     if (plans_.mixed) {
-        QString caption = QStringLiteral("組み合わせ:");
-        QString shown = caption;
+        QStringList pieces{QStringLiteral("組み合わせ:")};
         for (size_t k = 0; k < 4; ++k) {
             if (weights_[k] <= 0) continue;
-            const QString part = qv::ui::CountText(rows[k].name->text(), plans_.mixed->units[k]);
-            caption += QStringLiteral(" ") + part;
-            shown += QStringLiteral(" ") + qv::ui::Unbroken(part);
+            pieces << QStringLiteral(" ") +
+                          qv::ui::CountText(rows[k].name->text(), plans_.mixed->units[k]);
         }
+        const QString caption = pieces.join(QString());
         btPlanMix->setText(QString());
         btPlanMix->setToolTip(caption);
         btPlanMix->setAccessibleName(caption);
-        pnPlanMix->setText(shown);
-        pnPlanMix->setAccessibleName(caption);
+        qv::ui::ShowPieces(pnPlanMix, pieces);
     }
     const bool any = plans_.mixed.has_value();
     pnNoPlan->setVisible(!any);

@@ -324,12 +324,12 @@ void THistory::Refilter() {
 
     model_->SetRows(Apply(index_, filter_));
     totals_ = Sum(index_, model_->GetRows());
-    const QString totals = TotalsText();
-    // Shown with each figure joined to its name, so a wrap never parts them; read out
-    // as it is, and with the name following the figures.
-    pnTotals->setText(qv::ui::Unbroken(totals).replace(QStringLiteral("\u2060　\u2060"),
-                                                        QStringLiteral("　")));
-    pnTotals->setAccessibleName(totals);
+    // Each figure with its name (they are parted by ideographic spaces), so a wrap never
+    // parts them.
+    QStringList pieces;
+    for (const QString& part : TotalsText().split(u'　'))
+        pieces << (pieces.isEmpty() ? part : QStringLiteral("　") + part);
+    qv::ui::ShowPieces(pnTotals, pieces);
     RefreshCharts();
 }
 

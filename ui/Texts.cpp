@@ -1,7 +1,10 @@
 #include "ui/Texts.h"
 
 #include <QFont>
+#include <QEvent>
+#include <QFontMetrics>
 #include <QHeaderView>
+#include <QLabel>
 #include <QStringList>
 #include <QTableWidget>
 #include <QTextDocument>
@@ -150,21 +153,56 @@ QString CountText(const QString& implementName, std::int64_t count) {
 }
 
 namespace {
-constexpr char16_t kWordJoiner = u'\u2060';
+
+const char* const kPieces = "qvPieces";
+
+QString LeftTrimmed(const QString& text) {
+    qsizetype i = 0;
+    while (i < text.size() && (text.at(i).isSpace() || text.at(i) == u'\u3000')) ++i;
+    return text.mid(i);
 }
 
-QString Unbroken(const QString& text) {
-    QString joined;
-    joined.reserve(text.size() * 2);
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        joined += text.at(i);
-        // Not inside a surrogate pair, and not after the last character.
-        if (i + 1 < text.size() && !text.at(i).isHighSurrogate()) joined += QChar(kWordJoiner);
+// Breaks the label's pieces into lines that fit its width.
+void LayOutPieces(QLabel* label) {
+    const QStringList pieces = label->property(kPieces).toStringList();
+    const int width = label->contentsRect().width() - 2 * label->margin() -
+                      std::max(0, label->indent()) - 2;
+    const QFontMetrics metrics(label->font());
+    QStringList lines;
+    QString line;
+    for (const QString& piece : pieces) {
+        if (line.isEmpty() || metrics.horizontalAdvance(line + piece) <= width) {
+            line += piece;
+            continue;
+        }
+        lines << line;
+        line = LeftTrimmed(piece);
     }
-    return joined;
+    lines << line;
+    const QString text = width > 0 ? lines.join(QLatin1Char('\n')) : pieces.join(QString());
+    if (label->text() != text) label->setText(text);
 }
 
-QString WithoutJoiners(QString text) { return text.remove(QChar(kWordJoiner)); }
+// Lays a label's pieces out again when its width or font changes.
+class PiecesLayout : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Resize || event->type() == QEvent::FontChange)
+            LayOutPieces(static_cast<QLabel*>(watched));
+        return false;
+    }
+};
+
+}  // namespace
+
+void ShowPieces(QLabel* label, const QStringList& pieces) {
+    label->setProperty(kPieces, pieces);
+    label->setAccessibleName(pieces.join(QString()));
+    if (label->findChild<PiecesLayout*>(QString(), Qt::FindDirectChildrenOnly) == nullptr)
+        label->installEventFilter(new PiecesLayout(label));
+    LayOutPieces(label);
+}
 
 void SetUpRecordTable(QTableWidget* table, const QString& accessibleName) {
     table->setSelectionBehavior(QAbstractItemView::SelectRows);

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
+class QLabel;
 class QWidget;
 class QTableWidget;
 class QTableWidgetItem;
@@ -65,11 +67,12 @@ QString UnitOf(const QString& implementName);
 // "腕立て伏せ:17回", "正座(分):10分": an implement and its count, with the unit.
 QString CountText(const QString& implementName, std::int64_t count);
 
-// The text with a word joiner (U+2060, shown as nothing) between its characters, so a
-// label that wraps never breaks it across lines: a name and its value stay together.
-QString Unbroken(const QString& text);
-// The text as it reads: the word joiners gone.
-QString WithoutJoiners(QString text);
+// Shows pieces of a text on a word-wrapping label, each piece kept whole: its lines break
+// only between pieces (a piece wider than the label wraps inside itself), and a piece
+// that begins a line drops its leading blanks. So a name stays with its value without
+// invisible characters in the text. Laid out again when the label's width or font
+// changes; read out as the pieces joined.
+void ShowPieces(QLabel* label, const QStringList& pieces);
 
 // The read-only lists of records (ledger, trash, backups): whole rows selected one at a
 // time, never edited, Tab leaving the list; cells made by ReadOnlyCell.

@@ -37,4 +37,11 @@ T* Child(QWidget* parent, const char* name) {
     return child;
 }
 
+// The first invisible character that steers line breaks (word joiner, zero-width space,
+// zero-width no-break space) in text, as "U+2060"; empty when there is none.
+QString InvisibleIn(const QString& text);
+// Every text window shows or reads out (its title, each control's text, accessible name
+// and description, tip) that holds such a character, with the control's name.
+QStringList TextsWithInvisibles(QWidget* window);
+
 }  // namespace qv::test

@@ -60,10 +60,10 @@ protected:
         w->Init(&info_);
         return w;
     }
-    // As read out: the screen's text less the joiners that keep each figure by its name.
+    // As read out; the screen shows it without invisible characters.
     static QString Totals(THistory& w) {
         auto* totals = Child<QLabel>(&w, "pnTotals");
-        EXPECT_EQ(qv::ui::WithoutJoiners(totals->text()), totals->accessibleName());
+        EXPECT_EQ(qv::test::InvisibleIn(totals->text()), QString());
         return totals->accessibleName();
     }
     static int Rows(THistory& w) { return Child<QTableView>(&w, "sgHistory")->model()->rowCount(); }

@@ -2,6 +2,8 @@
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QFile>
+#include <cstring>
 
 #include "ui/Texts.h"
 
@@ -112,4 +114,20 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         line.openReport = true;
     }
     return line;
+}
+
+void TakeFolderPath(CommandLine& line, int argc, char** argv) {
+    line.folderPath = QFile::encodeName(line.folder);
+    if (line.folder.isEmpty()) return;
+    // The positional argument is the last one that reads as the folder and is not the
+    // value of an option that takes one.
+    for (int i = argc - 1; i >= 1; --i) {
+        if (QFile::decodeName(argv[i]) != line.folder) continue;
+        const char* before = argv[i - 1];
+        if (i > 1 && (std::strcmp(before, "--export-csv") == 0 ||
+                      std::strcmp(before, "--from") == 0 || std::strcmp(before, "--to") == 0))
+            continue;
+        line.folderPath = argv[i];
+        return;
+    }
 }

@@ -220,7 +220,7 @@ void TForm1::OpenReport() {
 
 void TForm1::OpenReminder() {
     TReminder window(this);
-    window.Init(QDir::cleanPath(QDir::currentPath()));
+    window.Init(WorkingFolderPath());
     window.exec();
 }
 

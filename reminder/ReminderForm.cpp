@@ -15,6 +15,7 @@
 
 namespace {
 QString Shown(const QString& path) { return QDir::toNativeSeparators(path); }
+QString Shown(const QByteArray& path) { return Shown(QFile::decodeName(path)); }
 }  // namespace
 
 TReminder::TReminder(QWidget* parent) : QDialog(parent) {
@@ -30,7 +31,7 @@ TReminder::TReminder(QWidget* parent) : QDialog(parent) {
     connect(btCheckNow, &QPushButton::clicked, this, &TReminder::btCheckNowClick);
 }
 
-void TReminder::Init(const QString& folder, const ReminderFiles& files) {
+void TReminder::Init(const QByteArray& folder, const ReminderFiles& files) {
     folder_ = folder;
     files_ = files;
     saved_ = ReminderSettings::Load();
@@ -79,9 +80,8 @@ ReminderSettings TReminder::FromControls() const {
 
 void TReminder::btCheckNowClick() {
     const ReminderSettings s = FromControls();
-    const std::string log = QFile::encodeName(QDir(folder_).filePath(QStringLiteral("test.log"))).toStdString();
-    const std::string balance =
-        QFile::encodeName(QDir(folder_).filePath(QStringLiteral("user.dat"))).toStdString();
+    const std::string log = folder_.toStdString() + "/test.log";
+    const std::string balance = folder_.toStdString() + "/user.dat";
     const OverdueCheck check =
         CheckOverdue(log, balance, static_cast<std::int64_t>(std::time(nullptr)), s.Rule());
     if (!check.ok) {
@@ -105,7 +105,7 @@ void TReminder::btOKClick() {
     }
     ReminderOutcome outcome;
     if (s.on)
-        outcome = TurnReminderOn(s, QCoreApplication::applicationFilePath(), files_);
+        outcome = TurnReminderOn(s, ProgramPath(), files_);
     else
         outcome = TurnReminderOff(files_);
     if (!outcome.ok) {

@@ -184,6 +184,7 @@ THistory::THistory(QWidget* parent) : QDialog(parent), clock_(qv::SystemNow) {
     // The date fields take Tab to leave them, not to walk their year, month and day (the
     // arrows and typing do that); their inner line edits are reached through them only.
     for (QDateEdit* edit : {dtFrom, dtTo}) {
+        qv::ui::AcceptFullWidthDigits(edit);
         edit->installEventFilter(this);
         for (QLineEdit* inner : edit->findChildren<QLineEdit*>())
             inner->setFocusPolicy(Qt::NoFocus);

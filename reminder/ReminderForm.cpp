@@ -24,6 +24,8 @@ TReminder::TReminder(QWidget* parent) : QDialog(parent) {
     qv::ui::Place(this);
     seBalance->setAccessibleName(QStringLiteral("知らせるポイント残高"));
     seDays->setAccessibleName(QStringLiteral("未執行のまま過ぎる日数"));
+    for (QAbstractSpinBox* box : std::initializer_list<QAbstractSpinBox*>{seDays, seBalance, teTime})
+        qv::ui::AcceptFullWidthDigits(box);
     connect(ckOn, &QCheckBox::toggled, this, &TReminder::ShowEnabled);
     connect(ckBalance, &QCheckBox::toggled, this, &TReminder::ShowEnabled);
     connect(btOK, &QPushButton::clicked, this, &TReminder::btOKClick);

@@ -1,7 +1,12 @@
 #include "ui/Texts.h"
 
 #include <QFont>
+#include <QAbstractSpinBox>
+#include <QCoreApplication>
 #include <QEvent>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
@@ -116,6 +121,54 @@ std::optional<std::int64_t> FieldToInteger(const QString& text, const QString& f
                              .arg(fieldName, text),
                          parent);
     return value;
+}
+
+namespace {
+
+// Full-width digits and signs as their ASCII selves; other characters as they are.
+QString Narrowed(QString text) {
+    for (QChar& c : text) {
+        if (c >= u'０' && c <= u'９') c = QChar(u'0' + (c.unicode() - u'０'));
+        else if (c == u'－' || c == u'−') c = u'-';
+        else if (c == u'＋') c = u'+';
+        else if (c == u'／') c = u'/';
+        else if (c == u'：') c = u':';
+    }
+    return text;
+}
+
+// Rewrites what is typed into a field before the field sees it: keys and the input
+// method's committed text.
+class NarrowDigits : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
+            auto* key = static_cast<QKeyEvent*>(event);
+            const QString narrow = Narrowed(key->text());
+            if (narrow == key->text() || narrow.size() != 1) return false;
+            QKeyEvent ascii(key->type(), narrow.at(0).unicode(), key->modifiers(), narrow,
+                            key->isAutoRepeat(), static_cast<ushort>(key->count()));
+            QCoreApplication::sendEvent(watched, &ascii);
+            return true;
+        }
+        if (event->type() == QEvent::InputMethod) {
+            auto* input = static_cast<QInputMethodEvent*>(event);
+            const QString narrow = Narrowed(input->commitString());
+            if (narrow != input->commitString())
+                input->setCommitString(narrow, input->replacementStart(),
+                                       input->replacementLength());
+        }
+        return false;
+    }
+};
+
+}  // namespace
+
+void AcceptFullWidthDigits(QAbstractSpinBox* box) {
+    auto* filter = new NarrowDigits(box);
+    box->installEventFilter(filter);
+    if (QLineEdit* edit = box->findChild<QLineEdit*>()) edit->installEventFilter(filter);
 }
 
 QString TenthsText(int tenths) { return QStringLiteral("%1.%2").arg(tenths / 10).arg(tenths % 10); }

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+class QAbstractSpinBox;
 class QLabel;
 class QWidget;
 class QTableWidget;
@@ -46,6 +47,10 @@ std::optional<std::int64_t> TypedInteger(const QString& text);
 // The toolkit's integer conversion over TypedInteger: shows "'%s' は整数ではありません" on
 // failure (also for a number beyond int).
 std::optional<int> ToInt(const QString& text, QWidget* parent = nullptr);
+
+// Lets a spin box or date field take the full-width digits the Japanese input method
+// types (「１２」) as the digits they are; its own validation refuses them otherwise.
+void AcceptFullWidthDigits(QAbstractSpinBox* box);
 
 // A number typed into the field fieldName; on failure a message naming the field.
 std::optional<std::int64_t> FieldToInteger(const QString& text, const QString& fieldName,

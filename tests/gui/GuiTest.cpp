@@ -1,6 +1,7 @@
 #include "tests/gui/GuiTest.h"
 
 #include <QAbstractButton>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
@@ -44,6 +45,12 @@ void WhenModalOpens(std::function<void(QWidget*)> act) {
     // Polls each turn of the event loop, no sleeping, for a modal window other than the
     // one open now.
     PollForModal(std::move(act), QApplication::activeModalWidget(), 10000);
+}
+
+void CommitInput(QWidget* w, const QString& text) {
+    QInputMethodEvent input;
+    input.setCommitString(text);
+    QApplication::sendEvent(w, &input);
 }
 
 QString InvisibleIn(const QString& text) {

@@ -118,6 +118,10 @@ TEST_F(HistoryWindowTest, ADateTypedUnderAllChoosesThatPeriod) {
     EXPECT_EQ(from->date(), QDate(2024, 1, 15));
     EXPECT_EQ(preset->currentIndex(), 5);
     EXPECT_EQ(w->CurrentFilter().from, qv::history::LocalDate(2024, 1, 15));
+    // And full-width ones, as the Japanese input method types them.
+    from->setSelectedSection(QDateTimeEdit::DaySection);
+    qv::test::CommitInput(from, QStringLiteral("２０"));
+    EXPECT_EQ(from->date(), QDate(2024, 1, 20));
 }
 
 // The picture and the CSV are offered in the user's own folders, not in the data folder.

@@ -253,6 +253,23 @@ TEST_F(ReminderTest, UnitsForAwkwardNamesPassTheirValidators) {
     EXPECT_EQ(InstalledWay(Files()), ReminderWay::None);
 }
 
+// The Japanese input method types full-width digits: the fields take them as digits.
+TEST_F(ReminderTest, FieldsTakeFullWidthDigits) {
+    TReminder window;
+    window.Init(QFile::encodeName(folder_), Files());
+    window.show();
+    auto* days = Child<QSpinBox>(&window, "seDays");
+    days->setFocus();
+    days->selectAll();
+    qv::test::CommitInput(days, QStringLiteral("１２"));
+    EXPECT_EQ(days->value(), 12);
+    auto* balance = Child<QSpinBox>(&window, "seBalance");
+    balance->setEnabled(true);
+    balance->selectAll();
+    qv::test::CommitInput(balance, QStringLiteral("２５０"));
+    EXPECT_EQ(balance->value(), 250);
+}
+
 // The reminder is on only when systemd took its units. A stand-in for systemctl answers
 // as a user instance would, its units' state judged by systemd's own parser
 // (systemd-analyze verify): a program path with quotes and backslashes is on, run

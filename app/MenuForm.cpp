@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QUrl>
+#include <cstdio>
 
 #include "execution/BackupsForm.h"
 #include "execution/LedgerForm.h"
@@ -139,6 +140,9 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
         loadFailure_ = qv::ui::RuleBookLoadFailureText(
             ruleBook_.GetLoadStatus(), QDir::toNativeSeparators(QDir::currentPath()),
             QDir::toNativeSeparators(ExamplesFolder()));
+        // Said on the terminal too, before the box waits for OK.
+        std::fprintf(stderr, "quorvel: %s\n", loadFailure_.toLocal8Bit().constData());
+        std::fflush(stderr);
         qv::ui::MessageBox::Show(loadFailure_);
     } else if (const auto unread = ruleBook_.UnreadLines().size(); unread > 0) {
         qv::ui::MessageBox::Show(qv::ui::RuleBookUnreadLinesText(unread));

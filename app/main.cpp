@@ -192,10 +192,7 @@ int main(int argc, char** argv) {
     }
 
     TForm1 menu;
-    if (!menu.IsLoaded()) {
-        Print(stderr, QStringLiteral("quorvel: ") + menu.LoadFailure());
-        return 1;
-    }
+    if (!menu.IsLoaded()) return 1;  // told on stderr and in a box
     InstanceServer instance(QDir::currentPath(), [&menu](bool report) {
         Raise(&menu);
         if (report) menu.OpenReport();

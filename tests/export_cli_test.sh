@@ -61,6 +61,13 @@ status=0
 [ "$status" -eq 2 ]
 [ "$(snapshot)" = "$before" ] || { echo "a file of the folder changed"; exit 1; }
 
+# A folder without a rule book: the terminal is told at once, before the box waits for OK.
+mkdir nobook
+status=0
+(cd nobook && timeout 5 env QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$dir" "$bin" 2>../err.txt) ||
+  status=$?
+grep -q 'データファイルが見つかりませんでした。' err.txt || { echo "stderr: $(cat err.txt)"; exit 1; }
+
 # Without --export-csv and without a display, the program still says so and stops.
 status=0
 run 2>err.txt || status=$?

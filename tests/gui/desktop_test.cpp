@@ -11,6 +11,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTableView>
 #include <QTest>
@@ -18,6 +19,7 @@
 #include <cerrno>
 #include <cstring>
 #include <future>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -74,6 +76,33 @@ TEST(CommandLineTest, EachFormTurnsIntoItsAction) {
                                        c.action == Action::Run)
             << what.toStdString();
     }
+}
+
+// --help lines its descriptions up by the columns a terminal gives each character, two
+// for Japanese ones; no line is wider than 79 columns, and none begins with 。 or 、.
+TEST(CommandLineTest, HelpColumnsLineUpInATerminal) {
+    const QString help =
+        ParseCommandLine({QStringLiteral("quorvel"), QStringLiteral("--help")}).output;
+    const auto columns = [](const QString& text) {
+        int n = 0;
+        for (const char32_t c : text.toUcs4()) n += (c >= 0x2E80 && c <= 0xFFE6) ? 2 : 1;
+        return n;
+    };
+    std::set<int> starts;
+    for (const QString& line : help.split(u'\n')) {
+        EXPECT_LE(columns(line), 79) << line.toStdString();
+        if (!line.startsWith(QStringLiteral("  "))) continue;
+        const qsizetype gap = line.indexOf(QStringLiteral("  "), 2);
+        const qsizetype text = line.indexOf(QRegularExpression(QStringLiteral("\\S")),
+                                            line.startsWith(QStringLiteral("   ")) ? 0 : gap);
+        ASSERT_GE(text, 0) << line.toStdString();
+        starts.insert(columns(line.left(text)));
+        EXPECT_FALSE(line.mid(text).startsWith(u'。') || line.mid(text).startsWith(u'、'))
+            << line.toStdString();
+    }
+    EXPECT_EQ(starts.size(), 1u) << help.toStdString();
+    for (const char* part : {"--export-csv <ファイル>", "--open-report", "フォルダ"})
+        EXPECT_TRUE(help.contains(QString::fromUtf8(part))) << part;
 }
 
 TEST_F(DesktopTest, ToolkitButtonsSpeakJapanese) {

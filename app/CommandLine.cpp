@@ -2,6 +2,10 @@
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+#include <cstring>
 
 #include "ui/Texts.h"
 
@@ -12,6 +16,86 @@ QString VersionText() {
                "これはフリーソフトウェアです。変更と再配布は自由です。\n"
                "法律の許す限り、いかなる保証もありません。\n");
 }
+
+namespace {
+
+// Columns a character takes in a terminal: 2 for East Asian wide and full-width ones.
+int ColumnsOf(char32_t c) {
+    const bool wide = (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) ||
+                      (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+                      (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+                      (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
+    return wide ? 2 : 1;
+}
+
+int Columns(const QString& text) {
+    int columns = 0;
+    for (const char32_t c : text.toUcs4()) columns += ColumnsOf(c);
+    return columns;
+}
+
+// text in lines of at most width columns: broken between wide characters or at a blank,
+// never inside a word of ASCII letters nor before closing punctuation.
+QStringList Wrapped(const QString& text, int width) {
+    QStringList pieces;  // a wide character, or an ASCII word with the blank after it
+    for (const char32_t c : text.toUcs4()) {
+        const QString one = QString::fromUcs4(&c, 1);
+        const bool joins = !pieces.isEmpty() && ColumnsOf(c) == 1 &&
+                           !pieces.last().endsWith(u' ') && Columns(pieces.last().right(1)) == 1;
+        // Closing punctuation never begins a line.
+        const bool closes = QStringLiteral("。、）」』").contains(one);
+        if (joins || closes || (c == U' ' && !pieces.isEmpty()))
+            pieces.last() += one;
+        else
+            pieces << one;
+    }
+    QStringList lines{QString()};
+    for (const QString& piece : pieces) {
+        if (!lines.last().isEmpty() && Columns(lines.last() + piece.trimmed()) > width)
+            lines << QString();
+        lines.last() += piece;
+    }
+    for (QString& line : lines) line = line.trimmed();
+    return lines;
+}
+
+// The toolkit's help lays its columns out by characters, which parts them where names hold
+// Japanese: laid out here by the columns each character takes.
+QString HelpText(const QString& program, const QString& description,
+                 const QList<QCommandLineOption>& options, const QString& argument,
+                 const QString& argumentHelp) {
+    constexpr int kWidth = 79;
+    QList<std::pair<QString, QString>> rows;
+    for (const QCommandLineOption& option : options) {
+        QStringList names;
+        for (const QString& name : option.names())
+            names << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+        QString left = names.join(QStringLiteral(", "));
+        if (!option.valueName().isEmpty()) left += QStringLiteral(" <") + option.valueName() + u'>';
+        rows.append({left, option.description()});
+    }
+    int column = 0;
+    for (const auto& row : rows) column = std::max(column, Columns(row.first));
+    column = std::max(column, Columns(argument)) + 4;
+    const auto lay = [&](const QString& left, const QString& help) {
+        QString out;
+        const QStringList lines = Wrapped(help, kWidth - column);
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            const QString head = i == 0 ? QStringLiteral("  ") + left : QString();
+            out += head + QString(column - Columns(head), u' ') + lines[i] + u'\n';
+        }
+        return out;
+    };
+    QStringList about;
+    for (const QString& line : description.split(u'\n')) about << Wrapped(line, kWidth);
+    QString text = QStringLiteral("使い方: ") + program + QStringLiteral(" [オプション] [") + argument +
+                   QStringLiteral("]\n") + about.join(u'\n') + QStringLiteral("\n\nオプション:\n");
+    for (const auto& [left, help] : rows) text += lay(left, help);
+    text += QStringLiteral("\n引数:\n") + lay(argument, argumentHelp);
+    return text;
+}
+
+}  // namespace
 
 CommandLine ParseCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
@@ -48,13 +132,13 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
                        "（画面は使いません）。"));
     const QCommandLineOption openReport(QStringLiteral("open-report"),
                                         QStringLiteral("執行報告の画面を開いて始めます。"));
-    for (const QCommandLineOption& option :
-         {help, version, exportCsv, from, to, utf8, check, mergeConflicts, openReport})
-        parser.addOption(option);
-    parser.addPositionalArgument(
-        QStringLiteral("フォルダ"),
-        QStringLiteral("データフォルダ（test.dat のあるフォルダ）。省略すると現在のフォルダ。"),
-        QStringLiteral("[フォルダ]"));
+    const QList<QCommandLineOption> options{help,  version, exportCsv,      from,      to,
+                                            utf8,  check,   mergeConflicts, openReport};
+    for (const QCommandLineOption& option : options) parser.addOption(option);
+    const QString folderHelp =
+        QStringLiteral("データフォルダ（test.dat のあるフォルダ）。省略すると現在のフォルダ。");
+    parser.addPositionalArgument(QStringLiteral("フォルダ"), folderHelp,
+                                 QStringLiteral("[フォルダ]"));
 
     CommandLine line;
     const QString program = arguments.value(0, QStringLiteral("quorvel"));
@@ -67,7 +151,8 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     }
     if (parser.isSet(help)) {
         line.action = CommandLine::Action::ShowHelp;
-        line.output = parser.helpText();
+        line.output = HelpText(QFileInfo(program).fileName(), parser.applicationDescription(),
+                               options, QStringLiteral("フォルダ"), folderHelp);
         return line;
     }
     if (parser.isSet(version)) {
@@ -112,4 +197,20 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         line.openReport = true;
     }
     return line;
+}
+
+void TakeFolderPath(CommandLine& line, int argc, char** argv) {
+    line.folderPath = QFile::encodeName(line.folder);
+    if (line.folder.isEmpty()) return;
+    // The positional argument is the last one that reads as the folder and is not the
+    // value of an option that takes one.
+    for (int i = argc - 1; i >= 1; --i) {
+        if (QFile::decodeName(argv[i]) != line.folder) continue;
+        const char* before = argv[i - 1];
+        if (i > 1 && (std::strcmp(before, "--export-csv") == 0 ||
+                      std::strcmp(before, "--from") == 0 || std::strcmp(before, "--to") == 0))
+            continue;
+        line.folderPath = argv[i];
+        return;
+    }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -22,6 +23,7 @@ struct CommandLine {
 
     Action action = Action::Run;
     QString folder;  // the data folder; empty for the working folder
+    QByteArray folderPath;  // the same as typed, its exact bytes (a name need not be UTF-8)
     bool openReport = false;  // Run: the execution report opens at once
     QString output;
     qv::history::CsvExportRequest csv;
@@ -31,6 +33,10 @@ struct CommandLine {
 
 // `arguments` as QCoreApplication::arguments() gives them, program name first.
 CommandLine ParseCommandLine(const QStringList& arguments);
+
+// Sets line.folderPath from the program's own arguments: the toolkit's arguments turn
+// bytes that are not UTF-8 into U+FFFD, so the folder is taken from argv as typed.
+void TakeFolderPath(CommandLine& line, int argc, char** argv);
 
 // "quorvel 0.91", the title and the licence, as --version prints them.
 QString VersionText();

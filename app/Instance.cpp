@@ -78,9 +78,15 @@ void InstanceServer::Read(QLocalSocket* socket) {
     }
     const QByteArray asked = socket->readLine(kMaxMessage);
     if (asked == kRaise || asked == kReport) {
-        if (onRaise_) onRaise_(asked == kReport);
+        // Answered before anything is done: the execution report is a modal window whose
+        // event loop may run past this socket's timeout (freeing it), and the start that
+        // asked should not wait for a window the user closes whenever.
         socket->write(kRaised);
         socket->flush();
+        const bool report = asked == kReport;
+        QTimer::singleShot(0, this, [this, report] {
+            if (onRaise_) onRaise_(report);
+        });
     }
     socket->disconnectFromServer();
 }

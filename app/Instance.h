@@ -12,8 +12,9 @@ class QLocalSocket;
 // window of its own.
 class InstanceServer : public QObject {
 public:
-    // onRaise runs (in the event loop) each time a later start asks; report when that start
-    // was asked for the execution report.
+    // onRaise runs (in the event loop, after the later start has its answer) each time a
+    // later start asks; report when that start was asked for the execution report. It may
+    // open a modal window: no connection is touched once it runs.
     InstanceServer(const QString& folder, std::function<void(bool report)> onRaise,
                    QObject* parent = nullptr);
     // False when the socket cannot be made; the program works on, only unreachable.

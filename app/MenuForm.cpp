@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QUrl>
+#include <cstdio>
 
 #include "execution/BackupsForm.h"
 #include "execution/LedgerForm.h"
@@ -49,17 +50,16 @@ QString TForm1::ExamplesFolder() {
 }
 
 namespace {
-// "name: value" that a wrapping box never parts: the name is joined to the start of its
-// value (the value itself, a long path, may still wrap).
+// "name: value" on a line of its own, so a wrapping box never parts the short name; a
+// non-breaking space keeps it with the start of its value (a long path may still wrap).
 QString NameAndValue(const QString& name, const QString& value) {
-    return qv::ui::Unbroken(name + QLatin1Char(':')) + QChar(0x00A0) + value;
+    return name + QLatin1Char(':') + QChar(0x00A0) + value;
 }
 }  // namespace
 
 QString TForm1::AboutText() {
     const QString guide = GuidePath();
-    return qv::ui::Unbroken(qv::ui::kAppTitle) +
-           qv::ui::Unbroken(QStringLiteral("（quorvel " QUORVEL_VERSION "）")) +
+    return qv::ui::kAppTitle + QStringLiteral("（quorvel " QUORVEL_VERSION "）") +
            QStringLiteral("\n\n") +
            NameAndValue(QStringLiteral("ライセンス"),
                         QStringLiteral("GNU 一般公衆利用許諾書 第3版、またはそれ以降の版"
@@ -140,6 +140,9 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
         loadFailure_ = qv::ui::RuleBookLoadFailureText(
             ruleBook_.GetLoadStatus(), QDir::toNativeSeparators(QDir::currentPath()),
             QDir::toNativeSeparators(ExamplesFolder()));
+        // Said on the terminal too, before the box waits for OK.
+        std::fprintf(stderr, "quorvel: %s\n", loadFailure_.toLocal8Bit().constData());
+        std::fflush(stderr);
         qv::ui::MessageBox::Show(loadFailure_);
     } else if (const auto unread = ruleBook_.UnreadLines().size(); unread > 0) {
         qv::ui::MessageBox::Show(qv::ui::RuleBookUnreadLinesText(unread));
@@ -224,7 +227,7 @@ void TForm1::OpenReport() {
 
 void TForm1::OpenReminder() {
     TReminder window(this);
-    window.Init(QDir::cleanPath(QDir::currentPath()));
+    window.Init(WorkingFolderPath());
     window.exec();
 }
 

@@ -115,6 +115,7 @@ int main(int argc, char** argv) {
         SetIdentity();
         qv::ui::InstallToolkitTranslations();
         line = ParseCommandLine(QCoreApplication::arguments());
+        TakeFolderPath(line, argc, argv);
     }
     switch (line.action) {
         case CommandLine::Action::ShowHelp:
@@ -126,8 +127,8 @@ int main(int argc, char** argv) {
             return CommandLine::kUsageError;
         case CommandLine::Action::ExportCsv:
             // For scripts: neither a display nor the toolkit's windows are needed.
-            if (!line.folder.isEmpty() &&
-                ::chdir(QFile::encodeName(line.folder).constData()) != 0) {
+            qv::history::AnchorToWorkingFolder(line.csv);
+            if (!line.folder.isEmpty() && ::chdir(line.folderPath.constData()) != 0) {
                 const int error = errno;  // before anything else can change it
                 Print(stderr, QStringLiteral("quorvel: ") +
                                   qv::ui::FolderUnusableText(FolderText(line.folder), error));
@@ -138,7 +139,7 @@ int main(int argc, char** argv) {
             // Run by a timer or at login: no window, and the bus needs an event loop.
             QCoreApplication core(argc, argv);
             SetIdentity();
-            return RunCheck(line.folder);
+            return RunCheck(line.folderPath);
         }
         case CommandLine::Action::MergeConflicts:
             return RunMergeCommand(line.folder);
@@ -165,7 +166,7 @@ int main(int argc, char** argv) {
     qv::ui::InstallToolkitTranslations();
     qv::ui::SetRememberGeometry(true);
 
-    if (!line.folder.isEmpty() && ::chdir(QFile::encodeName(line.folder).constData()) != 0) {
+    if (!line.folder.isEmpty() && ::chdir(line.folderPath.constData()) != 0) {
         const int error = errno;  // before anything else can change it
         Tell(qv::ui::FolderUnusableText(FolderText(line.folder), error));
         return 1;
@@ -191,10 +192,7 @@ int main(int argc, char** argv) {
     }
 
     TForm1 menu;
-    if (!menu.IsLoaded()) {
-        Print(stderr, QStringLiteral("quorvel: ") + menu.LoadFailure());
-        return 1;
-    }
+    if (!menu.IsLoaded()) return 1;  // told on stderr and in a box
     InstanceServer instance(QDir::currentPath(), [&menu](bool report) {
         Raise(&menu);
         if (report) menu.OpenReport();

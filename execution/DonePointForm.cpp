@@ -29,18 +29,12 @@ void SetPlanCaption(QPushButton* button, const QString& caption) {
     button->setAccessibleName(caption);
 }
 
-// What a unit field holds that the report does not count as typed: letters are read as
-// 0, and "12abc" as 12. Empty when it is a plain number (or nothing).
+// Why a unit field's text is no number (empty when it is one, or nothing is typed): the
+// report refuses it rather than count something else than was meant.
 QString NotANumberNote(const QString& typed) {
-    const QString text = typed.trimmed();
-    if (text.isEmpty()) return {};
-    bool plain = false;
-    text.toLongLong(&plain);
-    if (plain) return {};
-    const std::int64_t read = qv::ReadInt64(text.toStdString());
-    return read == 0 ? QStringLiteral("「") + typed + QStringLiteral("」は数字ではないため、0として数えます。")
-                     : QStringLiteral("「") + typed + QStringLiteral("」は先頭の") +
-                           QString::number(read) + QStringLiteral("だけを数えます。");
+    if (typed.trimmed().isEmpty() || qv::ui::TypedInteger(typed)) return {};
+    return QStringLiteral("「") + typed +
+           QStringLiteral("」は数として読めません。数字だけで入力してください（全角の数字も使えます）。");
 }
 }  // namespace
 
@@ -124,7 +118,10 @@ qv::execution::PointReportTotal TDonePoint::TypedTotal() const {
     std::array<std::string, 4> typed;
     std::array<qv::execution::PointReportEntry, 4> entries;
     for (size_t k = 0; k < rows.size(); ++k) {
-        if (rows[k].units->isEnabled()) typed[k] = rows[k].units->text().toStdString();
+        // Full-width digits count as the digits they are; a text that is no number counts
+        // nothing here (報告 refuses it).
+        const std::optional<std::int64_t> units = qv::ui::TypedInteger(rows[k].units->text());
+        if (rows[k].units->isEnabled() && units) typed[k] = std::to_string(*units);
         entries[k] = {weights_[k], typed[k]};
     }
     return qv::execution::TotalPointReport(entries);
@@ -176,19 +173,17 @@ void TDonePoint::ShowPlans() {
     }
     btPlanMix->setVisible(plans_.mixed.has_value());
     if (plans_.mixed) {
-        QString caption = QStringLiteral("組み合わせ:");
-        QString shown = caption;
+        QStringList pieces{QStringLiteral("組み合わせ:")};
         for (size_t k = 0; k < 4; ++k) {
             if (weights_[k] <= 0) continue;
-            const QString part = qv::ui::CountText(rows[k].name->text(), plans_.mixed->units[k]);
-            caption += QStringLiteral(" ") + part;
-            shown += QStringLiteral(" ") + qv::ui::Unbroken(part);
+            pieces << QStringLiteral(" ") +
+                          qv::ui::CountText(rows[k].name->text(), plans_.mixed->units[k]);
         }
+        const QString caption = pieces.join(QString());
         btPlanMix->setText(QString());
         btPlanMix->setToolTip(caption);
         btPlanMix->setAccessibleName(caption);
-        pnPlanMix->setText(shown);
-        pnPlanMix->setAccessibleName(caption);
+        qv::ui::ShowPieces(pnPlanMix, pieces);
     }
     const bool any = plans_.mixed.has_value();
     pnNoPlan->setVisible(!any);
@@ -214,6 +209,14 @@ void TDonePoint::btPlanClick(const qv::execution::PayDownPlan& plan) {
 
 void TDonePoint::btOKClick() {
     const auto rows = Rows();
+    for (const Row& row : rows) {
+        if (!row.units->isEnabled() || row.units->text().trimmed().isEmpty()) continue;
+        if (!qv::ui::FieldToInteger(row.units->text(), row.units->accessibleName(), this)) {
+            row.units->setFocus();
+            row.units->selectAll();
+            return;
+        }
+    }
     const qv::execution::PointReportTotal total = TypedTotal();
     if (!total.fits) {
         qv::ui::MessageBox::Show(QStringLiteral("合計が大きすぎるため報告できません。一度に報告でき"

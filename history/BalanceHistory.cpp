@@ -93,4 +93,14 @@ bool LedgerStartsLate(const BalanceHistory& history, std::optional<Seconds> from
     return !from || *history.Start() > *from;
 }
 
+Range LedgerRange(const Range& sentences, const Filter& filter, const BalanceHistory& history) {
+    Range range = sentences;
+    if (history.Empty()) return range;
+    const Seconds first = LocalDayStart(history.events.Time(0));
+    const Seconds after = AddLocalDays(LocalDayStart(history.events.Time(history.events.size() - 1)), 1);
+    if (!filter.from) range.from = range.from ? std::min(*range.from, first) : first;
+    if (!filter.to) range.to = range.to ? std::max(*range.to, after) : after;
+    return range;
+}
+
 }  // namespace qv::history

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "history/HistoryIndex.h"
+#include "history/HistoryQuery.h"
 #include "history/PagesAhead.h"
 #include "rulebook/Clock.h"
 
@@ -101,6 +102,12 @@ BalanceHistory ReadBalanceHistory(const CInfo& info);
 std::array<std::int64_t, kImplementCount> ReportedUnits(const BalanceHistory& history,
                                                         std::optional<Seconds> from,
                                                         std::optional<Seconds> to);
+
+// The range the ledger's figures (the balance, the reports) are shown over: the sentences'
+// range where the filter sets an end, else widened to whole days holding every event of
+// the ledger. Deletes, restores and reports after the last sentence change the balance
+// too, and "all" must end at the balance as it is.
+Range LedgerRange(const Range& sentences, const Filter& filter, const BalanceHistory& history);
 
 // Whether the ledger begins after from (or has nothing), so the part before it is unknown.
 bool LedgerStartsLate(const BalanceHistory& history, std::optional<Seconds> from);

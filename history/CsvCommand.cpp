@@ -1,10 +1,16 @@
 #include "history/CsvCommand.h"
 
+#include <unistd.h>
+
 #include <QString>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 
 #include "history/CsvExport.h"
 #include "history/HistoryQuery.h"
+#include "history/OutputGuard.h"
+#include "records/DataFolder.h"
 #include "records/SentenceLog.h"
 #include "rulebook/RuleBook.h"
 #include "text/FileIo.h"
@@ -23,9 +29,19 @@ constexpr const char kUsage[] =
 
 }  // namespace
 
+void AnchorToWorkingFolder(CsvExportRequest& request) {
+    if (request.file.empty() || request.file[0] == '/') return;
+    std::unique_ptr<char, decltype(&std::free)> here(::getcwd(nullptr, 0), &std::free);
+    if (here) request.file = std::string(here.get()) + '/' + request.file;
+}
+
 int RunCsvExport(const CsvExportRequest& request) {
     if (request.file.empty()) {
         std::fprintf(stderr, "%s\n", kUsage);
+        return 2;
+    }
+    if (const std::string own = FolderFileAt(request.file, DataFolder()); !own.empty()) {
+        Tell(qv::ui::OverFolderFileText(request.file, own));
         return 2;
     }
     Filter filter;

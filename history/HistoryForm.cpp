@@ -21,6 +21,8 @@
 
 #include "history/CsvExport.h"
 #include "history/HistoryCharts.h"
+#include "history/OutputGuard.h"
+#include "records/DataFolder.h"
 #include "records/SentenceLog.h"
 #include "rulebook/RuleBook.h"
 #include "text/FileIo.h"
@@ -182,6 +184,7 @@ THistory::THistory(QWidget* parent) : QDialog(parent), clock_(qv::SystemNow) {
     // The date fields take Tab to leave them, not to walk their year, month and day (the
     // arrows and typing do that); their inner line edits are reached through them only.
     for (QDateEdit* edit : {dtFrom, dtTo}) {
+        qv::ui::AcceptFullWidthDigits(edit);
         edit->installEventFilter(this);
         for (QLineEdit* inner : edit->findChildren<QLineEdit*>())
             inner->setFocusPolicy(Qt::NoFocus);
@@ -278,16 +281,18 @@ void THistory::PresetChanged() {
         return;
     }
     const Range range = PresetRange(static_cast<Preset>(preset), clock_());
-    // The date fields show the range: the whole log's for "すべて".
+    // The date fields show the range: for "すべて" the span of the sentences and of the
+    // ledger's changes. A date typed there asks for a period of its own (DateEdited).
     const qv::Seconds now = clock_();
-    const qv::Seconds from = range.from.value_or(index_.FirstTime().value_or(now));
-    const qv::Seconds lastDay = range.to ? *range.to - 1 : index_.LastTime().value_or(now);
+    const Range all = LedgerRange(
+        index_.FirstTime() ? Range{index_.FirstTime(), *index_.LastTime() + 1} : Range{},
+        Filter{}, *balance_);
+    const qv::Seconds from = range.from.value_or(all.from.value_or(now));
+    const qv::Seconds lastDay = range.to ? *range.to - 1 : all.to ? *all.to - 1 : now;
     settingDates_ = true;
     dtFrom->setDate(DateOf(from));
     dtTo->setDate(DateOf(lastDay));
     settingDates_ = false;
-    // "すべて" has no dates to edit: they only show the log's span (期間指定 edits them).
-    for (QDateEdit* edit : {dtFrom, dtTo}) edit->setReadOnly(preset == kAll);
     filter_.from = range.from;
     filter_.to = range.to;
     Refilter();
@@ -295,7 +300,6 @@ void THistory::PresetChanged() {
 
 void THistory::DateEdited() {
     if (settingDates_) return;
-    for (QDateEdit* edit : {dtFrom, dtTo}) edit->setReadOnly(false);
     if (cbPreset->currentIndex() != kCustom) {
         cbPreset->blockSignals(true);
         cbPreset->setCurrentIndex(kCustom);
@@ -321,12 +325,12 @@ void THistory::Refilter() {
 
     model_->SetRows(Apply(index_, filter_));
     totals_ = Sum(index_, model_->GetRows());
-    const QString totals = TotalsText();
-    // Shown with each figure joined to its name, so a wrap never parts them; read out
-    // as it is, and with the name following the figures.
-    pnTotals->setText(qv::ui::Unbroken(totals).replace(QStringLiteral("\u2060　\u2060"),
-                                                        QStringLiteral("　")));
-    pnTotals->setAccessibleName(totals);
+    // Each figure with its name (they are parted by ideographic spaces), so a wrap never
+    // parts them.
+    QStringList pieces;
+    for (const QString& part : TotalsText().split(u'　'))
+        pieces << (pieces.isEmpty() ? part : QStringLiteral("　") + part);
+    qv::ui::ShowPieces(pnTotals, pieces);
     RefreshCharts();
 }
 
@@ -356,27 +360,29 @@ void THistory::RefreshCharts() {
     }
     data.articles = PerArticle(index_, rows);
 
-    // The ledger's part: reports and balances are known only from where it starts.
+    // The ledger's part: reports and balances are known only from where it starts, and
+    // an open end reaches its last change, after the last sentence or not.
+    const Range ledgerRange = LedgerRange(range, filter_, balance);
     QString ledgerNote;
     if (balance.Empty()) {
         ledgerNote = QStringLiteral("ポイントの台帳のデータはまだありません。");
-    } else if (LedgerStartsLate(balance, range.from)) {
+    } else if (LedgerStartsLate(balance, ledgerRange.from)) {
         ledgerNote = QStringLiteral("台帳は ") +
                      QString::fromStdString(DateTimeText(*balance.Start())).left(10) +
                      QStringLiteral(" から記録されています。それより前は分かりません。");
     }
     const ChartData* was = charted_ ? &*charted_ : nullptr;
     // The ledger's figures follow the range alone: a filter of rows keeps them.
-    const bool sameRange = was && was->balanceRange == range;
+    const bool sameRange = was && was->balanceRange == ledgerRange;
     if (sameRange)
         data.reported = was->reported;
     else if (!balance.Empty())
-        data.reported = ReportedUnits(balance, range.from, range.to);
+        data.reported = ReportedUnits(balance, ledgerRange.from, ledgerRange.to);
     data.sentenced = totals_.units;
     data.unitsNote = balance.Empty()
                          ? ledgerNote + QStringLiteral("報告の回数は台帳ができてから表示されます。")
                          : ledgerNote;
-    data.balanceRange = range;
+    data.balanceRange = ledgerRange;
     data.balanceNote = ledgerNote;
 
     // What a screen reader says of each chart: what it shows, its latest figures, and
@@ -417,7 +423,9 @@ void THistory::RefreshCharts() {
     } else {
         for (size_t i = balance.events.size(); i-- > 0;) {
             const qv::Seconds time = balance.events.Time(i);
-            if ((range.from && time < *range.from) || (range.to && time >= *range.to)) continue;
+            if ((ledgerRange.from && time < *ledgerRange.from) ||
+                (ledgerRange.to && time >= *ledgerRange.to))
+                continue;
             balanceSaid = QStringLiteral("最後の残高 %1ポイント（%2）。")
                               .arg(balance.events.Balance(i))
                               .arg(QString::fromStdString(DateTimeText(time))) +
@@ -515,11 +523,19 @@ QString THistory::TableText() const {
 
 void THistory::CopyTable() { QGuiApplication::clipboard()->setText(TableText()); }
 
+bool THistory::RefusedOverFolderFile(const std::string& file) {
+    const std::string own = FolderFileAt(file, info_ ? FolderOf(*info_) : DataFolder());
+    if (own.empty()) return false;
+    qv::ui::MessageBox::Show(qv::ui::OverFolderFileText(file, own), this);
+    return true;
+}
+
 bool THistory::ExportCsvTo(const QString& path) {
     std::array<std::string, kImplementCount> names;
     const CRuleBook* book = info_ ? info_->GetRuleBook() : nullptr;
     for (int k = 0; k < kImplementCount; ++k) names[k] = book ? book->GetImpName(k) : std::string();
     const std::string file = path.toStdString();
+    if (RefusedOverFolderFile(file)) return false;
     qv::io::IoError error;
     if (ExportCsv(file, index_, model_->GetRows(), names,
                   ckUtf8->isChecked() ? CsvEncoding::Utf8Bom : CsvEncoding::Cp932, &error))
@@ -535,6 +551,7 @@ bool THistory::SaveChartTo(const QString& path) {
     buffer.open(QIODevice::WriteOnly);
     view->grab().save(&buffer, "PNG");
     const std::string file = path.toStdString();
+    if (RefusedOverFolderFile(file)) return false;
     qv::io::IoError error;  // stays empty when no image could be made
     if (!png.isEmpty() &&
         qv::io::WriteFileAtomic(file, std::string_view(png.constData(), png.size()), &error))

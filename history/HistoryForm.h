@@ -65,6 +65,8 @@ private:
     void DrawChart(size_t i);
     void btSavePngClick();
     void btExportCsvClick();
+    // True (and the user told) when file would overwrite one of the data folder's own.
+    bool RefusedOverFolderFile(const std::string& file);
     void CopyTable();
     QString TotalsText() const;
 

@@ -13,6 +13,7 @@
 #include "execution/Overdue.h"
 #include "reminder/Notifier.h"
 #include "reminder/ReminderSettings.h"
+#include "reminder/ReminderUnits.h"
 #include "rulebook/RuleBook.h"
 #include "ui/FileTexts.h"
 
@@ -27,13 +28,17 @@ void Print(std::FILE* to, const QString& text) {
 void Tell(const QString& text) { Print(stderr, QStringLiteral("quorvel: ") + text); }
 }  // namespace
 
-int RunCheck(const QString& folder) {
-    const QString absolute =
-        QDir::cleanPath(QDir(folder.isEmpty() ? QDir::currentPath() : folder).absolutePath());
-    if (::chdir(QFile::encodeName(absolute).constData()) != 0) {
-        Tell(qv::ui::FolderUnusableText(QDir::toNativeSeparators(absolute), errno));
+int RunCheck(const QByteArray& folder) {
+    if (!folder.isEmpty() && ::chdir(folder.constData()) != 0) {
+        const int error = errno;  // before anything else can change it
+        Tell(qv::ui::FolderUnusableText(
+            QDir::toNativeSeparators(QDir::cleanPath(QDir::current().absoluteFilePath(
+                QFile::decodeName(folder)))),
+            error));
         return 1;
     }
+    const QByteArray here = WorkingFolderPath();
+    const QString absolute = QFile::decodeName(here);
     // The rule book shows that this is a data folder (a unit may name a folder since moved).
     CRuleBook book;
     book.SetFileName("test.dat");
@@ -70,8 +75,12 @@ int RunCheck(const QString& folder) {
         return 0;
     }
     if (notifier.ShowsActions() && notifier.WaitForOpen(kOpenWaitMs)) {
+        // A name that is not UTF-8 cannot pass through the toolkit's arguments: the
+        // program started here works in this folder as "." then.
+        const bool exact = QFile::encodeName(absolute) == here;
         if (!QProcess::startDetached(QCoreApplication::applicationFilePath(),
-                                     {QStringLiteral("--open-report"), absolute}))
+                                     {QStringLiteral("--open-report"),
+                                      exact ? absolute : QStringLiteral(".")}))
             Tell(QStringLiteral("執行報告を開けませんでした。"));
     }
     return 0;

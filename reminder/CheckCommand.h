@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 // `quorvel --check [folder]`: looks at the data folder (the working folder when none is
@@ -9,7 +10,8 @@
 // a copy of the program may be working in the folder meanwhile. Needs no display; a
 // QCoreApplication must exist.
 // 0 when it told or had nothing to tell, 1 for a folder or file that cannot be read.
-int RunCheck(const QString& folder);
+// folder: its exact bytes (a name need not be UTF-8).
+int RunCheck(const QByteArray& folder);
 
 // How long 開く stays answered once the notification is shown.
 inline constexpr int kOpenWaitMs = 30 * 60 * 1000;

@@ -15,6 +15,7 @@
 
 namespace {
 QString Shown(const QString& path) { return QDir::toNativeSeparators(path); }
+QString Shown(const QByteArray& path) { return Shown(QFile::decodeName(path)); }
 }  // namespace
 
 TReminder::TReminder(QWidget* parent) : QDialog(parent) {
@@ -23,6 +24,8 @@ TReminder::TReminder(QWidget* parent) : QDialog(parent) {
     qv::ui::Place(this);
     seBalance->setAccessibleName(QStringLiteral("知らせるポイント残高"));
     seDays->setAccessibleName(QStringLiteral("未執行のまま過ぎる日数"));
+    for (QAbstractSpinBox* box : std::initializer_list<QAbstractSpinBox*>{seDays, seBalance, teTime})
+        qv::ui::AcceptFullWidthDigits(box);
     connect(ckOn, &QCheckBox::toggled, this, &TReminder::ShowEnabled);
     connect(ckBalance, &QCheckBox::toggled, this, &TReminder::ShowEnabled);
     connect(btOK, &QPushButton::clicked, this, &TReminder::btOKClick);
@@ -30,7 +33,7 @@ TReminder::TReminder(QWidget* parent) : QDialog(parent) {
     connect(btCheckNow, &QPushButton::clicked, this, &TReminder::btCheckNowClick);
 }
 
-void TReminder::Init(const QString& folder, const ReminderFiles& files) {
+void TReminder::Init(const QByteArray& folder, const ReminderFiles& files) {
     folder_ = folder;
     files_ = files;
     saved_ = ReminderSettings::Load();
@@ -79,9 +82,8 @@ ReminderSettings TReminder::FromControls() const {
 
 void TReminder::btCheckNowClick() {
     const ReminderSettings s = FromControls();
-    const std::string log = QFile::encodeName(QDir(folder_).filePath(QStringLiteral("test.log"))).toStdString();
-    const std::string balance =
-        QFile::encodeName(QDir(folder_).filePath(QStringLiteral("user.dat"))).toStdString();
+    const std::string log = folder_.toStdString() + "/test.log";
+    const std::string balance = folder_.toStdString() + "/user.dat";
     const OverdueCheck check =
         CheckOverdue(log, balance, static_cast<std::int64_t>(std::time(nullptr)), s.Rule());
     if (!check.ok) {
@@ -105,7 +107,7 @@ void TReminder::btOKClick() {
     }
     ReminderOutcome outcome;
     if (s.on)
-        outcome = TurnReminderOn(s, QCoreApplication::applicationFilePath(), files_);
+        outcome = TurnReminderOn(s, ProgramPath(), files_);
     else
         outcome = TurnReminderOff(files_);
     if (!outcome.ok) {

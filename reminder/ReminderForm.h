@@ -14,8 +14,9 @@ class TReminder : public QDialog, private Ui::TReminder {
 
 public:
     explicit TReminder(QWidget* parent = nullptr);
-    // folder: the data folder (absolute); files: where the reminder's files go.
-    void Init(const QString& folder, const ReminderFiles& files = ReminderFiles::ForUser());
+    // folder: the data folder (absolute, its exact bytes); files: where the reminder's
+    // files go.
+    void Init(const QByteArray& folder, const ReminderFiles& files = ReminderFiles::ForUser());
 
 private:
     void btOKClick();
@@ -23,7 +24,7 @@ private:
     void ShowEnabled();
     ReminderSettings FromControls() const;
 
-    QString folder_;
+    QByteArray folder_;
     ReminderFiles files_;
     ReminderSettings saved_;
 };

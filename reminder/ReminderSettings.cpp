@@ -1,6 +1,7 @@
 #include "reminder/ReminderSettings.h"
 
 #include <QSettings>
+#include <QVariant>
 #include <algorithm>
 
 namespace {
@@ -21,7 +22,10 @@ ReminderSettings ReminderSettings::Load() {
     s.balanceOn = settings.value(QStringLiteral("balanceOn"), s.balanceOn).toBool();
     const qlonglong above = settings.value(QStringLiteral("balanceAbove")).toLongLong(&ok);
     if (ok) s.balanceAbove = std::clamp<std::int64_t>(above, 0, kMaxBalance);
-    s.folder = settings.value(QStringLiteral("folder")).toString();
+    // Kept as text where it is UTF-8 (a hand-edited file stays readable), else as bytes.
+    const QVariant folder = settings.value(QStringLiteral("folder"));
+    s.folder = folder.typeId() == QMetaType::QByteArray ? folder.toByteArray()
+                                                        : folder.toString().toUtf8();
     return s;
 }
 
@@ -33,7 +37,11 @@ bool ReminderSettings::Save() const {
     settings.setValue(QStringLiteral("days"), days);
     settings.setValue(QStringLiteral("balanceOn"), balanceOn);
     settings.setValue(QStringLiteral("balanceAbove"), static_cast<qlonglong>(balanceAbove));
-    settings.setValue(QStringLiteral("folder"), folder);
+    const QString text = QString::fromUtf8(folder);
+    if (text.toUtf8() == folder && !text.contains(QChar::ReplacementCharacter))
+        settings.setValue(QStringLiteral("folder"), text);
+    else
+        settings.setValue(QStringLiteral("folder"), folder);
     settings.sync();
     return settings.status() == QSettings::NoError;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QTime>
 #include <cstdint>
@@ -15,7 +16,9 @@ struct ReminderSettings {
     int days = 3;  // a sentence not executed for longer than this is overdue
     bool balanceOn = false;
     std::int64_t balanceAbove = 100;
-    QString folder;  // the data folder the check looks at (absolute); empty when never set
+    // The data folder the check looks at (absolute), its exact bytes: a folder's name need
+    // not be UTF-8. Empty when never set.
+    QByteArray folder;
 
     static constexpr int kMaxDays = 365;
     static constexpr std::int64_t kMaxBalance = 999999999;

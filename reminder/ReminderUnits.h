@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTime>
+#include <optional>
 
 #include "reminder/ReminderSettings.h"
 
@@ -21,10 +22,16 @@ struct ReminderFiles {
 
 inline const QString kTimerUnit = QStringLiteral("quorvel-check.timer");
 
-// The files' texts. program and folder are absolute paths.
-QString ServiceText(const QString& program, const QString& folder);
+// The files' texts. program and folder are absolute paths as their exact bytes (a name
+// need not be UTF-8): the service carries them escaped as systemd reads them back, a
+// program whose path systemd would refuse to run (quotes, backslashes) started through
+// /bin/sh. An autostart entry can hold UTF-8 only: nothing when a path is not.
+QByteArray ServiceText(const QByteArray& program, const QByteArray& folder);
 QString TimerText(QTime time);
-QString AutostartText(const QString& program, const QString& folder);
+std::optional<QString> AutostartText(const QByteArray& program, const QByteArray& folder);
+// This program's own path, and the working folder's, their exact bytes.
+QByteArray ProgramPath();
+QByteArray WorkingFolderPath();
 
 // How the reminder runs now, judged by the files that are there.
 enum class ReminderWay { None, Timer, Autostart };
@@ -39,7 +46,9 @@ struct ReminderOutcome {
 // Writes the files for the settings and enables them: the timer through
 // `systemctl --user` when a user instance answers, else the autostart entry. Whatever
 // the other way left behind is removed. On failure nothing of the reminder stays on.
-ReminderOutcome TurnReminderOn(const ReminderSettings& settings, const QString& program,
+// program: the path the check runs, its exact bytes. The timer counts as on only when
+// systemd took both units (LoadState=loaded).
+ReminderOutcome TurnReminderOn(const ReminderSettings& settings, const QByteArray& program,
                                const ReminderFiles& files);
 // Disables the timer and removes every file of the reminder.
 ReminderOutcome TurnReminderOff(const ReminderFiles& files);

@@ -148,6 +148,10 @@ class CheckNotifyTest(dbusmock.DBusTestCase):
         now = int(time.time())
         cases = [
             ('empty', None, None, '知らせることはありません（未執行の判決0件）\n'),
+            # The reminder's unit names the folder by its bytes: a name that is not UTF-8
+            # reaches the folder itself.
+            (os.fsdecode(b'not-utf8-\xff\x81'), None, None,
+             '知らせることはありません（未執行の判決0件）\n'),
             ('young', record(now - 60, 5, False) + record(now - 90 * DAY, 7, True),
              b'quorvel\t1\tuser\t500\t0\t0\r\n',
              '知らせることはありません（未執行の判決1件、最も古いものは今日、'

@@ -36,27 +36,22 @@ TJudge::TJudge(QWidget* parent) : QDialog(parent) {
 
 namespace {
 
-// "29ポイント（腕立て:12回 腹筋:18回 ポイント:9）", each figure joined to its name so a
-// wrap never parts them.
-// lead, the words before it, stays on the line of the total.
-QString Outcome(const QString& lead, const CVerdict& v, const CRuleBook* book) {
+// "29ポイント（腕立て:12回 腹筋:18回 ポイント:9）" in pieces that a wrap never parts: each
+// figure with its name, lead (the words before the total) with the total.
+QStringList Outcome(const QString& lead, const CVerdict& v, const CRuleBook* book) {
     QStringList parts;
     for (int k = 0; k < 4; ++k) {
         if (v.counts[static_cast<size_t>(k)] <= 0) continue;
         const QString name = book ? qv::ui::ShownText(book->GetImpName(k)) : QString();
-        parts << qv::ui::Unbroken(qv::ui::CountText(name, v.counts[static_cast<size_t>(k)]));
+        parts << qv::ui::CountText(name, v.counts[static_cast<size_t>(k)]);
     }
-    if (v.points > 0)
-        parts << qv::ui::Unbroken(QStringLiteral("ポイント:") + QString::number(v.points));
+    if (v.points > 0) parts << QStringLiteral("ポイント:") + QString::number(v.points);
     if (parts.isEmpty()) parts << QStringLiteral("配分なし");
-    return qv::ui::Unbroken(lead + QString::number(v.total) + QStringLiteral("ポイント")) +
-           QStringLiteral("（") + parts.join(QLatin1Char(' ')) + QStringLiteral("）");
-}
-
-// Shows a text whose figures are joined to their names; read out without the joiners.
-void SetJoinedText(QLabel* label, const QString& shown) {
-    label->setText(shown);
-    label->setAccessibleName(qv::ui::WithoutJoiners(shown));
+    QStringList pieces{lead + QString::number(v.total) + QStringLiteral("ポイント")};
+    for (qsizetype i = 0; i < parts.size(); ++i)
+        pieces << (i == 0 ? QStringLiteral("（") : QStringLiteral(" ")) + parts[i] +
+                      (i + 1 == parts.size() ? QStringLiteral("）") : QString());
+    return pieces;
 }
 
 // Local date and time, "2026/12/21 09:00".
@@ -76,7 +71,7 @@ void TJudge::ShowPreview() {
     if (info_ == nullptr) return;
     const qv::Seconds now = clock_();
     for (QLabel* label : {pnPreviewNow, pnPreviewHistory, pnPreviewAfter})
-        SetJoinedText(label, QString());
+        qv::ui::ShowPieces(label, {});
     const std::optional<int> number = SelectedNumber();
     if (number) {
         // Only a clock set back to an earlier day finds records missing that may count.
@@ -84,27 +79,26 @@ void TJudge::ShowPreview() {
         const TrialPreview p = PreviewTrial(*number, tbJoujou->value(), *info_, now, log_);
         if (!p.now.verdict) {
             // The reason 提出 would give, word for word.
-            SetJoinedText(pnPreviewNow,
-                          qv::ui::CompositionRefusalText(p.now, *number, info_->GetLogPath()));
+            qv::ui::ShowPieces(pnPreviewNow, {qv::ui::CompositionRefusalText(
+                                                 p.now, *number, info_->GetLogPath())});
         } else {
             const CRuleBook* book = info_->GetRuleBook();
-            SetJoinedText(pnPreviewNow,
-                          Outcome(QStringLiteral("今提出すると:"), *p.now.verdict, book));
-            SetJoinedText(pnPreviewHistory,
-                          p.history.count > 0
-                              ? qv::ui::Unbroken(QStringLiteral("過去10日間の同条文の適用:%1回")
-                                                     .arg(p.history.count)) +
-                                    QStringLiteral("、") +
-                                    qv::ui::Unbroken(
-                                        QStringLiteral("合計%1ポイント").arg(p.history.sum))
-                              : qv::ui::Unbroken(QStringLiteral("過去10日間の同条文の適用:なし")));
+            qv::ui::ShowPieces(pnPreviewNow,
+                               Outcome(QStringLiteral("今提出すると:"), *p.now.verdict, book));
+            qv::ui::ShowPieces(
+                pnPreviewHistory,
+                p.history.count > 0
+                    ? QStringList{QStringLiteral("過去10日間の同条文の適用:%1回、")
+                                      .arg(p.history.count),
+                                  QStringLiteral("合計%1ポイント").arg(p.history.sum)}
+                    : QStringList{QStringLiteral("過去10日間の同条文の適用:なし")});
             if (p.oldestStops && p.afterwards && p.afterwards->verdict) {
-                SetJoinedText(pnPreviewAfter,
-                              qv::ui::Unbroken(LocalTimeText(*p.oldestStops)) +
-                                  QStringLiteral("に最も古い適用が数えられなくなり、"
-                                                 "それ以後に") +
-                                  Outcome(QStringLiteral("提出すると:"), *p.afterwards->verdict,
-                                          book));
+                qv::ui::ShowPieces(
+                    pnPreviewAfter,
+                    QStringList{LocalTimeText(*p.oldestStops),
+                                QStringLiteral("に最も古い適用が数えられなくなり、"),
+                                QStringLiteral("それ以後に")} +
+                        Outcome(QStringLiteral("提出すると:"), *p.afterwards->verdict, book));
             }
         }
     }

@@ -531,6 +531,18 @@ QString ChartSaveFailureText(const std::string& path, const IoError& error) {
         .arg(PathText(path), WriteOutReason(path, error));
 }
 
+QString OverFolderFileText(const std::string& path, const std::string& name) {
+    const QString what = name == "./" ? QStringLiteral("データフォルダそのもの")
+                         : name.back() == '/'
+                             ? QStringLiteral("データフォルダの「") + PathText(name) +
+                                   QStringLiteral("」（プログラムが記録を置くフォルダ）")
+                             : QStringLiteral("データフォルダのファイル「") + PathText(name) +
+                                   QStringLiteral("」");
+    return QStringLiteral("「%1」は%2を指しています。上書きすると記録が失われるため、書き出しませんでした。"
+                          "別の名前を指定してください。")
+        .arg(PathText(path), what);
+}
+
 QString RuleBookChangedText(CRuleBook::DiskChange change, const std::string& path) {
     if (change == CRuleBook::DiskChange::Unreadable)
         return QStringLiteral(

@@ -133,6 +133,9 @@ namespace qv::ui {
 QString ExportFailureText(const std::string& path, const qv::io::IoError& error);
 // The same for a chart saved as a PNG image.
 QString ChartSaveFailureText(const std::string& path, const qv::io::IoError& error);
+// path would overwrite the data folder's own file or kept folder `name` ("test.log",
+// "backup/"): refused, nothing written.
+QString OverFolderFileText(const std::string& path, const std::string& name);
 
 // The question before a save over a rule book that another program rewrote or removed
 // since it was loaded; for one that cannot be read to tell, why the save was not made.

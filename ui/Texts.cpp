@@ -1,7 +1,15 @@
 #include "ui/Texts.h"
 
 #include <QFont>
+#include <QAbstractSpinBox>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QFontMetrics>
 #include <QHeaderView>
+#include <QLabel>
 #include <QStringList>
 #include <QTableWidget>
 #include <QTextDocument>
@@ -9,6 +17,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <limits>
 #include <utility>
 
 #include "text/Cp932.h"
@@ -65,14 +74,101 @@ std::optional<std::string> FieldToCp932(const QString& text, const QString& fiel
     return bytes;
 }
 
+std::optional<std::int64_t> TypedInteger(const QString& text) {
+    const auto blank = [](QChar c) { return c.isSpace() || c == u'\u3000'; };
+    qsizetype i = 0, end = text.size();
+    while (i < end && blank(text.at(i))) ++i;
+    while (end > i && blank(text.at(end - 1))) --end;
+    bool negative = false;
+    if (i < end && (text.at(i) == u'-' || text.at(i) == u'－' || text.at(i) == u'−' ||
+                    text.at(i) == u'+' || text.at(i) == u'＋')) {
+        negative = text.at(i) != u'+' && text.at(i) != u'＋';
+        ++i;
+    }
+    if (i == end) return std::nullopt;
+    // Gathered as a negative number, which reaches one further than a positive one.
+    std::int64_t value = 0;
+    for (; i < end; ++i) {
+        const char16_t c = text.at(i).unicode();
+        int digit = -1;
+        if (c >= u'0' && c <= u'9') digit = c - u'0';
+        if (c >= u'０' && c <= u'９') digit = c - u'０';
+        if (digit < 0) return std::nullopt;
+        if (value < (std::numeric_limits<std::int64_t>::min() + digit) / 10) return std::nullopt;
+        value = value * 10 - digit;
+    }
+    if (negative) return value;
+    if (value == std::numeric_limits<std::int64_t>::min()) return std::nullopt;
+    return -value;
+}
+
 std::optional<int> ToInt(const QString& text, QWidget* parent) {
-    bool ok = false;
-    int value = text.trimmed().toInt(&ok);
-    if (!ok) {
+    const std::optional<std::int64_t> value = TypedInteger(text);
+    if (!value || *value < std::numeric_limits<int>::min() ||
+        *value > std::numeric_limits<int>::max()) {
         MessageBox::Show(QStringLiteral("'%1' は整数ではありません").arg(text), parent);
         return std::nullopt;
     }
+    return static_cast<int>(*value);
+}
+
+std::optional<std::int64_t> FieldToInteger(const QString& text, const QString& fieldName,
+                                           QWidget* parent) {
+    const std::optional<std::int64_t> value = TypedInteger(text);
+    if (!value)
+        MessageBox::Show(QStringLiteral("「%1」の「%2」は数として読めません。"
+                                        "数字だけで入力してください（全角の数字も使えます）。")
+                             .arg(fieldName, text),
+                         parent);
     return value;
+}
+
+namespace {
+
+// Full-width digits and signs as their ASCII selves; other characters as they are.
+QString Narrowed(QString text) {
+    for (QChar& c : text) {
+        if (c >= u'０' && c <= u'９') c = QChar(u'0' + (c.unicode() - u'０'));
+        else if (c == u'－' || c == u'−') c = u'-';
+        else if (c == u'＋') c = u'+';
+        else if (c == u'／') c = u'/';
+        else if (c == u'：') c = u':';
+    }
+    return text;
+}
+
+// Rewrites what is typed into a field before the field sees it: keys and the input
+// method's committed text.
+class NarrowDigits : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
+            auto* key = static_cast<QKeyEvent*>(event);
+            const QString narrow = Narrowed(key->text());
+            if (narrow == key->text() || narrow.size() != 1) return false;
+            QKeyEvent ascii(key->type(), narrow.at(0).unicode(), key->modifiers(), narrow,
+                            key->isAutoRepeat(), static_cast<ushort>(key->count()));
+            QCoreApplication::sendEvent(watched, &ascii);
+            return true;
+        }
+        if (event->type() == QEvent::InputMethod) {
+            auto* input = static_cast<QInputMethodEvent*>(event);
+            const QString narrow = Narrowed(input->commitString());
+            if (narrow != input->commitString())
+                input->setCommitString(narrow, input->replacementStart(),
+                                       input->replacementLength());
+        }
+        return false;
+    }
+};
+
+}  // namespace
+
+void AcceptFullWidthDigits(QAbstractSpinBox* box) {
+    auto* filter = new NarrowDigits(box);
+    box->installEventFilter(filter);
+    if (QLineEdit* edit = box->findChild<QLineEdit*>()) edit->installEventFilter(filter);
 }
 
 QString TenthsText(int tenths) { return QStringLiteral("%1.%2").arg(tenths / 10).arg(tenths % 10); }
@@ -110,21 +206,56 @@ QString CountText(const QString& implementName, std::int64_t count) {
 }
 
 namespace {
-constexpr char16_t kWordJoiner = u'\u2060';
+
+const char* const kPieces = "qvPieces";
+
+QString LeftTrimmed(const QString& text) {
+    qsizetype i = 0;
+    while (i < text.size() && (text.at(i).isSpace() || text.at(i) == u'\u3000')) ++i;
+    return text.mid(i);
 }
 
-QString Unbroken(const QString& text) {
-    QString joined;
-    joined.reserve(text.size() * 2);
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        joined += text.at(i);
-        // Not inside a surrogate pair, and not after the last character.
-        if (i + 1 < text.size() && !text.at(i).isHighSurrogate()) joined += QChar(kWordJoiner);
+// Breaks the label's pieces into lines that fit its width.
+void LayOutPieces(QLabel* label) {
+    const QStringList pieces = label->property(kPieces).toStringList();
+    const int width = label->contentsRect().width() - 2 * label->margin() -
+                      std::max(0, label->indent()) - 2;
+    const QFontMetrics metrics(label->font());
+    QStringList lines;
+    QString line;
+    for (const QString& piece : pieces) {
+        if (line.isEmpty() || metrics.horizontalAdvance(line + piece) <= width) {
+            line += piece;
+            continue;
+        }
+        lines << line;
+        line = LeftTrimmed(piece);
     }
-    return joined;
+    lines << line;
+    const QString text = width > 0 ? lines.join(QLatin1Char('\n')) : pieces.join(QString());
+    if (label->text() != text) label->setText(text);
 }
 
-QString WithoutJoiners(QString text) { return text.remove(QChar(kWordJoiner)); }
+// Lays a label's pieces out again when its width or font changes.
+class PiecesLayout : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Resize || event->type() == QEvent::FontChange)
+            LayOutPieces(static_cast<QLabel*>(watched));
+        return false;
+    }
+};
+
+}  // namespace
+
+void ShowPieces(QLabel* label, const QStringList& pieces) {
+    label->setProperty(kPieces, pieces);
+    label->setAccessibleName(pieces.join(QString()));
+    if (label->findChild<PiecesLayout*>(QString(), Qt::FindDirectChildrenOnly) == nullptr)
+        label->installEventFilter(new PiecesLayout(label));
+    LayOutPieces(label);
+}
 
 void SetUpRecordTable(QTableWidget* table, const QString& accessibleName) {
     table->setSelectionBehavior(QAbstractItemView::SelectRows);

@@ -1,11 +1,14 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
+class QAbstractSpinBox;
+class QLabel;
 class QWidget;
 class QTableWidget;
 class QTableWidgetItem;
@@ -35,8 +38,23 @@ std::optional<std::string> ToCp932(const QString& text);
 std::optional<std::string> FieldToCp932(const QString& text, const QString& fieldName,
                                         QWidget* parent = nullptr);
 
-// The toolkit's integer conversion: shows "'%s' は整数ではありません" on failure.
+// A whole number as the user types it: ASCII or full-width digits (the Japanese input
+// method gives 「１２」), an optional sign (also full-width), blanks around it (also the
+// ideographic space). Nothing for anything else ("12a", "") or a number past 64 bits.
+// Every field that takes a number reads it through this.
+std::optional<std::int64_t> TypedInteger(const QString& text);
+
+// The toolkit's integer conversion over TypedInteger: shows "'%s' は整数ではありません" on
+// failure (also for a number beyond int).
 std::optional<int> ToInt(const QString& text, QWidget* parent = nullptr);
+
+// Lets a spin box or date field take the full-width digits the Japanese input method
+// types (「１２」) as the digits they are; its own validation refuses them otherwise.
+void AcceptFullWidthDigits(QAbstractSpinBox* box);
+
+// A number typed into the field fieldName; on failure a message naming the field.
+std::optional<std::int64_t> FieldToInteger(const QString& text, const QString& fieldName,
+                                           QWidget* parent = nullptr);
 
 // A tenths setting as shown to the user: 15 -> "1.5".
 QString TenthsText(int tenths);
@@ -54,11 +72,12 @@ QString UnitOf(const QString& implementName);
 // "腕立て伏せ:17回", "正座(分):10分": an implement and its count, with the unit.
 QString CountText(const QString& implementName, std::int64_t count);
 
-// The text with a word joiner (U+2060, shown as nothing) between its characters, so a
-// label that wraps never breaks it across lines: a name and its value stay together.
-QString Unbroken(const QString& text);
-// The text as it reads: the word joiners gone.
-QString WithoutJoiners(QString text);
+// Shows pieces of a text on a word-wrapping label, each piece kept whole: its lines break
+// only between pieces (a piece wider than the label wraps inside itself), and a piece
+// that begins a line drops its leading blanks. So a name stays with its value without
+// invisible characters in the text. Laid out again when the label's width or font
+// changes; read out as the pieces joined.
+void ShowPieces(QLabel* label, const QStringList& pieces);
 
 // The read-only lists of records (ledger, trash, backups): whole rows selected one at a
 // time, never edited, Tab leaving the list; cells made by ReadOnlyCell.

@@ -37,4 +37,14 @@ T* Child(QWidget* parent, const char* name) {
     return child;
 }
 
+// What the Japanese input method does when the user confirms 「text」: commits it to w.
+void CommitInput(QWidget* w, const QString& text);
+
+// The first invisible character that steers line breaks (word joiner, zero-width space,
+// zero-width no-break space) in text, as "U+2060"; empty when there is none.
+QString InvisibleIn(const QString& text);
+// Every text window shows or reads out (its title, each control's text, accessible name
+// and description, tip) that holds such a character, with the control's name.
+QStringList TextsWithInvisibles(QWidget* window);
+
 }  // namespace qv::test

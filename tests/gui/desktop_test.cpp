@@ -6,16 +6,20 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QDialog>
 #include <QDir>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 #include <cerrno>
 #include <cstring>
 #include <future>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -72,6 +76,33 @@ TEST(CommandLineTest, EachFormTurnsIntoItsAction) {
                                        c.action == Action::Run)
             << what.toStdString();
     }
+}
+
+// --help lines its descriptions up by the columns a terminal gives each character, two
+// for Japanese ones; no line is wider than 79 columns, and none begins with 。 or 、.
+TEST(CommandLineTest, HelpColumnsLineUpInATerminal) {
+    const QString help =
+        ParseCommandLine({QStringLiteral("quorvel"), QStringLiteral("--help")}).output;
+    const auto columns = [](const QString& text) {
+        int n = 0;
+        for (const char32_t c : text.toUcs4()) n += (c >= 0x2E80 && c <= 0xFFE6) ? 2 : 1;
+        return n;
+    };
+    std::set<int> starts;
+    for (const QString& line : help.split(u'\n')) {
+        EXPECT_LE(columns(line), 79) << line.toStdString();
+        if (!line.startsWith(QStringLiteral("  "))) continue;
+        const qsizetype gap = line.indexOf(QStringLiteral("  "), 2);
+        const qsizetype text = line.indexOf(QRegularExpression(QStringLiteral("\\S")),
+                                            line.startsWith(QStringLiteral("   ")) ? 0 : gap);
+        ASSERT_GE(text, 0) << line.toStdString();
+        starts.insert(columns(line.left(text)));
+        EXPECT_FALSE(line.mid(text).startsWith(u'。') || line.mid(text).startsWith(u'、'))
+            << line.toStdString();
+    }
+    EXPECT_EQ(starts.size(), 1u) << help.toStdString();
+    for (const char* part : {"--export-csv <ファイル>", "--open-report", "フォルダ"})
+        EXPECT_TRUE(help.contains(QString::fromUtf8(part))) << part;
 }
 
 TEST_F(DesktopTest, ToolkitButtonsSpeakJapanese) {
@@ -223,6 +254,51 @@ TEST_F(DesktopTest, ASecondStartRaisesTheRunningCopy) {
         EXPECT_TRUE(asked.get());
     }
     EXPECT_EQ(raised, (QList<bool>{false, true}));
+}
+
+// The reminder's 開く while the copy works: the start that asked has its answer at once,
+// though the report it asked for is a modal window that stays open past the socket's
+// timeout; closing it later leaves the copy working (the answer once went out on a
+// socket freed meanwhile).
+TEST_F(DesktopTest, ASecondStartIsAnsweredBeforeTheReportOpens) {
+    const QString folder = QDir::currentPath();
+    bool answeredWhileOpen = false;
+    int opened = 0;
+    std::future<bool> asked, again;
+    std::future<bool>* waiting = &asked;  // the start the open window waits for
+    InstanceServer server(folder, [&](bool report) {
+        ASSERT_TRUE(report);
+        ++opened;
+        QDialog window;
+        QTimer::singleShot(0, &window, [&] {
+            answeredWhileOpen = QTest::qWaitFor(
+                [&] {
+                    return waiting->wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+                },
+                1500);
+            QTest::qWait(300);  // past the peer timeout below
+            window.reject();
+        });
+        window.exec();
+    });
+    server.SetPeerTimeout(100);
+    ASSERT_TRUE(server.Listen());
+    asked = std::async(std::launch::async,
+                       [folder] { return InstanceServer::AskToRaise(folder, 1000, true); });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return opened == 1; }, 5000));
+    EXPECT_TRUE(answeredWhileOpen);
+    EXPECT_TRUE(asked.get());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server.PeerCount() == 0; }));
+    // Still answering.
+    answeredWhileOpen = false;
+    waiting = &again;
+    again = std::async(std::launch::async,
+                       [folder] { return InstanceServer::AskToRaise(folder, 1000, true); });
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return again.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return opened == 2; }));
+    EXPECT_TRUE(answeredWhileOpen);
+    EXPECT_TRUE(again.get());
 }
 
 // A raw client of the instance socket, run on its own thread while the test's event loop

@@ -77,8 +77,12 @@ TEST_F(DonePointTest, ConfirmsTheCountedUnitsAndDebitsTheTotal) {
     } cases[] = {
         {"1.0 x 3 + 1.5 x 2 = 6", {"3", "2", "", ""}, "a\tb\tc\t10\te\tf\r\n",
          "腕立て:3\r\n腹筋:2\r\n以上合計6ポイントで報告します。", "a\tb\tc\t4\te\tf\r\n"},
-        {"units as atol reads them", {"12abc", "-3", "", "0"}, "a\tb\tc\t100\te\tf",
+        {"full-width digits as the input method types them; 0 and below skipped",
+         {"１２", "-3", "", "０"}, "a\tb\tc\t100\te\tf",
          "腕立て:12\r\n以上合計12ポイントで報告します。", "a\tb\tc\t88\te\tf"},
+        {"blanks around, half- and full-width mixed", {"　1２ ", "＋２", "", ""},
+         "a\tb\tc\t100\te\tf", "腕立て:12\r\n腹筋:2\r\n以上合計15ポイントで報告します。",
+         "a\tb\tc\t85\te\tf"},
         {"0.7 x 90 = 62", {"", "", "", "90"}, "a\tb\tc\t100\te\tf",
          "写経:90\r\n以上合計62ポイントで報告します。", "a\tb\tc\t38\te\tf"},
         {"8 against 5 leaves 0, and says so", {"8", "", "", ""}, "a\tb\tc\t5\te\tf",
@@ -123,7 +127,7 @@ TEST_F(DonePointTest, CancelPaths) {
 
 TEST_F(DonePointTest, AReportOfNothingStillAsksAndWritesNothing) {
     auto w = Open();  // no balance file at all: not needed for 0 points
-    Enter(*w, {"", "0", "", "abc"});
+    Enter(*w, {"", "0", "", ""});
     MessageBox::QueueAnswer(true);
     Click(*w, "btOK");
     const auto shown = MessageBox::TakeShown();
@@ -181,7 +185,7 @@ TEST_F(DonePointTest, TheTotalAndTheBalanceAfterFollowTheTyping) {
     } steps[] = {
         {1, "3", "報告の合計:3ポイント", "報告後の残高:2ポイント"},
         {2, "1", "報告の合計:4ポイント", "報告後の残高:1ポイント"},  // 3 + 1.5
-        {4, "9x", "報告の合計:10ポイント", "報告後の残高:0ポイント（5ポイント切り捨て）"},  // + 6.3
+        {4, "９", "報告の合計:10ポイント", "報告後の残高:0ポイント（5ポイント切り捨て）"},  // + 6.3
         {1, "", "報告の合計:7ポイント", "報告後の残高:0ポイント（2ポイント切り捨て）"},
         {4, "", "報告の合計:1ポイント", "報告後の残高:4ポイント"},
         {2, "2147483648", "報告の合計:大きすぎます", "報告後の残高:-"},
@@ -207,9 +211,10 @@ TEST_F(DonePointTest, LettersInAUnitFieldAreMarkedBesideIt) {
         {"12", ""},
         {"", ""},
         {" 7 ", ""},
-        {"abc", "「abc」は数字ではないため、0として数えます。"},
-        {"9x", "「9x」は先頭の9だけを数えます。"},
-        {"三", "「三」は数字ではないため、0として数えます。"},
+        {"１２", ""},
+        {"abc", "「abc」は数として読めません。数字だけで入力してください（全角の数字も使えます）。"},
+        {"9x", "「9x」は数として読めません。数字だけで入力してください（全角の数字も使えます）。"},
+        {"三", "「三」は数として読めません。数字だけで入力してください（全角の数字も使えます）。"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.typed);
@@ -221,6 +226,27 @@ TEST_F(DonePointTest, LettersInAUnitFieldAreMarkedBesideIt) {
         EXPECT_FALSE(Child<QLabel>(w.get(), "pnNotNumber1")->isVisibleTo(w.get()));
     }
     EXPECT_TRUE(MessageBox::TakeShown().isEmpty()) << "said beside the field, not in a box";
+}
+
+// 報告 refuses a field that holds no number, naming the field, instead of counting 0 or
+// the digits in front; nothing is asked or written, and the field is ready to correct.
+TEST_F(DonePointTest, AFieldThatIsNoNumberIsRefusedByName) {
+    WriteBytes("user.dat", "a\tb\tc\t50\te\tf");
+    for (const char* typed : {"12a", "abc", "1 2", "三"}) {
+        SCOPED_TRACE(typed);
+        auto w = Open();
+        Enter(*w, {"3", QString::fromUtf8(typed), "", ""});
+        Click(*w, "btOK");
+        const auto shown = MessageBox::TakeShown();
+        ASSERT_EQ(shown.size(), 1);
+        EXPECT_FALSE(shown[0].confirmation);
+        EXPECT_EQ(shown[0].text, QStringLiteral("「腹筋の回数」の「") + QString::fromUtf8(typed) +
+                                     QStringLiteral("」は数として読めません。数字だけで入力して"
+                                                    "ください（全角の数字も使えます）。"));
+        EXPECT_TRUE(w->isVisible());
+        EXPECT_EQ(w->focusWidget(), Field(*w, 2));
+        EXPECT_EQ(ReadBytes("user.dat"), "a\tb\tc\t50\te\tf");
+    }
 }
 
 // Implements 腕立て 1.0, 腹筋 1.5, 正座 0 (no plan), 写経 0.7, and a balance of 10.
@@ -248,8 +274,10 @@ TEST_F(DonePointTest, APlanClickedFillsTheRowsAndReportsTheBalanceAway) {
         EXPECT_EQ(plan->accessibleName(), QString::fromUtf8(c.caption));
         // The whole caption shows: on the button, or wrapped inside the mixed plan's.
         auto* wrapped = plan->findChild<QLabel*>();
-        const QString shown =
-            wrapped ? qv::ui::WithoutJoiners(wrapped->text()) : plan->text();
+        if (wrapped) {
+            EXPECT_EQ(qv::test::InvisibleIn(wrapped->text()), QString());
+        }
+        const QString shown = wrapped ? wrapped->accessibleName() : plan->text();
         EXPECT_EQ(shown, QString::fromUtf8(c.caption)) << "room for the whole caption";
         if (wrapped) {
             const QRect room = wrapped->contentsRect();

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateEdit>
 #include <QImage>
 #include <QLineEdit>
 #include <QListWidget>
@@ -12,6 +13,7 @@
 #include <QtCharts/QDateTimeAxis>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
+#include <QtCharts/QXYSeries>
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -130,6 +132,29 @@ TEST_F(HistoryCharts, TheBalanceLineKeepsAFewPointsAPixelColumnAtEveryWidth) {
     check("narrower");
     EXPECT_LT(line->count(), wide) << "thinned again for fewer columns";
     EXPECT_EQ(Child<QChartView>(w.get(), "chBalance")->chart(), chart) << "the same chart";
+}
+
+// Under すべて the balance ends where the ledger does: a delete and its undo the day after
+// the last sentence (29, then 24, then 26) end the line and its description at 26.
+TEST_F(HistoryCharts, AllEndsTheBalanceAtItsLastChangeAfterTheLastSentence) {
+    const qv::Seconds morning = *qv::history::LocalDate(2024, 3, 6) + 8 * 3600;
+    const std::string later = std::to_string(morning), undone = std::to_string(morning + 3600);
+    WriteBytes("user.ldg", "1704034800\topen\t\t\t0\t0\t10\r\n"
+                           "1709607600\tcredit\t1709607600\t\t19\t10\t29\r\n" +
+                               later + "\tdelete\t1709607600\t\t-5\t29\t24\r\n" + undone +
+                               "\tundo\t1709607600\t\t2\t24\t26\r\n");
+    auto w = Open();
+    ASSERT_EQ(Child<QComboBox>(w.get(), "cbPreset")->currentIndex(), 4);  // すべて
+    const QString said = Child<QChartView>(w.get(), "chBalance")->accessibleDescription();
+    EXPECT_TRUE(said.contains(QStringLiteral("最後の残高 26ポイント"))) << said.toStdString();
+    QChart* chart = ShownCharts(*w)[3];
+    ASSERT_EQ(chart->series().size(), 1);
+    auto* line = qobject_cast<QXYSeries*>(chart->series()[0]);
+    ASSERT_NE(line, nullptr);
+    ASSERT_GT(line->count(), 0);
+    EXPECT_EQ(line->points().back().y(), 26);
+    // The date fields show that span too: to the day of the last change.
+    EXPECT_EQ(Child<QDateEdit>(w.get(), "dtTo")->date(), QDate(2024, 3, 6));
 }
 
 TEST_F(HistoryCharts, AFilterRedrawsOnlyTheChartsWhoseFiguresItChanged) {

@@ -60,10 +60,10 @@ protected:
         w->Init(&info_);
         return w;
     }
-    // As read out: the screen's text less the joiners that keep each figure by its name.
+    // As read out; the screen shows it without invisible characters.
     static QString Totals(THistory& w) {
         auto* totals = Child<QLabel>(&w, "pnTotals");
-        EXPECT_EQ(qv::ui::WithoutJoiners(totals->text()), totals->accessibleName());
+        EXPECT_EQ(qv::test::InvisibleIn(totals->text()), QString());
         return totals->accessibleName();
     }
     static int Rows(THistory& w) { return Child<QTableView>(&w, "sgHistory")->model()->rowCount(); }
@@ -92,12 +92,36 @@ TEST_F(HistoryWindowTest, OpensOnEverythingAndTellsOfDamagedLinesOnce) {
     EXPECT_EQ(Child<QDateEdit>(w.get(), "dtFrom")->date(), QDate(2024, 1, 1));
     EXPECT_EQ(Child<QDateEdit>(w.get(), "dtTo")->date(), QDate(2024, 3, 5));
     EXPECT_EQ(Child<QListWidget>(w.get(), "lsArticles")->count(), 3);
-    // Under すべて the dates only show the log's span; another period lets them be edited.
-    for (const char* date : {"dtFrom", "dtTo"})
-        EXPECT_TRUE(Child<QDateEdit>(w.get(), date)->isReadOnly()) << date;
-    Child<QComboBox>(w.get(), "cbPreset")->setCurrentIndex(1);  // 今月
-    for (const char* date : {"dtFrom", "dtTo"})
-        EXPECT_FALSE(Child<QDateEdit>(w.get(), date)->isReadOnly()) << date;
+}
+
+// Under すべて the date fields show the span; a date typed there is taken at its word: the
+// period becomes 日付を指定 with that date, never silently put back.
+TEST_F(HistoryWindowTest, ADateTypedUnderAllChoosesThatPeriod) {
+    auto w = Open();
+    ShownTexts();  // the fixture's damaged lines
+    auto* preset = Child<QComboBox>(w.get(), "cbPreset");
+    auto* from = Child<QDateEdit>(w.get(), "dtFrom");
+    ASSERT_EQ(preset->currentIndex(), 4);  // すべて
+    w->show();
+    from->setFocus();
+    from->setCurrentSection(QDateTimeEdit::MonthSection);
+    QTest::keyClick(from, Qt::Key_Up);  // January to February
+    EXPECT_EQ(from->date(), QDate(2024, 2, 1));
+    EXPECT_EQ(preset->currentIndex(), 5) << "日付を指定";
+    EXPECT_EQ(w->CurrentFilter().from, qv::history::LocalDate(2024, 2, 1));
+    EXPECT_EQ(Rows(*w), 3);
+    // Typed digits too.
+    preset->setCurrentIndex(4);
+    EXPECT_EQ(Rows(*w), 6);
+    from->setSelectedSection(QDateTimeEdit::DaySection);
+    QTest::keyClicks(from, "15");
+    EXPECT_EQ(from->date(), QDate(2024, 1, 15));
+    EXPECT_EQ(preset->currentIndex(), 5);
+    EXPECT_EQ(w->CurrentFilter().from, qv::history::LocalDate(2024, 1, 15));
+    // And full-width ones, as the Japanese input method types them.
+    from->setSelectedSection(QDateTimeEdit::DaySection);
+    qv::test::CommitInput(from, QStringLiteral("２０"));
+    EXPECT_EQ(from->date(), QDate(2024, 1, 20));
 }
 
 // The picture and the CSV are offered in the user's own folders, not in the data folder.
@@ -273,6 +297,20 @@ TEST_F(HistoryWindowTest, ExportFailuresAreToldAndLeaveTheOldFile) {
     ASSERT_EQ(shown.size(), 1);
     EXPECT_EQ(shown[0], QStringLiteral("グラフの画像「no-such-folder/chart.png」を保存できません"
                                        "でした（書き出し先のフォルダがありません）。"));
+
+    // Neither is written over the folder's own files, whatever the path.
+    const std::string log = ReadBytes("test.log");
+    std::filesystem::create_symlink("test.log", "log-link.csv");
+    for (const char* target : {"test.log", "./test.log", "log-link.csv", "user.dat"}) {
+        SCOPED_TRACE(target);
+        EXPECT_FALSE(w->ExportCsvTo(QString::fromLatin1(target)));
+        EXPECT_FALSE(w->SaveChartTo(QString::fromLatin1(target)));
+        const QStringList refused = ShownTexts();
+        ASSERT_EQ(refused.size(), 2);
+        for (const QString& text : refused)
+            EXPECT_TRUE(text.contains(QStringLiteral("上書きすると記録が失われる"))) << text.toStdString();
+    }
+    EXPECT_EQ(ReadBytes("test.log"), log);
 }
 
 TEST_F(HistoryWindowTest, CtrlCCopiesTheSelectedRowsAsTabSeparatedText) {

@@ -162,10 +162,14 @@ TEST_F(MenuTest, AboutNamesVersionLicenceAndDataFolder) {
     menu.actions().back()->trigger();
     const QStringList shown = ShownTexts();
     ASSERT_EQ(shown.size(), 1);
-    // Each name stays on the line of its value (joined to it), read as it is written.
-    for (const QString& part : {QStringLiteral("Ver.0.91"), QStringLiteral("GPL-3.0-or-later"),
-                                QStringLiteral("データフォルダ:\u00a0") + QDir::currentPath()})
-        EXPECT_TRUE(qv::ui::WithoutJoiners(shown[0]).contains(part)) << part.toStdString();
+    // Each name begins a line and stays with its value through a non-breaking space; no
+    // invisible characters between the letters.
+    EXPECT_EQ(qv::test::InvisibleIn(shown[0]), QString());
+    for (const QString& part :
+         {QStringLiteral("Quorvel裁判所 Ver.0.91（quorvel 0.91）"),
+          QStringLiteral("\nライセンス:\u00a0GNU"), QStringLiteral("GPL-3.0-or-later"),
+          QStringLiteral("\nデータフォルダ:\u00a0") + QDir::currentPath()})
+        EXPECT_TRUE(shown[0].contains(part)) << part.toStdString();
 }
 
 // The ledger, the trash and the backups: under その他, and a key away.

@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QLabel>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QSlider>
 #include <QTest>
@@ -63,11 +64,17 @@ QString Outcome(const CVerdict& v) {
         .arg(parts.isEmpty() ? QStringLiteral("配分なし") : parts.join(' '));
 }
 
-// A preview line as read out; on the screen each figure is joined to its name.
+// A preview line as read out. On the screen it breaks only between a figure and the
+// next, and holds no invisible characters.
 QString Label(QWidget* w, const char* name) {
     auto* label = Child<QLabel>(w, name);
-    EXPECT_EQ(qv::ui::WithoutJoiners(label->text()), label->accessibleName()) << name;
-    return qv::ui::WithoutJoiners(label->text());
+    EXPECT_EQ(qv::test::InvisibleIn(label->text()), QString()) << name;
+    QString shown = label->text();
+    shown.remove(QLatin1Char('\n'));
+    EXPECT_EQ(shown.remove(QLatin1Char(' ')),
+              QString(label->accessibleName()).remove(QLatin1Char(' ')))
+        << name << ": the same text, broken into lines";
+    return label->accessibleName();
 }
 
 class PreviewTest : public qv::test::GuiTest {
@@ -187,6 +194,38 @@ TEST_F(PreviewTest, ShowsWhatSubmittingGivesNowAndAfterTheOldestStopsCounting) {
                   QDateTime::fromSecsSinceEpoch(stops, Qt::UTC).toString("yyyy/MM/dd hh:mm") +
                       QStringLiteral("に最も古い適用が数えられなくなり、それ以後に提出すると:") +
                       Outcome(*afterwards));
+    }
+}
+
+// Texts are what they look like: a name stays with its figure because lines break only
+// between figures, not through invisible characters that copies and screen readers carry.
+TEST_F(PreviewTest, LinesBreakBetweenFiguresWithoutInvisibleCharacters) {
+    const qv::Seconds now = qv::SystemNow();
+    WriteBytes("test.log", Log({{now - 2 * kDay, 12, 20}, {now - kDay, 12, 10}}));
+    TForm1 menu;
+    ASSERT_TRUE(menu.IsLoaded());
+    auto judge = Open(menu, 1, 8);
+    for (const int width : {268, 150, 90}) {
+        SCOPED_TRACE(width);
+        for (const char* name : {"pnPreviewNow", "pnPreviewAfter"}) {
+            auto* label = Child<QLabel>(judge.get(), name);
+            label->resize(width, label->height());
+            const QString shown = label->text();
+            ASSERT_FALSE(shown.isEmpty()) << name;
+            if (width < 268) {
+                EXPECT_TRUE(shown.contains(QLatin1Char('\n'))) << name;
+            }
+            for (const QString& figure : {QStringLiteral("腕立て:"), QStringLiteral("腹筋:"),
+                                          QStringLiteral("ポイント:")}) {
+                const qsizetype at = shown.indexOf(figure);
+                ASSERT_GE(at, 0) << name << " " << figure.toStdString();
+                // The name, its figure and its unit on one line.
+                const qsizetype end = shown.indexOf(QRegularExpression(QStringLiteral("[回）]")), at);
+                EXPECT_FALSE(shown.mid(at, end - at).contains(QLatin1Char('\n')))
+                    << name << ": " << shown.toStdString();
+            }
+        }
+        EXPECT_EQ(qv::test::TextsWithInvisibles(judge.get()), QStringList());
     }
 }
 

@@ -17,6 +17,7 @@
 #include <QTest>
 #include <QTimeEdit>
 #include <cstdlib>
+#include <filesystem>
 #include <ctime>
 #include <optional>
 
@@ -181,38 +182,62 @@ TEST_F(ReminderTest, CheckNowTellsWhatTheReminderWouldSay) {
 
 // The units as written for folders whose names systemd or a desktop entry would otherwise
 // read as specifiers, variables, quotes or escapes.
-TEST_F(ReminderTest, UnitsForAwkwardFolderNamesPassTheirValidators) {
-    const QString program = QCoreApplication::applicationFilePath();  // must exist to verify
-    const QString folders[] = {
-        QStringLiteral("/srv/データ 置き場"),
-        QStringLiteral("/srv/100% $HOME \"q\" it's back\\slash `x`"),
+// A copy of /bin/true at path, so systemd-analyze finds the program it checks.
+void PutProgram(const QByteArray& path) {
+    const std::filesystem::path program(path.toStdString());  // the bytes as they are
+    std::filesystem::create_directories(program.parent_path());
+    std::filesystem::copy_file("/bin/true", program,
+                               std::filesystem::copy_options::overwrite_existing);
+}
+
+TEST_F(ReminderTest, UnitsForAwkwardNamesPassTheirValidators) {
+    const QByteArray here = QFile::encodeName(QDir::currentPath());
+    const struct {
+        const char* what;
+        QByteArray program, folder;
+    } cases[] = {
+        {"plain", here + "/bin/quorvel", QStringLiteral("/srv/データ 置き場").toUtf8()},
+        {"characters systemd would expand", here + "/bin/quorvel",
+         QByteArray("/srv/100% $HOME \"q\" it's back\\slash `x`")},
+        // The unit must carry the very bytes: systemd-analyze looks for the program, so a
+        // byte read back wrong fails the check.
+        {"names that are not UTF-8", here + "/bin\xff\x81/quorvel", QByteArray("/srv/\x82\xa0 data")},
+        {"a program path systemd will not run directly", here + "/it's \"q\" back\\slash/quorvel",
+         QByteArray("/srv/data")},
     };
-    for (const QString& folder : folders) {
-        SCOPED_TRACE(folder.toStdString());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PutProgram(c.program);
         const QString dir = config_ + QStringLiteral("/verify");
         QDir(dir).removeRecursively();
         ASSERT_TRUE(QDir().mkpath(dir));
-        const auto write = [&](const QString& name, const QString& text) {
+        const auto write = [&](const QString& name, const QByteArray& bytes) {
             QFile file(dir + "/" + name);
             ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-            file.write(text.toUtf8());
+            file.write(bytes);
         };
-        write(QStringLiteral("quorvel-check.service"), ServiceText(program, folder));
-        write(QStringLiteral("quorvel-check.timer"), TimerText(QTime(20, 5)));
-        write(QStringLiteral("quorvel-check.desktop"), AutostartText(program, folder));
+        const QByteArray service = ServiceText(c.program, c.folder);
+        EXPECT_EQ(QString::fromUtf8(service).toUtf8(), service) << "the unit file is UTF-8";
+        write(QStringLiteral("quorvel-check.service"), service);
+        write(QStringLiteral("quorvel-check.timer"), TimerText(QTime(20, 5)).toUtf8());
         const auto verified = RunTool(QStringLiteral("systemd-analyze"),
                                       {QStringLiteral("verify"), QStringLiteral("--man=no"),
                                        dir + "/quorvel-check.timer", dir + "/quorvel-check.service"});
         if (!verified) {
             ADD_FAILURE() << "systemd-analyze is missing: run scripts/setup";
         } else {
-            EXPECT_EQ(verified->code, 0) << verified->said.toStdString();
+            EXPECT_EQ(verified->code, 0) << verified->said.toStdString() << service.toStdString();
             EXPECT_FALSE(verified->said.contains(QStringLiteral("quorvel-check")))
                 << verified->said.toStdString();
         }
-        if (const auto valid = RunTool(QStringLiteral("desktop-file-validate"),
-                                       {dir + "/quorvel-check.desktop"})) {
-            EXPECT_EQ(valid->code, 0) << valid->said.toStdString();
+        const std::optional<QString> entry = AutostartText(c.program, c.folder);
+        EXPECT_EQ(entry.has_value(), QString(c.what) != "names that are not UTF-8");
+        if (entry) {
+            write(QStringLiteral("quorvel-check.desktop"), entry->toUtf8());
+            if (const auto valid = RunTool(QStringLiteral("desktop-file-validate"),
+                                           {dir + "/quorvel-check.desktop"})) {
+                EXPECT_EQ(valid->code, 0) << valid->said.toStdString();
+            }
         }
     }
     EXPECT_TRUE(TimerText(QTime(20, 5)).contains(QStringLiteral("\nOnCalendar=*-*-* 20:05:00\n")));
@@ -221,11 +246,94 @@ TEST_F(ReminderTest, UnitsForAwkwardFolderNamesPassTheirValidators) {
     // A folder name a unit line cannot hold is refused, and nothing is left on.
     ReminderSettings settings;
     settings.on = true;
-    settings.folder = QStringLiteral("/srv/two\nlines");
-    const ReminderOutcome outcome = TurnReminderOn(settings, program, Files());
+    settings.folder = "/srv/two\nlines";
+    const ReminderOutcome outcome = TurnReminderOn(settings, ProgramPath(), Files());
     EXPECT_FALSE(outcome.ok);
     EXPECT_FALSE(outcome.problem.isEmpty());
     EXPECT_EQ(InstalledWay(Files()), ReminderWay::None);
+}
+
+// The Japanese input method types full-width digits: the fields take them as digits.
+TEST_F(ReminderTest, FieldsTakeFullWidthDigits) {
+    TReminder window;
+    window.Init(QFile::encodeName(folder_), Files());
+    window.show();
+    auto* days = Child<QSpinBox>(&window, "seDays");
+    days->setFocus();
+    days->selectAll();
+    qv::test::CommitInput(days, QStringLiteral("１２"));
+    EXPECT_EQ(days->value(), 12);
+    auto* balance = Child<QSpinBox>(&window, "seBalance");
+    balance->setEnabled(true);
+    balance->selectAll();
+    qv::test::CommitInput(balance, QStringLiteral("２５０"));
+    EXPECT_EQ(balance->value(), 250);
+}
+
+// The reminder is on only when systemd took its units. A stand-in for systemctl answers
+// as a user instance would, its units' state judged by systemd's own parser
+// (systemd-analyze verify): a program path with quotes and backslashes is on, run
+// through sh, and the exact bytes of a folder whose name is not UTF-8 stay in the unit
+// and in the settings.
+TEST_F(ReminderTest, OnOnlyWhenSystemdTookTheUnits) {
+    if (QStandardPaths::findExecutable(QStringLiteral("systemd-analyze")).isEmpty())
+        GTEST_SKIP() << "systemd-analyze is missing: run scripts/setup";
+    const QByteArray here = QFile::encodeName(QDir::currentPath());
+    const QByteArray bin = here + "/fake-bin";
+    ASSERT_TRUE(QDir().mkpath(QFile::decodeName(bin)));
+    WriteBytes((bin + "/systemctl").toStdString(),
+               "#!/bin/sh\n"
+               "shift\n"  // --user
+               "case \"$1 $2\" in\n"
+               "  'show --property=Version') echo Version=252 ;;\n"
+               "  'show --property=LoadState,LoadError')\n"
+               "    dir=\"$XDG_CONFIG_HOME/systemd/user\"\n"
+               "    if systemd-analyze verify --man=no \"$dir/quorvel-check.timer\" "
+               "\"$dir/quorvel-check.service\" >\"$XDG_CONFIG_HOME/said\" 2>&1; then\n"
+               "      echo LoadState=loaded\n"
+               "    else echo LoadState=bad-setting; echo LoadError=bad; fi ;;\n"
+               "esac\n"
+               "exit 0\n");
+    ::chmod((bin + "/systemctl").constData(), 0755);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", bin + ":" + path);
+
+    const struct {
+        const char* what;
+        QByteArray program;
+        const char* unitHolds;
+    } cases[] = {
+        {"quotes and backslashes in the program's path", here + "/it's \"q\" back\\slash/quorvel",
+         "/bin/sh -c"},
+        {"a folder that is not UTF-8", here + "/bin/quorvel", "/data\\xff\\x81"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PutProgram(c.program);
+        ReminderSettings settings;
+        settings.on = true;
+        settings.folder = here + "/data\xff\x81";
+        ASSERT_TRUE(settings.Save());
+        const ReminderOutcome outcome = TurnReminderOn(settings, c.program, Files());
+        EXPECT_TRUE(outcome.ok) << outcome.problem.toStdString()
+                                << qv::test::ReadBytes((config_ + "/said").toStdString());
+        EXPECT_EQ(InstalledWay(Files()), ReminderWay::Timer);
+        QFile unit(Files().Service());
+        ASSERT_TRUE(unit.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(unit.readAll().contains(c.unitHolds));
+        EXPECT_EQ(ReminderSettings::Load().folder, settings.folder) << "the exact bytes kept";
+    }
+    // A unit systemd refuses (here: a program that is not there) is not reported on, and
+    // nothing of the reminder stays.
+    ReminderSettings settings;
+    settings.on = true;
+    settings.folder = here;
+    const ReminderOutcome refused = TurnReminderOn(settings, here + "/no-such/quorvel", Files());
+    EXPECT_FALSE(refused.ok);
+    EXPECT_TRUE(refused.problem.contains(QStringLiteral("quorvel-check.service")))
+        << refused.problem.toStdString();
+    EXPECT_EQ(InstalledWay(Files()), ReminderWay::None);
+    qputenv("PATH", path);
 }
 
 // Where a systemd user instance can run, on and off go through it: the timer is enabled

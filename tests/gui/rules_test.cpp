@@ -194,11 +194,11 @@ TEST_F(RulesTest, RuleEditorRegistersEveryFieldAndStampsTheTime) {
     item.SetRule(&rule);
     item.Init(&info_);
     item.show();
-    Type(&item, "tfNo", " 8 ");
+    Type(&item, "tfNo", U("　８ "));  // as the Japanese input method types it
     Type(&item, "tfName", U("寝坊"));
     Type(&item, "tfState", U("起きなかった。"));
     Type(&item, "tfComment", QString());
-    Type(&item, "tfPoint", "-5");
+    Type(&item, "tfPoint", U("－5"));
     Slide(&item, "tbRuiseki", 20);
     Slide(&item, "tbJoujou", 0);
     const int shares[] = {10, 0, 3, 4, 7};
@@ -230,6 +230,7 @@ TEST_F(RulesTest, RuleEditorRefusesWhatItCannotStore) {
     } cases[] = {
         {"tfNo", "", U("'' は整数ではありません")},
         {"tfNo", "abc", U("'abc' は整数ではありません")},
+        {"tfNo", U("１２a"), U("'１２a' は整数ではありません")},
         {"tfNo", "99999999999", U("'99999999999' は整数ではありません")},
         {"tfPoint", "1.5", U("'1.5' は整数ではありません")},
         {"tfPoint", "", U("'' は整数ではありません")},

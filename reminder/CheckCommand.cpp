@@ -65,8 +65,8 @@ int RunCheck(const QString& folder) {
     DesktopNotifier notifier;
     QString why;
     if (!notifier.Send(summary, lines.join(u'\n'), &why)) {
-        Tell(QStringLiteral("通知サービスに届かないため、ここに表示しただけです（") + why +
-             QStringLiteral("）。"));
+        Tell(QStringLiteral("デスクトップに通知できませんでした（") + why +
+             QStringLiteral("）。知らせることは上のとおりです。"));
         return 0;
     }
     if (notifier.ShowsActions() && notifier.WaitForOpen(kOpenWaitMs)) {

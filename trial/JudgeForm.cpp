@@ -163,7 +163,8 @@ void TJudge::btSubmitClick() {
     TState state(this);
     // A refused composition has told the user why; the trial stays open.
     if (!state.Init(*number, tbJoujou->value(), info_, &log_)) return;
-    state.exec();
+    // Only 決定 accepts the verdict window, and only once the record is in the log.
+    if (state.exec() == QDialog::Accepted) decided_ = state.Verdict();
     accept();
 }
 

@@ -192,7 +192,7 @@ struct WindowCase {
 };
 
 const WindowCase kWindows[] = {
-    {"TForm1", {}, "btnRule", {"btnRule", "btnJudge", "Button1", "btGoHP", "btExit", "btHistory", "btMore"}, nullptr, {237, 417}},
+    {"TForm1", {}, "btnRule", {"btnRule", "btnJudge", "Button1", "btGoHP", "btExit", "btHistory", "btMore"}, nullptr, {237, 452}},
     {"TRuleEdit", {"btnRule"}, "sgRules",
      {"sgRules", "btAdd", "btEdit", "Button1", "btnImp", "btSave", "btExit"}, "btEdit", {654, 489}},
     {"TRuleItem", {"btnRule", "btAdd"}, "tfNo",

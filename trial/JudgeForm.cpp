@@ -54,9 +54,12 @@ QString Outcome(const QString& lead, const CVerdict& v, const CRuleBook* book) {
 }
 
 // Shows a text whose figures are joined to their names; read out without the joiners.
+// A label with nothing to say is hidden: empty, a screen reader would give it its group's
+// title, the same name as the other empty one.
 void SetJoinedText(QLabel* label, const QString& shown) {
     label->setText(shown);
     label->setAccessibleName(qv::ui::WithoutJoiners(shown));
+    label->setVisible(!shown.isEmpty());
 }
 
 // Local date and time, "2026/12/21 09:00".

@@ -244,6 +244,14 @@ TEST_F(KeyboardTest, EveryWindowIsNamedAndWalkedInItsListedOrder) {
                 EXPECT_FALSE(w->accessibleName().isEmpty()) << Name(w);
                 EXPECT_TRUE(AnnouncesItsName(w)) << Name(w);
             }
+            // A label that shows nothing is told as nothing, never under another's name.
+            for (QLabel* label : window->findChildren<QLabel*>()) {
+                if (!label->isVisibleTo(window) || !label->text().isEmpty()) continue;
+                if (!label->pixmap().isNull()) continue;  // an icon is named for what it means
+                QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(label);
+                EXPECT_TRUE(accessible == nullptr || accessible->text(QAccessible::Name).isEmpty())
+                    << Name(label) << " says " << accessible->text(QAccessible::Name).toStdString();
+            }
 
             // Tab visits the controls in the listed order and comes round to the first.
             Child<QWidget>(window, c.tabOrder.front())->setFocus(Qt::TabFocusReason);

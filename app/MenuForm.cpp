@@ -20,6 +20,7 @@
 #include "records/Repair.h"
 #include "rules/RuleEditForm.h"
 #include "trial/JudgeForm.h"
+#include "trial/TrialTexts.h"
 #include "ui/Accessibility.h"
 #include "ui/FileTexts.h"
 #include "ui/MessageBox.h"
@@ -82,6 +83,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     for (QPushButton* b : {btnRule, btnJudge, Button1, btGoHP, btExit, btHistory})
         qv::ui::SetFormFont(b, 16);
     qv::ui::SetFormFont(btMore, 12);
+    pnStatus->hide();
 
     qv::ui::NameControls(this);
     qv::ui::MarkAsWindow(this);
@@ -211,6 +213,18 @@ void TForm1::btnJudgeClick() {
     judge.Init(&info_);
     judge.exec();
     MergeCopies();  // what a sync brought while the window was open
+    // The verdict window and the trial have closed: the menu is where 決定 is confirmed.
+    if (judge.Decided()) Say(qv::ui::DecidedText(*judge.Decided()));
+}
+
+void TForm1::Say(const QString& text) {
+    qv::ui::Announce(pnStatus, text);
+    pnStatus->setVisible(!text.isEmpty());
+}
+
+bool TForm1::event(QEvent* event) {
+    if (event->type() == QEvent::WindowBlocked) Say({});
+    return QWidget::event(event);
 }
 
 void TForm1::Button1Click() {

@@ -37,6 +37,8 @@ protected:
     // 終了 and the close box alike: unsaved rule changes are saved, dropped or kept open
     // as the user says.
     void closeEvent(QCloseEvent* event) override;
+    // A window opened over the menu makes its last word stale: it goes.
+    bool event(QEvent* event) override;
 
 private:
     void btnRuleClick();
@@ -49,6 +51,9 @@ private:
     // becomes active again, when no other window is open), tells once what came in, and
     // reads the rule book again when the merge changed it.
     void MergeCopies();
+    // The word under the buttons about what just happened (a decided verdict), told to
+    // screen readers too; empty hides it.
+    void Say(const QString& text);
 
     CRuleBook ruleBook_;
     CInfo info_;

@@ -22,6 +22,8 @@
 #include "execution/LogListForm.h"
 #include "execution/TrashForm.h"
 #include "history/HistoryForm.h"
+#include "reminder/ReminderForm.h"
+#include "trial/JudgeForm.h"
 #include "rules/ImpEditForm.h"
 #include "rules/RuleItemForm.h"
 #include "rulebook/RuleBook.h"
@@ -108,6 +110,14 @@ int main(int argc, char** argv) {
             chart->setCurrentIndex(i);
             if (!Save(history, names[i])) return 1;
         }
+    }
+    {
+        TJudge judge(&menu);
+        judge.Init(menu.Info());
+        if (!Save(judge, "trial.png")) return 1;
+        TReminder reminder(&menu);
+        reminder.Init(QDir::currentPath());
+        if (!Save(reminder, "reminder.png")) return 1;
     }
     // A box of the seam, with a long sentence and a file name.
     QTimer::singleShot(600, [] {

@@ -99,6 +99,20 @@ std::string TBackups::TargetOf(const Backups::Version& version) const {
     return version.file;
 }
 
+namespace {
+// What a restore of the log does to the sentences, said before it is done.
+QString LogChangeText(const Backups::LogChange& change) {
+    if (!change.known) return {};
+    QString text;
+    if (change.lost > 0)
+        text += QStringLiteral("\nこの版のあとに記録した判決%1件が消えます。").arg(change.lost);
+    if (change.back > 0)
+        text += QStringLiteral("\nこの版のあとに削除した判決%1件が戻ります。").arg(change.back);
+    if (text.isEmpty()) text = QStringLiteral("\n判決の数は変わりません。");
+    return text + QStringLiteral("\nポイント残高（user.dat）は変わりません。");
+}
+}  // namespace
+
 void TBackups::btRestoreClick() {
     const int row = sgBackups->currentRow();
     if (row < 0 || row >= static_cast<int>(versions_.size())) return;
@@ -111,6 +125,8 @@ void TBackups::btRestoreClick() {
             .arg(qv::ui::PathText(target), qv::ui::LocalTimeText(version.time));
     if (isBook && book->IsModified())
         question += QStringLiteral("\nまだ保存していないルールの変更は失われます。");
+    if (target == info_->GetLogPath())
+        question += LogChangeText(Backups(FolderOf(*info_).BackupFolder()).CompareLog(version, target));
     if (!qv::ui::MessageBox::Confirm(question)) return;
     const auto result = Backups(FolderOf(*info_).BackupFolder()).Restore(version, target);
     if (result != Backups::RestoreResult::Restored) {

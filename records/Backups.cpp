@@ -693,7 +693,7 @@ bool Backups::WithRoom(std::int64_t needed, const std::function<bool(qv::io::IoE
     return false;
 }
 
-Backups::RestoreResult Backups::Restore(const Version& version, const std::string& target) const {
+Backups::RestoreResult Backups::Read(const Version& version, std::string& bytes) const {
     FolderHandle folder;
     switch (folder.Open(folder_)) {
         case FolderState::Link:
@@ -704,15 +704,69 @@ Backups::RestoreResult Backups::Restore(const Version& version, const std::strin
             break;
     }
     if (folder.fd() < 0) return RestoreResult::BackupUnreadable;
-    std::string bytes;
     bool notVersion = false;
     if (!ReadVersion(folder.fd(), version.name, ParentOf(folder_), bytes, notVersion))
         return notVersion ? RestoreResult::NotAVersion : RestoreResult::BackupUnreadable;
+    return RestoreResult::Restored;
+}
+
+Backups::RestoreResult Backups::Restore(const Version& version, const std::string& target) const {
+    std::string bytes;
+    if (const RestoreResult read = Read(version, bytes); read != RestoreResult::Restored) return read;
     // The version being replaced is kept first: a restore is undone the same way.
     const OnReplace keep(*this, target, true);
     if (!qv::io::WriteFileAtomic(target, bytes))
         return keep.Kept() ? RestoreResult::WriteFailed : RestoreResult::KeepFailed;
     return RestoreResult::Restored;
+}
+
+namespace {
+// The sentences of a log's bytes, each counted under its record line with the mark
+// (field 5) left out: marking a sentence 執行 since does not make it another one.
+std::map<std::string, std::int64_t> Sentences(const std::string& bytes) {
+    std::map<std::string, std::int64_t> sentences;
+    qv::ForEachLine(bytes, [&](const qv::Line& line) {
+        if (!line.terminated) return;
+        std::string key;
+        size_t field = 0;
+        size_t start = 0;
+        for (;;) {
+            const size_t tab = line.text.find('\t', start);
+            const std::string_view piece = line.text.substr(start, tab - start);
+            if (field != 5) key.append(piece);
+            key += '\t';
+            ++field;
+            if (tab == std::string_view::npos) break;
+            start = tab + 1;
+        }
+        if (field >= 11) ++sentences[key];
+    });
+    return sentences;
+}
+}  // namespace
+
+Backups::LogChange Backups::CompareLog(const Version& version, const std::string& logPath) const {
+    LogChange change;
+    std::string older;
+    std::string present;
+    if (Read(version, older) != RestoreResult::Restored ||
+        qv::io::ReadFile(logPath, present) == qv::io::ReadStatus::Unreadable)
+        return change;
+    const auto then = Sentences(older);
+    const auto now = Sentences(present);
+    // What one side holds more often than the other.
+    const auto beyond = [](const auto& more, const auto& less) {
+        std::int64_t n = 0;
+        for (const auto& [key, count] : more) {
+            const auto found = less.find(key);
+            n += std::max<std::int64_t>(0, count - (found == less.end() ? 0 : found->second));
+        }
+        return n;
+    };
+    change.known = true;
+    change.lost = beyond(now, then);
+    change.back = beyond(then, now);
+    return change;
 }
 
 std::int64_t Backups::CountRecords(const std::string& bytes) {

@@ -136,6 +136,17 @@ public:
     // Puts the version back over target (atomically), keeping the present version first.
     RestoreResult Restore(const Version& version, const std::string& target) const;
 
+    // What putting a version of the log back over the log at logPath would change, by
+    // sentence (a record's line, its mark left aside): `lost`, the present log's sentences
+    // the version lacks, which disappear; `back`, the version's sentences the present log
+    // lacks (deleted since), which return. known is false when either cannot be read.
+    struct LogChange {
+        bool known = false;
+        std::int64_t lost = 0;
+        std::int64_t back = 0;
+    };
+    LogChange CompareLog(const Version& version, const std::string& logPath) const;
+
     // How many records a file's bytes hold, as the list shows them.
     static std::int64_t CountRecords(const std::string& bytes);
 
@@ -153,6 +164,9 @@ public:
                                    std::int64_t sequence);
 
 private:
+    // A version's bytes, read through the folder (never through a link); Restored when read.
+    RestoreResult Read(const Version& version, std::string& bytes) const;
+
     // Keeps the file real (the resolved data file) under a new name: a link, or a copy.
     Keeping KeepFile(const std::string& real, const std::string& file, bool copy) const;
     // Before a replacement of path: frees room for it when the disk is nearly full.

@@ -70,8 +70,8 @@ int RunCheck(const QByteArray& folder) {
     DesktopNotifier notifier;
     QString why;
     if (!notifier.Send(summary, lines.join(u'\n'), &why)) {
-        Tell(QStringLiteral("通知サービスに届かないため、ここに表示しただけです（") + why +
-             QStringLiteral("）。"));
+        Tell(QStringLiteral("デスクトップに通知できませんでした（") + why +
+             QStringLiteral("）。知らせることは上のとおりです。"));
         return 0;
     }
     if (notifier.ShowsActions() && notifier.WaitForOpen(kOpenWaitMs)) {

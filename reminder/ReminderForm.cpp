@@ -16,6 +16,48 @@
 namespace {
 QString Shown(const QString& path) { return QDir::toNativeSeparators(path); }
 QString Shown(const QByteArray& path) { return Shown(QFile::decodeName(path)); }
+
+const QString kDaily = QStringLiteral("毎日確認して、知らせることがあればデスクトップに通知する");
+const QString kAtLogin =
+    QStringLiteral("ログインのたびに確認して、知らせることがあればデスクトップに通知する");
+const QString kNoTimer = QStringLiteral(
+    "このコンピュータでは systemd のユーザーインスタンスが動いていないため、"
+    "毎日決まった時刻には確認できません。ログインのたびに確認します（時刻は使いません）。");
+
+QString WhenText(ReminderWay way, QTime time) {
+    return way == ReminderWay::Timer
+               ? QStringLiteral("毎日 %1 に確認").arg(time.toString(QStringLiteral("HH:mm")))
+               : QStringLiteral("ログインのたびに確認");
+}
+
+// The first line of the window: on or off, and how it runs now.
+QString StateText(ReminderWay installed, const ReminderSettings& saved, const ReminderFiles& files) {
+    switch (installed) {
+        case ReminderWay::Timer:
+            return QStringLiteral("リマインダーはオンです。") + WhenText(installed, saved.time) +
+                   QStringLiteral("します（systemd のタイマー: ") + Shown(files.Timer()) +
+                   QStringLiteral("）。");
+        case ReminderWay::Autostart:
+            return QStringLiteral("リマインダーはオンです。") + WhenText(installed, saved.time) +
+                   QStringLiteral("します（自動起動の設定: ") + Shown(files.Autostart()) +
+                   QStringLiteral("）。");
+        case ReminderWay::None:
+            break;
+    }
+    return QStringLiteral("リマインダーはオフです。確認も通知もしません。");
+}
+
+// What OK turned on, with the conditions that make it tell.
+QString TurnedOnText(ReminderWay way, const ReminderSettings& s) {
+    QString when = QStringLiteral("未執行のまま%1日を過ぎた判決があるとき").arg(s.days);
+    if (s.balanceOn)
+        when += QStringLiteral("、またはポイント残高が%1ポイントを超えたとき").arg(s.balanceAbove);
+    QString text = QStringLiteral("リマインダーをオンにしました。") + WhenText(way, s.time) +
+                   QStringLiteral("し、") + when + QStringLiteral("にデスクトップに通知します。");
+    if (way == ReminderWay::Autostart)
+        text += QStringLiteral("\n（systemd のユーザーインスタンスが動いていないため、時刻は使いません）");
+    return text;
+}
 }  // namespace
 
 TReminder::TReminder(QWidget* parent) : QDialog(parent) {
@@ -48,24 +90,28 @@ void TReminder::Init(const QByteArray& folder, const ReminderFiles& files) {
         where += QStringLiteral("\n（いまのリマインダーは別のフォルダ「") + Shown(saved_.folder) +
                  QStringLiteral("」を確認しています。OKでこのフォルダに切り替わります）");
     pnFolder->setText(where);
-    switch (InstalledWay(files_)) {
-        case ReminderWay::Timer:
-            pnState->setText(QStringLiteral("いまは systemd のタイマーで毎日確認しています（") +
-                             Shown(files_.Timer()) + QStringLiteral("）。"));
-            break;
-        case ReminderWay::Autostart:
-            pnState->setText(QStringLiteral("いまはログインのたびに確認しています（") +
-                             Shown(files_.Autostart()) + QStringLiteral("）。"));
-            break;
-        case ReminderWay::None:
-            pnState->setText(QStringLiteral("リマインダーはいまオフです（確認も通知もしません）。"));
-            break;
-    }
+    pnState->setText(StateText(InstalledWay(files_), saved_, files_));
+    way_ = AvailableWay();
+    ShowWay();
+    ShowEnabled();
+}
+
+void TReminder::ShowWay() {
+    const bool timer = way_ == ReminderWay::Timer;
+    ckOn->setText(timer ? kDaily : kAtLogin);
+    pnWay->setText(timer ? QStringLiteral("このコンピュータでは、毎日この時刻に確認します。その時刻に"
+                                          "電源が切れていたときは、次に起動したときに確認します。")
+                         : kNoTimer);
+    qv::ui::SetPlainTip(teTime, timer ? QString() : kNoTimer);
+    qv::ui::SetPlainTip(lbTime, timer ? QString() : kNoTimer);
     ShowEnabled();
 }
 
 void TReminder::ShowEnabled() {
     gbWhen->setEnabled(ckOn->isChecked());
+    const bool timer = way_ == ReminderWay::Timer;
+    lbTime->setEnabled(timer);
+    teTime->setEnabled(timer);
     seBalance->setEnabled(ckBalance->isChecked());
 }
 
@@ -105,6 +151,7 @@ void TReminder::btOKClick() {
                                  this);
         return;
     }
+    const bool wasOn = InstalledWay(files_) != ReminderWay::None;
     ReminderOutcome outcome;
     if (s.on)
         outcome = TurnReminderOn(s, ProgramPath(), files_);
@@ -118,5 +165,10 @@ void TReminder::btOKClick() {
             this);
         return;
     }
+    if (s.on)
+        qv::ui::MessageBox::Show(TurnedOnText(outcome.way, s), this);
+    else if (wasOn)
+        qv::ui::MessageBox::Show(QStringLiteral("リマインダーをオフにしました。確認も通知もしません。"),
+                                 this);
     accept();
 }

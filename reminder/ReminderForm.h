@@ -22,9 +22,12 @@ private:
     void btOKClick();
     void btCheckNowClick();
     void ShowEnabled();
+    // Says how the check runs on this computer; the time rests where nothing would use it.
+    void ShowWay();
     ReminderSettings FromControls() const;
 
     QByteArray folder_;
     ReminderFiles files_;
     ReminderSettings saved_;
+    ReminderWay way_ = ReminderWay::Timer;  // how turning it on would run here
 };

@@ -329,3 +329,5 @@ ReminderOutcome TurnReminderOff(const ReminderFiles& files) {
     if (removed) outcome.problem.clear();
     return outcome;
 }
+
+ReminderWay AvailableWay() { return HasUserInstance() ? ReminderWay::Timer : ReminderWay::Autostart; }

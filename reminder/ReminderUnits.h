@@ -36,6 +36,9 @@ QByteArray WorkingFolderPath();
 // How the reminder runs now, judged by the files that are there.
 enum class ReminderWay { None, Timer, Autostart };
 ReminderWay InstalledWay(const ReminderFiles& files);
+// How a reminder turned on now would run on this computer: the timer when a systemd user
+// instance answers, else the autostart entry (at each login, at no set time).
+ReminderWay AvailableWay();
 
 struct ReminderOutcome {
     bool ok = false;

@@ -18,6 +18,12 @@ TImpEdit::TImpEdit(QWidget* parent) : QDialog(parent) {
         qv::ui::MarkTenths(rows[i].weight);  // before anything asks how it is read
         rows[i].name->setAccessibleName(QStringLiteral("道具%1の名前").arg(i + 1));
         rows[i].weight->setAccessibleName(QStringLiteral("道具%1の重さ").arg(i + 1));
+        // The rows carry no caption of their own: what each field holds is told on hover
+        // and to screen readers.
+        qv::ui::SetPlainTip(rows[i].name, QStringLiteral("道具%1の名前（判決の配分に出ます）").arg(i + 1));
+        qv::ui::SetPlainTip(rows[i].weight,
+                            QStringLiteral("道具%1の重さ: 1回（1分）あたりのポイント、0.0〜2.0").arg(i + 1));
+        qv::ui::SetPlainTip(rows[i].shown, QStringLiteral("道具%1の重さ").arg(i + 1));
     }
     qv::ui::NameControls(this);
     for (const Row& row : rows) {

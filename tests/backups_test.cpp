@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 
 #include "tests/support/FaultInjection.h"
@@ -213,6 +214,47 @@ TEST_F(BackupFiles, ListAndRestoreByteForByte) {
     for (const auto& v : backups_.List())
         if (v.file == "test.dat" && ReadBytes("backup/" + v.name) == replaced) keptReplaced = true;
     EXPECT_TRUE(keptReplaced);
+}
+
+// Before a version of the log is put back, the window says what it does to the sentences:
+// those recorded since disappear, those deleted since return; a mark set since is no
+// other sentence, and a damaged line or the log's unended tail is none.
+TEST_F(BackupFiles, ComparingAVersionOfTheLogCountsTheSentencesLostAndBack) {
+    const auto rec = [](const char* id, char mark) {
+        return std::string(id) + "\t1\tX\t12\tA:1 \t" + mark + "\t1\t0\t0\t0\t2\r\n";
+    };
+    struct Case {
+        const char* what;
+        std::string version, present;
+        std::int64_t lost, back;
+    } cases[] = {
+        {"two recorded since", rec("100", '0'), rec("100", '0') + rec("200", '0') + rec("300", '1'), 2, 0},
+        {"one marked since", rec("100", '0') + rec("200", '0'), rec("100", '1') + rec("200", '0'), 0, 0},
+        {"one deleted since, one recorded", rec("100", '0') + rec("200", '0'),
+         rec("100", '0') + rec("300", '0'), 1, 1},
+        {"the same sentence twice, once since", rec("100", '0'), rec("100", '0') + rec("100", '0'), 1, 0},
+        {"damaged lines and a torn tail count for nothing", rec("100", '0'),
+         rec("100", '0') + "junk\tline\r\n" + "300\t1\tX\t12\tA:1 \t0\t1\t0\t0\t0\t2", 0, 0},
+        {"no log now: every sentence returns", rec("100", '0') + rec("200", '0'), "", 0, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all("backup");
+        WriteBytes("test.log", c.version);
+        ASSERT_EQ(backups_.Keep("test.log").result, Backups::Result::Kept);
+        if (c.present.empty())
+            std::remove("test.log");
+        else
+            ASSERT_TRUE(qv::io::WriteFileAtomic("test.log", c.present));
+        const auto list = backups_.List();
+        ASSERT_EQ(list.size(), 1u);
+        const Backups::LogChange change = backups_.CompareLog(list[0], "test.log");
+        EXPECT_TRUE(change.known);
+        EXPECT_EQ(change.lost, c.lost);
+        EXPECT_EQ(change.back, c.back);
+    }
+    std::filesystem::create_directory("folder.log");
+    EXPECT_FALSE(backups_.CompareLog(backups_.List()[0], "folder.log").known) << "unreadable";
 }
 
 // The clock stepped back after twenty versions: the five made since are still the newest

@@ -7,6 +7,7 @@ QV_NOTIFY_RECORD, when set, names a file that receives the recorded Notify call.
 """
 import fcntl
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -39,6 +40,13 @@ def read(path, mode='rb'):
 
 def snapshot(folder):
     return {name: read(os.path.join(folder, name)) for name in os.listdir(folder)}
+
+
+def english(text, *known):
+    """Latin words left in text once the paths, file and option names it quotes are gone."""
+    for name in sorted(known, key=len, reverse=True):
+        text = text.replace(name, '')
+    return re.findall(r'[A-Za-z]{2,}', text)
 
 
 def record(time_, total, executed):
@@ -177,13 +185,18 @@ class CheckNotifyTest(dbusmock.DBusTestCase):
 
     def test_without_a_notification_service_it_only_prints(self):
         data = self.overdue_folder()
-        for what, address in [('a bus without the service', os.environ['DBUS_SESSION_BUS_ADDRESS']),
-                              ('no bus at all', 'unix:path=' + os.path.join(self.dir, 'no-bus'))]:
+        for what, address, why in [
+                ('a bus without the service', os.environ['DBUS_SESSION_BUS_ADDRESS'],
+                 '通知サービスが動いていません'),
+                ('no bus at all', 'unix:path=' + os.path.join(self.dir, 'no-bus'),
+                 'セッションバスにつながっていません')]:
             with self.subTest(what):
                 result = self.check(data, DBUS_SESSION_BUS_ADDRESS=address)
                 self.assertEqual(result.returncode, 0, result.stderr)
                 self.assertEqual(result.stdout, OVERDUE_TEXT + '\n')
-                self.assertIn('通知サービス', result.stderr)
+                # Japanese to the end: neither the bus's nor the toolkit's English.
+                self.assertEqual(result.stderr, f'quorvel: デスクトップに通知できませんでした（{why}）。'
+                                                '知らせることは上のとおりです。\n')
 
     def wait_for_notify(self, process):
         for _ in range(300):
@@ -252,6 +265,9 @@ class CheckNotifyTest(dbusmock.DBusTestCase):
                 self.assertEqual(result.returncode, code, result.stderr)
                 self.assertEqual(result.stdout, '')
                 self.assertTrue(result.stderr)
+                self.assertEqual(english(result.stderr, BINARY, *args, 'quorvel', 'test.dat',
+                                         'test.log', 'FIFO', '--help', '--export-csv', '--from', '--to', '--utf8'),
+                                 [], result.stderr)
 
 
 if __name__ == '__main__':

@@ -54,6 +54,13 @@ QStringList Outcome(const QString& lead, const CVerdict& v, const CRuleBook* boo
     return pieces;
 }
 
+// Shows a text in pieces; a label with nothing to say is hidden: empty, a screen reader
+// would give it its group's title, the same name as the other empty one.
+void ShowOrHide(QLabel* label, const QStringList& pieces) {
+    qv::ui::ShowPieces(label, pieces);
+    label->setVisible(!pieces.isEmpty());
+}
+
 // Local date and time, "2026/12/21 09:00".
 QString LocalTimeText(qv::Seconds t) {
     const std::time_t seconds = static_cast<std::time_t>(t);
@@ -71,7 +78,7 @@ void TJudge::ShowPreview() {
     if (info_ == nullptr) return;
     const qv::Seconds now = clock_();
     for (QLabel* label : {pnPreviewNow, pnPreviewHistory, pnPreviewAfter})
-        qv::ui::ShowPieces(label, {});
+        ShowOrHide(label, {});
     const std::optional<int> number = SelectedNumber();
     if (number) {
         // Only a clock set back to an earlier day finds records missing that may count.
@@ -79,13 +86,13 @@ void TJudge::ShowPreview() {
         const TrialPreview p = PreviewTrial(*number, tbJoujou->value(), *info_, now, log_);
         if (!p.now.verdict) {
             // The reason 提出 would give, word for word.
-            qv::ui::ShowPieces(pnPreviewNow, {qv::ui::CompositionRefusalText(
+            ShowOrHide(pnPreviewNow, {qv::ui::CompositionRefusalText(
                                                  p.now, *number, info_->GetLogPath())});
         } else {
             const CRuleBook* book = info_->GetRuleBook();
-            qv::ui::ShowPieces(pnPreviewNow,
+            ShowOrHide(pnPreviewNow,
                                Outcome(QStringLiteral("今提出すると:"), *p.now.verdict, book));
-            qv::ui::ShowPieces(
+            ShowOrHide(
                 pnPreviewHistory,
                 p.history.count > 0
                     ? QStringList{QStringLiteral("過去10日間の同条文の適用:%1回、")
@@ -93,7 +100,7 @@ void TJudge::ShowPreview() {
                                   QStringLiteral("合計%1ポイント").arg(p.history.sum)}
                     : QStringList{QStringLiteral("過去10日間の同条文の適用:なし")});
             if (p.oldestStops && p.afterwards && p.afterwards->verdict) {
-                qv::ui::ShowPieces(
+                ShowOrHide(
                     pnPreviewAfter,
                     QStringList{LocalTimeText(*p.oldestStops),
                                 QStringLiteral("に最も古い適用が数えられなくなり、"),
@@ -157,7 +164,8 @@ void TJudge::btSubmitClick() {
     TState state(this);
     // A refused composition has told the user why; the trial stays open.
     if (!state.Init(*number, tbJoujou->value(), info_, &log_)) return;
-    state.exec();
+    // Only 決定 accepts the verdict window, and only once the record is in the log.
+    if (state.exec() == QDialog::Accepted) decided_ = state.Verdict();
     accept();
 }
 

@@ -26,6 +26,8 @@ public:
     void Init(CInfo* info);
     // Where the preview takes the current time from (before Init; the system clock else).
     void SetClock(qv::Clock clock) { clock_ = std::move(clock); }
+    // The verdict 決定 recorded, once the window has closed; nothing when none was.
+    const std::optional<CVerdict>& Decided() const { return decided_; }
 
 private:
     void cbRuleChange();
@@ -45,4 +47,5 @@ private:
     qv::Clock clock_ = qv::SystemNow;
     TrialLog log_;  // read once, when the window opens, and handed to the verdict
     QTimer* previewTimer_ = nullptr;
+    std::optional<CVerdict> decided_;
 };

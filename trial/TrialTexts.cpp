@@ -1,6 +1,7 @@
 #include "trial/TrialTexts.h"
 
 #include "ui/FileTexts.h"
+#include "ui/Words.h"
 
 namespace qv::ui {
 
@@ -65,6 +66,12 @@ QString DecisionFailureText(const Decision& decision, std::int64_t points,
             break;
     }
     return {};
+}
+
+QString DecidedText(const CVerdict& verdict) {
+    return QStringLiteral("判決を記録しました: ") +
+           ArticleText(verdict.articleNumber, verdict.articleName) + QStringLiteral("、") +
+           QString::number(verdict.total) + QStringLiteral("ポイント");
 }
 
 }  // namespace qv::ui

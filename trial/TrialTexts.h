@@ -16,5 +16,7 @@ QString CompositionRefusalText(const Composition& composition, int articleNumber
 // A decision that did not go through whole (status not Ok).
 QString DecisionFailureText(const Decision& decision, std::int64_t points,
                             const std::string& logPath, const std::string& balancePath);
+// What the main menu says once a verdict was decided: 「判決を記録しました: 12条 窃盗、29ポイント」.
+QString DecidedText(const CVerdict& verdict);
 
 }  // namespace qv::ui

@@ -194,6 +194,23 @@ TEST_F(AccessibilityTest, TenthsSlidersTellTheValueShown) {
     EXPECT_EQ(share->valueInterface()->maximumValue().toInt(), 10);
 }
 
+// The implement editor's rows have no captions (the window is as it always was): each field
+// is named and described for what it holds.
+TEST_F(AccessibilityTest, TheImplementFieldsSayWhatTheyHold) {
+    TImpEdit implements;
+    implements.Init(&info_);
+    for (int i = 1; i <= 4; ++i) {
+        SCOPED_TRACE(i);
+        auto* name = Child<QLineEdit>(&implements, QStringLiteral("tfImp%1").arg(i).toLatin1().constData());
+        auto* weight = Child<QSlider>(&implements, QStringLiteral("tbImp%1").arg(i).toLatin1().constData());
+        EXPECT_EQ(Announced(name), QStringLiteral("道具%1の名前").arg(i));
+        EXPECT_EQ(Announced(weight), QStringLiteral("道具%1の重さ").arg(i));
+        EXPECT_TRUE(Announced(weight, QAccessible::Description).contains(QStringLiteral("あたりのポイント")));
+        EXPECT_FALSE(weight->toolTip().isEmpty());
+        EXPECT_FALSE(name->toolTip().isEmpty());
+    }
+}
+
 // Tips hold the user's texts laid out as rich text; the reader gets them as plain text.
 TEST_F(AccessibilityTest, ArticleTextsAreDescribedAsPlainText) {
     TJudge judge;

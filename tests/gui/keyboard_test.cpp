@@ -192,7 +192,7 @@ struct WindowCase {
 };
 
 const WindowCase kWindows[] = {
-    {"TForm1", {}, "btnRule", {"btnRule", "btnJudge", "Button1", "btGoHP", "btExit", "btHistory", "btMore"}, nullptr, {237, 417}},
+    {"TForm1", {}, "btnRule", {"btnRule", "btnJudge", "Button1", "btGoHP", "btExit", "btHistory", "btMore"}, nullptr, {237, 452}},
     {"TRuleEdit", {"btnRule"}, "sgRules",
      {"sgRules", "btAdd", "btEdit", "Button1", "btnImp", "btSave", "btExit"}, "btEdit", {654, 489}},
     {"TRuleItem", {"btnRule", "btAdd"}, "tfNo",
@@ -243,6 +243,14 @@ TEST_F(KeyboardTest, EveryWindowIsNamedAndWalkedInItsListedOrder) {
                 if (!(w->focusPolicy() & Qt::TabFocus) || !w->isVisibleTo(window)) continue;
                 EXPECT_FALSE(w->accessibleName().isEmpty()) << Name(w);
                 EXPECT_TRUE(AnnouncesItsName(w)) << Name(w);
+            }
+            // A label that shows nothing is told as nothing, never under another's name.
+            for (QLabel* label : window->findChildren<QLabel*>()) {
+                if (!label->isVisibleTo(window) || !label->text().isEmpty()) continue;
+                if (!label->pixmap().isNull()) continue;  // an icon is named for what it means
+                QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(label);
+                EXPECT_TRUE(accessible == nullptr || accessible->text(QAccessible::Name).isEmpty())
+                    << Name(label) << " says " << accessible->text(QAccessible::Name).toStdString();
             }
 
             // Tab visits the controls in the listed order and comes round to the first.

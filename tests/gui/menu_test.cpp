@@ -25,7 +25,7 @@ TEST_F(MenuTest, ShowsItsCaptionAndButtons) {
     ASSERT_TRUE(menu.IsLoaded());
     EXPECT_TRUE(ShownTexts().isEmpty());
     EXPECT_EQ(menu.windowTitle(), QStringLiteral("Quorvel裁判所 Ver.0.91"));
-    EXPECT_EQ(menu.size(), QSize(237, 417));  // grown below 終了 for 履歴・統計
+    EXPECT_EQ(menu.size(), QSize(237, 452));  // grown below 終了 for 履歴・統計 and a status line
 
     struct Button {
         const char* name;

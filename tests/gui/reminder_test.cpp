@@ -112,16 +112,30 @@ TEST_F(ReminderTest, OnWritesTheAutostartEntryAndTheSettingsOffRemovesIt) {
     const std::string before = qv::test::ListDir();
     FromMenu([](QWidget* w) {
         EXPECT_EQ(w->windowTitle(), QStringLiteral("リマインダー"));
-        EXPECT_EQ(Child<QLabel>(w, "pnState")->text(), QStringLiteral("リマインダーはいまオフです（確認も通知もしません）。"));
+        EXPECT_EQ(Child<QLabel>(w, "pnState")->text(), QStringLiteral("リマインダーはオフです。確認も通知もしません。"));
         EXPECT_FALSE(Child<QWidget>(w, "gbWhen")->isEnabled()) << "off: its conditions rest";
+        // What will happen here: at each login, so neither 毎日 nor the time is offered.
+        EXPECT_EQ(Child<QCheckBox>(w, "ckOn")->text(),
+                  QStringLiteral("ログインのたびに確認して、知らせることがあればデスクトップに通知する"));
+        EXPECT_TRUE(Child<QLabel>(w, "pnWay")->text().contains(QStringLiteral("時刻は使いません")));
         Child<QCheckBox>(w, "ckOn")->setChecked(true);
+        EXPECT_TRUE(Child<QWidget>(w, "gbWhen")->isEnabled());
+        EXPECT_FALSE(Child<QWidget>(w, "teTime")->isEnabled()) << "no timer here: the time is not used";
+        EXPECT_FALSE(Child<QWidget>(w, "lbTime")->isEnabled());
+        EXPECT_EQ(Child<QWidget>(w, "teTime")->accessibleDescription(), Child<QLabel>(w, "pnWay")->text());
+        EXPECT_TRUE(Child<QWidget>(w, "seDays")->isEnabled());
         Child<QTimeEdit>(w, "teTime")->setTime(QTime(7, 30));
         Child<QSpinBox>(w, "seDays")->setValue(5);
         Child<QCheckBox>(w, "ckBalance")->setChecked(true);
         Child<QSpinBox>(w, "seBalance")->setValue(200);
         Child<QPushButton>(w, "btOK")->click();
     });
-    EXPECT_TRUE(ShownTexts().isEmpty());
+    // OK says what was turned on.
+    EXPECT_EQ(ShownTexts(),
+              QStringList{QStringLiteral(
+                  "リマインダーをオンにしました。ログインのたびに確認し、未執行のまま5日を過ぎた判決が"
+                  "あるとき、またはポイント残高が200ポイントを超えたときにデスクトップに通知します。\n"
+                  "（systemd のユーザーインスタンスが動いていないため、時刻は使いません）")});
     const ReminderFiles files = Files();
     EXPECT_EQ(InstalledWay(files), ReminderWay::Autostart);
     EXPECT_FALSE(QFileInfo::exists(files.Timer()));
@@ -150,10 +164,13 @@ TEST_F(ReminderTest, OnWritesTheAutostartEntryAndTheSettingsOffRemovesIt) {
         EXPECT_EQ(Child<QTimeEdit>(w, "teTime")->time(), QTime(7, 30));
         EXPECT_EQ(Child<QSpinBox>(w, "seDays")->value(), 5);
         EXPECT_EQ(Child<QSpinBox>(w, "seBalance")->value(), 200);
+        EXPECT_TRUE(Child<QLabel>(w, "pnState")->text().startsWith(
+            QStringLiteral("リマインダーはオンです。ログインのたびに確認します（自動起動の設定: ")));
         EXPECT_TRUE(Child<QLabel>(w, "pnState")->text().contains(files.Autostart()));
         Child<QCheckBox>(w, "ckOn")->setChecked(false);
         Child<QPushButton>(w, "btOK")->click();
     });
+    EXPECT_EQ(ShownTexts(), QStringList{QStringLiteral("リマインダーをオフにしました。確認も通知もしません。")});
     EXPECT_EQ(InstalledWay(files), ReminderWay::None);
     EXPECT_FALSE(QFileInfo::exists(files.Autostart()));
     EXPECT_EQ(QSettings().value("reminder/on").toBool(), false);
@@ -370,10 +387,17 @@ TEST_F(ReminderTest, TimerIsEnabledAndDisabledThroughTheUserInstance) {
     ASSERT_TRUE(QFile::copy(QStringLiteral("test.dat"), awkward + QStringLiteral("/test.dat")));
     ASSERT_TRUE(QDir::setCurrent(awkward));
     FromMenu([](QWidget* w) {
+        EXPECT_EQ(Child<QCheckBox>(w, "ckOn")->text(),
+                  QStringLiteral("毎日確認して、知らせることがあればデスクトップに通知する"));
         Child<QCheckBox>(w, "ckOn")->setChecked(true);
+        EXPECT_TRUE(Child<QWidget>(w, "teTime")->isEnabled());
+        Child<QTimeEdit>(w, "teTime")->setTime(QTime(6, 5));
         Child<QPushButton>(w, "btOK")->click();
     });
-    EXPECT_TRUE(ShownTexts().isEmpty());
+    const QStringList told = ShownTexts();
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_TRUE(told[0].startsWith(QStringLiteral("リマインダーをオンにしました。毎日 06:05 に確認し、")))
+        << told[0].toStdString();
     EXPECT_EQ(InstalledWay(Files()), ReminderWay::Timer);
     const auto exec = RunTool(QStringLiteral("systemctl"),
                               {QStringLiteral("--user"), QStringLiteral("show"),

@@ -147,6 +147,29 @@ TEST_F(TrialTest, WholeRoadFromMenuToLogAndBalance) {
               Sjis("\t12\t窃盗\t29\t腕立て:12 腹筋:18 \t0\t12\t18\t0\t0\t9\r\n"));
 }
 
+// After 決定 the verdict and the trial close: the menu, where the user lands, says what
+// was recorded (and tells a screen reader); the word goes when a window opens over it.
+TEST_F(TrialTest, TheMenuSaysWhatWasDecided) {
+    TForm1 menu;
+    menu.show();
+    auto* status = Child<QLabel>(&menu, "pnStatus");
+    EXPECT_FALSE(status->isVisible());
+    WhenModalOpens([](QWidget* w) {
+        Submit12(qobject_cast<TJudge*>(w),
+                 [](TState* state) { Child<QPushButton>(state, "btOK")->click(); });
+    });
+    Child<QPushButton>(&menu, "btnJudge")->click();
+    EXPECT_EQ(status->text(), QStringLiteral("判決を記録しました: 12条 窃盗、29ポイント"));
+    EXPECT_EQ(status->accessibleName(), status->text());
+    EXPECT_TRUE(status->isVisible());
+
+    // A trial cancelled says nothing, and the word before is gone.
+    WhenModalOpens([](QWidget* w) { qobject_cast<QDialog*>(w)->reject(); });
+    Child<QPushButton>(&menu, "btnJudge")->click();
+    EXPECT_TRUE(status->text().isEmpty());
+    EXPECT_FALSE(status->isVisible());
+}
+
 TEST_F(TrialTest, CancelWritesNothing) {
     const std::string files = qv::test::ListDir();
     // Cancelling the verdict closes the trial window all the same.

@@ -369,6 +369,12 @@ TEST_F(UndoWindows, TheBackupsWindowRestoresAVersionByteForByte) {
         MessageBox::QueueAnswer(false);
         Child<QPushButton>(window, "btRestore")->click();
         EXPECT_EQ(ReadBytes("test.log"), marked) << "Cancel changes nothing";
+        // The question says what becomes of the sentences: only a mark differs here.
+        const QStringList asked = ShownTexts();
+        ASSERT_EQ(asked.size(), 1);
+        EXPECT_TRUE(asked[0].endsWith(QStringLiteral(
+            "\n判決の数は変わりません。\nポイント残高（user.dat）は変わりません。")))
+            << asked[0].toStdString();
         MessageBox::QueueAnswer(true);
         Child<QPushButton>(window, "btRestore")->click();
         EXPECT_EQ(grid->rowCount(), 2) << "the replaced version kept too";

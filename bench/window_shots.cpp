@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QPushButton>
 #include <QScreen>
@@ -116,7 +117,7 @@ int main(int argc, char** argv) {
         judge.Init(menu.Info());
         if (!Save(judge, "trial.png")) return 1;
         TReminder reminder(&menu);
-        reminder.Init(QDir::currentPath());
+        reminder.Init(QFile::encodeName(QDir::currentPath()));
         if (!Save(reminder, "reminder.png")) return 1;
     }
     // A box of the seam, with a long sentence and a file name.

@@ -13,10 +13,6 @@ namespace qv::history {
 
 namespace {
 
-// The folders of a data folder that only the program writes in. The journals' folder is
-// named here until the folder's own list names it.
-constexpr const char* kJournalFolder = "journal";
-
 std::string RealPath(const std::string& path) {
     std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
     return real ? std::string(real.get()) : std::string();
@@ -59,8 +55,7 @@ std::string FolderFileAt(const std::string& path, const DataFolder& folder) {
     for (const std::string& file : folder.Files()) {
         if (lands == Landing(file) || SameFile(lands, file)) return NameIn(file);
     }
-    std::vector<std::string> kept{folder.BackupFolder(), folder.ConflictFolder(),
-                                  dir == "." ? std::string(kJournalFolder) : dir + '/' + kJournalFolder};
+    const std::vector<std::string> kept{folder.BackupFolder(), folder.ConflictFolder(), folder.JournalsPath()};
     for (const std::string& sub : kept) {
         if (sub.empty()) continue;
         const std::string real = Landing(sub);

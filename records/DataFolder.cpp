@@ -39,7 +39,8 @@ DataFolder::DataFolder(std::string dir)
       trash_(In(dir_, "test.trs")),
       marks_(In(dir_, "test.mrk")),
       backups_(In(dir_, "backup")),
-      conflicts_(In(dir_, "conflicts")) {}
+      conflicts_(In(dir_, "conflicts")),
+      journals_(In(dir_, "journal")) {}
 
 DataFolder DataFolder::DataOnly(std::string logPath, std::string balancePath) {
     DataFolder f(FolderOfPath(logPath));
@@ -51,6 +52,7 @@ DataFolder DataFolder::DataOnly(std::string logPath, std::string balancePath) {
     f.marks_.clear();
     f.backups_.clear();
     f.conflicts_.clear();
+    f.journals_.clear();
     return f;
 }
 

@@ -36,6 +36,8 @@ public:
     // The journal of marks (執行 / 未執行) with their times, "test.mrk".
     const std::string& MarksPath() const { return marks_; }
     const std::string& BackupFolder() const { return backups_; }
+    // Each computer's journal, and the bases they start from: "journal/".
+    const std::string& JournalsPath() const { return journals_; }
     const std::string& ConflictFolder() const { return conflicts_; }
 
     // The journals, appended to only: their torn tails are cut back at start-up.
@@ -54,7 +56,7 @@ public:
 private:
     std::string dir_;
     std::string book_, log_, balance_, intent_, reasons_;
-    std::string ledger_, trash_, marks_, backups_, conflicts_;
+    std::string ledger_, trash_, marks_, backups_, conflicts_, journals_;
 };
 
 // The folder a window's context works in: the one attached to it, or one made of its

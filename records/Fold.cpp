@@ -54,6 +54,11 @@ std::string_view FieldOf(std::string_view line, size_t f) {
     return qv::FieldAt(line, f).value_or(std::string_view{});
 }
 
+std::string FirstOf(std::string_view line) {
+    line = WithoutEnd(line);
+    return std::string(line.substr(0, line.find('\t')));
+}
+
 size_t FieldCount(std::string_view line) {
     return static_cast<size_t>(std::count(line.begin(), line.end(), '\t')) + 1;
 }
@@ -89,6 +94,12 @@ struct LogItem {
     std::string other;
 };
 
+struct RefHash {
+    size_t operator()(const LineRef& r) const {
+        return std::hash<std::string>()(r.origin) * 31 + std::hash<std::string>()(r.n);
+    }
+};
+
 struct Report {
     std::array<std::int64_t, 4> units{};
     std::int64_t taken = 0;
@@ -106,6 +117,12 @@ public:
     Folding(const BaseLookup& base, FoldNotes& notes) : lookup_(base), notes_(notes) {}
 
     void TakeBases(const std::vector<const JournalLine*>& bases);
+    void Reserve(size_t lines) {
+        sentences_.reserve(lines);
+        log_.reserve(lines);
+        byRef_.reserve(lines);
+        usedIds_.reserve(lines);
+    }
     void Apply(const JournalLine& line);
     ViewBytes Views() const;
     std::vector<FoldedSentence> Sentences() const;
@@ -125,7 +142,14 @@ private:
     void ReportPoints(const JournalLine& line);
     void Rule(const JournalLine& line);
     void Unrule(const JournalLine& line);
-    void Book(const JournalLine& line, Ledger::Kind kind, const std::string& id, std::int64_t asked,
+    // Who changed the balance, and when.
+    struct At {
+        qv::Seconds time;
+        const std::string& device;
+        At(const JournalLine& line) : time(line.time), device(line.device) {}  // NOLINT: every line is one
+        At(qv::Seconds t, const std::string& d) : time(t), device(d) {}
+    };
+    void Book(At at, Ledger::Kind kind, const std::string& id, std::int64_t asked,
               bool floor, bool lineEnd, std::int64_t* taken = nullptr,
               std::optional<std::array<std::int64_t, 4>> units = std::nullopt);
     std::string FreeId(qv::Seconds time);
@@ -153,9 +177,13 @@ private:
     void WakeWaiting(const LineRef& ref);
     void AddToLog(Sentence s);
     void AddOther(std::string line);
-    void Count(const std::string& first, int by) {
-        if ((firstCount_[first] += by) == 0) firstCount_.erase(first);
-        written_ += by;
+    // A line's first field: a sentence's identifier, or an other line's own.
+    std::string FirstAt(const LogItem& item) const {
+        return item.sentence == SIZE_MAX ? FirstOf(item.other) : sentences_[item.sentence].id;
+    }
+    // Notes that first may be carried by more than one line (see AnchorOf).
+    void Seen(const std::string& first, bool isNew) {
+        if (!isNew) repeated_.insert(first);
     }
     // Where a sentence about to leave the log goes back: see Trash.
     void AnchorOf(Sentence& s);
@@ -163,10 +191,10 @@ private:
     const BaseLookup& lookup_;
     FoldNotes& notes_;
     std::vector<Sentence> sentences_;
-    std::map<LineRef, size_t> byRef_;
+    std::unordered_map<LineRef, size_t, RefHash> byRef_;
     std::vector<LogItem> log_;
-    std::unordered_map<std::string, std::int64_t> firstCount_;  // lines written, by first field
-    std::int64_t written_ = 0;  // lines written
+    std::unordered_set<std::string> repeated_;  // first fields more than one line may carry
+    std::int64_t written_ = 0;  // lines the log holds
     std::unordered_set<std::int64_t> usedIds_;
     std::set<std::string> usedOtherIds_;
     std::map<LineRef, Report> reports_;
@@ -243,9 +271,8 @@ void Folding::TakeBase(const std::string& hash, const ViewBytes& base, bool prim
     qv::SplitFields(base.balance, f);
     const std::int64_t theirs = f.size() > 3 ? qv::ReadInt64(f[3]) : 0;
     if (theirs != 0) {
-        JournalLine adjust;
-        adjust.device = "@base";
-        Book(adjust, Ledger::Kind::Adjust, {}, theirs, false, false);
+        static const std::string kBase = "@base";
+        Book(At(0, kBase), Ledger::Kind::Adjust, {}, theirs, false, false);
     }
 }
 
@@ -266,8 +293,8 @@ void Folding::TakeBaseLog(const std::string& hash, std::string_view log, bool pr
         const bool isNumber = qv::ReadPlainDigits(id, numeric);
         // Two histories met: a second one's sentence under a taken second moves on.
         if (!primary && isNumber && usedIds_.count(numeric)) id = FreeId(numeric);
-        else if (isNumber) usedIds_.insert(numeric);
-        else usedOtherIds_.insert(id);
+        else if (isNumber) Seen(id, usedIds_.insert(numeric).second);
+        else Seen(id, usedOtherIds_.insert(id).second);
         s.id = id;
         std::vector<std::string_view> f;
         qv::SplitFields(text, f);
@@ -333,21 +360,18 @@ void Folding::TakeBaseTrash(const std::string& hash, std::string_view trash) {
     if (!tail.empty()) trashKept_.push_back(std::string(tail));
 }
 
-std::string FirstOf(std::string_view line) {
-    line = WithoutEnd(line);
-    return std::string(line.substr(0, line.find('\t')));
-}
-
 void Folding::AddToLog(Sentence s) {
     s.pos = log_.size();
-    if (s.live) Count(FirstOf(s.Line()), 1);
+    if (s.live) ++written_;
     byRef_[s.ref] = sentences_.size();
     log_.push_back({sentences_.size(), {}});
     sentences_.push_back(std::move(s));
 }
 
 void Folding::AddOther(std::string line) {
-    Count(FirstOf(line), 1);
+    ++written_;
+    // Lines that are no records are few; any of them may share a first field.
+    repeated_.insert(FirstOf(line));
     log_.push_back({SIZE_MAX, std::move(line)});
 }
 
@@ -355,16 +379,14 @@ void Folding::AnchorOf(Sentence& s) {
     for (size_t i = s.pos + 1; i < log_.size(); ++i) {
         const LogItem& item = log_[i];
         if (item.sentence != SIZE_MAX && !sentences_[item.sentence].live) continue;
-        const std::string line = item.sentence == SIZE_MAX ? item.other : sentences_[item.sentence].Line();
-        s.anchor = FirstOf(line);
+        s.anchor = FirstAt(item);
         s.nth = 1;
-        if (firstCount_[s.anchor] > 1) {  // which of the lines carrying it: counted
+        if (repeated_.count(s.anchor)) {  // which of the lines carrying it: counted
             s.nth = 0;
             for (size_t j = 0; j <= i; ++j) {
                 const LogItem& other = log_[j];
-                if (other.sentence != SIZE_MAX && !sentences_[other.sentence].live) continue;
-                const std::string text = other.sentence == SIZE_MAX ? other.other : sentences_[other.sentence].Line();
-                if (FirstOf(text) == s.anchor) ++s.nth;
+                const bool live = other.sentence == SIZE_MAX || sentences_[other.sentence].live;
+                if (live && FirstAt(other) == s.anchor) ++s.nth;
             }
         }
         return;
@@ -380,7 +402,7 @@ std::string Folding::FreeId(qv::Seconds time) {
     return std::to_string(id);
 }
 
-void Folding::Book(const JournalLine& line, Ledger::Kind kind, const std::string& id,
+void Folding::Book(At at, Ledger::Kind kind, const std::string& id,
                    std::int64_t asked, bool floor, bool lineEnd, std::int64_t* taken,
                    std::optional<std::array<std::int64_t, 4>> units) {
     if (!hasBalance_) {
@@ -395,7 +417,7 @@ void Folding::Book(const JournalLine& line, Ledger::Kind kind, const std::string
     if (lineEnd) balanceFields_.back() += "\r\n";
     balanceRaw_.clear();
     if (taken) *taken = before - after;
-    Ledger::Entry e{line.time, kind, id, units, asked, before, after, line.device};
+    Ledger::Entry e{at.time, kind, id, units, asked, before, after, at.device};
     ledger_ += Ledger::LinesFor(e, ledgerLast_);
     ledgerLast_ = after;
 }
@@ -485,9 +507,7 @@ void Folding::Decide(const JournalLine& line) {
     s.points = points;
     if (points > 0) {
         // The credit is booked at the sentence's second, as the decision books it.
-        JournalLine at = line;
-        at.time = qv::ReadInt64(s.id);
-        Book(at, Ledger::Kind::Credit, s.id, points, false, false);
+        Book(At(qv::ReadInt64(s.id), line.device), Ledger::Kind::Credit, s.id, points, false, false);
     }
     reasons_ += s.id;
     for (size_t i = 9; i < f.size(); ++i) reasons_ += "\t" + f[i];
@@ -512,7 +532,7 @@ void Folding::Delete(const JournalLine& line, Sentence& s) {
         return;
     }
     AnchorOf(s);
-    Count(FirstOf(s.Line()), -1);
+    --written_;
     s.live = false;
     s.taken = 0;
     if (s.points > 0)
@@ -528,7 +548,7 @@ void Folding::Restore(const JournalLine& line, Sentence& s) {
         return;
     }
     s.live = true;
-    Count(FirstOf(s.Line()), 1);
+    ++written_;
     if (s.taken > 0) Book(line, Ledger::Kind::Undo, s.id, s.taken, false, false);
     s.taken = 0;
     serials_.erase(s.trashSerial);
@@ -750,6 +770,7 @@ ViewBytes Fold(const std::vector<JournalRead>& journals, const BaseLookup& base,
     n = {};
     Folding folding(base, n);
     const std::vector<const JournalLine*> order = InFoldOrder(journals);
+    folding.Reserve(order.size());
     std::vector<const JournalLine*> bases;
     for (const JournalLine* line : order)
         if (line->kind == Kind::Base) bases.push_back(line);

@@ -8,7 +8,16 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#if defined(__x86_64__)
+#include <nmmintrin.h>
+#endif
+
+#include "records/DataFolder.h"
 #include "records/DeviceTag.h"
 #include "text/FileIo.h"
 #include "text/LineWalk.h"
@@ -66,18 +75,22 @@ bool Number(std::string_view text, std::int64_t low, std::int64_t high, std::int
     return true;
 }
 
-// CP932 as this program writes it: no control byte but TAB, and every lead byte of a
-// double-byte character followed by a trail byte.
+// Text as this program writes it: no control byte but TAB, no DEL. Looked at 16 bytes at
+// a time where SSE2 exists: a fold reads every line of every journal.
 bool TextBytes(std::string_view line) {
-    for (size_t i = 0; i < line.size(); ++i) {
-        const auto c = static_cast<unsigned char>(line[i]);
-        if ((c < 0x20 && c != '\t') || c == 0x7F) return false;
-        const bool lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-        if (!lead) continue;
-        if (i + 1 >= line.size()) return false;
-        const auto t = static_cast<unsigned char>(line[++i]);
-        if (t < 0x40 || t == 0x7F || t > 0xFC) return false;
+    const auto* p = reinterpret_cast<const unsigned char*>(line.data());
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i below = _mm_set1_epi8(0x1F), tab = _mm_set1_epi8('\t'), del = _mm_set1_epi8(0x7F);
+    for (; i + 16 <= line.size(); i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const __m128i control = _mm_andnot_si128(_mm_cmpeq_epi8(v, tab),
+                                                 _mm_cmpeq_epi8(_mm_min_epu8(v, below), v));
+        if (_mm_movemask_epi8(_mm_or_si128(control, _mm_cmpeq_epi8(v, del))) != 0) return false;
     }
+#endif
+    for (; i < line.size(); ++i)
+        if ((p[i] < 0x20 && p[i] != '\t') || p[i] == 0x7F) return false;
     return true;
 }
 
@@ -187,19 +200,60 @@ void SyncFolder(const std::string& folder) {
 
 }  // namespace
 
-std::uint32_t Crc32(std::string_view bytes) {
-    static const auto table = [] {
-        std::array<std::uint32_t, 256> t{};
+namespace {
+
+// CRC-32C, eight bytes a step from tables where the processor has no instruction for it.
+std::uint32_t Crc32cSoftware(std::string_view bytes) {
+    static const auto tables = [] {
+        std::array<std::array<std::uint32_t, 256>, 8> t{};
         for (std::uint32_t i = 0; i < 256; ++i) {
             std::uint32_t c = i;
-            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[i] = c;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0x82F63B78u ^ (c >> 1) : c >> 1;
+            t[0][i] = c;
         }
+        for (std::uint32_t i = 0; i < 256; ++i)
+            for (size_t k = 1; k < 8; ++k) t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF];
         return t;
     }();
     std::uint32_t crc = 0xFFFFFFFFu;
-    for (char ch : bytes) crc = table[(crc ^ static_cast<unsigned char>(ch)) & 0xFF] ^ (crc >> 8);
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    size_t n = bytes.size();
+    for (; n >= 8; n -= 8, p += 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, p, 8);
+        word ^= crc;
+        crc = tables[7][word & 0xFF] ^ tables[6][(word >> 8) & 0xFF] ^ tables[5][(word >> 16) & 0xFF] ^
+              tables[4][(word >> 24) & 0xFF] ^ tables[3][(word >> 32) & 0xFF] ^
+              tables[2][(word >> 40) & 0xFF] ^ tables[1][(word >> 48) & 0xFF] ^ tables[0][word >> 56];
+    }
+    for (; n > 0; --n, ++p) crc = tables[0][(crc ^ *p) & 0xFF] ^ (crc >> 8);
     return crc ^ 0xFFFFFFFFu;
+}
+
+#if defined(__x86_64__)
+__attribute__((target("sse4.2"))) std::uint32_t Crc32cHardware(std::string_view bytes) {
+    std::uint64_t crc = 0xFFFFFFFFu;
+    const char* p = bytes.data();
+    size_t n = bytes.size();
+    for (; n >= 8; n -= 8, p += 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, p, 8);
+        crc = _mm_crc32_u64(crc, word);
+    }
+    auto c = static_cast<std::uint32_t>(crc);
+    for (; n > 0; --n, ++p) c = _mm_crc32_u8(c, static_cast<unsigned char>(*p));
+    return c ^ 0xFFFFFFFFu;
+}
+#endif
+
+}  // namespace
+
+std::uint32_t Crc32c(std::string_view bytes) {
+#if defined(__x86_64__)
+    static const bool hardware = __builtin_cpu_supports("sse4.2");
+    if (hardware) return Crc32cHardware(bytes);
+#endif
+    return Crc32cSoftware(bytes);
 }
 
 std::string_view KindToken(Kind kind) {
@@ -219,7 +273,7 @@ std::string JournalLine::ToText() const {
         out += '\t';
         out += f;
     }
-    const std::uint32_t crc = Crc32(out);
+    const std::uint32_t crc = Crc32c(out);
     out += "\t~";
     out += Hex8(crc);
     out += "\r\n";
@@ -234,7 +288,7 @@ std::optional<JournalLine> ParseJournalLine(std::string_view line, LineFault* fa
     if (!TextBytes(line)) return refuse(LineFault::Bytes);
     const size_t mark = line.rfind("\t~");
     if (mark == std::string_view::npos || line.size() - mark != 10) return refuse(LineFault::Framing);
-    if (Hex8(Crc32(line.substr(0, mark))) != line.substr(mark + 2)) return refuse(LineFault::Checksum);
+    if (Hex8(Crc32c(line.substr(0, mark))) != line.substr(mark + 2)) return refuse(LineFault::Checksum);
     std::vector<std::string_view> f;
     qv::SplitFields(line.substr(0, mark), f);
     JournalLine out;
@@ -254,7 +308,7 @@ bool IsSoundRecord(std::string_view line) {
     if (!TextBytes(line)) return false;
     std::vector<std::string_view> f;
     qv::SplitFields(line, f);
-    if (f.size() != 11 || !Number(f[0], 0, kMaxTime) || (f[5] != "0" && f[5] != "1")) return false;
+    if (f.size() != 11 || !Number(f[0], 0, 2 * kMaxTime) || (f[5] != "0" && f[5] != "1")) return false;
     // The fields a decide line carries: the record without its identifier and its flag.
     std::vector<std::string> rest{f.begin() + 1, f.begin() + 5};
     rest.insert(rest.end(), f.begin() + 6, f.end());
@@ -272,10 +326,7 @@ std::string JournalNameOf(std::string_view device) {
     return std::string(device.substr(device.starts_with('@') ? 1 : 0)) + std::string(kSuffix);
 }
 
-Journals::Journals(std::string folder) {
-    if (folder.empty() || folder == ".") folder_ = "journal";
-    else folder_ = folder + (folder.back() == '/' ? "" : "/") + "journal";
-}
+Journals::Journals(const std::string& dataFolder) : folder_(DataFolder(dataFolder).JournalsPath()) {}
 
 std::string Journals::PathOf(std::string_view device) const {
     return folder_ + "/" + JournalNameOf(device);

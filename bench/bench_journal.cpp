@@ -1,0 +1,113 @@
+// The journals: reading every journal of a folder and folding them into its seven files,
+// against `wc -l` over the same journals, at 10,000, 100,000 and 1,000,000 sentences whose
+// whole history is in the journals (a decision each, with its verdict text, every tenth
+// marked, every hundredth deleted, a point report every dozen), spread over two computers.
+//
+//   build/bench/bench_journal
+//
+// Counters: base_ms (`wc -l` over the journals, started as a user would), x_base (the
+// fold's time over it), journal_mb, and rss_peak/journal (the resident high-water mark
+// while folding, per journal byte).
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "BenchData.h"
+#include "records/Fold.h"
+#include "records/Journal.h"
+#include "text/FileIo.h"
+
+extern char** environ;
+
+namespace {
+
+using qv::records::JournalLine;
+using Kind = JournalLine::Kind;
+using Clock = std::chrono::steady_clock;
+
+double MsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+void Run(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) ::waitpid(pid, nullptr, 0);
+    posix_spawn_file_actions_destroy(&actions);
+}
+
+// Two computers' journals holding `records` decisions and what followed them.
+void MakeJournals(const qv::bench::ScratchDir& dir, int records) {
+    std::string text[2];
+    std::int64_t seq[2] = {0, 0};
+    const std::string verdict[] = {"12条:遅刻の名前", "基準 30 ポイント、情状 2", "道具A:12 道具B:18",
+                                   "合計 29 ポイント"};
+    for (int i = 0; i < records; ++i) {
+        const int pc = i % 2;
+        const std::string device = pc ? "@laptop" : "@desktop";
+        const qv::Seconds t = 1600000000 + 600LL * i;
+        JournalLine decide{device, ++seq[pc], t, Kind::Decide,
+                           {std::to_string(1 + i % 300), "article name", "29", "A:12 B:18 ", "12", "18",
+                            "0", "0", "9"}};
+        decide.fields.insert(decide.fields.end(), std::begin(verdict), std::end(verdict));
+        text[pc] += decide.ToText();
+        const std::string n = std::to_string(seq[pc]);
+        if (i % 10 == 0)
+            text[pc] += JournalLine{device, ++seq[pc], t + 60, Kind::Mark, {device, n, "1"}}.ToText();
+        if (i % 100 == 7)
+            text[pc] += JournalLine{device, ++seq[pc], t + 90, Kind::Delete, {device, n}}.ToText();
+        if (i % 12 == 11)
+            text[pc] += JournalLine{device, ++seq[pc], t + 120, Kind::Report, {"3/0/0/0", "20"}}.ToText();
+    }
+    ::mkdir(dir.Path("journal").c_str(), 0777);
+    qv::bench::WriteFile(dir.Path("journal/desktop.jnl"), text[0]);
+    qv::bench::WriteFile(dir.Path("journal/laptop.jnl"), text[1]);
+}
+
+void BM_FoldAllJournals(benchmark::State& state) {
+    const int records = static_cast<int>(state.range(0));
+    qv::bench::ScratchDir dir;
+    MakeJournals(dir, records);
+    const qv::records::Journals journals(dir.Path(""));
+    double base = 0, folded = 0;
+    long long bytes = 0, peak = 0;
+    for (auto _ : state) {
+        auto start = Clock::now();
+        Run({"wc", "-l", dir.Path("journal/desktop.jnl"), dir.Path("journal/laptop.jnl")});
+        base += MsSince(start);
+
+        qv::bench::ResetPeak();
+        start = Clock::now();
+        qv::records::Journals::Listing listing;
+        journals.ReadAll(listing);
+        qv::records::ViewBytes views = qv::records::Fold(listing.journals, nullptr);
+        benchmark::DoNotOptimize(views);
+        const double ms = MsSince(start);
+        folded += ms;
+        peak = qv::bench::StatusBytes("VmHWM:");
+        bytes = qv::io::FileSize(dir.Path("journal/desktop.jnl")) + qv::io::FileSize(dir.Path("journal/laptop.jnl"));
+        state.SetIterationTime(ms / 1000.0);
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["base_ms"] = base / n;
+    state.counters["x_base"] = folded / base;
+    state.counters["journal_mb"] = static_cast<double>(bytes) / 1e6;
+    state.counters["rss_peak/journal"] = static_cast<double>(peak) / static_cast<double>(bytes);
+}
+BENCHMARK(BM_FoldAllJournals)->Arg(10000)->Arg(100000)->Arg(1000000)->UseManualTime()
+    ->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
+
+BENCHMARK_MAIN();

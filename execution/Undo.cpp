@@ -467,7 +467,11 @@ Outcome ReportSession::RestoreFromTrash(std::span<const Trash::Entry> entries) {
         if (e.kind != Trash::Kind::LogRecord) continue;
         cuts.push_back({e.payload, e.anchor, e.nth, 0});
         serials.push_back(e.serial);
-        taken = qv::SaturatingAdd(taken, e.points);
+        // A delete took at most the record's own points: an entry claiming more (a forged or
+        // damaged trash) gives back no more than that.
+        const std::int64_t own = std::max<std::int64_t>(
+            0, qv::ReadInt64(SentenceLog::Contents::FieldOf(e.payload, SentenceRecord::kPoints)));
+        taken = qv::SaturatingAdd(taken, std::clamp<std::int64_t>(e.points, 0, own));
     }
     if (cuts.empty()) {
         Outcome none;

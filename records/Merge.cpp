@@ -283,6 +283,32 @@ std::optional<std::string> WithBalance(std::string_view bytes, std::int64_t figu
     return WithField(bytes, 3, qv::Decimal(figure));
 }
 
+// The points of each sentence a side holds, in its log or its trash, by identifier.
+std::map<std::string, std::int64_t> PointsById(const FolderBytes& side) {
+    std::map<std::string, std::int64_t> points;
+    const auto note = [&](std::string_view record) {
+        const std::string_view id = record.substr(0, record.find('\t'));
+        points[std::string(id)] = std::max<std::int64_t>(
+            0, qv::ReadInt64(SentenceLog::Contents::FieldOf(record, SentenceRecord::kPoints)));
+    };
+    qv::ForEachLine(side.log, [&](const qv::Line& line) {
+        if (SentenceLog::IsRecord(line)) note(line.text);
+    });
+    for (const Trash::Entry& t : Trash::Parse(side.trash).entries)
+        if (t.kind == Trash::Kind::LogRecord) note(t.payload);
+    return points;
+}
+
+// Whether a booking of the other side follows from a sentence it holds: a credit is the
+// sentence's points, a give-back no more than them. Others (reports, adjusts) are taken
+// as booked.
+bool Backed(const Ledger::Entry& e, const std::map<std::string, std::int64_t>& points) {
+    if (e.kind != Ledger::Kind::Credit && !(e.kind == Ledger::Kind::Undo && !e.id.empty())) return true;
+    const auto found = points.find(e.id);
+    if (found == points.end()) return false;
+    return e.kind == Ledger::Kind::Credit ? e.asked == found->second : e.asked <= found->second;
+}
+
 struct LedgerMerge {
     std::string ledger;
     std::string balance;
@@ -327,12 +353,17 @@ LedgerMerge MergeLedger(const FolderBytes& ours, const FolderBytes& theirs,
     for (size_t i = 0; i < common; ++i) shared.insert(Identity(a.entries[i]));
     std::vector<Ledger::Entry> actions;
     std::set<std::string> taken;
+    const std::map<std::string, std::int64_t> theirPoints = PointsById(theirs);
     for (const Ledger::Contents* c : {&a, &b})
         for (const auto* list : {&c->entries, &c->merged})
             for (const Ledger::Entry& e : *list) {
                 if (e.kind == Ledger::Kind::Open || e.kind == Ledger::Kind::Merge) continue;
                 const std::string id = Identity(e);
                 if (shared.count(id) != 0 || !taken.insert(id).second) continue;
+                if (c == &b && ourLines.count(id) == 0 && !Backed(e, theirPoints)) {
+                    ++counts.refusedBookings;
+                    continue;
+                }
                 actions.push_back(e);
             }
     std::stable_sort(actions.begin(), actions.end(),

@@ -38,6 +38,7 @@ struct MergeCounts {
     size_t articles = 0;  // articles taken over, added or deleted
     size_t renumbered = 0;  // sentences of the other side moved to the next free second
     size_t refused = 0;  // records of the other side that break the log's rules: left out
+    size_t refusedBookings = 0;  // its ledger lines that no sentence of its own bears out
     bool implementsDiffered = false;
     bool keptOwnImplements = true;
     bool balanceKept = false;  // the balance could not be replayed (no ledger): kept as is

@@ -230,9 +230,11 @@ TEST(MergeRecords, TheBalanceIsTheReplayOfBothSidesWithTheFloor) {
     // Ours: a report of 20 at 10 (floor: 15 -> 0), a credit of 4 at 30.
     ours.ledger = shared + "10\treport\t\t20/0/0/0\t-20\t15\t0\t@a\r\n30\tcredit\t30\t\t4\t0\t4\t@a\r\n";
     ours.balance = "a\tb\tc\t4\te\tf";
+    ours.log = Record(30, "A", "0", 4);
     // Theirs: a credit of 9 at 5, a delete of 2 at 40.
     theirs.ledger = shared + "5\tcredit\t5\t\t9\t15\t24\t@b\r\n40\tdelete\t2\t\t-2\t24\t22\t@b\r\n";
     theirs.balance = "a\tb\tc\t22\te\tf";
+    theirs.log = Record(5, "B", "0", 9);  // the sentence their credit books
     MergeCounts counts;
     const FolderBytes out = MergeBytes(ours, theirs, 999, nullptr, counts);
     // 15 +9 (5) = 24, -20 (10) = 4, +4 (30) = 8, -2 (40) = 6.
@@ -256,6 +258,25 @@ TEST(MergeRecords, TheBalanceIsTheReplayOfBothSidesWithTheFloor) {
     MergeCounts again;
     const FolderBytes twice = MergeBytes(out, theirsMerged, 1000, nullptr, again);
     EXPECT_EQ(twice.balance, out.balance);
+}
+
+// A copy's ledger that books points no sentence of its own carries (1,000,000 for a
+// sentence of 2) is not replayed into the balance; a trash entry claiming more than its
+// sentence's points gives back no more than them (see UndoFiles).
+TEST(MergeRecords, BookingsNoSentenceBearsOutAreNotCounted) {
+    const std::string shared = "1\topen\t\t\t10\t0\t10\t@s\r\n";
+    FolderBytes ours, theirs;
+    ours.ledger = shared;
+    ours.balance = "a\tb\tc\t10\te\tf";
+    theirs.log = Record(200, "B", "0", 2) + Record(300, "B", "0", 3);
+    theirs.ledger = shared + "200\tcredit\t200\t\t1000000\t10\t1000010\t@b\r\n" +
+                    "300\tcredit\t300\t\t3\t1000010\t1000013\t@b\r\n" +
+                    "310\tundo\t999\t\t500\t1000013\t1000513\t@b\r\n";
+    theirs.balance = "a\tb\tc\t1000513\te\tf";
+    MergeCounts counts;
+    const FolderBytes out = MergeBytes(ours, theirs, 999, nullptr, counts);
+    EXPECT_EQ(out.balance, "a\tb\tc\t13\te\tf");
+    EXPECT_EQ(counts.refusedBookings, 2u);
 }
 
 // The two computers' folders, made once for all naming patterns.

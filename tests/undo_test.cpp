@@ -170,6 +170,19 @@ TEST_F(UndoFiles, ASentenceInTheTrashKeepsItsSecondFromTheNextDecision) {
     EXPECT_EQ(log.Field(log.RecordsCarrying(next.id).at(0), SentenceRecord::kExecuted), "0");
 }
 
+// A trash entry (forged, or from a damaged copy) claiming more points than its sentence
+// carries gives back only the sentence's own.
+TEST_F(UndoFiles, ARestoreGivesBackNoMoreThanTheSentencesPoints) {
+    WriteBytes("test.log", Rec("100", 4) + "\r\n");
+    WriteBytes("user.dat", "a\tb\tc\t10\te\tf");
+    WriteBytes("test.trs", "1\tlog\t500\t1000000\t\t1\t" + Rec("200", 2) + "\r\n");
+    ReportSession session(info_, clock_);
+    Trash::Contents trash;
+    Trash("test.trs").Read(trash);
+    ASSERT_TRUE(session.RestoreFromTrash(trash.entries).Ok());
+    EXPECT_EQ(Balance(), 12);
+}
+
 TEST_F(UndoFiles, RestoringFromTheTrashTakesTheUndoOffTheStack) {
     WriteBytes("test.log", Rec("100", 4) + "\r\n" + Rec("200", 2) + "\r\n");
     WriteBytes("user.dat", "a\tb\tc\t50\te\tf");

@@ -792,6 +792,10 @@ QString MergeSummaryText(const qv::records::MergeOutcome& o, bool withDisplay) {
                 lines << QStringLiteral("・形の正しくない判決の行%1件は取り込みませんでした"
                                         "（コピーは「conflicts」フォルダにあります）。")
                              .arg(c.refused);
+            if (c.refusedBookings > 0)
+                lines << QStringLiteral("・判決の記録と合わないポイント台帳の行%1件は数えませんでした"
+                                        "（コピーは「conflicts」フォルダにあります）。")
+                             .arg(c.refusedBookings);
             if (c.implementsDiffered && c.keptOwnImplements)
                 lines << (withDisplay ? QStringLiteral("・道具の設定はこのコンピュータのものを残しました。")
                                       : QStringLiteral("・道具の設定が違っていました。画面がないため、"

@@ -132,9 +132,13 @@ LogMerge MergeLog(std::string_view ours, std::string_view theirs,
                               extras.size()});
         });
     }
-    // A different sentence under an identifier ours uses takes the next free second.
+    // A different sentence under an identifier ours uses takes the next free second, one
+    // no sentence waiting in either trash holds either.
     std::set<std::string> used = ourIds;
     for (const Extra& e : extras) used.insert(FirstField(e.line));
+    for (const auto* trash : {&ourTrash, &theirTrash})
+        for (const Trash::Entry& t : *trash)
+            if (t.kind == Trash::Kind::LogRecord) used.insert(FirstField(t.payload));
     LogMerge out;
     for (Extra& e : extras) {
         const std::string id = FirstField(e.line);

@@ -164,6 +164,18 @@ TEST(MergeRecords, UnionInOrderDeletesStayAndAClashTakesTheNextFreeSecond) {
     EXPECT_EQ(again.records, 0u);
 }
 
+// A sentence moved off a taken second never lands on one a trash entry holds: put back,
+// that one would share its identifier.
+TEST(MergeRecords, AClashSkipsTheSecondsTheTrashHolds) {
+    FolderBytes ours, theirs;
+    ours.log = Record(100, "S", "0");
+    ours.trash = "1\tlog\t500\t2\t\t0\t" + Record(101, "T", "0").substr(0, Record(101, "T", "0").size() - 2) + "\r\n";
+    theirs.log = Record(100, "B", "0");
+    MergeCounts counts;
+    const FolderBytes out = MergeBytes(ours, theirs, 999, nullptr, counts);
+    EXPECT_EQ(out.log, Record(100, "S", "0") + Record(102, "B", "0"));
+}
+
 // A binary or hand-made copy of the log brings none of its broken records into ours.
 TEST(MergeRecords, RecordsThatBreakTheLogsRulesAreNamedNotTaken) {
     FolderBytes ours, theirs;

@@ -128,9 +128,10 @@ bool ReportSession::WriteMarkBytes(Change& change, std::string_view id, std::int
         o.restored = change.Rollback();
         return false;
     }
-    change.Commit();
-    // When it was marked, for a merge with another computer's copy of the log.
+    // When it was marked, for a merge with another computer's copy of the log: noted while
+    // the intent still stands, so a kill before it leaves start-up to note it.
     MarkJournal(folder_.MarksPath()).Append({clock_(), std::string(id), bytes.front().after == '1', {}});
+    change.Commit();
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include "records/FileTail.h"
 #include "records/Ledger.h"
 #include "records/LogSplice.h"
+#include "records/Marks.h"
 #include "records/Merge.h"
 #include "records/SentenceLog.h"
 #include "records/Trash.h"
@@ -82,6 +83,20 @@ DecideFound FindDecided(std::string_view tail, bool shorter, const IntentEntry& 
 }
 
 }  // namespace
+
+// The marks journal says when a sentence was last marked: a mark a kill left without its
+// event gets it now, so a merge does not take another computer's older mark over it.
+void NoteMark(const DataFolder& folder, const IntentEntry& e, const qv::Clock& clock) {
+    if (folder.MarksPath().empty() || e.bytes.empty()) return;
+    const bool executed = e.bytes.front().after == '1';
+    std::string bytes;
+    if (qv::io::ReadFile(folder.MarksPath(), bytes) == qv::io::ReadStatus::Unreadable) return;
+    std::optional<bool> last;
+    for (const MarkJournal::Event& ev : MarkJournal::Parse(bytes))
+        if (ev.id == e.id) last = ev.executed;
+    if (last != executed)
+        MarkJournal(folder.MarksPath()).Append({clock ? clock() : qv::SystemNow(), e.id, executed, {}});
+}
 
 std::string BalanceMark(const PointBalance& balance) {
     std::vector<std::string> fields;
@@ -203,6 +218,7 @@ StartRepair RepairAtStart(const DataFolder& folder, qv::Clock clock) {
                 }
                 report.items.push_back({Item::What::MarkFinished, e.id, 0});
             }
+            NoteMark(folder, e, clock);
             settled.push_back(e.ToLine());
             continue;
         }

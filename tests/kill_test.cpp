@@ -14,6 +14,7 @@
 #include "records/BookSave.h"
 #include "records/DataFolder.h"
 #include "records/Ledger.h"
+#include "records/Marks.h"
 #include "records/PointBalance.h"
 #include "records/Repair.h"
 #include "records/SentenceLog.h"
@@ -116,6 +117,14 @@ protected:
             executed[kTarget.find("\t0\t") + 1] = '1';
             EXPECT_TRUE(Count(log, kTarget + "\r\n") + Count(log, executed + "\r\n") == 1)
                 << "the marked sentence is whole";
+            // An executed sentence's last mark event says so, or a merge would take another
+            // computer's older 未執行 over it.
+            if (Count(log, executed + "\r\n") == 1) {
+                std::optional<bool> last;
+                for (const MarkJournal::Event& ev : MarkJournal::Parse(ReadBytes("test.mrk")))
+                    if (ev.id == kId) last = ev.executed;
+                EXPECT_EQ(last, std::optional<bool>(true)) << "the mark has its event";
+            }
         }
         // An article is in the book or in the trash (both at worst), never in neither.
         CRuleBook book;

@@ -62,6 +62,9 @@ QString UndoFailureText(const qv::execution::Outcome& outcome, const std::string
                        : QStringLiteral("この判決を判決記録に戻す処理が途中のままです。"
                                         "二重に戻さないよう、今は戻しませんでした。"
                                         "次に起動したときに仕上げます。");
+        case Result::AlreadyBack:
+            return QStringLiteral("この判決は判決記録にもう戻っています（もう一台のコンピュータから"
+                                  "同期で戻ったなど）。二重にならないよう、元に戻しませんでした。");
         case Result::Refused:
         case Result::LogUnreadable:
             return LogUnreadableText(logPath, outcome.error);

@@ -10,6 +10,7 @@
 #include "records/Intent.h"
 #include "records/Marks.h"
 #include "text/FileIo.h"
+#include "text/LineWalk.h"
 #include "text/Numbers.h"
 
 namespace qv::execution {
@@ -282,6 +283,38 @@ Outcome ReportSession::Report(const std::array<std::int64_t, 4>& units, std::int
     return o;
 }
 
+namespace {
+
+// A record line without its mark (field 5): the same sentence executed or not.
+std::string WithoutMark(std::string_view line) {
+    size_t start = 0;  // where field 5 begins
+    for (int f = 0; f < 5; ++f) {
+        const size_t tab = line.find('\t', start);
+        if (tab == std::string_view::npos) return std::string(line);
+        start = tab + 1;
+    }
+    const size_t end = line.find('\t', start);
+    return std::string(line.substr(0, start)) +
+           std::string(end == std::string_view::npos ? std::string_view() : line.substr(end));
+}
+
+// Whether the log holds one of the records as cut (its mark aside).
+bool HoldsAny(std::string_view log, std::span<const qv::records::CutRecord> cuts) {
+    for (const qv::records::CutRecord& cut : cuts) {
+        const std::string_view id = std::string_view(cut.line).substr(0, cut.line.find('\t'));
+        const std::string want = WithoutMark(cut.line);
+        bool found = false;
+        qv::ForEachLine(log, [&](const qv::Line& line) {
+            if (!found && line.text.substr(0, id.size() + 1) == std::string(id) + "\t")
+                found = WithoutMark(line.text) == want;
+        });
+        if (found) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 Outcome ReportSession::PutBack(std::string_view id, std::span<const qv::records::CutRecord> cuts,
                                std::int64_t taken, std::span<const std::int64_t> trashSerials,
                                const SentenceLog::Contents* copy) {
@@ -308,6 +341,9 @@ Outcome ReportSession::PutBack(std::string_view id, std::span<const qv::records:
         const qv::io::ReadStatus read =
             qv::io::ReadFile(logPath, bytes, qv::io::kWholeFile, &o.error);
         if (read == qv::io::ReadStatus::Unreadable) return failed(Outcome::Result::LogUnreadable);
+        // The log replaced meanwhile (a sync tool brought another computer's copy) may hold
+        // the sentence again: put back once more, it would stand there twice.
+        if (HoldsAny(bytes, cuts)) return failed(Outcome::Result::AlreadyBack);
         restored = qv::records::InsertRecords(bytes, cuts);
     }
 

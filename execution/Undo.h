@@ -34,6 +34,7 @@ struct Outcome {
         NothingToUndo,
         Refused,  // a delete that did not go through: see deletion
         Pending,  // a restore of these trash entries is still open: not made twice
+        AlreadyBack,  // the log holds the sentence again (another computer's copy came in)
     };
     Result result = Result::Done;
     PointBalance::Status balance = PointBalance::Status::Ok;

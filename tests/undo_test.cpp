@@ -183,6 +183,20 @@ TEST_F(UndoFiles, ARestoreGivesBackNoMoreThanTheSentencesPoints) {
     EXPECT_EQ(Balance(), 12);
 }
 
+// The log replaced while the window was open (a sync tool brought the other computer's
+// copy, which still holds the deleted sentence): undoing the delete would put it in twice.
+TEST_F(UndoFiles, AnUndoAfterTheLogCameBackWithTheSentenceMakesNoTwin) {
+    const std::string log = Rec("100", 4) + "\r\n" + Rec("200", 2) + "\r\n";
+    WriteBytes("test.log", log);
+    WriteBytes("user.dat", "a\tb\tc\t50\te\tf");
+    ReportSession session(info_, clock_);
+    ASSERT_TRUE(session.Delete("100").Ok());
+    WriteBytes("test.log", Rec("100", 4, "1") + "\r\n" + Rec("200", 2) + "\r\n");
+    EXPECT_EQ(session.Undo().result, Outcome::Result::AlreadyBack);
+    EXPECT_EQ(ReadBytes("test.log"), Rec("100", 4, "1") + "\r\n" + Rec("200", 2) + "\r\n");
+    EXPECT_EQ(Balance(), 46);
+}
+
 TEST_F(UndoFiles, RestoringFromTheTrashTakesTheUndoOffTheStack) {
     WriteBytes("test.log", Rec("100", 4) + "\r\n" + Rec("200", 2) + "\r\n");
     WriteBytes("user.dat", "a\tb\tc\t50\te\tf");

@@ -264,8 +264,10 @@ std::string_view KindToken(Kind kind) {
 
 std::string JournalLine::ToText() const {
     std::string out{kFormat};
-    for (std::string_view part : {std::string_view(device), std::string_view(std::to_string(seq)),
-                                  std::string_view(std::to_string(time)), KindToken(kind)}) {
+    // Each part kept as a string of its own for as long as it is appended.
+    const std::string seqText = std::to_string(seq), timeText = std::to_string(time);
+    for (std::string_view part : {std::string_view(device), std::string_view(seqText),
+                                  std::string_view(timeText), KindToken(kind)}) {
         out += '\t';
         out += part;
     }

@@ -21,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     qv::records::Journals::Parse(bytes.substr(0, half), 0, journals[0]);
     if (half != std::string_view::npos) qv::records::Journals::Parse(bytes.substr(half + 4), 0, journals[1]);
     for (const auto& j : journals)
-        for (const auto& line : j.lines) {
+        for (size_t i = 0; i < j.lines.size(); ++i) {
+            const qv::records::JournalLine line = j.Whole(i);
             const std::string text = line.ToText();
             const auto again = qv::records::ParseJournalLine(text.substr(0, text.size() - 2));
             if (!again || again->fields != line.fields || again->seq != line.seq)

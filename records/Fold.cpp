@@ -1,6 +1,7 @@
 #include "records/Fold.h"
 
 #include <array>
+#include <deque>
 #include <map>
 #include <queue>
 #include <set>
@@ -66,10 +67,11 @@ size_t FieldCount(std::string_view line) {
 struct Sentence {
     LineRef ref;
     std::string id;
-    std::string before;  // the record's fields 1 to 4, TAB-joined, with a TAB on each side
-    std::string after;   // fields 6 to 10 (and any further ones), TAB-joined
+    // Views into the journal or base bytes the sentence came from, kept for the fold.
+    std::string_view before;  // the record's fields 1 to 4, TAB-joined, with a TAB on each side
+    std::string_view after;   // fields 6 to 10 (and any further ones), TAB-joined, a TAB first
     std::string flag = "0";
-    std::string raw;     // a base record's line as stored, line end included, until marked
+    std::string_view raw;     // a base record's line as stored, line end included, until marked
     std::int64_t points = 0;
     std::int64_t taken = 0;  // what its delete took off the balance
     bool live = true;
@@ -82,8 +84,11 @@ struct Sentence {
     std::int64_t nth = 0;
 
     std::string Line() const {
-        if (!raw.empty()) return raw;
-        return id + before + flag + after + "\r\n";
+        if (!raw.empty()) return std::string(raw);
+        std::string line;
+        line.reserve(id.size() + before.size() + flag.size() + after.size() + 2);
+        line.append(id).append(before).append(flag).append(after).append("\r\n");
+        return line;
     }
 };
 
@@ -98,6 +103,23 @@ struct RefHash {
     size_t operator()(const LineRef& r) const {
         return std::hash<std::string>()(r.origin) * 31 + std::hash<std::string>()(r.n);
     }
+};
+
+// One journal line as the fold reads it: where it stands in its journal's bytes.
+struct Entry {
+    Entry(const JournalRead& journal, const JournalRead::Line& line)
+        : j(&journal), l(&line), time(line.time), kind(line.kind), seq(line.seq) {}
+    const JournalRead* j;
+    const JournalRead::Line* l;
+    qv::Seconds time;
+    Kind kind;
+    std::int64_t seq;
+    const std::string& Device() const { return j->device; }
+    std::string_view Field(size_t f) const { return j->Field(*l, f); }
+    size_t FieldCount() const { return l->fieldCount; }
+    std::string_view Fields(size_t from, size_t to) const { return j->Fields(*l, from, to); }
+    LineRef Ref() const { return {j->device, std::to_string(seq)}; }
+    LineRef Target() const { return {std::string(Field(0)), std::string(Field(1))}; }
 };
 
 struct Report {
@@ -116,14 +138,14 @@ class Folding {
 public:
     Folding(const BaseLookup& base, FoldNotes& notes) : lookup_(base), notes_(notes) {}
 
-    void TakeBases(const std::vector<const JournalLine*>& bases);
+    void TakeBases(const std::vector<Entry>& bases);
     void Reserve(size_t lines) {
         sentences_.reserve(lines);
         log_.reserve(lines);
         byRef_.reserve(lines);
         usedIds_.reserve(lines);
     }
-    void Apply(const JournalLine& line);
+    void Apply(const Entry& line);
     ViewBytes Views() const;
     std::vector<FoldedSentence> Sentences() const;
     size_t Waiting() const {
@@ -133,20 +155,20 @@ public:
     }
 
 private:
-    bool ApplyTargeted(const JournalLine& line);
-    void Decide(const JournalLine& line);
-    void Mark(const JournalLine& line, Sentence& s);
-    void Delete(const JournalLine& line, Sentence& s);
-    void Restore(const JournalLine& line, Sentence& s);
-    void Unreport(const JournalLine& line, Report& r);
-    void ReportPoints(const JournalLine& line);
-    void Rule(const JournalLine& line);
-    void Unrule(const JournalLine& line);
+    bool ApplyTargeted(const Entry& line);
+    void Decide(const Entry& line);
+    void Mark(const Entry& line, Sentence& s);
+    void Delete(const Entry& line, Sentence& s);
+    void Restore(const Entry& line, Sentence& s);
+    void Unreport(const Entry& line, Report& r);
+    void ReportPoints(const Entry& line);
+    void Rule(const Entry& line);
+    void Unrule(const Entry& line);
     // Who changed the balance, and when.
     struct At {
         qv::Seconds time;
         const std::string& device;
-        At(const JournalLine& line) : time(line.time), device(line.device) {}  // NOLINT: every line is one
+        At(const Entry& line) : time(line.time), device(line.Device()) {}  // NOLINT: every line is one
         At(qv::Seconds t, const std::string& d) : time(t), device(d) {}
     };
     void Book(At at, Ledger::Kind kind, const std::string& id, std::int64_t asked,
@@ -160,7 +182,7 @@ private:
         serials_.insert(serial);
         return serial;
     }
-    void Purge(const JournalLine& line, Sentence& s);
+    void Purge(const Entry& line, Sentence& s);
     // A sentence from before the journals leaves their trash with its own line.
     void DropBaseTrashLine(const Sentence& s) {
         if (s.ref.n[0] != 't') return;
@@ -169,13 +191,15 @@ private:
             return Trash::FromLine(WithoutEnd(kept), e) && std::to_string(e.serial) == s.ref.n.substr(1);
         });
     }
-    void PurgeRule(const JournalLine& line);
+    void PurgeRule(const Entry& line);
     void TakeBase(const std::string& hash, const ViewBytes& base, bool primary);
     void TakeBaseLog(const std::string& hash, std::string_view log, bool primary);
     void TakeBaseBook(std::string_view book, bool primary);
     void TakeBaseTrash(const std::string& hash, std::string_view trash);
     void WakeWaiting(const LineRef& ref);
     void AddToLog(Sentence s);
+    // A record's mark, points and the fields around its mark, from its text (which stays).
+    static void SplitRecord(std::string_view text, Sentence& s);
     void AddOther(std::string line);
     // A line's first field: a sentence's identifier, or an other line's own.
     std::string FirstAt(const LogItem& item) const {
@@ -198,7 +222,9 @@ private:
     std::unordered_set<std::int64_t> usedIds_;
     std::set<std::string> usedOtherIds_;
     std::map<LineRef, Report> reports_;
-    std::map<LineRef, std::vector<JournalLine>> waiting_;
+    std::map<LineRef, std::vector<Entry>> waiting_;
+    std::deque<ViewBytes> bases_;    // the bases taken: sentences point into them
+    std::deque<std::string> owned_;  // the few texts a sentence points into that are made here
 
     bool hasBalance_ = false;
     std::vector<std::string> balanceFields_;
@@ -224,26 +250,28 @@ std::int64_t Balance(const std::vector<std::string>& fields) {
     return fields.size() > 3 ? qv::ReadInt64(fields[3]) : 0;
 }
 
-void Folding::TakeBases(const std::vector<const JournalLine*>& bases) {
+void Folding::TakeBases(const std::vector<Entry>& bases) {
     std::vector<std::pair<std::string, ViewBytes>> data, samples;
     std::set<std::string> seen;
-    for (const JournalLine* b : bases) {
-        const std::string& hash = b->fields[0];
+    for (const Entry& b : bases) {
+        const std::string hash(b.Field(0));
         if (!seen.insert(hash).second) continue;
         std::optional<ViewBytes> bytes = lookup_ ? lookup_(hash) : std::nullopt;
         if (!bytes) {
             notes_.missingBases.push_back(hash);
             continue;
         }
-        (b->fields[1] == "data" ? data : samples).emplace_back(hash, std::move(*bytes));
+        (b.Field(1) == "data" ? data : samples).emplace_back(hash, std::move(*bytes));
     }
     notes_.dataBases = data.size();
     notes_.sampleIgnored = !data.empty() && !samples.empty();
     // Sample files never stand beside a real history: joining brings no state of its own.
-    const auto& taken = data.empty() ? samples : data;
+    auto& taken = data.empty() ? samples : data;
     notes_.baseTaken = !taken.empty();
-    for (size_t i = 0; i < taken.size() && (i == 0 || !data.empty()); ++i)
-        TakeBase(taken[i].first, taken[i].second, i == 0);
+    for (size_t i = 0; i < taken.size() && (i == 0 || !data.empty()); ++i) {
+        bases_.push_back(std::move(taken[i].second));
+        TakeBase(taken[i].first, bases_.back(), i == 0);
+    }
 }
 
 void Folding::TakeBase(const std::string& hash, const ViewBytes& base, bool primary) {
@@ -296,15 +324,9 @@ void Folding::TakeBaseLog(const std::string& hash, std::string_view log, bool pr
         else if (isNumber) Seen(id, usedIds_.insert(numeric).second);
         else Seen(id, usedOtherIds_.insert(id).second);
         s.id = id;
-        std::vector<std::string_view> f;
-        qv::SplitFields(text, f);
-        s.flag = std::string(f[5]);
-        s.points = std::max<std::int64_t>(0, qv::ReadInt64(f[10]));
-        size_t flagAt = tab;  // the TAB before field 5
-        for (int i = 0; i < 4; ++i) flagAt = text.find('\t', flagAt + 1);
-        s.before = std::string(text.substr(tab, flagAt + 1 - tab));
-        s.after = std::string(text.substr(flagAt + 1 + f[5].size()));
-        s.raw = primary ? std::string(line) : s.Line();
+        SplitRecord(text, s);
+        // A second history's sentence is written anew: its identifier may have moved.
+        if (primary) s.raw = line;
         AddToLog(std::move(s));
     }
     if (!tail.empty()) AddOther(std::string(tail));
@@ -346,8 +368,10 @@ void Folding::TakeBaseTrash(const std::string& hash, std::string_view trash) {
         // A sentence deleted before the journals: a restore names it by its serial.
         Sentence s;
         s.ref = {"#" + hash, "t" + std::to_string(e.serial)};
-        s.raw = e.payload + "\r\n";
+        owned_.push_back(e.payload + "\r\n");
+        s.raw = owned_.back();
         s.id = e.payload.substr(0, e.payload.find('\t'));
+        SplitRecord(WithoutEnd(owned_.back()), s);
         s.live = false;
         s.taken = e.points;
         s.trashSerial = e.serial;
@@ -358,6 +382,18 @@ void Folding::TakeBaseTrash(const std::string& hash, std::string_view trash) {
         AddToLog(std::move(s));
     }
     if (!tail.empty()) trashKept_.push_back(std::string(tail));
+}
+
+void Folding::SplitRecord(std::string_view text, Sentence& s) {
+    size_t flagAt = text.find('\t');  // then the TAB before field 5
+    const size_t tab = flagAt;
+    for (int i = 0; i < 4 && flagAt != std::string_view::npos; ++i) flagAt = text.find('\t', flagAt + 1);
+    if (tab == std::string_view::npos || flagAt == std::string_view::npos) return;
+    const size_t flagEnd = std::min(text.find('\t', flagAt + 1), text.size());
+    s.before = text.substr(tab, flagAt + 1 - tab);
+    s.flag = std::string(text.substr(flagAt + 1, flagEnd - flagAt - 1));
+    s.after = text.substr(flagEnd);
+    s.points = std::max<std::int64_t>(0, qv::ReadInt64(FieldOf(text, 10)));
 }
 
 void Folding::AddToLog(Sentence s) {
@@ -422,7 +458,7 @@ void Folding::Book(At at, Ledger::Kind kind, const std::string& id,
     ledgerLast_ = after;
 }
 
-void Folding::Apply(const JournalLine& line) {
+void Folding::Apply(const Entry& line) {
     ++notes_.lines;
     switch (line.kind) {
         case Kind::Base:
@@ -437,13 +473,13 @@ void Folding::Apply(const JournalLine& line) {
             return Unrule(line);
         case Kind::Implements:
             headerFields_.resize(std::max<size_t>(headerFields_.size(), 12));
-            std::copy(line.fields.begin(), line.fields.end(), headerFields_.begin() + 4);
+            for (size_t f = 0; f < 8; ++f) headerFields_[4 + f] = std::string(line.Field(f));
             bookChanged_ = true;
             bookTime_ = line.time;
             return;
         case Kind::Adjust: {
             const std::int64_t now = hasBalance_ ? Balance(balanceFields_) : 0;
-            const std::int64_t to = qv::ReadInt64(line.fields[0]);
+            const std::int64_t to = qv::ReadInt64(line.Field(0));
             if (hasBalance_ && now == to) ++notes_.noEffect;
             else Book(line, Ledger::Kind::Adjust, {}, to - now, false, false);
             return;
@@ -463,7 +499,7 @@ void Folding::Apply(const JournalLine& line) {
     }
 }
 
-bool Folding::ApplyTargeted(const JournalLine& line) {
+bool Folding::ApplyTargeted(const Entry& line) {
     const LineRef target = line.Target();
     if (line.kind == Kind::Unreport) {
         auto r = reports_.find(target);
@@ -484,17 +520,16 @@ bool Folding::ApplyTargeted(const JournalLine& line) {
 void Folding::WakeWaiting(const LineRef& ref) {
     auto w = waiting_.find(ref);
     if (w == waiting_.end()) return;
-    std::vector<JournalLine> lines = std::move(w->second);
+    std::vector<Entry> lines = std::move(w->second);
     waiting_.erase(w);
-    for (const JournalLine& line : lines) {
+    for (const Entry& line : lines) {
         ++notes_.lines;
         ApplyTargeted(line);
     }
 }
 
-void Folding::Decide(const JournalLine& line) {
-    const auto& f = line.fields;
-    const std::int64_t points = qv::ReadInt64(f[8]);
+void Folding::Decide(const Entry& line) {
+    const std::int64_t points = qv::ReadInt64(line.Field(8));
     if (points > 0 && hasBalance_ && Balance(balanceFields_) > kLargestBalance - points) {
         ++notes_.refusedCredits;
         return;
@@ -502,31 +537,35 @@ void Folding::Decide(const JournalLine& line) {
     Sentence s;
     s.ref = line.Ref();
     s.id = FreeId(line.time);
-    s.before = "\t" + f[0] + "\t" + f[1] + "\t" + f[2] + "\t" + f[3] + "\t";
-    s.after = "\t" + f[4] + "\t" + f[5] + "\t" + f[6] + "\t" + f[7] + "\t" + f[8];
+    // The record's fields stand in the decide line as in the log, but for the mark: the
+    // sentence points at them there, with the TABs around them.
+    const std::string_view head = line.Fields(0, 4), tail = line.Fields(4, 9);
+    s.before = std::string_view(head.data() - 1, head.size() + 2);
+    s.after = std::string_view(tail.data() - 1, tail.size() + 1);
     s.points = points;
     if (points > 0) {
         // The credit is booked at the sentence's second, as the decision books it.
-        Book(At(qv::ReadInt64(s.id), line.device), Ledger::Kind::Credit, s.id, points, false, false);
+        Book(At(qv::ReadInt64(s.id), line.Device()), Ledger::Kind::Credit, s.id, points, false, false);
     }
     reasons_ += s.id;
-    for (size_t i = 9; i < f.size(); ++i) reasons_ += "\t" + f[i];
-    if (f.size() == 9) reasons_ += "\t";
+    reasons_ += '\t';
+    reasons_ += line.Fields(9, line.FieldCount());
     reasons_ += "\r\n";
     AddToLog(std::move(s));
     WakeWaiting(line.Ref());
 }
 
-void Folding::Mark(const JournalLine& line, Sentence& s) {
-    const std::string& flag = line.fields[2];
+void Folding::Mark(const Entry& line, Sentence& s) {
+    const std::string_view flag = line.Field(2);
     // A mark that changes nothing is no event, as the report window writes none.
     if (s.flag == flag) return;
-    marks_ += std::to_string(line.time) + "\t" + s.id + "\t" + flag + "\t" + line.device + "\r\n";
-    s.flag = flag;
-    s.raw.clear();  // a marked line is written whole, CR LF and all
+    marks_.append(std::to_string(line.time)).append("\t").append(s.id).append("\t").append(flag);
+    marks_.append("\t").append(line.Device()).append("\r\n");
+    s.flag = std::string(flag);
+    s.raw = {};  // a marked line is written whole, CR LF and all
 }
 
-void Folding::Delete(const JournalLine& line, Sentence& s) {
+void Folding::Delete(const Entry& line, Sentence& s) {
     if (!s.live) {
         ++notes_.noEffect;
         return;
@@ -538,11 +577,11 @@ void Folding::Delete(const JournalLine& line, Sentence& s) {
     if (s.points > 0)
         Book(line, Ledger::Kind::Delete, s.id, -s.points, true, true, &s.taken);
     s.trashSerial = NewSerial();
-    s.device = line.device;
+    s.device = line.Device();
     s.deletedAt = line.time;
 }
 
-void Folding::Restore(const JournalLine& line, Sentence& s) {
+void Folding::Restore(const Entry& line, Sentence& s) {
     if (s.live || s.purged) {
         ++notes_.noEffect;
         return;
@@ -556,7 +595,7 @@ void Folding::Restore(const JournalLine& line, Sentence& s) {
     DropBaseTrashLine(s);
 }
 
-void Folding::Purge(const JournalLine&, Sentence& s) {
+void Folding::Purge(const Entry&, Sentence& s) {
     if (s.live || s.purged) {
         ++notes_.noEffect;
         return;
@@ -569,8 +608,8 @@ void Folding::Purge(const JournalLine&, Sentence& s) {
     DropBaseTrashLine(s);
 }
 
-void Folding::PurgeRule(const JournalLine& line) {
-    const std::int64_t number = qv::ReadInt64(line.fields[0]), at = qv::ReadInt64(line.fields[1]);
+void Folding::PurgeRule(const Entry& line) {
+    const std::int64_t number = qv::ReadInt64(line.Field(0)), at = qv::ReadInt64(line.Field(1));
     const size_t before = articleTrash_.size();
     std::erase_if(articleTrash_, [&](const auto& kept) {
         const bool gone = qv::ReadInt64(kept.second.line) == number && kept.second.at == at;
@@ -580,9 +619,9 @@ void Folding::PurgeRule(const JournalLine& line) {
     if (articleTrash_.size() == before) ++notes_.noEffect;
 }
 
-void Folding::ReportPoints(const JournalLine& line) {
+void Folding::ReportPoints(const Entry& line) {
     std::array<std::int64_t, 4> units{};
-    std::string_view text = line.fields[0];
+    std::string_view text = line.Field(0);
     for (size_t i = 0, at = 0; i < 4; ++i) {
         const size_t slash = text.find('/', at);
         units[i] = qv::ReadInt64(text.substr(at, slash - at));
@@ -590,12 +629,12 @@ void Folding::ReportPoints(const JournalLine& line) {
     }
     Report r;
     r.units = units;
-    Book(line, Ledger::Kind::Report, {}, -qv::ReadInt64(line.fields[1]), true, false, &r.taken, units);
+    Book(line, Ledger::Kind::Report, {}, -qv::ReadInt64(line.Field(1)), true, false, &r.taken, units);
     reports_[line.Ref()] = r;
     WakeWaiting(line.Ref());
 }
 
-void Folding::Unreport(const JournalLine& line, Report& r) {
+void Folding::Unreport(const Entry& line, Report& r) {
     if (r.undone) {
         ++notes_.noEffect;
         return;
@@ -604,23 +643,22 @@ void Folding::Unreport(const JournalLine& line, Report& r) {
     if (r.taken > 0) Book(line, Ledger::Kind::Undo, {}, r.taken, false, false, nullptr, r.units);
 }
 
-void Folding::Rule(const JournalLine& line) {
-    std::string text = line.fields[0];
-    for (size_t i = 1; i < 14; ++i) text += "\t" + line.fields[i];
-    const std::int64_t number = qv::ReadInt64(line.fields[0]);
+void Folding::Rule(const Entry& line) {
+    std::string text(line.Fields(0, 14));
+    const std::int64_t number = qv::ReadInt64(line.Field(0));
     // An article put back from the trash (under its free number, with its own created
     // time) leaves the trash.
     if (!rules_.count(number))
         std::erase_if(articleTrash_, [&](const auto& kept) {
             const bool back = qv::ReadInt64(kept.second.line) == number &&
-                              FieldOf(kept.second.line, 1) == line.fields[1];
+                              FieldOf(kept.second.line, 1) == line.Field(1);
             if (back) serials_.erase(kept.first);
             return back;
         });
     // Another article under the same number (made apart on another computer, or replaced
     // on purpose) goes to the trash rather than vanishing.
     auto held = rules_.find(number);
-    if (held != rules_.end() && line.fields[14] == "new") {
+    if (held != rules_.end() && line.Field(14) == "new") {
         const std::int64_t serial = NewSerial();
         articleTrash_[serial] = {serial, line.time, held->second};
         ++notes_.articlesReplaced;
@@ -630,8 +668,8 @@ void Folding::Rule(const JournalLine& line) {
     bookTime_ = line.time;
 }
 
-void Folding::Unrule(const JournalLine& line) {
-    auto found = rules_.find(qv::ReadInt64(line.fields[0]));
+void Folding::Unrule(const Entry& line) {
+    auto found = rules_.find(qv::ReadInt64(line.Field(0)));
     if (found == rules_.end()) {
         ++notes_.noEffect;
         return;
@@ -695,7 +733,7 @@ std::vector<FoldedSentence> Folding::Sentences() const {
 
 // Every journal's lines in fold order: by time, each journal's own in their order, equal
 // times by device.
-std::vector<const JournalLine*> InFoldOrder(const std::vector<JournalRead>& journals) {
+std::vector<Entry> InFoldOrder(const std::vector<JournalRead>& journals) {
     using Next = std::pair<std::pair<qv::Seconds, std::string_view>, size_t>;
     std::priority_queue<Next, std::vector<Next>, std::greater<Next>> heads;
     std::vector<size_t> at(journals.size(), 0);
@@ -705,12 +743,12 @@ std::vector<const JournalLine*> InFoldOrder(const std::vector<JournalRead>& jour
         if (!journals[j].lines.empty())
             heads.push({{journals[j].lines[0].time, journals[j].device}, j});
     }
-    std::vector<const JournalLine*> out;
+    std::vector<Entry> out;
     out.reserve(total);
     while (!heads.empty()) {
         const size_t j = heads.top().second;
         heads.pop();
-        out.push_back(&journals[j].lines[at[j]]);
+        out.emplace_back(journals[j], journals[j].lines[at[j]]);
         if (++at[j] < journals[j].lines.size())
             heads.push({{journals[j].lines[at[j]].time, journals[j].device}, j});
     }
@@ -769,13 +807,13 @@ ViewBytes Fold(const std::vector<JournalRead>& journals, const BaseLookup& base,
     FoldNotes& n = notes ? *notes : local;
     n = {};
     Folding folding(base, n);
-    const std::vector<const JournalLine*> order = InFoldOrder(journals);
+    const std::vector<Entry> order = InFoldOrder(journals);
     folding.Reserve(order.size());
-    std::vector<const JournalLine*> bases;
-    for (const JournalLine* line : order)
-        if (line->kind == Kind::Base) bases.push_back(line);
+    std::vector<Entry> bases;
+    for (const Entry& line : order)
+        if (line.kind == Kind::Base) bases.push_back(line);
     folding.TakeBases(bases);
-    for (const JournalLine* line : order) folding.Apply(*line);
+    for (const Entry& line : order) folding.Apply(line);
     n.waiting = folding.Waiting();
     ViewBytes views = folding.Views();
     if (sentences) *sentences = folding.Sentences();

@@ -9,6 +9,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <span>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -114,7 +115,7 @@ bool Units(std::string_view text) {
     return parts == 3;
 }
 
-bool DecideFields(const std::vector<std::string>& f) {
+bool DecideFields(std::span<const std::string_view> f) {
     if (f.size() < 9) return false;
     std::int64_t total = 0;
     if (!Number(f[0], 1, 9999) || !Number(f[2], 0, kMaxInt32, &total)) return false;
@@ -124,14 +125,14 @@ bool DecideFields(const std::vector<std::string>& f) {
     return Number(f[8], 0, total);
 }
 
-bool RuleFields(const std::vector<std::string>& f) {
+bool RuleFields(std::span<const std::string_view> f) {
     if (f.size() != 15 || !Number(f[0], 1, 9999) || (f[14] != "new" && f[14] != "edit")) return false;
     for (size_t i : {1, 2, 6, 7, 8, 9, 10, 11, 12, 13})
         if (!Number(f[i], -kMaxInt32, kMaxInt32)) return false;
     return true;
 }
 
-bool KindFields(Kind kind, const std::vector<std::string>& f) {
+bool KindFields(Kind kind, std::span<const std::string_view> f) {
     switch (kind) {
         case Kind::Base:
             return f.size() == 2 && f[0].size() == 16 && (f[1] == "data" || f[1] == "sample");
@@ -282,28 +283,72 @@ std::string JournalLine::ToText() const {
     return out;
 }
 
-std::optional<JournalLine> ParseJournalLine(std::string_view line, LineFault* fault) {
-    auto refuse = [&](LineFault why) -> std::optional<JournalLine> {
+namespace {
+
+// Checks one line (without its CR LF) and, when it may be replayed, adds it to out as
+// places in line's bytes, line lying at offset in out.bytes.
+bool ParseInto(std::string_view line, std::uint64_t offset, JournalRead& out, LineFault* fault) {
+    auto refuse = [&](LineFault why) {
         if (fault) *fault = why;
-        return std::nullopt;
+        return false;
     };
     if (!TextBytes(line)) return refuse(LineFault::Bytes);
     const size_t mark = line.rfind("\t~");
     if (mark == std::string_view::npos || line.size() - mark != 10) return refuse(LineFault::Framing);
     if (Hex8(Crc32c(line.substr(0, mark))) != line.substr(mark + 2)) return refuse(LineFault::Checksum);
-    std::vector<std::string_view> f;
+    thread_local std::vector<std::string_view> f;
     qv::SplitFields(line.substr(0, mark), f);
-    JournalLine out;
+    JournalRead::Line parsed;
     std::optional<Kind> kind = f.size() >= 5 ? KindOf(f[4]) : std::nullopt;
-    if (!kind || f[0] != kFormat || !IsDeviceTag(f[1]) || !Number(f[2], 1, kMaxSeq, &out.seq) ||
-        !Number(f[3], 0, kMaxTime, &out.time))
+    if (!kind || f[0] != kFormat || !IsDeviceTag(f[1]) || !Number(f[2], 1, kMaxSeq, &parsed.seq) ||
+        !Number(f[3], 0, kMaxTime, &parsed.time))
         return refuse(LineFault::Framing);
-    out.device = f[1];
-    out.kind = *kind;
-    out.fields.assign(f.begin() + 5, f.end());
-    if (!KindFields(out.kind, out.fields)) return refuse(LineFault::Fields);
+    if (!out.device.empty() && f[1] != out.device) return refuse(LineFault::WrongFile);
+    parsed.kind = *kind;
+    const std::span<const std::string_view> own(f.begin() + 5, f.end());
+    if (!KindFields(parsed.kind, own)) return refuse(LineFault::Fields);
+    if (out.device.empty()) out.device = std::string(f[1]);
+    parsed.firstField = static_cast<std::uint32_t>(out.fields.size());
+    parsed.fieldCount = static_cast<std::uint32_t>(own.size());
+    for (std::string_view field : own)
+        out.fields.push_back({offset + static_cast<std::uint64_t>(field.data() - line.data()),
+                              static_cast<std::uint32_t>(field.size())});
+    out.lines.push_back(parsed);
     if (fault) *fault = LineFault::Ok;
+    return true;
+}
+
+}  // namespace
+
+std::optional<JournalLine> ParseJournalLine(std::string_view line, LineFault* fault) {
+    JournalRead one;
+    one.bytes = std::string(line);
+    if (!ParseInto(one.bytes, 0, one, fault)) return std::nullopt;
+    return one.Whole(0);
+}
+
+std::string_view JournalRead::Fields(const Line& line, size_t from, size_t to) const {
+    if (from >= to) return {};
+    const Span& first = fields[line.firstField + from];
+    const Span& last = fields[line.firstField + to - 1];
+    return std::string_view(bytes).substr(first.at, last.at + last.size - first.at);
+}
+
+JournalLine JournalRead::Whole(size_t i) const {
+    const Line& l = lines[i];
+    JournalLine out{device, l.seq, l.time, l.kind, {}};
+    for (size_t f = 0; f < l.fieldCount; ++f) out.fields.emplace_back(Field(l, f));
     return out;
+}
+
+bool JournalRead::Add(const JournalLine& line) {
+    const std::string text = line.ToText();
+    const std::uint64_t at = bytes.size();
+    bytes += text;
+    const size_t before = lines.size();
+    const bool ok = ParseInto(std::string_view(bytes).substr(at, text.size() - 2), at, *this, nullptr);
+    wholeSize = static_cast<std::int64_t>(bytes.size());
+    return ok && lines.size() > before;
 }
 
 bool IsSoundRecord(std::string_view line) {
@@ -312,8 +357,7 @@ bool IsSoundRecord(std::string_view line) {
     qv::SplitFields(line, f);
     if (f.size() != 11 || !Number(f[0], 0, 2 * kMaxTime) || (f[5] != "0" && f[5] != "1")) return false;
     // The fields a decide line carries: the record without its identifier and its flag.
-    std::vector<std::string> rest{f.begin() + 1, f.begin() + 5};
-    rest.insert(rest.end(), f.begin() + 6, f.end());
+    const std::array<std::string_view, 9> rest{f[1], f[2], f[3], f[4], f[6], f[7], f[8], f[9], f[10]};
     return DecideFields(rest);
 }
 
@@ -335,31 +379,39 @@ std::string Journals::PathOf(std::string_view device) const {
 }
 
 void Journals::Parse(std::string_view bytes, std::int64_t offset, JournalRead& out) {
+    // The bytes are kept (lines refer to them); offsets in them run from where they start.
+    const std::uint64_t base = out.bytes.size();
+    out.bytes.append(bytes);
+    ParseKept(base, offset, out);
+}
+
+void Journals::ParseKept(std::uint64_t base, std::int64_t offset, JournalRead& out) {
+    const std::string_view kept = std::string_view(out.bytes).substr(base);
     size_t at = 0;
-    while (at < bytes.size()) {
-        const size_t end = bytes.find('\n', at);
+    while (at < kept.size()) {
+        const size_t end = kept.find('\n', at);
         if (end == std::string_view::npos) {
-            out.tornBytes = static_cast<std::int64_t>(bytes.size() - at);
+            out.tornBytes = static_cast<std::int64_t>(kept.size() - at);
             break;
         }
-        std::string_view line = bytes.substr(at, end - at);
+        std::string_view line = kept.substr(at, end - at);
         const std::int64_t lineOffset = offset + static_cast<std::int64_t>(at);
+        const std::uint64_t lineAt = base + at;
         at = end + 1;
         out.wholeSize = offset + static_cast<std::int64_t>(at);
         LineFault fault = LineFault::Framing;
-        std::optional<JournalLine> parsed;
-        if (line.ends_with('\r')) parsed = ParseJournalLine(line.substr(0, line.size() - 1), &fault);
-        if (parsed && !out.device.empty() && parsed->device != out.device) {
-            parsed.reset();
-            fault = LineFault::WrongFile;
-        }
+        const size_t before = out.lines.size();
+        const std::int64_t last = out.lines.empty() ? 0 : out.lines.back().seq;
+        const bool ok = line.ends_with('\r') && ParseInto(line.substr(0, line.size() - 1), lineAt, out, &fault);
         // A line seen twice, or one from before a line already read, is no new action.
-        if (parsed && !out.lines.empty() && parsed->seq <= out.lines.back().seq) {
-            parsed.reset();
+        if (ok && before > 0 && out.lines.back().seq <= last) {
+            out.fields.resize(out.lines.back().firstField);
+            out.lines.pop_back();
             fault = LineFault::Framing;
+        } else if (ok) {
+            continue;
         }
-        if (parsed) out.lines.push_back(std::move(*parsed));
-        else out.refused.push_back({lineOffset, fault});
+        out.refused.push_back({lineOffset, fault});
     }
 }
 
@@ -387,7 +439,12 @@ bool Journals::ReadFrom(const std::string& path, std::int64_t offset, std::int64
     qv::io::Sys().close(fd);
     if (!ok) return false;
     out.wholeSize = offset;
-    Parse(bytes, offset, out);
+    if (out.bytes.empty()) {
+        out.bytes = std::move(bytes);  // read once, never copied
+        ParseKept(0, offset, out);
+    } else {
+        Parse(bytes, offset, out);
+    }
     return true;
 }
 

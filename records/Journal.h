@@ -91,10 +91,25 @@ bool IsSoundRecord(std::string_view line);
 std::optional<std::string> DeviceOfJournalName(std::string_view name);
 std::string JournalNameOf(std::string_view device);
 
-// One computer's journal as read: its whole lines, and what could not be replayed.
+// One computer's journal as read: its whole lines, and what could not be replayed. The
+// lines are kept as places in the bytes read, not as objects of their own: a fold reads
+// every line of every journal, and a million small strings cost more than the reading.
 struct JournalRead {
     std::string device;
-    std::vector<JournalLine> lines;  // in file order, refused lines left out
+    std::string bytes;  // what was read of the journal (refused lines too)
+    struct Line {
+        std::int64_t seq = 0;
+        qv::Seconds time = 0;
+        JournalLine::Kind kind = JournalLine::Kind::Adjust;
+        std::uint32_t firstField = 0;  // into fields
+        std::uint32_t fieldCount = 0;
+    };
+    std::vector<Line> lines;  // in file order, refused lines left out
+    struct Span {
+        std::uint64_t at = 0;  // into bytes
+        std::uint32_t size = 0;
+    };
+    std::vector<Span> fields;  // every line's own fields, in order
     struct Refused {
         std::int64_t offset = 0;
         LineFault fault = LineFault::Ok;
@@ -102,7 +117,19 @@ struct JournalRead {
     std::vector<Refused> refused;
     std::int64_t wholeSize = 0;  // bytes up to the end of the last whole line
     std::int64_t tornBytes = 0;  // bytes after it (a kill during an append)
+
     std::int64_t NextSeq() const { return lines.empty() ? 1 : lines.back().seq + 1; }
+    std::string_view Field(const Line& line, size_t f) const {
+        const Span& span = fields[line.firstField + f];
+        return std::string_view(bytes).substr(span.at, span.size);
+    }
+    // Fields from..to-1 of a line as they stand in the journal, TABs between them.
+    std::string_view Fields(const Line& line, size_t from, size_t to) const;
+    LineRef Ref(size_t i) const { return {device, std::to_string(lines[i].seq)}; }
+    // Line i as a line of its own (for a test, or a line named on its own).
+    JournalLine Whole(size_t i) const;
+    // Appends a line as the journal would hold it and reads it; false when refused.
+    bool Add(const JournalLine& line);
 };
 
 // The journals of a folder, "journal/" beside the data files.
@@ -127,6 +154,8 @@ public:
                          JournalRead& out, qv::io::IoError* error = nullptr);
     // Parses a journal's bytes (offset: where they start in the file).
     static void Parse(std::string_view bytes, std::int64_t offset, JournalRead& out);
+    // The same for bytes already at the end of out.bytes, from base on.
+    static void ParseKept(std::uint64_t base, std::int64_t offset, JournalRead& out);
 
     // Appends this computer's lines and syncs them: the commit of an action. The journal
     // is opened without following links and only when it is a regular file; a torn tail

@@ -85,7 +85,7 @@ bool JournalFolder::EnsureBase(bool sample, qv::io::IoError* error) {
     Journals::Listing listing;
     if (!journals_.ReadAll(listing, error)) return false;
     for (const JournalRead& j : listing.journals)
-        for (const JournalLine& line : j.lines)
+        for (const JournalRead::Line& line : j.lines)
             if (line.kind == JournalLine::Kind::Base) return true;
     ViewBytes base;
     if (!ReadViews(base, error)) return false;

@@ -58,8 +58,8 @@ public:
         const std::string units = std::to_string(u[0]) + "/" + std::to_string(u[1]) + "/" +
                                   std::to_string(u[2]) + "/" + std::to_string(u[3]);
         Commit({{}, 0, at, Kind::Report, {units, std::to_string(points)}});
-        const auto& own = folder_.Listing().journals;
-        return own.at(0).lines.back().Ref();
+        const auto& own = folder_.Listing().journals.at(0);
+        return own.Ref(own.lines.size() - 1);
     }
     void Unreport(const LineRef& report, qv::Seconds at) {
         Commit({{}, 0, at, Kind::Unreport, {report.origin, report.n}});

@@ -38,7 +38,7 @@ def dump(node, depth=0, out=None, maxdepth=12):
         pass
     try:
         st = node.getState()
-        if not st.contains(pyatspi.STATE_SHOWING) and depth > 1:
+        if not st.contains(pyatspi.STATE_SHOWING) and depth > 0:
             return
     except Exception:
         pass
@@ -105,6 +105,13 @@ def find(node, pred):
     return None
 
 def press(node):
+    try:
+        act(node)
+    except Exception as e:
+        # A button that opens a menu or a modal box answers after it closes: go on.
+        print('(no answer from %r: %s)' % (node.name, type(e).__name__))
+
+def act(node):
     a = node.queryAction()
     for i in range(a.nActions):
         if a.getName(i) in ('Press', 'press', 'click'):

@@ -44,6 +44,16 @@ void Settle() {
         ::usleep(10000);
     }
 }
+// A part of the screen.
+bool SaveArea(const QRect& area, const char* name) {
+    const QString file = gOut + QString::fromLatin1(name);
+    if (!QGuiApplication::primaryScreen()
+             ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+             .save(file))
+        return false;
+    std::printf("%s\n", file.toLocal8Bit().constData());
+    return true;
+}
 // The screen around the window, frame included.
 bool Save(QWidget& w, const char* name) {
     // Near the corner, but never pushed past the screen's edge by the offset.
@@ -55,13 +65,7 @@ bool Save(QWidget& w, const char* name) {
     w.raise();
     w.activateWindow();
     Settle();
-    const QRect frame = w.frameGeometry().adjusted(-4, -4, 4, 4);
-    const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(
-        0, frame.x(), frame.y(), frame.width(), frame.height());
-    const QString file = gOut + QString::fromLatin1(name);
-    if (!shot.save(file)) return false;
-    std::printf("%s\n", file.toLocal8Bit().constData());
-    return true;
+    return SaveArea(w.frameGeometry().adjusted(-4, -4, 4, 4), name);
 }
 // A modal box the call opens, taken as soon as it shows, then closed.
 template <typename Open>
@@ -69,12 +73,7 @@ void SaveBox(const char* name, Open open) {
     QTimer::singleShot(600, [name] {
         QWidget* box = QApplication::activeModalWidget();
         if (box == nullptr) return;
-        const QRect frame = box->frameGeometry().adjusted(-4, -4, 4, 4);
-        const QString file = gOut + QString::fromLatin1(name);
-        if (QGuiApplication::primaryScreen()
-                ->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
-                .save(file))
-            std::printf("%s\n", file.toLocal8Bit().constData());
+        SaveArea(box->frameGeometry().adjusted(-4, -4, 4, 4), name);
         box->close();
     });
     open();
@@ -113,14 +112,9 @@ int main(int argc, char** argv) {
         list.move(menu.frameGeometry().right() + 20, 20);
         list.raise();
         Settle();
-        const QRect both =
-            menu.frameGeometry().united(list.frameGeometry()).adjusted(-12, -12, 12, 12);
-        const QString file = gOut + QStringLiteral("appstream.png");
-        if (!QGuiApplication::primaryScreen()
-                 ->grabWindow(0, both.x(), both.y(), both.width(), both.height())
-                 .save(file))
+        if (!SaveArea(menu.frameGeometry().united(list.frameGeometry()).adjusted(-12, -12, 12, 12),
+                      "appstream.png"))
             return 1;
-        std::printf("%s\n", file.toLocal8Bit().constData());
     }
     {
         TLogList list(&menu);

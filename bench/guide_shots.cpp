@@ -4,12 +4,14 @@
 //   QT_SCALE_FACTOR=2 xvfb-run -a -s "-screen 0 1920x1080x24" build/bench/guide_shots ...
 // DATA_FOLDER holds test.dat, test.log and user.dat (e.g. after scripts/sample-history):
 // the main menu, the trial window with its preview, the verdict, the point report with its
-// pay-down plans, and the desktop with the menu, the execution report and the history.
+// pay-down plans, the rule list with an article's editor and the implements' editor, the
+// reminder, and the desktop with the menu, the execution report and the history.
 #include <unistd.h>
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QScreen>
@@ -20,6 +22,11 @@
 #include "execution/DonePointForm.h"
 #include "execution/LogListForm.h"
 #include "history/HistoryForm.h"
+#include "reminder/ReminderForm.h"
+#include "rulebook/RuleBook.h"
+#include "rules/ImpEditForm.h"
+#include "rules/RuleEditForm.h"
+#include "rules/RuleItemForm.h"
 #include "trial/JudgeForm.h"
 #include "trial/StateForm.h"
 
@@ -54,6 +61,29 @@ int main(int argc, char** argv) {
     menu.show();
     if (!Save(menu, out + "menu.png")) return 1;
 
+    {
+        TRuleEdit rules(&menu);
+        rules.Init(menu.Info());
+        rules.show();
+        if (!Save(rules, out + "ruleedit.png")) return 1;
+        TRuleItem item(&rules);
+        CRule rule;
+        rule.CopyFrom(menu.Info()->GetRuleBook()->FindRule(1));
+        item.SetRule(&rule);
+        item.Init(menu.Info());
+        item.show();
+        if (!Save(item, out + "ruleitem.png")) return 1;
+        TImpEdit implements(&rules);
+        implements.Init(menu.Info());
+        implements.show();
+        if (!Save(implements, out + "implements.png")) return 1;
+    }
+    {
+        TReminder reminder(&menu);
+        reminder.Init(QFile::encodeName(QDir::currentPath()));
+        reminder.show();
+        if (!Save(reminder, out + "reminder.png")) return 1;
+    }
     {
         TJudge judge(&menu);
         judge.Init(menu.Info());

@@ -1,6 +1,7 @@
-// Pictures of the windows that list records (the execution report after an undo, the
-// ledger, the trash), the rule editors and the history, as they stand on the screen with
-// their frames, for looking at them at any scale:
+// Pictures of every window (the menu, the rule list and its editors, the trial and its
+// verdict, the execution report after an undo, the point report, the ledger, the trash, the
+// backups, the history with each chart, the reminder, the About box and a warning), as they
+// stand on the screen with their frames, for looking at them at any scale:
 //   xvfb-run -a -s "-screen 0 1600x1200x24" sh -c 'openbox & sleep 1;
 //       build/bench/window_shots DATA_FOLDER OUT_PREFIX'
 // DATA_FOLDER holds test.dat, test.log and user.dat (e.g. after scripts/sample-history);
@@ -16,9 +17,12 @@
 #include <QScreen>
 #include <QTableView>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 
 #include "app/MenuForm.h"
+#include "execution/BackupsForm.h"
+#include "execution/DonePointForm.h"
 #include "execution/LedgerForm.h"
 #include "execution/LogListForm.h"
 #include "execution/TrashForm.h"
@@ -26,7 +30,9 @@
 #include "reminder/ReminderForm.h"
 #include "trial/JudgeForm.h"
 #include "rules/ImpEditForm.h"
+#include "rules/RuleEditForm.h"
 #include "rules/RuleItemForm.h"
+#include "trial/StateForm.h"
 #include "rulebook/RuleBook.h"
 #include "ui/MessageBox.h"
 
@@ -38,20 +44,39 @@ void Settle() {
         ::usleep(10000);
     }
 }
+// A part of the screen.
+bool SaveArea(const QRect& area, const char* name) {
+    const QString file = gOut + QString::fromLatin1(name);
+    if (!QGuiApplication::primaryScreen()
+             ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+             .save(file))
+        return false;
+    std::printf("%s\n", file.toLocal8Bit().constData());
+    return true;
+}
 // The screen around the window, frame included.
 bool Save(QWidget& w, const char* name) {
-    w.move(40, 40);
+    // Near the corner, but never pushed past the screen's edge by the offset.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QSize frameSize = w.frameGeometry().size();
+    w.move(std::max(0, std::min(40, screen.width() - frameSize.width())),
+           std::max(0, std::min(40, screen.height() - frameSize.height())));
     w.show();
     w.raise();
     w.activateWindow();
     Settle();
-    const QRect frame = w.frameGeometry().adjusted(-4, -4, 4, 4);
-    const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(
-        0, frame.x(), frame.y(), frame.width(), frame.height());
-    const QString file = gOut + QString::fromLatin1(name);
-    if (!shot.save(file)) return false;
-    std::printf("%s\n", file.toLocal8Bit().constData());
-    return true;
+    return SaveArea(w.frameGeometry().adjusted(-4, -4, 4, 4), name);
+}
+// A modal box the call opens, taken as soon as it shows, then closed.
+template <typename Open>
+void SaveBox(const char* name, Open open) {
+    QTimer::singleShot(600, [name] {
+        QWidget* box = QApplication::activeModalWidget();
+        if (box == nullptr) return;
+        SaveArea(box->frameGeometry().adjusted(-4, -4, 4, 4), name);
+        box->close();
+    });
+    open();
 }
 }  // namespace
 
@@ -66,6 +91,31 @@ int main(int argc, char** argv) {
     TForm1 menu;
     if (!menu.IsLoaded()) return 1;
     if (!Save(menu, "menu.png")) return 1;
+    {
+        TRuleEdit rules(&menu);
+        rules.Init(menu.Info());
+        if (!Save(rules, "ruleedit.png")) return 1;
+    }
+    {
+        TDonePoint report(&menu);
+        report.Init(menu.Info());
+        if (!Save(report, "pointreport.png")) return 1;
+    }
+    {
+        // The software centre's picture: the menu and the execution report side by side,
+        // each in its frame, neither over the other.
+        TLogList list(&menu);
+        list.Init(menu.Info());
+        menu.move(20, 20);
+        list.show();
+        Settle();
+        list.move(menu.frameGeometry().right() + 20, 20);
+        list.raise();
+        Settle();
+        if (!SaveArea(menu.frameGeometry().united(list.frameGeometry()).adjusted(-12, -12, 12, 12),
+                      "appstream.png"))
+            return 1;
+    }
     {
         TLogList list(&menu);
         list.Init(menu.Info());
@@ -88,6 +138,11 @@ int main(int argc, char** argv) {
         TTrash trash(&menu);
         trash.Init(menu.Info());
         if (!Save(trash, "trash.png")) return 1;
+    }
+    {
+        TBackups backups(&menu);
+        backups.Init(menu.Info());
+        if (!Save(backups, "backups.png")) return 1;
     }
     {
         TRuleItem item(&menu);
@@ -116,22 +171,20 @@ int main(int argc, char** argv) {
         TJudge judge(&menu);
         judge.Init(menu.Info());
         if (!Save(judge, "trial.png")) return 1;
+        TState verdict(&menu);
+        if (!verdict.Init(1, 3, menu.Info())) return 1;
+        if (!Save(verdict, "verdict.png")) return 1;
+        verdict.hide();
         TReminder reminder(&menu);
         reminder.Init(QFile::encodeName(QDir::currentPath()));
         if (!Save(reminder, "reminder.png")) return 1;
     }
+    SaveBox("about.png", [] { qv::ui::MessageBox::Show(TForm1::AboutText()); });
     // A box of the seam, with a long sentence and a file name.
-    QTimer::singleShot(600, [] {
-        QWidget* box = QApplication::activeModalWidget();
-        if (box == nullptr) return;
-        const QRect frame = box->frameGeometry().adjusted(-4, -4, 4, 4);
-        QGuiApplication::primaryScreen()
-            ->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
-            .save(gOut + QStringLiteral("box.png"));
-        box->close();
+    SaveBox("box.png", [] {
+        qv::ui::MessageBox::Warn(QStringLiteral(
+            "ポイント残高のファイル「/home/quorvel/データフォルダ/user.dat」とポイント台帳の残高が"
+            "合いません。ファイルを手で書き換えたか、書き込みが途中で止まった可能性があります。"));
     });
-    qv::ui::MessageBox::Warn(QStringLiteral(
-        "ポイント残高のファイル「/home/quorvel/データフォルダ/user.dat」とポイント台帳の残高が"
-        "合いません。ファイルを手で書き換えたか、書き込みが途中で止まった可能性があります。"));
     return 0;
 }

@@ -193,7 +193,8 @@ void TLogList::ShowStatus() {
 
 void TLogList::ShowStatus(const QString& said) {
     const QString figures = StatusText();
-    pnStatus->setToolTip(said.isEmpty() ? QString() : qv::ui::PlainTip(said + QStringLiteral("　") + figures));
+    // The whole line, also where it shows shortened; read out as plain text, not markup.
+    qv::ui::SetPlainTip(pnStatus, said.isEmpty() ? QString() : said + QStringLiteral("　") + figures);
     // What was just done goes first; where the line is too short for both, it gives way
     // (shortened in the middle) so that the figures always show whole.
     QString lead;

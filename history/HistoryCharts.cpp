@@ -1,6 +1,7 @@
 #include "history/HistoryCharts.h"
 
 #include <QDateTime>
+#include <QGraphicsLayout>
 #include <QGraphicsScene>
 #include <QGraphicsView>
 #include <QPointer>
@@ -43,6 +44,11 @@ QChart* NewChart() {
     auto* chart = new QChart;
     chart->setAnimationOptions(QChart::NoAnimation);
     chart->legend()->setAlignment(Qt::AlignBottom);
+    // Thin edges: in a short window (a high scale on a small screen) the height goes to
+    // the bars and their names, not to blank bands around the plot.
+    chart->layout()->setContentsMargins(0, 0, 0, 0);
+    chart->setMargins(QMargins(6, 2, 6, 2));
+    chart->setBackgroundRoundness(0);
     return chart;
 }
 

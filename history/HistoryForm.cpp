@@ -10,7 +10,9 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QListWidgetItem>
+#include <QSplitter>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
 #include <cmath>
@@ -192,6 +194,7 @@ THistory::THistory(QWidget* parent) : QDialog(parent), clock_(qv::SystemNow) {
     }
     spBody->setStretchFactor(0, 3);
     spBody->setStretchFactor(1, 2);
+    connect(spBody, &QSplitter::splitterMoved, this, [this] { bodySizedByUser_ = true; });
     // Placed inside its screen like every window, its size remembered per screen.
     qv::ui::MakeResizable(this, QStringLiteral("THistory"), minimumSizeHint());
     qv::ui::NameControls(this);
@@ -610,6 +613,28 @@ bool THistory::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QDialog::eventFilter(watched, event);
+}
+
+void THistory::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    // After the splitter has shared out the new height.
+    QTimer::singleShot(0, this, &THistory::GiveTableItsRows);
+}
+
+// The splitter shares its height by the parts' size hints, which leave the table a few rows
+// when the window is short (a high scale on a small screen): the charts then give up height,
+// down to their minimum, until the table shows kTableRows. A split the user dragged stays.
+void THistory::GiveTableItsRows() {
+    QList<int> sizes = spBody->sizes();
+    if (bodySizedByUser_ || sizes.size() != 2) return;
+    const int wanted = kTableRows * sgHistory->verticalHeader()->defaultSectionSize();
+    const int lacking = wanted - sgHistory->viewport()->height();
+    const int spare = sizes[1] - wdCharts->minimumSizeHint().height();
+    const int moved = std::min(lacking, spare);
+    if (moved <= 0) return;
+    sizes[0] += moved;
+    sizes[1] -= moved;
+    spBody->setSizes(sizes);
 }
 
 void THistory::keyPressEvent(QKeyEvent* event) {

@@ -51,8 +51,12 @@ public:
     QString TableText() const;
 
 
+    // The table shows at least this many rows whenever the charts can give up the height.
+    static constexpr int kTableRows = 8;
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -69,6 +73,7 @@ private:
     bool RefusedOverFolderFile(const std::string& file);
     void CopyTable();
     QString TotalsText() const;
+    void GiveTableItsRows();
 
     CInfo* info_ = nullptr;
     qv::Clock clock_;
@@ -100,4 +105,5 @@ private:
     // figures when they are shown next (a screen reader's descriptions follow at once).
     std::array<std::optional<ChartData>, 4> drawn_;
     bool settingDates_ = false;
+    bool bodySizedByUser_ = false;
 };

@@ -23,6 +23,7 @@
 #include "trial/JudgeForm.h"
 #include "trial/StateForm.h"
 #include "ui/Accessibility.h"
+#include "ui/MessageBox.h"
 #include "tests/gui/GuiTest.h"
 #include "ui/Texts.h"
 
@@ -250,6 +251,23 @@ TEST_F(AccessibilityTest, ExecuteIsNamedForWhatItWillDo) {
     const QStringList shown = ShownTexts();
     ASSERT_EQ(shown.size(), 1);
     EXPECT_TRUE(shown[0].startsWith(QStringLiteral("選択された判決を削除します"))) << shown[0].toStdString();
+}
+
+// After an undo the status line says what was undone; its whole text (the line may show
+// it shortened) is read as plain words, and its name is what it shows.
+TEST_F(AccessibilityTest, TheReportsStatusAfterAnUndoIsPlainText) {
+    TLogList list;
+    list.Init(&info_);
+    list.show();
+    Child<QTableView>(&list, "sgList")->selectRow(1);
+    qv::ui::MessageBox::QueueAnswer(true);
+    Child<QPushButton>(&list, "btDone")->click();
+    Child<QPushButton>(&list, "btUndo")->click();
+    auto* status = Child<QLabel>(&list, "pnStatus");
+    const QString description = Announced(status, QAccessible::Description);
+    EXPECT_TRUE(description.startsWith(QStringLiteral("元に戻しました"))) << description.toStdString();
+    EXPECT_FALSE(description.contains('<')) << description.toStdString();
+    EXPECT_EQ(Announced(status), status->text());
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -389,3 +390,20 @@ TEST_F(HistoryWindowTest, CommandLineExportsInTimeOrder) {
 }
 
 }  // namespace
+
+// In a window as short as a high-scale laptop screen leaves it, the charts give up height
+// until the table shows its rows, but never below their own minimum; a tall window keeps
+// that too.
+TEST_F(HistoryWindowTest, TheTableShowsItsRowsAndTheChartsStayWholeInAShortWindow) {
+    for (const QSize size : {QSize(960, 515), QSize(1040, 720)}) {
+        auto w = Open();
+        w->show();
+        w->resize(size);
+        for (int n = 0; n < 5; ++n) QApplication::processEvents();
+        auto* table = Child<QTableView>(w.get(), "sgHistory");
+        const int rows = table->viewport()->height() / table->verticalHeader()->defaultSectionSize();
+        EXPECT_GE(rows, THistory::kTableRows) << size.width() << "x" << size.height();
+        auto* charts = Child<QWidget>(w.get(), "stCharts");
+        EXPECT_GE(charts->height(), charts->minimumHeight()) << size.width() << "x" << size.height();
+    }
+}

@@ -1,7 +1,10 @@
 #include "bench/BenchData.h"
 
+#include <fcntl.h>
 #include <malloc.h>
+#include <spawn.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +12,8 @@
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+
+extern char** environ;
 
 namespace qv::bench {
 
@@ -73,6 +78,23 @@ long long ResetPeak() {
         std::fclose(file);
     }
     return StatusBytes("VmRSS:");
+}
+
+bool RunQuiet(std::vector<std::string> args, const std::string& dir) {
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    if (!dir.empty()) posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+    pid_t pid = 0;
+    int status = -1;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0)
+        ::waitpid(pid, &status, 0);
+    posix_spawn_file_actions_destroy(&actions);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 }  // namespace qv::bench

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace qv::bench {
 
@@ -26,6 +27,10 @@ std::string MakeRuleBookBytes(int rules);
 std::string MakeLogBytes(int records, long long firstTime = 1700000000);
 
 void WriteFile(const std::string& path, const std::string& bytes);
+
+// Runs a program with its output thrown away, in dir when given, as a user's `wc -l` or
+// `dd` runs (starting it included); false when it failed.
+bool RunQuiet(std::vector<std::string> args, const std::string& dir = {});
 
 // A "VmRSS:"/"VmHWM:" figure of /proc/self/status in bytes (-1 when unreadable).
 long long StatusBytes(const char* key);

@@ -11,8 +11,6 @@
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <malloc.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -38,7 +36,6 @@
 #include "trial/Verdict.h"
 #include "ui/MessageBox.h"
 
-extern char** environ;
 
 namespace {
 
@@ -87,25 +84,11 @@ struct Files {
     long long fileBytes = 0;
 };
 
-// Runs a program with its output thrown away; the time includes starting it, as a user's
-// `wc -l` does.
-void Run(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0)
-        ::waitpid(pid, nullptr, 0);
-    posix_spawn_file_actions_destroy(&actions);
-}
+using qv::bench::RunQuiet;
 
 double WcLines(const Files& f) {
     const auto start = Clock::now();
-    Run({"wc", "-l", f.Log()});
+    RunQuiet({"wc", "-l", f.Log()});
     return MsSince(start);
 }
 
@@ -120,7 +103,7 @@ double ReadAndCount(const Files& f) {
 double DdCopy(const Files& f) {
     const std::string copy = f.dir.Path("copy.log");
     const auto start = Clock::now();
-    Run({"dd", "if=" + f.Log(), "of=" + copy, "bs=1M", "conv=fsync"});
+    RunQuiet({"dd", "if=" + f.Log(), "of=" + copy, "bs=1M", "conv=fsync"});
     const double ms = MsSince(start);
     ::unlink(copy.c_str());
     return ms;

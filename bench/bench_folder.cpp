@@ -22,9 +22,7 @@
 // that action and nothing else.
 #include <fcntl.h>
 #include <malloc.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -65,7 +63,6 @@
 #include "trial/Verdict.h"
 #include "ui/MessageBox.h"
 
-extern char** environ;
 
 namespace {
 
@@ -112,23 +109,7 @@ Profiling profiling;
 
 // ------------------------------------------------------------------ the process
 
-// Runs a program with its output thrown away, in dir when given; false when it failed.
-bool Run(std::vector<std::string> args, const std::string& dir = {}) {
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    if (!dir.empty()) posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
-    pid_t pid = 0;
-    int status = -1;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0)
-        ::waitpid(pid, &status, 0);
-    posix_spawn_file_actions_destroy(&actions);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
+using qv::bench::RunQuiet;
 
 // What this process has written: bytes handed to write calls, and bytes it made dirty
 // for the disk (a hard link writes neither).
@@ -280,7 +261,7 @@ struct Bench {
     double LogBytes() const { return static_cast<double>(made.logBytes); }
 
     // ---- baselines
-    double WcLines() { return TimeMs([&] { Run({"wc", "-l", Log()}); }); }
+    double WcLines() { return TimeMs([&] { RunQuiet({"wc", "-l", Log()}); }); }
     double AppendSync() {
         static const std::string line(98, 'x');
         const std::string path = scratch + "/append.bin";
@@ -298,7 +279,7 @@ struct Bench {
     double DdCopy() {
         const std::string out = scratch + "/dd.out";
         const double ms = TimeMs(
-            [&] { Run({"dd", "if=" + Log(), "of=" + out, "bs=1M", "conv=fsync"}); });
+            [&] { RunQuiet({"dd", "if=" + Log(), "of=" + out, "bs=1M", "conv=fsync"}); });
         ::unlink(out.c_str());
         return ms;
     }
@@ -504,7 +485,7 @@ struct Bench {
     // ---- start-up
     double Probe(const char* mode) {
         bool ok = false;
-        const double ms = TimeMs([&] { ok = Run({probe, mode}, work->Dir()); });
+        const double ms = TimeMs([&] { ok = RunQuiet({probe, mode}, work->Dir()); });
         if (!ok) std::fprintf(stderr, "bench_folder: the start-up probe (%s) failed\n", mode);
         return ms;
     }

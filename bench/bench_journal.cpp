@@ -9,10 +9,7 @@
 // fold's time over it), journal_mb, and rss_peak/journal (the resident high-water mark
 // while folding, per journal byte).
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <chrono>
 #include <string>
@@ -23,7 +20,6 @@
 #include "records/Journal.h"
 #include "text/FileIo.h"
 
-extern char** environ;
 
 namespace {
 
@@ -35,17 +31,6 @@ double MsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-void Run(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) ::waitpid(pid, nullptr, 0);
-    posix_spawn_file_actions_destroy(&actions);
-}
 
 // Two computers' journals holding `records` decisions and what followed them.
 void MakeJournals(const qv::bench::ScratchDir& dir, int records) {
@@ -84,7 +69,7 @@ void BM_FoldAllJournals(benchmark::State& state) {
     long long bytes = 0, peak = 0;
     for (auto _ : state) {
         auto start = Clock::now();
-        Run({"wc", "-l", dir.Path("journal/desktop.jnl"), dir.Path("journal/laptop.jnl")});
+        qv::bench::RunQuiet({"wc", "-l", dir.Path("journal/desktop.jnl"), dir.Path("journal/laptop.jnl")});
         base += MsSince(start);
 
         qv::bench::ResetPeak();

@@ -65,19 +65,18 @@ size_t FieldCount(std::string_view line) {
 }
 
 struct Sentence {
-    LineRef ref;
+    std::uint64_t key = 0;  // the line that made it (see Folding::KeyOf)
     std::string id;
     // Views into the journal or base bytes the sentence came from, kept for the fold.
     std::string_view before;  // the record's fields 1 to 4, TAB-joined, with a TAB on each side
     std::string_view after;   // fields 6 to 10 (and any further ones), TAB-joined, a TAB first
-    std::string flag = "0";
+    std::string_view flag = "0";  // in the journal or base bytes, or a literal
     std::string_view raw;     // a base record's line as stored, line end included, until marked
     std::int64_t points = 0;
     std::int64_t taken = 0;  // what its delete took off the balance
     bool live = true;
     bool purged = false;  // out of the trash for good
     std::int64_t trashSerial = 0;
-    std::string device;  // who deleted it
     qv::Seconds deletedAt = 0;
     size_t pos = 0;          // its place in the log as laid out
     std::string anchor;      // the line that followed it when it was deleted (see Trash)
@@ -96,13 +95,7 @@ struct Sentence {
 // that are no records), then the sentences decided in the journals.
 struct LogItem {
     size_t sentence = SIZE_MAX;  // SIZE_MAX: a line that is no record
-    std::string other;
-};
-
-struct RefHash {
-    size_t operator()(const LineRef& r) const {
-        return std::hash<std::string>()(r.origin) * 31 + std::hash<std::string>()(r.n);
-    }
+    std::string_view other;      // that line, in a base's bytes
 };
 
 // One journal line as the fold reads it: where it stands in its journal's bytes.
@@ -139,10 +132,13 @@ public:
     Folding(const BaseLookup& base, FoldNotes& notes) : lookup_(base), notes_(notes) {}
 
     void TakeBases(const std::vector<Entry>& bases);
+    void TakeOrigins(const std::vector<JournalRead>& journals) {
+        for (const JournalRead& j : journals) Origin(j.device);
+    }
     void Reserve(size_t lines) {
         sentences_.reserve(lines);
         log_.reserve(lines);
-        byRef_.reserve(lines);
+        byKey_.reserve(lines);
         usedIds_.reserve(lines);
     }
     void Apply(const Entry& line);
@@ -185,10 +181,10 @@ private:
     void Purge(const Entry& line, Sentence& s);
     // A sentence from before the journals leaves their trash with its own line.
     void DropBaseTrashLine(const Sentence& s) {
-        if (s.ref.n[0] != 't') return;
+        if (!FromTrash(s.key)) return;
         std::erase_if(trashKept_, [&](const std::string& kept) {
             Trash::Entry e;
-            return Trash::FromLine(WithoutEnd(kept), e) && std::to_string(e.serial) == s.ref.n.substr(1);
+            return Trash::FromLine(WithoutEnd(kept), e) && e.serial == NumberOf(s.key);
         });
     }
     void PurgeRule(const Entry& line);
@@ -196,11 +192,34 @@ private:
     void TakeBaseLog(const std::string& hash, std::string_view log, bool primary);
     void TakeBaseBook(std::string_view book, bool primary);
     void TakeBaseTrash(const std::string& hash, std::string_view trash);
-    void WakeWaiting(const LineRef& ref);
+    // The number a line names a sentence or report by: its origin's number, whether it is
+    // a base's trash entry, and its sequence or place. Nothing for an origin not seen.
+    std::optional<std::uint64_t> KeyOf(std::string_view origin, std::string_view n) const {
+        const auto found = origins_.find(origin);
+        const bool trash = !n.empty() && n[0] == 't';
+        std::int64_t number = 0;
+        if (found == origins_.end() || !qv::ReadPlainDigits(n.substr(trash ? 1 : 0), number) ||
+            number >= (std::int64_t{1} << 44))
+            return std::nullopt;
+        return (found->second << 45) | (std::uint64_t{trash} << 44) | static_cast<std::uint64_t>(number);
+    }
+    static bool FromTrash(std::uint64_t key) { return (key >> 44) & 1; }
+    static std::int64_t NumberOf(std::uint64_t key) { return static_cast<std::int64_t>(key & ((std::uint64_t{1} << 44) - 1)); }
+    LineRef RefOf(std::uint64_t key) const {
+        const std::uint64_t origin = key >> 45;
+        for (const auto& [name, number] : origins_)
+            if (number == origin)
+                return {name, (FromTrash(key) ? "t" : "") + std::to_string(NumberOf(key))};
+        return {};
+    }
+    std::uint64_t Origin(const std::string& name) {
+        return origins_.try_emplace(name, origins_.size() + 1).first->second;
+    }
+    void WakeWaiting(const Entry& made);
     void AddToLog(Sentence s);
     // A record's mark, points and the fields around its mark, from its text (which stays).
     static void SplitRecord(std::string_view text, Sentence& s);
-    void AddOther(std::string line);
+    void AddOther(std::string_view line);
     // A line's first field: a sentence's identifier, or an other line's own.
     std::string FirstAt(const LogItem& item) const {
         return item.sentence == SIZE_MAX ? FirstOf(item.other) : sentences_[item.sentence].id;
@@ -215,13 +234,16 @@ private:
     const BaseLookup& lookup_;
     FoldNotes& notes_;
     std::vector<Sentence> sentences_;
-    std::unordered_map<LineRef, size_t, RefHash> byRef_;
+    // A sentence or report by the line that made it, as a number (see KeyOf): a million of
+    // them are looked up without hashing their names.
+    std::unordered_map<std::uint64_t, std::uint32_t> byKey_;
+    std::map<std::string, std::uint64_t, std::less<>> origins_;  // "@device" or "#hash" -> 1, 2, …
     std::vector<LogItem> log_;
     std::unordered_set<std::string> repeated_;  // first fields more than one line may carry
     std::int64_t written_ = 0;  // lines the log holds
     std::unordered_set<std::int64_t> usedIds_;
     std::set<std::string> usedOtherIds_;
-    std::map<LineRef, Report> reports_;
+    std::unordered_map<std::uint64_t, Report> reports_;
     std::map<LineRef, std::vector<Entry>> waiting_;
     std::deque<ViewBytes> bases_;    // the bases taken: sentences point into them
     std::deque<std::string> owned_;  // the few texts a sentence points into that are made here
@@ -275,6 +297,7 @@ void Folding::TakeBases(const std::vector<Entry>& bases) {
 }
 
 void Folding::TakeBase(const std::string& hash, const ViewBytes& base, bool primary) {
+    Origin("#" + hash);
     TakeBaseLog(hash, base.log, primary);
     TakeBaseBook(base.book, primary);
     TakeBaseTrash(hash, base.trash);
@@ -310,11 +333,11 @@ void Folding::TakeBaseLog(const std::string& hash, std::string_view log, bool pr
     for (std::string_view line : LinesOf(log, &tail)) {
         const std::string_view text = WithoutEnd(line);
         if (FieldCount(text) < 11) {
-            AddOther(std::string(line));
+            AddOther(line);
             continue;
         }
         Sentence s;
-        s.ref = {"#" + hash, std::to_string(++n)};
+        s.key = *KeyOf("#" + hash, std::to_string(++n));
         const size_t tab = text.find('\t');
         std::string id(text.substr(0, tab));
         std::int64_t numeric = 0;
@@ -329,7 +352,7 @@ void Folding::TakeBaseLog(const std::string& hash, std::string_view log, bool pr
         if (primary) s.raw = line;
         AddToLog(std::move(s));
     }
-    if (!tail.empty()) AddOther(std::string(tail));
+    if (!tail.empty()) AddOther(tail);
 }
 
 void Folding::TakeBaseBook(std::string_view book, bool primary) {
@@ -367,7 +390,7 @@ void Folding::TakeBaseTrash(const std::string& hash, std::string_view trash) {
         }
         // A sentence deleted before the journals: a restore names it by its serial.
         Sentence s;
-        s.ref = {"#" + hash, "t" + std::to_string(e.serial)};
+        s.key = *KeyOf("#" + hash, "t" + std::to_string(e.serial));
         owned_.push_back(e.payload + "\r\n");
         s.raw = owned_.back();
         s.id = e.payload.substr(0, e.payload.find('\t'));
@@ -391,7 +414,7 @@ void Folding::SplitRecord(std::string_view text, Sentence& s) {
     if (tab == std::string_view::npos || flagAt == std::string_view::npos) return;
     const size_t flagEnd = std::min(text.find('\t', flagAt + 1), text.size());
     s.before = text.substr(tab, flagAt + 1 - tab);
-    s.flag = std::string(text.substr(flagAt + 1, flagEnd - flagAt - 1));
+    s.flag = text.substr(flagAt + 1, flagEnd - flagAt - 1);
     s.after = text.substr(flagEnd);
     s.points = std::max<std::int64_t>(0, qv::ReadInt64(FieldOf(text, 10)));
 }
@@ -399,12 +422,12 @@ void Folding::SplitRecord(std::string_view text, Sentence& s) {
 void Folding::AddToLog(Sentence s) {
     s.pos = log_.size();
     if (s.live) ++written_;
-    byRef_[s.ref] = sentences_.size();
+    byKey_[s.key] = static_cast<std::uint32_t>(sentences_.size());
     log_.push_back({sentences_.size(), {}});
     sentences_.push_back(std::move(s));
 }
 
-void Folding::AddOther(std::string line) {
+void Folding::AddOther(std::string_view line) {
     ++written_;
     // Lines that are no records are few; any of them may share a first field.
     repeated_.insert(FirstOf(line));
@@ -500,15 +523,16 @@ void Folding::Apply(const Entry& line) {
 }
 
 bool Folding::ApplyTargeted(const Entry& line) {
-    const LineRef target = line.Target();
+    const std::optional<std::uint64_t> key = KeyOf(line.Field(0), line.Field(1));
+    if (!key) return false;
     if (line.kind == Kind::Unreport) {
-        auto r = reports_.find(target);
+        auto r = reports_.find(*key);
         if (r == reports_.end()) return false;
         Unreport(line, r->second);
         return true;
     }
-    auto found = byRef_.find(target);
-    if (found == byRef_.end()) return false;
+    auto found = byKey_.find(*key);
+    if (found == byKey_.end()) return false;
     Sentence& s = sentences_[found->second];
     if (line.kind == Kind::Mark) Mark(line, s);
     else if (line.kind == Kind::Delete) Delete(line, s);
@@ -517,8 +541,9 @@ bool Folding::ApplyTargeted(const Entry& line) {
     return true;
 }
 
-void Folding::WakeWaiting(const LineRef& ref) {
-    auto w = waiting_.find(ref);
+void Folding::WakeWaiting(const Entry& made) {
+    if (waiting_.empty()) return;
+    auto w = waiting_.find(made.Ref());
     if (w == waiting_.end()) return;
     std::vector<Entry> lines = std::move(w->second);
     waiting_.erase(w);
@@ -535,7 +560,7 @@ void Folding::Decide(const Entry& line) {
         return;
     }
     Sentence s;
-    s.ref = line.Ref();
+    s.key = *KeyOf(line.Device(), std::to_string(line.seq));
     s.id = FreeId(line.time);
     // The record's fields stand in the decide line as in the log, but for the mark: the
     // sentence points at them there, with the TABs around them.
@@ -552,7 +577,7 @@ void Folding::Decide(const Entry& line) {
     reasons_ += line.Fields(9, line.FieldCount());
     reasons_ += "\r\n";
     AddToLog(std::move(s));
-    WakeWaiting(line.Ref());
+    WakeWaiting(line);
 }
 
 void Folding::Mark(const Entry& line, Sentence& s) {
@@ -561,7 +586,7 @@ void Folding::Mark(const Entry& line, Sentence& s) {
     if (s.flag == flag) return;
     marks_.append(std::to_string(line.time)).append("\t").append(s.id).append("\t").append(flag);
     marks_.append("\t").append(line.Device()).append("\r\n");
-    s.flag = std::string(flag);
+    s.flag = flag;
     s.raw = {};  // a marked line is written whole, CR LF and all
 }
 
@@ -577,7 +602,6 @@ void Folding::Delete(const Entry& line, Sentence& s) {
     if (s.points > 0)
         Book(line, Ledger::Kind::Delete, s.id, -s.points, true, true, &s.taken);
     s.trashSerial = NewSerial();
-    s.device = line.Device();
     s.deletedAt = line.time;
 }
 
@@ -630,8 +654,8 @@ void Folding::ReportPoints(const Entry& line) {
     Report r;
     r.units = units;
     Book(line, Ledger::Kind::Report, {}, -qv::ReadInt64(line.Field(1)), true, false, &r.taken, units);
-    reports_[line.Ref()] = r;
-    WakeWaiting(line.Ref());
+    reports_[*KeyOf(line.Device(), std::to_string(line.seq))] = r;
+    WakeWaiting(line);
 }
 
 void Folding::Unreport(const Entry& line, Report& r) {
@@ -713,7 +737,7 @@ ViewBytes Folding::Views() const {
     for (const std::string& kept : trashKept_) v.trash += kept;
     std::map<std::int64_t, std::string> entries;
     for (const Sentence& s : sentences_) {
-        if (s.live || s.purged || s.ref.n[0] == 't') continue;
+        if (s.live || s.purged || FromTrash(s.key)) continue;
         Trash::Entry e{s.trashSerial, Trash::Kind::LogRecord, s.deletedAt, s.taken, s.anchor, s.nth,
                        std::string(WithoutEnd(s.Line()))};
         entries[s.trashSerial] = Trash::ToLine(e);
@@ -727,7 +751,7 @@ ViewBytes Folding::Views() const {
 std::vector<FoldedSentence> Folding::Sentences() const {
     std::vector<FoldedSentence> out;
     out.reserve(sentences_.size());
-    for (const Sentence& s : sentences_) out.push_back({s.ref, s.id, s.live});
+    for (const Sentence& s : sentences_) out.push_back({RefOf(s.key), s.id, s.live});
     return out;
 }
 
@@ -809,6 +833,7 @@ ViewBytes Fold(const std::vector<JournalRead>& journals, const BaseLookup& base,
     Folding folding(base, n);
     const std::vector<Entry> order = InFoldOrder(journals);
     folding.Reserve(order.size());
+    folding.TakeOrigins(journals);
     std::vector<Entry> bases;
     for (const Entry& line : order)
         if (line.kind == Kind::Base) bases.push_back(line);

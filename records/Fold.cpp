@@ -755,17 +755,22 @@ std::vector<FoldedSentence> Folding::Sentences() const {
     return out;
 }
 
-// Every journal's lines in fold order: by time, each journal's own in their order, equal
-// times by device.
-std::vector<Entry> InFoldOrder(const std::vector<JournalRead>& journals) {
+// Every journal's actions in fold order: by time, each journal's own in their order,
+// equal times by device. Bases are no actions: taken first, they hold no journal back.
+std::vector<Entry> InFoldOrder(const std::vector<JournalRead>& journals, std::vector<Entry>& bases) {
     using Next = std::pair<std::pair<qv::Seconds, std::string_view>, size_t>;
     std::priority_queue<Next, std::vector<Next>, std::greater<Next>> heads;
     std::vector<size_t> at(journals.size(), 0);
+    const auto push = [&](size_t j) {
+        const auto& lines = journals[j].lines;
+        for (; at[j] < lines.size() && lines[at[j]].kind == Kind::Base; ++at[j])
+            bases.emplace_back(journals[j], lines[at[j]]);
+        if (at[j] < lines.size()) heads.push({{lines[at[j]].time, journals[j].device}, j});
+    };
     size_t total = 0;
     for (size_t j = 0; j < journals.size(); ++j) {
         total += journals[j].lines.size();
-        if (!journals[j].lines.empty())
-            heads.push({{journals[j].lines[0].time, journals[j].device}, j});
+        push(j);
     }
     std::vector<Entry> out;
     out.reserve(total);
@@ -773,9 +778,13 @@ std::vector<Entry> InFoldOrder(const std::vector<JournalRead>& journals) {
         const size_t j = heads.top().second;
         heads.pop();
         out.emplace_back(journals[j], journals[j].lines[at[j]]);
-        if (++at[j] < journals[j].lines.size())
-            heads.push({{journals[j].lines[at[j]].time, journals[j].device}, j});
+        ++at[j];
+        push(j);
     }
+    // The first base is the folder's: by time, then device, the same on every computer.
+    std::stable_sort(bases.begin(), bases.end(), [](const Entry& x, const Entry& y) {
+        return std::pair(x.time, std::string_view(x.Device())) < std::pair(y.time, std::string_view(y.Device()));
+    });
     return out;
 }
 
@@ -831,12 +840,10 @@ ViewBytes Fold(const std::vector<JournalRead>& journals, const BaseLookup& base,
     FoldNotes& n = notes ? *notes : local;
     n = {};
     Folding folding(base, n);
-    const std::vector<Entry> order = InFoldOrder(journals);
+    std::vector<Entry> bases;
+    const std::vector<Entry> order = InFoldOrder(journals, bases);
     folding.Reserve(order.size());
     folding.TakeOrigins(journals);
-    std::vector<Entry> bases;
-    for (const Entry& line : order)
-        if (line.kind == Kind::Base) bases.push_back(line);
     folding.TakeBases(bases);
     for (const Entry& line : order) folding.Apply(line);
     n.waiting = folding.Waiting();

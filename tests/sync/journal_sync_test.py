@@ -1,0 +1,151 @@
+#!/usr/bin/python3
+"""Two computers, one folder, a real sync engine between them, and one journal per computer.
+
+The desktop's folder has been in use (a balance of 526); the laptop was set up with the
+samples and started once before it joined. Both act apart while the folder is paused
+(decide, 削除, 執行, the point report) through journal_actor, which appends each action to
+its own computer's journal; then the folder resumes. Each computer brings its files up to
+the journals it holds; once the engines settle, both hold byte-identical files, every
+sentence once in the log or the trash, no identifier twice, and the balance a replay of
+the actions gives (526 stays: the samples brought nothing). A second round of actions and
+syncs must hold the same.
+
+usage: journal_sync_test.py JOURNAL_ACTOR RULE_BOOK
+Exit 0 passed, 1 failed, 77 skipped (syncthing missing).
+"""
+import importlib.util
+import os
+import shutil
+import signal
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+# The engines, their settings and the waits are the two-computer test's own: loaded from
+# it with this test's programs as its arguments (it runs nothing on load).
+sys.argv = [sys.argv[0], sys.argv[1], sys.argv[1], sys.argv[2]]
+spec = importlib.util.spec_from_file_location('two_computers', os.path.join(HERE, 'two_computers_test.py'))
+two = importlib.util.module_from_spec(spec)
+spec.loader.exec_module(two)
+
+T0 = 1780000000
+
+
+def sentences(engine):
+    """The folded sentences: (origin, n) -> (id, live)."""
+    return {(line[1], line[2]): (line[3], line[4] == '1')
+            for line in two.actor(engine, 'sentences') if line[0] == 'sentence'}
+
+
+def start_both_and_settle(engines, poll, rescan, what):
+    """Each computer brings its files up to the journals it holds; the engines carry the
+    result until both hold the same files twice in a row."""
+    for _ in range(3):
+        for engine in engines:
+            two.actor(engine, 'start')
+            engine.scan()
+        two.wait_for(what, poll, 60, step=0.5, between=rescan)
+        # A start after the last arrival changes nothing: the files are the fold.
+        if all(two.actor(e, 'start') == [['start']] for e in engines):
+            return
+    raise two.Failure(f'{what}: the files kept changing')
+
+
+def check_folders(a, b, decided, expected):
+    files = two.tree(a.data)
+    two.check(files == two.tree(b.data), 'the two computers hold different files')
+    log = two.records(files.get('test.log', b''))
+    trash = [line.split(b'\t') for line in files.get('test.trs', b'').split(b'\r\n')[:-1]]
+    ids = [r[0] for r in log] + [t[6] for t in trash if len(t) > 6 and t[1] == b'log']
+    two.check(len(ids) == len(set(ids)), f'an identifier given twice: {sorted(ids)}')
+    folded = sentences(a)
+    mine = {k for k in folded if not k[0].startswith('#')}
+    two.check(mine == set(decided), f'sentences {sorted(mine)} where {sorted(decided)} were decided')
+    two.check(two.balance(a.data) == expected, f'balance {two.balance(a.data)}, replay gives {expected}')
+
+
+def run(root):
+    a = two.Engine(root, 'desktop')
+    b = two.Engine(root, 'laptop')
+    engines = [a, b]
+    try:
+        a.configure(b)
+        b.configure(a)
+        shutil.copy(two.RULE_BOOK, os.path.join(a.data, 'test.dat'))
+        with open(os.path.join(a.data, 'user.dat'), 'wb') as f:
+            f.write(b'a\tb\tc\t526\te\tf')
+        two.actor(a, 'base', 'data', 'start')
+        # The laptop: the samples, started once, before it ever synced.
+        shutil.copy(two.RULE_BOOK, os.path.join(b.data, 'test.dat'))
+        with open(os.path.join(b.data, 'user.dat'), 'wb') as f:
+            f.write(b'quorvel\t1\tuser\t0\t0\t0\r\n')
+        two.actor(b, 'base', 'sample', 'start')
+
+        for engine in engines:
+            engine.start()
+            two.wait_for(f'syncthing {engine.name} to answer', lambda: engine.rest('system/ping'), 30)
+        two.wait_for('the two engines to connect', lambda: a.connected(b) and b.connected(a), 60)
+        poll, rescan = two.in_sync(a, b)
+        start_both_and_settle(engines, poll, rescan, 'the laptop to join')
+        two.check(two.balance(b.data) == 526, f'the laptop joined with {two.balance(b.data)}, not 526')
+        two.say('ok: the laptop joined; 526 stays on both')
+
+        decided, events = [], []
+        first = [tuple(line[1:3]) for line in two.actor(a, 'decide', T0 + 10, 1, 5, 'decide', T0 + 20, 2, 7)]
+        decided += first
+        events += [(T0 + 10, 5), (T0 + 20, 7)]
+        start_both_and_settle(engines, poll, rescan, 'the first decisions to arrive')
+
+        for round_ in range(2):
+            for engine in engines:
+                engine.pause_folder(True)
+            two.wait_for('the folder to pause',
+                         lambda: all(e.rest(f'config/folders/{two.FOLDER_ID}')['paused'] for e in engines), 20)
+            t = T0 + 1000 * (round_ + 1)
+            done_a = two.actor(a, 'decide', t + 10, 3, 4, 'delete', t + 20, *first[0], 'start')
+            done_b = two.actor(b, 'decide', t + 10, 4, 6,  # the same second as the desktop's
+                               'mark', t + 15, *first[1], 1, 'report', t + 30, 3,
+                               'delete', t + 40, *first[0], 'start')  # deleted there too
+            decided += [tuple(done_a[0][1:3]), tuple(done_b[0][1:3])]
+            # The first sentence's points are taken once: the laptop's delete finds it gone.
+            events += [(t + 10, 4), (t + 10, 6), (t + 20, -5), (t + 30, -3)]
+            two.say(f'round {round_ + 1}: both sides acted apart')
+            for engine in engines:
+                engine.pause_folder(False)
+            start_both_and_settle(engines, poll, rescan, f'round {round_ + 1} to settle')
+            check_folders(a, b, decided, two.expected_balance(526, events))
+            two.say(f'ok: round {round_ + 1}: both computers hold the same files, every sentence '
+                    f'once, the balance {two.balance(a.data)}')
+            if round_ == 0:
+                # Put back on the desktop, to be deleted on both sides again next round.
+                two.actor(a, 'restore', t + 500, *first[0])
+                events.append((t + 500, 5))
+                start_both_and_settle(engines, poll, rescan, 'the restore to arrive')
+                check_folders(a, b, decided, two.expected_balance(526, events))
+        return 0
+    finally:
+        for engine in engines:
+            engine.stop()
+
+
+def main():
+    signal.signal(signal.SIGALRM, two.out_of_time)
+    signal.signal(signal.SIGTERM, two.terminated)
+    signal.alarm(two.WHOLE_RUN_SECONDS)
+    root = tempfile.mkdtemp(prefix='quorvel-journal-sync-')
+    remover = two.remove_when_gone(root)
+    try:
+        status = run(root)
+    except two.Failure as failure:
+        print(f'FAIL: {failure}')
+        status = 1
+    finally:
+        signal.alarm(0)
+        shutil.rmtree(root, ignore_errors=True)
+        remover.stdin.close()
+    two.say('done')
+    return status
+
+
+if __name__ == '__main__':
+    sys.exit(main())

@@ -253,6 +253,8 @@ TEST_F(DesktopTest, ASecondStartRaisesTheRunningCopy) {
             [&] { return asked.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
         EXPECT_TRUE(asked.get());
     }
+    // The copy answers first and acts on the ask from its event loop right after.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return raised.size() == 2; }));
     EXPECT_EQ(raised, (QList<bool>{false, true}));
 }
 

@@ -16,9 +16,7 @@ Exit 0 passed, 1 failed, 77 skipped (syncthing missing).
 import importlib.util
 import os
 import shutil
-import signal
 import sys
-import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 # The engines, their settings and the waits are the two-computer test's own: loaded from
@@ -128,24 +126,5 @@ def run(root):
             engine.stop()
 
 
-def main():
-    signal.signal(signal.SIGALRM, two.out_of_time)
-    signal.signal(signal.SIGTERM, two.terminated)
-    signal.alarm(two.WHOLE_RUN_SECONDS)
-    root = tempfile.mkdtemp(prefix='quorvel-journal-sync-')
-    remover = two.remove_when_gone(root)
-    try:
-        status = run(root)
-    except two.Failure as failure:
-        print(f'FAIL: {failure}')
-        status = 1
-    finally:
-        signal.alarm(0)
-        shutil.rmtree(root, ignore_errors=True)
-        remover.stdin.close()
-    two.say('done')
-    return status
-
-
 if __name__ == '__main__':
-    sys.exit(main())
+    sys.exit(two.main(run, 'quorvel-journal-sync-'))

@@ -505,15 +505,16 @@ def run(root):
             engine.stop()
 
 
-def main():
+def main(scenario=None, prefix='quorvel-sync-'):
+    """Runs scenario (this test's own by default) in a fresh root, removed however it ends."""
     signal.signal(signal.SIGALRM, out_of_time)
     signal.signal(signal.SIGTERM, terminated)  # so the cleanup below runs
     signal.signal(signal.SIGINT, terminated)
     signal.alarm(WHOLE_RUN_SECONDS)
-    root = tempfile.mkdtemp(prefix='quorvel-sync-')
+    root = tempfile.mkdtemp(prefix=prefix)
     remover = remove_when_gone(root)
     try:
-        status = run(root)
+        status = (scenario or run)(root)
     except Failure as failure:
         print(f'FAIL: {failure}')
         status = 1

@@ -11,6 +11,9 @@ the actions gives (526 stays: the samples brought nothing). A second round of ac
 syncs must hold the same.
 
 usage: journal_sync_test.py JOURNAL_ACTOR RULE_BOOK
+Then three computers (a third with an empty folder joins) act apart and settle the same
+way.
+
 Exit 0 passed, 1 failed, 77 skipped (syncthing missing).
 """
 import importlib.util
@@ -35,7 +38,7 @@ def sentences(engine):
             for line in two.actor(engine, 'sentences') if line[0] == 'sentence'}
 
 
-def start_both_and_settle(engines, poll, rescan, what):
+def start_all_and_settle(engines, poll, rescan, what):
     """Each computer brings its files up to the journals it holds; the engines carry the
     result until both hold the same files twice in a row."""
     for _ in range(3):
@@ -49,9 +52,10 @@ def start_both_and_settle(engines, poll, rescan, what):
     raise two.Failure(f'{what}: the files kept changing')
 
 
-def check_folders(a, b, decided, expected):
+def check_folders(engines, decided, expected):
+    a = engines[0]
     files = two.tree(a.data)
-    two.check(files == two.tree(b.data), 'the two computers hold different files')
+    two.check(all(files == two.tree(e.data) for e in engines[1:]), 'the computers hold different files')
     log = two.records(files.get('test.log', b''))
     trash = [line.split(b'\t') for line in files.get('test.trs', b'').split(b'\r\n')[:-1]]
     ids = [r[0] for r in log] + [t[6] for t in trash if len(t) > 6 and t[1] == b'log']
@@ -63,6 +67,11 @@ def check_folders(a, b, decided, expected):
 
 
 def run(root):
+    """Two computers, two rounds; then three."""
+    return two_computers(os.path.join(root, 'two')) or three_computers(os.path.join(root, 'three'))
+
+
+def two_computers(root):
     a = two.Engine(root, 'desktop')
     b = two.Engine(root, 'laptop')
     engines = [a, b]
@@ -84,7 +93,7 @@ def run(root):
             two.wait_for(f'syncthing {engine.name} to answer', lambda: engine.rest('system/ping'), 30)
         two.wait_for('the two engines to connect', lambda: a.connected(b) and b.connected(a), 60)
         poll, rescan = two.in_sync(a, b)
-        start_both_and_settle(engines, poll, rescan, 'the laptop to join')
+        start_all_and_settle(engines, poll, rescan, 'the laptop to join')
         two.check(two.balance(b.data) == 526, f'the laptop joined with {two.balance(b.data)}, not 526')
         two.say('ok: the laptop joined; 526 stays on both')
 
@@ -92,7 +101,7 @@ def run(root):
         first = [tuple(line[1:3]) for line in two.actor(a, 'decide', T0 + 10, 1, 5, 'decide', T0 + 20, 2, 7)]
         decided += first
         events += [(T0 + 10, 5), (T0 + 20, 7)]
-        start_both_and_settle(engines, poll, rescan, 'the first decisions to arrive')
+        start_all_and_settle(engines, poll, rescan, 'the first decisions to arrive')
 
         for round_ in range(2):
             for engine in engines:
@@ -110,16 +119,65 @@ def run(root):
             two.say(f'round {round_ + 1}: both sides acted apart')
             for engine in engines:
                 engine.pause_folder(False)
-            start_both_and_settle(engines, poll, rescan, f'round {round_ + 1} to settle')
-            check_folders(a, b, decided, two.expected_balance(526, events))
+            start_all_and_settle(engines, poll, rescan, f'round {round_ + 1} to settle')
+            check_folders(engines, decided, two.expected_balance(526, events))
             two.say(f'ok: round {round_ + 1}: both computers hold the same files, every sentence '
                     f'once, the balance {two.balance(a.data)}')
             if round_ == 0:
                 # Put back on the desktop, to be deleted on both sides again next round.
                 two.actor(a, 'restore', t + 500, *first[0])
                 events.append((t + 500, 5))
-                start_both_and_settle(engines, poll, rescan, 'the restore to arrive')
-                check_folders(a, b, decided, two.expected_balance(526, events))
+                start_all_and_settle(engines, poll, rescan, 'the restore to arrive')
+                check_folders(engines, decided, two.expected_balance(526, events))
+        return 0
+    finally:
+        for engine in engines:
+            engine.stop()
+
+
+def three_computers(root):
+    """A desktop with real data, a laptop with the samples and a tablet with nothing join;
+    all three act apart, each on what it had seen, and end byte-identical. No file is
+    written by two of them, so no version of one can be lost whichever copy a sync keeps."""
+    engines = [two.Engine(root, name) for name in ('desktop', 'laptop', 'tablet')]
+    a, b, c = engines
+    try:
+        for engine in engines:
+            engine.configure(*[e for e in engines if e is not engine])
+        shutil.copy(two.RULE_BOOK, os.path.join(a.data, 'test.dat'))
+        with open(os.path.join(a.data, 'user.dat'), 'wb') as f:
+            f.write(b'a\tb\tc\t526\te\tf')
+        two.actor(a, 'base', 'data', 'start')
+        shutil.copy(two.RULE_BOOK, os.path.join(b.data, 'test.dat'))
+        with open(os.path.join(b.data, 'user.dat'), 'wb') as f:
+            f.write(b'quorvel\t1\tuser\t0\t0\t0\r\n')
+        two.actor(b, 'base', 'sample', 'start')
+        for engine in engines:
+            engine.start()
+            two.wait_for(f'syncthing {engine.name} to answer', lambda: engine.rest('system/ping'), 30)
+        two.wait_for('the three engines to connect',
+                     lambda: all(x.connected(y) for x in engines for y in engines if x is not y), 60)
+        poll, rescan = two.in_sync(*engines)
+        start_all_and_settle(engines, poll, rescan, 'the three computers to join')
+        first = [tuple(line[1:3]) for line in two.actor(a, 'decide', T0 + 10, 1, 5, 'decide', T0 + 20, 2, 7)]
+        start_all_and_settle(engines, poll, rescan, 'the first decisions to arrive')
+
+        for engine in engines:
+            engine.pause_folder(True)
+        two.wait_for('the folder to pause',
+                     lambda: all(e.rest(f'config/folders/{two.FOLDER_ID}')['paused'] for e in engines), 20)
+        t = T0 + 1000
+        decided = first + [tuple(two.actor(a, 'decide', t + 10, 3, 4, 'start')[0][1:3]),
+                           tuple(two.actor(b, 'decide', t + 10, 4, 6, 'report', t + 30, 3, 'start')[0][1:3]),
+                           tuple(two.actor(c, 'decide', t + 10, 5, 2, 'delete', t + 20, *first[0],
+                                           'mark', t + 25, *first[1], 1, 'start')[0][1:3])]
+        events = [(T0 + 10, 5), (T0 + 20, 7), (t + 10, 4), (t + 10, 6), (t + 10, 2), (t + 20, -5), (t + 30, -3)]
+        for engine in engines:
+            engine.pause_folder(False)
+        start_all_and_settle(engines, poll, rescan, 'the three computers to settle')
+        check_folders(engines, decided, two.expected_balance(526, events))
+        two.say(f'ok: three computers hold the same files, every sentence once, the balance '
+                f'{two.balance(a.data)}')
         return 0
     finally:
         for engine in engines:

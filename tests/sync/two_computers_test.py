@@ -169,7 +169,8 @@ class Engine:
         self.gui_port = free_port()
         self.listen_port = free_port()
 
-    def configure(self, other):
+    def configure(self, *others):
+        """Listens on 127.0.0.1 only and shares the folder with the other engines."""
         root = self.config.getroot()
         root.find('gui/address').text = f'127.0.0.1:{self.gui_port}'
         options = root.find('options')
@@ -185,15 +186,16 @@ class Engine:
             if element is None:
                 element = ET.SubElement(options, key)
             element.text = value
-        peer = ET.SubElement(root, 'device', id=other.id, name=other.name,
-                             compression='metadata', introducer='false')
-        ET.SubElement(peer, 'address').text = f'tcp://127.0.0.1:{other.listen_port}'
-        ET.SubElement(peer, 'paused').text = 'false'
+        for other in others:
+            peer = ET.SubElement(root, 'device', id=other.id, name=other.name,
+                                 compression='metadata', introducer='false')
+            ET.SubElement(peer, 'address').text = f'tcp://127.0.0.1:{other.listen_port}'
+            ET.SubElement(peer, 'paused').text = 'false'
         # Scans only when asked (db/scan), so what each side has sent is known.
         folder = ET.SubElement(root, 'folder', id=FOLDER_ID, label=FOLDER_ID, path=self.data,
                                type='sendreceive', rescanIntervalS='3600',
                                fsWatcherEnabled='false', ignorePerms='false')
-        for device in (self, other):
+        for device in (self, *others):
             ET.SubElement(folder, 'device', id=device.id)
         ET.SubElement(folder, 'maxConflicts').text = '-1'
         ET.SubElement(folder, 'markerName').text = '.stfolder'
@@ -281,17 +283,18 @@ def quorvel(engine, *args):
                           env=computer(engine))
 
 
-def in_sync(a, b):
-    """Both engines at rest and both folders holding the same files, byte for byte, twice in
+def in_sync(*engines):
+    """Every engine at rest and every folder holding the same files, byte for byte, twice in
     a row (a copy made by a pull is seen by the next rescan)."""
     state = {'last': None}
+    pairs = [(x, y) for x in engines for y in engines if x is not y]
 
     def poll():
-        if not (a.connected(b) and b.connected(a) and a.settled(b) and b.settled(a)):
+        if not all(x.connected(y) and x.settled(y) for x, y in pairs):
             state['last'] = None
             return False
-        files = tree(a.data)
-        if files != tree(b.data):
+        files = tree(engines[0].data)
+        if any(files != tree(e.data) for e in engines[1:]):
             state['last'] = None
             return False
         same = state['last'] == files
@@ -299,8 +302,8 @@ def in_sync(a, b):
         return same
 
     def rescan():
-        a.scan()
-        b.scan()
+        for engine in engines:
+            engine.scan()
 
     return poll, rescan
 

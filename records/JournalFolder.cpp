@@ -6,8 +6,13 @@
 
 #include <array>
 #include <cerrno>
+#include <set>
 
 #include "records/Backups.h"
+#include "records/ConflictCopies.h"
+#include "records/Trash.h"
+#include "text/LineWalk.h"
+#include "text/Numbers.h"
 #include "text/FileIo.h"
 
 namespace qv::records {
@@ -127,13 +132,70 @@ bool JournalFolder::Commit(std::vector<JournalLine> lines, qv::io::IoError* erro
     return journals_.Append(device_, text, folder_.ModelFile(), error);
 }
 
-bool JournalFolder::Start(std::vector<std::string>* written, qv::io::IoError* error) {
+bool JournalFolder::Start(std::vector<std::string>* written, qv::io::IoError* error,
+                         std::vector<std::string>* parked) {
     std::vector<std::string> paths;
     for (const ViewFile& v : kViews)
         if (!(folder_.*v.path)().empty()) paths.push_back((folder_.*v.path)());
     qv::io::Leftovers left;
     qv::io::CleanLeftovers(paths, left);
-    return journals_.CutTorn(device_, error) && Load(error) && BringViewsUp(written, error);
+    if (!journals_.CutTorn(device_, error) || !Load(error) || !BringViewsUp(written, error)) return false;
+    ParkCopies(parked);
+    return true;
+}
+
+void JournalFolder::ParkCopies(std::vector<std::string>* parked) const {
+    const std::string& conflicts = folder_.ConflictFolder();
+    if (conflicts.empty()) return;
+    for (const ConflictCopy& copy : FindConflictCopies(folder_)) {
+        std::string bytes;
+        if (!ReadNoFollow(copy.path, bytes, kMaxBase, nullptr) || !HoldsNothingNew(copy.of, bytes)) continue;
+        struct stat st {};
+        if (::lstat(conflicts.c_str(), &st) != 0 && ::mkdir(conflicts.c_str(), 0777) != 0) return;
+        // Only a real folder takes them: a link there would carry them out of the folder.
+        if (::lstat(conflicts.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return;
+        std::string target = conflicts + '/' + copy.name;
+        for (int n = 2; ::lstat(target.c_str(), &st) == 0; ++n)
+            target = conflicts + '/' + std::to_string(n) + '-' + copy.name;
+        if (qv::io::Sys().rename(copy.path.c_str(), target.c_str()) == 0 && parked)
+            parked->push_back(copy.name);
+    }
+}
+
+namespace {
+
+// A record line without its identifier and mark: the same sentence under another second,
+// executed or not.
+std::string RecordKey(std::string_view line) {
+    std::vector<std::string_view> f;
+    qv::SplitFields(line, f);
+    if (f.size() < 11) return std::string(line);
+    std::string key;
+    for (size_t i = 1; i < f.size(); ++i)
+        if (i != 5) key.append(f[i]).push_back('\t');
+    return key;
+}
+
+}  // namespace
+
+bool JournalFolder::HoldsNothingNew(const std::string& of, std::string_view copy) const {
+    if (of == folder_.LogPath()) {
+        std::multiset<std::string> known;
+        qv::ForEachLine(folded_.log, [&](const qv::Line& line) {
+            if (line.terminated) known.insert(RecordKey(line.text));
+        });
+        for (const Trash::Entry& e : Trash::Parse(folded_.trash).entries)
+            if (e.kind == Trash::Kind::LogRecord) known.insert(RecordKey(e.payload));
+        bool all = true;
+        qv::ForEachLine(copy, [&](const qv::Line& line) {
+            if (!all || !line.terminated || line.text.empty()) return;
+            const auto found = known.find(RecordKey(line.text));
+            if (found == known.end()) all = false;
+            else known.erase(found);
+        });
+        return all;
+    }
+    return true;
 }
 
 bool JournalFolder::BringViewsUp(std::vector<std::string>* written, qv::io::IoError* error) {

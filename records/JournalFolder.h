@@ -49,10 +49,20 @@ public:
 
     // What a start does: this computer's torn last line is cut (a kill during an append),
     // what an interrupted write left beside a file is cleared, the journals are read and
-    // the files brought up to them.
-    bool Start(std::vector<std::string>* written = nullptr, qv::io::IoError* error = nullptr);
+    // the files brought up to them; then a sync tool's conflict copies of the files that
+    // hold nothing the journals lack are moved into conflicts/ (parked, by bare name).
+    bool Start(std::vector<std::string>* written = nullptr, qv::io::IoError* error = nullptr,
+               std::vector<std::string>* parked = nullptr);
+
+    // Whether a copy of one of the folder's files (of: its path) holds nothing the journals
+    // lack: every record of a log copy is a sentence the fold knows (in the log or the
+    // trash, its identifier and mark aside). The other files are made from the journals
+    // alone on every computer (an edit made there outside the program is taken in as
+    // journal lines where it was made), so their copies hold nothing of their own.
+    bool HoldsNothingNew(const std::string& of, std::string_view copy) const;
 
 private:
+    void ParkCopies(std::vector<std::string>* parked) const;
     std::optional<ViewBytes> LoadBase(const std::string& hash) const;
     std::string BasePath(const std::string& hash) const;
 

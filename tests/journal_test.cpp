@@ -744,3 +744,41 @@ TEST_F(SyncedFolders, RandomRoundsOnSeveralComputersEndByteIdentical) {
 }
 
 }  // namespace
+
+namespace {
+
+// A sync tool's copies of the files, once the journals are folded: a copy that holds
+// nothing the journals lack goes to conflicts/ and is named; one that holds something of
+// its own (an edit made outside the program) stays where the user finds it.
+TEST_F(JournalFolders, CopiesThatHoldNothingNewAreParkedOthersStay) {
+    Plant("A", "a\tb\tc\t526\te\tf");
+    JournalFolder a{DataFolder("A"), "@desk", [] { return qv::Seconds{1000}; }};
+    ASSERT_TRUE(a.EnsureBase(false));
+    ASSERT_TRUE(a.Commit({DecideLine(1700000000, 7), DecideLine(1700000100, 3)}));
+    ASSERT_TRUE(a.Start());
+    const std::string log = qv::test::ReadBytes("A/test.log");
+    const std::string first = log.substr(0, log.find('\n') + 1), second = log.substr(log.find('\n') + 1);
+    struct Copy {
+        std::string name, bytes;
+        bool parked;
+    };
+    const std::vector<Copy> copies = {
+        // The other computer's view before the second sentence, under another second.
+        {"test.sync-conflict-20261211-101500-ABCDEF1.log", "1699999999" + first.substr(10), true},
+        {"test (conflicted copy 2026-12-11 101500).log", second + first, true},
+        {"test_conflict-20261211-101500.log", first + "1800000000\t1\tx\t9\t\t0\t0\t0\t0\t0\t9\r\n", false},
+        // The other files are made from the journals: their copies, whatever they hold.
+        {"user.sync-conflict-20261211-101500-ABCDEF1.dat", "a\tb\tc\t533\te\tf", true},
+        {"user.sync-conflict-20261211-101500-ABCDEF1.ldg", "anything\r\n", true},
+    };
+    for (const Copy& c : copies) qv::test::WriteBytes("A/" + c.name, c.bytes);
+    std::vector<std::string> parked;
+    ASSERT_TRUE(a.Start(nullptr, nullptr, &parked));
+    for (const Copy& c : copies) {
+        EXPECT_EQ(qv::test::Exists("A/" + c.name), !c.parked) << c.name;
+        EXPECT_EQ(qv::test::Exists("A/conflicts/" + c.name), c.parked) << c.name;
+        EXPECT_EQ(std::count(parked.begin(), parked.end(), c.name), c.parked ? 1 : 0) << c.name;
+    }
+}
+
+}  // namespace

@@ -7,8 +7,8 @@ samples and started once before it joined. Both act apart while the folder is pa
 its own computer's journal; then the folder resumes. Each computer brings its files up to
 the journals it holds; once the engines settle, both hold byte-identical files, every
 sentence once in the log or the trash, no identifier twice, and the balance a replay of
-the actions gives (526 stays: the samples brought nothing). A second round of actions and
-syncs must hold the same.
+the actions gives (526 stays: the samples brought nothing), and the engine's conflict copies
+of the files moved to conflicts/. A second round of actions and syncs must hold the same.
 
 usage: journal_sync_test.py JOURNAL_ACTOR RULE_BOOK
 Then three computers (a third with an empty folder joins) act apart and settle the same
@@ -56,6 +56,9 @@ def check_folders(engines, decided, expected):
     a = engines[0]
     files = two.tree(a.data)
     two.check(all(files == two.tree(e.data) for e in engines[1:]), 'the computers hold different files')
+    # The engine's copies of the files both rewrote hold nothing the journals lack: parked.
+    stray = [path for path in files if two.CONFLICT.match(path)]
+    two.check(not stray, f'conflict copies left beside the files: {stray}')
     log = two.records(files.get('test.log', b''))
     trash = [line.split(b'\t') for line in files.get('test.trs', b'').split(b'\r\n')[:-1]]
     ids = [r[0] for r in log] + [t[6] for t in trash if len(t) > 6 and t[1] == b'log']

@@ -755,8 +755,9 @@ std::vector<FoldedSentence> Folding::Sentences() const {
     return out;
 }
 
-// Every journal's actions in fold order: by time, each journal's own in their order,
-// equal times by device. Bases are no actions: taken first, they hold no journal back.
+// Every journal's actions in fold order: by order (a line's time, or later than every line
+// its writer had seen), each journal's own in their order, equal orders by device. Bases
+// are no actions: taken first, they hold no journal back.
 std::vector<Entry> InFoldOrder(const std::vector<JournalRead>& journals, std::vector<Entry>& bases) {
     using Next = std::pair<std::pair<qv::Seconds, std::string_view>, size_t>;
     std::priority_queue<Next, std::vector<Next>, std::greater<Next>> heads;
@@ -765,7 +766,7 @@ std::vector<Entry> InFoldOrder(const std::vector<JournalRead>& journals, std::ve
         const auto& lines = journals[j].lines;
         for (; at[j] < lines.size() && lines[at[j]].kind == Kind::Base; ++at[j])
             bases.emplace_back(journals[j], lines[at[j]]);
-        if (at[j] < lines.size()) heads.push({{lines[at[j]].time, journals[j].device}, j});
+        if (at[j] < lines.size()) heads.push({{lines[at[j]].order, journals[j].device}, j});
     };
     size_t total = 0;
     for (size_t j = 0; j < journals.size(); ++j) {

@@ -266,9 +266,10 @@ std::string_view KindToken(Kind kind) {
 std::string JournalLine::ToText() const {
     std::string out{kFormat};
     // Each part kept as a string of its own for as long as it is appended.
-    const std::string seqText = std::to_string(seq), timeText = std::to_string(time);
+    const std::string seqText = std::to_string(seq), timeText = std::to_string(time),
+                      orderText = std::to_string(std::max(order, time));
     for (std::string_view part : {std::string_view(device), std::string_view(seqText),
-                                  std::string_view(timeText), KindToken(kind)}) {
+                                  std::string_view(timeText), std::string_view(orderText), KindToken(kind)}) {
         out += '\t';
         out += part;
     }
@@ -299,13 +300,13 @@ bool ParseInto(std::string_view line, std::uint64_t offset, JournalRead& out, Li
     thread_local std::vector<std::string_view> f;
     qv::SplitFields(line.substr(0, mark), f);
     JournalRead::Line parsed;
-    std::optional<Kind> kind = f.size() >= 5 ? KindOf(f[4]) : std::nullopt;
+    std::optional<Kind> kind = f.size() >= 6 ? KindOf(f[5]) : std::nullopt;
     if (!kind || f[0] != kFormat || !IsDeviceTag(f[1]) || !Number(f[2], 1, kMaxSeq, &parsed.seq) ||
-        !Number(f[3], 0, kMaxTime, &parsed.time))
+        !Number(f[3], 0, kMaxTime, &parsed.time) || !Number(f[4], parsed.time, 2 * kMaxTime, &parsed.order))
         return refuse(LineFault::Framing);
     if (!out.device.empty() && f[1] != out.device) return refuse(LineFault::WrongFile);
     parsed.kind = *kind;
-    const std::span<const std::string_view> own(f.begin() + 5, f.end());
+    const std::span<const std::string_view> own(f.begin() + 6, f.end());
     if (!KindFields(parsed.kind, own)) return refuse(LineFault::Fields);
     if (out.device.empty()) out.device = std::string(f[1]);
     parsed.firstField = static_cast<std::uint32_t>(out.fields.size());
@@ -336,7 +337,7 @@ std::string_view JournalRead::Fields(const Line& line, size_t from, size_t to) c
 
 JournalLine JournalRead::Whole(size_t i) const {
     const Line& l = lines[i];
-    JournalLine out{device, l.seq, l.time, l.kind, {}};
+    JournalLine out{device, l.seq, l.time, l.kind, {}, l.order};
     for (size_t f = 0; f < l.fieldCount; ++f) out.fields.emplace_back(Field(l, f));
     return out;
 }

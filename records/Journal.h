@@ -27,9 +27,12 @@ struct LineRef {
 // (see Fold), so a line carries all its action needs to be replayed anywhere.
 //
 // As written, CP932 text ending in CR LF, fields cut at TAB:
-//   qj1  device  seq  time  kind  field…  ~crc
+//   qj1  device  seq  time  order  kind  field…  ~crc
 // qj1 names the format; device is the writer's tag ("@" and up to 16 letters, digits, "-",
-// "_"), seq counts its lines from 1, time is seconds since 1970 (UTC), crc is the CRC-32C of
+// "_"), seq counts its lines from 1, time is seconds since 1970 (UTC), order is where the
+// line goes among all computers' lines: its time, or one past the highest order of every
+// line its computer held when it wrote it, whichever is later (so a line never comes
+// before a line its writer had seen, whatever the clocks say); crc is the CRC-32C of
 // every byte before "\t~", as 8 lower-case hex digits, so a line that was cut, glued or
 // garbled is told from one that was written.
 struct JournalLine {
@@ -54,6 +57,7 @@ struct JournalLine {
     qv::Seconds time = 0;
     Kind kind = Kind::Adjust;
     std::vector<std::string> fields;  // the kind's own, in the order above
+    std::int64_t order = 0;           // 0: the line's time
 
     // The line as written, CR LF included.
     std::string ToText() const;
@@ -100,6 +104,7 @@ struct JournalRead {
     struct Line {
         std::int64_t seq = 0;
         qv::Seconds time = 0;
+        std::int64_t order = 0;
         JournalLine::Kind kind = JournalLine::Kind::Adjust;
         std::uint32_t firstField = 0;  // into fields
         std::uint32_t fieldCount = 0;

@@ -122,11 +122,20 @@ bool JournalFolder::Commit(std::vector<JournalLine> lines, qv::io::IoError* erro
         return false;
     std::int64_t seq = own.NextSeq();
     const qv::Seconds now = clock_();
+    // After every line this computer holds, whatever its clock says.
+    Journals::Listing all;
+    if (!journals_.ReadAll(all, error)) return false;
+    std::int64_t seen = 0;
+    for (const JournalRead& j : all.journals)
+        for (const JournalRead::Line& l : j.lines)
+            if (l.kind != JournalLine::Kind::Base) seen = std::max(seen, l.order);
     std::string text;
     for (JournalLine& line : lines) {
         line.device = device_;
         line.seq = seq++;
         if (line.time == 0) line.time = now;
+        line.order = std::max(line.time, seen + 1);
+        seen = line.order;
         text += line.ToText();
     }
     return journals_.Append(device_, text, folder_.ModelFile(), error);

@@ -530,6 +530,18 @@ TEST(JournalFold, RandomActionsOnSeveralComputersAgreeOnceEverythingArrived) {
 
 namespace {
 
+// A folder's seven files, for comparing two folders. A file these tests' folders lack
+// reads as empty: they carry the journals between folders, where a sync tool would carry
+// every file (an emptied trash included).
+std::string FolderFiles(const std::string& dir) {
+    std::string all;
+    for (const char* name : {"test.dat", "test.log", "user.dat", "user.ldg", "test.trs", "test.rsn", "test.mrk"}) {
+        const std::string path = dir + "/" + name;
+        all += std::string(name) + ":" + (qv::test::Exists(path) ? qv::test::ReadBytes(path) : "") + "\n";
+    }
+    return all;
+}
+
 using qv::records::JournalFolder;
 
 class JournalFolders : public qv::test::InTempDir {
@@ -551,12 +563,7 @@ protected:
             std::filesystem::copy_file(e.path(), to + "/journal/" + e.path().filename().string(),
                                        std::filesystem::copy_options::overwrite_existing);
     }
-    static std::string Files(const std::string& dir) {
-        std::string all;
-        for (const char* name : {"test.dat", "test.log", "user.dat", "user.ldg", "test.trs", "test.rsn", "test.mrk"})
-            all += std::string(name) + ":" + qv::test::ReadBytes(dir + "/" + name) + "\n";
-        return all;
-    }
+    static std::string Files(const std::string& dir) { return FolderFiles(dir); }
 };
 
 TEST_F(JournalFolders, ABaseOnceThenEachCommitBringsTheFilesUp) {
@@ -636,15 +643,11 @@ class SyncedFolders : public qv::test::InTempDir {
 protected:
     static void CopyFile(const std::filesystem::path& from, const std::filesystem::path& to,
                          size_t bytes = std::string::npos) {
+        if (!std::filesystem::exists(from)) return;
         std::string data = qv::test::ReadBytes(from.string());
         qv::test::WriteBytes(to.string(), data.substr(0, std::min(bytes, data.size())));
     }
-    static std::string Files(const std::string& dir) {
-        std::string all;
-        for (const char* name : {"test.dat", "test.log", "user.dat", "user.ldg", "test.trs", "test.rsn", "test.mrk"})
-            all += std::string(name) + ":" + qv::test::ReadBytes(dir + "/" + name) + "\n";
-        return all;
-    }
+    static std::string Files(const std::string& dir) { return FolderFiles(dir); }
     // One sync of from into to: every journal and base, and the views with a winner.
     static void Sync(const std::string& from, const std::string& to, std::mt19937& rng, bool whole) {
         static const char* kCopyNames[] = {"test.sync-conflict-20261211-101500-ABCDEF1.log",
@@ -779,6 +782,30 @@ TEST_F(JournalFolders, CopiesThatHoldNothingNewAreParkedOthersStay) {
         EXPECT_EQ(qv::test::Exists("A/conflicts/" + c.name), c.parked) << c.name;
         EXPECT_EQ(std::count(parked.begin(), parked.end(), c.name), c.parked ? 1 : 0) << c.name;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// A computer whose clock runs an hour behind pays off points it saw credited on another:
+// its report comes after the credit it saw, whatever its clock says, so it takes them.
+TEST_F(JournalFolders, ALineComesAfterEveryLineItsWriterHadSeenWhateverTheClocks) {
+    Plant("A", "a\tb\tc\t0\te\tf");
+    JournalFolder a{DataFolder("A"), "@desk", [] { return qv::Seconds{1700000000}; }};
+    ASSERT_TRUE(a.EnsureBase(false));
+    ASSERT_TRUE(a.Commit({DecideLine(1700000000, 10)}));
+    Deliver("A", "B");
+    JournalFolder b{DataFolder("B"), "@lap", [] { return qv::Seconds{1700000000 - 3600}; }};
+    ASSERT_TRUE(b.Commit({JournalLine{{}, 0, 0, Kind::Report, {"10/0/0/0", "10"}}}));
+    Deliver("B", "A");
+    for (JournalFolder* f : {&a, &b}) ASSERT_TRUE(f->Start());
+    EXPECT_EQ(qv::test::ReadBytes("A/user.dat"), "a\tb\tc\t0\te\tf");
+    EXPECT_EQ(FolderFiles("A"), FolderFiles("B"));
+    const Ledger::Contents ledger = Ledger::Parse(qv::test::ReadBytes("A/user.ldg"));
+    ASSERT_EQ(ledger.entries.size(), 3u);
+    EXPECT_EQ(ledger.entries[2].kind, Ledger::Kind::Report);
+    EXPECT_EQ(ledger.entries[2].before, 10) << "the report took the points it was made for";
 }
 
 }  // namespace

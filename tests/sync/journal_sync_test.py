@@ -16,18 +16,18 @@ way.
 
 Exit 0 passed, 1 failed, 77 skipped (syncthing missing).
 """
-import importlib.util
 import os
+import runpy
 import shutil
 import sys
+import types
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 # The engines, their settings and the waits are the two-computer test's own: loaded from
 # it with this test's programs as its arguments (it runs nothing on load).
 sys.argv = [sys.argv[0], sys.argv[1], sys.argv[1], sys.argv[2]]
-spec = importlib.util.spec_from_file_location('two_computers', os.path.join(HERE, 'two_computers_test.py'))
-two = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(two)
+two = types.SimpleNamespace(**runpy.run_path(os.path.join(HERE, 'two_computers_test.py'),
+                                             run_name='two_computers'))
 
 T0 = 1780000000
 
@@ -69,6 +69,28 @@ def check_folders(engines, decided, expected):
     two.check(two.balance(a.data) == expected, f'balance {two.balance(a.data)}, replay gives {expected}')
 
 
+def join(engines):
+    """The first engine's folder has been in use (a balance of 526), the second was set up
+    with the samples and started once, any further one is empty; the engines start and
+    connect, and every computer brings its files up to the journals."""
+    for engine in engines:
+        engine.configure(*[e for e in engines if e is not engine])
+    for engine, balance, kind in zip(engines, (b'a\tb\tc\t526\te\tf', b'quorvel\t1\tuser\t0\t0\t0\r\n'),
+                                     ('data', 'sample')):
+        shutil.copy(two.RULE_BOOK, os.path.join(engine.data, 'test.dat'))
+        with open(os.path.join(engine.data, 'user.dat'), 'wb') as f:
+            f.write(balance)
+        two.actor(engine, 'base', kind, 'start')
+    for engine in engines:
+        engine.start()
+        two.wait_for(f'syncthing {engine.name} to answer', lambda: engine.rest('system/ping'), 30)
+    two.wait_for('the engines to connect',
+                 lambda: all(x.connected(y) for x in engines for y in engines if x is not y), 60)
+    poll, rescan = two.in_sync(*engines)
+    start_all_and_settle(engines, poll, rescan, 'the computers to join')
+    return poll, rescan
+
+
 def run(root):
     """Two computers, two rounds; then three."""
     return two_computers(os.path.join(root, 'two')) or three_computers(os.path.join(root, 'three'))
@@ -79,24 +101,7 @@ def two_computers(root):
     b = two.Engine(root, 'laptop')
     engines = [a, b]
     try:
-        a.configure(b)
-        b.configure(a)
-        shutil.copy(two.RULE_BOOK, os.path.join(a.data, 'test.dat'))
-        with open(os.path.join(a.data, 'user.dat'), 'wb') as f:
-            f.write(b'a\tb\tc\t526\te\tf')
-        two.actor(a, 'base', 'data', 'start')
-        # The laptop: the samples, started once, before it ever synced.
-        shutil.copy(two.RULE_BOOK, os.path.join(b.data, 'test.dat'))
-        with open(os.path.join(b.data, 'user.dat'), 'wb') as f:
-            f.write(b'quorvel\t1\tuser\t0\t0\t0\r\n')
-        two.actor(b, 'base', 'sample', 'start')
-
-        for engine in engines:
-            engine.start()
-            two.wait_for(f'syncthing {engine.name} to answer', lambda: engine.rest('system/ping'), 30)
-        two.wait_for('the two engines to connect', lambda: a.connected(b) and b.connected(a), 60)
-        poll, rescan = two.in_sync(a, b)
-        start_all_and_settle(engines, poll, rescan, 'the laptop to join')
+        poll, rescan = join(engines)
         two.check(two.balance(b.data) == 526, f'the laptop joined with {two.balance(b.data)}, not 526')
         two.say('ok: the laptop joined; 526 stays on both')
 
@@ -145,23 +150,7 @@ def three_computers(root):
     engines = [two.Engine(root, name) for name in ('desktop', 'laptop', 'tablet')]
     a, b, c = engines
     try:
-        for engine in engines:
-            engine.configure(*[e for e in engines if e is not engine])
-        shutil.copy(two.RULE_BOOK, os.path.join(a.data, 'test.dat'))
-        with open(os.path.join(a.data, 'user.dat'), 'wb') as f:
-            f.write(b'a\tb\tc\t526\te\tf')
-        two.actor(a, 'base', 'data', 'start')
-        shutil.copy(two.RULE_BOOK, os.path.join(b.data, 'test.dat'))
-        with open(os.path.join(b.data, 'user.dat'), 'wb') as f:
-            f.write(b'quorvel\t1\tuser\t0\t0\t0\r\n')
-        two.actor(b, 'base', 'sample', 'start')
-        for engine in engines:
-            engine.start()
-            two.wait_for(f'syncthing {engine.name} to answer', lambda: engine.rest('system/ping'), 30)
-        two.wait_for('the three engines to connect',
-                     lambda: all(x.connected(y) for x in engines for y in engines if x is not y), 60)
-        poll, rescan = two.in_sync(*engines)
-        start_all_and_settle(engines, poll, rescan, 'the three computers to join')
+        poll, rescan = join(engines)
         first = [tuple(line[1:3]) for line in two.actor(a, 'decide', T0 + 10, 1, 5, 'decide', T0 + 20, 2, 7)]
         start_all_and_settle(engines, poll, rescan, 'the first decisions to arrive')
 

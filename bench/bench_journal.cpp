@@ -7,17 +7,22 @@
 //
 // Counters: base_ms (`wc -l` over the journals, started as a user would), x_base (the
 // fold's time over it), journal_mb, and rss_peak/journal (the resident high-water mark
-// while folding, per journal byte).
+// while folding, per journal byte). BM_CommitOneLine: one action's commit against a
+// 100-byte append and fsync (base_ms, x_base).
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <string>
 #include <vector>
 
 #include "BenchData.h"
+#include "records/DataFolder.h"
 #include "records/Fold.h"
 #include "records/Journal.h"
+#include "records/JournalFolder.h"
 #include "text/FileIo.h"
 
 
@@ -90,6 +95,38 @@ void BM_FoldAllJournals(benchmark::State& state) {
     state.counters["journal_mb"] = static_cast<double>(bytes) / 1e6;
     state.counters["rss_peak/journal"] = static_cast<double>(peak) / static_cast<double>(bytes);
 }
+// One action's commit: its line appended to this computer's journal and synced, after
+// reading each journal's end for the next sequence and order; against appending 100 bytes
+// to a file and syncing it.
+void BM_CommitOneLine(benchmark::State& state) {
+    const int records = static_cast<int>(state.range(0));
+    qv::bench::ScratchDir dir;
+    MakeJournals(dir, records);
+    qv::records::JournalFolder folder(DataFolder(dir.Path("")), "@desktop");
+    const std::string plain = dir.Path("plain"), hundred(98, 'x');
+    double base = 0, commit = 0;
+    qv::Seconds t = 1900000000;
+    for (auto _ : state) {
+        auto start = Clock::now();
+        const int fd = ::open(plain.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (::write(fd, (hundred + "\r\n").data(), 100) != 100 || ::fsync(fd) != 0) state.SkipWithError("append");
+        ::close(fd);
+        base += MsSince(start);
+
+        start = Clock::now();
+        qv::records::JournalLine line{{}, 0, ++t, qv::records::JournalLine::Kind::Decide,
+                                      {"1", "article name", "29", "A:12 B:18 ", "12", "18", "0", "0", "9", "why"}};
+        if (!folder.Commit({line})) state.SkipWithError("commit");
+        const double ms = MsSince(start);
+        commit += ms;
+        state.SetIterationTime(ms / 1000.0);
+    }
+    state.counters["base_ms"] = base / static_cast<double>(state.iterations());
+    state.counters["x_base"] = commit / base;
+}
+BENCHMARK(BM_CommitOneLine)->Arg(10000)->Arg(100000)->Arg(1000000)->UseManualTime()
+    ->Unit(benchmark::kMillisecond)->Iterations(20);
+
 BENCHMARK(BM_FoldAllJournals)->Arg(10000)->Arg(100000)->Arg(1000000)->UseManualTime()
     ->Unit(benchmark::kMillisecond)->Iterations(3);
 

@@ -20,6 +20,7 @@
 
 #include "records/DataFolder.h"
 #include "records/DeviceTag.h"
+#include "records/FileTail.h"
 #include "text/FileIo.h"
 #include "text/LineWalk.h"
 #include "text/Numbers.h"
@@ -452,22 +453,54 @@ bool Journals::ReadFrom(const std::string& path, std::int64_t offset, std::int64
     return true;
 }
 
-bool Journals::ReadAll(Listing& out, qv::io::IoError* error, std::int64_t maxBytes) const {
+bool Journals::List(std::vector<std::pair<std::string, std::string>>& found,
+                    std::vector<std::string>* skipped, qv::io::IoError* error) const {
     DIR* dir = ::opendir(folder_.c_str());
     if (dir == nullptr) return errno == ENOENT || qv::io::Fail(error, Op::Open, folder_, errno);
-    std::vector<std::pair<std::string, std::string>> found;  // device, name
+    std::vector<std::pair<std::string, std::string>> all;  // device, name
     while (const dirent* e = ::readdir(dir)) {
         const std::string name = e->d_name;
-        if (auto device = DeviceOfJournalName(name)) found.emplace_back(*device, name);
+        if (auto device = DeviceOfJournalName(name)) all.emplace_back(*device, name);
     }
     ::closedir(dir);
-    std::sort(found.begin(), found.end());
+    std::sort(all.begin(), all.end());
+    for (auto& [device, name] : all) {
+        if (IsRegularNoFollow(folder_ + "/" + name)) found.emplace_back(std::move(device), std::move(name));
+        else if (skipped) skipped->push_back(name);
+    }
+    return true;
+}
+
+bool Journals::Ends(std::vector<End>& out, qv::io::IoError* error) const {
+    std::vector<std::pair<std::string, std::string>> found;
+    if (!List(found, nullptr, error)) return false;
+    for (const auto& [device, name] : found) {
+        ReadOnlyFile file;
+        const std::string path = folder_ + "/" + name;
+        if (file.Open(path, error) == qv::io::ReadStatus::Unreadable) return false;
+        End end{device, 0, 0};
+        // From the newest line back: the first whole line of the journal's own gives its
+        // sequence, the first action its order (bases carry none).
+        const bool read = ForEachLineBackward(file, [&](const qv::Line& line, std::int64_t) {
+            if (!line.terminated) return true;
+            const std::optional<JournalLine> parsed = ParseJournalLine(line.text);
+            if (!parsed || parsed->device != device) return true;
+            end.seq = std::max(end.seq, parsed->seq);
+            if (parsed->kind == Kind::Base) return true;
+            end.order = parsed->order;
+            return false;
+        });
+        if (!read) return qv::io::Fail(error, Op::Read, path, EIO);
+        out.push_back(std::move(end));
+    }
+    return true;
+}
+
+bool Journals::ReadAll(Listing& out, qv::io::IoError* error, std::int64_t maxBytes) const {
+    std::vector<std::pair<std::string, std::string>> found;  // device, name
+    if (!List(found, &out.skipped, error)) return false;
     for (const auto& [device, name] : found) {
         const std::string path = folder_ + "/" + name;
-        if (!IsRegularNoFollow(path)) {
-            out.skipped.push_back(name);
-            continue;
-        }
         JournalRead read;
         read.device = device;
         if (!ReadFrom(path, 0, maxBytes, read, error)) return false;
@@ -516,9 +549,13 @@ bool Journals::CutTorn(std::string_view device, qv::io::IoError* error) const {
     const std::string path = PathOf(device);
     bool missing = false;
     if (!IsRegularNoFollow(path, &missing)) return missing;
-    const std::int64_t whole = qv::io::WholeLinesSize(path);
-    if (whole == qv::io::FileSize(path)) return true;
-    return qv::io::TruncateTo(path, whole, error);
+    // Only a journal whose last byte is no line end is read whole, to find its last one.
+    ReadOnlyFile file;
+    std::string last;
+    if (file.Open(path, error) != qv::io::ReadStatus::Ok) return true;  // missing or empty
+    if (!file.ReadAt(file.Size() - 1, 1, last)) return qv::io::Fail(error, Op::Read, path, EIO);
+    if (last == "\n") return true;
+    return qv::io::TruncateTo(path, qv::io::WholeLinesSize(path), error);
 }
 
 }  // namespace qv::records

@@ -154,6 +154,14 @@ public:
     };
     bool ReadAll(Listing& out, qv::io::IoError* error = nullptr,
                  std::int64_t maxBytes = std::int64_t{1} << 34) const;
+    // The newest line of each journal, read from its end: the highest sequence it holds
+    // and the order of its newest action (0: none). Lines that are refused are passed over.
+    struct End {
+        std::string device;
+        std::int64_t seq = 0;
+        std::int64_t order = 0;
+    };
+    bool Ends(std::vector<End>& out, qv::io::IoError* error = nullptr) const;
     // Reads one journal's bytes from offset on (its lines after a position kept earlier).
     static bool ReadFrom(const std::string& path, std::int64_t offset, std::int64_t maxBytes,
                          JournalRead& out, qv::io::IoError* error = nullptr);
@@ -172,6 +180,9 @@ public:
     bool CutTorn(std::string_view device, qv::io::IoError* error = nullptr) const;
 
 private:
+    // The journals' names that are regular files, by device; the others in skipped.
+    bool List(std::vector<std::pair<std::string, std::string>>& found, std::vector<std::string>* skipped,
+              qv::io::IoError* error) const;
     std::string folder_;
 };
 

@@ -115,20 +115,17 @@ bool JournalFolder::EnsureBase(bool sample, qv::io::IoError* error) {
 }
 
 bool JournalFolder::Commit(std::vector<JournalLine> lines, qv::io::IoError* error) {
-    JournalRead own;
-    own.device = device_;
-    if (!journals_.CutTorn(device_, error) ||
-        !Journals::ReadFrom(journals_.PathOf(device_), 0, std::int64_t{1} << 40, own, error))
-        return false;
-    std::int64_t seq = own.NextSeq();
+    // Each journal's end alone: the next sequence, and the order to come after, an
+    // action costs no reading of the journals whole.
+    std::vector<Journals::End> ends;
+    if (!journals_.Ends(ends, error)) return false;  // the append cuts a torn line itself
+    std::int64_t seq = 1, seen = 0;
+    for (const Journals::End& end : ends) {
+        if (end.device == device_) seq = end.seq + 1;
+        // After every line this computer holds, whatever its clock says.
+        seen = std::max(seen, end.order);
+    }
     const qv::Seconds now = clock_();
-    // After every line this computer holds, whatever its clock says.
-    Journals::Listing all;
-    if (!journals_.ReadAll(all, error)) return false;
-    std::int64_t seen = 0;
-    for (const JournalRead& j : all.journals)
-        for (const JournalRead::Line& l : j.lines)
-            if (l.kind != JournalLine::Kind::Base) seen = std::max(seen, l.order);
     std::string text;
     for (JournalLine& line : lines) {
         line.device = device_;

@@ -474,9 +474,10 @@ bool Journals::List(std::vector<std::pair<std::string, std::string>>& found,
 bool Journals::Ends(std::vector<End>& out, qv::io::IoError* error) const {
     std::vector<std::pair<std::string, std::string>> found;
     if (!List(found, nullptr, error)) return false;
-    for (const auto& [device, name] : found) {
+    for (const auto& journal : found) {
+        const std::string& device = journal.first;  // named, for the walk below to see
         ReadOnlyFile file;
-        const std::string path = folder_ + "/" + name;
+        const std::string path = folder_ + "/" + journal.second;
         if (file.Open(path, error) == qv::io::ReadStatus::Unreadable) return false;
         End end{device, 0, 0};
         // From the newest line back: the first whole line of the journal's own gives its

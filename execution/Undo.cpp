@@ -285,28 +285,15 @@ Outcome ReportSession::Report(const std::array<std::int64_t, 4>& units, std::int
 
 namespace {
 
-// A record line without its mark (field 5): the same sentence executed or not.
-std::string WithoutMark(std::string_view line) {
-    size_t start = 0;  // where field 5 begins
-    for (int f = 0; f < 5; ++f) {
-        const size_t tab = line.find('\t', start);
-        if (tab == std::string_view::npos) return std::string(line);
-        start = tab + 1;
-    }
-    const size_t end = line.find('\t', start);
-    return std::string(line.substr(0, start)) +
-           std::string(end == std::string_view::npos ? std::string_view() : line.substr(end));
-}
-
 // Whether the log holds one of the records as cut (its mark aside).
 bool HoldsAny(std::string_view log, std::span<const qv::records::CutRecord> cuts) {
     for (const qv::records::CutRecord& cut : cuts) {
         const std::string_view id = std::string_view(cut.line).substr(0, cut.line.find('\t'));
-        const std::string want = WithoutMark(cut.line);
+        const std::string want = qv::records::RecordKey(cut.line);
         bool found = false;
         qv::ForEachLine(log, [&](const qv::Line& line) {
             if (!found && line.text.substr(0, id.size() + 1) == std::string(id) + "\t")
-                found = WithoutMark(line.text) == want;
+                found = qv::records::RecordKey(line.text) == want;
         });
         if (found) return true;
     }

@@ -10,6 +10,7 @@
 
 #include "records/Backups.h"
 #include "records/ConflictCopies.h"
+#include "records/LogSplice.h"
 #include "records/Trash.h"
 #include "text/LineWalk.h"
 #include "text/Numbers.h"
@@ -170,17 +171,9 @@ void JournalFolder::ParkCopies(std::vector<std::string>* parked) const {
 
 namespace {
 
-// A record line without its identifier and mark: the same sentence under another second,
-// executed or not.
-std::string RecordKey(std::string_view line) {
-    std::vector<std::string_view> f;
-    qv::SplitFields(line, f);
-    if (f.size() < 11) return std::string(line);
-    std::string key;
-    for (size_t i = 1; i < f.size(); ++i)
-        if (i != 5) key.append(f[i]).push_back('\t');
-    return key;
-}
+// A sentence as a copy of the log and the fold may both hold it: its second aside (the
+// fold may have moved it) and its mark.
+std::string SentenceKey(std::string_view record) { return RecordKey(WithField(record, 0, "")); }
 
 }  // namespace
 
@@ -188,14 +181,14 @@ bool JournalFolder::HoldsNothingNew(const std::string& of, std::string_view copy
     if (of == folder_.LogPath()) {
         std::multiset<std::string> known;
         qv::ForEachLine(folded_.log, [&](const qv::Line& line) {
-            if (line.terminated) known.insert(RecordKey(line.text));
+            if (line.terminated) known.insert(SentenceKey(line.text));
         });
         for (const Trash::Entry& e : Trash::Parse(folded_.trash).entries)
-            if (e.kind == Trash::Kind::LogRecord) known.insert(RecordKey(e.payload));
+            if (e.kind == Trash::Kind::LogRecord) known.insert(SentenceKey(e.payload));
         bool all = true;
         qv::ForEachLine(copy, [&](const qv::Line& line) {
             if (!all || !line.terminated || line.text.empty()) return;
-            const auto found = known.find(RecordKey(line.text));
+            const auto found = known.find(SentenceKey(line.text));
             if (found == known.end()) all = false;
             else known.erase(found);
         });

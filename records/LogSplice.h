@@ -35,6 +35,12 @@ std::vector<CutRecord> CutsOf(std::string_view content, std::string_view id,
 // number (or the end). Every other byte stays.
 std::string InsertRecords(std::string_view content, std::span<const CutRecord> records);
 
+// A record line without its mark (field 5): two lines with one key are one sentence,
+// executed or not.
+std::string RecordKey(std::string_view line);
+// The line with field f replaced by value (the line as it is when it has fewer fields).
+std::string WithField(std::string_view line, size_t f, std::string_view value);
+
 // Whether content holds a record carrying id.
 bool HasRecord(std::string_view content, std::string_view id);
 

@@ -29,40 +29,6 @@ std::string FirstField(std::string_view text) {
     return std::string(text.substr(0, text.find('\t')));
 }
 
-// A record without its mark: two lines with one key are one sentence.
-std::string RecordKey(std::string_view line) {
-    std::string key;
-    size_t field = 0, start = 0;
-    while (true) {
-        const size_t tab = line.find('\t', start);
-        const std::string_view piece =
-            line.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start);
-        if (field != SentenceRecord::kExecuted) {
-            key += piece;
-            key += '\t';
-        }
-        if (tab == std::string_view::npos) break;
-        start = tab + 1;
-        ++field;
-    }
-    return key;
-}
-
-// The line with field f replaced.
-std::string WithField(std::string_view line, size_t f, std::string_view value) {
-    size_t begin = 0;
-    for (size_t i = 0; i < f; ++i) {
-        const size_t tab = line.find('\t', begin);
-        if (tab == std::string_view::npos) return std::string(line);
-        begin = tab + 1;
-    }
-    const size_t end = line.find('\t', begin);
-    std::string out(line.substr(0, begin));
-    out += value;
-    if (end != std::string_view::npos) out += line.substr(end);
-    return out;
-}
-
 void EndLine(std::string& bytes) {
     if (!bytes.empty() && bytes.back() != '\n') bytes += "\r\n";
 }

@@ -172,27 +172,6 @@ std::string Hex8(std::uint32_t v) {
     return out;
 }
 
-bool IsRegularNoFollow(const std::string& path, bool* missing = nullptr) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) {
-        if (missing) *missing = errno == ENOENT;
-        return false;
-    }
-    return S_ISREG(st.st_mode);
-}
-
-// Makes the journal folder when it is missing; a name there that is no folder (a link
-// included) is refused.
-bool EnsureFolder(const std::string& folder, qv::io::IoError* error) {
-    struct stat st {};
-    if (::lstat(folder.c_str(), &st) == 0)
-        return S_ISDIR(st.st_mode) || qv::io::Fail(error, Op::Check, folder, ENOTDIR);
-    if (errno != ENOENT) return qv::io::Fail(error, Op::Check, folder, errno);
-    if (::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST)
-        return qv::io::Fail(error, Op::Open, folder, errno);
-    return true;
-}
-
 void SyncFolder(const std::string& folder) {
     const int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
     if (dfd < 0) return;
@@ -465,7 +444,7 @@ bool Journals::List(std::vector<std::pair<std::string, std::string>>& found,
     ::closedir(dir);
     std::sort(all.begin(), all.end());
     for (auto& [device, name] : all) {
-        if (IsRegularNoFollow(folder_ + "/" + name)) found.emplace_back(std::move(device), std::move(name));
+        if (qv::io::IsRegularNoFollow(folder_ + "/" + name)) found.emplace_back(std::move(device), std::move(name));
         else if (skipped) skipped->push_back(name);
     }
     return true;
@@ -510,12 +489,14 @@ bool Journals::ReadAll(Listing& out, qv::io::IoError* error, std::int64_t maxByt
     return true;
 }
 
+bool Journals::MakeFolder(qv::io::IoError* error) const { return qv::io::MakeRealFolder(folder_, error); }
+
 bool Journals::Append(std::string_view device, std::string_view text, const std::string& like,
                       qv::io::IoError* error) const {
-    if (!EnsureFolder(folder_, error)) return false;
+    if (!MakeFolder(error)) return false;
     const std::string path = PathOf(device);
     bool missing = false;
-    const bool existed = IsRegularNoFollow(path, &missing);
+    const bool existed = qv::io::IsRegularNoFollow(path, &missing);
     if (!existed && !missing) return qv::io::Fail(error, Op::Check, path, qv::io::IoError::kNotRegular);
     const auto& sys = qv::io::Sys();
     const int fd = sys.open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
@@ -549,7 +530,7 @@ bool Journals::Append(std::string_view device, std::string_view text, const std:
 bool Journals::CutTorn(std::string_view device, qv::io::IoError* error) const {
     const std::string path = PathOf(device);
     bool missing = false;
-    if (!IsRegularNoFollow(path, &missing)) return missing;
+    if (!qv::io::IsRegularNoFollow(path, &missing)) return missing;
     // Only a journal whose last byte is no line end is read whole, to find its last one.
     ReadOnlyFile file;
     std::string last;

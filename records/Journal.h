@@ -170,6 +170,8 @@ public:
     // The same for bytes already at the end of out.bytes, from base on.
     static void ParseKept(std::uint64_t base, std::int64_t offset, JournalRead& out);
 
+    // Makes the journals' folder when it is missing; one that is a link is refused.
+    bool MakeFolder(qv::io::IoError* error = nullptr) const;
     // Appends this computer's lines and syncs them: the commit of an action. The journal
     // is opened without following links and only when it is a regular file; a torn tail
     // left by a kill is cut back first. like: the file whose group and mode a new journal

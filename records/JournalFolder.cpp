@@ -41,9 +41,9 @@ constexpr std::array<ViewFile, 7> kViews{{
 // The bytes of a regular file reached without a link, at most max; a missing file is "".
 bool ReadNoFollow(const std::string& path, std::string& out, std::int64_t max, qv::io::IoError* error) {
     out.clear();
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT || qv::io::Fail(error, Op::Check, path, errno);
-    if (!S_ISREG(st.st_mode)) return qv::io::Fail(error, Op::Check, path, qv::io::IoError::kNotRegular);
+    bool missing = false;
+    if (!qv::io::IsRegularNoFollow(path, &missing))
+        return missing || qv::io::Fail(error, Op::Check, path, qv::io::IoError::kNotRegular);
     return qv::io::ReadFile(path, out, max, error) != qv::io::ReadStatus::Unreadable;
 }
 
@@ -97,15 +97,11 @@ bool JournalFolder::EnsureBase(bool sample, qv::io::IoError* error) {
     if (!ReadViews(base, error)) return false;
     const std::string hash = BaseHash(base);
     const std::string path = BasePath(hash);
-    struct stat st {};
-    if (::lstat(journals_.Folder().c_str(), &st) != 0 && ::mkdir(journals_.Folder().c_str(), 0777) != 0 &&
-        errno != EEXIST)
-        return qv::io::Fail(error, Op::Open, journals_.Folder(), errno);
-    if (::lstat(journals_.Folder().c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        return qv::io::Fail(error, Op::Check, journals_.Folder(), ENOTDIR);
+    if (!journals_.MakeFolder(error)) return false;
     // Two computers taking the same files write the same base under the same name.
     if (!LoadBase(hash)) {
-        if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        bool missing = false;
+        if (!qv::io::IsRegularNoFollow(path, &missing) && !missing)
             return qv::io::Fail(error, Op::Check, path, qv::io::IoError::kNotRegular);
         if (!qv::io::WriteFileAtomic(path, BaseToText(base), error)) return false;
     }
@@ -157,11 +153,10 @@ void JournalFolder::ParkCopies(std::vector<std::string>* parked) const {
     for (const ConflictCopy& copy : FindConflictCopies(folder_)) {
         std::string bytes;
         if (!ReadNoFollow(copy.path, bytes, kMaxBase, nullptr) || !HoldsNothingNew(copy.of, bytes)) continue;
-        struct stat st {};
-        if (::lstat(conflicts.c_str(), &st) != 0 && ::mkdir(conflicts.c_str(), 0777) != 0) return;
         // Only a real folder takes them: a link there would carry them out of the folder.
-        if (::lstat(conflicts.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return;
+        if (!qv::io::MakeRealFolder(conflicts)) return;
         std::string target = conflicts + '/' + copy.name;
+        struct stat st {};
         for (int n = 2; ::lstat(target.c_str(), &st) == 0; ++n)
             target = conflicts + '/' + std::to_string(n) + '-' + copy.name;
         if (qv::io::Sys().rename(copy.path.c_str(), target.c_str()) == 0 && parked)

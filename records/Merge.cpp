@@ -533,31 +533,20 @@ constexpr Slot kSlots[] = {
 
 std::string StagingOf(const DataFolder& folder) { return folder.ConflictFolder() + "/.merging"; }
 
-// Whether path is a folder itself, not a link to one.
-bool IsRealFolder(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 bool MakeFolder(const std::string& path, qv::io::IoError* error) {
     if (::mkdir(path.c_str(), 0777) == 0 || errno == EEXIST) {
         // A link, even to a folder, would carry the merge's files out of the data folder.
-        if (IsRealFolder(path)) return true;
+        if (qv::io::IsRealFolder(path)) return true;
         return qv::io::Fail(error, qv::io::IoError::Op::Write, path, ENOTDIR);
     }
     return qv::io::Fail(error, qv::io::IoError::Op::Write, path, errno);
-}
-
-bool IsRegularFile(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 void DropStaging(const std::string& staging) {
     // Only a real folder inside a real conflicts/ is ours to empty: a link there leads
     // elsewhere, and what it leads to is not ours.
     const std::string parent = staging.substr(0, staging.rfind('/'));
-    if (!IsRealFolder(parent) || !IsRealFolder(staging)) return;
+    if (!qv::io::IsRealFolder(parent) || !qv::io::IsRealFolder(staging)) return;
     std::vector<std::string> names;
     if (DIR* d = ::opendir(staging.c_str()); d != nullptr) {
         while (const dirent* e = ::readdir(d))
@@ -571,7 +560,7 @@ void DropStaging(const std::string& staging) {
     });
     // A link is removed itself, never what it leads to; a folder stays.
     for (const std::string& name : names)
-        if (!IsRealFolder(staging + '/' + name)) qv::io::RemoveFile(staging + '/' + name);
+        if (!qv::io::IsRealFolder(staging + '/' + name)) qv::io::RemoveFile(staging + '/' + name);
     ::rmdir(staging.c_str());
 }
 
@@ -653,7 +642,7 @@ bool Finish(const DataFolder& folder, qv::Clock clock, qv::io::IoError* error) {
                 if (arg != slot.key) continue;
                 const std::string& target = (folder.*slot.path)();
                 const std::string staged = staging + '/' + slot.key;
-                if (!IsRegularFile(staged)) return;  // written already, or not ours to read
+                if (!qv::io::IsRegularNoFollow(staged)) return;  // written already, or not ours to read
                 std::string bytes;
                 const auto read = qv::io::ReadFile(staged, bytes, qv::io::kWholeFile, error);
                 if (read == qv::io::ReadStatus::Missing) return;  // written already
@@ -676,7 +665,7 @@ bool Finish(const DataFolder& folder, qv::Clock clock, qv::io::IoError* error) {
                 folder.Dir().empty() || folder.Dir() == "." ? name : folder.Dir() + '/' + name;
             struct stat st {};
             if (::lstat(from.c_str(), &st) != 0) return;  // moved already
-            if (!IsRealFolder(folder.ConflictFolder())) {
+            if (!qv::io::IsRealFolder(folder.ConflictFolder())) {
                 ok = qv::io::Fail(error, qv::io::IoError::Op::Rename, from, ENOTDIR);
                 return;
             }

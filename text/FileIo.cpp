@@ -669,6 +669,29 @@ std::int64_t FileSize(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : 0;
 }
 
+bool IsRegularNoFollow(const std::string& path, bool* missing) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        if (missing) *missing = errno == ENOENT;
+        return false;
+    }
+    return S_ISREG(st.st_mode);
+}
+
+bool IsRealFolder(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool MakeRealFolder(const std::string& path, IoError* error) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0)
+        return S_ISDIR(st.st_mode) || Fail(error, IoError::Op::Check, path, ENOTDIR);
+    if (errno != ENOENT) return Fail(error, IoError::Op::Check, path, errno);
+    if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) return Fail(error, IoError::Op::Open, path, errno);
+    return true;
+}
+
 bool RemoveFile(const std::string& path) {
     if (Sys().unlink(path.c_str()) != 0 && errno != ENOENT) return false;
     SyncFolder(path);

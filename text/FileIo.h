@@ -190,6 +190,17 @@ std::int64_t FileSize(const std::string& path);
 // Removes a file and syncs its folder; true when it is gone.
 bool RemoveFile(const std::string& path);
 
+// The files the program alone keeps (journals, staging, conflict copies) are never
+// reached through a link: these look at the name itself.
+// Whether path is a regular file, not a link to one; missing, when given, learns whether
+// nothing is there at all.
+bool IsRegularNoFollow(const std::string& path, bool* missing = nullptr);
+// Whether path is a folder, not a link to one.
+bool IsRealFolder(const std::string& path);
+// Makes the folder path when nothing is there; a name there that is no folder (a link to
+// one included) is refused (Check, ENOTDIR).
+bool MakeRealFolder(const std::string& path, IoError* error = nullptr);
+
 // An exclusive lock on a folder, held until the object is destroyed (or the process
 // ends). Locking the folder itself, not a file in it, creates nothing and survives the
 // renames of the atomic writes.

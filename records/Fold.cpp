@@ -28,13 +28,6 @@ std::uint64_t Fnv(std::string_view bytes, std::uint64_t h = 1469598103934665603U
     return h;
 }
 
-std::array<std::string ViewBytes::*, 7> Members() {
-    return {&ViewBytes::book, &ViewBytes::log, &ViewBytes::balance, &ViewBytes::ledger,
-            &ViewBytes::trash, &ViewBytes::reasons, &ViewBytes::marks};
-}
-constexpr std::array<std::string_view, 7> kNames{"test.dat", "test.log", "user.dat", "user.ldg",
-                                                 "test.trs", "test.rsn", "test.mrk"};
-
 // The lines of a file: whole lines with their line ends, and the piece after the last one.
 std::vector<std::string_view> LinesOf(std::string_view bytes, std::string_view* tail) {
     std::vector<std::string_view> lines;
@@ -791,11 +784,24 @@ std::vector<Entry> InFoldOrder(const std::vector<JournalRead>& journals, std::ve
 
 }  // namespace
 
+const std::array<FolderFile, 7>& FolderFiles() {
+    static const std::array<FolderFile, 7> files{{
+        {"test.dat", &DataFolder::BookPath, &ViewBytes::book},
+        {"test.log", &DataFolder::LogPath, &ViewBytes::log},
+        {"user.dat", &DataFolder::BalancePath, &ViewBytes::balance},
+        {"user.ldg", &DataFolder::LedgerPath, &ViewBytes::ledger},
+        {"test.trs", &DataFolder::TrashPath, &ViewBytes::trash},
+        {"test.rsn", &DataFolder::ReasonsPath, &ViewBytes::reasons},
+        {"test.mrk", &DataFolder::MarksPath, &ViewBytes::marks},
+    }};
+    return files;
+}
+
 std::string BaseHash(const ViewBytes& base) {
     std::uint64_t h = 1469598103934665603ULL;
-    for (auto member : Members()) {
-        const std::string size = std::to_string((base.*member).size()) + "\n";
-        h = Fnv(base.*member, Fnv(size, h));
+    for (const FolderFile& file : FolderFiles()) {
+        const std::string& bytes = base.*file.bytes;
+        h = Fnv(bytes, Fnv(std::to_string(bytes.size()) + "\n", h));
     }
     static const char kHex[] = "0123456789abcdef";
     std::string out(16, '0');
@@ -805,29 +811,27 @@ std::string BaseHash(const ViewBytes& base) {
 
 std::string BaseToText(const ViewBytes& base) {
     std::string out;
-    const auto members = Members();
-    for (size_t i = 0; i < members.size(); ++i) {
-        const std::string& bytes = base.*members[i];
-        out += std::string(kNames[i]) + "\t" + std::to_string(bytes.size()) + "\r\n" + bytes + "\r\n";
+    for (const FolderFile& file : FolderFiles()) {
+        const std::string& bytes = base.*file.bytes;
+        out += std::string(file.name) + "\t" + std::to_string(bytes.size()) + "\r\n" + bytes + "\r\n";
     }
     return out;
 }
 
 std::optional<ViewBytes> BaseFromText(std::string_view text) {
     ViewBytes out;
-    const auto members = Members();
-    for (size_t i = 0; i < members.size(); ++i) {
+    for (const FolderFile& file : FolderFiles()) {
         const size_t end = text.find("\r\n");
         if (end == std::string_view::npos) return std::nullopt;
         const std::string_view head = text.substr(0, end);
         const size_t tab = head.find('\t');
         std::int64_t size = 0;
-        if (tab == std::string_view::npos || head.substr(0, tab) != kNames[i] ||
+        if (tab == std::string_view::npos || head.substr(0, tab) != file.name ||
             !qv::ReadPlainDigits(head.substr(tab + 1), size) ||
             text.size() - end - 2 < static_cast<size_t>(size) + 2)
             return std::nullopt;
         text.remove_prefix(end + 2);
-        out.*members[i] = std::string(text.substr(0, static_cast<size_t>(size)));
+        out.*file.bytes = std::string(text.substr(0, static_cast<size_t>(size)));
         if (text.substr(static_cast<size_t>(size), 2) != "\r\n") return std::nullopt;
         text.remove_prefix(static_cast<size_t>(size) + 2);
     }

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "records/DataFolder.h"
 #include "records/Journal.h"
 
 namespace qv::records {
@@ -22,6 +24,15 @@ struct ViewBytes {
     std::string marks;     // test.mrk
     bool operator==(const ViewBytes&) const = default;
 };
+
+// The folder's seven files, one row each: the name a base stores it under, where the
+// folder keeps it, and its bytes in ViewBytes.
+struct FolderFile {
+    std::string_view name;
+    const std::string& (DataFolder::*path)() const;
+    std::string ViewBytes::*bytes;
+};
+const std::array<FolderFile, 7>& FolderFiles();
 
 // The hash that names a base: 16 hex digits over its files, so two computers that took the
 // same folder into their journals name the same base and it counts once.

@@ -24,20 +24,6 @@ using Op = qv::io::IoError::Op;
 // A base is read to this size at most: a forged one cannot take the memory.
 constexpr std::int64_t kMaxBase = std::int64_t{1} << 34;
 
-struct ViewFile {
-    const std::string& (DataFolder::*path)() const;
-    std::string ViewBytes::*bytes;
-};
-constexpr std::array<ViewFile, 7> kViews{{
-    {&DataFolder::BookPath, &ViewBytes::book},
-    {&DataFolder::LogPath, &ViewBytes::log},
-    {&DataFolder::BalancePath, &ViewBytes::balance},
-    {&DataFolder::LedgerPath, &ViewBytes::ledger},
-    {&DataFolder::TrashPath, &ViewBytes::trash},
-    {&DataFolder::ReasonsPath, &ViewBytes::reasons},
-    {&DataFolder::MarksPath, &ViewBytes::marks},
-}};
-
 // The bytes of a regular file reached without a link, at most max; a missing file is "".
 bool ReadNoFollow(const std::string& path, std::string& out, std::int64_t max, qv::io::IoError* error) {
     out.clear();
@@ -60,7 +46,7 @@ std::string JournalFolder::BasePath(const std::string& hash) const {
 }
 
 bool JournalFolder::ReadViews(ViewBytes& out, qv::io::IoError* error) const {
-    for (const ViewFile& v : kViews) {
+    for (const FolderFile& v : FolderFiles()) {
         const std::string& path = (folder_.*v.path)();
         out.*v.bytes = {};
         if (path.empty()) continue;
@@ -138,7 +124,7 @@ bool JournalFolder::Commit(std::vector<JournalLine> lines, qv::io::IoError* erro
 bool JournalFolder::Start(std::vector<std::string>* written, qv::io::IoError* error,
                          std::vector<std::string>* parked) {
     std::vector<std::string> paths;
-    for (const ViewFile& v : kViews)
+    for (const FolderFile& v : FolderFiles())
         if (!(folder_.*v.path)().empty()) paths.push_back((folder_.*v.path)());
     qv::io::Leftovers left;
     qv::io::CleanLeftovers(paths, left);
@@ -199,7 +185,7 @@ bool JournalFolder::BringViewsUp(std::vector<std::string>* written, qv::io::IoEr
     ViewBytes now;
     if (!ReadViews(now, error)) return false;
     const Backups backups(folder_.BackupFolder(), clock_);
-    for (const ViewFile& v : kViews) {
+    for (const FolderFile& v : FolderFiles()) {
         const std::string& path = (folder_.*v.path)();
         if (path.empty() || now.*v.bytes == folded_.*v.bytes) continue;
         const Backups::OnReplace keep(backups, path);

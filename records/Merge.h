@@ -9,6 +9,7 @@
 
 #include "records/ConflictCopies.h"
 #include "records/DataFolder.h"
+#include "records/Fold.h"
 #include "rulebook/Clock.h"
 #include "text/IoError.h"
 
@@ -25,9 +26,7 @@ struct Implements {
 // What one computer's files hold, byte for byte (empty: no such file). The other side of
 // a merge is made of the conflict copies, and of this side's file where a file has none
 // (the sync tool brought it over whole).
-struct FolderBytes {
-    std::string book, log, balance, ledger, trash, reasons, marks;
-};
+using FolderBytes = ViewBytes;
 
 // What a merge took in, as one box says it.
 struct MergeCounts {

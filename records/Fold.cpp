@@ -7,6 +7,7 @@
 #include <set>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 #include "records/Ledger.h"
 #include "records/Trash.h"
@@ -28,21 +29,8 @@ std::uint64_t Fnv(std::string_view bytes, std::uint64_t h = 1469598103934665603U
     return h;
 }
 
-// The lines of a file: whole lines with their line ends, and the piece after the last one.
-std::vector<std::string_view> LinesOf(std::string_view bytes, std::string_view* tail) {
-    std::vector<std::string_view> lines;
-    size_t at = 0;
-    for (size_t end; (end = bytes.find('\n', at)) != std::string_view::npos; at = end + 1)
-        lines.push_back(bytes.substr(at, end + 1 - at));
-    *tail = bytes.substr(at);
-    return lines;
-}
-
-std::string_view WithoutEnd(std::string_view line) {
-    if (line.ends_with('\n')) line.remove_suffix(1);
-    if (line.ends_with('\r')) line.remove_suffix(1);
-    return line;
-}
+// A line as stored, line end included, without it.
+std::string_view WithoutEnd(std::string_view raw) { return qv::LineOf(raw).text; }
 
 std::string_view FieldOf(std::string_view line, size_t f) {
     return qv::FieldAt(line, f).value_or(std::string_view{});
@@ -321,13 +309,12 @@ void Folding::TakeBase(const std::string& hash, const ViewBytes& base, bool prim
 }
 
 void Folding::TakeBaseLog(const std::string& hash, std::string_view log, bool primary) {
-    std::string_view tail;
     size_t n = 0;
-    for (std::string_view line : LinesOf(log, &tail)) {
-        const std::string_view text = WithoutEnd(line);
-        if (FieldCount(text) < 11) {
-            AddOther(line);
-            continue;
+    qv::ForEachLine(log, [&](const qv::Line& line) {
+        const std::string_view text = line.text;
+        if (!line.terminated || FieldCount(text) < 11) {
+            AddOther(line.raw);
+            return;
         }
         Sentence s;
         s.key = *KeyOf("#" + hash, std::to_string(++n));
@@ -342,44 +329,42 @@ void Folding::TakeBaseLog(const std::string& hash, std::string_view log, bool pr
         s.id = id;
         SplitRecord(text, s);
         // A second history's sentence is written anew: its identifier may have moved.
-        if (primary) s.raw = line;
+        if (primary) s.raw = line.raw;
         AddToLog(std::move(s));
-    }
-    if (!tail.empty()) AddOther(tail);
+    });
 }
 
 void Folding::TakeBaseBook(std::string_view book, bool primary) {
-    std::string_view tail;
-    std::vector<std::string_view> lines = LinesOf(book, &tail);
-    for (size_t i = 0; i < lines.size(); ++i) {
-        const std::string_view text = WithoutEnd(lines[i]);
-        if (i == 0) {
-            if (!primary) continue;
-            header_ = std::string(lines[i]);
+    bool header = true;
+    qv::ForEachLine(book, [&](const qv::Line& line) {
+        const std::string_view text = line.text;
+        if (!line.terminated) {
+            if (primary) bookTail_ = std::string(line.raw);
+        } else if (std::exchange(header, false)) {
+            if (!primary) return;
+            header_ = std::string(line.raw);
             std::vector<std::string_view> f;
             qv::SplitFields(text, f);
             headerFields_.assign(f.begin(), f.end());
-            continue;
+        } else {
+            const std::int64_t number = qv::ReadInt64(text);
+            if (FieldCount(text) != 14 || number < 1 || number > 9999) return;
+            if (primary || !rules_.count(number)) rules_[number] = std::string(text);
         }
-        const std::int64_t number = qv::ReadInt64(text);
-        if (FieldCount(text) != 14 || number < 1 || number > 9999) continue;
-        if (primary || !rules_.count(number)) rules_[number] = std::string(text);
-    }
-    if (primary) bookTail_ = std::string(tail);
+    });
 }
 
 void Folding::TakeBaseTrash(const std::string& hash, std::string_view trash) {
-    std::string_view tail;
-    for (std::string_view line : LinesOf(trash, &tail)) {
+    qv::ForEachLine(trash, [&](const qv::Line& line) {
         Trash::Entry e;
-        if (!Trash::FromLine(WithoutEnd(line), e)) {
-            trashKept_.push_back(std::string(line));
-            continue;
+        if (!line.terminated || !Trash::FromLine(line.text, e)) {
+            trashKept_.push_back(std::string(line.raw));
+            return;
         }
         serials_.insert(e.serial);
         if (e.kind == Trash::Kind::Article) {
             articleTrash_[e.serial] = {e.serial, e.deletedAt, e.payload};
-            continue;
+            return;
         }
         // A sentence deleted before the journals: a restore names it by its serial.
         Sentence s;
@@ -394,10 +379,9 @@ void Folding::TakeBaseTrash(const std::string& hash, std::string_view trash) {
         s.deletedAt = e.deletedAt;
         std::int64_t numeric = 0;
         if (qv::ReadPlainDigits(s.id, numeric)) usedIds_.insert(numeric);
-        trashKept_.push_back(std::string(line));
+        trashKept_.push_back(std::string(line.raw));
         AddToLog(std::move(s));
-    }
-    if (!tail.empty()) trashKept_.push_back(std::string(tail));
+    });
 }
 
 void Folding::SplitRecord(std::string_view text, Sentence& s) {

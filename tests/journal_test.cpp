@@ -809,3 +809,36 @@ TEST_F(JournalFolders, ALineComesAfterEveryLineItsWriterHadSeenWhateverTheClocks
 }
 
 }  // namespace
+
+namespace {
+
+// A real small disk that fills up: a commit that does not fit leaves the journal as it
+// was, and the files as the journal had them; nothing half-written remains.
+TEST_F(JournalFolders, AFullDiskKeepsTheJournalAndTheFilesWhole) {
+    const qv::test::SmallDisk disk("small", "size=64k");
+    if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+    Plant("small", "a\tb\tc\t526\te\tf");
+    JournalFolder folder{DataFolder("small"), "@desk", [] { return qv::Seconds{1000}; }};
+    ASSERT_TRUE(folder.EnsureBase(false));
+    ASSERT_TRUE(folder.Commit({DecideLine(1700000000, 7)}));
+    ASSERT_TRUE(folder.Start());
+    const std::string journal = qv::test::ReadBytes("small/journal/desk.jnl");
+    const std::string files = FolderFiles("small");
+    // A verdict text far larger than the disk.
+    JournalLine big = DecideLine(1700000100, 3);
+    big.fields.back() = std::string(256 * 1024, 'x');
+    qv::io::IoError error;
+    EXPECT_FALSE(folder.Commit({big}, &error));
+    EXPECT_EQ(error.err, ENOSPC);
+    EXPECT_EQ(qv::test::ReadBytes("small/journal/desk.jnl"), journal);
+    ASSERT_TRUE(folder.Start());
+    EXPECT_EQ(FolderFiles("small"), files);
+    // Room again: the next commit goes in whole.
+    ASSERT_TRUE(folder.Commit({DecideLine(1700000200, 2)}));
+    ASSERT_TRUE(folder.Start());
+    EXPECT_NE(qv::test::ReadBytes("small/test.log").find("1700000200\t"), std::string::npos);
+    for (const auto& e : std::filesystem::recursive_directory_iterator("small"))
+        EXPECT_EQ(e.path().string().find(".tmp-"), std::string::npos) << e.path();
+}
+
+}  // namespace

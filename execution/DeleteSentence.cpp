@@ -106,7 +106,9 @@ DeleteOutcome DeleteSentence(const DataFolder& folder, std::string_view id, size
     // More than one file: the intent goes first, so a kill in between is settled at the
     // next start.
     const bool twoFiles = !debits.empty() || !trashed.empty();
-    if (twoFiles && !change.Begin(entry, {&folder.TrashPath(), &folder.LedgerPath()}))
+    if (!change.JournalTargets(qv::records::JournalLine::Kind::Delete, id, true, which) ||
+        (twoFiles ? !change.Begin(entry, {&folder.TrashPath(), &folder.LedgerPath()})
+                  : !change.CommitJournal()))
         return fail(Result::IntentFailed);
     if (!change.PutInTrash(trashed)) return fail(Result::TrashFailed);
     if (!debits.empty()) {

@@ -15,6 +15,8 @@
 
 namespace qv::execution {
 
+using JournalKind = qv::records::JournalLine::Kind;
+
 namespace {
 // What a balance booking tells the window: its status and failed call, and for a booking
 // made, what became of its side files. False when it was not made.
@@ -180,8 +182,14 @@ bool ReportSession::MarkInPlace(std::string_view id, bool executed,
     for (size_t i = 0; i < bytes.size(); ++i)
         if (now[i] != bytes[i].before) return false;
     Action action{Kind::Mark, std::string(id), SentenceLog::MarksIn(*from, id), which, {}, {},
-                  {},         0,               bytes};
+                  {},         0,               bytes,                            {}};
     o.records = matched;
+    if (!bytes.empty() &&
+        !change.JournalTargets(JournalKind::Mark, id, true, which, {executed ? "1" : "0"})) {
+        o.result = Outcome::Result::LogUnreadable;
+        o.error = change.error;
+        return true;
+    }
     if (!bytes.empty() && !WriteMarkBytes(change, id, size, bytes, o)) return true;
     if (written != nullptr) {
         if (written == from) {
@@ -221,16 +229,24 @@ Outcome ReportSession::MarkByRewrite(std::string_view id, bool executed,
     }
     Action action{Kind::Mark, std::string(id), qv::records::MarksOf(fromCopy ? copy->Bytes() : bytes, id),
                   which,      {},              {},
-                  {},         0,               {}};
+                  {},         0,               {},              {}};
     o.records = rewrite.matched;
+    qv::records::ActionLines lines(folder_, clock_);
+    if (!lines.AddTargets(JournalKind::Mark, id, true, which, {executed ? "1" : "0"}, &o.error) ||
+        !lines.Commit(&o.error)) {
+        o.result = Outcome::Result::LogWriteFailed;
+        return o;
+    }
     const Backups::OnReplace keep(Backups(folder_.BackupFolder(), clock_), log_.Path());
     const bool ok = written != nullptr ? log_.WriteKeeping(std::move(rewrite), *written, &o.error)
                                        : log_.Write(rewrite, &o.error);
     o.effects.backedUp = keep.Kept();
     if (!ok) {
+        lines.Void();
         o.result = Outcome::Result::LogWriteFailed;
         return o;
     }
+    lines.Done();
     // When it was marked, for a merge with another computer's copy of the log.
     MarkJournal(folder_.MarksPath()).Append({clock_(), std::string(id), executed, {}});
     done_.push_back(std::move(action));
@@ -250,7 +266,7 @@ Outcome ReportSession::Delete(std::string_view id, size_t which,
     switch (d.result) {
         case DeleteOutcome::Result::Deleted:
             done_.push_back(
-                {Kind::Delete, std::string(id), {}, which, d.cuts, d.trashSerials, {}, d.taken, {}});
+                {Kind::Delete, std::string(id), {}, which, d.cuts, d.trashSerials, {}, d.taken, {}, {}});
             break;
         case DeleteOutcome::Result::NotFound:
             o.result = Outcome::Result::NotFound;
@@ -279,7 +295,9 @@ Outcome ReportSession::Report(const std::array<std::int64_t, 4>& units, std::int
     const Booking booking = book_.Report(units, points);
     if (!TakeBooking(booking, o)) return o;
     done_.push_back({Kind::Report, {}, {}, qv::records::kEveryRecord, {}, {}, units,
-                     booking.figures.before - booking.figures.after, {}});
+                     booking.figures.before - booking.figures.after, {},
+                     booking.lines.empty() ? std::nullopt
+                                           : std::optional<qv::records::LineRef>(booking.lines.front())});
     return o;
 }
 
@@ -356,7 +374,9 @@ Outcome ReportSession::PutBack(std::string_view id, std::span<const qv::records:
         entry.balanceAfter = qv::SaturatingAdd(before, taken);
     }
     // Several files: the intent goes first; a kill in between is finished at the next start.
-    if (!change.Begin(entry, {&folder_.LedgerPath()})) return failed(Outcome::Result::LogWriteFailed);
+    if (!change.JournalTargets(JournalKind::Restore, id, false) ||
+        !change.Begin(entry, {&folder_.LedgerPath()}))
+        return failed(Outcome::Result::LogWriteFailed);
     if (taken != 0) {
         std::string old, given;
         o.balance = balance.PlanGiveBack(taken, old, given, &o.error);
@@ -395,7 +415,7 @@ Outcome ReportSession::PutBack(std::string_view id, std::span<const qv::records:
 Outcome ReportSession::GiveBackReport(const Action& action) {
     Outcome o;
     if (action.taken == 0) return o;
-    const Booking booking = book_.GiveBack({}, action.units, action.taken);
+    const Booking booking = book_.GiveBack({}, action.units, action.taken, action.report);
     TakeBooking(booking, o);
     return o;
 }
@@ -429,6 +449,12 @@ Outcome ReportSession::SetMarksBack(const Action& action, SentenceLog::Contents*
         if (standing) {
             const bool copyMatches = written != nullptr && written->StillMatches(log_.Path());
             Change change(folder_.WithoutBackups(), clock_);
+            if (!back.empty() &&
+                !change.JournalTargets(JournalKind::Mark, action.id, true, action.which, action.flags)) {
+                o.result = Outcome::Result::LogUnreadable;
+                o.error = change.error;
+                return o;
+            }
             if (!back.empty() && !WriteMarkBytes(change, action.id, size, back, o)) return o;
             if (copyMatches) log_.SetInCopy(*written, back, false);
             return o;
@@ -445,11 +471,21 @@ Outcome ReportSession::SetMarksBack(const Action& action, SentenceLog::Contents*
         o.result = Outcome::Result::NotFound;
         return o;
     }
-    const Backups::OnReplace keep(Backups(folder_.BackupFolder(), clock_), log_.Path());
-    if (!qv::io::WriteFileAtomic(log_.Path(), qv::records::SetMarks(bytes, action.id, action.flags), &o.error))
+    qv::records::ActionLines lines(folder_, clock_);
+    if (!lines.AddTargets(JournalKind::Mark, action.id, true, action.which, action.flags, &o.error) ||
+        !lines.Commit(&o.error)) {
         o.result = Outcome::Result::LogWriteFailed;
-    else if (!action.flags.empty())
-        MarkJournal(folder_.MarksPath()).Append({clock_(), action.id, action.flags.front() != "0", {}});
+        return o;
+    }
+    const Backups::OnReplace keep(Backups(folder_.BackupFolder(), clock_), log_.Path());
+    if (!qv::io::WriteFileAtomic(log_.Path(), qv::records::SetMarks(bytes, action.id, action.flags), &o.error)) {
+        lines.Void();
+        o.result = Outcome::Result::LogWriteFailed;
+    } else {
+        lines.Done();
+        if (!action.flags.empty())
+            MarkJournal(folder_.MarksPath()).Append({clock_(), action.id, action.flags.front() != "0", {}});
+    }
     o.effects.backedUp = keep.Kept();
     return o;
 }

@@ -114,6 +114,7 @@ private:
         std::array<std::int64_t, 4> units{};  // Report
         std::int64_t taken = 0;               // Delete, Report: before - after of the change
         std::vector<IntentEntry::Byte> bytes;  // Mark: written in place (empty: rewritten)
+        std::optional<qv::records::LineRef> report;  // Report: its journal line
     };
     // Marks written where they stand; false (nothing done, o untouched) when they cannot be.
     bool MarkInPlace(std::string_view id, bool executed, const SentenceLog::Contents* copy,

@@ -17,9 +17,11 @@ BalanceBook::BalanceBook(DataFolder folder, qv::Clock clock)
 
 Booking BalanceBook::Change(Ledger::Kind kind, std::string_view id,
                             const std::optional<std::array<std::int64_t, 4>>& units,
-                            std::int64_t delta, bool floorAtZero) const {
+                            std::int64_t delta, bool floorAtZero,
+                            std::vector<qv::records::JournalLine> lines) const {
     Booking booking;
     ::Change change(folder_, clock_);
+    change.Journal(std::move(lines));
     if (!change.Lock(folder_.BalancePath())) {  // from the read of the figure to the write
         booking.status = PointBalance::Status::Busy;
         booking.error = change.error;
@@ -61,6 +63,11 @@ Booking BalanceBook::Change(Ledger::Kind kind, std::string_view id,
             booking.error = change.error;
             return booking;
         }
+    } else if (!change.CommitJournal()) {
+        booking.status = PointBalance::Status::WriteFailed;
+        booking.intentFailed = true;
+        booking.error = change.error;
+        return booking;
     }
     if (!change.Replace(folder_.BalancePath(), bytes, std::move(old))) {
         booking.status = PointBalance::Status::WriteFailed;
@@ -71,6 +78,7 @@ Booking BalanceBook::Change(Ledger::Kind kind, std::string_view id,
     }
     change.Book(line);
     change.Commit();
+    booking.lines = change.Committed();
     booking.effects = change.effects;
     return booking;
 }
@@ -80,11 +88,13 @@ Booking BalanceBook::Credit(std::string_view id, std::int64_t points) const {
 }
 
 Booking BalanceBook::Report(const std::array<std::int64_t, 4>& units, std::int64_t points) const {
-    return Change(Ledger::Kind::Report, {}, units, -points, true);
+    return Change(Ledger::Kind::Report, {}, units, -points, true, {qv::records::ReportLine(units, points)});
 }
 
 Booking BalanceBook::GiveBack(std::string_view id,
                               const std::optional<std::array<std::int64_t, 4>>& units,
-                              std::int64_t amount) const {
-    return Change(Ledger::Kind::Undo, id, units, amount, false);
+                              std::int64_t amount, const std::optional<qv::records::LineRef>& report) const {
+    std::vector<qv::records::JournalLine> lines;
+    if (report) lines.push_back(qv::records::TargetLine(qv::records::JournalLine::Kind::Unreport, *report));
+    return Change(Ledger::Kind::Undo, id, units, amount, false, std::move(lines));
 }

@@ -20,6 +20,7 @@ struct Booking {
     SideEffects effects;      // the ledger line and the backup
     bool intentFailed = false;  // the intent record could not be written: nothing written
     qv::io::IoError error;      // the failed call, when status is not Ok
+    std::vector<qv::records::LineRef> lines;  // the journal lines it committed
     bool Ok() const { return status == PointBalance::Status::Ok; }
 };
 
@@ -42,13 +43,14 @@ public:
     Booking Report(const std::array<std::int64_t, 4>& units, std::int64_t points) const;
     // Gives back what an earlier change took (after - before of that change, negated),
     // without the floor: exactly the points that were taken, not more.
+    // report: the journal line of the report given back, when it has one.
     Booking GiveBack(std::string_view id, const std::optional<std::array<std::int64_t, 4>>& units,
-                     std::int64_t amount) const;
+                     std::int64_t amount, const std::optional<qv::records::LineRef>& report = {}) const;
 
 private:
     Booking Change(Ledger::Kind kind, std::string_view id,
                    const std::optional<std::array<std::int64_t, 4>>& units, std::int64_t delta,
-                   bool floorAtZero) const;
+                   bool floorAtZero, std::vector<qv::records::JournalLine> lines = {}) const;
 
     DataFolder folder_;
     PointBalance balance_;

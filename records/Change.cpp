@@ -74,7 +74,8 @@ Change::Change(DataFolder folder, qv::Clock clock)
     : folder_(std::move(folder)),
       clock_(clock ? std::move(clock) : qv::Clock(qv::SystemNow)),
       backups_(folder_.BackupFolder(), clock_),
-      intent_(folder_.IntentPath()) {}
+      intent_(folder_.IntentPath()),
+      lines_(folder_, clock_) {}
 
 Change::~Change() {
     if (!ended_ && (begun_ || !steps_.empty())) Rollback();
@@ -108,8 +109,16 @@ bool Change::Begin(IntentEntry entry, std::initializer_list<const std::string*> 
     entry_ = std::move(entry);
     if (!intent_.Open(entry_, opened_, &error, folder_.ModelFile())) return false;
     begun_ = true;
+    if (!CommitJournal()) {
+        intent_.Close(opened_);
+        begun_ = false;
+        ended_ = true;
+        return false;
+    }
     return true;
 }
+
+bool Change::CommitJournal() { return lines_.Commit(&error); }
 
 bool Change::Append(const std::string& path, std::string_view lines) {
     if (path.empty()) return true;
@@ -206,6 +215,7 @@ bool Change::KeepReasons(std::string_view id, std::string_view text) {
 
 bool Change::Commit(const std::function<bool(const IntentEntry&)>& alsoDrop) {
     ended_ = true;
+    lines_.Done();
     if (begun_) return intent_.Close(opened_, alsoDrop);
     if (alsoDrop) return intent_.Keep([&](const IntentEntry& e) { return !alsoDrop(e); });
     return true;
@@ -227,12 +237,14 @@ bool Change::Rollback() {
         all = all && undone;
     }
     steps_.clear();
+    if (all) lines_.Void();  // undone before the files had it: it never happened
     if (all && begun_) intent_.Close(opened_);
     return all;
 }
 
 bool Change::Restate(const IntentEntry& entry) {
     ended_ = true;
+    lines_.Done();
     if (!begun_) return true;
     IntentRecord::Opened note;
     if (!intent_.Open(entry, note, &error, folder_.ModelFile())) return false;

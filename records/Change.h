@@ -11,6 +11,7 @@
 #include "records/Backups.h"
 #include "records/DataFolder.h"
 #include "records/Intent.h"
+#include "records/Journaling.h"
 #include "records/Ledger.h"
 #include "records/Trash.h"
 #include "rulebook/Clock.h"
@@ -59,6 +60,28 @@ public:
     bool Begun() const { return begun_; }
     const IntentEntry& Entry() const { return entry_; }
 
+    // The journal lines this change stands for. When the folder keeps journals they are
+    // committed to this computer's journal once the intent is durable (Begin), before the
+    // first file is written: from then on the files are views that follow the journals.
+    // A change rolled back whole after that voids them.
+    void Journal(std::vector<qv::records::JournalLine> lines) {
+        for (auto& line : lines) lines_.Add(std::move(line));
+    }
+    // Adds a line of kind (Mark, Delete, Restore, Purge) for each sentence carrying id that
+    // the journals know: live ones (in the log) or else deleted ones, only the which-th
+    // when which names one; flag is a mark's. False (error says why) when the journals
+    // could not be read. Commit tells the run's index what moved.
+    bool JournalTargets(qv::records::JournalLine::Kind kind, std::string_view id, bool live,
+                        size_t which = qv::records::ActionLines::kEvery,
+                        const std::vector<std::string>& flags = {}) {
+        return lines_.AddTargets(kind, id, live, which, flags, &error);
+    }
+    // Commits them now (Begin does it): for a change without an intent entry. True when
+    // there is nothing to commit or the folder keeps no journals.
+    bool CommitJournal();
+    // The references of the lines committed (empty: none were).
+    const std::vector<qv::records::LineRef>& Committed() const { return lines_.Committed(); }
+
     // Appends whole lines to the log or to a journal (a journal's torn tail is cut back
     // first; a new file takes the data files' group and mode).
     bool Append(const std::string& path, std::string_view lines);
@@ -96,7 +119,10 @@ public:
     // points not credited), for start-up or a retry to settle.
     bool Restate(const IntentEntry& entry);
     // Stops here without undoing; the intent stays for start-up to settle.
-    void Leave() { ended_ = true; }
+    void Leave() {
+        ended_ = true;
+        lines_.Done();
+    }
 
     qv::io::IoError error;  // the call that failed, for the step that returned false
     SideEffects effects;
@@ -122,4 +148,5 @@ private:
     bool begun_ = false;
     bool ended_ = false;
     std::vector<Step> steps_;
+    qv::records::ActionLines lines_;
 };

@@ -462,6 +462,7 @@ void Folding::Apply(const Entry& line) {
     ++notes_.lines;
     switch (line.kind) {
         case Kind::Base:
+        case Kind::Void:
             return;
         case Kind::Decide:
             return Decide(line);
@@ -834,7 +835,13 @@ ViewBytes Fold(const std::vector<JournalRead>& journals, const BaseLookup& base,
     folding.Reserve(order.size());
     folding.TakeOrigins(journals);
     folding.TakeBases(bases);
-    for (const Entry& line : order) folding.Apply(line);
+    // A computer voids only its own lines: what it undid before the files had it.
+    std::set<std::pair<std::string_view, std::int64_t>> voided;
+    for (const Entry& line : order)
+        if (line.kind == Kind::Void && line.Field(0) == line.Device())
+            voided.emplace(line.Device(), qv::ReadInt64(line.Field(1)));
+    for (const Entry& line : order)
+        if (voided.empty() || !voided.count({line.Device(), line.seq})) folding.Apply(line);
     n.waiting = folding.Waiting();
     ViewBytes views = folding.Views();
     if (sentences) *sentences = folding.Sentences();

@@ -41,7 +41,7 @@ struct KindName {
     Kind kind;
     std::string_view token;
 };
-constexpr std::array<KindName, 13> kKinds{{
+constexpr std::array<KindName, 14> kKinds{{
     {Kind::Base, "base"},
     {Kind::Decide, "decide"},
     {Kind::Mark, "mark"},
@@ -55,6 +55,7 @@ constexpr std::array<KindName, 13> kKinds{{
     {Kind::Unrule, "unrule"},
     {Kind::Implements, "implements"},
     {Kind::Adjust, "adjust"},
+    {Kind::Void, "void"},
 }};
 
 std::optional<Kind> KindOf(std::string_view token) {
@@ -145,6 +146,7 @@ bool KindFields(Kind kind, std::span<const std::string_view> f) {
         case Kind::Restore:
         case Kind::Unreport:
         case Kind::Purge:
+        case Kind::Void:
             return f.size() == 2 && Ref(f[0], f[1]);
         case Kind::Report:
             return f.size() == 2 && Units(f[0]) && Number(f[1], 1, kMaxInt32);

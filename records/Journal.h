@@ -51,6 +51,8 @@ struct JournalLine {
         Unrule,      // article number: the article goes to the trash
         Implements,  // name 1, weight 1, … name 4, weight 4
         Adjust,      // balance: the balance file's figure taken after an outside edit
+        Void,        // origin, n of a line of this computer's own whose action was undone
+                     // before it reached the files (a write failed): it never happened
     };
     std::string device;
     std::int64_t seq = 0;

@@ -97,16 +97,17 @@ bool JournalFolder::EnsureBase(bool sample, qv::io::IoError* error) {
     return Commit({line}, error);
 }
 
-bool JournalFolder::Commit(std::vector<JournalLine> lines, qv::io::IoError* error) {
+bool JournalFolder::Commit(std::vector<JournalLine> lines, qv::io::IoError* error,
+                           std::vector<Journals::End>* seen, std::vector<JournalLine>* written) {
     // Each journal's end alone: the next sequence, and the order to come after, an
     // action costs no reading of the journals whole.
     std::vector<Journals::End> ends;
     if (!journals_.Ends(ends, error)) return false;  // the append cuts a torn line itself
-    std::int64_t seq = 1, seen = 0;
+    std::int64_t seq = 1, after = 0;
     for (const Journals::End& end : ends) {
         if (end.device == device_) seq = end.seq + 1;
         // After every line this computer holds, whatever its clock says.
-        seen = std::max(seen, end.order);
+        after = std::max(after, end.order);
     }
     const qv::Seconds now = clock_();
     std::string text;
@@ -114,11 +115,14 @@ bool JournalFolder::Commit(std::vector<JournalLine> lines, qv::io::IoError* erro
         line.device = device_;
         line.seq = seq++;
         if (line.time == 0) line.time = now;
-        line.order = std::max(line.time, seen + 1);
-        seen = line.order;
+        line.order = std::max(line.time, after + 1);
+        after = line.order;
         text += line.ToText();
     }
-    return journals_.Append(device_, text, folder_.ModelFile(), error);
+    if (seen) *seen = std::move(ends);
+    if (!journals_.Append(device_, text, folder_.ModelFile(), error)) return false;
+    if (written) *written = std::move(lines);
+    return true;
 }
 
 bool JournalFolder::Start(std::vector<std::string>* written, qv::io::IoError* error,

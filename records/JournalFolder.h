@@ -32,8 +32,10 @@ public:
     bool EnsureBase(bool sample, qv::io::IoError* error = nullptr);
 
     // Appends this computer's lines (each given without device, sequence and time; they
-    // are filled in here) and syncs them: the commit of an action.
-    bool Commit(std::vector<JournalLine> lines, qv::io::IoError* error = nullptr);
+    // are filled in here) and syncs them: the commit of an action. seen receives the ends
+    // of the journals the lines come after, written the lines as written.
+    bool Commit(std::vector<JournalLine> lines, qv::io::IoError* error = nullptr,
+                std::vector<Journals::End>* seen = nullptr, std::vector<JournalLine>* written = nullptr);
 
     // Reads every journal and folds them.
     bool Load(qv::io::IoError* error = nullptr);

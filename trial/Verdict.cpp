@@ -373,6 +373,7 @@ Decision DecideVerdict(const CVerdict& verdict, const CInfo& info, qv::Seconds d
         planned = balance.PlanCredit(verdict.points, entry.balanceBefore, credited, &d.error);
         if (planned != PointBalance::Status::Ok) entry.balanceBefore = "?";
     }
+    change.Journal({qv::records::DecideLine(verdict.ToRecord(decidedAt).fields, verdict.verdictText)});
     if (!change.Begin(entry, {&folder.LogPath(), &folder.ReasonsPath(), &folder.LedgerPath()}))
         return notRecorded(false);
     // The text first: a sentence in the log always has it.
@@ -383,6 +384,9 @@ Decision DecideVerdict(const CVerdict& verdict, const CInfo& info, qv::Seconds d
         d.effects = change.effects;
         return d;
     }
+    // Decided: from here on the sentence is known by its journal line.
+    if (!change.Committed().empty())
+        qv::records::Journaling::Of(folder).Decided(d.id, change.Committed().front());
     if (verdict.points > 0) {
         d.balance = planned;
         if (planned == PointBalance::Status::Ok &&

@@ -16,6 +16,7 @@
 #include "execution/TrashForm.h"
 #include "history/HistoryForm.h"
 #include "reminder/ReminderForm.h"
+#include "records/Journaling.h"
 #include "records/Merge.h"
 #include "records/Repair.h"
 #include "rules/RuleEditForm.h"
@@ -172,20 +173,31 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
 void TForm1::MergeCopies() {
     if (!loaded_ || merging_) return;
     merging_ = true;
-    const auto choose = [](const qv::records::Implements& ours,
-                           const qv::records::Implements& theirs) {
-        // Keeping this computer's implements is the safe answer: nothing it has changes.
-        return qv::ui::MessageBox::Choose(qv::ui::ImplementsDifferText(ours, theirs),
-                                          QStringLiteral("もう一台の設定を使う"),
-                                          QStringLiteral("このコンピュータの設定を使う"));
-    };
-    // Unsaved changes to the rule book: its copies wait until they are saved.
+    const DataFolder folder = FolderOf(info_);
+    // Unsaved changes to the rule book: what came from elsewhere waits until they are saved.
     const bool withBook = !ruleBook_.IsModified();
-    const qv::records::MergeOutcome outcome =
-        qv::records::MergeConflicts(FolderOf(info_), choose, nullptr, withBook);
+    QStringList told;
+    // Conflict copies of the way files were shared before the journals are merged once,
+    // then the journals take over.
+    if (!qv::io::IsRealFolder(folder.JournalsPath())) {
+        const auto choose = [](const qv::records::Implements& ours,
+                               const qv::records::Implements& theirs) {
+            // Keeping this computer's implements is the safe answer: nothing it has changes.
+            return qv::ui::MessageBox::Choose(qv::ui::ImplementsDifferText(ours, theirs),
+                                              QStringLiteral("もう一台の設定を使う"),
+                                              QStringLiteral("このコンピュータの設定を使う"));
+        };
+        told << qv::ui::MergeSummaryText(qv::records::MergeConflicts(folder, choose, nullptr, withBook),
+                                         true);
+    }
+    if (withBook) {
+        const qv::records::Journaling::Followed followed =
+            qv::records::Journaling::Of(folder).Follow(HoldsOnlySamples(folder));
+        told << qv::ui::FollowedText(followed);
+    }
     // The book in memory follows the file when it has no unsaved changes: merged, or
-    // brought over whole by the sync tool. A file that no longer loads is left to the
-    // save's own check.
+    // brought up to the journals. A file that no longer loads is left to the save's own
+    // check.
     if (withBook && ruleBook_.ChangeOnDisk() == CRuleBook::DiskChange::Changed) {
         CRuleBook probe;
         probe.SetFileName(ruleBook_.GetFileName());
@@ -196,9 +208,23 @@ void TForm1::MergeCopies() {
             ruleBook_.LoadFile();
         }
     }
-    const QString told = qv::ui::MergeSummaryText(outcome, true);
+    told.removeAll(QString());
     merging_ = false;
-    if (!told.isEmpty()) qv::ui::MessageBox::Show(told, isVisible() ? this : nullptr);
+    if (!told.isEmpty())
+        qv::ui::MessageBox::Show(told.join(QStringLiteral("\n")), isVisible() ? this : nullptr);
+}
+
+bool TForm1::HoldsOnlySamples(const DataFolder& folder) {
+    // The files the program lays out for a first start, and nothing done with them yet.
+    const auto same = [](const std::string& path, const QString& sample) {
+        std::string bytes, kept;
+        return qv::io::ReadFile(path, bytes) == qv::io::ReadStatus::Ok &&
+               qv::io::ReadFile(sample.toStdString(), kept) == qv::io::ReadStatus::Ok && bytes == kept;
+    };
+    const QString examples = ExamplesFolder();
+    return same(folder.BookPath(), examples + QStringLiteral("/test.dat")) &&
+           same(folder.BalancePath(), examples + QStringLiteral("/user.dat")) &&
+           qv::io::FileSize(folder.LogPath()) <= 0;
 }
 
 void TForm1::btnRuleClick() {

@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+#include "records/DataFolder.h"
 #include "rulebook/Info.h"
 #include "rulebook/RuleBook.h"
 #include "ui_MenuForm.h"
@@ -50,7 +51,10 @@ private:
     // Takes in the conflict copies a sync tool left (at start-up and whenever the program
     // becomes active again, when no other window is open), tells once what came in, and
     // reads the rule book again when the merge changed it.
+    // Brings the files up to the journals (what another computer did, what a kill left
+    // half-written) and merges conflict copies from before the journals; says what it did.
     void MergeCopies();
+    static bool HoldsOnlySamples(const DataFolder& folder);
     // The word under the buttons about what just happened (a decided verdict), told to
     // screen readers too; empty hides it.
     void Say(const QString& text);

@@ -246,9 +246,9 @@ Outcome ReportSession::MarkByRewrite(std::string_view id, bool executed,
         o.result = Outcome::Result::LogWriteFailed;
         return o;
     }
-    lines.Done();
     // When it was marked, for a merge with another computer's copy of the log.
     MarkJournal(folder_.MarksPath()).Append({clock_(), std::string(id), executed, {}});
+    lines.Done();
     done_.push_back(std::move(action));
     return o;
 }
@@ -482,9 +482,9 @@ Outcome ReportSession::SetMarksBack(const Action& action, SentenceLog::Contents*
         lines.Void();
         o.result = Outcome::Result::LogWriteFailed;
     } else {
-        lines.Done();
         if (!action.flags.empty())
             MarkJournal(folder_.MarksPath()).Append({clock_(), action.id, action.flags.front() != "0", {}});
+        lines.Done();
     }
     o.effects.backedUp = keep.Kept();
     return o;

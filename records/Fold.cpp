@@ -1,5 +1,6 @@
 #include "records/Fold.h"
 
+#include <algorithm>
 #include <array>
 #include <deque>
 #include <map>
@@ -134,6 +135,7 @@ public:
 private:
     bool ApplyTargeted(const Entry& line);
     void Decide(const Entry& line);
+    void Found(const Entry& line);
     void Mark(const Entry& line, Sentence& s);
     void Delete(const Entry& line, Sentence& s);
     void Restore(const Entry& line, Sentence& s);
@@ -466,6 +468,8 @@ void Folding::Apply(const Entry& line) {
             return;
         case Kind::Decide:
             return Decide(line);
+        case Kind::Found:
+            return Found(line);
         case Kind::Report:
             return ReportPoints(line);
         case Kind::Rule:
@@ -554,6 +558,20 @@ void Folding::Decide(const Entry& line) {
     reasons_ += '\t';
     reasons_ += line.Fields(9, line.FieldCount());
     reasons_ += "\r\n";
+    AddToLog(std::move(s));
+    WakeWaiting(line);
+}
+
+void Folding::Found(const Entry& line) {
+    Sentence s;
+    s.key = *KeyOf(line.Device(), std::to_string(line.seq));
+    s.id = FreeId(qv::ReadInt64(line.Field(0)));
+    const std::string_view head = line.Fields(2, 6), tail = line.Fields(6, 11);
+    s.before = std::string_view(head.data() - 1, head.size() + 2);
+    s.after = std::string_view(tail.data() - 1, tail.size() + 1);
+    s.flag = line.Field(1);
+    s.points = qv::ReadInt64(line.Field(10));
+    // No credit: whatever wrote the record settled the balance its own way.
     AddToLog(std::move(s));
     WakeWaiting(line);
 }
@@ -660,6 +678,10 @@ void Folding::Rule(const Entry& line) {
     // Another article under the same number (made apart on another computer, or replaced
     // on purpose) goes to the trash rather than vanishing.
     auto held = rules_.find(number);
+    if (held != rules_.end() && held->second == text && line.Field(14) == "new") {
+        ++notes_.noEffect;  // the same article added on two computers (or taken in twice)
+        return;
+    }
     if (held != rules_.end() && line.Field(14) == "new") {
         const std::int64_t serial = NewSerial();
         articleTrash_[serial] = {serial, line.time, held->second};
@@ -824,6 +846,9 @@ std::optional<ViewBytes> BaseFromText(std::string_view text) {
     return out;
 }
 
+// How far before a found record's second the decide that made it may lie.
+constexpr qv::Seconds kFoundWithin = 3600;
+
 ViewBytes Fold(const std::vector<JournalRead>& journals, const BaseLookup& base, FoldNotes* notes,
                std::vector<FoldedSentence>* sentences) {
     FoldNotes local;
@@ -840,8 +865,28 @@ ViewBytes Fold(const std::vector<JournalRead>& journals, const BaseLookup& base,
     for (const Entry& line : order)
         if (line.kind == Kind::Void && line.Field(0) == line.Device())
             voided.emplace(line.Device(), qv::ReadInt64(line.Field(1)));
-    for (const Entry& line : order)
-        if (voided.empty() || !voided.count({line.Device(), line.seq})) folding.Apply(line);
+    // A record found in a log that a decide of the same fields made up to an hour before
+    // its second is that decide's, written by a computer before the line arrived here (the
+    // fold there may have moved it to a later second): the decide holds. Several computers
+    // may find the same record: it counts once.
+    std::map<std::string_view, std::set<qv::Seconds>> decided;
+    std::set<std::pair<std::string_view, std::string_view>> found;
+    if (std::any_of(order.begin(), order.end(), [](const Entry& e) { return e.kind == Kind::Found; }))
+        for (const Entry& line : order)
+            if (line.kind == Kind::Decide) decided[line.Fields(0, 9)].insert(line.time);
+    for (const Entry& line : order) {
+        if (!voided.empty() && voided.count({line.Device(), line.seq})) continue;
+        if (line.kind == Kind::Found) {
+            if (!found.emplace(line.Field(0), line.Fields(2, 11)).second) continue;
+            auto same = decided.find(line.Fields(2, 11));
+            if (same != decided.end()) {
+                const qv::Seconds at = qv::ReadInt64(line.Field(0));
+                auto d = same->second.upper_bound(at);
+                if (d != same->second.begin() && *std::prev(d) >= at - kFoundWithin) continue;
+            }
+        }
+        folding.Apply(line);
+    }
     n.waiting = folding.Waiting();
     ViewBytes views = folding.Views();
     if (sentences) *sentences = folding.Sentences();

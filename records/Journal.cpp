@@ -41,7 +41,7 @@ struct KindName {
     Kind kind;
     std::string_view token;
 };
-constexpr std::array<KindName, 14> kKinds{{
+constexpr std::array<KindName, 15> kKinds{{
     {Kind::Base, "base"},
     {Kind::Decide, "decide"},
     {Kind::Mark, "mark"},
@@ -56,6 +56,7 @@ constexpr std::array<KindName, 14> kKinds{{
     {Kind::Implements, "implements"},
     {Kind::Adjust, "adjust"},
     {Kind::Void, "void"},
+    {Kind::Found, "found"},
 }};
 
 std::optional<Kind> KindOf(std::string_view token) {
@@ -140,6 +141,9 @@ bool KindFields(Kind kind, std::span<const std::string_view> f) {
             return f.size() == 2 && f[0].size() == 16 && (f[1] == "data" || f[1] == "sample");
         case Kind::Decide:
             return DecideFields(f);
+        case Kind::Found:
+            return f.size() == 11 && Number(f[0], 0, kMaxTime) && (f[1] == "0" || f[1] == "1") &&
+                   DecideFields(f.subspan(2));
         case Kind::Mark:
             return f.size() == 3 && Ref(f[0], f[1]) && (f[2] == "0" || f[2] == "1");
         case Kind::Delete:

@@ -53,6 +53,9 @@ struct JournalLine {
         Adjust,      // balance: the balance file's figure taken after an outside edit
         Void,        // origin, n of a line of this computer's own whose action was undone
                      // before it reached the files (a write failed): it never happened
+        Found,       // identifier, mark, then a decide's fields: a record found in the log
+                     // that no journal held (written there by something else); a decide of
+                     // the same record, wherever it comes from, takes its place
     };
     std::string device;
     std::int64_t seq = 0;

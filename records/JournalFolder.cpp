@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <array>
+#include <cstdlib>
 #include <cerrno>
 #include <set>
+#include <utility>
 
 #include "records/Backups.h"
 #include "records/ConflictCopies.h"
@@ -126,15 +128,151 @@ bool JournalFolder::Commit(std::vector<JournalLine> lines, qv::io::IoError* erro
 }
 
 bool JournalFolder::Start(std::vector<std::string>* written, qv::io::IoError* error,
-                         std::vector<std::string>* parked) {
+                         std::vector<std::string>* parked, TakenIn* taken) {
     std::vector<std::string> paths;
     for (const FolderFile& v : FolderFiles())
         if (!(folder_.*v.path)().empty()) paths.push_back((folder_.*v.path)());
     qv::io::Leftovers left;
     qv::io::CleanLeftovers(paths, left);
-    if (!journals_.CutTorn(device_, error) || !Load(error) || !BringViewsUp(written, error)) return false;
+    if (!journals_.CutTorn(device_, error) || !Load(error)) return false;
+    if (notes_.baseTaken && notes_.missingBases.empty()) {
+        ViewBytes now;
+        if (!ReadViews(now, error)) return false;
+        TakenIn found;
+        std::vector<JournalLine> lines = LinesForAdditions(now, found);
+        if (!lines.empty() && (!Commit(std::move(lines), error) || !Load(error))) return false;
+        if (taken) *taken = found;
+    }
+    if (!BringViewsUp(written, error)) return false;
     ParkCopies(parked);
+    WriteStamp();
     return true;
+}
+
+bool JournalFolder::Follow(bool& moved, std::vector<std::string>* written, qv::io::IoError* error,
+                          std::vector<std::string>* parked, TakenIn* taken) {
+    moved = !StampHolds() || !FindConflictCopies(folder_).empty();
+    return !moved || Start(written, error, parked, taken);
+}
+
+std::vector<JournalLine> JournalFolder::LinesForAdditions(const ViewBytes& now, TakenIn& taken) const {
+    // Held to every rule a journal line is read with: what could not be replayed is left.
+    const auto Replayable = [this](JournalLine l) {
+        l.device = device_, l.seq = 1, l.time = 1;
+        const std::string text = l.ToText();
+        return ParseJournalLine(std::string_view(text).substr(0, text.size() - 2)).has_value();
+    };
+    std::vector<JournalLine> lines;
+    // Records: every one the fold knows, in the log or the trash, its mark aside.
+    if (now.log != folded_.log) {
+        std::multiset<std::string> known;
+        const auto key = [](std::string_view record) { return RecordKey(record); };
+        qv::ForEachLine(folded_.log, [&](const qv::Line& line) {
+            if (line.terminated) known.insert(key(line.text));
+        });
+        for (const Trash::Entry& e : Trash::Parse(folded_.trash).entries)
+            if (e.kind == Trash::Kind::LogRecord) known.insert(key(e.payload));
+        qv::ForEachLine(now.log, [&](const qv::Line& line) {
+            if (!line.terminated || !IsSoundRecord(line.text)) return;
+            const auto found = known.find(key(line.text));
+            if (found != known.end()) {
+                known.erase(found);
+                return;
+            }
+            std::vector<std::string_view> f;
+            qv::SplitFields(line.text, f);
+            JournalLine l;
+            l.kind = JournalLine::Kind::Found;
+            for (size_t i : {0, 5, 1, 2, 3, 4, 6, 7, 8, 9, 10}) l.fields.emplace_back(f[i]);
+            if (!Replayable(l)) return;
+            lines.push_back(std::move(l));
+            ++taken.records;
+        });
+    }
+    // Articles under numbers the journals hold none under; a changed article is not taken:
+    // the file may be an older copy, and its version would undo a newer one.
+    if (now.book != folded_.book) {
+        std::set<std::int64_t> held;
+        bool header = true;
+        qv::ForEachLine(folded_.book, [&](const qv::Line& line) {
+            if (!header) held.insert(qv::ReadInt64(line.text.substr(0, line.text.find('\t'))));
+            header = false;
+        });
+        header = true;
+        qv::ForEachLine(now.book, [&](const qv::Line& line) {
+            if (std::exchange(header, false) || !line.terminated) return;
+            std::vector<std::string_view> f;
+            qv::SplitFields(line.text, f);
+            if (f.size() != 14) return;
+            JournalLine l;
+            l.kind = JournalLine::Kind::Rule;
+            for (std::string_view field : f) l.fields.emplace_back(field);
+            l.fields.emplace_back("new");
+            std::int64_t number = 0;
+            if (!qv::ReadPlainDigits(f[0], number) || held.count(number) || !Replayable(l)) return;
+            held.insert(number);
+            lines.push_back(std::move(l));
+            ++taken.articles;
+        });
+    }
+    return lines;
+}
+
+std::string JournalFolder::StampPath() const {
+    // Kept on this computer, outside the folder: a sync tool has no business with it, and
+    // its sizes and times are this computer's own.
+    const char* state = std::getenv("XDG_STATE_HOME");
+    const char* home = std::getenv("HOME");
+    std::string dir = state && *state ? std::string(state) : home && *home ? std::string(home) + "/.local/state" : "";
+    if (dir.empty()) return {};
+    std::string where = folder_.Dir().empty() ? "." : folder_.Dir();
+    if (char* real = ::realpath(where.c_str(), nullptr)) {
+        where = real;
+        std::free(real);
+    }
+    ViewBytes key;
+    key.log = where + "\n" + device_;
+    return dir + "/quorvel/" + BaseHash(key) + ".stamp";
+}
+
+std::string JournalFolder::StampText(const std::vector<Journals::End>& ends) const {
+    std::string text = "qs1\r\n";
+    for (const Journals::End& end : ends)
+        text += "j\t" + end.device + "\t" + std::to_string(end.seq) + "\t" + std::to_string(end.order) + "\r\n";
+    for (const FolderFile& v : FolderFiles()) {
+        const std::string& path = (folder_.*v.path)();
+        if (path.empty()) continue;
+        const qv::io::FileStamp st = qv::io::StampOf(path);
+        text += "v\t" + std::string(v.name) + "\t" + std::to_string(st.size) + "\t" +
+                std::to_string(st.mtimeNs) + "\t" + std::to_string(st.ctimeNs) + "\t" +
+                std::to_string(st.inode) + "\r\n";
+    }
+    return text;
+}
+
+void JournalFolder::WriteStamp() const {
+    std::vector<Journals::End> ends;
+    const std::string path = StampPath(), temp = path + ".tmp";
+    if (path.empty() || !journals_.Ends(ends)) return;
+    const std::string dir = path.substr(0, path.rfind('/'));
+    ::mkdir(dir.substr(0, dir.rfind('/')).c_str(), 0700);
+    ::mkdir(dir.c_str(), 0700);
+    bool missing = false;
+    if (!qv::io::IsRegularNoFollow(path, &missing) && !missing) return;  // never through a link
+    const std::string text = StampText(ends);
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) return;
+    const bool whole = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ::close(fd);
+    if (!whole || ::rename(temp.c_str(), path.c_str()) != 0) ::unlink(temp.c_str());
+}
+
+bool JournalFolder::StampHolds() const {
+    std::string kept;
+    const std::string path = StampPath();
+    if (path.empty() || !ReadNoFollow(path, kept, 1 << 20, nullptr) || kept.empty()) return false;
+    std::vector<Journals::End> ends;
+    return journals_.Ends(ends) && kept == StampText(ends);
 }
 
 void JournalFolder::ParkCopies(std::vector<std::string>* parked) const {

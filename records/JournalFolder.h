@@ -12,6 +12,12 @@
 
 namespace qv::records {
 
+// What a start took in from files changed by something else.
+struct TakenIn {
+    size_t records = 0;   // log records no journal held (kept as "found" lines)
+    size_t articles = 0;  // articles under numbers the journals left free
+};
+
 // A data folder whose truth is its journals: this computer appends its own, every
 // other file is brought up to the fold of all of them.
 class JournalFolder {
@@ -44,6 +50,12 @@ public:
     // Every sentence the journals decided, with its identifier in the log.
     const std::vector<FoldedSentence>& Sentences() const { return sentences_; }
     const Journals::Listing& Listing() const { return listing_; }
+    // Lets go of the last read and its fold.
+    void Release() {
+        listing_ = {};
+        folded_ = {};
+        sentences_ = {};
+    }
 
     // Writes each file whose bytes differ from the fold (atomically, the version replaced
     // kept in the backups); written lists the files written.
@@ -53,8 +65,24 @@ public:
     // what an interrupted write left beside a file is cleared, the journals are read and
     // the files brought up to them; then a sync tool's conflict copies of the files that
     // hold nothing the journals lack are moved into conflicts/ (parked, by bare name).
+    // Records and articles something else added to the
+    // log or the rule book (another program, a text editor, a copy made before its
+    // journal line arrived) are taken in as lines first (found, rule) so they are kept.
     bool Start(std::vector<std::string>* written = nullptr, qv::io::IoError* error = nullptr,
-               std::vector<std::string>* parked = nullptr);
+               std::vector<std::string>* parked = nullptr, TakenIn* taken = nullptr);
+
+    // Start, unless this computer's stamp says the files hold every journal line and
+    // nothing changed them since (moved: false, nothing read but the journals' ends).
+    bool Follow(bool& moved, std::vector<std::string>* written = nullptr, qv::io::IoError* error = nullptr,
+                std::vector<std::string>* parked = nullptr, TakenIn* taken = nullptr);
+
+    // Notes on this computer (its state folder, not the data folder) which journal lines
+    // the files hold and how the files looked when they did: a start that finds both
+    // unchanged has nothing to bring up. A hint only: written without a sync, and a lost
+    // or torn one costs no more than a full start.
+    void WriteStamp() const;
+    // Whether the stamp says the files hold every journal line and are as they were left.
+    bool StampHolds() const;
 
     // Whether a copy of one of the folder's files (of: its path) holds nothing the journals
     // lack: every record of a log copy is a sentence the fold knows (in the log or the
@@ -66,6 +94,10 @@ public:
 private:
     void ParkCopies(std::vector<std::string>* parked) const;
     std::optional<ViewBytes> LoadBase(const std::string& hash) const;
+    std::string StampPath() const;
+    std::string StampText(const std::vector<Journals::End>& ends) const;
+    // The lines that keep what the files hold and the fold lacks (see Start).
+    std::vector<JournalLine> LinesForAdditions(const ViewBytes& now, TakenIn& taken) const;
     std::string BasePath(const std::string& hash) const;
 
     DataFolder folder_;

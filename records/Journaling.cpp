@@ -80,6 +80,32 @@ void Journaling::Take(const JournalFolder& folded) {
     indexed_ = true;
 }
 
+Journaling::Followed Journaling::Follow(bool samples) {
+    Followed f;
+    // A folder keeps journals once its journal folder is there (laid out with the samples
+    // for a new folder); until then the files alone hold its state, as they always did.
+    if (!Active()) return f;
+    const std::string own = folder_.Files().PathOf(ThisDevice());
+    bool missing = false;
+    if (!qv::io::IsRegularNoFollow(own, &missing) && missing) {
+        // This computer's first start here: the folder's files become its base, unless
+        // another computer's journals already hold one.
+        f.baseTaken = true;
+        if (!folder_.EnsureBase(samples, &f.error)) {
+            f.ok = false;
+            return f;
+        }
+    }
+    f.ok = folder_.Follow(f.moved, &f.written, &f.error, &f.parked, &f.taken);
+    if (f.moved) {
+        f.missingBases = folder_.Notes().missingBases;
+        if (f.ok) Take(folder_);
+        else indexed_ = false;
+        folder_.Release();  // the index is all the run keeps of the fold
+    }
+    return f;
+}
+
 bool Journaling::SentenceRefs(std::string_view id, bool live, std::vector<LineRef>& out,
                               qv::io::IoError* error) {
     out.clear();
@@ -136,8 +162,10 @@ JournalLine ReportLine(const std::array<std::int64_t, 4>& u, std::int64_t points
 }
 
 Journaling* ActionLines::Journal() {
-    Journaling& j = Journaling::Of(folder_);
-    return j.Active() ? &j : nullptr;
+    // A folder that keeps none costs one look, and nothing that works out the device.
+    const std::string& journals = folder_.JournalsPath();
+    if (journals.empty() || !qv::io::IsRealFolder(journals)) return nullptr;
+    return &Journaling::Of(folder_);
 }
 
 bool ActionLines::AddTargets(JournalLine::Kind kind, std::string_view id, bool live, size_t which,
@@ -191,6 +219,8 @@ void ActionLines::Void() {
 
 void ActionLines::Done() {
     if (committed_.empty()) return;
+    // The files now hold this line too: the next start need not look at them.
+    if (Journaling* j = Journal()) j->Folder().WriteStamp();
     using Kind = JournalLine::Kind;
     using Where = Journaling::Where;
     Journaling& index = Journaling::Of(folder_);

@@ -50,6 +50,23 @@ public:
     // Takes what a fold of every journal found, so the next question needs no fold.
     void Take(const JournalFolder& folded);
 
+    // Brings the folder's files up to the journals: at start-up, when the program comes
+    // to the front, when the folder changed. Where this computer has no journal yet, the
+    // files are taken in as its base first (samples: the files are the program's samples,
+    // which bring no state of their own beside another computer's). A folder without a
+    // journal folder keeps none: nothing is done.
+    struct Followed {
+        bool moved = false;  // the journals or the files had changed: the files were looked at
+        bool baseTaken = false;                 // this computer's first start in the folder
+        std::vector<std::string> written;       // files brought up to the journals
+        std::vector<std::string> parked;        // conflict copies moved into conflicts/
+        TakenIn taken;                          // what something else had added
+        std::vector<std::string> missingBases;  // named in a journal, not here yet: nothing written
+        qv::io::IoError error;
+        bool ok = true;
+    };
+    Followed Follow(bool samples);
+
 private:
     explicit Journaling(DataFolder folder);
     bool Current(qv::io::IoError* error);

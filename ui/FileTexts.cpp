@@ -754,6 +754,24 @@ QString ImplementsDifferText(const qv::records::Implements& ours,
            ImplementsLine(ours) + QStringLiteral("\nもう一台: ") + ImplementsLine(theirs);
 }
 
+QString FollowedText(const qv::records::Journaling::Followed& f) {
+    QStringList lines;
+    if (!f.ok)
+        lines << QStringLiteral("コンピュータごとの記録（journal フォルダ）からファイルを更新できませんでした") +
+                     WriteFailureReason(f.error) + QStringLiteral("。記録は失われていません。次に起動したときにもう一度試します。");
+    else if (!f.missingBases.empty())
+        lines << QStringLiteral("もう一台のコンピュータの記録がまだ届いていないため、ファイルを更新していません。"
+                                "同期が終わると更新されます。");
+    if (f.taken.records > 0 || f.taken.articles > 0)
+        lines << QStringLiteral("ほかのプログラムがファイルに書き加えた判決%1件・条文%2件を、記録に取り込みました。")
+                     .arg(f.taken.records)
+                     .arg(f.taken.articles);
+    if (!f.parked.empty())
+        lines << QStringLiteral("同期ツールが残した競合コピーは、記録にない内容を含まないため「conflicts」フォルダに移しました: ") +
+                     Names(f.parked);
+    return lines.join(QStringLiteral("\n"));
+}
+
 QString MergeSummaryText(const qv::records::MergeOutcome& o, bool withDisplay) {
     using R = qv::records::MergeOutcome::Result;
     QStringList lines;

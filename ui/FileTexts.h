@@ -8,6 +8,7 @@
 #include "records/Backups.h"
 #include "records/Change.h"
 #include "records/LogIssues.h"
+#include "records/Journaling.h"
 #include "records/Merge.h"
 #include "records/PointBalance.h"
 #include "records/Reasons.h"
@@ -24,6 +25,9 @@ namespace qv::ui {
 // What a merge of conflict copies did, for one box (and stderr); empty when there was
 // nothing to merge. withDisplay false: nobody could be asked about the implements.
 QString MergeSummaryText(const qv::records::MergeOutcome& outcome, bool withDisplay);
+// What bringing the files up to the journals did that the user should know; empty when
+// it only brought another computer's work (that shows in the windows).
+QString FollowedText(const qv::records::Journaling::Followed& followed);
 // The question when the two computers' implement tables differ; the buttons say the answers.
 QString ImplementsDifferText(const qv::records::Implements& ours,
                              const qv::records::Implements& theirs);

@@ -6,7 +6,9 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QMenu>
+#include <QTimer>
 #include <QUrl>
 #include <cstdio>
 
@@ -167,7 +169,37 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
                         QApplication::activeModalWidget() == nullptr)
                         MergeCopies();
                 });
+        WatchJournals();
     }
+}
+
+void TForm1::WatchJournals() {
+    const std::string& journals = FolderOf(info_).JournalsPath();
+    if (journals.empty() || !qv::io::IsRealFolder(journals)) return;
+    if (!journalWatch_) {
+        journalWatch_ = new QFileSystemWatcher(this);
+        followSoon_ = new QTimer(this);
+        followSoon_->setSingleShot(true);
+        // A sync tool writes a journal in several steps: the files are brought up once
+        // it has been quiet for a moment, and not under an open window (it follows when
+        // the window closes).
+        followSoon_->setInterval(700);
+        connect(followSoon_, &QTimer::timeout, this, [this] {
+            if (QApplication::activeModalWidget() == nullptr) MergeCopies();
+            WatchJournals();
+        });
+        const auto soon = [this] { followSoon_->start(); };
+        connect(journalWatch_, &QFileSystemWatcher::directoryChanged, this, soon);
+        connect(journalWatch_, &QFileSystemWatcher::fileChanged, this, soon);
+    }
+    // Each journal on its own: an append changes the file, not the folder.
+    const QString dir = QString::fromLocal8Bit(journals.c_str());
+    QStringList paths{dir};
+    for (const QString& name : QDir(dir).entryList({QStringLiteral("*.jnl")}, QDir::Files))
+        paths << dir + QLatin1Char('/') + name;
+    const QStringList watched = journalWatch_->files() + journalWatch_->directories();
+    for (const QString& path : paths)
+        if (!watched.contains(path)) journalWatch_->addPath(path);
 }
 
 void TForm1::MergeCopies() {

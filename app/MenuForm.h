@@ -63,5 +63,9 @@ private:
     CInfo info_;
     bool loaded_ = false;
     bool merging_ = false;
+    // Watches the journals while the program runs: another computer's lines arrive.
+    void WatchJournals();
+    class QFileSystemWatcher* journalWatch_ = nullptr;
+    class QTimer* followSoon_ = nullptr;
     QString loadFailure_;
 };

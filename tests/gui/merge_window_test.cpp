@@ -4,7 +4,14 @@
 
 #include <cerrno>
 
+#include <QTest>
+
+#include <cstdlib>
+#include <filesystem>
+
 #include "app/MenuForm.h"
+#include "records/DeviceTag.h"
+#include "records/JournalFolder.h"
 #include "tests/gui/GuiTest.h"
 #include "ui/FileTexts.h"
 #include "ui/MessageBox.h"
@@ -106,5 +113,31 @@ TEST(MergeTexts, AFailureGivesItsReasonOnce) {
     }
 }
 
-}  // namespace
+// A folder that keeps journals: another computer's lines reach the files while the menu
+// runs (the folder is watched), and a conflict copy that holds nothing the journals lack
+// is moved aside and named once.
+TEST_F(MergeWindow, AFolderWithJournalsFollowsAnotherComputersLinesWhileItRuns) {
+    ::setenv("XDG_STATE_HOME", std::filesystem::current_path().c_str(), 1);
+    WriteBytes("test.dat", Book("A", "old", 100));
+    WriteBytes("user.dat", "a\tb\tc\t10\te\tf");
+    std::filesystem::create_directories("journal");
+    TForm1 menu;
+    ASSERT_TRUE(menu.IsLoaded());
+    EXPECT_TRUE(ShownTexts().isEmpty()) << "a first start says nothing";
+    ASSERT_TRUE(qv::test::Exists("journal/" + qv::records::JournalNameOf(qv::records::ThisDevice())));
 
+    qv::records::JournalFolder other(DataFolder(), "@laptop", [] { return qv::Seconds{1700000100}; });
+    ASSERT_TRUE(other.Commit({{{}, 0, 1700000100, qv::records::JournalLine::Kind::Decide,
+                               {"1", "N", "29", "", "0", "0", "0", "0", "5", "why"}}}));
+    WriteBytes("test (conflicted copy 2026-12-10 154501).log", "");
+    // The watch brings them in once the folder has been quiet a moment.
+    QTRY_COMPARE_WITH_TIMEOUT(qv::test::ReadBytes("user.dat"), std::string("a\tb\tc\t15\te\tf"), 5000);
+    EXPECT_EQ(qv::test::ReadBytes("test.log"), "1700000100\t1\tN\t29\t\t0\t0\t0\t0\t0\t5\r\n");
+    const QStringList shown = ShownTexts();
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_TRUE(shown[0].contains(QStringLiteral("「conflicts」フォルダに移しました"))) << shown[0].toStdString();
+    EXPECT_TRUE(qv::test::Exists("conflicts/test (conflicted copy 2026-12-10 154501).log"));
+    ::unsetenv("XDG_STATE_HOME");
+}
+
+}  // namespace

@@ -16,7 +16,9 @@
 #include "ui/MessageBox.h"
 #include "ui/Placement.h"
 #include "ui/Texts.h"
+#include "records/BookSave.h"
 #include "records/DataFolder.h"
+#include "text/FileIo.h"
 
 namespace {
 
@@ -128,6 +130,23 @@ void TBackups::btRestoreClick() {
     if (target == info_->GetLogPath())
         question += LogChangeText(Backups(FolderOf(*info_).BackupFolder()).CompareLog(version, target));
     if (!qv::ui::MessageBox::Confirm(question)) return;
+    const DataFolder folder = FolderOf(*info_);
+    if (isBook && !folder.JournalsPath().empty() && qv::io::IsRealFolder(folder.JournalsPath())) {
+        // The journals hold the book: the version comes back as a save of it, its lines
+        // first, or the next start would bring the file back to what they say.
+        std::string bytes;
+        const auto read = Backups(folder.BackupFolder()).Read(version, bytes);
+        if (read != Backups::RestoreResult::Restored) {
+            qv::ui::MessageBox::Show(
+                qv::ui::BackupRestoreFailedText(read, target, folder.BackupFolder()), this);
+        } else if (const BookSave save = RestoreBookVersion(folder, *book, bytes); !save.saved) {
+            qv::ui::MessageBox::Show(qv::ui::RuleBookSaveFailureText(target), this);
+        } else if (!save.effects.backedUp) {
+            qv::ui::MessageBox::Show(qv::ui::BackupFailedText(folder.BackupFolder()), this);
+        }
+        LoadList();
+        return;
+    }
     const auto result = Backups(FolderOf(*info_).BackupFolder()).Restore(version, target);
     if (result != Backups::RestoreResult::Restored) {
         qv::ui::MessageBox::Show(

@@ -23,6 +23,7 @@
 #include "ui/Words.h"
 #include "records/BookSave.h"
 #include "records/DataFolder.h"
+#include "records/TrashPurge.h"
 
 TTrash::TTrash(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("TTrash"));
@@ -166,10 +167,8 @@ bool TTrash::RestoreArticle(const Trash::Entry& entry) {
         question += QStringLiteral("\nまだ保存していないルールの変更も一緒に保存されます。");
     if (!qv::ui::MessageBox::Confirm(question)) return false;
     // The article is out of the trash only once the book holding it is on disk.
-    book->AddRule(rule);
     const DataFolder folder = FolderOf(*info_);
-    std::vector<Trash::Entry> none;
-    const BookSave save = SaveRuleBook(folder, *book, none, {&entry.serial, 1});
+    const BookSave save = ::RestoreArticle(folder, *book, entry);
     if (!save.saved) {
         qv::ui::MessageBox::Warn(qv::ui::ArticleRestoreFailedText(book->GetFileName()), this);
         return false;
@@ -189,7 +188,7 @@ void TTrash::btPurgeClick() {
             QStringLiteral("選択された項目をごみ箱から完全に削除します。元には戻せません。")))
         return;
     qv::io::IoError error;
-    if (!Trash(FolderOf(*info_).TrashPath()).Remove({&selected->serial, 1}, &error))
+    if (!PurgeFromTrash(FolderOf(*info_), {&selected->serial, 1}, &error))
         qv::ui::MessageBox::Warn(qv::ui::TrashRemoveFailedText(FolderOf(*info_).TrashPath(), error), this);
     LoadList();
 }

@@ -135,6 +135,8 @@ public:
     };
     // Puts the version back over target (atomically), keeping the present version first.
     RestoreResult Restore(const Version& version, const std::string& target) const;
+    // A version's bytes, read through the folder (never through a link); Restored when read.
+    RestoreResult Read(const Version& version, std::string& bytes) const;
 
     // What putting a version of the log back over the log at logPath would change, by
     // sentence (a record's line, its mark left aside): `lost`, the present log's sentences
@@ -164,9 +166,6 @@ public:
                                    std::int64_t sequence);
 
 private:
-    // A version's bytes, read through the folder (never through a link); Restored when read.
-    RestoreResult Read(const Version& version, std::string& bytes) const;
-
     // Keeps the file real (the resolved data file) under a new name: a link, or a copy.
     Keeping KeepFile(const std::string& real, const std::string& file, bool copy) const;
     // Before a replacement of path: frees room for it when the disk is nearly full.

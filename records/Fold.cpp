@@ -46,6 +46,13 @@ size_t FieldCount(std::string_view line) {
     return static_cast<size_t>(std::count(line.begin(), line.end(), '\t')) + 1;
 }
 
+// An article's line as the rule list reads it: 14 fields, no CR, a number 1 to 9999.
+bool IsArticleLine(std::string_view line) {
+    const std::int64_t number = qv::ReadInt64(line);
+    return line.find('\r') == std::string_view::npos && FieldCount(line) == 14 && number >= 1 &&
+           number <= 9999;
+}
+
 struct Sentence {
     std::uint64_t key = 0;  // the line that made it (see Folding::KeyOf)
     std::string id;
@@ -213,6 +220,11 @@ private:
     }
     // Where a sentence about to leave the log goes back: see Trash.
     void AnchorOf(Sentence& s);
+    // Moves a sentence coming back from the trash to where the restore puts it (see
+    // InsertRecords): before the nth live line carrying its anchor, or, that line gone,
+    // before the first record decided later than itself, or at the end; without an anchor,
+    // at the line number it had.
+    void PutBack(Sentence& s);
 
     const BaseLookup& lookup_;
     FoldNotes& notes_;
@@ -379,6 +391,8 @@ void Folding::TakeBaseTrash(const std::string& hash, std::string_view trash) {
         s.taken = e.points;
         s.trashSerial = e.serial;
         s.deletedAt = e.deletedAt;
+        s.anchor = e.anchor;
+        s.nth = e.nth;
         std::int64_t numeric = 0;
         if (qv::ReadPlainDigits(s.id, numeric)) usedIds_.insert(numeric);
         trashKept_.push_back(std::string(line.raw));
@@ -431,6 +445,44 @@ void Folding::AnchorOf(Sentence& s) {
     }
     s.anchor.clear();
     s.nth = written_ - 1;  // the last line: its line number
+}
+
+void Folding::PutBack(Sentence& s) {
+    const auto live = [&](const LogItem& item) {
+        return item.sentence == SIZE_MAX || sentences_[item.sentence].live;
+    };
+    // Mostly the line that followed it follows it still: it goes back where it stood.
+    if (!s.anchor.empty() && !repeated_.count(s.anchor) && s.nth == 1) {
+        for (size_t i = s.pos + 1; i < log_.size(); ++i) {
+            if (!live(log_[i])) continue;
+            if (FirstAt(log_[i]) == s.anchor) return;
+            break;
+        }
+    }
+    size_t at = SIZE_MAX, byTime = SIZE_MAX;
+    std::int64_t seen = 0, index = 0;
+    const std::int64_t time = qv::ReadInt64(s.id);
+    for (size_t i = 0; i < log_.size() && at == SIZE_MAX; ++i) {
+        const LogItem& item = log_[i];
+        if (!live(item)) continue;
+        if (s.anchor.empty() && index++ == s.nth) at = i;
+        const std::string first = FirstAt(item);
+        if (!s.anchor.empty() && first == s.anchor && ++seen == s.nth) at = i;
+        // Only sentences are records: the other lines are short or unended.
+        if (byTime == SIZE_MAX && item.sentence != SIZE_MAX && qv::ReadInt64(first) > time)
+            byTime = i;
+    }
+    if (at == SIZE_MAX && !s.anchor.empty()) at = byTime;
+    if (at == SIZE_MAX) at = log_.size();
+    const size_t from = s.pos;
+    if (at == from || at == from + 1) return;
+    const auto it = [this](size_t i) { return log_.begin() + static_cast<std::ptrdiff_t>(i); };
+    if (at > from)
+        std::rotate(it(from), it(from + 1), it(at));
+    else
+        std::rotate(it(at), it(from), it(from + 1));
+    for (size_t i = std::min(from, at); i < std::max(from + 1, at); ++i)
+        if (log_[i].sentence != SIZE_MAX) sentences_[log_[i].sentence].pos = i;
 }
 
 std::string Folding::FreeId(qv::Seconds time) {
@@ -554,10 +606,12 @@ void Folding::Decide(const Entry& line) {
         // The credit is booked at the sentence's second, as the decision books it.
         Book(At(qv::ReadInt64(s.id), line.Device()), Ledger::Kind::Credit, s.id, points, false, false);
     }
-    reasons_ += s.id;
-    reasons_ += '\t';
-    reasons_ += line.Fields(9, line.FieldCount());
-    reasons_ += "\r\n";
+    if (line.FieldCount() > 9) {  // a decision without a verdict text keeps none
+        reasons_ += s.id;
+        reasons_ += '\t';
+        reasons_ += line.Fields(9, line.FieldCount());
+        reasons_ += "\r\n";
+    }
     AddToLog(std::move(s));
     WakeWaiting(line);
 }
@@ -606,6 +660,7 @@ void Folding::Restore(const Entry& line, Sentence& s) {
         ++notes_.noEffect;
         return;
     }
+    PutBack(s);
     s.live = true;
     ++written_;
     if (s.taken > 0) Book(line, Ledger::Kind::Undo, s.id, s.taken, false, false);
@@ -718,7 +773,11 @@ ViewBytes Folding::Views() const {
         v.book += "\r\n";
     }
     for (const auto& [number, line] : rules_) v.book += line + "\r\n";
+    // A last line without line end: the rule list reads one that is an article as such (its
+    // save comes as a rule line), and keeps any other, ended, after the articles.
     if (!bookChanged_) v.book += bookTail_;
+    else if (!bookTail_.empty() && !IsArticleLine(bookTail_))
+        v.book += bookTail_ + "\r\n";
 
     for (const LogItem& item : log_) {
         if (item.sentence == SIZE_MAX) v.log += item.other;

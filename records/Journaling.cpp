@@ -135,7 +135,8 @@ JournalLine DecideLine(const std::vector<std::string>& record, std::string_view 
     line.kind = JournalLine::Kind::Decide;
     // The record's fields but its identifier (the fold gives it) and its mark (not yet).
     for (size_t f : {1, 2, 3, 4, 6, 7, 8, 9, 10}) line.fields.push_back(f < record.size() ? record[f] : "");
-    for (size_t from = 0;;) {
+    // No text, no line of it: the decision keeps none either.
+    for (size_t from = 0; !verdictText.empty();) {
         const size_t end = verdictText.find("\r\n", from);
         line.fields.emplace_back(verdictText.substr(from, end - from));
         if (end == std::string_view::npos) break;

@@ -113,7 +113,24 @@ bool CRuleBook::LoadFile() {
             loadStatus_ = LoadStatus::Unreadable;
             return false;
     }
+    if (!Take(content, false)) return false;
+    modified_ = false;
+    onDisk_ = FingerprintOf(content);
+    return true;
+}
 
+bool CRuleBook::LoadBytes(std::string_view content) {
+    if (content.empty()) {
+        loadStatus_ = LoadStatus::Empty;
+        return false;
+    }
+    if (!Take(content, true)) return false;
+    // Not what the file holds: the book is saved to make it so.
+    modified_ = true;
+    return true;
+}
+
+bool CRuleBook::Take(std::string_view content, bool whole) {
     std::vector<std::string_view> header;
     std::vector<std::pair<CRule, std::string_view>> loaded;
     std::vector<std::string> unread;
@@ -158,29 +175,33 @@ bool CRuleBook::LoadFile() {
         impWeight_[static_cast<size_t>(i)] =
             nameField + 1 < header.size() ? qv::ReadInt32(header[nameField + 1]) : 0;
     }
+    if (whole) rules_.clear();
     for (auto& [rule, text] : loaded) {
         if (!AddRule(std::move(rule))) unread.emplace_back(text);  // number outside 1..9999
     }
     unreadLines_ = std::move(unread);
     loadStatus_ = LoadStatus::Ok;
-    modified_ = false;
-    onDisk_ = FingerprintOf(content);
     return true;
 }
 
-bool CRuleBook::SaveFile(qv::io::IoError* error) {
+std::string CRuleBook::HeaderLine(qv::Seconds at) const {
     std::string out;
     for (std::string_view field : {kToken, kVersion, kBookId}) {
         out += field;
         out += '\t';
     }
-    out += qv::Decimal(clock_());
+    out += qv::Decimal(at);
     for (int i = 0; i < kImplementCount; ++i) {
         out += '\t';
         out += impName_[static_cast<size_t>(i)];
         out += '\t';
         out += qv::Decimal(impWeight_[static_cast<size_t>(i)]);
     }
+    return out;
+}
+
+bool CRuleBook::SaveFile(qv::io::IoError* error, std::optional<qv::Seconds> at) {
+    std::string out = HeaderLine(at ? *at : clock_());
     out += "\r\n";
     for (const auto& [number, rule] : rules_) {
         out += rule.ToLine();

@@ -44,12 +44,21 @@ public:
     // Fills the book from the file; false (book untouched) when it cannot be used.
     // Lines that are not rules are skipped, kept, and written back by SaveFile.
     bool LoadFile();
+    // Takes a whole book from bytes read as LoadFile reads the file (a version kept in the
+    // backups): every article, the implements and the unread lines are replaced, and the
+    // book counts as changed until it is saved. False (book untouched) as LoadFile.
+    bool LoadBytes(std::string_view content);
     LoadStatus GetLoadStatus() const { return loadStatus_; }
     const std::vector<std::string>& UnreadLines() const { return unreadLines_; }
     // The failed call behind an Unreadable load.
     const qv::io::IoError& GetLoadError() const { return loadError_; }
-    // Writes the whole book atomically; false (old file kept) on any failure.
-    bool SaveFile(qv::io::IoError* error = nullptr);
+    // Writes the whole book atomically; false (old file kept) on any failure. at: the save
+    // time the header takes (the clock's when none), so a caller can note the same second.
+    bool SaveFile(qv::io::IoError* error = nullptr, std::optional<qv::Seconds> at = std::nullopt);
+    // The header line SaveFile writes for a save at time at, without its line end.
+    std::string HeaderLine(qv::Seconds at) const;
+    // The clock's time: what a save writes when given none.
+    qv::Seconds Now() const { return clock_(); }
 
     // Whether the book holds changes that the last load or save did not see.
     bool IsModified() const { return modified_; }
@@ -75,6 +84,9 @@ public:
     bool SetImpWeight(int index, double weight);
 
 private:
+    // The parse both loads share; whole: the articles held before are dropped.
+    bool Take(std::string_view content, bool whole);
+
     std::map<int, CRule> rules_;
     std::string fileName_;
     std::array<std::string, kImplementCount> impName_;

@@ -16,6 +16,7 @@
 #include "ui/Texts.h"
 #include "records/BookSave.h"
 #include "records/DataFolder.h"
+#include "records/TrashPurge.h"
 
 namespace {
 constexpr int kColumnWidths[] = {53, 109, 376, 52};
@@ -139,9 +140,10 @@ void TRuleEdit::UndoDelete() {
         return;
     }
     if (last.trashSerial != 0) {
-        // Saved since: it went to the trash, and comes out of it again.
+        // Saved since: it went to the trash, and comes out of it again (the next save
+        // brings it back into the book on disk).
         const std::int64_t serial[] = {last.trashSerial};
-        Trash(FolderOf(*info_).TrashPath()).Remove(serial);
+        PurgeFromTrash(FolderOf(*info_), serial);
     }
     ruleBook_->AddRule(last.rule);
     deleted_.pop_back();

@@ -297,10 +297,13 @@ TEST(JournalFold, ASentenceItsMarkItsDeleteAndRestoreWriteTheFilesFormats) {
     EXPECT_EQ(trash.entries[1].anchor, "");
     EXPECT_EQ(trash.entries[1].nth, 0);
 
+    // Back as the restore puts them: s, the line that followed it gone and none decided
+    // later, at the end; then later at its line number, 0, before it.
     pc.Act(Kind::Restore, 1003, s);
     pc.Act(Kind::Restore, 1003, later);
     v = FoldOf({&pc});
-    EXPECT_EQ(v.log, "1000\t12\tname\t29\t\t1\t0\t0\t0\t0\t9\r\n1001\t3\tname\t1\t\t0\t0\t0\t0\t0\t1\r\n");
+    EXPECT_EQ(v.log,
+              "1001\t3\tname\t1\t\t0\t0\t0\t0\t0\t1\r\n1000\t12\tname\t29\t\t1\t0\t0\t0\t0\t9\r\n");
     EXPECT_EQ(BalanceOf(v), 10);
     EXPECT_EQ(v.trash, "");
 }

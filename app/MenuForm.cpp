@@ -160,7 +160,11 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
         const QString repaired = qv::ui::StartRepairText(
             RepairAtStart(FolderOf(info_)),
             info_.GetLogPath(), info_.GetBalancePath());
-        if (!repaired.isEmpty()) qv::ui::MessageBox::Show(repaired);
+        // Where the journals hold the folder, what the interrupted action did is what they
+        // say: the files are brought up to them next, whatever the repair found.
+        const std::string& journals = FolderOf(info_).JournalsPath();
+        if (!repaired.isEmpty() && (journals.empty() || !qv::io::IsRealFolder(journals)))
+            qv::ui::MessageBox::Show(repaired);
         MergeCopies();
         // A sync can bring copies while the program runs.
         connect(qApp, &QGuiApplication::applicationStateChanged, this,

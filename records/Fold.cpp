@@ -85,6 +85,7 @@ struct Sentence {
 struct LogItem {
     size_t sentence = SIZE_MAX;  // SIZE_MAX: a line that is no record
     std::string_view other;      // that line, in a base's bytes
+    bool ended = false;          // a last line without its end, ended by an append after it
 };
 
 // One journal line as the fold reads it: where it stands in its journal's bytes.
@@ -413,6 +414,10 @@ void Folding::SplitRecord(std::string_view text, Sentence& s) {
 }
 
 void Folding::AddToLog(Sentence s) {
+    // A last line left without its end is ended by the first append after it, for good.
+    if (!log_.empty() && log_.back().sentence == SIZE_MAX && !log_.back().other.empty() &&
+        log_.back().other.back() != '\n')
+        log_.back().ended = true;
     s.pos = log_.size();
     if (s.live) ++written_;
     byKey_[s.key] = static_cast<std::uint32_t>(sentences_.size());
@@ -780,7 +785,7 @@ ViewBytes Folding::Views() const {
         v.book += bookTail_ + "\r\n";
 
     for (const LogItem& item : log_) {
-        if (item.sentence == SIZE_MAX) v.log += item.other;
+        if (item.sentence == SIZE_MAX) v.log.append(item.other).append(item.ended ? "\r\n" : "");
         else if (sentences_[item.sentence].live) v.log += sentences_[item.sentence].Line();
     }
     if (hasBalance_ && !balanceRaw_.empty()) {

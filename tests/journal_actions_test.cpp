@@ -351,4 +351,45 @@ TEST_F(JournalActions, RestoredSentencesStandWhereTheRestorePutsThem) {
     }
 }
 
+// A damaged log taken in as the base: the actions append to it, mark and delete in it as
+// they always did, and the fold must write what they write (a last line without its end
+// is ended before the next record, as an append ends it).
+TEST_F(JournalActions, ADamagedLogTakenAsTheBaseIsTheActionsLog) {
+    const std::string rec = "1796822231\t12\tAB\t20\tA:5 \t0\t5\t0\t0\t0\t0\r\n";
+    std::string nul = "1796822200" + rec.substr(10);
+    nul[nul.find("AB") + 1] = '\0';
+    const struct {
+        const char* name;
+        std::string log;
+    } kCases[] = {
+        {"a last line cut short", rec + "1796908631\t12\tAB\t2"},
+        {"NUL bytes in a record and after the last", nul + rec + std::string(64, '\0')},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        Lay(kSampleBook);
+        qv::test::WriteBytes("test.log", c.log);
+        CInfo info;
+        AttachFolder(info, DataFolder());
+        qv::Seconds now = 1796990000;
+        const qv::Clock clock = [&now] { return now; };
+        Folded journal(clock);
+        journal.Start();
+        const Decision d = DecideVerdict(qv::test::SampleVerdict(3, "why"), info, now);
+        ASSERT_EQ(d.status, Decision::Status::Ok);
+        journal.ExpectFilesAreTheFold("decide");
+        qv::execution::ReportSession session(info, clock);
+        for (const std::string& id : {std::string("1796822231"), d.id}) {
+            now += 2;
+            session.Mark(id, true);
+            journal.ExpectFilesAreTheFold("mark " + id);
+            session.Delete(id);
+            journal.ExpectFilesAreTheFold("delete " + id);
+            ASSERT_TRUE(session.Undo().Ok());
+            journal.ExpectFilesAreTheFold("undo " + id);
+        }
+        if (HasFailure()) return;
+    }
+}
+
 }  // namespace

@@ -162,7 +162,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
             info_.GetLogPath(), info_.GetBalancePath());
         // Where the journals hold the folder, what the interrupted action did is what they
         // say: the files are brought up to them next, whatever the repair found.
-        const std::string& journals = FolderOf(info_).JournalsPath();
+        const std::string journals = FolderOf(info_).JournalsPath();
         if (!repaired.isEmpty() && (journals.empty() || !qv::io::IsRealFolder(journals)))
             qv::ui::MessageBox::Show(repaired);
         MergeCopies();
@@ -178,7 +178,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
 }
 
 void TForm1::WatchJournals() {
-    const std::string& journals = FolderOf(info_).JournalsPath();
+    const std::string journals = FolderOf(info_).JournalsPath();  // the folder is a temporary
     if (journals.empty() || !qv::io::IsRealFolder(journals)) return;
     if (!journalWatch_) {
         journalWatch_ = new QFileSystemWatcher(this);

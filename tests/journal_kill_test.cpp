@@ -67,7 +67,9 @@ protected:
         ASSERT_TRUE(here.ReadViews(now));
         EXPECT_EQ(now, here.Folded());
     }
-    void KillThroughout(const std::function<void()>& action, size_t added, bool deliver) {
+    // also: a further check after each kill and start.
+    void KillThroughout(const std::function<void()>& action, size_t added, bool deliver,
+                        const std::function<void()>& also = nullptr) {
         Plant();
         const size_t before = 3;
         auto run = [&] {
@@ -85,6 +87,7 @@ protected:
                 Check("call " + std::to_string(n) + " of " + std::to_string(calls) + ", mode " +
                           std::to_string(static_cast<int>(mode)),
                       before + (deliver ? 1 : 0), added);
+                if (also) also();
                 if (HasFailure()) return;
             }
     }
@@ -96,6 +99,20 @@ TEST_F(JournalKilled, ACommitAndItsFilesAreWholeOrAbsent) {
         JournalLine report{{}, 0, 0, Kind::Report, {"1/0/0/0", "4"}};
         if (here.Commit({Decide(1700000010, 3), report})) here.Start();
     }, 2, false);
+}
+
+// A record something else wrote into the log is taken in as a line before the files are
+// brought up: killed anywhere, the record is still in the log after the next start.
+TEST_F(JournalKilled, TakingInARecordWrittenOutsideNeverLosesIt) {
+    const std::string outside = "1700000005\t1\tx\t9\t\t0\t0\t0\t0\t0\t2\r\n";
+    KillThroughout([&] {
+        if (qv::test::ReadBytes("test.log").find(outside) == std::string::npos)
+            qv::test::WriteBytes("test.log", qv::test::ReadBytes("test.log") + outside);
+        JournalFolder here(DataFolder(), "@here");
+        here.Start();
+    }, 1, false, [&] {
+        EXPECT_NE(qv::test::ReadBytes("test.log").find(outside), std::string::npos) << "the record is gone";
+    });
 }
 
 TEST_F(JournalKilled, TakingInAnotherComputersLinesIsWholeOrAbsent) {

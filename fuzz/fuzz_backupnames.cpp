@@ -35,11 +35,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::int64_t sequence = parsed.sequence > 0 ? parsed.sequence : 1;
     const qv::Seconds time =
         parsed.time >= 0 && parsed.time < 253402300800 ? parsed.time : 86400;
-    const std::string made = Backups::VersionName(parsed.file, time, sequence);
+    const std::string made = Backups::VersionName(parsed.file, time, sequence, parsed.device);
     Backups::Name again;
     if (!Backups::ParseName(made, again)) qv::fuzz::Broken("a made name does not read back");
     if (again.file != parsed.file) qv::fuzz::Broken("the file changed on the way back");
     if (again.sequence != sequence) qv::fuzz::Broken("the sequence changed on the way back");
     if (again.time != time) qv::fuzz::Broken("the time changed on the way back");
+    if (again.device != parsed.device) qv::fuzz::Broken("the device changed on the way back");
     return 0;
 }

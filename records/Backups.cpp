@@ -20,6 +20,7 @@
 #include <set>
 #include <utility>
 
+#include "records/DeviceTag.h"
 #include "text/FileIo.h"
 #include "text/KxString.h"
 #include "text/LineWalk.h"
@@ -332,6 +333,20 @@ Backups::Backups(std::string folder, qv::Clock clock)
     : folder_(std::move(folder)), clock_(clock ? std::move(clock) : qv::Clock(qv::SystemNow)) {}
 
 bool Backups::ParseName(std::string_view name, Name& out) {
+    // ".<device>" last, after a sequence: a version kept where the folder keeps journals.
+    if (const size_t dot = name.rfind('.'); dot != std::string_view::npos) {
+        const std::string_view tag = name.substr(dot + 1);
+        const bool isTag = qv::records::IsDeviceTag("@" + std::string(tag));
+        if (isTag && ParsePlainName(name.substr(0, dot), out) && out.sequence > 0) {
+            out.device = std::string(tag);
+            return true;
+        }
+    }
+    out.device.clear();
+    return ParsePlainName(name, out);
+}
+
+bool Backups::ParsePlainName(std::string_view name, Name& out) {
     std::int64_t sequence = 0;
     // ".s<sequence>" at the end: at most 18 digits, so it fits and never wraps.
     const size_t s = name.rfind(".s");
@@ -367,8 +382,10 @@ bool Backups::ParseName(std::string_view name, Name& out) {
 }
 
 std::string Backups::VersionName(const std::string& file, qv::Seconds time,
-                                 std::int64_t sequence) {
-    return file + "." + Stamp(time) + ".s" + std::to_string(sequence);
+                                 std::int64_t sequence, std::string_view device) {
+    std::string name = file + "." + Stamp(time) + ".s" + std::to_string(sequence);
+    if (!device.empty()) name.append(".").append(device);
+    return name;
 }
 
 bool Backups::IsNoSpace(int err) { return err == ENOSPC || err == EDQUOT; }
@@ -512,9 +529,13 @@ Backups::Keeping Backups::KeepFile(const std::string& real, const std::string& f
     for (const Entry& e : listed) sequence = std::max(sequence, e.parsed.sequence);
     const qv::Seconds now = clock_();
     std::string name;
+    // Where the folder keeps one journal per computer, two computers keep versions into one
+    // synced folder: their names carry the computer, so they never meet.
+    std::string device;
+    if (qv::io::IsRealFolder(dataDir + "/journal")) device = qv::records::ThisDevice().substr(1);
     auto nextName = [&] {
         for (;;) {
-            name = VersionName(file, now, ++sequence);
+            name = VersionName(file, now, ++sequence, device);
             struct stat taken {};
             if (::fstatat(folder.fd(), name.c_str(), &taken, AT_SYMLINK_NOFOLLOW) != 0) return;
         }

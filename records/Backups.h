@@ -153,19 +153,24 @@ public:
     static std::int64_t CountRecords(const std::string& bytes);
 
     // A backup's name taken apart: "<file>.<YYYYMMDD-HHMMSS>" with "-N" (names from before
-    // sequences) or ".s<sequence>" after it. False for any other name (never touched).
+    // sequences) or ".s<sequence>" after it, and then ".<device>" where the folder keeps one
+    // journal per computer. False for any other name (never touched).
     struct Name {
         std::string file;
         qv::Seconds time = 0;  // the stamp read as local time
         int serial = 1;
         std::int64_t sequence = 0;
+        std::string device;  // the computer's tag without its "@"; empty in older names
     };
     static bool ParseName(std::string_view name, Name& out);
-    // The name a version of file kept at time gets as the sequence-th of the folder.
+    // The name a version of file kept at time gets as the sequence-th of the folder; device
+    // (a tag without its "@"), when given, keeps two computers' versions apart in a synced
+    // folder, where each counts its own sequence.
     static std::string VersionName(const std::string& file, qv::Seconds time,
-                                   std::int64_t sequence);
+                                   std::int64_t sequence, std::string_view device = {});
 
 private:
+    static bool ParsePlainName(std::string_view name, Name& out);
     // Keeps the file real (the resolved data file) under a new name: a link, or a copy.
     Keeping KeepFile(const std::string& real, const std::string& file, bool copy) const;
     // Before a replacement of path: frees room for it when the disk is nearly full.

@@ -38,6 +38,35 @@ protected:
     Backups backups_{"backup", [this] { return now_; }};
 };
 
+// Where the folder keeps one journal per computer, two computers keep versions into one
+// synced backup folder: each name carries its computer, and older names still read.
+TEST_F(BackupFiles, VersionsCarryTheComputerWhereTheFolderKeepsJournals) {
+    ::setenv("QUORVEL_DEVICE", "desk", 1);
+    std::filesystem::create_directories("journal");
+    WriteBytes("test.log", "old\r\n");
+    EXPECT_EQ(backups_.Keep("test.log").name, "test.log.20251210-043000.s1.desk");
+    const struct {
+        const char* name;
+        const char* file;
+        std::int64_t sequence;
+        const char* device;
+    } kNames[] = {
+        {"test.log.20251210-043000.s1.desk", "test.log", 1, "desk"},
+        {"test.log.20251210-043000.s7", "test.log", 7, ""},
+        {"test.log.20251210-043000.s2.lap-top_2", "test.log", 2, "lap-top_2"},
+    };
+    for (const auto& n : kNames) {
+        Backups::Name parsed;
+        ASSERT_TRUE(Backups::ParseName(n.name, parsed)) << n.name;
+        EXPECT_EQ(parsed.file, n.file) << n.name;
+        EXPECT_EQ(parsed.sequence, n.sequence) << n.name;
+        EXPECT_EQ(parsed.device, n.device) << n.name;
+    }
+    Backups::Name parsed;
+    EXPECT_FALSE(Backups::ParseName("test.log.20251210-043000.desk", parsed)) << "a device needs a sequence";
+    ::unsetenv("QUORVEL_DEVICE");
+}
+
 TEST_F(BackupFiles, KeepsTheReplacedVersionAsALinkThatTheAtomicWriteLeavesAlone) {
     WriteBytes("test.log", "old\r\n");
     {

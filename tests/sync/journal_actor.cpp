@@ -77,7 +77,13 @@ public:
             i += 3;
         } else if (what == "start") {
             std::vector<std::string> written{"start"};
-            if (!folder_.Start(&written)) Fail("bringing the files up to the journals");
+            if (!folder_.Start(&written)) {
+                // A base named in a journal whose file has not arrived yet: nothing is
+                // written until it has; the next start after the sync brings the files up.
+                if (folder_.Notes().missingBases.empty() && folder_.Notes().baseTaken)
+                    Fail("bringing the files up to the journals");
+                written.push_back("waiting");
+            }
             Say(written);
             i += 1;
         } else if (what == "sentences") {

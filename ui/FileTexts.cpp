@@ -762,10 +762,12 @@ QString FollowedText(const qv::records::Journaling::Followed& f) {
     else if (!f.missingBases.empty())
         lines << QStringLiteral("もう一台のコンピュータの記録がまだ届いていないため、ファイルを更新していません。"
                                 "同期が終わると更新されます。");
-    if (f.taken.records > 0 || f.taken.articles > 0)
-        lines << QStringLiteral("ほかのプログラムがファイルに書き加えた判決%1件・条文%2件を、記録に取り込みました。")
-                     .arg(f.taken.records)
-                     .arg(f.taken.articles);
+    QStringList taken;  // only what there was
+    if (f.taken.records > 0) taken << QStringLiteral("判決%1件").arg(f.taken.records);
+    if (f.taken.articles > 0) taken << QStringLiteral("条文%1件").arg(f.taken.articles);
+    if (!taken.isEmpty())
+        lines << QStringLiteral("ほかのプログラムがファイルに書き加えた") + taken.join(QStringLiteral("・")) +
+                     QStringLiteral("を、記録に取り込みました。");
     if (!f.parked.empty())
         lines << QStringLiteral("同期ツールが残した競合コピーは、記録にない内容を含まないため「conflicts」フォルダに移しました: ") +
                      Names(f.parked);

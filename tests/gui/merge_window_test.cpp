@@ -140,4 +140,22 @@ TEST_F(MergeWindow, AFolderWithJournalsFollowsAnotherComputersLinesWhileItRuns) 
     ::unsetenv("XDG_STATE_HOME");
 }
 
+// What following the journals took in is told in one sentence, naming only what there was.
+TEST(FollowedTexts, NameOnlyWhatWasTakenIn) {
+    const struct {
+        size_t records, articles;
+        const char* said;
+    } kCases[] = {
+        {2, 0, "ほかのプログラムがファイルに書き加えた判決2件を、記録に取り込みました。"},
+        {0, 1, "ほかのプログラムがファイルに書き加えた条文1件を、記録に取り込みました。"},
+        {3, 4, "ほかのプログラムがファイルに書き加えた判決3件・条文4件を、記録に取り込みました。"},
+        {0, 0, ""},
+    };
+    for (const auto& c : kCases) {
+        qv::records::Journaling::Followed f;
+        f.taken = {c.records, c.articles};
+        EXPECT_EQ(qv::ui::FollowedText(f), QString::fromUtf8(c.said)) << c.said;
+    }
+}
+
 }  // namespace

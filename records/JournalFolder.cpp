@@ -1,9 +1,11 @@
 #include "records/JournalFolder.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <cerrno>
@@ -278,6 +280,7 @@ bool JournalFolder::StampHolds() const {
 void JournalFolder::ParkCopies(std::vector<std::string>* parked) const {
     const std::string& conflicts = folder_.ConflictFolder();
     if (conflicts.empty()) return;
+    std::set<std::string> moved;
     for (const ConflictCopy& copy : FindConflictCopies(folder_)) {
         std::string bytes;
         if (!ReadNoFollow(copy.path, bytes, kMaxBase, nullptr) || !HoldsNothingNew(copy.of, bytes)) continue;
@@ -287,8 +290,49 @@ void JournalFolder::ParkCopies(std::vector<std::string>* parked) const {
         struct stat st {};
         for (int n = 2; ::lstat(target.c_str(), &st) == 0; ++n)
             target = conflicts + '/' + std::to_string(n) + '-' + copy.name;
-        if (qv::io::Sys().rename(copy.path.c_str(), target.c_str()) == 0 && parked)
-            parked->push_back(copy.name);
+        if (qv::io::Sys().rename(copy.path.c_str(), target.c_str()) == 0) {
+            if (parked) parked->push_back(copy.name);
+            moved.insert(target.substr(conflicts.size() + 1));
+        }
+    }
+    if (!moved.empty()) TrimConflicts(moved);
+}
+
+void JournalFolder::TrimConflicts(const std::set<std::string>& keep) const {
+    const std::string& conflicts = folder_.ConflictFolder();
+    if (!qv::io::IsRealFolder(conflicts)) return;
+    // Like the backups: the larger of three times the folder's files and 100 MB.
+    std::int64_t budget = conflictBudget_;
+    if (budget <= 0) {
+        std::int64_t files = 0;
+        for (const FolderFile& v : FolderFiles())
+            if (!(folder_.*v.path)().empty()) files += std::max<std::int64_t>(0, qv::io::FileSize((folder_.*v.path)()));
+        budget = std::max(Backups::kMinBudget, Backups::kBudgetTimes * files);
+    }
+    struct Kept {
+        std::int64_t mtimeNs;
+        std::string path;
+        std::int64_t size;
+    };
+    std::vector<Kept> older;
+    std::int64_t total = 0;
+    DIR* dir = ::opendir(conflicts.c_str());
+    if (!dir) return;
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string name = e->d_name;
+        struct stat st {};
+        const std::string path = conflicts + '/' + name;
+        // Only the copies themselves: never a link, and nothing through one.
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        total += st.st_size;
+        if (!keep.count(name))
+            older.push_back({st.st_mtim.tv_sec * 1'000'000'000LL + st.st_mtim.tv_nsec, path, st.st_size});
+    }
+    ::closedir(dir);
+    std::sort(older.begin(), older.end(), [](const Kept& a, const Kept& b) { return a.mtimeNs < b.mtimeNs; });
+    for (const Kept& k : older) {
+        if (total <= budget) break;
+        if (qv::io::Sys().unlink(k.path.c_str()) == 0) total -= k.size;
     }
 }
 

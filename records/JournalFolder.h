@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -84,6 +86,10 @@ public:
     // Whether the stamp says the files hold every journal line and are as they were left.
     bool StampHolds() const;
 
+    // The bytes conflicts/ may hold (0: like the backups, the larger of three times the
+    // folder's files and 100 MB); parking a copy removes the oldest beyond it.
+    void SetConflictBudget(std::int64_t bytes) { conflictBudget_ = bytes; }
+
     // Whether a copy of one of the folder's files (of: its path) holds nothing the journals
     // lack: every record of a log copy is a sentence the fold knows (in the log or the
     // trash, its identifier and mark aside). The other files are made from the journals
@@ -93,6 +99,9 @@ public:
 
 private:
     void ParkCopies(std::vector<std::string>* parked) const;
+    // Keeps conflicts/ within its budget, the oldest copies going first; keep: the names
+    // parked just now, which stay.
+    void TrimConflicts(const std::set<std::string>& keep) const;
     std::optional<ViewBytes> LoadBase(const std::string& hash) const;
     std::string StampPath() const;
     std::string StampText(const std::vector<Journals::End>& ends) const;
@@ -102,6 +111,7 @@ private:
 
     DataFolder folder_;
     std::string device_;
+    std::int64_t conflictBudget_ = 0;
     qv::Clock clock_;
     Journals journals_;
     Journals::Listing listing_;  // the last read

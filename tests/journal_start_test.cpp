@@ -6,6 +6,7 @@
 // has not arrived yet.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 
@@ -144,6 +145,35 @@ TEST_F(JournalStart, ARecordThatArrivesBeforeItsLineCountsOnce) {
     EXPECT_EQ(ReadBytes("data/test.log"), kRecord);
     EXPECT_EQ(ReadBytes("data/user.dat"), "a\tb\tc\t109\te\tf");
     ExpectSettled();
+}
+
+// conflicts/ stays within its budget: parking a copy removes the oldest copies beyond it,
+// never the one parked now, never a link or what it leads to.
+TEST_F(JournalStart, ConflictCopiesStayWithinTheirBudget) {
+    std::filesystem::create_directories("data/journal");
+    std::filesystem::create_directories("data/conflicts");
+    std::filesystem::create_directories("outside");
+    WriteBytes("outside/keep", "keep");
+    std::filesystem::create_symlink(Dir() / "outside/keep", "data/conflicts/link");
+    WriteBytes("data/conflicts/oldest", std::string(6, 'a'));
+    WriteBytes("data/conflicts/older", std::string(6, 'b'));
+    const auto age = [](const char* path, int days) {
+        std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() -
+                                                   std::chrono::hours(24 * days));
+    };
+    age("data/conflicts/oldest", 3);
+    age("data/conflicts/older", 2);
+    Follow();
+    Here().Folder().SetConflictBudget(10);
+    WriteBytes("data/test.sync-conflict-20261211-101500-ABCDEF1.log", "");
+    const Journaling::Followed f = Follow();
+    ASSERT_EQ(f.parked.size(), 1u);
+    EXPECT_FALSE(qv::test::Exists("data/conflicts/oldest")) << "over the budget: the oldest goes";
+    EXPECT_TRUE(qv::test::Exists("data/conflicts/older"));
+    EXPECT_TRUE(qv::test::Exists("data/conflicts/test.sync-conflict-20261211-101500-ABCDEF1.log"));
+    EXPECT_TRUE(std::filesystem::is_symlink("data/conflicts/link"));
+    EXPECT_EQ(ReadBytes("outside/keep"), "keep");
+    Here().Folder().SetConflictBudget(0);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "records/Journaling.h"
 
-#include <climits>
 #include <cstdlib>
 #include <mutex>
 

@@ -130,6 +130,12 @@ void JournalActions::Walk(const StartBook& start, unsigned seed) {
     std::vector<Trash::Entry> deleted;
     std::set<int> deletedNumbers;
     int changed = 0;  // the article changed last since the save: deleted, it goes as changed
+    // A save (of any kind) took every change in memory with it.
+    const auto saveTookTheChanges = [&] {
+        deleted.clear();
+        deletedNumbers.clear();
+        changed = 0;
+    };
     const auto edit = [&] {
         ++now;
         const auto pick = [&]() -> const CRule* {
@@ -232,9 +238,7 @@ void JournalActions::Walk(const StartBook& start, unsigned seed) {
              for (unsigned i = 0; i < edits; ++i) edit();
              ++now;
              saved(SaveRuleBook(folder, book, deleted));
-             deleted.clear();
-             deletedNumbers.clear();
-             changed = 0;
+             saveTookTheChanges();
          }},
         {"an article put back from the trash",
          [&] {
@@ -242,10 +246,7 @@ void JournalActions::Walk(const StartBook& start, unsigned seed) {
              if (entries.empty()) return skip();
              ++now;
              saved(RestoreArticle(folder, book, entries[rng() % entries.size()]));
-             // Unsaved changes go with it, as the window warns.
-             deleted.clear();
-             deletedNumbers.clear();
-             changed = 0;
+             saveTookTheChanges();  // unsaved changes go with it, as the window warns
          }},
         {"a saved delete undone in the rule list",
          [&] {
@@ -272,9 +273,7 @@ void JournalActions::Walk(const StartBook& start, unsigned seed) {
                        Backups::RestoreResult::Restored);
              ++now;
              saved(RestoreBookVersion(folder, book, bytes));
-             deleted.clear();
-             deletedNumbers.clear();
-             changed = 0;
+             saveTookTheChanges();
          }},
     };
     // Decisions come more often than the rest: they give the others something to act on.
